@@ -1,0 +1,104 @@
+#include "core/mainmodule.h"
+
+#include "core/settings.h"
+#include "ui/aboutfrm.h"
+#include "ui/helpfrm.h"
+#include "ui/info.h"
+#include "ui/interface.h"
+#include "ui/optionsfrm.h"
+#include "ui/smp.h"
+#include "web/frmloadhome.h"
+#include "web/frmweb.h"
+#include "web/showhome.h"
+#include "web/updatewb.h"
+
+#include <QLineEdit>
+#include <QRadioButton>
+
+namespace tunalo {
+
+namespace {
+
+const QString kDefaultServiceBase = QStringLiteral("http://127.0.0.1:8631");
+
+QString serviceBaseFromEnvironment()
+{
+    QString base = qEnvironmentVariable("TUNALO_SERVICE_URL").trimmed();
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return base.isEmpty() ? kDefaultServiceBase : base;
+}
+
+} // namespace
+
+mainmodule::mainmodule(Platform& platform) : m_platform(platform), m_serviceBase(serviceBaseFromEnvironment()) {}
+
+mainmodule::~mainmodule()
+{
+    // A docked panel is a child of the main window's container, so every panel goes before the
+    // main window; the home browser's form goes last of the panels, after the loader that watches it.
+    std::get<std::unique_ptr<info>>(m_forms).reset();
+    std::get<std::unique_ptr<aboutfrm>>(m_forms).reset();
+    std::get<std::unique_ptr<helpfrm>>(m_forms).reset();
+    std::get<std::unique_ptr<optionsfrm>>(m_forms).reset();
+    std::get<std::unique_ptr<smp>>(m_forms).reset();
+    std::get<std::unique_ptr<frmloadhome>>(m_forms).reset();
+    std::get<std::unique_ptr<updatewb>>(m_forms).reset();
+    std::get<std::unique_ptr<frmWeb>>(m_forms).reset();
+    std::get<std::unique_ptr<interface>>(m_forms).reset();
+}
+
+QString mainmodule::homePageAddress() const
+{
+    return m_serviceBase + QStringLiteral("/fb/tnlouserhome.php");
+}
+
+bool mainmodule::startup()
+{
+    if (!m_platform.lock->tryLock())
+        return false;
+    m_state.loginState = 0;
+    m_state.playerNames = {QStringLiteral("Winamp"), QStringLiteral("MediaMonkey"), QStringLiteral("VLC Media Player"),
+                           QStringLiteral("RealPlayer")};
+    form<interface>();
+    form<frmWeb>().loadShownAndHidden();
+    form<smp>().loadShownAndHidden();
+    m_state.selectedPlayer = -1;
+    loadstart();
+    form<interface>().show();
+    showhome(*this);
+    return true;
+}
+
+void mainmodule::loadstart()
+{
+    m_state.currentSong.clear();
+    loadsettings(true);
+    form<smp>().mp[m_state.selectedPlayer]->setChecked(true);
+    form<frmWeb>().wb().Navigate(homePageAddress());
+}
+
+std::int16_t mainmodule::readOption(const QString& key, std::int16_t fallback)
+{
+    const QString text =
+        m_platform.settings->read(settings::kApplication, settings::kSection, key, settings::numberText(fallback));
+    return settings::readNumber(text).value_or(fallback);
+}
+
+void mainmodule::loadsettings(bool atstartup)
+{
+    m_state.autoPublish = readOption(settings::kAutoPublish, settings::kOptionDefault);
+    m_state.autoDelete = readOption(settings::kAutoDelete, settings::kOptionDefault);
+    m_state.autoAlert = readOption(settings::kAutoAlert, settings::kOptionDefault);
+    m_state.screenWords = readOption(settings::kScreenWords, settings::kOptionDefault);
+    form<optionsfrm>().Text1->setText(m_platform.settings->read(settings::kApplication, settings::kSection,
+                                                                settings::kScreenWordList,
+                                                                settings::kScreenWordListDefault));
+    if (atstartup) {
+        const std::int16_t player = readOption(settings::kLastPlayer, settings::kLastPlayerDefault);
+        // Only a known player can be watched; anything else in the store means the default one.
+        m_state.selectedPlayer = (player >= 0 && player < kPlayerCount) ? player : settings::kLastPlayerDefault;
+    }
+}
+
+} // namespace tunalo

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "core/appstate.h"
+#include "platform/platform.h"
+
+#include <QString>
+
+#include <memory>
+#include <tuple>
+
+namespace tunalo {
+
+class interface;
+class frmWeb;
+class updatewb;
+class frmloadhome;
+class smp;
+class optionsfrm;
+class info;
+class helpfrm;
+class aboutfrm;
+
+// The core module: it owns the shared state and the forms, and holds the procedures that tie
+// them together. Forms come into being on first use and live as long as the module.
+class mainmodule {
+public:
+    explicit mainmodule(Platform& platform);
+    ~mainmodule();
+    mainmodule(const mainmodule&) = delete;
+    mainmodule& operator=(const mainmodule&) = delete;
+
+    AppState& state() { return m_state; }
+    Platform& platform() { return m_platform; }
+
+    // The form, created on first use.
+    template <class Form> Form& form()
+    {
+        auto& slot = std::get<std::unique_ptr<Form>>(m_forms);
+        if (!slot)
+            slot = std::make_unique<Form>(*this);
+        return *slot;
+    }
+    template <class Form> bool isLoaded() const { return std::get<std::unique_ptr<Form>>(m_forms) != nullptr; }
+
+    // Scheme, host and port of the service, without a trailing slash.
+    const QString& serviceBase() const { return m_serviceBase; }
+    QString homePageAddress() const;
+
+    // Start-up. False when another instance of the program already runs: then nothing was
+    // created and the program should end at once.
+    bool startup();
+    void loadstart();
+    void loadsettings(bool atstartup);
+
+    // The publish cycle.
+    void checkpublish();
+    void postsong();
+    std::int16_t hasscreenword(const QString& song);
+
+    void showplayerpanel();
+
+private:
+    std::int16_t readOption(const QString& key, std::int16_t fallback);
+
+    Platform& m_platform;
+    AppState m_state;
+    QString m_serviceBase;
+    std::tuple<std::unique_ptr<frmloadhome>, std::unique_ptr<frmWeb>, std::unique_ptr<updatewb>,
+               std::unique_ptr<smp>, std::unique_ptr<optionsfrm>, std::unique_ptr<info>,
+               std::unique_ptr<helpfrm>, std::unique_ptr<aboutfrm>, std::unique_ptr<interface>>
+        m_forms;
+};
+
+} // namespace tunalo

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "platform/windowlist.h"
+
+#include <QIcon>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace tunalo {
+
+using HICON = std::uint32_t;
+
+// The notification-icon record in the shape the shell introduced with its version 5.0. cbSize
+// announces how much of it the shell may read; the older shape ends after 64 tip characters.
+struct NOTIFYICONDATAW {
+    std::uint32_t cbSize;
+    std::uint32_t hWnd;
+    std::uint32_t uID;
+    std::uint32_t uFlags;
+    std::uint32_t uCallbackMessage;
+    std::uint32_t hIcon;
+    char16_t szTip[128];
+    std::uint32_t dwState;
+    std::uint32_t dwStateMask;
+    char16_t szInfo[256];
+    union {
+        std::uint32_t uTimeout;
+        std::uint32_t uVersion;
+    };
+    char16_t szInfoTitle[64];
+    std::uint32_t dwInfoFlags;
+};
+
+struct NOTIFYICONDATAA {
+    std::uint32_t cbSize;
+    std::uint32_t hWnd;
+    std::uint32_t uID;
+    std::uint32_t uFlags;
+    std::uint32_t uCallbackMessage;
+    std::uint32_t hIcon;
+    char szTip[128];
+    std::uint32_t dwState;
+    std::uint32_t dwStateMask;
+    char szInfo[256];
+    union {
+        std::uint32_t uTimeout;
+        std::uint32_t uVersion;
+    };
+    char szInfoTitle[64];
+    std::uint32_t dwInfoFlags;
+};
+
+static_assert(sizeof(NOTIFYICONDATAW) == 936);
+static_assert(sizeof(NOTIFYICONDATAA) == 488);
+
+inline constexpr std::uint32_t NIM_ADD = 0;
+inline constexpr std::uint32_t NIM_MODIFY = 1;
+inline constexpr std::uint32_t NIM_DELETE = 2;
+inline constexpr std::uint32_t NIM_SETVERSION = 4;
+
+inline constexpr std::uint32_t NIF_MESSAGE = 1;
+inline constexpr std::uint32_t NIF_ICON = 2;
+inline constexpr std::uint32_t NIF_TIP = 4;
+inline constexpr std::uint32_t NIF_INFO = 16;
+
+inline constexpr std::uint32_t NOTIFYICON_VERSION = 3;
+
+// One item of a popup menu as the shell draws it.
+struct MenuEntry {
+    QString caption; // "-" draws a separator; "&" marks the access key
+    bool enabled = true;
+    bool visible = true;
+};
+
+// The desktop's notification area and what the tray component needs around it.
+class NotifyShell {
+public:
+    // A notification for an icon: the callback message and the notification code.
+    using Listener = std::function<void(std::uint32_t uCallbackMessage, std::uint32_t code)>;
+
+    virtual ~NotifyShell() = default;
+
+    // The component's hidden window: its handle, to which notifications for icons carrying that
+    // handle are delivered through listener.
+    virtual HWND createHiddenWindow(Listener listener) = 0;
+    virtual void destroyHiddenWindow(HWND hWnd) = 0;
+
+    virtual bool Shell_NotifyIconA(std::uint32_t dwMessage, NOTIFYICONDATAA* lpData) = 0;
+    virtual bool Shell_NotifyIconW(std::uint32_t dwMessage, NOTIFYICONDATAW* lpData) = 0;
+
+    // The platform version word: bits 0-7 major, 8-15 minor, bit 31 set on the non-NT family.
+    virtual std::uint32_t GetVersion() = 0;
+
+    virtual bool SetForegroundWindow(HWND hWnd) = 0;
+    // Pops the menu up at the pointer with defaultItem drawn in bold. chosen runs with the index
+    // of the item the user picks, after the menu has closed; nothing runs when none is picked.
+    virtual void PopupMenu(const std::vector<MenuEntry>& items, int defaultItem,
+                           std::function<void(int)> chosen) = 0;
+
+    // Icon handles: a handle for a picture, and the picture behind a handle.
+    virtual HICON registerIcon(const QIcon& icon) = 0;
+    virtual QIcon iconFor(HICON hIcon) const = 0;
+
+    // Whether the desktop shows a notification area at all.
+    virtual bool hasNotificationArea() const = 0;
+};
+
+} // namespace tunalo

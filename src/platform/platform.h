@@ -1,0 +1,25 @@
+#pragma once
+
+#include "platform/browser.h"
+#include "platform/instancelock.h"
+#include "platform/notifyshell.h"
+#include "platform/settingsstore.h"
+#include "platform/shellopen.h"
+#include "platform/windowlist.h"
+
+#include <memory>
+
+namespace tunalo {
+
+// Everything the program needs from the desktop, one service each. The program builds the real
+// adapters; the tests build fakes.
+struct Platform {
+    std::unique_ptr<InstanceLock> lock;
+    std::unique_ptr<SettingsStore> settings;
+    std::unique_ptr<WindowList> windows;
+    std::unique_ptr<NotifyShell> shell;
+    std::unique_ptr<BrowserFactory> browsers;
+    std::unique_ptr<ShellOpen> shellOpen;
+};
+
+} // namespace tunalo

@@ -1,0 +1,7 @@
+#include "ui/aboutfrm.h"
+
+namespace tunalo {
+
+aboutfrm::aboutfrm(mainmodule&) {}
+
+} // namespace tunalo

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace tunalo {
+
+class mainmodule;
+
+// Shows panel inside container, covering it, in front of every panel docked before (which stay
+// alive behind it). True when the panel is in place.
+bool dockpanel(QWidget& container, QWidget& panel);
+
+// Puts a heading and a word-wrapped text into the message panel and docks it into the main window.
+void showmessage(mainmodule& app, const QString& heading, const QString& body);
+
+// The message text laid out as the message panel shows it: a line break before a word that would
+// take the line past 30 characters, at most four breaks.
+QString wrapMessage(const QString& body);
+
+} // namespace tunalo

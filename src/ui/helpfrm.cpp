@@ -1,0 +1,7 @@
+#include "ui/helpfrm.h"
+
+namespace tunalo {
+
+helpfrm::helpfrm(mainmodule&) {}
+
+} // namespace tunalo

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "ui/panel.h"
+
+class QLabel;
+
+namespace tunalo {
+
+class mainmodule;
+
+// The message panel: a heading and a text about a problem, with a warning sign.
+class info : public Panel {
+public:
+    explicit info(mainmodule& app);
+
+    QLabel* title;
+    QLabel* msg;
+    QLabel* Picture1;
+    QWidget* Shape1;
+};
+
+} // namespace tunalo

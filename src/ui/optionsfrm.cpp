@@ -1,0 +1,64 @@
+#include "ui/optionsfrm.h"
+
+#include "core/mainmodule.h"
+#include "core/settings.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+#include <limits>
+
+namespace tunalo {
+
+optionsfrm::optionsfrm(mainmodule& app)
+    : autopublish(new QCheckBox(QStringLiteral("Automatically Publish Posts"), this)),
+      Check1(new QCheckBox(QStringLiteral("Automatically Delete Previous Posts"), this)),
+      Check2(new QCheckBox(QStringLiteral("Show Alert Window After Every Song Change"), this)),
+      Check3(new QCheckBox(
+          QStringLiteral("Do Not Post Songs Which Contains The Words: (separate keywordw with \",\")"), this)),
+      Text1(new QLineEdit(this)), m_app(app)
+{
+    autopublish->setGeometry(twips(120), twips(720), twips(4935), twips(375));
+    Check1->setGeometry(twips(120), twips(1200), twips(4935), twips(375));
+    Check2->setGeometry(twips(120), twips(1680), twips(4935), twips(375));
+    Check3->setGeometry(twips(120), twips(2160), twips(7215), twips(375));
+    Text1->setGeometry(twips(360), twips(2520), twips(4095), twips(375));
+    // A long stored list must come back whole, or the next change would save it cut.
+    Text1->setMaxLength(std::numeric_limits<int>::max());
+
+    // A value set by the program counts as a click, so it is saved as well.
+    connect(autopublish, &QCheckBox::stateChanged, this, &optionsfrm::autopublish_Click);
+    connect(Check1, &QCheckBox::stateChanged, this, &optionsfrm::Check1_Click);
+    connect(Check2, &QCheckBox::stateChanged, this, &optionsfrm::Check2_Click);
+    connect(Check3, &QCheckBox::stateChanged, this, &optionsfrm::Check3_Click);
+    connect(Text1, &QLineEdit::textChanged, this, &optionsfrm::Text1_Change);
+}
+
+void optionsfrm::updateoptions()
+{
+    m_app.loadsettings(false);
+    const AppState& state = m_app.state();
+    autopublish->setChecked(state.autoPublish != 0);
+    Check1->setChecked(state.autoDelete != 0);
+    Check2->setChecked(state.autoAlert != 0);
+    Check3->setChecked(state.screenWords != 0);
+}
+
+void optionsfrm::saveCheckBox(const QCheckBox* box, const QString& key)
+{
+    m_app.platform().settings->save(settings::kApplication, settings::kSection, key,
+                                    settings::numberText(box->isChecked() ? 1 : 0));
+}
+
+void optionsfrm::autopublish_Click() { saveCheckBox(autopublish, settings::kAutoPublish); }
+void optionsfrm::Check1_Click() { saveCheckBox(Check1, settings::kAutoDelete); }
+void optionsfrm::Check2_Click() { saveCheckBox(Check2, settings::kAutoAlert); }
+void optionsfrm::Check3_Click() { saveCheckBox(Check3, settings::kScreenWords); }
+
+void optionsfrm::Text1_Change()
+{
+    m_app.platform().settings->save(settings::kApplication, settings::kSection, settings::kScreenWordList,
+                                    Text1->text());
+}
+
+} // namespace tunalo

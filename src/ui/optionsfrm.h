@@ -1,0 +1,38 @@
+#pragma once
+
+#include "ui/panel.h"
+
+class QCheckBox;
+class QLineEdit;
+
+namespace tunalo {
+
+class mainmodule;
+
+// The options panel: four switches of the publish cycle and the word list, each change saved at once.
+class optionsfrm : public Panel {
+public:
+    explicit optionsfrm(mainmodule& app);
+
+    // Fills the check boxes from the store.
+    void updateoptions();
+
+    void autopublish_Click();
+    void Check1_Click();
+    void Check2_Click();
+    void Check3_Click();
+    void Text1_Change();
+
+    QCheckBox* autopublish;
+    QCheckBox* Check1;
+    QCheckBox* Check2;
+    QCheckBox* Check3;
+    QLineEdit* Text1; // the live word list of the word filter
+
+private:
+    void saveCheckBox(const QCheckBox* box, const QString& key);
+
+    mainmodule& m_app;
+};
+
+} // namespace tunalo

@@ -1,0 +1,178 @@
+#include "support/fakes.h"
+
+#include "core/settings.h"
+
+#include <QWidget>
+
+#include <algorithm>
+
+namespace tunalo::test {
+
+namespace {
+QString storeKey(const QString& application, const QString& section, const QString& key)
+{
+    return application + QLatin1Char('/') + section + QLatin1Char('/') + key;
+}
+} // namespace
+
+HWND FakeWindowList::GetWindow(HWND hWnd, std::uint32_t uCmd)
+{
+    if (uCmd != GW_HWNDNEXT)
+        return 0;
+    const auto it = std::find_if(windows.begin(), windows.end(), [&](const Window& w) { return w.handle == hWnd; });
+    if (it == windows.end() || std::next(it) == windows.end())
+        return 0;
+    return std::next(it)->handle;
+}
+
+QString FakeWindowList::GetWindowTextA(HWND hWnd, int nMaxCount)
+{
+    if (beforeRead)
+        beforeRead(hWnd);
+    ++titleReads;
+    const auto it = std::find_if(windows.begin(), windows.end(), [&](const Window& w) { return w.handle == hWnd; });
+    return it == windows.end() ? QString() : cutTitle(it->title, nMaxCount);
+}
+
+HWND FakeWindowList::add(const QString& title)
+{
+    windows.push_back({++m_nextHandle, title});
+    return m_nextHandle;
+}
+
+void FakeWindowList::setTitle(HWND handle, const QString& title)
+{
+    for (Window& window : windows)
+        if (window.handle == handle)
+            window.title = title;
+}
+
+void FakeWindowList::destroy(HWND handle)
+{
+    std::erase_if(windows, [&](const Window& w) { return w.handle == handle; });
+    if (foreground == handle)
+        foreground = 0;
+}
+
+HWND FakeNotifyShell::createHiddenWindow(Listener listener)
+{
+    m_listener = std::move(listener);
+    hiddenWindow = 0x7001;
+    return hiddenWindow;
+}
+
+void FakeNotifyShell::destroyHiddenWindow(HWND) { hiddenWindowDestroyed = true; }
+
+bool FakeNotifyShell::Shell_NotifyIconA(std::uint32_t dwMessage, NOTIFYICONDATAA* lpData)
+{
+    Call call{dwMessage, false, {}, *lpData};
+    m_callbackMessage = lpData->uCallbackMessage;
+    calls.push_back(call);
+    return true;
+}
+
+bool FakeNotifyShell::Shell_NotifyIconW(std::uint32_t dwMessage, NOTIFYICONDATAW* lpData)
+{
+    Call call{dwMessage, true, *lpData, {}};
+    m_callbackMessage = lpData->uCallbackMessage;
+    calls.push_back(call);
+    return true;
+}
+
+bool FakeNotifyShell::SetForegroundWindow(HWND hWnd)
+{
+    foregroundCalls.push_back(hWnd);
+    return true;
+}
+
+void FakeNotifyShell::PopupMenu(const std::vector<MenuEntry>& items, int defaultItem, std::function<void(int)> chosen)
+{
+    popups.push_back({items, defaultItem});
+    m_chosen = std::move(chosen);
+}
+
+HICON FakeNotifyShell::registerIcon(const QIcon& icon)
+{
+    m_icons.push_back(icon);
+    return static_cast<HICON>(0x500 + m_icons.size());
+}
+
+QIcon FakeNotifyShell::iconFor(HICON hIcon) const
+{
+    const std::size_t index = hIcon - 0x501;
+    return index < m_icons.size() ? m_icons[index] : QIcon();
+}
+
+void FakeNotifyShell::notify(std::uint32_t code)
+{
+    if (m_listener)
+        m_listener(m_callbackMessage, code);
+}
+
+void FakeNotifyShell::choose(int index)
+{
+    if (m_chosen)
+        std::exchange(m_chosen, nullptr)(index);
+}
+
+FakeBrowser::FakeBrowser(QWidget* parent) : m_widget(new QWidget(parent)) {}
+
+std::unique_ptr<Browser> FakeBrowserFactory::createBrowser(QWidget* parent)
+{
+    auto browser = std::make_unique<FakeBrowser>(parent);
+    made.push_back(browser.get());
+    return browser;
+}
+
+QString MemorySettingsStore::read(const QString& application, const QString& section, const QString& key,
+                                  const QString& defaultValue)
+{
+    ++reads;
+    return values.value(storeKey(application, section, key), defaultValue);
+}
+
+void MemorySettingsStore::save(const QString& application, const QString& section, const QString& key,
+                               const QString& text)
+{
+    ++saves;
+    values.insert(storeKey(application, section, key), text);
+}
+
+bool MemorySettingsStore::has(const QString& key) const
+{
+    return values.contains(storeKey(settings::kApplication, settings::kSection, key));
+}
+
+QString MemorySettingsStore::value(const QString& key) const
+{
+    return values.value(storeKey(settings::kApplication, settings::kSection, key));
+}
+
+void MemorySettingsStore::set(const QString& key, const QString& text)
+{
+    values.insert(storeKey(settings::kApplication, settings::kSection, key), text);
+}
+
+FakePlatform::FakePlatform()
+{
+    auto ownLock = std::make_unique<FakeInstanceLock>();
+    auto ownSettings = std::make_unique<MemorySettingsStore>();
+    auto ownWindows = std::make_unique<FakeWindowList>();
+    auto ownShell = std::make_unique<FakeNotifyShell>();
+    auto ownBrowsers = std::make_unique<FakeBrowserFactory>();
+    auto ownShellOpen = std::make_unique<RecordingShellOpen>();
+    lock = ownLock.get();
+    settings = ownSettings.get();
+    windows = ownWindows.get();
+    shell = ownShell.get();
+    browsers = ownBrowsers.get();
+    shellOpen = ownShellOpen.get();
+    platform.lock = std::move(ownLock);
+    platform.settings = std::move(ownSettings);
+    platform.windows = std::move(ownWindows);
+    platform.shell = std::move(ownShell);
+    platform.browsers = std::move(ownBrowsers);
+    platform.shellOpen = std::move(ownShellOpen);
+}
+
+} // namespace tunalo::test

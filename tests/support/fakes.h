@@ -1,0 +1,159 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QWidget;
+
+namespace tunalo::test {
+
+// A scripted desktop: windows listed from the top of the stacking order to the bottom, and the
+// foreground window among them.
+class FakeWindowList : public WindowList {
+public:
+    struct Window {
+        HWND handle;
+        QString title;
+    };
+
+    HWND GetForegroundWindow() override { return foreground; }
+    HWND GetWindow(HWND hWnd, std::uint32_t uCmd) override;
+    QString GetWindowTextA(HWND hWnd, int nMaxCount) override;
+
+    // Adds a window at the bottom of the stacking order and returns its handle.
+    HWND add(const QString& title);
+    void setTitle(HWND handle, const QString& title);
+    void destroy(HWND handle);
+
+    std::vector<Window> windows; // top to bottom
+    HWND foreground = 0;
+    // Runs before each title read, with the handle about to be read.
+    std::function<void(HWND)> beforeRead;
+    int titleReads = 0;
+
+private:
+    HWND m_nextHandle = 0x1000;
+};
+
+// Records every command and record the tray component sends.
+class FakeNotifyShell : public NotifyShell {
+public:
+    struct Call {
+        std::uint32_t message;
+        bool wide;
+        NOTIFYICONDATAW recordW; // the record as sent, when wide
+        NOTIFYICONDATAA recordA; // the record as sent, when ANSI
+    };
+    struct Popup {
+        std::vector<MenuEntry> items;
+        int defaultItem;
+    };
+
+    HWND createHiddenWindow(Listener listener) override;
+    void destroyHiddenWindow(HWND hWnd) override;
+    bool Shell_NotifyIconA(std::uint32_t dwMessage, NOTIFYICONDATAA* lpData) override;
+    bool Shell_NotifyIconW(std::uint32_t dwMessage, NOTIFYICONDATAW* lpData) override;
+    std::uint32_t GetVersion() override { return version; }
+    bool SetForegroundWindow(HWND hWnd) override;
+    void PopupMenu(const std::vector<MenuEntry>& items, int defaultItem, std::function<void(int)> chosen) override;
+    HICON registerIcon(const QIcon& icon) override;
+    QIcon iconFor(HICON hIcon) const override;
+    bool hasNotificationArea() const override { return notificationArea; }
+
+    // Delivers a notification code to the hidden window, as the shell would.
+    void notify(std::uint32_t code);
+    // Picks an item of the last popup menu.
+    void choose(int index);
+
+    std::uint32_t version = 0x0A280005; // NT family, version 5: the wide record with balloon tips
+    bool notificationArea = true;
+    std::vector<Call> calls;
+    std::vector<Popup> popups;
+    std::vector<HWND> foregroundCalls;
+    HWND hiddenWindow = 0;
+    bool hiddenWindowDestroyed = false;
+
+private:
+    Listener m_listener;
+    std::uint32_t m_callbackMessage = 0;
+    std::function<void(int)> m_chosen;
+    std::vector<QIcon> m_icons;
+};
+
+// A browser whose page title the test sets; it records where it was sent.
+class FakeBrowser : public Browser {
+public:
+    explicit FakeBrowser(QWidget* parent);
+    void Navigate(const QString& url) override { navigations.append(url); }
+    QString LocationName() const override { return title; }
+    QWidget* widget() override { return m_widget; }
+
+    QStringList navigations;
+    QString title;
+
+private:
+    QWidget* m_widget;
+};
+
+class FakeBrowserFactory : public BrowserFactory {
+public:
+    std::unique_ptr<Browser> createBrowser(QWidget* parent) override;
+    // The browsers in the order they were made; they live as long as their forms.
+    std::vector<FakeBrowser*> made;
+};
+
+class MemorySettingsStore : public SettingsStore {
+public:
+    QString read(const QString& application, const QString& section, const QString& key,
+                 const QString& defaultValue) override;
+    void save(const QString& application, const QString& section, const QString& key,
+              const QString& text) override;
+
+    // The value under the program's own application and section, if stored.
+    bool has(const QString& key) const;
+    QString value(const QString& key) const;
+    void set(const QString& key, const QString& text);
+
+    QMap<QString, QString> values; // "application/section/key" -> text
+    int reads = 0;
+    int saves = 0;
+};
+
+class RecordingShellOpen : public ShellOpen {
+public:
+    void open(const QString& address) override { opened.append(address); }
+    QStringList opened;
+};
+
+class FakeInstanceLock : public InstanceLock {
+public:
+    bool tryLock() override
+    {
+        ++attempts;
+        return free;
+    }
+    bool free = true;
+    int attempts = 0;
+};
+
+// A platform made of fakes, with typed access to each.
+struct FakePlatform {
+    FakePlatform();
+
+    Platform platform;
+    FakeInstanceLock* lock;
+    MemorySettingsStore* settings;
+    FakeWindowList* windows;
+    FakeNotifyShell* shell;
+    FakeBrowserFactory* browsers;
+    RecordingShellOpen* shellOpen;
+};
+
+} // namespace tunalo::test

@@ -1,0 +1,63 @@
+#include "support/process.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+namespace tunalo::test {
+
+ProgramUnderTest::ProgramUnderTest()
+{
+    for (const char* folder : {"config", "data", "runtime", "cache"})
+        QDir(m_home.path()).mkpath(QString::fromLatin1(folder));
+    QFile::setPermissions(m_home.path() + QStringLiteral("/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+ProgramUnderTest::~ProgramUnderTest()
+{
+    for (auto& process : m_processes) {
+        if (process->state() != QProcess::NotRunning) {
+            process->kill();
+            process->waitForFinished(5000);
+        }
+    }
+}
+
+QProcessEnvironment ProgramUnderTest::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.path() + QStringLiteral("/config"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_home.path() + QStringLiteral("/data"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path() + QStringLiteral("/runtime"));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.path() + QStringLiteral("/cache"));
+    return environment;
+}
+
+QProcess& ProgramUnderTest::start(const QProcessEnvironment& extra)
+{
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment environment = this->environment();
+    for (const QString& key : extra.keys())
+        environment.insert(key, extra.value(key));
+    process->setProcessEnvironment(environment);
+    process->start(QStringLiteral(TUNALO_BIN_DIR "/tunalo"), {});
+    m_processes.push_back(std::move(process));
+    return *m_processes.back();
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+} // namespace tunalo::test

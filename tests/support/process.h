@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+
+namespace tunalo::test {
+
+// The built program, started with a home of its own so it never touches the user's files.
+class ProgramUnderTest {
+public:
+    ProgramUnderTest();
+    ~ProgramUnderTest();
+
+    // Starts another process of the program with the shared home.
+    QProcess& start(const QProcessEnvironment& extra = {});
+
+    QString home() const { return m_home.path(); }
+    QString settingsFile() const { return m_home.path() + QStringLiteral("/config/TNLO2.ini"); }
+    QString lockFile() const { return m_home.path() + QStringLiteral("/runtime/tunalo.lock"); }
+    QProcessEnvironment environment() const;
+
+private:
+    QTemporaryDir m_home;
+    std::vector<std::unique_ptr<QProcess>> m_processes;
+};
+
+// Runs the event loop until condition holds or timeoutMs passes; true when it holds.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 15000);
+
+} // namespace tunalo::test

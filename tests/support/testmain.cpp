@@ -1,0 +1,33 @@
+// The tests' main: a QApplication for the widgets, and every Qt warning the test did not expect
+// counted as a failure.
+#include "support/qtwarnings.h"
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+int main(int argc, char* argv[])
+{
+    testing::InitGoogleTest(&argc, argv);
+    if (GTEST_FLAG_GET(list_tests))
+        return RUN_ALL_TESTS();
+#ifdef TUNALO_TEST_OFFSCREEN
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+#else
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::fprintf(stderr, "these tests need an X display: run them through scripts/test\n");
+        return 1;
+    }
+#endif
+    if (geteuid() == 0)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication application(argc, argv);
+    tunalo::test::failOnUnexpectedQtWarnings();
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,121 @@
+#include "core/settings.h"
+#include "support/appfixture.h"
+#include "ui/optionsfrm.h"
+
+#include <QLineEdit>
+
+#include <optional>
+
+namespace tunalo::test {
+namespace {
+
+struct NumberCase {
+    const char* stored;
+    std::optional<std::int16_t> read;
+};
+
+void PrintTo(const NumberCase& row, std::ostream* out) { *out << '"' << row.stored << '"'; }
+
+class NumberReading : public ::testing::TestWithParam<NumberCase> {};
+
+TEST_P(NumberReading, TakesTheLeadingNumberRoundedHalfToEven)
+{
+    EXPECT_EQ(settings::readNumber(QString::fromUtf8(GetParam().stored)), GetParam().read) << GetParam().stored;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, NumberReading,
+    ::testing::Values(NumberCase{" 1", 1}, NumberCase{" 0", 0}, NumberCase{"-1", -1}, NumberCase{"0.5", 0},
+                      NumberCase{"1.5", 2}, NumberCase{"2.5", 2}, NumberCase{"-2.5", -2}, NumberCase{"3.7xyz", 4},
+                      NumberCase{"yes", 0}, NumberCase{"", 0}, NumberCase{"  \t 7 apples", 7},
+                      NumberCase{"1 2", 12}, NumberCase{"+3", 3}, NumberCase{"1e2", 100}, NumberCase{"1e", 1},
+                      NumberCase{"32767", 32767}, NumberCase{"-32768", -32768}, NumberCase{"32768", std::nullopt},
+                      NumberCase{"-32769", std::nullopt}, NumberCase{"99999999999999999999", std::nullopt},
+                      NumberCase{"1e400", std::nullopt}, NumberCase{"1e-400", 0}, NumberCase{"٣", 0}));
+
+TEST(NumberWriting, PutsOneBlankBeforeNumbersThatAreNotNegative)
+{
+    EXPECT_EQ(settings::numberText(1), QStringLiteral(" 1"));
+    EXPECT_EQ(settings::numberText(0), QStringLiteral(" 0"));
+    EXPECT_EQ(settings::numberText(-1), QStringLiteral("-1"));
+    EXPECT_EQ(settings::numberText(32767), QStringLiteral(" 32767"));
+}
+
+using LoadSettings = AppTest;
+
+TEST_F(LoadSettings, AnEmptyStoreGivesTheDefaultsAndStoresTheDefaultWordList)
+{
+    app->loadsettings(true);
+    const AppState& state = app->state();
+    EXPECT_EQ(state.autoPublish, 1);
+    EXPECT_EQ(state.autoDelete, 1);
+    EXPECT_EQ(state.autoAlert, 1);
+    EXPECT_EQ(state.screenWords, 1);
+    EXPECT_EQ(state.selectedPlayer, 1);
+    EXPECT_EQ(app->form<optionsfrm>().Text1->text(), QStringLiteral("untitled,unknown,track,"));
+    // Filling the word list counts as a change and is saved; the options are not written by a load.
+    EXPECT_EQ(fakes.settings->value(settings::kScreenWordList), QStringLiteral("untitled,unknown,track,"));
+    EXPECT_FALSE(fakes.settings->has(settings::kAutoPublish));
+}
+
+TEST_F(LoadSettings, ReadsStoredValuesEveryTimeWithoutCaching)
+{
+    fakes.settings->set(settings::kAutoPublish, QStringLiteral(" 0"));
+    fakes.settings->set(settings::kAutoAlert, QStringLiteral("off"));
+    fakes.settings->set(settings::kScreenWords, QStringLiteral("5"));
+    app->loadsettings(false);
+    EXPECT_EQ(app->state().autoPublish, 0);
+    EXPECT_EQ(app->state().autoAlert, 0);
+    EXPECT_EQ(app->state().screenWords, 5);
+
+    fakes.settings->set(settings::kAutoPublish, QStringLiteral(" 1"));
+    app->loadsettings(false);
+    EXPECT_EQ(app->state().autoPublish, 1);
+}
+
+TEST_F(LoadSettings, LeavesTheSelectedPlayerAloneAfterStartUp)
+{
+    fakes.settings->set(settings::kLastPlayer, QStringLiteral(" 3"));
+    app->state().selectedPlayer = 2;
+    app->loadsettings(false);
+    EXPECT_EQ(app->state().selectedPlayer, 2);
+    app->loadsettings(true);
+    EXPECT_EQ(app->state().selectedPlayer, 3);
+}
+
+TEST_F(LoadSettings, AnEmptyStoredWordListStaysEmpty)
+{
+    fakes.settings->set(settings::kScreenWordList, QString());
+    app->loadsettings(false);
+    EXPECT_EQ(app->form<optionsfrm>().Text1->text(), QString());
+    EXPECT_EQ(fakes.settings->value(settings::kScreenWordList), QString());
+}
+
+struct OutOfRangeCase {
+    const char* key;
+    const char* stored;
+};
+
+void PrintTo(const OutOfRangeCase& row, std::ostream* out) { *out << row.key << "=\"" << row.stored << '"'; }
+
+class OutOfRange : public AppTest, public ::testing::WithParamInterface<OutOfRangeCase> {};
+
+// A number the program could never have written reads as that key's default.
+TEST_P(OutOfRange, ReadsAsTheDefault)
+{
+    fakes.settings->set(QString::fromUtf8(GetParam().key), QString::fromUtf8(GetParam().stored));
+    app->loadsettings(true);
+    const AppState& state = app->state();
+    EXPECT_EQ(state.selectedPlayer, 1);
+    EXPECT_EQ(state.autoPublish, 1);
+    EXPECT_EQ(state.autoDelete, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, OutOfRange,
+                         ::testing::Values(OutOfRangeCase{"lastsmp", " 4"}, OutOfRangeCase{"lastsmp", "-1"},
+                                           OutOfRangeCase{"lastsmp", "70000"},
+                                           OutOfRangeCase{"autopublish", "40000"},
+                                           OutOfRangeCase{"autodelete", "-1e9"}));
+
+} // namespace
+} // namespace tunalo::test
