@@ -1,0 +1,485 @@
+// Measures the built program the way a user meets it, on the current X display:
+//   tunalo-programbench startup [runs]           time from start to the main window shown
+//   tunalo-programbench steady [seconds] [windows]
+//                                                CPU use with publishing on and a player playing
+//                                                among other windows, then memory of the process tree
+//   tunalo-programbench latency [changes]        time from a title change to the post's arrival
+// It serves the service's pages itself on loopback, so it measures the program and nothing else.
+#include <httplib.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <dirent.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+[[noreturn]] void fail(const std::string& why)
+{
+    std::fprintf(stderr, "programbench: %s\n", why.c_str());
+    std::exit(1);
+}
+
+double millisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The X display: windows with titles, and the window manager's list of managed windows.
+class Display {
+public:
+    Display() : m_connection(xcb_connect(nullptr, nullptr))
+    {
+        if (xcb_connection_has_error(m_connection))
+            fail("no X display");
+        m_screen = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
+        m_utf8 = atom("UTF8_STRING");
+        m_netWmName = atom("_NET_WM_NAME");
+        m_clientList = atom("_NET_CLIENT_LIST");
+        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(m_connection, m_screen->root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(m_connection);
+    }
+    ~Display() { xcb_disconnect(m_connection); }
+    Display(const Display&) = delete;
+    Display& operator=(const Display&) = delete;
+
+    xcb_window_t createWindow(const std::string& title)
+    {
+        const xcb_window_t window = xcb_generate_id(m_connection);
+        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, window, m_screen->root, 0, 0, 320, 60, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, m_screen->root_visual, 0, nullptr);
+        setTitle(window, title);
+        xcb_map_window(m_connection, window);
+        xcb_flush(m_connection);
+        return window;
+    }
+
+    void setTitle(xcb_window_t window, const std::string& title)
+    {
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, window, m_netWmName, m_utf8, 8,
+                            static_cast<uint32_t>(title.size()), title.data());
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                            static_cast<uint32_t>(title.size()), title.data());
+        xcb_flush(m_connection);
+    }
+
+    // Waits for a managed window titled exactly title; its handle, or nothing by the deadline.
+    std::optional<xcb_window_t> waitForWindow(const std::string& title, Clock::time_point deadline)
+    {
+        for (;;) {
+            if (const auto window = findWindow(title))
+                return window;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left <= 0ms)
+                return std::nullopt;
+            pollfd descriptor{xcb_get_file_descriptor(m_connection), POLLIN, 0};
+            poll(&descriptor, 1, static_cast<int>(left.count()));
+            while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection))
+                std::free(event);
+        }
+    }
+
+private:
+    xcb_atom_t atom(const char* name)
+    {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            m_connection, xcb_intern_atom(m_connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t result = reply ? reply->atom : XCB_ATOM_NONE;
+        std::free(reply);
+        return result;
+    }
+
+    std::string title(xcb_window_t window)
+    {
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(
+            m_connection, xcb_get_property(m_connection, 0, window, m_netWmName, m_utf8, 0, 256), nullptr);
+        std::string text;
+        if (reply)
+            text.assign(static_cast<const char*>(xcb_get_property_value(reply)),
+                        static_cast<std::size_t>(xcb_get_property_value_length(reply)));
+        std::free(reply);
+        return text;
+    }
+
+    std::optional<xcb_window_t> findWindow(const std::string& wanted)
+    {
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(
+            m_connection, xcb_get_property(m_connection, 0, m_screen->root, m_clientList, XCB_ATOM_WINDOW, 0, 4096),
+            nullptr);
+        std::optional<xcb_window_t> found;
+        if (reply) {
+            const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
+            const int count = xcb_get_property_value_length(reply) / 4;
+            for (int i = 0; i < count && !found; ++i)
+                if (title(windows[i]) == wanted)
+                    found = windows[i];
+        }
+        std::free(reply);
+        return found;
+    }
+
+    xcb_connection_t* m_connection;
+    xcb_screen_t* m_screen;
+    xcb_atom_t m_utf8, m_netWmName, m_clientList;
+};
+
+// The service's pages as the program reads them: logged in, and a post id for every post.
+class FakeService {
+public:
+    struct Post {
+        Clock::time_point arrived;
+        std::string song;
+    };
+
+    FakeService()
+    {
+        m_server.Get("/", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content("<html><head><title>Tunalo</title></head></html>", "text/html");
+        });
+        m_server.Get("/fb/tnlouserhome.php", [this](const httplib::Request&, httplib::Response& response) {
+            {
+                std::lock_guard lock(m_mutex);
+                ++m_homeRequests;
+            }
+            response.set_content("<html><head><title>Login Succsesfull</title></head></html>", "text/html");
+        });
+        m_server.Get("/fb/update.php", [this](const httplib::Request& request, httplib::Response& response) {
+            std::lock_guard lock(m_mutex);
+            m_posts.push_back({Clock::now(), request.get_param_value("s")});
+            response.set_content("<html><head><title>Posted ID:" + std::to_string(m_posts.size()) +
+                                     "</title></head></html>",
+                                 "text/html");
+            m_changed.notify_all();
+        });
+        m_port = m_server.bind_to_any_port("127.0.0.1");
+        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+    }
+    ~FakeService()
+    {
+        m_server.stop();
+        m_thread.join();
+    }
+
+    std::string address() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+
+    int homeRequests()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_homeRequests;
+    }
+
+    // The first post whose song contains fragment, waiting up to timeout.
+    std::optional<Post> waitForPost(const std::string& fragment, std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(m_mutex);
+        std::optional<Post> found;
+        m_changed.wait_for(lock, timeout, [&] {
+            for (const Post& post : m_posts)
+                if (post.song.find(fragment) != std::string::npos)
+                    found = post;
+            return found.has_value();
+        });
+        return found;
+    }
+
+private:
+    httplib::Server m_server;
+    int m_port = 0;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Post> m_posts;
+    int m_homeRequests = 0;
+};
+
+// The program in a process group of its own, with a fresh home so every run is a first start.
+class Program {
+public:
+    explicit Program(const std::string& service)
+    {
+        char folder[] = "/tmp/tunalo-bench.XXXXXX";
+        if (!mkdtemp(folder))
+            fail("no temporary folder");
+        m_home = folder;
+        for (const char* sub : {"config", "data", "runtime", "cache"})
+            std::filesystem::create_directories(m_home + "/" + sub);
+        std::filesystem::permissions(m_home + "/runtime", std::filesystem::perms::owner_all);
+        m_started = Clock::now();
+        m_pid = fork();
+        if (m_pid == 0) {
+            setpgid(0, 0);
+            setenv("TUNALO_SERVICE_URL", service.c_str(), 1);
+            setenv("XDG_CONFIG_HOME", (m_home + "/config").c_str(), 1);
+            setenv("XDG_DATA_HOME", (m_home + "/data").c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", (m_home + "/runtime").c_str(), 1);
+            setenv("XDG_CACHE_HOME", (m_home + "/cache").c_str(), 1);
+            const std::string program = binDir() + "/tunalo";
+            execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~Program()
+    {
+        kill(-m_pid, SIGTERM);
+        const auto deadline = Clock::now() + 5s;
+        while (waitpid(m_pid, nullptr, WNOHANG) == 0 && Clock::now() < deadline)
+            std::this_thread::sleep_for(20ms);
+        kill(-m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+        std::filesystem::remove_all(m_home);
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    pid_t pid() const { return m_pid; }
+    Clock::time_point started() const { return m_started; }
+
+    static std::string binDir()
+    {
+        return std::filesystem::canonical("/proc/self/exe").parent_path().string();
+    }
+
+private:
+    std::string m_home;
+    pid_t m_pid = 0;
+    Clock::time_point m_started;
+};
+
+xcb_window_t waitForMainWindow(Display& display, const Program& program)
+{
+    const auto window = display.waitForWindow("TUNALO", program.started() + 30s);
+    if (!window)
+        fail("the main window did not appear within 30 s");
+    return *window;
+}
+
+// Waits until the home page has been loaded as at every start, then presses "start publishing".
+void startPublishing(Display& display, FakeService& service, const Program& program)
+{
+    const xcb_window_t window = waitForMainWindow(display, program);
+    const auto deadline = Clock::now() + 30s;
+    while (service.homeRequests() < 2 && Clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(1500ms); // the page's title reaches the program on its next poll
+    const std::string click = "xdotool mousemove --window " + std::to_string(window) + " 80 88 click 1";
+    if (std::system(click.c_str()) != 0)
+        fail("xdotool could not press the publish button");
+}
+
+std::string songTitle(int number)
+{
+    return "Bench Artist " + std::to_string(number) + " - Song " + std::to_string(number) + " - MediaMonkey";
+}
+
+struct Spread {
+    double median, p95, min, max;
+};
+
+Spread spread(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    const std::size_t p95 = std::max<std::size_t>(1, (n * 95 + 99) / 100) - 1;
+    return {values[n / 2], values[p95], values.front(), values.back()};
+}
+
+int startup(int runs)
+{
+    Display display;
+    FakeService service;
+    std::vector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        Program program(service.address());
+        waitForMainWindow(display, program);
+        times.push_back(millisecondsSince(program.started()));
+        std::printf("run %d: %.0f ms\n", run + 1, times.back());
+    }
+    const Spread s = spread(times);
+    std::printf("start to main window shown over %d runs: median %.0f ms, min %.0f ms, max %.0f ms\n", runs,
+                s.median, s.min, s.max);
+    return 0;
+}
+
+// Processes of the tree below root (root included).
+std::vector<pid_t> processTree(pid_t root)
+{
+    std::vector<std::pair<pid_t, pid_t>> parents;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state;
+        pid_t parent;
+        rest >> state >> parent;
+        parents.emplace_back(std::stoi(name), parent);
+    }
+    std::vector<pid_t> tree{root};
+    for (std::size_t i = 0; i < tree.size(); ++i)
+        for (const auto& [pid, parent] : parents)
+            if (parent == tree[i])
+                tree.push_back(pid);
+    return tree;
+}
+
+// CPU time of one process in clock ticks.
+long cpuTicks(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream rest(line.substr(close + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int index = 3; rest >> field; ++index) {
+        if (index == 14)
+            utime = std::stol(field);
+        if (index == 15) {
+            stime = std::stol(field);
+            break;
+        }
+    }
+    return utime + stime;
+}
+
+// Resident and proportional memory of one process in kB.
+std::pair<long, long> memoryKb(pid_t pid)
+{
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    std::string key;
+    long value = 0, rss = 0, pss = 0;
+    std::string unit;
+    while (rollup >> key >> value >> unit) {
+        if (key == "Rss:")
+            rss = value;
+        if (key == "Pss:")
+            pss = value;
+    }
+    return {rss, pss};
+}
+
+int steady(int seconds, int others)
+{
+    Display display;
+    FakeService service;
+    std::vector<xcb_window_t> windows;
+    for (int i = 0; i < others; ++i)
+        windows.push_back(display.createWindow("Other window " + std::to_string(i)));
+    const xcb_window_t player = display.createWindow(songTitle(0));
+    Program program(service.address());
+    startPublishing(display, service, program);
+    if (!service.waitForPost("Bench Artist 0", 10s))
+        fail("publishing did not start: no post arrived");
+    display.setTitle(player, songTitle(1));
+    if (!service.waitForPost("Bench Artist 1", 10s))
+        fail("a new song was not posted");
+    std::this_thread::sleep_for(5s); // balloons and page loads settle
+
+    const std::vector<pid_t> tree = processTree(program.pid());
+    std::vector<long> before;
+    for (pid_t pid : tree)
+        before.push_back(cpuTicks(pid));
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const double elapsed = millisecondsSince(start) / 1000.0;
+    const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+    double programPercent = 0, treePercent = 0;
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        const double percent = 100.0 * static_cast<double>(cpuTicks(tree[i]) - before[i]) / tick / elapsed;
+        treePercent += percent;
+        if (i == 0)
+            programPercent = percent;
+    }
+    std::printf("CPU over %d s, publishing on, player playing, %d other windows: program %.2f%% of one core, "
+                "with its browser processes %.2f%%\n",
+                seconds, others, programPercent, treePercent);
+
+    long rss = 0, pss = 0;
+    for (pid_t pid : processTree(program.pid())) {
+        const auto [r, p] = memoryKb(pid);
+        rss += r;
+        pss += p;
+    }
+    const auto [programRss, programPss] = memoryKb(program.pid());
+    std::printf("memory: program %ld MB resident (%ld MB proportional); whole tree of %zu processes %ld MB "
+                "resident, %ld MB proportional\n",
+                programRss / 1024, programPss / 1024, processTree(program.pid()).size(), rss / 1024, pss / 1024);
+    return 0;
+}
+
+int latency(int changes)
+{
+    Display display;
+    FakeService service;
+    const xcb_window_t player = display.createWindow(songTitle(0));
+    Program program(service.address());
+    startPublishing(display, service, program);
+    if (!service.waitForPost("Bench Artist 0", 10s))
+        fail("publishing did not start: no post arrived");
+    std::vector<double> times;
+    for (int change = 1; change <= changes; ++change) {
+        std::this_thread::sleep_for(250ms);
+        const auto changed = Clock::now();
+        display.setTitle(player, songTitle(change));
+        const auto post = service.waitForPost("Bench Artist " + std::to_string(change) + " ", 5s);
+        if (!post)
+            fail("change " + std::to_string(change) + " was not posted within 5 s");
+        times.push_back(std::chrono::duration<double, std::milli>(post->arrived - changed).count());
+    }
+    const Spread s = spread(times);
+    std::printf("title change to post arrival over %d changes: median %.1f ms, 95th percentile %.1f ms, "
+                "min %.1f ms, max %.1f ms\n",
+                changes, s.median, s.p95, s.min, s.max);
+    return 0;
+}
+
+int argument(int argc, char* argv[], int index, int fallback)
+{
+    return argc > index ? std::atoi(argv[index]) : fallback;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    const std::string what = argc > 1 ? argv[1] : "";
+    if (what == "startup")
+        return startup(argument(argc, argv, 2, 10));
+    if (what == "steady")
+        return steady(argument(argc, argv, 2, 60), argument(argc, argv, 3, 200));
+    if (what == "latency")
+        return latency(argument(argc, argv, 2, 100));
+    std::fprintf(stderr, "usage: %s startup [runs] | steady [seconds] [windows] | latency [changes]\n", argv[0]);
+    return 2;
+}
