@@ -1,0 +1,85 @@
+#include "platform/webengine/webenginebrowsers.h"
+
+#include <QDir>
+#include <QNetworkProxyFactory>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+#include <unistd.h>
+
+namespace tunalo {
+
+namespace {
+
+const QString kProfileName = QStringLiteral("tunalo");
+
+class WebEngineBrowser : public Browser {
+public:
+    WebEngineBrowser(QWebEngineProfile& profile, QWidget* parent) : m_view(new QWebEngineView(parent))
+    {
+        // The page belongs to the view, which belongs to the form.
+        m_view->setPage(new QWebEnginePage(&profile, m_view));
+    }
+
+    void Navigate(const QString& url) override { m_view->load(QUrl(url)); }
+    QString LocationName() const override { return m_view->title(); }
+    QWidget* widget() override { return m_view; }
+
+private:
+    QWebEngineView* m_view;
+};
+
+QString userFolder(QStandardPaths::StandardLocation location)
+{
+    return QStandardPaths::writableLocation(location) + QStringLiteral("/tunalo/browser");
+}
+
+void addChromiumFlag(QByteArray& flags, const QByteArray& flag)
+{
+    if (flags.split(' ').contains(flag))
+        return;
+    if (!flags.isEmpty())
+        flags += ' ';
+    flags += flag;
+}
+
+} // namespace
+
+void prepareWebEngineEnvironment()
+{
+    if (geteuid() == 0)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    addChromiumFlag(flags, "--disable-gpu");
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+}
+
+WebEngineBrowsers::WebEngineBrowsers() = default;
+
+WebEngineBrowsers::~WebEngineBrowsers() = default;
+
+QString WebEngineBrowsers::storageFolder() { return userFolder(QStandardPaths::GenericDataLocation); }
+
+QWebEngineProfile& WebEngineBrowsers::sharedProfile()
+{
+    if (!m_profile) {
+        prepareWebEngineEnvironment();
+        // The system's proxy settings apply, as in the user's own browser.
+        QNetworkProxyFactory::setUseSystemConfiguration(true);
+        QDir().mkpath(storageFolder());
+        m_profile = std::make_unique<QWebEngineProfile>(kProfileName);
+        m_profile->setPersistentStoragePath(storageFolder());
+        m_profile->setCachePath(userFolder(QStandardPaths::GenericCacheLocation));
+    }
+    return *m_profile;
+}
+
+std::unique_ptr<Browser> WebEngineBrowsers::createBrowser(QWidget* parent)
+{
+    return std::make_unique<WebEngineBrowser>(sharedProfile(), parent);
+}
+
+} // namespace tunalo
