@@ -111,6 +111,8 @@ frmloadhome::frmloadhome(mainmodule& app)
         frame[index]->hide();
     }
     notifyDelay->setSingleShot(true);
+    // A coarse timer may fire half a second early at this length; the notice promises ten seconds.
+    notifyDelay->setTimerType(Qt::PreciseTimer);
     layOut();
 }
 

@@ -16,12 +16,22 @@ namespace {
 
 const QString kProfileName = QStringLiteral("tunalo");
 
+// A page that keeps the scripts' console to itself: the program keeps no log, and the engine's
+// own error pages write to the console too.
+class QuietPage : public QWebEnginePage {
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int, const QString&) override {}
+};
+
 class WebEngineBrowser : public Browser {
 public:
     WebEngineBrowser(QWebEngineProfile& profile, QWidget* parent) : m_view(new QWebEngineView(parent))
     {
         // The page belongs to the view, which belongs to the form.
-        m_view->setPage(new QWebEnginePage(&profile, m_view));
+        m_view->setPage(new QuietPage(&profile, m_view));
     }
 
     void Navigate(const QString& url) override { m_view->load(QUrl(url)); }
