@@ -25,6 +25,23 @@ const QString kPostIdMarker = QStringLiteral("ID:");
 
 constexpr int kFrameSize = 100;
 
+// The slow-loading notice under its heading, in reading order.
+struct NoticePiece {
+    const char* text;
+    bool bold;
+};
+constexpr NoticePiece kNotice[] = {
+    {"Please Make Sure You Have An", false},
+    {"Active Internet Connection.", true},
+    {"And That Microsoft Internet", false},
+    {"Explorer Is Not Set To", false},
+    {"Work Offline.", true},
+    {"If You Do Have An Active Internet Connection And MS IE is", false},
+    {"Working Fine Then Maybe Our Server is Down For Some Reason. In That Case Please Try Again After Some "
+     "Time.",
+     false},
+};
+
 // A timer of the form, running from the start, that calls one of its handlers.
 QTimer* makeTimer(int intervalMs, frmloadhome* form, void (frmloadhome::*handler)())
 {
@@ -35,12 +52,14 @@ QTimer* makeTimer(int intervalMs, frmloadhome* form, void (frmloadhome::*handler
     return timer;
 }
 
-QLabel* makeNoticeLabel(const QString& text, bool bold, QWidget* parent)
+QLabel* makeNoticeLabel(const NoticePiece& piece, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
-    label->setWordWrap(true);
+    auto* label = new QLabel(QString::fromLatin1(piece.text), parent);
+    // Short pieces stay on one line beside each other; the long ones wrap under them.
+    constexpr qsizetype kShortPiece = 30;
+    label->setWordWrap(label->text().size() > kShortPiece);
     label->setAlignment(Qt::AlignCenter);
-    if (bold) {
+    if (piece.bold) {
         QFont font = label->font();
         font.setBold(true);
         label->setFont(font);
@@ -89,27 +108,22 @@ QPixmap loadingFrame(int index, int dots)
 }
 
 frmloadhome::frmloadhome(mainmodule& app)
-    : st(new QLabel(this)), frame{}, checkConstantly(makeTimer(10, this, &frmloadhome::checkConstantly_Timer)),
+    : st(new QLabel(this)), frame{},
+      checkConstantly(makeTimer(10, this, &frmloadhome::checkConstantly_Timer)),
       gifAnim(makeTimer(100, this, &frmloadhome::gifAnim_Timer)),
       notifyDelay(makeTimer(10000, this, &frmloadhome::notifyDelay_Timer)),
       Timer1(makeTimer(200, this, &frmloadhome::Timer1_Timer)),
       Label1(new QLabel(QStringLiteral("The Home Page Is Taking Longer To Load Than Expected."), this)),
-      Label2{makeNoticeLabel(QStringLiteral("Please Make Sure You Have An"), false, this),
-             makeNoticeLabel(QStringLiteral("Active Internet Connection."), true, this),
-             makeNoticeLabel(QStringLiteral("And That Microsoft Internet"), false, this),
-             makeNoticeLabel(QStringLiteral("Explorer Is Not Set To"), false, this),
-             makeNoticeLabel(QStringLiteral("Work Offline."), true, this),
-             makeNoticeLabel(QStringLiteral("If You Do Have An Active Internet Connection And MS IE is"), false, this),
-             makeNoticeLabel(QStringLiteral("Working Fine Then Maybe Our Server is Down For Some Reason. In That "
-                                            "Case Please Try Again After Some Time."),
-                             false, this)},
-      m_app(app)
+      Label2{}, m_app(app)
 {
     for (std::size_t index = 0; index < frame.size(); ++index) {
         frame[index] = new QLabel(this);
         frame[index]->setPixmap(loadingFrame(static_cast<int>(index), static_cast<int>(frame.size())));
         frame[index]->hide();
     }
+    static_assert(std::size(kNotice) == std::tuple_size_v<decltype(Label2)>);
+    for (std::size_t index = 0; index < Label2.size(); ++index)
+        Label2[index] = makeNoticeLabel(kNotice[index], this);
     notifyDelay->setSingleShot(true);
     // A coarse timer may fire half a second early at this length; the notice promises ten seconds.
     notifyDelay->setTimerType(Qt::PreciseTimer);

@@ -152,7 +152,8 @@ protected:
     frmloadhome& loader() { return app->form<frmloadhome>(); }
     bool handedOver()
     {
-        return app->form<frmWeb>().parentWidget() == app->form<interface>().cp && app->form<frmWeb>().isVisible();
+        const frmWeb& form = app->form<frmWeb>();
+        return form.parentWidget() == app->form<interface>().cp && form.isVisible();
     }
 
     LoopbackService service;
@@ -227,7 +228,8 @@ TEST_F(Web, PagesThatAreNotTheProtocolsChangeNothing)
         ASSERT_TRUE(waitUntil([&] {
             return home().LocationName().startsWith(shown) && post().LocationName().startsWith(shown) &&
                    !view(home()).page()->isLoading() && !view(post()).page()->isLoading();
-        })) << home().LocationName().left(80).toStdString() << " | " << post().LocationName().left(80).toStdString();
+        })) << home().LocationName().left(80).toStdString() << " | "
+            << post().LocationName().left(80).toStdString();
         // The page before may have been a protocol page; from here on only the new one counts.
         app->state().loginState = 0;
         // Let the loader poll the titles a few times.

@@ -32,7 +32,10 @@ protected:
             none = none && !piece->isVisibleTo(&loader());
         return none;
     }
-    bool handedOver() { return app->form<frmWeb>().parentWidget() == cp() && app->form<frmWeb>().isVisibleTo(cp()); }
+    bool handedOver()
+    {
+        return app->form<frmWeb>().parentWidget() == cp() && app->form<frmWeb>().isVisibleTo(cp());
+    }
     // The frame st shows now.
     int shownFrame()
     {

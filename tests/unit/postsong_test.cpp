@@ -56,7 +56,8 @@ TEST_F(PostSong, SendsTheSongAndThePreviousIdEncodedToThePostBrowser)
         post().navigations.clear();
         app->postsong();
         EXPECT_EQ(post().navigations, QStringList(page + QString::fromUtf8(row.query)));
-        EXPECT_EQ(app->state().lastPostTitle, QString::fromUtf8(row.lastPostTitle)) << "a post keeps the old id";
+        EXPECT_EQ(app->state().lastPostTitle, QString::fromUtf8(row.lastPostTitle))
+            << "a post keeps the old id";
     }
     EXPECT_TRUE(static_cast<FakeBrowser&>(app->form<frmWeb>().wb()).navigations.isEmpty());
 }

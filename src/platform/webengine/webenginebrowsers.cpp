@@ -1,6 +1,7 @@
 #include "platform/webengine/webenginebrowsers.h"
 
 #include <QDir>
+#include <QLoggingCategory>
 #include <QNetworkProxyFactory>
 #include <QStandardPaths>
 #include <QUrl>
@@ -23,7 +24,9 @@ public:
     using QWebEnginePage::QWebEnginePage;
 
 protected:
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int, const QString&) override {}
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int, const QString&) override
+    {
+    }
 };
 
 class WebEngineBrowser : public Browser {
@@ -65,6 +68,9 @@ void prepareWebEngineEnvironment()
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     addChromiumFlag(flags, "--disable-gpu");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+    // The engine describes its set-up on stderr at start; the program keeps no log. QT_LOGGING_RULES
+    // still brings it back.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
 }
 
 WebEngineBrowsers::WebEngineBrowsers() = default;
