@@ -7,6 +7,7 @@
 #include "web/showhome.h"
 #include "web/updatewb.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -195,6 +196,31 @@ TEST_F(Web, LogsInThroughTheHomeBrowserAndPostsWithItsCookies)
     EXPECT_FALSE(profile->isOffTheRecord());
     EXPECT_TRUE(profile->persistentStoragePath().startsWith(
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)));
+}
+
+TEST_F(Web, ALogInLastsIntoTheNextRun)
+{
+    service.setPage(kHome, 200, LoopbackService::titled("Login Succsesfull"), "tnlo=kept; Max-Age=3600; Path=/");
+    service.setPage(kPost, 200, LoopbackService::titled("Posted ID:1"));
+    startUp();
+    ASSERT_TRUE(waitUntil([&] { return app->state().loginState == 1; }));
+
+    // The program ends and starts again: the profile goes with the browsers and comes back.
+    app.reset();
+    fakes.platform.browsers.reset();
+    QFile cookies(WebEngineBrowsers::storageFolder() + QStringLiteral("/Cookies"));
+    EXPECT_TRUE(waitUntil([&] {
+        cookies.open(QIODevice::ReadOnly);
+        const bool written = cookies.readAll().contains("tnlo");
+        cookies.close();
+        return written;
+    }, 10000)) << "the cookie is on disk once the profile is gone";
+    fakes.platform.browsers = std::make_unique<WebEngineBrowsers>();
+    startUp();
+    app->state().currentSong = QStringLiteral("Artist - Title");
+    app->postsong();
+    ASSERT_TRUE(waitUntil([&] { return !service.requests(kPost).empty(); }));
+    EXPECT_EQ(service.requests(kPost).front().cookie, "tnlo=kept");
 }
 
 TEST_F(Web, PagesThatAreNotTheProtocolsChangeNothing)
