@@ -39,9 +39,6 @@ public:
     QLabel* Label1;
     std::array<QLabel*, 7> Label2;
 
-    // The index of the frame the next tick of the animation shows, before wrapping.
-    std::int16_t frameCounter() const { return m_frameCounter; }
-
 private:
     void layOut();
 

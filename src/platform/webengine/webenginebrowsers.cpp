@@ -9,8 +9,6 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
-#include <unistd.h>
-
 namespace tunalo {
 
 namespace {
@@ -63,8 +61,6 @@ void addChromiumFlag(QByteArray& flags, const QByteArray& flag)
 
 void prepareWebEngineEnvironment()
 {
-    if (geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     addChromiumFlag(flags, "--disable-gpu");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);

@@ -35,9 +35,9 @@ private:
     std::unique_ptr<QWebEngineProfile> m_profile;
 };
 
-// Switches the engine's settings that must be in place before its first page: the sandbox
-// cannot run as root, and the GPU process is of no use to a few small pages (and fails on
-// virtual displays). Adds to flags the user set; does nothing once the engine runs.
+// Sets what the engine reads when its first page comes: no GPU process, which a few small pages do
+// not need and which fails on virtual displays. Adds to flags the user set. (The sandbox is
+// switched off for root before the application object exists.)
 void prepareWebEngineEnvironment();
 
 } // namespace tunalo
