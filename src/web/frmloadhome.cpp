@@ -43,10 +43,12 @@ constexpr NoticePiece kNotice[] = {
 };
 
 // A timer of the form, running from the start, that calls one of its handlers.
-QTimer* makeTimer(int intervalMs, frmloadhome* form, void (frmloadhome::*handler)())
+QTimer* makeTimer(int intervalMs, frmloadhome* form, void (frmloadhome::*handler)(),
+                  Qt::TimerType type = Qt::CoarseTimer)
 {
     auto* timer = new QTimer(form);
     timer->setInterval(intervalMs);
+    timer->setTimerType(type);
     QObject::connect(timer, &QTimer::timeout, form, [form, handler] { (form->*handler)(); });
     timer->start();
     return timer;
@@ -111,7 +113,8 @@ frmloadhome::frmloadhome(mainmodule& app)
     : st(new QLabel(this)), frame{},
       checkConstantly(makeTimer(10, this, &frmloadhome::checkConstantly_Timer)),
       gifAnim(makeTimer(100, this, &frmloadhome::gifAnim_Timer)),
-      notifyDelay(makeTimer(10000, this, &frmloadhome::notifyDelay_Timer)),
+      // A coarse timer may fire half a second early at this length; the notice promises ten seconds.
+      notifyDelay(makeTimer(10000, this, &frmloadhome::notifyDelay_Timer, Qt::PreciseTimer)),
       Timer1(makeTimer(200, this, &frmloadhome::Timer1_Timer)),
       Label1(new QLabel(QStringLiteral("The Home Page Is Taking Longer To Load Than Expected."), this)),
       Label2{}, m_app(app)
@@ -124,9 +127,6 @@ frmloadhome::frmloadhome(mainmodule& app)
     static_assert(std::size(kNotice) == std::tuple_size_v<decltype(Label2)>);
     for (std::size_t index = 0; index < Label2.size(); ++index)
         Label2[index] = makeNoticeLabel(kNotice[index], this);
-    notifyDelay->setSingleShot(true);
-    // A coarse timer may fire half a second early at this length; the notice promises ten seconds.
-    notifyDelay->setTimerType(Qt::PreciseTimer);
     layOut();
 }
 
