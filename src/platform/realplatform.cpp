@@ -3,6 +3,7 @@
 #include "platform/qt/desktopopen.h"
 #include "platform/qt/inisettings.h"
 #include "platform/qt/lockfile.h"
+#include "platform/webengine/webenginebrowsers.h"
 
 #include <QWidget>
 
@@ -59,7 +60,7 @@ std::unique_ptr<Platform> makeRealPlatform()
     platform->settings = std::make_unique<IniSettingsStore>();
     platform->windows = std::make_unique<NoWindows>();
     platform->shell = std::make_unique<NoShell>();
-    platform->browsers = std::make_unique<BlankBrowsers>();
+    platform->browsers = std::make_unique<WebEngineBrowsers>();
     platform->shellOpen = std::make_unique<DesktopShellOpen>();
     return platform;
 }

@@ -1,9 +1,211 @@
 #include "web/frmloadhome.h"
 
+#include "core/mainmodule.h"
+#include "ui/cpanel.h"
+#include "ui/interface.h"
+#include "web/frmweb.h"
+#include "web/updatewb.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <numbers>
+
 namespace tunalo {
 
-frmloadhome::frmloadhome(mainmodule& app) : m_app(app) {}
+namespace {
 
-void frmloadhome::resset() {}
+const QString kLoginSucceeded = QStringLiteral("Login Succsesfull");
+const QString kLoginFailed = QStringLiteral("failed");
+const QString kPostIdMarker = QStringLiteral("ID:");
+
+constexpr int kFrameSize = 100;
+
+// The slow-loading notice under its heading, in reading order.
+struct NoticePiece {
+    const char* text;
+    bool bold;
+};
+constexpr NoticePiece kNotice[] = {
+    {"Please Make Sure You Have An", false},
+    {"Active Internet Connection.", true},
+    {"And That Microsoft Internet", false},
+    {"Explorer Is Not Set To", false},
+    {"Work Offline.", true},
+    {"If You Do Have An Active Internet Connection And MS IE is", false},
+    {"Working Fine Then Maybe Our Server is Down For Some Reason. In That Case Please Try Again After Some "
+     "Time.",
+     false},
+};
+
+// A timer of the form, running from the start, that calls one of its handlers.
+QTimer* makeTimer(int intervalMs, frmloadhome* form, void (frmloadhome::*handler)(),
+                  Qt::TimerType type = Qt::CoarseTimer)
+{
+    auto* timer = new QTimer(form);
+    timer->setInterval(intervalMs);
+    timer->setTimerType(type);
+    QObject::connect(timer, &QTimer::timeout, form, [form, handler] { (form->*handler)(); });
+    timer->start();
+    return timer;
+}
+
+QLabel* makeNoticeLabel(const NoticePiece& piece, QWidget* parent)
+{
+    auto* label = new QLabel(QString::fromLatin1(piece.text), parent);
+    // Short pieces stay on one line beside each other; the long ones wrap under them.
+    constexpr qsizetype kShortPiece = 30;
+    label->setWordWrap(label->text().size() > kShortPiece);
+    label->setAlignment(Qt::AlignCenter);
+    if (piece.bold) {
+        QFont font = label->font();
+        font.setBold(true);
+        label->setFont(font);
+    }
+    return label;
+}
+
+QHBoxLayout* row(std::initializer_list<QLabel*> pieces)
+{
+    auto* layout = new QHBoxLayout;
+    layout->setSpacing(4);
+    layout->addStretch();
+    for (QLabel* piece : pieces)
+        layout->addWidget(piece);
+    layout->addStretch();
+    return layout;
+}
+
+} // namespace
+
+QPixmap loadingFrame(int index, int dots)
+{
+    QPixmap picture(kFrameSize, kFrameSize);
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    const QPointF centre(kFrameSize / 2.0, kFrameSize / 2.0);
+    constexpr double kRingRadius = 40.0;
+    for (int dot = 0; dot < dots; ++dot) {
+        // Clockwise from the top.
+        const double angle = 2.0 * std::numbers::pi * dot / dots - std::numbers::pi / 2.0;
+        const QPointF at = centre + kRingRadius * QPointF(std::cos(angle), std::sin(angle));
+        const bool bright = dot == index;
+        painter.setBrush(bright ? QColor(230, 0, 0) : QColor(245, 180, 180));
+        const double radius = bright ? 7.0 : 5.5;
+        painter.drawEllipse(at, radius, radius);
+    }
+    QFont font = painter.font();
+    font.setPixelSize(12);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(QColor(180, 0, 0));
+    painter.drawText(picture.rect(), Qt::AlignCenter, QStringLiteral("LOADING"));
+    return picture;
+}
+
+frmloadhome::frmloadhome(mainmodule& app)
+    : st(new QLabel(this)), frame{},
+      checkConstantly(makeTimer(10, this, &frmloadhome::checkConstantly_Timer)),
+      gifAnim(makeTimer(100, this, &frmloadhome::gifAnim_Timer)),
+      // A coarse timer may fire half a second early at this length; the notice promises ten seconds.
+      notifyDelay(makeTimer(10000, this, &frmloadhome::notifyDelay_Timer, Qt::PreciseTimer)),
+      Timer1(makeTimer(200, this, &frmloadhome::Timer1_Timer)),
+      Label1(new QLabel(QStringLiteral("The Home Page Is Taking Longer To Load Than Expected."), this)),
+      Label2{}, m_app(app)
+{
+    for (std::size_t index = 0; index < frame.size(); ++index) {
+        frame[index] = new QLabel(this);
+        frame[index]->setPixmap(loadingFrame(static_cast<int>(index), static_cast<int>(frame.size())));
+        frame[index]->hide();
+    }
+    static_assert(std::size(kNotice) == std::tuple_size_v<decltype(Label2)>);
+    for (std::size_t index = 0; index < Label2.size(); ++index)
+        Label2[index] = makeNoticeLabel(kNotice[index], this);
+    layOut();
+}
+
+void frmloadhome::layOut()
+{
+    st->setFixedSize(twips(1575), twips(1455));
+    st->setAlignment(Qt::AlignCenter);
+
+    QFont heading = Label1->font();
+    heading.setBold(true);
+    heading.setUnderline(true);
+    Label1->setFont(heading);
+    Label1->setStyleSheet(QStringLiteral("color: #8b0000;"));
+    Label1->setAlignment(Qt::AlignCenter);
+    Label1->setWordWrap(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(twips(240), twips(600), twips(240), twips(240));
+    layout->addWidget(st, 0, Qt::AlignHCenter);
+    layout->addSpacing(twips(240));
+    layout->addWidget(Label1);
+    layout->addLayout(row({Label2[0], Label2[1], Label2[2]}));
+    layout->addLayout(row({Label2[3], Label2[4], Label2[5]}));
+    layout->addLayout(row({Label2[6]}));
+    layout->addStretch();
+
+    // The notice shows only when the home page is slow.
+    Label1->hide();
+    for (QLabel* piece : Label2)
+        piece->hide();
+}
+
+void frmloadhome::resset()
+{
+    Label1->hide();
+    for (QLabel* piece : Label2)
+        piece->hide();
+    Timer1->start();
+    // Started again, the notice's count begins anew: it comes ten seconds after the latest Home.
+    notifyDelay->start();
+}
+
+void frmloadhome::checkConstantly_Timer()
+{
+    AppState& state = m_app.state();
+    const QString homeTitle = m_app.form<frmWeb>().wb().LocationName();
+    if (homeTitle == kLoginSucceeded)
+        state.loginState = 1;
+    if (homeTitle == kLoginFailed)
+        state.loginState = 2;
+    const QString postTitle = m_app.form<updatewb>().wb().LocationName();
+    if (postTitle.contains(kPostIdMarker) && postTitle != state.lastPostTitle)
+        state.lastPostTitle = postTitle;
+}
+
+void frmloadhome::gifAnim_Timer()
+{
+    if (m_frameCounter > static_cast<int>(frame.size()) - 1)
+        m_frameCounter = 0;
+    st->setPixmap(frame[static_cast<std::size_t>(m_frameCounter)]->pixmap());
+    ++m_frameCounter;
+}
+
+void frmloadhome::notifyDelay_Timer()
+{
+    Label1->show();
+    for (QLabel* piece : Label2)
+        piece->show();
+    notifyDelay->stop();
+}
+
+void frmloadhome::Timer1_Timer()
+{
+    const LoginState login = m_app.state().loginState;
+    if (login != 1 && login != 2)
+        return;
+    hide();
+    dockpanel(*m_app.form<interface>().cp, m_app.form<frmWeb>());
+    Timer1->stop();
+}
 
 } // namespace tunalo

@@ -117,6 +117,13 @@ void FakeNotifyShell::choose(int index)
 
 FakeBrowser::FakeBrowser(QWidget* parent) : m_widget(new QWidget(parent)) {}
 
+void FakeBrowser::Navigate(const QString& url)
+{
+    navigations.append(url);
+    if (onNavigate)
+        onNavigate(url);
+}
+
 std::unique_ptr<Browser> FakeBrowserFactory::createBrowser(QWidget* parent)
 {
     auto browser = std::make_unique<FakeBrowser>(parent);

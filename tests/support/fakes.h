@@ -91,12 +91,14 @@ private:
 class FakeBrowser : public Browser {
 public:
     explicit FakeBrowser(QWidget* parent);
-    void Navigate(const QString& url) override { navigations.append(url); }
+    void Navigate(const QString& url) override;
     QString LocationName() const override { return title; }
     QWidget* widget() override { return m_widget; }
 
     QStringList navigations;
     QString title;
+    // Runs at each navigation, with the address, after it was recorded.
+    std::function<void(const QString&)> onNavigate;
 
 private:
     QWidget* m_widget;

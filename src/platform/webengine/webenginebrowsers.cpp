@@ -1,0 +1,97 @@
+#include "platform/webengine/webenginebrowsers.h"
+
+#include <QDir>
+#include <QLoggingCategory>
+#include <QNetworkProxyFactory>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+namespace tunalo {
+
+namespace {
+
+const QString kProfileName = QStringLiteral("tunalo");
+
+// A page that keeps the scripts' console to itself: the program keeps no log, and the engine's
+// own error pages write to the console too.
+class QuietPage : public QWebEnginePage {
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int, const QString&) override
+    {
+    }
+};
+
+class WebEngineBrowser : public Browser {
+public:
+    WebEngineBrowser(QWebEngineProfile& profile, QWidget* parent) : m_view(new QWebEngineView(parent))
+    {
+        // The page belongs to the view, which belongs to the form.
+        m_view->setPage(new QuietPage(&profile, m_view));
+    }
+
+    void Navigate(const QString& url) override { m_view->load(QUrl(url)); }
+    QString LocationName() const override { return m_view->title(); }
+    QWidget* widget() override { return m_view; }
+
+private:
+    QWebEngineView* m_view;
+};
+
+QString userFolder(QStandardPaths::StandardLocation location)
+{
+    return QStandardPaths::writableLocation(location) + QStringLiteral("/tunalo/browser");
+}
+
+void addChromiumFlag(QByteArray& flags, const QByteArray& flag)
+{
+    if (flags.split(' ').contains(flag))
+        return;
+    if (!flags.isEmpty())
+        flags += ' ';
+    flags += flag;
+}
+
+} // namespace
+
+void prepareWebEngineEnvironment()
+{
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    addChromiumFlag(flags, "--disable-gpu");
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+    // The engine describes its set-up on stderr at start; the program keeps no log. QT_LOGGING_RULES
+    // still brings it back.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
+}
+
+WebEngineBrowsers::WebEngineBrowsers() = default;
+
+WebEngineBrowsers::~WebEngineBrowsers() = default;
+
+QString WebEngineBrowsers::storageFolder() { return userFolder(QStandardPaths::GenericDataLocation); }
+
+QWebEngineProfile& WebEngineBrowsers::sharedProfile()
+{
+    if (!m_profile) {
+        prepareWebEngineEnvironment();
+        // The system's proxy settings apply, as in the user's own browser.
+        QNetworkProxyFactory::setUseSystemConfiguration(true);
+        QDir().mkpath(storageFolder());
+        m_profile = std::make_unique<QWebEngineProfile>(kProfileName);
+        m_profile->setPersistentStoragePath(storageFolder());
+        m_profile->setCachePath(userFolder(QStandardPaths::GenericCacheLocation));
+    }
+    return *m_profile;
+}
+
+std::unique_ptr<Browser> WebEngineBrowsers::createBrowser(QWidget* parent)
+{
+    return std::make_unique<WebEngineBrowser>(sharedProfile(), parent);
+}
+
+} // namespace tunalo

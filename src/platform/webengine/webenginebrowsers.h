@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/browser.h"
+
+#include <QString>
+
+#include <memory>
+
+class QWebEngineProfile;
+
+namespace tunalo {
+
+// Browsers on Qt WebEngine. They share one named, persistent profile in the user's data folder,
+// so cookies (a Facebook log-in among them) are common to all of them and last across runs.
+// Making the factory touches nothing: the engine and the profile come with the first browser,
+// so a second instance, which ends before any form exists, never opens the profile.
+class WebEngineBrowsers : public BrowserFactory {
+public:
+    WebEngineBrowsers();
+    // The profile goes last, after every browser made here.
+    ~WebEngineBrowsers() override;
+    WebEngineBrowsers(const WebEngineBrowsers&) = delete;
+    WebEngineBrowsers& operator=(const WebEngineBrowsers&) = delete;
+
+    std::unique_ptr<Browser> createBrowser(QWidget* parent) override;
+
+    // The shared profile, or null before the first browser.
+    QWebEngineProfile* profile() const { return m_profile.get(); }
+    // Where the profile keeps its cookies and other persistent data.
+    static QString storageFolder();
+
+private:
+    QWebEngineProfile& sharedProfile();
+
+    std::unique_ptr<QWebEngineProfile> m_profile;
+};
+
+// Sets what the engine reads when its first page comes: no GPU process, which a few small pages do
+// not need and which fails on virtual displays. Adds to flags the user set. (The sandbox is
+// switched off for root before the application object exists.)
+void prepareWebEngineEnvironment();
+
+} // namespace tunalo
