@@ -3,7 +3,11 @@
 #include "core/mainmodule.h"
 #include "core/settings.h"
 
+#include "ui/paneltext.h"
+
 #include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 
 #include <limits>
@@ -16,8 +20,17 @@ optionsfrm::optionsfrm(mainmodule& app)
       Check2(new QCheckBox(QStringLiteral("Show Alert Window After Every Song Change"), this)),
       Check3(new QCheckBox(
           QStringLiteral("Do Not Post Songs Which Contains The Words: (separate keywordw with \",\")"), this)),
-      Text1(new QLineEdit(this)), m_app(app)
+      Text1(new QLineEdit(this)), Label1(paneltext::heading(QStringLiteral("Options"), this)),
+      Frame1(new QGroupBox(QStringLiteral("Facebook And Proxy Settings"), this)),
+      Label2(paneltext::label(QStringLiteral("\"Tunalo FB App\" Connects To The Internet Via Microsoft Internet "
+                                             "Explorer. Whatever Proxy \\Cookie \\Auto Login  Settings Are Applied "
+                                             "In Internet Explorer Will Be Used By This Application."),
+                              Frame1, 360, 480, 6495, 1335)),
+      m_app(app)
 {
+    Label1->setGeometry(twips(120), twips(120), twips(7335), twips(495));
+    Frame1->setGeometry(twips(120), twips(3120), twips(7455), twips(2175));
+    paneltext::setFont(Label2, 12, false);
     autopublish->setGeometry(twips(120), twips(720), twips(4935), twips(375));
     Check1->setGeometry(twips(120), twips(1200), twips(4935), twips(375));
     Check2->setGeometry(twips(120), twips(1680), twips(4935), twips(375));
