@@ -9,8 +9,7 @@
 
 namespace tunalo {
 
-void mainmodule::postsong()
-{
+void mainmodule::postsong() {
     // The song and the id travel as query values, so "&", "#" or "+" in a title reach the service whole.
     const auto value = [](const QString& text) { return QString::fromLatin1(QUrl::toPercentEncoding(text)); };
     QString address = m_serviceBase + QStringLiteral("/fb/update.php?s=") + value(m_state.currentSong);
@@ -21,7 +20,8 @@ void mainmodule::postsong()
     if (m_state.autoAlert != 0) {
         interface& window = form<interface>();
         window.BallonMsgs = 0;
-        window.showBalloon(m_state.currentSong + QStringLiteral(" (Song Posted)"), QStringLiteral("Tunalo"), 16);
+        window.showBalloon(m_state.currentSong + QStringLiteral(" (Song Posted)"), QStringLiteral("Tunalo"),
+                           16);
     }
 }
 

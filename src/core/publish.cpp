@@ -14,8 +14,7 @@ namespace {
 const QString kBalloonTitle = QStringLiteral("Tunalo");
 
 // Publishing goes off with a message; the user fixes the cause and switches it on again.
-void refuse(mainmodule& app, const QString& heading, const QString& body)
-{
+void refuse(mainmodule& app, const QString& heading, const QString& body) {
     showmessage(app, heading, body);
     app.form<interface>().setPublishingLook(false);
     app.state().publishing = kFalse;
@@ -23,8 +22,7 @@ void refuse(mainmodule& app, const QString& heading, const QString& body)
 
 } // namespace
 
-void mainmodule::checkpublish()
-{
+void mainmodule::checkpublish() {
     loadsettings(false);
     const AppState& state = m_state;
     if (state.publishing != kTrue || state.currentSong.isEmpty())
@@ -32,13 +30,15 @@ void mainmodule::checkpublish()
     const QString key = state.playerNames[state.selectedPlayer].toLower();
     if (isrunning(*m_platform.windows, key) == kFalse) {
         refuse(*this, QStringLiteral("Please Select A Media Player"),
-               QStringLiteral("In order to be able to post the song you are currently playing on facebook, you must "
-                              "first select a media player from the 'Select Media Player' Panel"));
+               QStringLiteral(
+                   "In order to be able to post the song you are currently playing on facebook, you must "
+                   "first select a media player from the 'Select Media Player' Panel"));
         return;
     }
     if (state.loginState != 1) {
         refuse(*this, QStringLiteral("Please Log-in To Your Facebook Account First"),
-               QStringLiteral("You must be logged into Facebook before you can share that you are listening to   ") +
+               QStringLiteral(
+                   "You must be logged into Facebook before you can share that you are listening to   ") +
                    readsong(*this, state.selectedPlayer) +
                    QStringLiteral("   as your status (duh!). Please click on 'Home' and log into facebook"));
         return;
@@ -57,8 +57,7 @@ void mainmodule::checkpublish()
     }
 }
 
-std::int16_t mainmodule::hasscreenword(const QString& song)
-{
+std::int16_t mainmodule::hasscreenword(const QString& song) {
     const QString list = form<optionsfrm>().Text1->text();
     const QString lowerSong = song.toLower();
     // A word anywhere in the song holds it back, at its very start too; an empty word holds nothing.

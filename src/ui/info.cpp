@@ -10,9 +10,8 @@ namespace tunalo {
 
 info::info(mainmodule&)
     : title(paneltext::heading(QStringLiteral("Options"), this)),
-      msg(paneltext::label(QString(), this, 120, 1080, 7455, 4095, QColor(128, 0, 0))), Picture1(new QLabel(this)),
-      Shape1(new QFrame(this))
-{
+      msg(paneltext::label(QString(), this, 120, 1080, 7455, 4095, QColor(128, 0, 0))),
+      Picture1(new QLabel(this)), Shape1(new QFrame(this)) {
     title->setGeometry(twips(120), twips(120), twips(7455), twips(495));
     paneltext::setFont(msg, 16, false);
     msg->setAttribute(Qt::WA_TranslucentBackground);

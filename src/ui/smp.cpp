@@ -23,15 +23,14 @@ struct PlayerRow {
     QString address;  // the maker's download page
 };
 
-const std::array<PlayerRow, 4>& playerRows()
-{
+const std::array<PlayerRow, 4>& playerRows() {
     static const std::array<PlayerRow, 4> rows = {{
         {QStringLiteral("Winamp"), QStringLiteral("winamp"), QStringLiteral("Download Winamp"),
          QStringLiteral("https://www.winamp.com/")},
         {QStringLiteral("MediaMonkey"), QStringLiteral("mediamonkey"), QStringLiteral("Download MediaMonkey"),
          QStringLiteral("https://www.mediamonkey.com/")},
-        {QStringLiteral("VLC Media Player"), QStringLiteral("vlc"), QStringLiteral("Download VLC Media Player"),
-         QStringLiteral("https://www.videolan.org/vlc/")},
+        {QStringLiteral("VLC Media Player"), QStringLiteral("vlc"),
+         QStringLiteral("Download VLC Media Player"), QStringLiteral("https://www.videolan.org/vlc/")},
         {QStringLiteral("RealPlayer"), QStringLiteral("realplayer"), QStringLiteral("Download RealPlayer"),
          QStringLiteral("https://www.real.com/realplayer/")},
     }};
@@ -45,11 +44,11 @@ constexpr int kRowStep = 480;
 
 smp::smp(mainmodule& app)
     : Label1(paneltext::heading(QStringLiteral("Select A Media Player"), this)),
-      Label2(new QLabel(QStringLiteral("Select Your Preferred Media Player From The List Of Supported Media Players. "
-                                       "Only Running Media Players Are Enabled."),
-                        this)),
-      m_app(app)
-{
+      Label2(new QLabel(
+          QStringLiteral("Select Your Preferred Media Player From The List Of Supported Media Players. "
+                         "Only Running Media Players Are Enabled."),
+          this)),
+      m_app(app) {
     Label1->setGeometry(twips(120), twips(120), twips(7335), twips(495));
     for (int index = 0; index < 4; ++index) {
         const int top = kRowTop + kRowStep * index;
@@ -77,8 +76,7 @@ smp::smp(mainmodule& app)
     Label2->setFont(hint);
 }
 
-void smp::checkplayers()
-{
+void smp::checkplayers() {
     WindowList& windows = *m_app.platform().windows;
     for (int index = 0; index < 4; ++index)
         mp[index]->setEnabled(isrunning(windows, playerRows()[index].panelKey) == kTrue);
@@ -90,55 +88,47 @@ void smp::checkplayers()
     }
 }
 
-void smp::mp_Click(int Index)
-{
+void smp::mp_Click(int Index) {
     m_app.state().selectedPlayer = static_cast<PlayerId>(Index);
 }
 
-void smp::dl_Click(int Index)
-{
+void smp::dl_Click(int Index) {
     if (Index >= 0 && Index < 4)
         m_app.platform().shellOpen->open(playerRows()[Index].address);
 }
 
-void smp::paintEvent(QPaintEvent* event)
-{
+void smp::paintEvent(QPaintEvent* event) {
     Panel::paintEvent(event);
     // The decorative frame around the player column.
     QPainter painter(this);
     painter.setPen(QPen(QColor(0, 0, 128), 1));
-    painter.drawRoundedRect(QRect(twips(360), twips(kRowTop - 120), twips(7095), twips(4 * kRowStep + 120)), 6,
-                            6);
+    painter.drawRoundedRect(QRect(twips(360), twips(kRowTop - 120), twips(7095), twips(4 * kRowStep + 120)),
+                            6, 6);
     checkplayers();
 }
 
-void smp::resizeEvent(QResizeEvent* event)
-{
+void smp::resizeEvent(QResizeEvent* event) {
     Panel::resizeEvent(event);
     checkplayers();
 }
 
-void smp::focusInEvent(QFocusEvent* event)
-{
+void smp::focusInEvent(QFocusEvent* event) {
     Panel::focusInEvent(event);
     checkplayers();
 }
 
-void smp::focusOutEvent(QFocusEvent* event)
-{
+void smp::focusOutEvent(QFocusEvent* event) {
     Panel::focusOutEvent(event);
     checkplayers();
 }
 
-void smp::changeEvent(QEvent* event)
-{
+void smp::changeEvent(QEvent* event) {
     Panel::changeEvent(event);
     if (event->type() == QEvent::ActivationChange)
         checkplayers();
 }
 
-bool smp::eventFilter(QObject* watched, QEvent* event)
-{
+bool smp::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         for (int index = 0; index < 4; ++index) {
@@ -151,8 +141,7 @@ bool smp::eventFilter(QObject* watched, QEvent* event)
     return Panel::eventFilter(watched, event);
 }
 
-void mainmodule::showplayerpanel()
-{
+void mainmodule::showplayerpanel() {
     interface& window = form<interface>();
     dockpanel(*window.cp, form<smp>());
     window.activateWindow();

@@ -9,8 +9,7 @@
 
 namespace tunalo::test {
 
-QWidget* frontPanel(mainmodule& app)
-{
+QWidget* frontPanel(mainmodule& app) {
     // Raising a child moves it to the end of its parent's list, which is the stacking order.
     const QObjectList& children = app.form<interface>().cp->children();
     for (auto it = children.crbegin(); it != children.crend(); ++it) {
@@ -21,8 +20,7 @@ QWidget* frontPanel(mainmodule& app)
     return nullptr;
 }
 
-QStringList postedSongs(mainmodule& app)
-{
+QStringList postedSongs(mainmodule& app) {
     auto& browser = dynamic_cast<FakeBrowser&>(app.form<updatewb>().wb());
     QStringList songs;
     for (const QString& address : browser.navigations) {
@@ -32,14 +30,15 @@ QStringList postedSongs(mainmodule& app)
     return songs;
 }
 
-BalloonLog::BalloonLog(mainmodule& app)
-{
+BalloonLog::BalloonLog(mainmodule& app) {
     m_connection = QObject::connect(&app.form<interface>(), &interface::balloonShown,
-                     [this](const QString& message) { messages.append(message); });
+                                    [this](const QString& message) { messages.append(message); });
 }
 
 } // namespace tunalo::test
 
 namespace tunalo::test {
-BalloonLog::~BalloonLog() { QObject::disconnect(m_connection); }
+BalloonLog::~BalloonLog() {
+    QObject::disconnect(m_connection);
+}
 } // namespace tunalo::test

@@ -3,8 +3,6 @@
 #include "core/mainmodule.h"
 #include "support/fakes.h"
 
-#include "support/qtprint.h"
-
 #include <QObject>
 #include <QStringList>
 

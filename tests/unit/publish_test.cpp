@@ -16,36 +16,39 @@ namespace {
 // A started program watching MediaMonkey, whose window lies below the window the user works in.
 class PublishCycle : public AppTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         startUp();
         fakes.windows->foreground = fakes.windows->add(QStringLiteral("Terminal"));
         m_player = fakes.windows->add(QString());
         balloons = std::make_unique<BalloonLog>(*app);
     }
 
-    interface& window() { return app->form<interface>(); }
+    interface& window() {
+        return app->form<interface>();
+    }
     AppState& state() { return app->state(); }
 
-    void play(const QString& song) { fakes.windows->setTitle(m_player, song + QStringLiteral(" - MediaMonkey")); }
+    void play(const QString& song) {
+        fakes.windows->setTitle(m_player, song + QStringLiteral(" - MediaMonkey"));
+    }
     void closePlayer() { fakes.windows->destroy(m_player); }
     void tick() { window().update_Timer(); }
-    void playAndTick(const QString& song)
-    {
+    void playAndTick(const QString& song) {
         play(song);
         tick();
     }
     void pressPublish() { window().Command1_Click(); }
-    void option(const QString& key, const char* value) { fakes.settings->set(key, QString::fromLatin1(value)); }
+    void option(const QString& key, const char* value) {
+        fakes.settings->set(key, QString::fromLatin1(value));
+    }
 
     // The message panel's heading when it lies in front, else empty.
-    QString messageInFront()
-    {
-        return app->isLoaded<info>() && frontPanel(*app) == &app->form<info>() ? app->form<info>().title->text()
-                                                                              : QString();
+    QString messageInFront() {
+        return app->isLoaded<info>() && frontPanel(*app) == &app->form<info>()
+                   ? app->form<info>().title->text()
+                   : QString();
     }
-    void expectPublishingOff()
-    {
+    void expectPublishingOff() {
         EXPECT_EQ(state().publishing, 0);
         EXPECT_EQ(window().Command1->text(), QStringLiteral("start publishing"));
         EXPECT_FALSE(window().Command1->font().bold());
@@ -57,8 +60,7 @@ private:
     HWND m_player = 0;
 };
 
-TEST_F(PublishCycle, TheStatusLineFollowsThePlayerAndKeepsTheLastSongWhenItCloses)
-{
+TEST_F(PublishCycle, TheStatusLineFollowsThePlayerAndKeepsTheLastSongWhenItCloses) {
     playAndTick(QStringLiteral("Artist - Title"));
     EXPECT_EQ(window().sts->text(), QStringLiteral("Artist - Title - MediaMonkey"));
     closePlayer();
@@ -68,8 +70,7 @@ TEST_F(PublishCycle, TheStatusLineFollowsThePlayerAndKeepsTheLastSongWhenItClose
     EXPECT_TRUE(state().currentSong.isEmpty());
 }
 
-TEST_F(PublishCycle, EachChangeOfSongIsPostedOnceAndARepeatOnlyAfterAnotherTitle)
-{
+TEST_F(PublishCycle, EachChangeOfSongIsPostedOnceAndARepeatOnlyAfterAnotherTitle) {
     state().loginState = 1;
     pressPublish();
     EXPECT_EQ(state().publishing, -1);
@@ -93,8 +94,7 @@ TEST_F(PublishCycle, EachChangeOfSongIsPostedOnceAndARepeatOnlyAfterAnotherTitle
     EXPECT_EQ(postedSongs(*app).size(), 4);
 }
 
-TEST_F(PublishCycle, NotLoggedInRefusesOnceThenTheRefusedSongGoesOutAfterLogIn)
-{
+TEST_F(PublishCycle, NotLoggedInRefusesOnceThenTheRefusedSongGoesOutAfterLogIn) {
     pressPublish();
     // Right after start-up there is no song yet: publishing stays on until the first one.
     EXPECT_EQ(state().publishing, -1);
@@ -103,7 +103,8 @@ TEST_F(PublishCycle, NotLoggedInRefusesOnceThenTheRefusedSongGoesOutAfterLogIn)
     playAndTick(QStringLiteral("Artist - Title"));
     EXPECT_EQ(messageInFront(), QStringLiteral("Please Log-in To Your Facebook Account First"));
     EXPECT_TRUE(app->form<info>().msg->text().contains(QStringLiteral("listening to")));
-    EXPECT_TRUE(app->form<info>().msg->text().simplified().contains(QStringLiteral("Artist - Title as your")));
+    EXPECT_TRUE(
+        app->form<info>().msg->text().simplified().contains(QStringLiteral("Artist - Title as your")));
     expectPublishingOff();
 
     app->form<info>().title->setText(QStringLiteral("seen"));
@@ -115,11 +116,11 @@ TEST_F(PublishCycle, NotLoggedInRefusesOnceThenTheRefusedSongGoesOutAfterLogIn)
     pressPublish();
     EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Artist - Title")});
     tick();
-    EXPECT_EQ(postedSongs(*app), QStringList({QStringLiteral("Artist - Title"), QStringLiteral("Next - Song")}));
+    EXPECT_EQ(postedSongs(*app),
+              QStringList({QStringLiteral("Artist - Title"), QStringLiteral("Next - Song")}));
 }
 
-TEST_F(PublishCycle, SwitchingOffAndOnWithTheSameSongPostsNothingAgain)
-{
+TEST_F(PublishCycle, SwitchingOffAndOnWithTheSameSongPostsNothingAgain) {
     state().loginState = 1;
     pressPublish();
     playAndTick(QStringLiteral("Artist - Title"));
@@ -132,8 +133,7 @@ TEST_F(PublishCycle, SwitchingOffAndOnWithTheSameSongPostsNothingAgain)
     EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Artist - Title")});
 }
 
-TEST_F(PublishCycle, StartingWithThePlayerClosedAndAnOldSongAsksForAPlayer)
-{
+TEST_F(PublishCycle, StartingWithThePlayerClosedAndAnOldSongAsksForAPlayer) {
     state().loginState = 1;
     pressPublish();
     playAndTick(QStringLiteral("Artist - Title"));
@@ -145,8 +145,7 @@ TEST_F(PublishCycle, StartingWithThePlayerClosedAndAnOldSongAsksForAPlayer)
     EXPECT_EQ(postedSongs(*app).size(), 1);
 }
 
-TEST_F(PublishCycle, TheWordFilterHoldsASongBackAndItsBalloonOpensTheOptions)
-{
+TEST_F(PublishCycle, TheWordFilterHoldsASongBackAndItsBalloonOpensTheOptions) {
     state().loginState = 1;
     pressPublish();
     playAndTick(QStringLiteral("Artist - Unknown Title"));
@@ -170,8 +169,7 @@ TEST_F(PublishCycle, TheWordFilterHoldsASongBackAndItsBalloonOpensTheOptions)
     EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Unknown - Untitled Track")});
 }
 
-TEST_F(PublishCycle, WithoutAutomaticPublishingABalloonOffersTheSongAndItsClickPostsTheCurrentOne)
-{
+TEST_F(PublishCycle, WithoutAutomaticPublishingABalloonOffersTheSongAndItsClickPostsTheCurrentOne) {
     option(settings::kAutoPublish, " 0");
     state().loginState = 1;
     pressPublish();
@@ -189,8 +187,7 @@ TEST_F(PublishCycle, WithoutAutomaticPublishingABalloonOffersTheSongAndItsClickP
     EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Second - Song")});
 }
 
-TEST_F(PublishCycle, AutomaticPublishingWithoutAlertsPostsWithoutAVisibleSign)
-{
+TEST_F(PublishCycle, AutomaticPublishingWithoutAlertsPostsWithoutAVisibleSign) {
     option(settings::kAutoAlert, " 0");
     state().loginState = 1;
     window().BallonMsgs = 1000;
@@ -205,8 +202,7 @@ TEST_F(PublishCycle, AutomaticPublishingWithoutAlertsPostsWithoutAVisibleSign)
     EXPECT_TRUE(messageInFront().isEmpty());
 }
 
-TEST_F(PublishCycle, AClickOnTheWelcomeBalloonDoesNothing)
-{
+TEST_F(PublishCycle, AClickOnTheWelcomeBalloonDoesNothing) {
     EXPECT_EQ(balloons->messages.size(), 0); // the welcome balloon came before the log started
     EXPECT_EQ(window().BallonMsgs, 0);
     QWidget* front = frontPanel(*app);
@@ -224,8 +220,7 @@ struct FilterCase {
 
 class WordFilter : public AppTest, public ::testing::WithParamInterface<FilterCase> {};
 
-TEST_P(WordFilter, HoldsBackASongWithANonEmptyWordAnywhere)
-{
+TEST_P(WordFilter, HoldsBackASongWithANonEmptyWordAnywhere) {
     const FilterCase& row = GetParam();
     app->form<optionsfrm>().Text1->setText(QString::fromUtf8(row.list));
     EXPECT_EQ(app->hasscreenword(QString::fromUtf8(row.song)), row.heldBack ? -1 : 0)
@@ -238,11 +233,13 @@ INSTANTIATE_TEST_SUITE_P(
                       FilterCase{"untitled,unknown,track,", "Track 01 - Artist", true},
                       FilterCase{"untitled,unknown,track,", "Artist - Title", false},
                       FilterCase{"untitled,unknown,track,", "Best Soundtrack Ever", true},
-                      FilterCase{",", "Anything - At All", false}, FilterCase{"", "Unknown - Untitled", false},
+                      FilterCase{",", "Anything - At All", false},
+                      FilterCase{"", "Unknown - Untitled", false},
                       FilterCase{"UNTITLED", "artist - untitled", true},
                       // Words are not trimmed: " track" needs the blank in front.
                       FilterCase{"live, track", "Track 01 - Artist", false},
-                      FilterCase{"live, track", "Artist - Bonus track", true}));
+                      FilterCase{"live, track", "Artist - Bonus track", true}),
+    [](const ::testing::TestParamInfo<FilterCase>& info) { return "Case" + std::to_string(info.index); });
 
 } // namespace
 } // namespace tunalo::test
