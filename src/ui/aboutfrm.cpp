@@ -24,20 +24,20 @@ aboutfrm::aboutfrm(mainmodule&) : m_picture(artwork::picture(QStringLiteral("flo
     paneltext::setFont(title, 16, true);
     title->setAlignment(Qt::AlignVCenter | Qt::AlignLeft);
     paneltext::setFont(
-        label(QStringLiteral("Made with care by the Tunalo author."), this, 120, 600, 5895, 255), 0, true);
+        label(QStringLiteral("Made with care by the Tunalo author."), this, 120, 540, 5400, 255), 0, true);
     label(QStringLiteral(
               "Music is better shared. Tunalo lets your friends see what you are listening to, one song at "
               "a time, so that a good song never goes unnoticed."),
-          this, 120, 960, 5895, 1095);
+          this, 120, 900, 5400, 1095);
     label(QStringLiteral(
               "Have an idea that would make Tunalo better, or a player it should know? Send it to the "
               "author; every idea is read."),
-          this, 120, 2400, 5895, 735);
+          this, 120, 2400, 5400, 735);
     paneltext::setFont(label(QStringLiteral(" "), this, 120, 3360, 6375, 255, Qt::red), 9, true);
     label(
         QStringLiteral(
             "You can find the Terms And Condition page at the bottom of your TNLO homepage when you log in"),
-        this, 120, 3600, 5895, 495, QColor(0, 0, 192));
+        this, 120, 3600, 5400, 495, QColor(0, 0, 192));
     paneltext::setFont(label(QStringLiteral("Development:"), this, 120, 4200, 2055, 375), 0, true);
     boxed(label(QStringLiteral(
                     "Built in C++ with Qt for the Linux desktop; the Tunalo service runs as a small C++ "

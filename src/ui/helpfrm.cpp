@@ -16,6 +16,10 @@ QString applicationPageAddress() {
 helpfrm::helpfrm(mainmodule& app)
     : Label3(paneltext::link(QStringLiteral("TNLO FB APP Facebook Page"), this)), m_app(app) {
     using paneltext::label;
+    // A narrow face keeps every step on its line at the panel's width.
+    QFont body(QStringLiteral("Nimbus Sans"));
+    body.setPointSizeF(8.5);
+    setFont(body);
     QLabel* heading = paneltext::heading(QStringLiteral("General Instructions"), this);
     heading->setGeometry(twips(120), twips(120), twips(7335), twips(495));
     heading->setAlignment(Qt::AlignCenter);
@@ -24,9 +28,15 @@ helpfrm::helpfrm(mainmodule& app)
               720, 7335, 255),
         0, true);
     label(QStringLiteral("1. Add The APP In Your Facebook Profile Page By Visiting the"), this, 480, 960,
-          4560, 255);
-    Label3->setGeometry(twips(5040), twips(960), twips(2295), twips(255));
-    label(QStringLiteral(" and clicking add"), this, 600, 1200, 6615, 255);
+          6855, 255);
+    // The link starts the next line, so a wide font can never push it off the panel.
+    QFont linkFont = body;
+    linkFont.setUnderline(true);
+    Label3->setFont(linkFont);
+    const int linkWidth = Label3->fontMetrics().horizontalAdvance(Label3->text()) + 2;
+    Label3->setGeometry(twips(600), twips(1200), linkWidth, twips(255));
+    QLabel* clickingAdd = label(QStringLiteral(" and clicking add"), this, 600, 1200, 6615, 255);
+    clickingAdd->move(Label3->geometry().right() + 1, clickingAdd->y());
     label(QStringLiteral(
               "2. Click On Home -> Login With Your FB Id and Allow This Application Rights To Publish."),
           this, 480, 1560, 6855, 375);

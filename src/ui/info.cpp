@@ -10,10 +10,11 @@ namespace tunalo {
 
 info::info(mainmodule&)
     : title(paneltext::heading(QStringLiteral("Options"), this)),
-      msg(paneltext::label(QString(), this, 120, 1080, 7455, 4095, QColor(128, 0, 0))),
+      // The text stops short of the warning sign, so the sign never hides a word.
+      msg(paneltext::label(QString(), this, 120, 1080, 5040, 4095, QColor(128, 0, 0))),
       Picture1(new QLabel(this)), Shape1(new QFrame(this)) {
     title->setGeometry(twips(120), twips(120), twips(7455), twips(495));
-    paneltext::setFont(msg, 16, false);
+    msg->setFont(QFont(QStringLiteral("Nimbus Sans"), 13));
     msg->setAttribute(Qt::WA_TranslucentBackground);
     Picture1->setGeometry(twips(5280), twips(1080), twips(1695), twips(1695));
     Picture1->setPixmap(artwork::picture(QStringLiteral("warning")));

@@ -55,8 +55,11 @@ interface::interface(mainmodule& app)
     sts->setStyleSheet(
         QStringLiteral("QLabel { background-color: #808080; color: white; font-weight: bold; }"));
     cp->setGeometry(twips(2520), twips(1440), kPanelWidth, kPanelHeight);
-    cp->setStyleSheet(QStringLiteral("background-color: white;"));
-    cp->setAttribute(Qt::WA_StyledBackground);
+    // A palette, not a style sheet: a sheet would also paint the labels of every docked panel.
+    QPalette white = cp->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    cp->setPalette(white);
+    cp->setAutoFillBackground(true);
 
     connect(Command1, &QPushButton::clicked, this, &interface::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &interface::Command2_Click);
