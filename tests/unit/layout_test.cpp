@@ -16,8 +16,7 @@ namespace {
 
 // Text that does not fit its control is cut off on screen: this finds it with the fonts the
 // desktop really has.
-QStringList cutOffTexts(QWidget& form)
-{
+QStringList cutOffTexts(QWidget& form) {
     QStringList cut;
     for (QLabel* label : form.findChildren<QLabel*>()) {
         if (label->isHidden() || label->text().isEmpty())
@@ -42,8 +41,7 @@ QStringList cutOffTexts(QWidget& form)
 
 // Controls that lie on one another hide each other's text. A pixel of contact from rounding twips
 // does not count; decorations that let the mouse through do not either.
-QStringList overlaps(QWidget& form)
-{
+QStringList overlaps(QWidget& form) {
     std::vector<QWidget*> controls;
     for (QWidget* child : form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         if (!child->isHidden() && !child->testAttribute(Qt::WA_TransparentForMouseEvents))
@@ -62,23 +60,25 @@ QStringList overlaps(QWidget& form)
 
 using Layout = AppTest;
 
-TEST_F(Layout, EveryTextFitsItsPlaceOnTheMainWindowAndEachPanel)
-{
+TEST_F(Layout, EveryTextFitsItsPlaceOnTheMainWindowAndEachPanel) {
     startUp();
     interface& window = app->form<interface>();
-    showmessage(*app, QStringLiteral("Please Log-in To Your Facebook Account First"),
-                QStringLiteral("You must be logged into Facebook before you can share that you are listening to   "
-                               "The Example Band - First Light   as your status (duh!). Please click on 'Home' "
-                               "and log into facebook"));
+    showmessage(
+        *app, QStringLiteral("Please Log-in To Your Facebook Account First"),
+        QStringLiteral("You must be logged into Facebook before you can share that you are listening to   "
+                       "The Example Band - First Light   as your status (duh!). Please click on 'Home' "
+                       "and log into facebook"));
     app->showplayerpanel();
     app->form<smp>().grab();
-    const std::vector<std::pair<const char*, QWidget*>> forms = {
-        {"main window", &window},       {"player panel", &app->form<smp>()},
-        {"options", &app->form<optionsfrm>()}, {"instructions", &app->form<helpfrm>()},
-        {"about", &app->form<aboutfrm>()},     {"message", &app->form<info>()}};
-    for (const auto& [name, form] : forms)
-    {
-        EXPECT_TRUE(cutOffTexts(*form).isEmpty()) << name << ": " << cutOffTexts(*form).join(" | ").toStdString();
+    const std::vector<std::pair<const char*, QWidget*>> forms = {{"main window", &window},
+                                                                 {"player panel", &app->form<smp>()},
+                                                                 {"options", &app->form<optionsfrm>()},
+                                                                 {"instructions", &app->form<helpfrm>()},
+                                                                 {"about", &app->form<aboutfrm>()},
+                                                                 {"message", &app->form<info>()}};
+    for (const auto& [name, form] : forms) {
+        EXPECT_TRUE(cutOffTexts(*form).isEmpty())
+            << name << ": " << cutOffTexts(*form).join(" | ").toStdString();
         EXPECT_TRUE(overlaps(*form).isEmpty()) << name << ": " << overlaps(*form).join(" | ").toStdString();
     }
 }
