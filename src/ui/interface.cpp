@@ -197,9 +197,15 @@ void interface::m_frmSysTray_MenuClick(std::int32_t, const QString& sKey) {
         m_app.platform().settings->save(settings::kApplication, settings::kSection, settings::kLastPlayer,
                                         settings::numberText(m_app.state().selectedPlayer));
         update->stop();
-        // Unloading the tray component takes the icon out of the notification area.
-        m_frmSysTray.reset();
-        QCoreApplication::quit();
+        // The component is still inside its own MenuClick; it goes, taking the icon out of the
+        // notification area, once that has returned, and the event loop ends right after.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_frmSysTray.reset();
+                QCoreApplication::quit();
+            },
+            Qt::QueuedConnection);
     } else if (sKey == QStringLiteral("login")) {
         showhome(m_app);
         showNormal();

@@ -234,6 +234,7 @@ TEST_F(MainWindow, ExitSavesThePlayerInNumberFormAndEndsTheEventLoop) {
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_EQ(fakes.settings->value(settings::kLastPlayer), QStringLiteral("-1"));
     EXPECT_FALSE(window.update->isActive());
+    EXPECT_EQ(window.m_frmSysTray, nullptr); // unloaded, which takes the icon away
     // With the icon gone a balloon has nowhere to go, and asking for one is harmless.
     window.showBalloon(QStringLiteral("late"), QStringLiteral("Tunalo"), 16);
 }
