@@ -3,7 +3,11 @@
 #include "core/mainmodule.h"
 #include "core/settings.h"
 
+#include "ui/paneltext.h"
+
 #include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 
 #include <limits>
@@ -15,9 +19,19 @@ optionsfrm::optionsfrm(mainmodule& app)
       Check1(new QCheckBox(QStringLiteral("Automatically Delete Previous Posts"), this)),
       Check2(new QCheckBox(QStringLiteral("Show Alert Window After Every Song Change"), this)),
       Check3(new QCheckBox(
-          QStringLiteral("Do Not Post Songs Which Contains The Words: (separate keywordw with \",\")"), this)),
-      Text1(new QLineEdit(this)), m_app(app)
-{
+          QStringLiteral("Do Not Post Songs Which Contains The Words: (separate keywordw with \",\")"),
+          this)),
+      Text1(new QLineEdit(this)), Label1(paneltext::heading(QStringLiteral("Options"), this)),
+      Frame1(new QGroupBox(QStringLiteral("Facebook And Proxy Settings"), this)),
+      Label2(paneltext::label(
+          QStringLiteral("\"Tunalo FB App\" Connects To The Internet Via Microsoft Internet "
+                         "Explorer. Whatever Proxy \\Cookie \\Auto Login  Settings Are Applied "
+                         "In Internet Explorer Will Be Used By This Application."),
+          Frame1, 360, 480, 6495, 1335)),
+      m_app(app) {
+    Label1->setGeometry(twips(120), twips(120), twips(7335), twips(495));
+    Frame1->setGeometry(twips(120), twips(3120), twips(7455), twips(2175));
+    paneltext::setFont(Label2, 12, false);
     autopublish->setGeometry(twips(120), twips(720), twips(4935), twips(375));
     Check1->setGeometry(twips(120), twips(1200), twips(4935), twips(375));
     Check2->setGeometry(twips(120), twips(1680), twips(4935), twips(375));
@@ -34,8 +48,7 @@ optionsfrm::optionsfrm(mainmodule& app)
     connect(Text1, &QLineEdit::textChanged, this, &optionsfrm::Text1_Change);
 }
 
-void optionsfrm::updateoptions()
-{
+void optionsfrm::updateoptions() {
     m_app.loadsettings(false);
     const AppState& state = m_app.state();
     autopublish->setChecked(state.autoPublish != 0);
@@ -44,19 +57,25 @@ void optionsfrm::updateoptions()
     Check3->setChecked(state.screenWords != 0);
 }
 
-void optionsfrm::saveCheckBox(const QCheckBox* box, const QString& key)
-{
+void optionsfrm::saveCheckBox(const QCheckBox* box, const QString& key) {
     m_app.platform().settings->save(settings::kApplication, settings::kSection, key,
                                     settings::numberText(box->isChecked() ? 1 : 0));
 }
 
-void optionsfrm::autopublish_Click() { saveCheckBox(autopublish, settings::kAutoPublish); }
-void optionsfrm::Check1_Click() { saveCheckBox(Check1, settings::kAutoDelete); }
-void optionsfrm::Check2_Click() { saveCheckBox(Check2, settings::kAutoAlert); }
-void optionsfrm::Check3_Click() { saveCheckBox(Check3, settings::kScreenWords); }
+void optionsfrm::autopublish_Click() {
+    saveCheckBox(autopublish, settings::kAutoPublish);
+}
+void optionsfrm::Check1_Click() {
+    saveCheckBox(Check1, settings::kAutoDelete);
+}
+void optionsfrm::Check2_Click() {
+    saveCheckBox(Check2, settings::kAutoAlert);
+}
+void optionsfrm::Check3_Click() {
+    saveCheckBox(Check3, settings::kScreenWords);
+}
 
-void optionsfrm::Text1_Change()
-{
+void optionsfrm::Text1_Change() {
     m_app.platform().settings->save(settings::kApplication, settings::kSection, settings::kScreenWordList,
                                     Text1->text());
 }

@@ -3,6 +3,8 @@
 #include "ui/panel.h"
 
 class QCheckBox;
+class QGroupBox;
+class QLabel;
 class QLineEdit;
 
 namespace tunalo {
@@ -28,6 +30,9 @@ public:
     QCheckBox* Check2;
     QCheckBox* Check3;
     QLineEdit* Text1; // the live word list of the word filter
+    QLabel* Label1;
+    QGroupBox* Frame1;
+    QLabel* Label2;
 
 private:
     void saveCheckBox(const QCheckBox* box, const QString& key);

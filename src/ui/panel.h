@@ -6,7 +6,9 @@ namespace tunalo {
 
 // Places and sizes are laid out in twips, fifteen to a pixel at 96 dots per inch; Qt scales the
 // resulting logical pixels to the screen.
-constexpr int twips(int value) { return value / 15; }
+constexpr int twips(int value) {
+    return value / 15;
+}
 
 // The main window's panel container and every panel docked into it have this size.
 constexpr int kPanelWidth = twips(7815);

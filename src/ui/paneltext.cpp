@@ -1,0 +1,55 @@
+#include "ui/paneltext.h"
+
+#include "ui/panel.h"
+
+#include <QLabel>
+
+namespace tunalo::paneltext {
+
+namespace {
+void setColour(QLabel* label, const QColor& colour) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+}
+} // namespace
+
+void setFont(QLabel* label, qreal points, bool bold) {
+    QFont font = label->font();
+    if (points > 0)
+        font.setPointSizeF(points);
+    font.setBold(bold);
+    label->setFont(font);
+}
+
+QLabel* heading(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    setColour(label, kNavy);
+    setFont(label, 13.5, true);
+    QFont font = label->font();
+    font.setUnderline(true);
+    label->setFont(font);
+    return label;
+}
+
+QLabel* link(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    setColour(label, QColor(0, 0, 192));
+    QFont font = label->font();
+    font.setUnderline(true);
+    label->setFont(font);
+    label->setCursor(Qt::PointingHandCursor);
+    return label;
+}
+
+QLabel* label(const QString& text, QWidget* parent, int left, int top, int width, int height,
+              const QColor& colour) {
+    auto* label = new QLabel(text, parent);
+    label->setGeometry(twips(left), twips(top), twips(width), twips(height));
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setColour(label, colour);
+    return label;
+}
+
+} // namespace tunalo::paneltext

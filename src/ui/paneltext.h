@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+
+class QLabel;
+class QWidget;
+
+namespace tunalo::paneltext {
+
+inline const QColor kNavy(0, 0, 128);
+
+// A panel's heading: bold, underlined, navy, 13.5 point.
+QLabel* heading(const QString& text, QWidget* parent);
+// A label that reads as a link: blue, underlined, with the hand pointer.
+QLabel* link(const QString& text, QWidget* parent);
+// A label at a place given in twips, word-wrapped, in the given colour.
+QLabel* label(const QString& text, QWidget* parent, int left, int top, int width, int height,
+              const QColor& colour = Qt::black);
+// Changes a label's font: size in points (0 keeps it), bold.
+void setFont(QLabel* label, qreal points, bool bold);
+
+} // namespace tunalo::paneltext

@@ -1,0 +1,312 @@
+#include "core/settings.h"
+#include "support/appfixture.h"
+#include "support/uiprobe.h"
+#include "ui/aboutfrm.h"
+#include "ui/cpanel.h"
+#include "ui/helpfrm.h"
+#include "ui/info.h"
+#include "ui/interface.h"
+#include "ui/optionsfrm.h"
+#include "ui/smp.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QUrl>
+#include <QUrlQuery>
+
+namespace tunalo::test {
+namespace {
+
+const QString kSelectPlayerBody = QStringLiteral("In order to be able to post the song you are currently "
+                                                 "playing on facebook, you must first select a media "
+                                                 "player from the 'Select Media Player' Panel");
+
+struct WrapCase {
+    QString body;
+    QString laidOut;
+};
+
+TEST(MessageLayout, BreaksBeforeAWordThatPassesThirtyCharactersAtMostFourTimes) {
+    const QString longWord(31, QLatin1Char('x'));
+    const std::vector<WrapCase> rows = {
+        {kSelectPlayerBody,
+         QStringLiteral("In order to be able to post \r\n the song you are currently \r\n playing on "
+                        "facebook, you must \r\n first select a media player \r\n from the 'Select "
+                        "Media Player' Panel ")},
+        {longWord, QStringLiteral("\r\n ") + longWord + QLatin1Char(' ')},
+        {QStringLiteral("a   b"), QStringLiteral("a   b ")},
+        {QString(), QString()},
+        // After the fourth break the rest stays on the fifth line however long it is.
+        {QString(QStringLiteral("%1 ").arg(longWord)).repeated(6).chopped(1),
+         QString(QStringLiteral("\r\n %1 ").arg(longWord)).repeated(4) +
+             QString(QStringLiteral("%1 ").arg(longWord)).repeated(2)},
+    };
+    for (const WrapCase& row : rows)
+        EXPECT_EQ(wrapMessage(row.body).toStdString(), row.laidOut.toStdString());
+}
+
+using Panels = AppTest;
+
+TEST_F(Panels, TheMessagePanelShowsItsHeadingAndTextInFrontOfTheContainer) {
+    startUp();
+    showmessage(*app, QStringLiteral("Please Select A Media Player"), kSelectPlayerBody);
+    info& panel = app->form<info>();
+    EXPECT_EQ(panel.title->text(), QStringLiteral("Please Select A Media Player"));
+    EXPECT_EQ(panel.msg->text().count(QLatin1Char('\n')), 4);
+    EXPECT_FALSE(panel.msg->text().contains(QLatin1Char('\r')));
+    EXPECT_EQ(frontPanel(*app), &panel);
+    EXPECT_EQ(panel.geometry(), app->form<interface>().cp->rect());
+    EXPECT_FALSE(panel.Picture1->pixmap().isNull());
+
+    showmessage(*app, QStringLiteral("Empty"), QString());
+    EXPECT_TRUE(panel.msg->text().isEmpty());
+    EXPECT_EQ(frontPanel(*app), &panel);
+}
+
+TEST_F(Panels, ThePanelDockedLastLiesInFrontAndTheOthersStayBehindIt) {
+    startUp();
+    interface& window = app->form<interface>();
+    showmessage(*app, QStringLiteral("First"), QStringLiteral("one"));
+    window.Command4_Click();
+    optionsfrm& options = app->form<optionsfrm>();
+    EXPECT_EQ(frontPanel(*app), &options);
+    showmessage(*app, QStringLiteral("Second"), QStringLiteral("two"));
+    EXPECT_EQ(frontPanel(*app), &app->form<info>());
+    EXPECT_EQ(app->form<info>().title->text(), QStringLiteral("Second"));
+    EXPECT_EQ(options.parentWidget(), window.cp);
+    EXPECT_FALSE(options.isHidden());
+
+    window.Command5_Click();
+    EXPECT_EQ(frontPanel(*app), &app->form<aboutfrm>());
+    window.Command6_Click();
+    EXPECT_EQ(frontPanel(*app), &app->form<helpfrm>());
+    window.Command3_Click();
+    EXPECT_EQ(frontPanel(*app), &app->form<smp>());
+    for (QWidget* panel :
+         std::initializer_list<QWidget*>{&options, &app->form<aboutfrm>(), &app->form<smp>()})
+        EXPECT_EQ(panel->geometry(), window.cp->rect());
+}
+
+struct PlayersCase {
+    const char* name;
+    std::vector<const char*> titles; // below the foreground window
+    std::array<bool, 4> running;
+};
+
+class PlayerPanel : public AppTest, public ::testing::WithParamInterface<PlayersCase> {};
+
+TEST_P(PlayerPanel, EnablesTheRunningPlayersAndLinksToTheOthers) {
+    startUp();
+    fakes.windows->foreground = fakes.windows->add(QStringLiteral("Terminal"));
+    for (const char* title : GetParam().titles)
+        fakes.windows->add(QString::fromUtf8(title));
+    smp& panel = app->form<smp>();
+    app->showplayerpanel();
+    panel.grab(); // a repaint looks again
+
+    const std::array<const char*, 4> downloads = {"Download Winamp", "Download MediaMonkey",
+                                                  "Download VLC Media Player", "Download RealPlayer"};
+    for (int index = 0; index < 4; ++index) {
+        const bool running = GetParam().running[index];
+        EXPECT_EQ(panel.mp[index]->isEnabled(), running) << "player " << index;
+        EXPECT_EQ(panel.dl[index]->isHidden(), running) << "player " << index;
+        if (!running) {
+            EXPECT_EQ(panel.dl[index]->text(), QString::fromLatin1(downloads[index]));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Desktops, PlayerPanel,
+    ::testing::Values(
+        PlayersCase{"None", {}, {false, false, false, false}},
+        PlayersCase{
+            "WinampAndRealPlayer", {"1. A - B - Winamp", "RealPlayer: A - B"}, {true, false, false, true}},
+        // The short key finds any window that mentions the player.
+        PlayersCase{"AnyWindowNamingVlc", {"vlc-setup.exe - Downloads"}, {false, false, true, false}},
+        PlayersCase{"AnyLetterCase", {"A - B - MEDIAMONKEY"}, {false, true, false, false}}),
+    [](const ::testing::TestParamInfo<PlayersCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Panels, APlayerThatStartsOrStopsShowsAtTheNextRepaintAndKeepsItsChoice) {
+    startUp();
+    fakes.windows->foreground = fakes.windows->add(QStringLiteral("Terminal"));
+    smp& panel = app->form<smp>();
+    app->showplayerpanel();
+    panel.grab();
+    ASSERT_FALSE(panel.mp[0]->isEnabled());
+    panel.mp[0]->click(); // disabled: nothing happens
+    EXPECT_EQ(app->state().selectedPlayer, 1);
+
+    const HWND winamp = fakes.windows->add(QStringLiteral("A - B - Winamp"));
+    EXPECT_FALSE(panel.mp[0]->isEnabled());
+    panel.grab();
+    EXPECT_TRUE(panel.mp[0]->isEnabled());
+    panel.mp[0]->click();
+    EXPECT_EQ(app->state().selectedPlayer, 0);
+
+    fakes.windows->destroy(winamp);
+    QResizeEvent resize(panel.size(), panel.size());
+    QCoreApplication::sendEvent(&panel, &resize);
+    EXPECT_FALSE(panel.mp[0]->isEnabled());
+    EXPECT_TRUE(panel.mp[0]->isChecked());
+    EXPECT_EQ(app->state().selectedPlayer, 0);
+}
+
+void click(QWidget* widget) {
+    const QPointF inside(2, 2);
+    QMouseEvent press(QEvent::MouseButtonPress, inside, widget->mapToGlobal(inside), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, inside, widget->mapToGlobal(inside), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &press);
+    QCoreApplication::sendEvent(widget, &release);
+}
+
+TEST_F(Panels, LinksOpenTheirPagesInTheUsersBrowserAndChangeNothingElse) {
+    startUp();
+    smp& panel = app->form<smp>();
+    for (QLabel* link : panel.dl)
+        click(link);
+    panel.dl_Click(4);
+    const QStringList& opened = fakes.shellOpen->opened;
+    ASSERT_EQ(opened.size(), 4);
+    const std::array<const char*, 4> paths = {"/", "/", "/vlc/", "/realplayer/"};
+    for (int index = 0; index < 4; ++index) {
+        const QUrl page(opened[index]);
+        EXPECT_TRUE(page.isValid() && page.scheme() == QStringLiteral("https"))
+            << opened[index].toStdString();
+        EXPECT_EQ(page.path(), QString::fromLatin1(paths[index]));
+    }
+    EXPECT_NE(QUrl(opened[0]).host(), QUrl(opened[1]).host());
+    EXPECT_EQ(app->state().selectedPlayer, 1);
+
+    helpfrm& help = app->form<helpfrm>();
+    click(help.Label3);
+    ASSERT_EQ(opened.size(), 5);
+    const QUrl page(opened.back());
+    EXPECT_EQ(page.path(), QStringLiteral("/apps/application.php"));
+    EXPECT_FALSE(QUrlQuery(page).queryItemValue(QStringLiteral("id")).isEmpty());
+}
+
+TEST_F(Panels, OptionsAreStoredAtTheFirstFillAndOnEveryChange) {
+    startUp();
+    // Start-up already stored the default word list; the options wait for the panel.
+    EXPECT_EQ(fakes.settings->value(settings::kScreenWordList), QStringLiteral("untitled,unknown,track,"));
+    EXPECT_FALSE(fakes.settings->has(settings::kAutoPublish));
+    fakes.settings->set(settings::kAutoAlert, QStringLiteral(" 0"));
+
+    app->form<interface>().Command4_Click();
+    optionsfrm& options = app->form<optionsfrm>();
+    for (const QString& key : {settings::kAutoPublish, settings::kAutoDelete, settings::kScreenWords})
+        EXPECT_EQ(fakes.settings->value(key), QStringLiteral(" 1")) << key.toStdString();
+    EXPECT_EQ(fakes.settings->value(settings::kAutoAlert), QStringLiteral(" 0"));
+    EXPECT_FALSE(options.Check2->isChecked());
+
+    options.Check1->click();
+    EXPECT_EQ(fakes.settings->value(settings::kAutoDelete), QStringLiteral(" 0"));
+    options.Check2->click();
+    EXPECT_EQ(fakes.settings->value(settings::kAutoAlert), QStringLiteral(" 1"));
+    // The state follows at the next load, not at the click.
+    EXPECT_EQ(app->state().autoDelete, 1);
+
+    options.Text1->setText(QStringLiteral("live"));
+    EXPECT_EQ(fakes.settings->value(settings::kScreenWordList), QStringLiteral("live"));
+    options.Text1->clear();
+    EXPECT_TRUE(fakes.settings->has(settings::kScreenWordList));
+    EXPECT_EQ(fakes.settings->value(settings::kScreenWordList), QString());
+    EXPECT_EQ(app->hasscreenword(QStringLiteral("untitled live track")), 0);
+}
+
+using MainWindow = AppTest;
+
+TEST_F(MainWindow, ExitSavesThePlayerInNumberFormAndEndsTheEventLoop) {
+    startUp();
+    interface& window = app->form<interface>();
+    app->state().selectedPlayer = -1;
+    QTimer::singleShot(0, &window, [&] { window.m_frmSysTray_MenuClick(4, QStringLiteral("Exit")); });
+    QTimer::singleShot(10000, [] { QCoreApplication::exit(1); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_EQ(fakes.settings->value(settings::kLastPlayer), QStringLiteral("-1"));
+    EXPECT_FALSE(window.update->isActive());
+    EXPECT_EQ(window.m_frmSysTray, nullptr); // unloaded, which takes the icon away
+    // With the icon gone a balloon has nowhere to go, and asking for one is harmless.
+    window.showBalloon(QStringLiteral("late"), QStringLiteral("Tunalo"), 16);
+}
+
+TEST_F(MainWindow, ExitSavesAChosenPlayerWithALeadingBlank) {
+    startUp();
+    interface& window = app->form<interface>();
+    app->state().selectedPlayer = 2;
+    window.m_frmSysTray_MenuClick(4, QStringLiteral("Exit"));
+    EXPECT_EQ(fakes.settings->value(settings::kLastPlayer), QStringLiteral(" 2"));
+}
+
+TEST_F(MainWindow, TheTrayBringsTheWindowBackAndLoginGoesHome) {
+    startUp();
+    interface& window = app->form<interface>();
+    auto& home = dynamic_cast<FakeBrowser&>(*fakes.browsers->made.front());
+    const auto homeNavigations = home.navigations.size();
+
+    window.close();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(window.update->isActive());
+    for (const char* key : {"exit", "LOGIN", "Open", ""})
+        window.m_frmSysTray_MenuClick(0, QString::fromLatin1(key));
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_FALSE(fakes.settings->has(settings::kLastPlayer));
+    EXPECT_EQ(home.navigations.size(), homeNavigations);
+
+    window.m_frmSysTray_MenuClick(0, QStringLiteral("open"));
+    EXPECT_TRUE(window.isVisible());
+    window.hide();
+    window.m_frmSysTray_SysTrayDoubleClick(1);
+    EXPECT_TRUE(window.isVisible());
+    window.hide();
+    window.m_frmSysTray_SysTrayMouseDown(1);
+    EXPECT_TRUE(window.isVisible());
+    window.hide();
+
+    app->state().loginState = 1;
+    window.m_frmSysTray_MenuClick(2, QStringLiteral("login"));
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(app->state().loginState, 0);
+    EXPECT_EQ(home.navigations.mid(homeNavigations),
+              QStringList({app->serviceBase() + QStringLiteral("/"), app->homePageAddress()}));
+}
+
+TEST_F(MainWindow, WithoutANotificationAreaClosingMinimizes) {
+    fakes.shell->notificationArea = false;
+    startUp();
+    interface& window = app->form<interface>();
+    window.close();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.isMinimized());
+}
+
+TEST_F(MainWindow, TheIconGoesToTheTrayAndTheWindowHasItsLayout) {
+    startUp();
+    interface& window = app->form<interface>();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("TUNALO"));
+    EXPECT_FALSE(window.windowIcon().isNull());
+    EXPECT_FALSE(fakes.shell->iconFor(0x501).isNull());
+    EXPECT_EQ(window.size(), QSize(698, 472));
+    EXPECT_EQ(window.cp->geometry(), QRect(168, 96, 521, 369));
+    EXPECT_EQ(window.update->interval(), 100);
+    // Every button lies beside the container, none on another.
+    QRect below;
+    for (QPushButton* button : {window.Command1, window.Command2, window.Command3, window.Command4,
+                                window.Command5, window.Command6}) {
+        EXPECT_FALSE(button->geometry().intersects(below)) << button->text().toStdString();
+        EXPECT_LT(button->geometry().right(), window.cp->geometry().left());
+        below = button->geometry();
+    }
+}
+
+} // namespace
+} // namespace tunalo::test

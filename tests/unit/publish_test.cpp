@@ -1,0 +1,245 @@
+#include "core/settings.h"
+#include "support/appfixture.h"
+#include "support/uiprobe.h"
+#include "ui/info.h"
+#include "ui/interface.h"
+#include "ui/optionsfrm.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace tunalo::test {
+namespace {
+
+// A started program watching MediaMonkey, whose window lies below the window the user works in.
+class PublishCycle : public AppTest {
+protected:
+    void SetUp() override {
+        startUp();
+        fakes.windows->foreground = fakes.windows->add(QStringLiteral("Terminal"));
+        m_player = fakes.windows->add(QString());
+        balloons = std::make_unique<BalloonLog>(*app);
+    }
+
+    interface& window() {
+        return app->form<interface>();
+    }
+    AppState& state() { return app->state(); }
+
+    void play(const QString& song) {
+        fakes.windows->setTitle(m_player, song + QStringLiteral(" - MediaMonkey"));
+    }
+    void closePlayer() { fakes.windows->destroy(m_player); }
+    void tick() { window().update_Timer(); }
+    void playAndTick(const QString& song) {
+        play(song);
+        tick();
+    }
+    void pressPublish() { window().Command1_Click(); }
+    void option(const QString& key, const char* value) {
+        fakes.settings->set(key, QString::fromLatin1(value));
+    }
+
+    // The message panel's heading when it lies in front, else empty.
+    QString messageInFront() {
+        return app->isLoaded<info>() && frontPanel(*app) == &app->form<info>()
+                   ? app->form<info>().title->text()
+                   : QString();
+    }
+    void expectPublishingOff() {
+        EXPECT_EQ(state().publishing, 0);
+        EXPECT_EQ(window().Command1->text(), QStringLiteral("start publishing"));
+        EXPECT_FALSE(window().Command1->font().bold());
+    }
+
+    std::unique_ptr<BalloonLog> balloons;
+
+private:
+    HWND m_player = 0;
+};
+
+TEST_F(PublishCycle, TheStatusLineFollowsThePlayerAndKeepsTheLastSongWhenItCloses) {
+    playAndTick(QStringLiteral("Artist - Title"));
+    EXPECT_EQ(window().sts->text(), QStringLiteral("Artist - Title - MediaMonkey"));
+    closePlayer();
+    tick();
+    EXPECT_EQ(window().sts->text(), QStringLiteral("Artist - Title - MediaMonkey"));
+    // Publishing is off, so the song is not followed.
+    EXPECT_TRUE(state().currentSong.isEmpty());
+}
+
+TEST_F(PublishCycle, EachChangeOfSongIsPostedOnceAndARepeatOnlyAfterAnotherTitle) {
+    state().loginState = 1;
+    pressPublish();
+    EXPECT_EQ(state().publishing, -1);
+    EXPECT_EQ(window().Command1->text(), QStringLiteral("stop publishing"));
+    EXPECT_TRUE(window().Command1->font().bold());
+
+    window().BallonMsgs = 1000; // an offer from before; the first post's balloon replaces it
+    // An empty song (a title without the marker) counts as a title in between, but is not posted.
+    for (const char* song : {"A - One", "A - One", "B - Two", "B - Two", "A - One", "", "A - One"}) {
+        if (*song == '\0')
+            fakes.windows->setTitle(fakes.windows->windows.back().handle, QStringLiteral("MediaMonkey"));
+        else
+            play(QString::fromLatin1(song));
+        tick();
+    }
+    EXPECT_EQ(postedSongs(*app), QStringList({QStringLiteral("A - One"), QStringLiteral("B - Two"),
+                                              QStringLiteral("A - One"), QStringLiteral("A - One")}));
+    // With alerts on, every post is confirmed by a balloon whose click does nothing.
+    EXPECT_EQ(window().BallonMsgs, 0);
+    window().m_frmSysTray_BalloonClicked();
+    EXPECT_EQ(postedSongs(*app).size(), 4);
+}
+
+TEST_F(PublishCycle, NotLoggedInRefusesOnceThenTheRefusedSongGoesOutAfterLogIn) {
+    pressPublish();
+    // Right after start-up there is no song yet: publishing stays on until the first one.
+    EXPECT_EQ(state().publishing, -1);
+    EXPECT_TRUE(messageInFront().isEmpty());
+
+    playAndTick(QStringLiteral("Artist - Title"));
+    EXPECT_EQ(messageInFront(), QStringLiteral("Please Log-in To Your Facebook Account First"));
+    EXPECT_TRUE(app->form<info>().msg->text().contains(QStringLiteral("listening to")));
+    EXPECT_TRUE(
+        app->form<info>().msg->text().simplified().contains(QStringLiteral("Artist - Title as your")));
+    expectPublishingOff();
+
+    app->form<info>().title->setText(QStringLiteral("seen"));
+    playAndTick(QStringLiteral("Next - Song"));
+    EXPECT_EQ(app->form<info>().title->text(), QStringLiteral("seen"));
+    EXPECT_TRUE(postedSongs(*app).isEmpty());
+
+    state().loginState = 1;
+    pressPublish();
+    EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Artist - Title")});
+    tick();
+    EXPECT_EQ(postedSongs(*app),
+              QStringList({QStringLiteral("Artist - Title"), QStringLiteral("Next - Song")}));
+}
+
+TEST_F(PublishCycle, SwitchingOffAndOnWithTheSameSongPostsNothingAgain) {
+    state().loginState = 1;
+    pressPublish();
+    playAndTick(QStringLiteral("Artist - Title"));
+    tick();
+    pressPublish();
+    expectPublishingOff();
+    pressPublish();
+    tick();
+    tick();
+    EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Artist - Title")});
+}
+
+TEST_F(PublishCycle, StartingWithThePlayerClosedAndAnOldSongAsksForAPlayer) {
+    state().loginState = 1;
+    pressPublish();
+    playAndTick(QStringLiteral("Artist - Title"));
+    pressPublish();
+    closePlayer();
+    pressPublish();
+    EXPECT_EQ(messageInFront(), QStringLiteral("Please Select A Media Player"));
+    expectPublishingOff();
+    EXPECT_EQ(postedSongs(*app).size(), 1);
+}
+
+TEST_F(PublishCycle, TheWordFilterHoldsASongBackAndItsBalloonOpensTheOptions) {
+    state().loginState = 1;
+    pressPublish();
+    playAndTick(QStringLiteral("Artist - Unknown Title"));
+    EXPECT_TRUE(postedSongs(*app).isEmpty());
+    EXPECT_EQ(window().BallonMsgs, 2000);
+    EXPECT_EQ(balloons->messages.last(), QStringLiteral("Artist - Unknown Title (Can't Be Posted)"));
+
+    option(settings::kAutoPublish, " 0");
+    window().hide();
+    window().m_frmSysTray_BalloonClicked();
+    EXPECT_TRUE(window().isVisible());
+    optionsfrm& options = app->form<optionsfrm>();
+    EXPECT_EQ(frontPanel(*app), &options);
+    EXPECT_FALSE(options.autopublish->isChecked());
+    EXPECT_TRUE(postedSongs(*app).isEmpty());
+
+    // With the filter off the list is not looked at.
+    option(settings::kAutoPublish, " 1");
+    option(settings::kScreenWords, " 0");
+    playAndTick(QStringLiteral("Unknown - Untitled Track"));
+    EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Unknown - Untitled Track")});
+}
+
+TEST_F(PublishCycle, WithoutAutomaticPublishingABalloonOffersTheSongAndItsClickPostsTheCurrentOne) {
+    option(settings::kAutoPublish, " 0");
+    state().loginState = 1;
+    pressPublish();
+    playAndTick(QStringLiteral("First - Song"));
+    EXPECT_EQ(window().BallonMsgs, 1000);
+    EXPECT_EQ(balloons->messages.last(), QStringLiteral("First - Song (Click To Post)"));
+    EXPECT_TRUE(postedSongs(*app).isEmpty());
+
+    // The user logged out meanwhile: the next song is refused, yet the old balloon posts it,
+    // because a click posts whatever song is current and checks nothing again.
+    state().loginState = 0;
+    playAndTick(QStringLiteral("Second - Song"));
+    expectPublishingOff();
+    window().m_frmSysTray_BalloonClicked();
+    EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Second - Song")});
+}
+
+TEST_F(PublishCycle, AutomaticPublishingWithoutAlertsPostsWithoutAVisibleSign) {
+    option(settings::kAutoAlert, " 0");
+    state().loginState = 1;
+    window().BallonMsgs = 1000;
+    const QStringList before = balloons->messages;
+    const auto shellCallsBefore = fakes.shell->calls.size();
+    pressPublish();
+    playAndTick(QStringLiteral("Quiet - Song"));
+    EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Quiet - Song")});
+    EXPECT_EQ(balloons->messages, before);
+    EXPECT_EQ(fakes.shell->calls.size(), shellCallsBefore);
+    EXPECT_EQ(window().BallonMsgs, 1000);
+    EXPECT_TRUE(messageInFront().isEmpty());
+}
+
+TEST_F(PublishCycle, AClickOnTheWelcomeBalloonDoesNothing) {
+    EXPECT_EQ(balloons->messages.size(), 0); // the welcome balloon came before the log started
+    EXPECT_EQ(window().BallonMsgs, 0);
+    QWidget* front = frontPanel(*app);
+    state().currentSong = QStringLiteral("Artist - Title");
+    window().m_frmSysTray_BalloonClicked();
+    EXPECT_TRUE(postedSongs(*app).isEmpty());
+    EXPECT_EQ(frontPanel(*app), front);
+}
+
+struct FilterCase {
+    const char* list;
+    const char* song;
+    bool heldBack;
+};
+
+class WordFilter : public AppTest, public ::testing::WithParamInterface<FilterCase> {};
+
+TEST_P(WordFilter, HoldsBackASongWithANonEmptyWordAnywhere) {
+    const FilterCase& row = GetParam();
+    app->form<optionsfrm>().Text1->setText(QString::fromUtf8(row.list));
+    EXPECT_EQ(app->hasscreenword(QString::fromUtf8(row.song)), row.heldBack ? -1 : 0)
+        << "list \"" << row.list << "\", song \"" << row.song << "\"";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, WordFilter,
+    ::testing::Values(FilterCase{"untitled,unknown,track,", "Artist - Unknown Title", true},
+                      FilterCase{"untitled,unknown,track,", "Track 01 - Artist", true},
+                      FilterCase{"untitled,unknown,track,", "Artist - Title", false},
+                      FilterCase{"untitled,unknown,track,", "Best Soundtrack Ever", true},
+                      FilterCase{",", "Anything - At All", false},
+                      FilterCase{"", "Unknown - Untitled", false},
+                      FilterCase{"UNTITLED", "artist - untitled", true},
+                      // Words are not trimmed: " track" needs the blank in front.
+                      FilterCase{"live, track", "Track 01 - Artist", false},
+                      FilterCase{"live, track", "Artist - Bonus track", true}),
+    [](const ::testing::TestParamInfo<FilterCase>& info) { return "Case" + std::to_string(info.index); });
+
+} // namespace
+} // namespace tunalo::test
