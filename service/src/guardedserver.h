@@ -1,0 +1,31 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <cstddef>
+
+namespace tunalo::service {
+
+// An HTTP server that reads each request through a stream with a byte budget and a deadline,
+// so an endless header block or a request trickled in byte by byte costs one worker a bounded
+// time and memory. A request over the budget is answered with 431 and the connection closed.
+class GuardedServer : public httplib::Server {
+public:
+    struct Limits {
+        std::size_t requestBytes = 32 * 1024;         // request line, headers and body together
+        std::chrono::milliseconds requestTime{10000}; // to receive one whole request
+    };
+
+    explicit GuardedServer(Limits limits);
+
+    // True while the current thread serves a request that ran over its byte budget.
+    static bool currentRequestOverflowed();
+
+private:
+    bool process_and_close_socket(socket_t sock) override;
+
+    Limits m_limits;
+};
+
+} // namespace tunalo::service
