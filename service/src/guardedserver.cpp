@@ -48,7 +48,8 @@ void addressOf(int fd, bool peer, std::string& ip, int& port) {
     ip = text;
 }
 
-thread_local bool t_overflowed = false;
+// The status a refused request gets: 431 over the byte budget, 408 past the deadline, else 0.
+thread_local int t_refusal = 0;
 
 // A socket stream that hands out at most a budget of bytes per request, each within a deadline.
 class BoundedStream : public httplib::Stream {
@@ -60,7 +61,7 @@ public:
         m_left = m_limits.requestBytes;
         m_deadline = Clock::now() + m_limits.requestTime;
         m_answered = false;
-        t_overflowed = false;
+        t_refusal = 0;
     }
 
     bool answered() const { return m_answered; }
@@ -74,7 +75,7 @@ public:
 
     ssize_t read(char* ptr, size_t size) override {
         if (m_left == 0) {
-            t_overflowed = true;
+            t_refusal = 431;
             return -1;
         }
         if (!hasBufferedInput() && !fill())
@@ -112,8 +113,12 @@ private:
     }
 
     bool fill() {
-        if (!waitFor(m_fd, POLLIN, timeLeftMs()))
+        // Past the deadline even a client that keeps sending is cut off.
+        if (Clock::now() >= m_deadline || !waitFor(m_fd, POLLIN, timeLeftMs())) {
+            if (Clock::now() >= m_deadline)
+                t_refusal = 408;
             return false;
+        }
         ssize_t n = 0;
         do {
             n = ::recv(m_fd, m_buffer.data(), m_buffer.size(), 0);
@@ -152,19 +157,31 @@ void drainBeforeClose(int fd) {
     }
 }
 
+// When the request line itself is cut off, the library gives up without an answer; this is it.
+void refuseUnanswered(BoundedStream& stream, int status) {
+    const std::string answer = "HTTP/1.1 " + std::to_string(status) +
+                               (status == 408 ? " Request Timeout" : " Request Header Fields Too Large") +
+                               "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    stream.write(answer.data(), answer.size());
+    std::string ip;
+    int port = 0;
+    stream.get_remote_ip_and_port(ip, port);
+    logRequest(ip, "-", "(unfinished request line)", status, 0);
+}
+
 } // namespace
 
 GuardedServer::GuardedServer(Limits limits) : m_limits(limits) {}
 
-bool GuardedServer::currentRequestOverflowed() {
-    return t_overflowed;
+int GuardedServer::currentRefusal() {
+    return t_refusal;
 }
 
 bool GuardedServer::process_and_close_socket(socket_t sock) {
     const std::chrono::milliseconds ioTimeout(read_timeout_sec_ * 1000 + read_timeout_usec_ / 1000);
     BoundedStream stream(sock, m_limits, ioTimeout);
     bool ok = false;
-    bool overflowed = false;
+    int refusal = 0;
     for (auto left = keep_alive_max_count_; left > 0; --left) {
         // Between requests wait for the next one in short steps, so a stopping server is not held up.
         bool ready = stream.hasBufferedInput();
@@ -177,25 +194,17 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
         stream.startRequest();
         bool closed = false;
         ok = process_request(stream, left == 1 || svr_sock_ == INVALID_SOCKET, closed, nullptr);
-        overflowed = t_overflowed;
-        if (overflowed && !stream.answered()) {
-            // The request line alone ran over: the library gives up without an answer.
-            static constexpr std::string_view refusal = "HTTP/1.1 431 Request Header Fields Too Large\r\n"
-                                                        "Content-Length: 0\r\nConnection: close\r\n\r\n";
-            stream.write(refusal.data(), refusal.size());
-            std::string ip;
-            int port = 0;
-            stream.get_remote_ip_and_port(ip, port);
-            logRequest(ip, "-", "(request line too long)", 431, 0);
-        }
-        if (!ok || closed || overflowed)
+        refusal = t_refusal;
+        if (refusal != 0 && !stream.answered())
+            refuseUnanswered(stream, refusal);
+        if (!ok || closed || refusal != 0)
             break;
     }
-    if (overflowed)
+    if (refusal != 0)
         drainBeforeClose(sock);
     ::shutdown(sock, SHUT_RDWR);
     ::close(sock);
-    t_overflowed = false;
+    t_refusal = 0;
     return ok;
 }
 

@@ -9,7 +9,7 @@ namespace tunalo::service {
 
 // An HTTP server that reads each request through a stream with a byte budget and a deadline,
 // so an endless header block or a request trickled in byte by byte costs one worker a bounded
-// time and memory. A request over the budget is answered with 431 and the connection closed.
+// time and memory. Such a request is answered with 431 or 408 and the connection closed.
 class GuardedServer : public httplib::Server {
 public:
     struct Limits {
@@ -19,8 +19,9 @@ public:
 
     explicit GuardedServer(Limits limits);
 
-    // True while the current thread serves a request that ran over its byte budget.
-    static bool currentRequestOverflowed();
+    // While the current thread serves a request that was cut off: 431 when it ran over its byte
+    // budget, 408 when it ran out of time; 0 otherwise.
+    static int currentRefusal();
 
 private:
     bool process_and_close_socket(socket_t sock) override;

@@ -116,8 +116,8 @@ void Service::install(GuardedServer& server) {
         res.set_content(feedJson(m_store.recentPosts(50)), "application/json");
     });
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (GuardedServer::currentRequestOverflowed())
-            res.status = 431;
+        if (const int refusal = GuardedServer::currentRefusal())
+            res.status = refusal;
         if (res.body.empty())
             res.set_content(errorPage(res.status), "text/html; charset=utf-8");
     });

@@ -1,8 +1,6 @@
 // A service killed with SIGKILL in the middle of a burst of posts keeps every post it confirmed.
 #include "servicefixture.h"
 
-#include <sqlite3.h>
-
 #include <atomic>
 #include <mutex>
 #include <regex>
@@ -15,23 +13,6 @@ using namespace tunalo::service::testkit;
 namespace {
 
 class Durability : public ServiceTest {};
-
-std::set<long long> storedIds(const std::filesystem::path& database, std::string& integrity) {
-    sqlite3* raw = nullptr;
-    sqlite3_open_v2(database.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, sqlite3_close);
-    std::set<long long> ids;
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(db.get(), "SELECT id FROM posts", -1, &stmt, nullptr);
-    while (sqlite3_step(stmt) == SQLITE_ROW)
-        ids.insert(sqlite3_column_int64(stmt, 0));
-    sqlite3_finalize(stmt);
-    sqlite3_prepare_v2(db.get(), "PRAGMA integrity_check", -1, &stmt, nullptr);
-    if (sqlite3_step(stmt) == SQLITE_ROW)
-        integrity = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-    sqlite3_finalize(stmt);
-    return ids;
-}
 
 TEST_F(Durability, KillDuringABurstLosesNoConfirmedPost) {
     std::vector<std::string> cookies;
@@ -74,9 +55,10 @@ TEST_F(Durability, KillDuringABurstLosesNoConfirmedPost) {
 
     restart();
     EXPECT_EQ(visitor().title("/"), "Tunalo service");
-    std::string integrity;
-    const auto stored = storedIds(database(), integrity);
-    EXPECT_EQ(integrity, "ok");
+    EXPECT_EQ(sql("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+    std::set<long long> stored;
+    for (const auto& id : sql("SELECT id FROM posts"))
+        stored.insert(std::stoll(id));
     std::vector<long long> lost;
     std::set_difference(confirmed.begin(), confirmed.end(), stored.begin(), stored.end(),
                         std::back_inserter(lost));

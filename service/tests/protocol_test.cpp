@@ -170,6 +170,17 @@ TEST_F(Protocol, SessionCookieIsHttpOnlyLaxAndLastsThirtyDays) {
         std::regex(R"(tunalo_session=[0-9a-f]{32}; Max-Age=2592000; Path=/; HttpOnly; SameSite=Lax)")))
         << cookie;
 
+    EXPECT_EQ(sql("SELECT (expires_at - strftime('%s','now')) / 3600 FROM sessions"),
+              std::vector<std::string>{"720"})
+        << "the stored session ends in 30 days as well";
+    EXPECT_EQ(
+        sql("SELECT count(*) FROM sessions WHERE hex(token_hash) LIKE '%" + cookie.substr(15, 32) + "%'"),
+        std::vector<std::string>{"0"})
+        << "the token itself is not stored";
+    sql("UPDATE sessions SET expires_at = strftime('%s','now') - 1");
+    v.cookie() = cookie.substr(0, cookie.find(';'));
+    EXPECT_EQ(v.title("/fb/tnlouserhome.php"), "failed") << "an expired session";
+
     // A forged or malformed token is no session.
     for (const auto* forged :
          {"tunalo_session=00000000000000000000000000000000", "tunalo_session=zz", "tunalo_session="}) {

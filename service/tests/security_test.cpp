@@ -1,6 +1,13 @@
 // Requests meant to hurt the service: floods, oversized input, password guessing.
 #include "servicefixture.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
 using namespace tunalo::service::testkit;
 
 namespace {
@@ -37,6 +44,32 @@ TEST_F(Security, OversizedRequestsAreRefusedAndTheServiceGoesOn) {
         EXPECT_LT(result->status, 500) << c.what;
         EXPECT_EQ(visitor().title("/"), "Tunalo service") << "after the " << c.what;
     }
+}
+
+TEST_F(Security, ARequestTrickledInIsCutOffAndOthersAreServedMeanwhile) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string start = "GET / HTTP/1.1\r\nHost: x\r\n";
+    ASSERT_EQ(::send(fd, start.data(), start.size(), MSG_NOSIGNAL), static_cast<ssize_t>(start.size()));
+
+    // One header line every second never completes the request; the service hangs up after
+    // its ten seconds for a request.
+    const auto began = std::chrono::steady_clock::now();
+    bool cutOff = false;
+    while (!cutOff && std::chrono::steady_clock::now() - began < std::chrono::seconds(30)) {
+        EXPECT_EQ(visitor().title("/"), "Tunalo service");
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        // Cut off: the service answered (a refusal), hung up, or reset the connection.
+        char byte = 0;
+        const auto got = ::recv(fd, &byte, 1, MSG_DONTWAIT);
+        cutOff = got >= 0 || errno != EAGAIN || ::send(fd, "X-Slow: 1\r\n", 11, MSG_NOSIGNAL) < 0;
+    }
+    ::close(fd);
+    EXPECT_TRUE(cutOff);
 }
 
 TEST_F(Security, TenLogInAttemptsAMinutePerName) {

@@ -3,9 +3,11 @@
 #include "serviceprocess.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tunalo::service::testkit {
 
@@ -22,6 +24,25 @@ protected:
     }
 
     std::filesystem::path database() const { return m_dir.path() / "service.db"; }
+
+    // Runs SQL on the service's database beside the service (WAL lets both in); the first
+    // column of each row as text.
+    std::vector<std::string> sql(const std::string& statement) const {
+        sqlite3* raw = nullptr;
+        sqlite3_open_v2(database().c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+        std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, sqlite3_close);
+        sqlite3_busy_timeout(db.get(), 5000);
+        sqlite3_stmt* stmt = nullptr;
+        std::vector<std::string> rows;
+        if (sqlite3_prepare_v2(db.get(), statement.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+            ADD_FAILURE() << sqlite3_errmsg(db.get());
+            return rows;
+        }
+        while (sqlite3_step(stmt) == SQLITE_ROW)
+            rows.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+        sqlite3_finalize(stmt);
+        return rows;
+    }
     ServiceProcess& service() { return *m_service; }
     int port() const { return m_service->port(); }
     Visitor visitor() const { return Visitor(m_service->port()); }
