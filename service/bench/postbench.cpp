@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     const auto at = [&](double q) {
         return all[std::min(all.size() - 1, static_cast<std::size_t>(q * all.size()))];
     };
-    std::printf("clients            %d\n", clients);
+    std::printf("clients            %d (a new connection for every post)\n", clients);
     std::printf("duration           %.1f s\n", elapsed.count());
     std::printf("posts              %zu (failed %ld)\n", all.size(), failures.load());
     std::printf("posts per second   %.0f\n", static_cast<double>(all.size()) / elapsed.count());

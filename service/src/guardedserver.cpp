@@ -173,6 +173,15 @@ void refuseUnanswered(BoundedStream& stream, int status) {
 
 GuardedServer::GuardedServer(Limits limits) : m_limits(limits) {}
 
+int GuardedServer::bindTo(const std::string& host, int port) {
+    const int bound = port == 0 ? bind_to_any_port(host) : (bind_to_port(host, port) ? port : -1);
+    // The library listens with a queue of 5: a few clients connecting at once overflow it and
+    // wait a second for the SYN to be sent again. Linux lets listen() lengthen the queue.
+    if (bound >= 0)
+        ::listen(svr_sock_, SOMAXCONN);
+    return bound;
+}
+
 int GuardedServer::currentRefusal() {
     return t_refusal;
 }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <string>
 
 namespace tunalo::service {
 
@@ -18,6 +19,10 @@ public:
     };
 
     explicit GuardedServer(Limits limits);
+
+    // Binds to host:port (port 0: a free one) with a listen queue long enough for a burst of
+    // new connections; the port bound, or -1.
+    int bindTo(const std::string& host, int port);
 
     // While the current thread serves a request that was cut off: 431 when it ran over its byte
     // budget, 408 when it ran out of time; 0 otherwise.

@@ -35,9 +35,7 @@ int run(const Options& options) {
     });
     service.install(server);
 
-    const int port = options.port == 0
-                         ? server.bind_to_any_port(options.host)
-                         : (server.bind_to_port(options.host, options.port) ? options.port : -1);
+    const int port = server.bindTo(options.host, options.port);
     if (port < 0) {
         std::fprintf(stderr, "tunalo-service: cannot listen on %s:%d\n", options.host.c_str(), options.port);
         return 1;
