@@ -1,0 +1,77 @@
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tunalo::service {
+
+struct DatabaseError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class Statement;
+
+// One SQLite connection. Not shared between threads without a lock of the caller's.
+class Database {
+public:
+    explicit Database(const std::string& path);
+
+    void exec(const char* sql);
+    bool tryExec(const char* sql) noexcept;
+    Statement prepare(const char* sql);
+    std::int64_t lastInsertId() const { return sqlite3_last_insert_rowid(m_db.get()); }
+    int changes() const { return sqlite3_changes(m_db.get()); }
+    [[noreturn]] void fail(const char* what) const;
+
+private:
+    struct Closer {
+        void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+    };
+    std::unique_ptr<sqlite3, Closer> m_db;
+};
+
+// A prepared statement; values are bound by position, counting from 1.
+class Statement {
+public:
+    Statement(const Database& db, sqlite3_stmt* stmt) : m_db(&db), m_stmt(stmt) {}
+
+    Statement& bind(int index, std::int64_t value);
+    Statement& bind(int index, std::string_view value);
+    Statement& bind(int index, const void* blob, std::size_t size);
+
+    // Advances to the next row; false once the statement is done.
+    bool step();
+    void run() { step(); }
+
+    std::int64_t integer(int column) const { return sqlite3_column_int64(m_stmt.get(), column); }
+    std::string text(int column) const;
+
+private:
+    struct Finalizer {
+        void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+    };
+    const Database* m_db;
+    std::unique_ptr<sqlite3_stmt, Finalizer> m_stmt;
+};
+
+// Commits when commit() is called, rolls back when left without it (an exception on the way).
+class Transaction {
+public:
+    explicit Transaction(Database& db);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+
+private:
+    Database& m_db;
+    bool m_done = false;
+};
+
+} // namespace tunalo::service

@@ -1,0 +1,77 @@
+#include "options.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace tunalo::service {
+
+namespace {
+
+void parseListen(const std::string& value, Options& options) {
+    const auto colon = value.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == value.size())
+        throw std::invalid_argument("--listen wants HOST:PORT, got '" + value + "'");
+    std::string host = value.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    const auto portText = value.substr(colon + 1);
+    std::size_t used = 0;
+    int port = -1;
+    try {
+        port = std::stoi(portText, &used);
+    } catch (const std::exception&) {
+    }
+    if (used != portText.size() || port < 0 || port > 65535)
+        throw std::invalid_argument("--listen: '" + portText + "' is not a port number");
+    options.host = host;
+    options.port = port;
+}
+
+} // namespace
+
+std::string usage() {
+    return "Usage: tunalo-service [--listen HOST:PORT] [--db PATH]\n"
+           "The reference web service of Tunalo: accounts, posted songs and a feed.\n\n"
+           "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8631; port 0 picks a free one)\n"
+           "  --db PATH           SQLite database file (default $XDG_DATA_HOME/tunalo/service.db,\n"
+           "                      that is ~/.local/share/tunalo/service.db)\n"
+           "  --help              show this text\n";
+}
+
+Options parseOptions(const std::vector<std::string>& args) {
+    Options options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const auto& arg = args[i];
+        const auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size())
+                throw std::invalid_argument(arg + " needs a value");
+            return args[++i];
+        };
+        if (arg == "--help" || arg == "-h")
+            options.help = true;
+        else if (arg == "--listen")
+            parseListen(value(), options);
+        else if (arg == "--db")
+            options.databasePath = value();
+        else
+            throw std::invalid_argument("unknown option '" + arg + "'");
+    }
+    return options;
+}
+
+std::string defaultDatabasePath() {
+    namespace fs = std::filesystem;
+    fs::path base;
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
+        base = data;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = fs::path(home) / ".local" / "share";
+    else
+        throw std::runtime_error("neither XDG_DATA_HOME nor HOME is set; give --db");
+    const auto folder = base / "tunalo";
+    fs::create_directories(folder);
+    return (folder / "service.db").string();
+}
+
+} // namespace tunalo::service

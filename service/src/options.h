@@ -1,0 +1,22 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tunalo::service {
+
+struct Options {
+    std::string host = "127.0.0.1";
+    int port = 8631; // 0 picks a free port
+    std::string databasePath;
+    bool help = false;
+};
+
+// Throws std::invalid_argument with a message for the user on a bad command line.
+Options parseOptions(const std::vector<std::string>& args);
+std::string usage();
+// ${XDG_DATA_HOME:-~/.local/share}/tunalo/service.db; creates the folder.
+std::string defaultDatabasePath();
+
+} // namespace tunalo::service

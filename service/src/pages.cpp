@@ -1,0 +1,128 @@
+#include "pages.h"
+
+#include "text.h"
+
+#include <ctime>
+
+namespace tunalo::service {
+
+namespace {
+
+constexpr std::string_view style = R"(<style>
+body{font-family:sans-serif;max-width:40em;margin:2em auto;padding:0 1em;color:#222}
+h1{color:#8b0000}ol.posts{padding-left:1.2em}ol.posts li{margin:.4em 0}
+.when{color:#777;font-size:.85em}.message{color:#8b0000;font-weight:bold}
+form.box{border:1px solid #ccc;padding:1em;margin:1em 0}label{display:block;margin:.4em 0}
+button.link{background:none;border:none;color:#00e;text-decoration:underline;cursor:pointer;padding:0;font:inherit}
+</style>)";
+
+std::string page(std::string_view title, std::string_view body) {
+    std::string html = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                       "<meta name=\"viewport\" content=\"width=device-width\"><title>";
+    html += htmlEscape(title);
+    html += "</title>";
+    html += style;
+    html += "</head><body>\n";
+    html += body;
+    html += "\n</body></html>\n";
+    return html;
+}
+
+std::string timeText(std::int64_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc);
+    return text;
+}
+
+std::string postList(const std::vector<Post>& posts, bool withNames) {
+    if (posts.empty())
+        return "<p>No songs yet.</p>";
+    std::string html = "<ol class=\"posts\">";
+    for (const auto& post : posts) {
+        html += "<li id=\"post-" + std::to_string(post.id) + "\">";
+        if (withNames)
+            html += "<strong>" + htmlEscape(post.user) + "</strong> listens to ";
+        html += "<q>" + htmlEscape(post.song) + "</q> <span class=\"when\">" + timeText(post.postedAt) +
+                "</span></li>";
+    }
+    return html + "</ol>";
+}
+
+constexpr std::string_view credentialFields =
+    R"(<label>Name <input name="name" maxlength="40" required%s></label>
+<label>Password <input name="password" type="password" required></label>)";
+
+std::string fields(bool focused) {
+    std::string html(credentialFields);
+    html.replace(html.find("%s"), 2, focused ? " autofocus" : "");
+    return html;
+}
+
+} // namespace
+
+std::string aboutPage() {
+    return page("Tunalo service", R"(<h1>Tunalo</h1>
+<p>This service keeps the songs that the Tunalo desktop program posts for you and shows them
+as a feed that your friends can open.</p>
+<ul><li><a href="/fb/tnlouserhome.php">Your home page</a>: log in or create an account</li>
+<li><a href="/fb/feed">The feed</a> of everyone's recent songs (also as <a href="/fb/feed.json">JSON</a>)</li></ul>)");
+}
+
+std::string loggedInPage(const User& user, const std::vector<Post>& posts) {
+    return page(loggedInTitle,
+                "<h1>Hello, " + htmlEscape(user.name) + "</h1>\n" +
+                    "<p>You are logged in; Tunalo posts your songs here. Your friends see them in "
+                    "<a href=\"/fb/feed\">the feed</a>.</p>\n<h2>Your recent songs</h2>\n" +
+                    postList(posts, false) +
+                    "\n<form method=\"post\" action=\"/fb/logout\">"
+                    "<button class=\"link\" type=\"submit\">Log out</button></form>");
+}
+
+std::string loggedOutPage(std::string_view message) {
+    std::string body = "<h1>Tunalo</h1>\n";
+    if (!message.empty())
+        body += "<p class=\"message\" role=\"alert\">" + htmlEscape(message) + "</p>\n";
+    body +=
+        "<form class=\"box\" method=\"post\" action=\"/fb/login\"><h2>Log in</h2>" + fields(true) +
+        "<button type=\"submit\">Log in</button></form>\n"
+        "<form class=\"box\" method=\"post\" action=\"/fb/register\"><h2>New here? Create an account</h2>" +
+        fields(false) + "<button type=\"submit\">Create account</button></form>\n" +
+        "<p><a href=\"/fb/feed\">See what everyone is listening to</a></p>";
+    return page(failedTitle, body);
+}
+
+std::string postedPage(std::int64_t id) {
+    const auto title = std::string(postedTitlePrefix) + std::to_string(id);
+    return page(title, "<p>Posted. <a href=\"/fb/feed#post-" + std::to_string(id) +
+                           "\">See it in the feed</a>.</p>");
+}
+
+std::string notPostedPage(std::string_view title, std::string_view message) {
+    return page(title, "<p class=\"message\">" + htmlEscape(message) + "</p>");
+}
+
+std::string feedPage(const std::vector<Post>& posts) {
+    return page("Tunalo feed", "<h1>What everyone is listening to</h1>\n" + postList(posts, true));
+}
+
+std::string feedJson(const std::vector<Post>& posts) {
+    std::string json = "[";
+    for (const auto& post : posts) {
+        if (json.size() > 1)
+            json += ',';
+        json += "{\"id\":" + std::to_string(post.id) + ",\"user\":\"" + jsonEscape(post.user) +
+                "\",\"song\":\"" + jsonEscape(post.song) +
+                "\",\"posted_at\":" + std::to_string(post.postedAt) + "}";
+    }
+    return json + "]\n";
+}
+
+std::string errorPage(int status) {
+    const auto title = "Error " + std::to_string(status);
+    return page(title, "<h1>" + title + "</h1><p><a href=\"/\">Tunalo</a></p>");
+}
+
+} // namespace tunalo::service

@@ -1,0 +1,32 @@
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using namespace tunalo::service;
+
+TEST(Options, DefaultsAndListenAddress) {
+    const auto defaults = parseOptions({});
+    EXPECT_EQ(defaults.host, "127.0.0.1");
+    EXPECT_EQ(defaults.port, 8631);
+
+    const auto given = parseOptions({"--listen", "[::1]:9000", "--db", "/tmp/x.db"});
+    EXPECT_EQ(given.host, "::1");
+    EXPECT_EQ(given.port, 9000);
+    EXPECT_EQ(given.databasePath, "/tmp/x.db");
+    EXPECT_TRUE(parseOptions({"--help"}).help);
+}
+
+TEST(Options, RejectsBadCommandLines) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--listen", "8631"},
+        {"--listen", "host:"},
+        {"--listen", "host:70000"},
+        {"--listen", "host:12x"},
+        {"--db"},
+        {"--verbose"},
+    };
+    for (const auto& args : bad)
+        EXPECT_THROW(parseOptions(args), std::invalid_argument) << args[0] << " " << args.back();
+}
