@@ -3,6 +3,7 @@
 #include "platform/qt/desktopopen.h"
 #include "platform/qt/inisettings.h"
 #include "platform/qt/lockfile.h"
+#include "platform/x11/xcbwindowlist.h"
 
 #include <QWidget>
 
@@ -57,7 +58,7 @@ std::unique_ptr<Platform> makeRealPlatform()
     auto platform = std::make_unique<Platform>();
     platform->lock = std::make_unique<LockFileInstanceLock>();
     platform->settings = std::make_unique<IniSettingsStore>();
-    platform->windows = std::make_unique<NoWindows>();
+    platform->windows = std::make_unique<XcbWindowList>();
     platform->shell = std::make_unique<NoShell>();
     platform->browsers = std::make_unique<BlankBrowsers>();
     platform->shellOpen = std::make_unique<DesktopShellOpen>();
