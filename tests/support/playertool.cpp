@@ -103,12 +103,12 @@ public:
         return reply != nullptr;
     }
 
-    // Waits (a minute at most: a thousand windows take a while) until the window manager, if there is one, lists every window.
+    // Waits (two minutes at most: hundreds of windows take a while) until the window manager, if there is one, lists every window.
     void waitUntilListed()
     {
         if (!windowManager())
             return;
-        for (int tries = 0; tries < 6000; ++tries) {
+        for (int tries = 0; tries < 12000; ++tries) {
             const std::vector<xcb_window_t> listed = stackingList();
             bool all = true;
             for (const xcb_window_t window : m_windows)

@@ -20,7 +20,7 @@ PlayerWindow::PlayerWindow(const QString& title, int extraWindows, const QString
     if (!m_process.waitForStarted(10000))
         return;
     // Many windows take the window manager a while to list.
-    const QStringList words = readLine(60000).split(QLatin1Char(' '));
+    const QStringList words = readLine(150000).split(QLatin1Char(' '));
     if (words.size() == 2 && words[0] == QStringLiteral("window"))
         m_handle = words[1].toUInt();
 }
