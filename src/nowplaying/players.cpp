@@ -13,13 +13,12 @@ namespace {
 using Piece = PlayerTitleFormat::Piece;
 
 const QString kNotRunningHeading = QStringLiteral("Please Select A Media Player Error Code:#19");
-const QString kNotRunningBody =
-    QStringLiteral("In order to be able to post the song you are currently playing on facebook, you must first "
-                   "select a media player from the 'Select Media Player' Panel");
+const QString kNotRunningBody = QStringLiteral(
+    "In order to be able to post the song you are currently playing on facebook, you must first "
+    "select a media player from the 'Select Media Player' Panel");
 
 // The piece of the title that holds the song; the whole title when the marker is not in it.
-QString songPiece(const QString& title, const PlayerTitleFormat& format)
-{
+QString songPiece(const QString& title, const PlayerTitleFormat& format) {
     const qsizetype first = title.indexOf(format.marker);
     if (first < 0)
         return title;
@@ -32,8 +31,7 @@ QString songPiece(const QString& title, const PlayerTitleFormat& format)
 
 // The player puts the track number in front of the song as "12."; only that goes, once, so a "."
 // in the artist's name or later in the song ("Mr. Nobody", "110.5 FM") stays.
-QString withoutTrackNumber(const QString& song)
-{
+QString withoutTrackNumber(const QString& song) {
     qsizetype digits = 0;
     while (digits < song.size() && song.at(digits) >= QLatin1Char('0') && song.at(digits) <= QLatin1Char('9'))
         ++digits;
@@ -42,8 +40,7 @@ QString withoutTrackNumber(const QString& song)
     return song.mid(digits + 1);
 }
 
-QString withoutTrailingSpaces(QString text)
-{
+QString withoutTrailingSpaces(QString text) {
     qsizetype end = text.size();
     while (end > 0 && text.at(end - 1) == QLatin1Char(' '))
         --end;
@@ -53,19 +50,18 @@ QString withoutTrailingSpaces(QString text)
 
 } // namespace
 
-const std::array<PlayerTitleFormat, kPlayerCount>& playerTitleFormats()
-{
+const std::array<PlayerTitleFormat, kPlayerCount>& playerTitleFormats() {
     static const std::array<PlayerTitleFormat, kPlayerCount> formats{{
         {QStringLiteral("- winamp"), QStringLiteral("- Winamp"), Piece::BeforeMarker, true},
         {QStringLiteral("- mediamonkey"), QStringLiteral("- MediaMonkey"), Piece::BeforeMarker, true},
-        {QStringLiteral("- VLC media player"), QStringLiteral("- VLC media player"), Piece::BeforeMarker, false},
+        {QStringLiteral("- VLC media player"), QStringLiteral("- VLC media player"), Piece::BeforeMarker,
+         false},
         {QStringLiteral("RealPlayer:"), QStringLiteral("RealPlayer:"), Piece::AfterMarker, false},
     }};
     return formats;
 }
 
-QString readsong(mainmodule& app, PlayerId player)
-{
+QString readsong(mainmodule& app, PlayerId player) {
     if (player < 0 || player >= kPlayerCount)
         throw std::out_of_range("readsong: no player with this number");
     WindowList& windows = *app.platform().windows;

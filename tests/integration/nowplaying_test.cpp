@@ -20,17 +20,16 @@ namespace {
 using Walked = std::vector<std::pair<HWND, QString>>;
 
 // Every window the walk passes, with its title, from the foreground window down.
-Walked walk(WindowList& windows)
-{
+Walked walk(WindowList& windows) {
     Walked walked;
-    for (HWND h = windows.GetForegroundWindow(); h != 0 && walked.size() < 5000; h = windows.GetWindow(h, GW_HWNDNEXT))
+    for (HWND h = windows.GetForegroundWindow(); h != 0 && walked.size() < 5000;
+         h = windows.GetWindow(h, GW_HWNDNEXT))
         walked.emplace_back(h, windows.GetWindowTextA(h, kTitleCapacity));
     return walked;
 }
 
 // Answers once (which notices a window manager that came or went), then tells whether one is in use.
-bool managed(XcbWindowList& list)
-{
+bool managed(XcbWindowList& list) {
     list.GetForegroundWindow();
     return list.usesWindowManager();
 }
@@ -40,8 +39,7 @@ const QString kNotepad = QStringLiteral("Untitled - Notepad");
 // The program's now-playing detection on the test desktop, with a list read afresh beside it.
 class RealDesktop : public ::testing::Test {
 protected:
-    RealDesktop()
-    {
+    RealDesktop() {
         auto list = std::make_unique<XcbWindowList>();
         cached = list.get();
         fakes.platform.windows = std::move(list);
@@ -50,15 +48,13 @@ protected:
                                     QStringLiteral("VLC Media Player"), QStringLiteral("RealPlayer")};
     }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         // The test desktop's window manager may still be starting.
         ASSERT_TRUE(waitUntil([&] { return managed(fresh); }));
     }
 
     // Opens a window and makes it the one the user works with.
-    static void activate(PlayerWindow& window, WindowList& seenBy, int timeoutMs = 15000)
-    {
+    static void activate(PlayerWindow& window, WindowList& seenBy, int timeoutMs = 15000) {
         ASSERT_TRUE(window.send(QStringLiteral("activate")));
         ASSERT_TRUE(waitUntil([&] { return seenBy.GetForegroundWindow() == window.handle(); }, timeoutMs));
     }
@@ -71,8 +67,7 @@ protected:
     std::unique_ptr<mainmodule> app;
 };
 
-TEST_F(RealDesktop, ReadsTheSongOutOfRealTitlesTheMomentTheyChange)
-{
+TEST_F(RealDesktop, ReadsTheSongOutOfRealTitlesTheMomentTheyChange) {
     PlayerWindow player(QStringLiteral("starting"));
     PlayerWindow notepad(kNotepad);
     ASSERT_TRUE(player.started() && notepad.started());
@@ -87,8 +82,7 @@ TEST_F(RealDesktop, ReadsTheSongOutOfRealTitlesTheMomentTheyChange)
     EXPECT_TRUE(cached->usesWindowManager());
 }
 
-TEST_F(RealDesktop, TheWalkGoesDownFromTheForegroundWindowPastHiddenOnesButNeverUp)
-{
+TEST_F(RealDesktop, TheWalkGoesDownFromTheForegroundWindowPastHiddenOnesButNeverUp) {
     PlayerWindow player(QStringLiteral("3. Some Artist - Some Song - Winamp"));
     PlayerWindow notepad(kNotepad);
     ASSERT_TRUE(player.started() && notepad.started());
@@ -112,8 +106,7 @@ TEST_F(RealDesktop, TheWalkGoesDownFromTheForegroundWindowPastHiddenOnesButNever
     expectSameAsFresh();
 }
 
-TEST_F(RealDesktop, AnUnchangedDesktopCostsNoRoundTrip)
-{
+TEST_F(RealDesktop, AnUnchangedDesktopCostsNoRoundTrip) {
     PlayerWindow player(QStringLiteral("1. A - B - Winamp"), 20);
     ASSERT_TRUE(player.started());
     activate(player, fresh);
@@ -137,8 +130,7 @@ TEST_F(RealDesktop, AnUnchangedDesktopCostsNoRoundTrip)
     EXPECT_GT(fresh.roundTrips(), 0u);
 }
 
-TEST_F(RealDesktop, OddTitlesReadLikeAFreshReadAndNeverHarm)
-{
+TEST_F(RealDesktop, OddTitlesReadLikeAFreshReadAndNeverHarm) {
     PlayerWindow player(QStringLiteral("x"));
     PlayerWindow notepad(kNotepad);
     ASSERT_TRUE(player.started() && notepad.started());
@@ -149,10 +141,12 @@ TEST_F(RealDesktop, OddTitlesReadLikeAFreshReadAndNeverHarm)
     };
     const Odd odds[] = {
         {QStringLiteral("rawtitle 41ff2d2057696e616d70"), QStringLiteral("A\uFFFD")}, // invalid UTF-8
-        {QStringLiteral("rawtitle 536f6e67202d2057696e616d7000414141"), QStringLiteral("Song")},  // NUL after the marker
-        {QStringLiteral("rawtitle 536f6e6700202d2057696e616d70"), QString()},                    // NUL before it
-        {QStringLiteral("wmname Caf\u00e9 - Winamp"), QStringLiteral("Caf\u00e9")},              // Latin-1 WM_NAME
-        {QStringLiteral("title ") + QString(10000, QLatin1Char('x')) + QStringLiteral(" - Winamp"), QString()},
+        {QStringLiteral("rawtitle 536f6e67202d2057696e616d7000414141"),
+         QStringLiteral("Song")},                                                   // NUL after the marker
+        {QStringLiteral("rawtitle 536f6e6700202d2057696e616d70"), QString()},       // NUL before it
+        {QStringLiteral("wmname Caf\u00e9 - Winamp"), QStringLiteral("Caf\u00e9")}, // Latin-1 WM_NAME
+        {QStringLiteral("title ") + QString(10000, QLatin1Char('x')) + QStringLiteral(" - Winamp"),
+         QString()},
         {QStringLiteral("title "), QString()},
         {QStringLiteral("churn 500"), QString()},
         {QStringLiteral("title Last Song - Winamp"), QStringLiteral("Last Song")},
@@ -165,8 +159,7 @@ TEST_F(RealDesktop, OddTitlesReadLikeAFreshReadAndNeverHarm)
     }
 }
 
-TEST_F(RealDesktop, AClosedPlayerNoLongerRunsAndEndsTheWalk)
-{
+TEST_F(RealDesktop, AClosedPlayerNoLongerRunsAndEndsTheWalk) {
     PlayerWindow notepad(kNotepad);
     PlayerWindow below(QStringLiteral("Below - Winamp"));
     PlayerWindow player(QStringLiteral("Song - Winamp"));
@@ -189,15 +182,13 @@ TEST_F(RealDesktop, AClosedPlayerNoLongerRunsAndEndsTheWalk)
 // An X server of the test's own, at first without a window manager.
 class BareDisplay {
 public:
-    BareDisplay()
-    {
+    BareDisplay() {
         m_server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                                 QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+                                                QStringLiteral("-nolisten"), QStringLiteral("tcp")});
         if (m_server.waitForReadyRead(15000))
             name = QLatin1Char(':') + QString::fromLatin1(m_server.readLine()).trimmed();
     }
-    ~BareDisplay()
-    {
+    ~BareDisplay() {
         stopWindowManager();
         m_server.terminate();
         m_server.waitForFinished(5000);
@@ -205,8 +196,7 @@ public:
     BareDisplay(const BareDisplay&) = delete;
     BareDisplay& operator=(const BareDisplay&) = delete;
 
-    void startWindowManager()
-    {
+    void startWindowManager() {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), name);
         m_windowManager.setProcessEnvironment(environment);
@@ -214,8 +204,7 @@ public:
         m_windowManager.start(QStringLiteral("openbox"), {});
         m_windowManager.waitForStarted(10000);
     }
-    void stopWindowManager()
-    {
+    void stopWindowManager() {
         if (m_windowManager.state() == QProcess::NotRunning)
             return;
         m_windowManager.kill();
@@ -230,8 +219,7 @@ private:
 };
 
 // The list connects on first use to $DISPLAY; these tests point it at their own server.
-std::unique_ptr<XcbWindowList> listOn(const QString& display, XcbWindowList::Mode mode)
-{
+std::unique_ptr<XcbWindowList> listOn(const QString& display, XcbWindowList::Mode mode) {
     const QByteArray saved = qgetenv("DISPLAY");
     qputenv("DISPLAY", display.toLatin1());
     auto list = std::make_unique<XcbWindowList>(mode);
@@ -240,12 +228,17 @@ std::unique_ptr<XcbWindowList> listOn(const QString& display, XcbWindowList::Mod
     return list;
 }
 
-TEST(BareDesktop, WithoutAWindowManagerAndWhileOneComesAndGoes)
-{
+// A private server with the program's list and a list read afresh on it.
+class BareDesktop : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_FALSE(display.name.isEmpty()); }
+
     BareDisplay display;
-    ASSERT_FALSE(display.name.isEmpty());
-    const auto cached = listOn(display.name, XcbWindowList::Mode::Cached);
-    const auto fresh = listOn(display.name, XcbWindowList::Mode::Fresh);
+    const std::unique_ptr<XcbWindowList> cached = listOn(display.name, XcbWindowList::Mode::Cached);
+    const std::unique_ptr<XcbWindowList> fresh = listOn(display.name, XcbWindowList::Mode::Fresh);
+};
+
+TEST_F(BareDesktop, WithoutAWindowManagerAndWhileOneComesAndGoes) {
     PlayerWindow player(QStringLiteral("7. Song - Winamp"), 0, display.name);
     PlayerWindow notepad(kNotepad, 0, display.name);
     ASSERT_TRUE(player.started() && notepad.started());
@@ -265,7 +258,8 @@ TEST(BareDesktop, WithoutAWindowManagerAndWhileOneComesAndGoes)
     ASSERT_TRUE(notepad.send(QStringLiteral("activate")));
     ASSERT_TRUE(waitUntil([&] { return cached->GetForegroundWindow() == notepad.handle(); }));
     ASSERT_TRUE(player.send(QStringLiteral("lower")));
-    ASSERT_TRUE(waitUntil([&] { return findbytitle(*cached, QStringLiteral("- winamp")) == player.handle(); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return findbytitle(*cached, QStringLiteral("- winamp")) == player.handle(); }));
     EXPECT_EQ(walk(*cached), walk(*fresh));
 
     display.stopWindowManager();
@@ -276,12 +270,7 @@ TEST(BareDesktop, WithoutAWindowManagerAndWhileOneComesAndGoes)
 }
 
 // Without a window manager to place them, a thousand windows open in a moment.
-TEST(BareDesktop, AThousandWindowsWalkAlike)
-{
-    BareDisplay display;
-    ASSERT_FALSE(display.name.isEmpty());
-    const auto cached = listOn(display.name, XcbWindowList::Mode::Cached);
-    const auto fresh = listOn(display.name, XcbWindowList::Mode::Fresh);
+TEST_F(BareDesktop, AThousandWindowsWalkAlike) {
     PlayerWindow player(QStringLiteral("Song - Winamp"), 0, display.name);
     PlayerWindow many(kNotepad, 999, display.name);
     ASSERT_TRUE(player.started() && many.started());

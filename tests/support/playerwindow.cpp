@@ -7,16 +7,16 @@
 
 namespace tunalo::test {
 
-PlayerWindow::PlayerWindow(const QString& title, int extraWindows, const QString& display)
-{
+PlayerWindow::PlayerWindow(const QString& title, int extraWindows, const QString& display) {
     if (!display.isEmpty()) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), display);
         m_process.setProcessEnvironment(environment);
     }
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QStringLiteral(TUNALO_BIN_DIR "/tunalo-playertool"),
-                    {QStringLiteral("--title"), title, QStringLiteral("--windows"), QString::number(extraWindows)});
+    m_process.start(
+        QStringLiteral(TUNALO_BIN_DIR "/tunalo-playertool"),
+        {QStringLiteral("--title"), title, QStringLiteral("--windows"), QString::number(extraWindows)});
     if (!m_process.waitForStarted(10000))
         return;
     // Many windows take the window manager a while to list.
@@ -25,21 +25,18 @@ PlayerWindow::PlayerWindow(const QString& title, int extraWindows, const QString
         m_handle = words[1].toUInt();
 }
 
-PlayerWindow::~PlayerWindow()
-{
+PlayerWindow::~PlayerWindow() {
     close();
 }
 
-bool PlayerWindow::send(const QString& command)
-{
+bool PlayerWindow::send(const QString& command) {
     if (m_process.state() != QProcess::Running)
         return false;
     m_process.write(command.toUtf8() + '\n');
     return readLine(30000) == QStringLiteral("ok");
 }
 
-void PlayerWindow::close()
-{
+void PlayerWindow::close() {
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.write("quit\n");
@@ -50,8 +47,7 @@ void PlayerWindow::close()
     }
 }
 
-QString PlayerWindow::readLine(int timeoutMs)
-{
+QString PlayerWindow::readLine(int timeoutMs) {
     const QDeadlineTimer deadline(timeoutMs);
     while (!m_process.canReadLine() && !deadline.hasExpired() && m_process.state() == QProcess::Running)
         m_process.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));

@@ -15,8 +15,7 @@ struct SongCase {
     const char* song;
 };
 
-inline const std::vector<SongCase>& songCases()
-{
+inline const std::vector<SongCase>& songCases() {
     static const std::vector<SongCase> cases{
         {0, "12. The Example Band - First Light - Winamp", " The Example Band - First Light"},
         {0, "12. The Example Band - First Light - Winamp [Paused]", " The Example Band - First Light"},
@@ -32,7 +31,8 @@ inline const std::vector<SongCase>& songCases()
         {0, "4. Björk Guðmundsdóttir - Jóga ♪ - Winamp", " Björk Guðmundsdóttir - Jóga ♪"},
         {1, "The Example Band - First Light - MediaMonkey", "The Example Band - First Light"},
         {1, "A.B.C. Collective - Night Drive - MediaMonkey", "A.B.C. Collective - Night Drive"},
-        {2, "01 - The Example Band - First Light.mp3 - VLC media player", "01 - The Example Band - First Light.mp3"},
+        {2, "01 - The Example Band - First Light.mp3 - VLC media player",
+         "01 - The Example Band - First Light.mp3"},
         {2, "first light.ogg - VLC media player", "first light.ogg"},
         {2, "VLC media player", ""},
         {3, "RealPlayer: The Example Band - First Light", " The Example Band - First Light"},

@@ -34,8 +34,7 @@ struct Property {
     QByteArray bytes;
     bool windowGone = false;
 
-    std::vector<xcb_window_t> windows() const
-    {
+    std::vector<xcb_window_t> windows() const {
         std::vector<xcb_window_t> list;
         if (format == 32) {
             list.resize(static_cast<std::size_t>(bytes.size()) / sizeof(xcb_window_t));
@@ -43,8 +42,7 @@ struct Property {
         }
         return list;
     }
-    xcb_window_t window() const
-    {
+    xcb_window_t window() const {
         const auto list = windows();
         return list.empty() ? XCB_NONE : list.front();
     }
@@ -72,8 +70,8 @@ constexpr std::uint32_t kWindowPlainMask = kWindowEwmhMask | XCB_EVENT_MASK_FOCU
 // piece of knowledge has an event that tells when it goes stale; until then it is kept.
 class XcbWindowList::Desktop {
 public:
-    explicit Desktop(Mode mode) : m_cached(mode == Mode::Cached), m_connection(xcb_connect(nullptr, &m_screen))
-    {
+    explicit Desktop(Mode mode)
+        : m_cached(mode == Mode::Cached), m_connection(xcb_connect(nullptr, &m_screen)) {
         if (xcb_connection_has_error(m_connection))
             return;
         xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
@@ -89,8 +87,7 @@ public:
     Desktop& operator=(const Desktop&) = delete;
 
     // Brings what is known up to date with the server's events; false when there is no server.
-    bool ready()
-    {
+    bool ready() {
         if (m_root == XCB_NONE || xcb_connection_has_error(m_connection))
             return false;
         while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
@@ -102,8 +99,7 @@ public:
         return xcb_connection_has_error(m_connection) == 0;
     }
 
-    xcb_window_t foreground()
-    {
+    xcb_window_t foreground() {
         if (!m_cached)
             m_backendKnown = false;
         ensureBackend();
@@ -116,8 +112,7 @@ public:
         return m_foreground;
     }
 
-    xcb_window_t below(xcb_window_t window)
-    {
+    xcb_window_t below(xcb_window_t window) {
         ensureBackend();
         ensureStack();
         const auto at = m_position.find(window);
@@ -127,8 +122,7 @@ public:
     }
 
     // The title cut for a read of nMaxCount characters with the NUL.
-    QString title(xcb_window_t window, int nMaxCount)
-    {
+    QString title(xcb_window_t window, int nMaxCount) {
         auto known = m_titles.find(window);
         if (known == m_titles.end()) {
             watch(window);
@@ -155,8 +149,7 @@ private:
         QString cut; // as a read with the usual capacity returns it
     };
 
-    void internAtoms()
-    {
+    void internAtoms() {
         const std::pair<const char*, xcb_atom_t*> atoms[] = {
             {"_NET_ACTIVE_WINDOW", &m_atoms.activeWindow},
             {"_NET_CLIENT_LIST_STACKING", &m_atoms.clientListStacking},
@@ -169,7 +162,8 @@ private:
         std::vector<xcb_intern_atom_cookie_t> cookies;
         // Asked all at once, answered in one round trip.
         for (const auto& [name, atom] : atoms)
-            cookies.push_back(xcb_intern_atom(m_connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name));
+            cookies.push_back(
+                xcb_intern_atom(m_connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name));
         for (std::size_t i = 0; i < cookies.size(); ++i) {
             XReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(m_connection, cookies[i], nullptr));
             if (reply)
@@ -178,8 +172,7 @@ private:
         ++m_roundTrips;
     }
 
-    Property readProperty(xcb_window_t window, xcb_atom_t name, std::uint32_t longs)
-    {
+    Property readProperty(xcb_window_t window, xcb_atom_t name, std::uint32_t longs) {
         Property property;
         const xcb_get_property_cookie_t cookie =
             xcb_get_property(m_connection, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0, longs);
@@ -201,8 +194,7 @@ private:
     }
 
     // _NET_WM_NAME when the window has one, else WM_NAME in whichever encoding it is set.
-    QString readTitle(xcb_window_t window, bool& gone)
-    {
+    QString readTitle(xcb_window_t window, bool& gone) {
         const Property name = readProperty(window, m_atoms.netWmName, kTitleLongs);
         gone = name.windowGone;
         if (gone)
@@ -224,15 +216,15 @@ private:
 
     // A window manager counts when its check window names itself, as the convention asks, and it
     // keeps the stacking list.
-    void ensureBackend()
-    {
+    void ensureBackend() {
         if (m_backendKnown)
             return;
         const xcb_window_t check = readProperty(m_root, m_atoms.supportingWmCheck, 1).window();
         bool ewmh = check != XCB_NONE && readProperty(check, m_atoms.supportingWmCheck, 1).window() == check;
         if (ewmh) {
             const auto supported = readProperty(m_root, m_atoms.supported, kListLongs).windows();
-            ewmh = std::find(supported.begin(), supported.end(), m_atoms.clientListStacking) != supported.end();
+            ewmh =
+                std::find(supported.begin(), supported.end(), m_atoms.clientListStacking) != supported.end();
         }
         if (m_cached) {
             // The whole picture changes with the window manager: start again from nothing.
@@ -253,12 +245,12 @@ private:
         m_foregroundKnown = false;
     }
 
-    void ensureStack()
-    {
+    void ensureStack() {
         if (m_stackKnown)
             return;
-        std::vector<xcb_window_t> bottomUp = m_ewmh ? readProperty(m_root, m_atoms.clientListStacking, kListLongs).windows()
-                                                    : readRootChildren();
+        std::vector<xcb_window_t> bottomUp =
+            m_ewmh ? readProperty(m_root, m_atoms.clientListStacking, kListLongs).windows()
+                   : readRootChildren();
         m_stack.assign(bottomUp.rbegin(), bottomUp.rend());
         reindex();
         if (!m_ewmh) {
@@ -271,8 +263,7 @@ private:
         m_stackKnown = m_cached;
     }
 
-    std::vector<xcb_window_t> readRootChildren()
-    {
+    std::vector<xcb_window_t> readRootChildren() {
         XReply<xcb_query_tree_reply_t> tree(
             xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, m_root), nullptr));
         ++m_roundTrips;
@@ -285,8 +276,7 @@ private:
     xcb_window_t readActiveWindow() { return readProperty(m_root, m_atoms.activeWindow, 1).window(); }
 
     // The top-level window holding the input focus, or none when the focus is nowhere in particular.
-    xcb_window_t readFocusedTopLevel()
-    {
+    xcb_window_t readFocusedTopLevel() {
         XReply<xcb_get_input_focus_reply_t> focus(
             xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
         ++m_roundTrips;
@@ -306,24 +296,21 @@ private:
         return XCB_NONE;
     }
 
-    void watch(xcb_window_t window)
-    {
+    void watch(xcb_window_t window) {
         if (!m_cached || !m_watched.insert(window).second)
             return;
         const std::uint32_t mask = m_ewmh ? kWindowEwmhMask : kWindowPlainMask;
         xcb_change_window_attributes(m_connection, window, XCB_CW_EVENT_MASK, &mask);
     }
 
-    void reindex()
-    {
+    void reindex() {
         m_position.clear();
         for (std::size_t i = 0; i < m_stack.size(); ++i)
             m_position.emplace(m_stack[i], i);
     }
 
     // The window no longer exists: it has no title and nothing below it.
-    void forget(xcb_window_t window)
-    {
+    void forget(xcb_window_t window) {
         m_titles.erase(window);
         m_watched.erase(window);
         if (m_position.contains(window)) {
@@ -332,15 +319,13 @@ private:
         }
     }
 
-    void forgetEverything()
-    {
+    void forgetEverything() {
         m_titles.clear();
         m_stackKnown = false;
         m_foregroundKnown = false;
     }
 
-    void handle(const xcb_generic_event_t* event)
-    {
+    void handle(const xcb_generic_event_t* event) {
         switch (event->response_type & 0x7f) {
         case XCB_PROPERTY_NOTIFY:
             propertyChanged(*reinterpret_cast<const xcb_property_notify_event_t*>(event));
@@ -371,8 +356,7 @@ private:
         }
     }
 
-    void propertyChanged(const xcb_property_notify_event_t& changed)
-    {
+    void propertyChanged(const xcb_property_notify_event_t& changed) {
         if (changed.window != m_root) {
             if (changed.atom == m_atoms.netWmName || changed.atom == XCB_ATOM_WM_NAME)
                 m_titles.erase(changed.window);
@@ -412,42 +396,36 @@ XcbWindowList::XcbWindowList(Mode mode) : m_mode(mode) {}
 
 XcbWindowList::~XcbWindowList() = default;
 
-XcbWindowList::Desktop& XcbWindowList::desktop()
-{
+XcbWindowList::Desktop& XcbWindowList::desktop() {
     if (!m_desktop)
         m_desktop = std::make_unique<Desktop>(m_mode);
     return *m_desktop;
 }
 
-HWND XcbWindowList::GetForegroundWindow()
-{
+HWND XcbWindowList::GetForegroundWindow() {
     Desktop& x = desktop();
     return x.ready() ? x.foreground() : 0;
 }
 
-HWND XcbWindowList::GetWindow(HWND hWnd, std::uint32_t uCmd)
-{
+HWND XcbWindowList::GetWindow(HWND hWnd, std::uint32_t uCmd) {
     Desktop& x = desktop();
     if (uCmd != GW_HWNDNEXT || hWnd == 0 || !x.ready())
         return 0;
     return x.below(hWnd);
 }
 
-QString XcbWindowList::GetWindowTextA(HWND hWnd, int nMaxCount)
-{
+QString XcbWindowList::GetWindowTextA(HWND hWnd, int nMaxCount) {
     Desktop& x = desktop();
     if (hWnd == 0 || nMaxCount <= 1 || !x.ready())
         return {};
     return x.title(hWnd, nMaxCount);
 }
 
-std::uint64_t XcbWindowList::roundTrips() const
-{
+std::uint64_t XcbWindowList::roundTrips() const {
     return m_desktop ? m_desktop->roundTrips() : 0;
 }
 
-bool XcbWindowList::usesWindowManager() const
-{
+bool XcbWindowList::usesWindowManager() const {
     return m_desktop && m_desktop->ewmh();
 }
 
