@@ -4,8 +4,7 @@
 #include "platform/qt/inisettings.h"
 #include "platform/qt/lockfile.h"
 #include "platform/webengine/webenginebrowsers.h"
-
-#include <QWidget>
+#include "platform/x11/xcbwindowlist.h"
 
 #include <xcb/xcb.h>
 
@@ -13,14 +12,7 @@ namespace tunalo {
 
 namespace {
 
-// Placeholders until the desktop adapters are in place.
-class NoWindows : public WindowList {
-public:
-    HWND GetForegroundWindow() override { return 0; }
-    HWND GetWindow(HWND, std::uint32_t) override { return 0; }
-    QString GetWindowTextA(HWND, int) override { return {}; }
-};
-
+// A placeholder until the notification area adapter is in place.
 class NoShell : public NotifyShell {
 public:
     HWND createHiddenWindow(Listener) override { return 1; }
@@ -35,22 +27,6 @@ public:
     bool hasNotificationArea() const override { return false; }
 };
 
-class BlankBrowser : public Browser {
-public:
-    explicit BlankBrowser(QWidget* parent) : m_widget(new QWidget(parent)) {}
-    void Navigate(const QString&) override {}
-    QString LocationName() const override { return {}; }
-    QWidget* widget() override { return m_widget; }
-
-private:
-    QWidget* m_widget;
-};
-
-class BlankBrowsers : public BrowserFactory {
-public:
-    std::unique_ptr<Browser> createBrowser(QWidget* parent) override { return std::make_unique<BlankBrowser>(parent); }
-};
-
 } // namespace
 
 std::unique_ptr<Platform> makeRealPlatform()
@@ -58,7 +34,7 @@ std::unique_ptr<Platform> makeRealPlatform()
     auto platform = std::make_unique<Platform>();
     platform->lock = std::make_unique<LockFileInstanceLock>();
     platform->settings = std::make_unique<IniSettingsStore>();
-    platform->windows = std::make_unique<NoWindows>();
+    platform->windows = std::make_unique<XcbWindowList>();
     platform->shell = std::make_unique<NoShell>();
     platform->browsers = std::make_unique<WebEngineBrowsers>();
     platform->shellOpen = std::make_unique<DesktopShellOpen>();

@@ -1,0 +1,290 @@
+#include "core/mainmodule.h"
+#include "nowplaying/findwondowlike.h"
+#include "nowplaying/players.h"
+#include "platform/x11/xcbwindowlist.h"
+#include "support/fakes.h"
+#include "support/playerwindow.h"
+#include "support/process.h"
+#include "support/titlecases.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+namespace tunalo::test {
+namespace {
+
+using Walked = std::vector<std::pair<HWND, QString>>;
+
+// Every window the walk passes, with its title, from the foreground window down.
+Walked walk(WindowList& windows) {
+    Walked walked;
+    for (HWND h = windows.GetForegroundWindow(); h != 0 && walked.size() < 5000;
+         h = windows.GetWindow(h, GW_HWNDNEXT))
+        walked.emplace_back(h, windows.GetWindowTextA(h, kTitleCapacity));
+    return walked;
+}
+
+// Answers once (which notices a window manager that came or went), then tells whether one is in use.
+bool managed(XcbWindowList& list) {
+    list.GetForegroundWindow();
+    return list.usesWindowManager();
+}
+
+const QString kNotepad = QStringLiteral("Untitled - Notepad");
+
+// The program's now-playing detection on the test desktop, with a list read afresh beside it.
+class RealDesktop : public ::testing::Test {
+protected:
+    RealDesktop() {
+        auto list = std::make_unique<XcbWindowList>();
+        cached = list.get();
+        fakes.platform.windows = std::move(list);
+        app = std::make_unique<mainmodule>(fakes.platform);
+        app->state().playerNames = {QStringLiteral("Winamp"), QStringLiteral("MediaMonkey"),
+                                    QStringLiteral("VLC Media Player"), QStringLiteral("RealPlayer")};
+    }
+
+    void SetUp() override {
+        // The test desktop's window manager may still be starting.
+        ASSERT_TRUE(waitUntil([&] { return managed(fresh); }));
+    }
+
+    // Opens a window and makes it the one the user works with.
+    static void activate(PlayerWindow& window, WindowList& seenBy, int timeoutMs = 15000) {
+        ASSERT_TRUE(window.send(QStringLiteral("activate")));
+        ASSERT_TRUE(waitUntil([&] { return seenBy.GetForegroundWindow() == window.handle(); }, timeoutMs));
+    }
+
+    void expectSameAsFresh() { EXPECT_EQ(walk(*cached), walk(fresh)); }
+
+    FakePlatform fakes;
+    XcbWindowList* cached;
+    XcbWindowList fresh{XcbWindowList::Mode::Fresh};
+    std::unique_ptr<mainmodule> app;
+};
+
+TEST_F(RealDesktop, ReadsTheSongOutOfRealTitlesTheMomentTheyChange) {
+    PlayerWindow player(QStringLiteral("starting"));
+    PlayerWindow notepad(kNotepad);
+    ASSERT_TRUE(player.started() && notepad.started());
+    activate(notepad, fresh);
+    walk(*cached);
+    for (const SongCase& c : songCases()) {
+        ASSERT_TRUE(player.setTitle(QString::fromUtf8(c.title)));
+        // No waiting: the change must show in the very next answer.
+        EXPECT_EQ(readsong(*app, c.player), QString::fromUtf8(c.song)) << c.title;
+        expectSameAsFresh();
+    }
+    EXPECT_TRUE(cached->usesWindowManager());
+}
+
+TEST_F(RealDesktop, TheWalkGoesDownFromTheForegroundWindowPastHiddenOnesButNeverUp) {
+    PlayerWindow player(QStringLiteral("3. Some Artist - Some Song - Winamp"));
+    PlayerWindow notepad(kNotepad);
+    ASSERT_TRUE(player.started() && notepad.started());
+    activate(notepad, fresh);
+    EXPECT_EQ(findbytitle(*cached, QStringLiteral("- winamp")), player.handle());
+    EXPECT_EQ(isrunning(*cached, QStringLiteral("winamp")), -1);
+    EXPECT_EQ(findbytitle(*cached, QString()), notepad.handle());
+
+    // Kept on top, the player lies above the foreground window.
+    ASSERT_TRUE(player.send(QStringLiteral("above on")));
+    ASSERT_TRUE(waitUntil([&] { return findbytitle(fresh, QStringLiteral("- winamp")) == 0; }));
+    EXPECT_EQ(findbytitle(*cached, QStringLiteral("- winamp")), 0u);
+    EXPECT_EQ(isrunning(*cached, QStringLiteral("winamp")), 0);
+    expectSameAsFresh();
+
+    ASSERT_TRUE(player.send(QStringLiteral("above off")));
+    ASSERT_TRUE(player.send(QStringLiteral("minimize")));
+    activate(notepad, fresh);
+    ASSERT_TRUE(waitUntil([&] { return findbytitle(fresh, QStringLiteral("- winamp")) == player.handle(); }));
+    EXPECT_EQ(findbytitle(*cached, QStringLiteral("- winamp")), player.handle());
+    expectSameAsFresh();
+}
+
+TEST_F(RealDesktop, AnUnchangedDesktopCostsNoRoundTrip) {
+    PlayerWindow player(QStringLiteral("1. A - B - Winamp"), 20);
+    ASSERT_TRUE(player.started());
+    activate(player, fresh);
+    // The window manager goes on placing and stacking the new windows for a moment.
+    ASSERT_TRUE(waitUntil([&] {
+        const std::uint64_t start = cached->roundTrips();
+        readsong(*app, 0);
+        isrunning(*cached, QStringLiteral("no such player"));
+        return cached->roundTrips() == start;
+    }));
+    const std::uint64_t before = cached->roundTrips();
+    for (int tick = 0; tick < 10; ++tick) {
+        EXPECT_EQ(readsong(*app, 0), QStringLiteral(" A - B"));
+        EXPECT_EQ(isrunning(*cached, QStringLiteral("no such player")), 0);
+    }
+    EXPECT_EQ(cached->roundTrips(), before);
+
+    ASSERT_TRUE(player.setTitle(QStringLiteral("2. C - D - Winamp")));
+    EXPECT_EQ(readsong(*app, 0), QStringLiteral(" C - D"));
+    EXPECT_LE(cached->roundTrips(), before + 2) << "only the changed title is read again";
+    EXPECT_GT(fresh.roundTrips(), 0u);
+}
+
+TEST_F(RealDesktop, OddTitlesReadLikeAFreshReadAndNeverHarm) {
+    PlayerWindow player(QStringLiteral("x"));
+    PlayerWindow notepad(kNotepad);
+    ASSERT_TRUE(player.started() && notepad.started());
+    activate(notepad, fresh);
+    struct Odd {
+        QString command;
+        QString song;
+    };
+    const Odd odds[] = {
+        {QStringLiteral("rawtitle 41ff2d2057696e616d70"), QStringLiteral("A\uFFFD")}, // invalid UTF-8
+        {QStringLiteral("rawtitle 536f6e67202d2057696e616d7000414141"),
+         QStringLiteral("Song")},                                                   // NUL after the marker
+        {QStringLiteral("rawtitle 536f6e6700202d2057696e616d70"), QString()},       // NUL before it
+        {QStringLiteral("wmname Caf\u00e9 - Winamp"), QStringLiteral("Caf\u00e9")}, // Latin-1 WM_NAME
+        {QStringLiteral("title ") + QString(10000, QLatin1Char('x')) + QStringLiteral(" - Winamp"),
+         QString()},
+        {QStringLiteral("title "), QString()},
+        {QStringLiteral("churn 500"), QString()},
+        {QStringLiteral("title Last Song - Winamp"), QStringLiteral("Last Song")},
+    };
+    for (const Odd& odd : odds) {
+        ASSERT_TRUE(player.send(odd.command)) << odd.command.left(40).toStdString();
+        const bool found = findbytitle(*cached, QStringLiteral("- winamp")) == player.handle();
+        EXPECT_EQ(found ? readsong(*app, 0) : QString(), odd.song) << odd.command.left(40).toStdString();
+        expectSameAsFresh();
+    }
+}
+
+TEST_F(RealDesktop, AClosedPlayerNoLongerRunsAndEndsTheWalk) {
+    PlayerWindow notepad(kNotepad);
+    PlayerWindow below(QStringLiteral("Below - Winamp"));
+    PlayerWindow player(QStringLiteral("Song - Winamp"));
+    ASSERT_TRUE(notepad.started() && player.started() && below.started());
+    activate(notepad, fresh);
+    ASSERT_TRUE(player.send(QStringLiteral("lower")) && below.send(QStringLiteral("lower")));
+    ASSERT_TRUE(waitUntil([&] { return findbytitle(fresh, QStringLiteral("- winamp")) == player.handle(); }));
+    EXPECT_EQ(readsong(*app, 0), QStringLiteral("Song"));
+
+    const HWND gone = player.handle();
+    player.close();
+    ASSERT_TRUE(waitUntil([&] { return fresh.GetWindowTextA(gone, kTitleCapacity).isEmpty(); }));
+    EXPECT_EQ(cached->GetWindowTextA(gone, kTitleCapacity), QString());
+    EXPECT_EQ(cached->GetWindow(gone, GW_HWNDNEXT), 0u);
+    EXPECT_EQ(fresh.GetWindow(gone, GW_HWNDNEXT), 0u);
+    EXPECT_EQ(readsong(*app, 0), QStringLiteral("Below"));
+    expectSameAsFresh();
+}
+
+// An X server of the test's own, at first without a window manager.
+class BareDisplay {
+public:
+    BareDisplay() {
+        m_server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                                QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        if (m_server.waitForReadyRead(15000))
+            name = QLatin1Char(':') + QString::fromLatin1(m_server.readLine()).trimmed();
+    }
+    ~BareDisplay() {
+        stopWindowManager();
+        m_server.terminate();
+        m_server.waitForFinished(5000);
+    }
+    BareDisplay(const BareDisplay&) = delete;
+    BareDisplay& operator=(const BareDisplay&) = delete;
+
+    void startWindowManager() {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), name);
+        m_windowManager.setProcessEnvironment(environment);
+        m_windowManager.setProcessChannelMode(QProcess::MergedChannels);
+        m_windowManager.start(QStringLiteral("openbox"), {});
+        m_windowManager.waitForStarted(10000);
+    }
+    void stopWindowManager() {
+        if (m_windowManager.state() == QProcess::NotRunning)
+            return;
+        m_windowManager.kill();
+        m_windowManager.waitForFinished(5000);
+    }
+
+    QString name;
+
+private:
+    QProcess m_server;
+    QProcess m_windowManager;
+};
+
+// The list connects on first use to $DISPLAY; these tests point it at their own server.
+std::unique_ptr<XcbWindowList> listOn(const QString& display, XcbWindowList::Mode mode) {
+    const QByteArray saved = qgetenv("DISPLAY");
+    qputenv("DISPLAY", display.toLatin1());
+    auto list = std::make_unique<XcbWindowList>(mode);
+    list->GetForegroundWindow();
+    qputenv("DISPLAY", saved);
+    return list;
+}
+
+// A private server with the program's list and a list read afresh on it.
+class BareDesktop : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_FALSE(display.name.isEmpty()); }
+
+    BareDisplay display;
+    const std::unique_ptr<XcbWindowList> cached = listOn(display.name, XcbWindowList::Mode::Cached);
+    const std::unique_ptr<XcbWindowList> fresh = listOn(display.name, XcbWindowList::Mode::Fresh);
+};
+
+TEST_F(BareDesktop, WithoutAWindowManagerAndWhileOneComesAndGoes) {
+    PlayerWindow player(QStringLiteral("7. Song - Winamp"), 0, display.name);
+    PlayerWindow notepad(kNotepad, 0, display.name);
+    ASSERT_TRUE(player.started() && notepad.started());
+    ASSERT_TRUE(notepad.send(QStringLiteral("activate")));
+
+    EXPECT_EQ(cached->GetForegroundWindow(), notepad.handle());
+    EXPECT_FALSE(cached->usesWindowManager());
+    EXPECT_EQ(findbytitle(*cached, QStringLiteral("- winamp")), player.handle());
+    ASSERT_TRUE(player.setTitle(QStringLiteral("8. Other - Winamp")));
+    EXPECT_EQ(cached->GetWindowTextA(player.handle(), kTitleCapacity), QStringLiteral("8. Other - Winamp"));
+    ASSERT_TRUE(player.send(QStringLiteral("raise")));
+    EXPECT_EQ(findbytitle(*cached, QStringLiteral("- winamp")), 0u) << "raised above the focused window";
+    EXPECT_EQ(walk(*cached), walk(*fresh));
+
+    display.startWindowManager();
+    ASSERT_TRUE(waitUntil([&] { return managed(*cached); }));
+    ASSERT_TRUE(notepad.send(QStringLiteral("activate")));
+    ASSERT_TRUE(waitUntil([&] { return cached->GetForegroundWindow() == notepad.handle(); }));
+    ASSERT_TRUE(player.send(QStringLiteral("lower")));
+    ASSERT_TRUE(
+        waitUntil([&] { return findbytitle(*cached, QStringLiteral("- winamp")) == player.handle(); }));
+    EXPECT_EQ(walk(*cached), walk(*fresh));
+
+    display.stopWindowManager();
+    ASSERT_TRUE(waitUntil([&] { return !managed(*cached); }));
+    ASSERT_TRUE(notepad.send(QStringLiteral("activate")));
+    EXPECT_EQ(cached->GetForegroundWindow(), notepad.handle());
+    EXPECT_EQ(walk(*cached), walk(*fresh));
+}
+
+// Without a window manager to place them, a thousand windows open in a moment.
+TEST_F(BareDesktop, AThousandWindowsWalkAlike) {
+    PlayerWindow player(QStringLiteral("Song - Winamp"), 0, display.name);
+    PlayerWindow many(kNotepad, 999, display.name);
+    ASSERT_TRUE(player.started() && many.started());
+    ASSERT_TRUE(player.send(QStringLiteral("lower")) && many.send(QStringLiteral("raise")) &&
+                many.send(QStringLiteral("activate")));
+
+    const Walked walked = walk(*cached);
+    EXPECT_EQ(walked.size(), 1001u);
+    EXPECT_EQ(walked, walk(*fresh));
+    EXPECT_EQ(findbytitle(*cached, QStringLiteral("- winamp")), player.handle());
+    const std::uint64_t before = cached->roundTrips();
+    EXPECT_EQ(isrunning(*cached, QStringLiteral("no such player")), 0);
+    EXPECT_EQ(cached->roundTrips(), before);
+}
+
+} // namespace
+} // namespace tunalo::test

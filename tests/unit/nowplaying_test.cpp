@@ -1,0 +1,189 @@
+#include "nowplaying/findwondowlike.h"
+#include "nowplaying/players.h"
+#include "support/appfixture.h"
+#include "support/titlecases.h"
+#include "ui/info.h"
+
+#include <QLabel>
+
+#include <stdexcept>
+
+namespace tunalo::test {
+namespace {
+
+// A desktop listed top to bottom; foreground is an index into titles, -1 for none.
+struct WalkCase {
+    const char* name;
+    std::vector<QString> titles;
+    int foreground;
+    QString text;
+    int found; // index of the window findbytitle returns, -1 for none
+    std::int16_t running;
+};
+
+void PrintTo(const WalkCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class Walk : public ::testing::TestWithParam<WalkCase> {};
+
+TEST_P(Walk, FindsTheFirstWindowBelowTheForegroundOneThatHoldsTheText) {
+    const WalkCase& c = GetParam();
+    FakeWindowList windows;
+    for (const QString& title : c.titles)
+        windows.add(title);
+    if (c.foreground >= 0)
+        windows.foreground = windows.windows[c.foreground].handle;
+    const HWND expected = c.found >= 0 ? windows.windows[c.found].handle : 0;
+    EXPECT_EQ(findbytitle(windows, c.text), expected);
+    EXPECT_EQ(isrunning(windows, c.text), c.running);
+}
+
+const QString kNotepad = QStringLiteral("Untitled - Notepad");
+const QString kWinamp = QStringLiteral("3. Some Artist - Some Song - Winamp");
+const QString kLongTitle =
+    QString(259, QLatin1Char('x')) + QStringLiteral("winamp") + QString(35, QLatin1Char('y'));
+
+INSTANTIATE_TEST_SUITE_P(
+    Lookup, Walk,
+    ::testing::Values(
+        WalkCase{"PlayerBelowTheForeground", {kNotepad, kWinamp}, 0, QStringLiteral("- winamp"), 1, -1},
+        WalkCase{"PlayerAboveTheForeground", {kWinamp, kNotepad}, 1, QStringLiteral("winamp"), -1, 0},
+        WalkCase{"CaseIgnoredOnBothSides",
+                 {kNotepad, QStringLiteral("clip.avi - vlc MEDIA player")},
+                 0,
+                 QStringLiteral("- VLC media player"),
+                 1,
+                 -1},
+        WalkCase{"NonAsciiLettersFoldToo",
+                 {kNotepad, QStringLiteral("ÄRZTE - Lied - Winamp")},
+                 0,
+                 QStringLiteral("ärzte"),
+                 1,
+                 -1},
+        WalkCase{"NearerOfTwoMatches",
+                 {kNotepad, QStringLiteral("1. A - B - Winamp"), kWinamp},
+                 0,
+                 QStringLiteral("winamp"),
+                 1,
+                 -1},
+        WalkCase{"AnyProgramsTitleCounts",
+                 {kNotepad, QStringLiteral("Download Winamp - Web Browser")},
+                 0,
+                 QStringLiteral("winamp"),
+                 1,
+                 -1},
+        WalkCase{"NoForegroundWindow", {kNotepad, kWinamp}, -1, QStringLiteral("winamp"), -1, 0},
+        WalkCase{"EmptyTextIsTheForegroundWindow", {kNotepad, kWinamp}, 1, QString(), 1, -1},
+        WalkCase{"EmptyKeyWithoutAnyWindow", {}, -1, QString(), -1, -1},
+        WalkCase{"TextBeyondThe254thCharacter", {kNotepad, kLongTitle}, 0, QStringLiteral("winamp"), -1, 0},
+        WalkCase{"TextEndingAtThe254thCharacter",
+                 {QString(248, QLatin1Char('x')) + QStringLiteral("winamp") + QString(40, QLatin1Char('y'))},
+                 0,
+                 QStringLiteral("winamp"),
+                 0,
+                 -1}),
+    [](const ::testing::TestParamInfo<WalkCase>& info) { return info.param.name; });
+
+TEST(WalkOnAChangingDesktop, AWindowDestroyedUnderTheWalkEndsIt) {
+    FakeWindowList windows;
+    windows.foreground = windows.add(kNotepad);
+    const HWND doomed = windows.add(QStringLiteral("Terminal"));
+    windows.add(kWinamp);
+    windows.beforeRead = [&](HWND h) {
+        if (h == doomed)
+            windows.destroy(h);
+    };
+    EXPECT_EQ(findbytitle(windows, QStringLiteral("winamp")), 0u);
+}
+
+TEST(WalkOnAChangingDesktop, APlayerThatClosesBeforeTheSecondReadDoesNotRun) {
+    FakeWindowList windows;
+    windows.foreground = windows.add(kNotepad);
+    const HWND player = windows.add(kWinamp);
+    int playerReads = 0;
+    windows.beforeRead = [&](HWND h) {
+        if (h == player && ++playerReads == 2)
+            windows.destroy(h);
+    };
+    EXPECT_EQ(isrunning(windows, QStringLiteral("winamp")), 0);
+    EXPECT_EQ(playerReads, 2);
+}
+
+TEST(WalkOnAChangingDesktop, AHandleThatIsNegativeAsASigned32BitNumberIsNoWindow) {
+    FakeWindowList windows;
+    windows.foreground = windows.add(kNotepad);
+    windows.windows.push_back({0x80000001u, kWinamp});
+    EXPECT_EQ(findbytitle(windows, QStringLiteral("winamp")), 0x80000001u);
+    EXPECT_EQ(isrunning(windows, QStringLiteral("winamp")), 0);
+}
+
+// Two windows that each name the other as the next one down, as a restacking desktop can.
+class CircularWindows : public WindowList {
+public:
+    HWND GetForegroundWindow() override { return 1; }
+    HWND GetWindow(HWND hWnd, std::uint32_t) override { return hWnd == 1 ? 2 : 1; }
+    QString GetWindowTextA(HWND, int) override { return QStringLiteral("Terminal"); }
+};
+
+TEST(WalkOnAChangingDesktop, AStackingOrderThatRunsInACircleEndsTheWalk) {
+    CircularWindows windows;
+    EXPECT_EQ(findbytitle(windows, QStringLiteral("winamp")), 0u);
+}
+
+class ReadSong : public AppTest {
+protected:
+    void SetUp() override {
+        startUp();
+        fakes.windows->foreground = fakes.windows->add(kNotepad);
+    }
+    bool messageShown() { return app->isLoaded<info>() && app->form<info>().isVisible(); }
+};
+
+TEST_F(ReadSong, CutsTheSongOutOfEachPlayersTitle) {
+    const HWND player = fakes.windows->add(QString());
+    for (const SongCase& c : songCases()) {
+        fakes.windows->setTitle(player, QString::fromUtf8(c.title));
+        EXPECT_EQ(readsong(*app, c.player), QString::fromUtf8(c.song)) << c.title;
+    }
+    EXPECT_FALSE(messageShown());
+}
+
+TEST_F(ReadSong, WhenThePlayerDoesNotRunTheMessagePanelSaysSo) {
+    fakes.windows->add(QStringLiteral("clip.avi - VLC media player"));
+    EXPECT_EQ(readsong(*app, 0), QString());
+    ASSERT_TRUE(messageShown());
+    EXPECT_EQ(app->form<info>().title->text(), QStringLiteral("Please Select A Media Player Error Code:#19"));
+    // The panel wraps the body; the words are the program's own.
+    EXPECT_EQ(
+        app->form<info>().msg->text().simplified(),
+        QStringLiteral("In order to be able to post the song you are currently playing on facebook, you must "
+                       "first select a media player from the 'Select Media Player' Panel"));
+}
+
+TEST_F(ReadSong, ARunningPlayerWithoutTheLookupTextGivesNothingAndNoMessage) {
+    const HWND player = fakes.windows->add(QStringLiteral("Winamp 5.9"));
+    EXPECT_EQ(readsong(*app, 0), QString());
+    fakes.windows->setTitle(player, QStringLiteral("RealPlayer"));
+    EXPECT_EQ(readsong(*app, 3), QString());
+    EXPECT_FALSE(messageShown());
+}
+
+TEST_F(ReadSong, AMarkerBeyondThe254thCharacterIsNotSeen) {
+    const QString song = QStringLiteral("2. ") + QString(240, QLatin1Char('s')) + QStringLiteral(" - winamp");
+    fakes.windows->add(song + QStringLiteral(" - Winamp"));
+    // The title is cut inside the marker, so the song runs to the cut.
+    EXPECT_EQ(readsong(*app, 0), (song + QStringLiteral(" -")).mid(2));
+}
+
+TEST_F(ReadSong, AnUnknownPlayerIsRefusedBeforeAnyWindowIsRead) {
+    fakes.windows->add(kWinamp);
+    fakes.windows->titleReads = 0;
+    EXPECT_THROW(readsong(*app, 4), std::out_of_range);
+    EXPECT_THROW(readsong(*app, -1), std::out_of_range);
+    EXPECT_EQ(fakes.windows->titleReads, 0);
+    EXPECT_FALSE(messageShown());
+}
+
+} // namespace
+} // namespace tunalo::test
