@@ -1,0 +1,68 @@
+#pragma once
+
+#include "serviceprocess.h"
+#include "support/playerwindow.h"
+#include "support/process.h"
+
+#include <QPoint>
+#include <QString>
+
+#include <memory>
+
+namespace tunalo::test {
+
+// A user's desktop session: the reference service on loopback with an account, a player window,
+// and Tunalo, driven from outside with xdotool as a person would.
+class Session {
+public:
+    static constexpr const char* kName = "alice";
+    static constexpr const char* kPassword = "correct horse battery";
+
+    explicit Session(const QString& playerTitle);
+
+    // Starts Tunalo and waits for its main window.
+    bool startProgram();
+    QProcess& program() { return *m_program; }
+    ProgramUnderTest& programFiles() { return m_files; }
+    PlayerWindow& player() { return m_player; }
+    service::testkit::ServiceProcess& service() { return *m_service; }
+
+    // Logs in through the service's page in Tunalo's home browser; true once the service has
+    // answered the log-in.
+    bool logIn();
+    // Clicks the middle of a control placed at (left, top, width, height) twips in the main window.
+    void click(int left, int top, int width, int height, int button = 1);
+    // Clicks a control of a panel docked in the main window's container.
+    void clickInPanel(int left, int top, int width, int height);
+    void pressStartPublishing();
+
+    // The songs in the service's feed, newest first.
+    QStringList feed();
+    // Waits until the feed is exactly songs.
+    bool waitForFeed(const QStringList& songs);
+    // Lines of the service's request log.
+    QStringList requests();
+    QString settingsValue(const QString& key);
+
+    // The visible top-level windows of Tunalo's process other than its main window.
+    QList<quint32> otherVisibleWindows();
+    QRect geometry(quint32 window);
+
+    quint32 mainWindow() const { return m_mainWindow; }
+
+    // A picture of the whole desktop, for a failure's message; says where it went.
+    std::string screenshot(const QString& name);
+
+private:
+    service::testkit::TempDir m_dir;
+    std::unique_ptr<service::testkit::ServiceProcess> m_service;
+    PlayerWindow m_player;
+    ProgramUnderTest m_files;
+    QProcess* m_program = nullptr;
+    quint32 m_mainWindow = 0;
+};
+
+// Runs xdotool with the arguments; its output, or nothing when it failed.
+QString xdotool(const QStringList& arguments);
+
+} // namespace tunalo::test
