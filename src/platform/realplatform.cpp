@@ -3,6 +3,7 @@
 #include "platform/qt/desktopopen.h"
 #include "platform/qt/inisettings.h"
 #include "platform/qt/lockfile.h"
+#include "platform/qt/trayshell.h"
 
 #include <QWidget>
 
@@ -58,7 +59,7 @@ std::unique_ptr<Platform> makeRealPlatform()
     platform->lock = std::make_unique<LockFileInstanceLock>();
     platform->settings = std::make_unique<IniSettingsStore>();
     platform->windows = std::make_unique<NoWindows>();
-    platform->shell = std::make_unique<NoShell>();
+    platform->shell = std::make_unique<QtTrayShell>();
     platform->browsers = std::make_unique<BlankBrowsers>();
     platform->shellOpen = std::make_unique<DesktopShellOpen>();
     return platform;
