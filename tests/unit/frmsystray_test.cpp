@@ -1,4 +1,5 @@
 #include "support/fakes.h"
+#include "support/trayevents.h"
 #include "tray/frmsystray.h"
 
 #include <gtest/gtest.h>
@@ -244,27 +245,6 @@ TEST(TrayComponent, TheWideRecordCutsBetweenCodeUnitsTheByteRecordBetweenCharact
     EXPECT_EQ(tray->ToolTip(), eAcute.repeated(31));
 }
 
-// Records each event the component raises, as text.
-struct EventLog {
-    explicit EventLog(frmSysTray& tray) {
-        const auto add = [this](QString entry) { entries.append(entry); };
-        QObject::connect(&tray, &frmSysTray::SysTrayMouseDown,
-                         [add](int b) { add(QStringLiteral("down %1").arg(b)); });
-        QObject::connect(&tray, &frmSysTray::SysTrayMouseUp,
-                         [add](int b) { add(QStringLiteral("up %1").arg(b)); });
-        QObject::connect(&tray, &frmSysTray::SysTrayMouseMove, [add] { add(QStringLiteral("move")); });
-        QObject::connect(&tray, &frmSysTray::SysTrayDoubleClick,
-                         [add](int b) { add(QStringLiteral("double %1").arg(b)); });
-        QObject::connect(&tray, &frmSysTray::MenuClick,
-                         [add](int i, const QString& k) { add(QStringLiteral("menu %1 %2").arg(i).arg(k)); });
-        QObject::connect(&tray, &frmSysTray::BalloonShow, [add] { add(QStringLiteral("show")); });
-        QObject::connect(&tray, &frmSysTray::BalloonHide, [add] { add(QStringLiteral("hide")); });
-        QObject::connect(&tray, &frmSysTray::BalloonTimeOut, [add] { add(QStringLiteral("timeout")); });
-        QObject::connect(&tray, &frmSysTray::BalloonClicked, [add] { add(QStringLiteral("clicked")); });
-    }
-    QStringList entries;
-};
-
 TEST(TrayComponent, DecodesEachNotificationCodeIntoAtMostOneEvent) {
     const std::pair<std::uint32_t, const char*> table[] = {
         {512, "move"},     {513, ""},         {514, "down 1"}, {515, "double 1"}, {516, "down 2"},
@@ -274,7 +254,7 @@ TEST(TrayComponent, DecodesEachNotificationCodeIntoAtMostOneEvent) {
     };
     FakeNotifyShell shell;
     const auto tray = load(shell, kNt50);
-    EventLog log(*tray);
+    TrayEventLog log(*tray);
     for (const auto& [code, event] : table) {
         log.entries.clear();
         shell.notify(code);
@@ -414,7 +394,7 @@ TEST(TrayMenu, IndicesAndResults) {
 TEST(TrayMenu, ShowMenuBringsTheHiddenWindowForwardAndReportsTheChoiceButNotSeparators) {
     FakeNotifyShell shell;
     auto tray = load(shell, kNt50);
-    EventLog log(*tray);
+    TrayEventLog log(*tray);
     addItems(*tray, "ab");
     tray->AddMenuItem(QStringLiteral("-"), QString());
     tray->AddMenuItem(QStringLiteral("&Exit"), QStringLiteral("Exit"));

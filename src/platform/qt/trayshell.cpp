@@ -295,9 +295,11 @@ bool QtTrayShell::hasNotificationArea() const {
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-QSystemTrayIcon* QtTrayShell::trayIcon(HWND hWnd, std::uint32_t uID) const {
-    const auto found = m_icons.find({hWnd, uID});
-    return found == m_icons.end() ? nullptr : found->second->tray.get();
+std::vector<QSystemTrayIcon*> QtTrayShell::trayIcons() const {
+    std::vector<QSystemTrayIcon*> icons;
+    for (const auto& [key, icon] : m_icons)
+        icons.push_back(icon->tray.get());
+    return icons;
 }
 
 } // namespace tunalo

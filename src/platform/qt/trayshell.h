@@ -35,8 +35,8 @@ public:
     QIcon iconFor(HICON hIcon) const override;
     bool hasNotificationArea() const override;
 
-    // The tray icon that shows an icon of the shell, or nullptr.
-    QSystemTrayIcon* trayIcon(HWND hWnd, std::uint32_t uID) const;
+    // The tray icons that show the icons added so far.
+    std::vector<QSystemTrayIcon*> trayIcons() const;
     // The menu popped up last, while it is open.
     QMenu* openMenu() const { return m_menu; }
 
