@@ -76,7 +76,7 @@ protected:
         }));
         const QString tree = describeWindow(iconWindow(), QStringLiteral("-tree"));
         const auto idAfter = [&](QLatin1String label) {
-            return tree.section(label, 1, 1).section(QLatin1Char(' '), 0, 0);
+            return tree.section(label, 1, 1).section(QLatin1Char(' '), 0, 0).toStdString();
         };
         EXPECT_NE(idAfter(QLatin1String("Parent window id: ")), idAfter(QLatin1String("Root window id: ")))
             << tree.toStdString();
