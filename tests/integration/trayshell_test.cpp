@@ -104,6 +104,14 @@ TEST_F(RealTray, ShowsTheIconWithItsTipAndReportsALeftClickAsOnePressAtTheReleas
     EXPECT_TRUE(logged({QStringLiteral("down 1")})) << log->entries.join(QLatin1Char(',')).toStdString();
 }
 
+TEST_F(RealTray, ThePointerRestingOnTheIconIsReportedAsAMove) {
+    // Qt starts the tip's timer on a move inside the icon once the pointer has entered it.
+    pointAt(icon->geometry().center());
+    waitUntil([] { return false; }, 300);
+    pointAt(icon->geometry().center() + QPoint(1, 1));
+    EXPECT_TRUE(logged({QStringLiteral("move")})) << log->entries.join(QLatin1Char(',')).toStdString();
+}
+
 TEST_F(RealTray, AClickOnTheBalloonIsReportedAsBalloonClicked) {
     tray->ShowBalloonTip(QStringLiteral("Artist - Title (Click To Post)"), QStringLiteral("Tunalo"), 16);
     ASSERT_TRUE(waitUntil([] { return visibleBalloon() != nullptr; }));
@@ -113,6 +121,14 @@ TEST_F(RealTray, AClickOnTheBalloonIsReportedAsBalloonClicked) {
     EXPECT_TRUE(logged({QStringLiteral("show"), QStringLiteral("clicked")}))
         << log->entries.join(QLatin1Char(',')).toStdString();
     EXPECT_EQ(visibleBalloon(), nullptr);
+}
+
+TEST_F(RealTray, AClickOnTheIconWhileABalloonShowsOnlyHidesTheBalloon) {
+    tray->ShowBalloonTip(QStringLiteral("Song Posted"), QString(), 0);
+    ASSERT_TRUE(waitUntil([] { return visibleBalloon() != nullptr; }));
+    pointAt(icon->geometry().center(), 1);
+    EXPECT_TRUE(logged({QStringLiteral("show"), QStringLiteral("hide"), QStringLiteral("down 1")}))
+        << log->entries.join(QLatin1Char(',')).toStdString();
 }
 
 TEST_F(RealTray, ABalloonThatIsLeftAloneTimesOut) {

@@ -1,6 +1,7 @@
 #include "platform/qt/trayshell.h"
 
 #include <QCursor>
+#include <QEvent>
 #include <QMenu>
 
 #include <algorithm>
@@ -11,6 +12,7 @@ namespace tunalo {
 
 namespace {
 
+constexpr std::uint32_t WM_MOUSEMOVE = 512;
 constexpr std::uint32_t WM_LBUTTONDOWN = 513;
 constexpr std::uint32_t WM_LBUTTONUP = 514;
 constexpr std::uint32_t WM_LBUTTONDBLCLK = 515;
@@ -115,6 +117,7 @@ bool QtTrayShell::notify(std::uint32_t dwMessage, const Update& update) {
                 [this, &added](QSystemTrayIcon::ActivationReason reason) { onActivated(added, reason); });
         connect(added.tray.get(), &QSystemTrayIcon::messageClicked, added.tray.get(),
                 [this, &added] { onMessageClicked(added); });
+        added.tray->installEventFilter(this);
         added.balloonTimeOut.setSingleShot(true);
         connect(&added.balloonTimeOut, &QTimer::timeout, added.tray.get(),
                 [this, &added] { post(added.key, {NIN_BALLOONTIMEOUT}); });
@@ -237,6 +240,16 @@ void QtTrayShell::retryShowing() {
     } else if (--m_retriesLeft <= 0) {
         m_retry.stop();
     }
+}
+
+bool QtTrayShell::eventFilter(QObject* watched, QEvent* event) {
+    // Qt tells an icon only that the pointer rests on it (to show its tip); that stands for the
+    // pointer moving over it.
+    if (event->type() == QEvent::ToolTip)
+        for (const auto& [key, icon] : m_icons)
+            if (icon->tray.get() == watched)
+                post(key, {WM_MOUSEMOVE});
+    return QObject::eventFilter(watched, event);
 }
 
 std::uint32_t QtTrayShell::GetVersion() {

@@ -40,6 +40,8 @@ public:
     // The menu popped up last, while it is open.
     QMenu* openMenu() const { return m_menu; }
 
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
     // While no notification area exists, icons wait and the shell looks again this often.
     static constexpr int kRetryIntervalMs = 1000;
     static constexpr int kRetryCount = 600;
