@@ -12,17 +12,6 @@ namespace tunalo {
 
 namespace {
 
-constexpr std::uint32_t WM_MOUSEMOVE = 512;
-constexpr std::uint32_t WM_LBUTTONUP = 514;
-constexpr std::uint32_t WM_LBUTTONDBLCLK = 515;
-constexpr std::uint32_t WM_RBUTTONDOWN = 516;
-constexpr std::uint32_t WM_RBUTTONUP = 517;
-constexpr std::uint32_t WM_RBUTTONDBLCLK = 518;
-constexpr std::uint32_t NIN_BALLOONSHOW = 1026;
-constexpr std::uint32_t NIN_BALLOONHIDE = 1027;
-constexpr std::uint32_t NIN_BALLOONTIMEOUT = 1028;
-constexpr std::uint32_t NIN_BALLOONUSERCLICK = 1029;
-
 constexpr std::int32_t kLeftButton = 1;
 constexpr std::int32_t kRightButton = 2;
 

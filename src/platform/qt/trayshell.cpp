@@ -12,19 +12,6 @@ namespace tunalo {
 
 namespace {
 
-constexpr std::uint32_t WM_MOUSEMOVE = 512;
-constexpr std::uint32_t WM_LBUTTONDOWN = 513;
-constexpr std::uint32_t WM_LBUTTONUP = 514;
-constexpr std::uint32_t WM_LBUTTONDBLCLK = 515;
-constexpr std::uint32_t WM_RBUTTONDOWN = 516;
-constexpr std::uint32_t WM_RBUTTONUP = 517;
-constexpr std::uint32_t WM_MBUTTONDOWN = 519;
-constexpr std::uint32_t WM_MBUTTONUP = 520;
-constexpr std::uint32_t NIN_BALLOONSHOW = 1026;
-constexpr std::uint32_t NIN_BALLOONHIDE = 1027;
-constexpr std::uint32_t NIN_BALLOONTIMEOUT = 1028;
-constexpr std::uint32_t NIN_BALLOONUSERCLICK = 1029;
-
 // A desktop that shows balloons passes for an NT-family 6.1; one without for NT 4.0, which makes
 // the component take the short record without balloons.
 constexpr std::uint32_t kVersionWithBalloons = 0x0106;
