@@ -5,6 +5,8 @@
 #include <QIcon>
 #include <QString>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -67,6 +69,40 @@ inline constexpr std::uint32_t NIF_TIP = 4;
 inline constexpr std::uint32_t NIF_INFO = 16;
 
 inline constexpr std::uint32_t NOTIFYICON_VERSION = 3;
+
+// Notification codes the shell sends for an icon, in the low 16 bits of the callback's parameter.
+inline constexpr std::uint32_t WM_MOUSEMOVE = 512;
+inline constexpr std::uint32_t WM_LBUTTONDOWN = 513;
+inline constexpr std::uint32_t WM_LBUTTONUP = 514;
+inline constexpr std::uint32_t WM_LBUTTONDBLCLK = 515;
+inline constexpr std::uint32_t WM_RBUTTONDOWN = 516;
+inline constexpr std::uint32_t WM_RBUTTONUP = 517;
+inline constexpr std::uint32_t WM_RBUTTONDBLCLK = 518;
+inline constexpr std::uint32_t WM_MBUTTONDOWN = 519;
+inline constexpr std::uint32_t WM_MBUTTONUP = 520;
+inline constexpr std::uint32_t NIN_BALLOONSHOW = 1026;
+inline constexpr std::uint32_t NIN_BALLOONHIDE = 1027;
+inline constexpr std::uint32_t NIN_BALLOONTIMEOUT = 1028;
+inline constexpr std::uint32_t NIN_BALLOONUSERCLICK = 1029;
+
+// The record sizes: the version-5 shape, and the older shape that ends after 64 tip characters.
+inline constexpr std::uint32_t kNotifyIconSizeW = 936;
+inline constexpr std::uint32_t kNotifyIconSizeA = 488;
+inline constexpr std::uint32_t kNotifyIconOldSizeW = 152;
+inline constexpr std::uint32_t kNotifyIconOldSizeA = 88;
+inline constexpr std::size_t kNotifyIconOldTipLength = 64;
+
+// A text member's text, up to its first zero or the end of the field.
+inline QString recordText(const char16_t* field, std::size_t fieldLength) {
+    const auto end = std::find(field, field + fieldLength, u'\0');
+    return QString::fromUtf16(field, end - field);
+}
+
+// The same for a byte field, which holds text in the locale's encoding.
+inline QString recordText(const char* field, std::size_t fieldLength) {
+    const auto end = std::find(field, field + fieldLength, '\0');
+    return QString::fromLocal8Bit(field, end - field);
+}
 
 // One item of a popup menu as the shell draws it.
 struct MenuEntry {
