@@ -16,35 +16,36 @@ stop_private_desktop() {
 
 # Starts the desktop and exports DISPLAY; logs go to $1 (a folder).
 start_private_desktop() {
-    local logs=$1 number=90
+    local logs=$1 tries=0
     mkdir -p "$logs"
-    while [ -e "/tmp/.X${number}-lock" ] || [ -e "/tmp/.X11-unix/X${number}" ]; do
-        number=$((number + 1))
-    done
-    Xvfb ":$number" -screen 0 1280x800x24 -nolisten tcp >"$logs/xvfb.log" 2>&1 &
+    # Xvfb picks a free display number itself and names it, so two desktops never collide.
+    rm -f "$logs/display"
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$logs/display" >"$logs/xvfb.log" 2>&1 &
     desktop_pids+=($!)
-    export DISPLAY=":$number"
-    local tries=0
-    until xdpyinfo >/dev/null 2>&1; do
+    until [ -s "$logs/display" ] && xdpyinfo -display ":$(cat "$logs/display")" >/dev/null 2>&1; do
         tries=$((tries + 1))
-        if [ $tries -gt 100 ]; then
-            echo "the private X server on $DISPLAY did not start; see $logs/xvfb.log" >&2
+        if [ $tries -gt 200 ]; then
+            echo "the private X server did not start; see $logs/xvfb.log" >&2
             return 1
         fi
-        sleep 0.1
+        sleep 0.05
     done
+    export DISPLAY=":$(cat "$logs/display")"
     openbox >"$logs/openbox.log" 2>&1 &
     desktop_pids+=($!)
     trayer --edge bottom --align right --widthtype pixel --width 160 --heighttype pixel --height 28 \
         --transparent false --tint 0x333333 >"$logs/trayer.log" 2>&1 &
     desktop_pids+=($!)
-    # Wait until the window manager and the notification area have announced themselves.
+    # Wait until the window manager and the notification area have taken their selections.
     tries=0
     until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
-        xprop -root 2>/dev/null | grep -q '_NET_SYSTEM_TRAY_S0\|MANAGER'; do
+        xwininfo -root -tree 2>/dev/null | grep -qi '"panel"'; do
         tries=$((tries + 1))
-        [ $tries -gt 100 ] && break
-        sleep 0.1
+        if [ $tries -gt 200 ]; then
+            echo "the window manager or the notification area did not start; see $logs" >&2
+            return 1
+        fi
+        sleep 0.05
     done
 }
 

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTextStream>
 
@@ -48,22 +49,25 @@ bool Session::startProgram()
     m_program = &m_files.start(environment);
     if (!m_program->waitForStarted())
         return false;
-    // Qt also keeps an unmapped helper window with the same title; the main window is the visible one.
-    const bool shown = waitUntil(
-        [&] {
-            const QString found = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                           QStringLiteral("--name"), QStringLiteral("^TUNALO$")});
-            m_mainWindow = found.section(QLatin1Char('\n'), 0, 0).toUInt();
-            return m_mainWindow != 0;
-        },
-        30000);
-    return shown;
+    return waitUntil([&] { return findMainWindow() != 0; }, 30000);
+}
+
+quint32 Session::findMainWindow()
+{
+    // Qt also keeps an unmapped helper window with the same title, and the window may still be
+    // made anew while the program starts; the main window is the visible one, looked up each time.
+    const QString found = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                                   QStringLiteral("^TUNALO$")});
+    m_mainWindow = found.section(QLatin1Char('\n'), 0, 0).toUInt();
+    return m_mainWindow;
 }
 
 void Session::click(int left, int top, int width, int height, int button)
 {
+    findMainWindow();
     xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(m_mainWindow)});
-    xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QStringLiteral("--window"),
+    // No --sync: xdotool waits for ever when the pointer is already where it is sent.
+    xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"),
              QString::number(m_mainWindow), QString::number(twips(left + width / 2)),
              QString::number(twips(top + height / 2)), QStringLiteral("click"), QString::number(button)});
 }
@@ -95,11 +99,10 @@ bool Session::logIn()
     for (int attempt = 0; attempt < 5 && !answered(); ++attempt) {
         if (!waitUntil([&] { return homePages() >= 1; }))
             return false;
-        waitUntil([] { return false; }, 1500);
-        // The page's heading is a quiet place to give the page the focus; the name field comes next.
-        clickInPanel(600, 600, 1500, 300);
-        xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("Tab")});
-        xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a")});
+        // The page is docked once its title has been read; the browser then needs a moment to draw.
+        pause(2500);
+        clickInPanel(1320, 2685, 2655, 270); // the page's name field
+        xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("ctrl+a")});
         xdotool({QStringLiteral("type"), QString::fromLatin1(kName)});
         xdotool({QStringLiteral("key"), QStringLiteral("Tab")});
         xdotool({QStringLiteral("type"), QString::fromLatin1(kPassword)});
@@ -112,7 +115,7 @@ bool Session::logIn()
     // its title on its next poll.
     const qsizetype before = requests().indexOf(requests().filter(QStringLiteral("POST /fb/login 303")).last());
     waitUntil([&] { return requests().mid(before).filter(QStringLiteral("GET /fb/tnlouserhome.php")).size() >= 1; });
-    waitUntil([] { return false; }, 1000);
+    pause(1000);
     return true;
 }
 
@@ -139,25 +142,53 @@ QString Session::settingsValue(const QString& key)
     return settings.value(QStringLiteral("options/") + key).toString();
 }
 
-QList<quint32> Session::otherVisibleWindows()
+QList<QRect> Session::programWindows()
 {
-    QList<quint32> windows;
-    const QString found = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                   QString::number(m_program->processId()), QStringLiteral("")});
-    for (const QString& line : found.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        if (line.toUInt() != m_mainWindow)
-            windows.append(line.toUInt());
+    findMainWindow();
+    // Windows share the resource-id base of the X connection that made them.
+    constexpr quint32 kClientBits = 0x1fffff;
+    const quint32 base = m_mainWindow & ~kClientBits;
+    QProcess tree;
+    tree.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
+    tree.waitForFinished(15000);
+    // A line reads: 0x800062 (has no name): ()  202x65+1075+720  +1075+720
+    static const QRegularExpression line(QStringLiteral(R"(^\s*(0x[0-9a-f]+) .*\s(\d+)x(\d+)[+-]\d+[+-]\d+\s+\+(-?\d+)\+(-?\d+)\s*$)"));
+    QList<QRect> windows;
+    for (const QString& text : QString::fromUtf8(tree.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch match = line.match(text);
+        const quint32 id = match.captured(1).toUInt(nullptr, 16);
+        if (!match.hasMatch() || (id & ~kClientBits) != base || id == m_mainWindow)
+            continue;
+        QProcess info;
+        info.start(QStringLiteral("xwininfo"), {QStringLiteral("-id"), match.captured(1)});
+        info.waitForFinished(15000);
+        if (info.readAllStandardOutput().contains("IsViewable"))
+            windows.append(QRect(match.captured(4).toInt(), match.captured(5).toInt(), match.captured(2).toInt(),
+                                 match.captured(3).toInt()));
+    }
     return windows;
 }
 
-QRect Session::geometry(quint32 window)
+QRect Session::balloon()
 {
-    const QString shell = xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), QString::number(window)});
-    QMap<QString, int> values;
-    for (const QString& line : shell.split(QLatin1Char('\n')))
-        values.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1).toInt());
-    return QRect(values.value(QStringLiteral("X")), values.value(QStringLiteral("Y")), values.value(QStringLiteral("WIDTH")),
-                 values.value(QStringLiteral("HEIGHT")));
+    for (const QRect& window : programWindows())
+        if (window.width() > 100 && window.width() < 640 && window.height() < 300 && window.y() > 0)
+            return window;
+    return {};
+}
+
+QRect Session::trayIcon()
+{
+    for (const QRect& window : programWindows())
+        if (window.width() >= 8 && window.width() <= 64 && window.height() >= 8 && window.height() <= 64)
+            return window;
+    return {};
+}
+
+void Session::clickOnScreen(const QRect& place, int button)
+{
+    xdotool({QStringLiteral("mousemove"), QString::number(place.center().x()),
+             QString::number(place.center().y()), QStringLiteral("click"), QString::number(button)});
 }
 
 std::string Session::screenshot(const QString& name)

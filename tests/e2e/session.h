@@ -5,6 +5,7 @@
 #include "support/process.h"
 
 #include <QPoint>
+#include <QRect>
 #include <QString>
 
 #include <memory>
@@ -16,7 +17,8 @@ namespace tunalo::test {
 class Session {
 public:
     static constexpr const char* kName = "alice";
-    static constexpr const char* kPassword = "correct horse battery";
+    // No blanks: a blank typed while a button has the focus would press it.
+    static constexpr const char* kPassword = "correct-horse-battery";
 
     explicit Session(const QString& playerTitle);
 
@@ -44,16 +46,21 @@ public:
     QStringList requests();
     QString settingsValue(const QString& key);
 
-    // The visible top-level windows of Tunalo's process other than its main window.
-    QList<quint32> otherVisibleWindows();
-    QRect geometry(quint32 window);
+    // Tunalo's balloon and tray icon as they are on the screen now; an empty rectangle when not shown.
+    QRect balloon();
+    QRect trayIcon();
+    // Clicks the middle of a place on the screen.
+    void clickOnScreen(const QRect& place, int button = 1);
 
-    quint32 mainWindow() const { return m_mainWindow; }
 
     // A picture of the whole desktop, for a failure's message; says where it went.
     std::string screenshot(const QString& name);
 
 private:
+    quint32 findMainWindow();
+    // Tunalo's own windows that are on the screen, other than its main window.
+    QList<QRect> programWindows();
+
     service::testkit::TempDir m_dir;
     std::unique_ptr<service::testkit::ServiceProcess> m_service;
     PlayerWindow m_player;

@@ -31,4 +31,10 @@ private:
 // Runs the event loop until condition holds or timeoutMs passes; true when it holds.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 15000);
 
+// Lets the program and the desktop work for a while, with the test's own event loop running.
+inline void pause(int milliseconds)
+{
+    waitUntil([] { return false; }, milliseconds);
+}
+
 } // namespace tunalo::test
