@@ -20,6 +20,7 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -35,10 +36,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
+// Ends the measurement; the program and the windows it made are cleaned up on the way out.
 [[noreturn]] void fail(const std::string& why)
 {
-    std::fprintf(stderr, "programbench: %s\n", why.c_str());
-    std::exit(1);
+    throw std::runtime_error(why);
 }
 
 double millisecondsSince(Clock::time_point start)
@@ -57,6 +58,7 @@ public:
         m_utf8 = atom("UTF8_STRING");
         m_netWmName = atom("_NET_WM_NAME");
         m_clientList = atom("_NET_CLIENT_LIST");
+        m_netWmPid = atom("_NET_WM_PID");
         const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
         xcb_change_window_attributes(m_connection, m_screen->root, XCB_CW_EVENT_MASK, &mask);
         xcb_flush(m_connection);
@@ -85,11 +87,12 @@ public:
         xcb_flush(m_connection);
     }
 
-    // Waits for a managed window titled exactly title; its handle, or nothing by the deadline.
-    std::optional<xcb_window_t> waitForWindow(const std::string& title, Clock::time_point deadline)
+    // Waits for a managed window of process pid titled exactly title; its handle, or nothing by
+    // the deadline.
+    std::optional<xcb_window_t> waitForWindow(const std::string& title, pid_t pid, Clock::time_point deadline)
     {
         for (;;) {
-            if (const auto window = findWindow(title))
+            if (const auto window = findWindow(title, pid))
                 return window;
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left <= 0ms)
@@ -106,7 +109,7 @@ private:
     {
         xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
             m_connection, xcb_intern_atom(m_connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
-        const xcb_atom_t result = reply ? reply->atom : XCB_ATOM_NONE;
+        const xcb_atom_t result = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
         std::free(reply);
         return result;
     }
@@ -123,7 +126,19 @@ private:
         return text;
     }
 
-    std::optional<xcb_window_t> findWindow(const std::string& wanted)
+    pid_t processOf(xcb_window_t window)
+    {
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(
+            m_connection, xcb_get_property(m_connection, 0, window, m_netWmPid, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+        pid_t pid = 0;
+        if (reply && xcb_get_property_value_length(reply) == 4)
+            pid = static_cast<pid_t>(*static_cast<const uint32_t*>(xcb_get_property_value(reply)));
+        std::free(reply);
+        return pid;
+    }
+
+    // A window of a program that was just ended may stay listed a moment longer, so the process counts.
+    std::optional<xcb_window_t> findWindow(const std::string& wanted, pid_t pid)
     {
         xcb_get_property_reply_t* reply = xcb_get_property_reply(
             m_connection, xcb_get_property(m_connection, 0, m_screen->root, m_clientList, XCB_ATOM_WINDOW, 0, 4096),
@@ -133,7 +148,7 @@ private:
             const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
             const int count = xcb_get_property_value_length(reply) / 4;
             for (int i = 0; i < count && !found; ++i)
-                if (title(windows[i]) == wanted)
+                if (title(windows[i]) == wanted && processOf(windows[i]) == pid)
                     found = windows[i];
         }
         std::free(reply);
@@ -142,7 +157,7 @@ private:
 
     xcb_connection_t* m_connection;
     xcb_screen_t* m_screen;
-    xcb_atom_t m_utf8, m_netWmName, m_clientList;
+    xcb_atom_t m_utf8, m_netWmName, m_clientList, m_netWmPid;
 };
 
 // The service's pages as the program reads them: logged in, and a post id for every post.
@@ -269,18 +284,18 @@ private:
 
 xcb_window_t waitForMainWindow(Display& display, const Program& program)
 {
-    const auto window = display.waitForWindow("TUNALO", program.started() + 30s);
+    const auto window = display.waitForWindow("TUNALO", program.pid(), program.started() + 30s);
     if (!window)
         fail("the main window did not appear within 30 s");
     return *window;
 }
 
-// Waits until the home page has been loaded as at every start, then presses "start publishing".
+// Waits until the home page has told the log-in state, then presses "start publishing".
 void startPublishing(Display& display, FakeService& service, const Program& program)
 {
     const xcb_window_t window = waitForMainWindow(display, program);
     const auto deadline = Clock::now() + 30s;
-    while (service.homeRequests() < 2 && Clock::now() < deadline)
+    while (service.homeRequests() < 1 && Clock::now() < deadline)
         std::this_thread::sleep_for(50ms);
     std::this_thread::sleep_for(1500ms); // the page's title reaches the program on its next poll
     const std::string click = "xdotool mousemove --window " + std::to_string(window) + " 80 88 click 1";
@@ -474,12 +489,17 @@ int argument(int argc, char* argv[], int index, int fallback)
 int main(int argc, char* argv[])
 {
     const std::string what = argc > 1 ? argv[1] : "";
-    if (what == "startup")
-        return startup(argument(argc, argv, 2, 10));
-    if (what == "steady")
-        return steady(argument(argc, argv, 2, 60), argument(argc, argv, 3, 200));
-    if (what == "latency")
-        return latency(argument(argc, argv, 2, 100));
+    try {
+        if (what == "startup")
+            return startup(argument(argc, argv, 2, 10));
+        if (what == "steady")
+            return steady(argument(argc, argv, 2, 60), argument(argc, argv, 3, 200));
+        if (what == "latency")
+            return latency(argument(argc, argv, 2, 100));
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "programbench: %s\n", error.what());
+        return 1;
+    }
     std::fprintf(stderr, "usage: %s startup [runs] | steady [seconds] [windows] | latency [changes]\n", argv[0]);
     return 2;
 }
