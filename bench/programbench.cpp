@@ -392,10 +392,12 @@ long cpuTicks(pid_t pid)
 std::pair<long, long> memoryKb(pid_t pid)
 {
     std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
-    std::string key;
-    long value = 0, rss = 0, pss = 0;
-    std::string unit;
-    while (rollup >> key >> value >> unit) {
+    long rss = 0, pss = 0;
+    for (std::string line; std::getline(rollup, line);) {
+        std::istringstream fields(line);
+        std::string key;
+        long value = 0;
+        fields >> key >> value;
         if (key == "Rss:")
             rss = value;
         if (key == "Pss:")

@@ -30,8 +30,7 @@ void mainmodule::postsong()
     if (m_state.autoAlert != 0) {
         interface& window = form<interface>();
         window.BallonMsgs = 0;
-        window.m_frmSysTray->ShowBalloonTip(m_state.currentSong + QStringLiteral(" (Song Posted)"),
-                                            QStringLiteral("Tunalo"), 16, 30000);
+        window.showBalloon(m_state.currentSong + QStringLiteral(" (Song Posted)"), QStringLiteral("Tunalo"), 16);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QWidget;
@@ -21,6 +22,8 @@ public:
     virtual QString LocationName() const = 0;
     // The widget that shows the page, to be laid into a form.
     virtual QWidget* widget() = 0;
+    // listener runs whenever LocationName may have changed.
+    virtual void setTitleListener(std::function<void()> listener) = 0;
 };
 
 // Makes browsers that share one cookie store, so a log-in made in one is in force in the others.

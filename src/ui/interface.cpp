@@ -183,7 +183,6 @@ void interface::showBalloon(const QString& sMessage, const QString& sTitle, std:
     if (!m_frmSysTray)
         return;
     m_frmSysTray->ShowBalloonTip(sMessage, sTitle, eIcon, 30000);
-    emit balloonShown(sMessage);
 }
 
 void interface::showInFront() {

@@ -41,7 +41,7 @@ public:
     void m_frmSysTray_SysTrayMouseDown(std::int32_t eButton);
     void m_frmSysTray_BalloonClicked();
 
-    // Shows a balloon on the tray icon; callers set BallonMsgs first.
+    // Shows a balloon on the tray icon for 30 seconds; callers set BallonMsgs first.
     void showBalloon(const QString& sMessage, const QString& sTitle, std::int32_t eIcon);
     // The publish button's look for publishing on or off.
     void setPublishingLook(bool on);
@@ -61,10 +61,6 @@ public:
     // What a click on the balloon now shown does: 0 nothing, 1000 post the song, 2000 open the options.
     std::int32_t BallonMsgs = 0;
     std::unique_ptr<frmSysTray> m_frmSysTray;
-
-signals:
-    // A balloon went to the tray icon (whether the desktop can show it or not).
-    void balloonShown(const QString& sMessage);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -128,6 +128,32 @@ frmloadhome::frmloadhome(mainmodule& app)
     for (std::size_t index = 0; index < Label2.size(); ++index)
         Label2[index] = makeNoticeLabel(kNotice[index], this);
     layOut();
+    watchTitles();
+    gifAnim->stop(); // until the loader is on screen
+}
+
+void frmloadhome::watchTitles()
+{
+    // The titles are read within 10 ms of any change of either page rather than every 10 ms: the
+    // state follows them just the same, and an idle program does not wake a hundred times a second.
+    checkConstantly->setSingleShot(true);
+    const auto poll = [this] { checkConstantly->start(); };
+    m_app.form<frmWeb>().wb().setTitleListener(poll);
+    m_app.form<updatewb>().wb().setTitleListener(poll);
+    poll();
+}
+
+// The animation runs while it can be seen; hidden, it waits on the frame where it stopped.
+void frmloadhome::showEvent(QShowEvent* event)
+{
+    gifAnim->start();
+    Panel::showEvent(event);
+}
+
+void frmloadhome::hideEvent(QHideEvent* event)
+{
+    gifAnim->stop();
+    Panel::hideEvent(event);
 }
 
 void frmloadhome::layOut()
@@ -167,6 +193,8 @@ void frmloadhome::resset()
     Timer1->start();
     // Started again, the notice's count begins anew: it comes ten seconds after the latest Home.
     notifyDelay->start();
+    // Home forgets the log-in state; the page still shown tells it again until the new one comes.
+    checkConstantly->start();
 }
 
 void frmloadhome::checkConstantly_Timer()

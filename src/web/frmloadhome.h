@@ -39,8 +39,13 @@ public:
     QLabel* Label1;
     std::array<QLabel*, 7> Label2;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void layOut();
+    void watchTitles();
 
     mainmodule& m_app;
     std::int16_t m_frameCounter = 0;

@@ -117,6 +117,13 @@ void FakeNotifyShell::choose(int index)
 
 FakeBrowser::FakeBrowser(QWidget* parent) : m_widget(new QWidget(parent)) {}
 
+void FakeBrowser::setTitle(const QString& text)
+{
+    title = text;
+    if (m_titleListener)
+        m_titleListener();
+}
+
 void FakeBrowser::Navigate(const QString& url)
 {
     navigations.append(url);

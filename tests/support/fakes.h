@@ -94,6 +94,10 @@ public:
     void Navigate(const QString& url) override;
     QString LocationName() const override { return title; }
     QWidget* widget() override { return m_widget; }
+    void setTitleListener(std::function<void()> listener) override { m_titleListener = std::move(listener); }
+
+    // Shows a page with this title, telling the listener as a browser does.
+    void setTitle(const QString& text);
 
     QStringList navigations;
     QString title;
@@ -102,6 +106,7 @@ public:
 
 private:
     QWidget* m_widget;
+    std::function<void()> m_titleListener;
 };
 
 class FakeBrowserFactory : public BrowserFactory {

@@ -30,15 +30,17 @@ QStringList postedSongs(mainmodule& app) {
     return songs;
 }
 
-BalloonLog::BalloonLog(mainmodule& app) {
-    m_connection = QObject::connect(&app.form<interface>(), &interface::balloonShown,
-                                    [this](const QString& message) { messages.append(message); });
+QStringList BalloonLog::messages() const
+{
+    QStringList shown;
+    for (std::size_t i = m_from; i < m_shell.calls.size(); ++i) {
+        const FakeNotifyShell::Call& call = m_shell.calls[i];
+        if (call.wide && (call.recordW.uFlags & NIF_INFO))
+            shown << QString::fromUtf16(call.recordW.szInfo);
+        if (!call.wide && (call.recordA.uFlags & NIF_INFO))
+            shown << QString::fromLocal8Bit(call.recordA.szInfo);
+    }
+    return shown;
 }
 
-} // namespace tunalo::test
-
-namespace tunalo::test {
-BalloonLog::~BalloonLog() {
-    QObject::disconnect(m_connection);
-}
 } // namespace tunalo::test

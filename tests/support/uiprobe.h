@@ -16,17 +16,16 @@ QWidget* frontPanel(mainmodule& app);
 // The songs the post browser was sent to post, in order, as the service reads them.
 QStringList postedSongs(mainmodule& app);
 
-// Records every balloon the main window shows.
-struct BalloonLog {
-    explicit BalloonLog(mainmodule& app);
-    ~BalloonLog();
-    BalloonLog(const BalloonLog&) = delete;
-    BalloonLog& operator=(const BalloonLog&) = delete;
+// The balloons the tray component hands to the shell from the moment the log is made.
+class BalloonLog {
+public:
+    explicit BalloonLog(const FakeNotifyShell& shell) : m_shell(shell), m_from(shell.calls.size()) {}
 
-    QStringList messages;
+    QStringList messages() const;
 
 private:
-    QMetaObject::Connection m_connection;
+    const FakeNotifyShell& m_shell;
+    std::size_t m_from;
 };
 
 } // namespace tunalo::test

@@ -20,7 +20,7 @@ protected:
         startUp();
         fakes.windows->foreground = fakes.windows->add(QStringLiteral("Terminal"));
         m_player = fakes.windows->add(QString());
-        balloons = std::make_unique<BalloonLog>(*app);
+        balloons = std::make_unique<BalloonLog>(*fakes.shell);
     }
 
     interface& window() {
@@ -151,7 +151,7 @@ TEST_F(PublishCycle, TheWordFilterHoldsASongBackAndItsBalloonOpensTheOptions) {
     playAndTick(QStringLiteral("Artist - Unknown Title"));
     EXPECT_TRUE(postedSongs(*app).isEmpty());
     EXPECT_EQ(window().BallonMsgs, 2000);
-    EXPECT_EQ(balloons->messages.last(), QStringLiteral("Artist - Unknown Title (Can't Be Posted)"));
+    EXPECT_EQ(balloons->messages().last(), QStringLiteral("Artist - Unknown Title (Can't Be Posted)"));
 
     option(settings::kAutoPublish, " 0");
     window().hide();
@@ -175,7 +175,7 @@ TEST_F(PublishCycle, WithoutAutomaticPublishingABalloonOffersTheSongAndItsClickP
     pressPublish();
     playAndTick(QStringLiteral("First - Song"));
     EXPECT_EQ(window().BallonMsgs, 1000);
-    EXPECT_EQ(balloons->messages.last(), QStringLiteral("First - Song (Click To Post)"));
+    EXPECT_EQ(balloons->messages().last(), QStringLiteral("First - Song (Click To Post)"));
     EXPECT_TRUE(postedSongs(*app).isEmpty());
 
     // The user logged out meanwhile: the next song is refused, yet the old balloon posts it,
@@ -191,19 +191,19 @@ TEST_F(PublishCycle, AutomaticPublishingWithoutAlertsPostsWithoutAVisibleSign) {
     option(settings::kAutoAlert, " 0");
     state().loginState = 1;
     window().BallonMsgs = 1000;
-    const QStringList before = balloons->messages;
+    const QStringList before = balloons->messages();
     const auto shellCallsBefore = fakes.shell->calls.size();
     pressPublish();
     playAndTick(QStringLiteral("Quiet - Song"));
     EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Quiet - Song")});
-    EXPECT_EQ(balloons->messages, before);
+    EXPECT_EQ(balloons->messages(), before);
     EXPECT_EQ(fakes.shell->calls.size(), shellCallsBefore);
     EXPECT_EQ(window().BallonMsgs, 1000);
     EXPECT_TRUE(messageInFront().isEmpty());
 }
 
 TEST_F(PublishCycle, AClickOnTheWelcomeBalloonDoesNothing) {
-    EXPECT_EQ(balloons->messages.size(), 0); // the welcome balloon came before the log started
+    EXPECT_EQ(balloons->messages().size(), 0); // the welcome balloon came before the log started
     EXPECT_EQ(window().BallonMsgs, 0);
     QWidget* front = frontPanel(*app);
     state().currentSong = QStringLiteral("Artist - Title");

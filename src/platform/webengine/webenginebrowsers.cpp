@@ -38,6 +38,12 @@ public:
     void Navigate(const QString& url) override { m_view->load(QUrl(url)); }
     QString LocationName() const override { return m_view->title(); }
     QWidget* widget() override { return m_view; }
+    void setTitleListener(std::function<void()> listener) override
+    {
+        // A page without a title shows its address as its title, so both changes count.
+        QObject::connect(m_view, &QWebEngineView::titleChanged, m_view, listener);
+        QObject::connect(m_view, &QWebEngineView::urlChanged, m_view, listener);
+    }
 
 private:
     QWebEngineView* m_view;
