@@ -104,6 +104,17 @@ public:
         }
     }
 
+    // How many windows the window manager lists.
+    int managedWindows()
+    {
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(
+            m_connection, xcb_get_property(m_connection, 0, m_screen->root, m_clientList, XCB_ATOM_WINDOW, 0, 65536),
+            nullptr);
+        const int count = reply ? xcb_get_property_value_length(reply) / 4 : 0;
+        std::free(reply);
+        return count;
+    }
+
 private:
     xcb_atom_t atom(const char* name)
     {
@@ -414,6 +425,10 @@ int steady(int seconds, int others)
     for (int i = 0; i < others; ++i)
         windows.push_back(display.createWindow("Other window " + std::to_string(i)));
     const xcb_window_t player = display.createWindow(songTitle(0));
+    // The window manager takes a while to take in many windows; the desktop is quiet after that.
+    const auto managed = Clock::now() + 120s;
+    while (display.managedWindows() < others + 1 && Clock::now() < managed)
+        std::this_thread::sleep_for(100ms);
     Program program(service.address());
     startPublishing(display, service, program);
     if (!service.waitForPost("Bench Artist 0", 10s))
