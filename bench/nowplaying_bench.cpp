@@ -26,12 +26,15 @@ const QString kSong = QStringLiteral("12. The Example Band - First Light - Winam
 class Desktop {
 public:
     explicit Desktop(int windows)
-        : m_player(kSong), m_others(QStringLiteral("Untitled - Notepad"), windows - 2), m_windows(windows) {}
+        : m_player(kSong), m_others(QStringLiteral("Untitled - Notepad"), windows - 2), m_windows(windows)
+    {
+    }
     int windows() const { return m_windows; }
     bool ready() const { return m_player.started() && m_others.started(); }
 
     // Puts the player right below the foreground window or at the bottom; true once it is so.
-    bool place(bool bottom) {
+    bool place(bool bottom)
+    {
         if (!m_player.send(bottom ? QStringLiteral("lower") : QStringLiteral("raise")) ||
             !m_others.send(QStringLiteral("activate")))
             return false;
@@ -53,7 +56,8 @@ private:
 };
 
 // Building a desktop of 500 windows takes the window manager half a minute: keep the last one.
-Desktop* desktopOf(int windows) {
+Desktop* desktopOf(int windows)
+{
     static std::unique_ptr<Desktop> desktop;
     if (!desktop || desktop->windows() != windows) {
         desktop.reset();
@@ -62,7 +66,8 @@ Desktop* desktopOf(int windows) {
     return desktop->ready() ? desktop.get() : nullptr;
 }
 
-void tick(mainmodule& app, WindowList& windows) {
+void tick(mainmodule& app, WindowList& windows)
+{
     for (int read = 0; read < 2; ++read) {
         benchmark::DoNotOptimize(isrunning(windows, QStringLiteral("winamp")));
         benchmark::DoNotOptimize(readsong(app, 0));
@@ -71,7 +76,8 @@ void tick(mainmodule& app, WindowList& windows) {
 
 // Arguments: number of windows, player at the bottom (1) or right below the foreground (0),
 // cached (1) or read afresh (0).
-void Tick(benchmark::State& state) {
+void Tick(benchmark::State& state)
+{
     Desktop* desktop = desktopOf(static_cast<int>(state.range(0)));
     if (!desktop || !desktop->place(state.range(1) != 0)) {
         state.SkipWithError("the test desktop did not come up as asked");
@@ -97,7 +103,8 @@ void Tick(benchmark::State& state) {
         static_cast<double>(windows.roundTrips() - before) / static_cast<double>(state.iterations()));
 }
 
-void arguments(benchmark::internal::Benchmark* benchmark) {
+void arguments(benchmark::internal::Benchmark* benchmark)
+{
     benchmark->ArgNames({"windows", "bottom", "cached"});
     for (const int windows : {50, 500})
         for (const int bottom : {0, 1})
@@ -110,7 +117,8 @@ BENCHMARK(Tick)->Apply(arguments);
 
 } // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QCoreApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {

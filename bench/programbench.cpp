@@ -20,8 +20,8 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
-#include <stdexcept>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -108,7 +108,8 @@ public:
     int managedWindows()
     {
         xcb_get_property_reply_t* reply = xcb_get_property_reply(
-            m_connection, xcb_get_property(m_connection, 0, m_screen->root, m_clientList, XCB_ATOM_WINDOW, 0, 65536),
+            m_connection,
+            xcb_get_property(m_connection, 0, m_screen->root, m_clientList, XCB_ATOM_WINDOW, 0, 65536),
             nullptr);
         const int count = reply ? xcb_get_property_value_length(reply) / 4 : 0;
         std::free(reply);
@@ -119,7 +120,8 @@ private:
     xcb_atom_t atom(const char* name)
     {
         xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-            m_connection, xcb_intern_atom(m_connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+            m_connection, xcb_intern_atom(m_connection, 0, static_cast<uint16_t>(std::strlen(name)), name),
+            nullptr);
         const xcb_atom_t result = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
         std::free(reply);
         return result;
@@ -140,7 +142,8 @@ private:
     pid_t processOf(xcb_window_t window)
     {
         xcb_get_property_reply_t* reply = xcb_get_property_reply(
-            m_connection, xcb_get_property(m_connection, 0, window, m_netWmPid, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+            m_connection, xcb_get_property(m_connection, 0, window, m_netWmPid, XCB_ATOM_CARDINAL, 0, 1),
+            nullptr);
         pid_t pid = 0;
         if (reply && xcb_get_property_value_length(reply) == 4)
             pid = static_cast<pid_t>(*static_cast<const uint32_t*>(xcb_get_property_value(reply)));
@@ -152,7 +155,8 @@ private:
     std::optional<xcb_window_t> findWindow(const std::string& wanted, pid_t pid)
     {
         xcb_get_property_reply_t* reply = xcb_get_property_reply(
-            m_connection, xcb_get_property(m_connection, 0, m_screen->root, m_clientList, XCB_ATOM_WINDOW, 0, 4096),
+            m_connection,
+            xcb_get_property(m_connection, 0, m_screen->root, m_clientList, XCB_ATOM_WINDOW, 0, 4096),
             nullptr);
         std::optional<xcb_window_t> found;
         if (reply) {
@@ -466,7 +470,8 @@ int steady(int seconds, int others)
     const auto [programRss, programPss] = memoryKb(program.pid());
     std::printf("memory: program %ld MB resident (%ld MB proportional); whole tree of %zu processes %ld MB "
                 "resident, %ld MB proportional\n",
-                programRss / 1024, programPss / 1024, processTree(program.pid()).size(), rss / 1024, pss / 1024);
+                programRss / 1024, programPss / 1024, processTree(program.pid()).size(), rss / 1024,
+                pss / 1024);
     return 0;
 }
 
@@ -517,6 +522,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "programbench: %s\n", error.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: %s startup [runs] | steady [seconds] [windows] | latency [changes]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s startup [runs] | steady [seconds] [windows] | latency [changes]\n",
+                 argv[0]);
     return 2;
 }

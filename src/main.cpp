@@ -9,8 +9,9 @@
 int main(int argc, char* argv[])
 {
     if (!tunalo::xDisplayReachable()) {
-        std::fprintf(stderr, "tunalo: cannot reach an X display (DISPLAY=%s); start it from a desktop session\n",
-                     qEnvironmentVariableIsSet("DISPLAY") ? qPrintable(qEnvironmentVariable("DISPLAY")) : "unset");
+        std::fprintf(
+            stderr, "tunalo: cannot reach an X display (DISPLAY=%s); start it from a desktop session\n",
+            qEnvironmentVariableIsSet("DISPLAY") ? qPrintable(qEnvironmentVariable("DISPLAY")) : "unset");
         return 2;
     }
     // The browser engine's sandbox cannot run as root; only then does it go.

@@ -14,7 +14,8 @@
 using namespace tunalo::service::testkit;
 using Clock = std::chrono::steady_clock;
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     constexpr int clients = 8;
     TempDir dir;

@@ -20,7 +20,8 @@ private:
     std::counting_semaphore<2>& m_slots;
 };
 
-TokenHash hashToken(const unsigned char* token, std::size_t size) {
+TokenHash hashToken(const unsigned char* token, std::size_t size)
+{
     TokenHash hash{};
     crypto_generichash(hash.data(), hash.size(), token, size, nullptr, 0);
     return hash;
@@ -28,7 +29,8 @@ TokenHash hashToken(const unsigned char* token, std::size_t size) {
 
 } // namespace
 
-std::optional<std::string> PasswordHasher::hash(const std::string& password) {
+std::optional<std::string> PasswordHasher::hash(const std::string& password)
+{
     SlotGuard slot(m_slots);
     char out[crypto_pwhash_STRBYTES];
     if (crypto_pwhash_str(out, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
@@ -37,7 +39,8 @@ std::optional<std::string> PasswordHasher::hash(const std::string& password) {
     return std::string(out);
 }
 
-bool PasswordHasher::verify(const std::optional<std::string>& stored, const std::string& password) {
+bool PasswordHasher::verify(const std::optional<std::string>& stored, const std::string& password)
+{
     std::call_once(m_dummyOnce, [this] { m_dummy = hash("no account has this password").value_or(""); });
     const std::string& against = stored ? *stored : m_dummy;
     SlotGuard slot(m_slots);
@@ -45,7 +48,8 @@ bool PasswordHasher::verify(const std::optional<std::string>& stored, const std:
     return match && stored.has_value();
 }
 
-SessionToken newSessionToken() {
+SessionToken newSessionToken()
+{
     unsigned char raw[16];
     randombytes_buf(raw, sizeof raw);
     char hex[sizeof raw * 2 + 1];
@@ -53,7 +57,8 @@ SessionToken newSessionToken() {
     return {hex, hashToken(raw, sizeof raw)};
 }
 
-std::optional<TokenHash> hashCookieValue(const std::string& cookieValue) {
+std::optional<TokenHash> hashCookieValue(const std::string& cookieValue)
+{
     unsigned char raw[16];
     std::size_t length = 0;
     const char* end = nullptr;
@@ -65,7 +70,8 @@ std::optional<TokenHash> hashCookieValue(const std::string& cookieValue) {
     return hashToken(raw, sizeof raw);
 }
 
-bool AttemptLimiter::allow(const std::string& name, Clock::time_point now) {
+bool AttemptLimiter::allow(const std::string& name, Clock::time_point now)
+{
     std::string key = name;
     std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
     std::lock_guard lock(m_mutex);

@@ -39,8 +39,9 @@ std::optional<TokenHash> hashCookieValue(const std::string& cookieValue);
 class AttemptLimiter {
 public:
     using Clock = std::chrono::steady_clock;
-    AttemptLimiter(std::size_t perWindow, Clock::duration window)
-        : m_perWindow(perWindow), m_window(window) {}
+    AttemptLimiter(std::size_t perWindow, Clock::duration window) : m_perWindow(perWindow), m_window(window)
+    {
+    }
 
     // Counts the attempt; false when the name has used up its attempts in the window.
     bool allow(const std::string& name, Clock::time_point now = Clock::now());

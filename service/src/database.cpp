@@ -2,7 +2,8 @@
 
 namespace tunalo::service {
 
-Database::Database(const std::string& path) {
+Database::Database(const std::string& path)
+{
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     m_db.reset(raw);
@@ -11,46 +12,54 @@ Database::Database(const std::string& path) {
     sqlite3_busy_timeout(m_db.get(), 5000);
 }
 
-void Database::fail(const char* what) const {
+void Database::fail(const char* what) const
+{
     throw DatabaseError(std::string(what) + ": " + (m_db ? sqlite3_errmsg(m_db.get()) : "out of memory"));
 }
 
-void Database::exec(const char* sql) {
+void Database::exec(const char* sql)
+{
     if (sqlite3_exec(m_db.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK)
         fail(sql);
 }
 
-bool Database::tryExec(const char* sql) noexcept {
+bool Database::tryExec(const char* sql) noexcept
+{
     return sqlite3_exec(m_db.get(), sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-Statement Database::prepare(const char* sql) {
+Statement Database::prepare(const char* sql)
+{
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(m_db.get(), sql, -1, &stmt, nullptr) != SQLITE_OK)
         fail(sql);
     return Statement(*this, stmt);
 }
 
-Statement& Statement::bind(int index, std::int64_t value) {
+Statement& Statement::bind(int index, std::int64_t value)
+{
     if (sqlite3_bind_int64(m_stmt.get(), index, value) != SQLITE_OK)
         m_db->fail("bind");
     return *this;
 }
 
-Statement& Statement::bind(int index, std::string_view value) {
+Statement& Statement::bind(int index, std::string_view value)
+{
     if (sqlite3_bind_text64(m_stmt.get(), index, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8) !=
         SQLITE_OK)
         m_db->fail("bind");
     return *this;
 }
 
-Statement& Statement::bind(int index, const void* blob, std::size_t size) {
+Statement& Statement::bind(int index, const void* blob, std::size_t size)
+{
     if (sqlite3_bind_blob64(m_stmt.get(), index, blob, size, SQLITE_TRANSIENT) != SQLITE_OK)
         m_db->fail("bind");
     return *this;
 }
 
-bool Statement::step() {
+bool Statement::step()
+{
     const int rc = sqlite3_step(m_stmt.get());
     if (rc == SQLITE_ROW)
         return true;
@@ -59,22 +68,26 @@ bool Statement::step() {
     m_db->fail("step");
 }
 
-std::string Statement::text(int column) const {
+std::string Statement::text(int column) const
+{
     const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt.get(), column));
     return data ? std::string(data, static_cast<std::size_t>(sqlite3_column_bytes(m_stmt.get(), column)))
                 : std::string{};
 }
 
-Transaction::Transaction(Database& db) : m_db(db) {
+Transaction::Transaction(Database& db) : m_db(db)
+{
     m_db.exec("BEGIN IMMEDIATE");
 }
 
-Transaction::~Transaction() {
+Transaction::~Transaction()
+{
     if (!m_done)
         m_db.tryExec("ROLLBACK");
 }
 
-void Transaction::commit() {
+void Transaction::commit()
+{
     m_db.exec("COMMIT");
     m_done = true;
 }

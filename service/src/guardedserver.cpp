@@ -19,7 +19,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool waitFor(int fd, short events, int timeoutMs) {
+bool waitFor(int fd, short events, int timeoutMs)
+{
     pollfd entry{fd, events, 0};
     int rc = 0;
     do {
@@ -28,7 +29,8 @@ bool waitFor(int fd, short events, int timeoutMs) {
     return rc > 0 && (entry.revents & (events | POLLHUP | POLLERR));
 }
 
-void addressOf(int fd, bool peer, std::string& ip, int& port) {
+void addressOf(int fd, bool peer, std::string& ip, int& port)
+{
     sockaddr_storage address{};
     socklen_t length = sizeof address;
     const int rc = peer ? ::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length)
@@ -55,9 +57,12 @@ thread_local int t_refusal = 0;
 class BoundedStream : public httplib::Stream {
 public:
     BoundedStream(int fd, GuardedServer::Limits limits, std::chrono::milliseconds ioTimeout)
-        : m_fd(fd), m_limits(limits), m_ioTimeout(ioTimeout) {}
+        : m_fd(fd), m_limits(limits), m_ioTimeout(ioTimeout)
+    {
+    }
 
-    void startRequest() {
+    void startRequest()
+    {
         m_left = m_limits.requestBytes;
         m_deadline = Clock::now() + m_limits.requestTime;
         m_answered = false;
@@ -69,11 +74,13 @@ public:
     bool hasBufferedInput() const { return m_begin < m_end; }
 
     bool is_readable() const override { return hasBufferedInput() || waitFor(m_fd, POLLIN, timeLeftMs()); }
-    bool is_writable() const override {
+    bool is_writable() const override
+    {
         return waitFor(m_fd, POLLOUT, static_cast<int>(m_ioTimeout.count()));
     }
 
-    ssize_t read(char* ptr, size_t size) override {
+    ssize_t read(char* ptr, size_t size) override
+    {
         if (m_left == 0) {
             t_refusal = 431;
             return -1;
@@ -87,7 +94,8 @@ public:
         return static_cast<ssize_t>(n);
     }
 
-    ssize_t write(const char* ptr, size_t size) override {
+    ssize_t write(const char* ptr, size_t size) override
+    {
         if (!is_writable())
             return -1;
         ssize_t n = 0;
@@ -98,21 +106,25 @@ public:
         return n;
     }
 
-    void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    void get_remote_ip_and_port(std::string& ip, int& port) const override
+    {
         addressOf(m_fd, true, ip, port);
     }
-    void get_local_ip_and_port(std::string& ip, int& port) const override {
+    void get_local_ip_and_port(std::string& ip, int& port) const override
+    {
         addressOf(m_fd, false, ip, port);
     }
     socket_t socket() const override { return m_fd; }
 
 private:
-    int timeLeftMs() const {
+    int timeLeftMs() const
+    {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now());
         return static_cast<int>(std::clamp(left, std::chrono::milliseconds(0), m_ioTimeout).count());
     }
 
-    bool fill() {
+    bool fill()
+    {
         // Past the deadline even a client that keeps sending is cut off.
         if (Clock::now() >= m_deadline || !waitFor(m_fd, POLLIN, timeLeftMs())) {
             if (Clock::now() >= m_deadline)
@@ -143,7 +155,8 @@ private:
 
 // Reads and drops what the client still sends for a short while, so that it sees our answer
 // instead of a reset caused by unread input.
-void drainBeforeClose(int fd) {
+void drainBeforeClose(int fd)
+{
     ::shutdown(fd, SHUT_WR);
     std::array<char, 4096> sink{};
     const auto until = Clock::now() + std::chrono::seconds(1);
@@ -158,7 +171,8 @@ void drainBeforeClose(int fd) {
 }
 
 // When the request line itself is cut off, the library gives up without an answer; this is it.
-void refuseUnanswered(BoundedStream& stream, int status) {
+void refuseUnanswered(BoundedStream& stream, int status)
+{
     const std::string answer = "HTTP/1.1 " + std::to_string(status) +
                                (status == 408 ? " Request Timeout" : " Request Header Fields Too Large") +
                                "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
@@ -173,7 +187,8 @@ void refuseUnanswered(BoundedStream& stream, int status) {
 
 GuardedServer::GuardedServer(Limits limits) : m_limits(limits) {}
 
-int GuardedServer::bindTo(const std::string& host, int port) {
+int GuardedServer::bindTo(const std::string& host, int port)
+{
     const int bound = port == 0 ? bind_to_any_port(host) : (bind_to_port(host, port) ? port : -1);
     // The library listens with a queue of 5: a few clients connecting at once overflow it and
     // wait a second for the SYN to be sent again. Linux lets listen() lengthen the queue.
@@ -182,11 +197,13 @@ int GuardedServer::bindTo(const std::string& host, int port) {
     return bound;
 }
 
-int GuardedServer::currentRefusal() {
+int GuardedServer::currentRefusal()
+{
     return t_refusal;
 }
 
-bool GuardedServer::process_and_close_socket(socket_t sock) {
+bool GuardedServer::process_and_close_socket(socket_t sock)
+{
     const std::chrono::milliseconds ioTimeout(read_timeout_sec_ * 1000 + read_timeout_usec_ / 1000);
     BoundedStream stream(sock, m_limits, ioTimeout);
     bool ok = false;

@@ -14,7 +14,8 @@ using namespace tunalo::service;
 
 namespace {
 
-sigset_t stopSignals() {
+sigset_t stopSignals()
+{
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -22,7 +23,8 @@ sigset_t stopSignals() {
     return signals;
 }
 
-int run(const Options& options) {
+int run(const Options& options)
+{
     const auto path = options.databasePath.empty() ? defaultDatabasePath() : options.databasePath;
     Store store(path);
     Service service(store);
@@ -58,7 +60,8 @@ int run(const Options& options) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     // Block the stop signals before any thread starts, so only the waiting thread receives them.
     const auto signals = stopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);

@@ -8,7 +8,8 @@ namespace tunalo::service {
 
 namespace {
 
-void parseListen(const std::string& value, Options& options) {
+void parseListen(const std::string& value, Options& options)
+{
     const auto colon = value.rfind(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 == value.size())
         throw std::invalid_argument("--listen wants HOST:PORT, got '" + value + "'");
@@ -30,7 +31,8 @@ void parseListen(const std::string& value, Options& options) {
 
 } // namespace
 
-std::string usage() {
+std::string usage()
+{
     return "Usage: tunalo-service [--listen HOST:PORT] [--db PATH]\n"
            "The reference web service of Tunalo: accounts, posted songs and a feed.\n\n"
            "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8631; port 0 picks a free one)\n"
@@ -39,7 +41,8 @@ std::string usage() {
            "  --help              show this text\n";
 }
 
-Options parseOptions(const std::vector<std::string>& args) {
+Options parseOptions(const std::vector<std::string>& args)
+{
     Options options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const auto& arg = args[i];
@@ -60,7 +63,8 @@ Options parseOptions(const std::vector<std::string>& args) {
     return options;
 }
 
-std::string defaultDatabasePath() {
+std::string defaultDatabasePath()
+{
     namespace fs = std::filesystem;
     fs::path base;
     if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)

@@ -16,7 +16,8 @@ form.box{border:1px solid #ccc;padding:1em;margin:1em 0}label{display:block;marg
 button.link{background:none;border:none;color:#00e;text-decoration:underline;cursor:pointer;padding:0;font:inherit}
 </style>)";
 
-std::string page(std::string_view title, std::string_view body) {
+std::string page(std::string_view title, std::string_view body)
+{
     std::string html = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                        "<meta name=\"viewport\" content=\"width=device-width\"><title>";
     html += htmlEscape(title);
@@ -28,7 +29,8 @@ std::string page(std::string_view title, std::string_view body) {
     return html;
 }
 
-std::string timeText(std::int64_t seconds) {
+std::string timeText(std::int64_t seconds)
+{
     const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm utc{};
     gmtime_r(&t, &utc);
@@ -37,7 +39,8 @@ std::string timeText(std::int64_t seconds) {
     return text;
 }
 
-std::string postList(const std::vector<Post>& posts, bool withNames) {
+std::string postList(const std::vector<Post>& posts, bool withNames)
+{
     if (posts.empty())
         return "<p>No songs yet.</p>";
     std::string html = "<ol class=\"posts\">";
@@ -55,7 +58,8 @@ constexpr std::string_view credentialFields =
     R"(<label>Name <input name="name" maxlength="40" required%s></label>
 <label>Password <input name="password" type="password" required></label>)";
 
-std::string fields(bool focused) {
+std::string fields(bool focused)
+{
     std::string html(credentialFields);
     html.replace(html.find("%s"), 2, focused ? " autofocus" : "");
     return html;
@@ -63,7 +67,8 @@ std::string fields(bool focused) {
 
 } // namespace
 
-std::string aboutPage() {
+std::string aboutPage()
+{
     return page("Tunalo service", R"(<h1>Tunalo</h1>
 <p>This service keeps the songs that the Tunalo desktop program posts for you and shows them
 as a feed that your friends can open.</p>
@@ -71,7 +76,8 @@ as a feed that your friends can open.</p>
 <li><a href="/fb/feed">The feed</a> of everyone's recent songs (also as <a href="/fb/feed.json">JSON</a>)</li></ul>)");
 }
 
-std::string loggedInPage(const User& user, const std::vector<Post>& posts) {
+std::string loggedInPage(const User& user, const std::vector<Post>& posts)
+{
     return page(loggedInTitle,
                 "<h1>Hello, " + htmlEscape(user.name) + "</h1>\n" +
                     "<p>You are logged in; Tunalo posts your songs here. Your friends see them in "
@@ -81,7 +87,8 @@ std::string loggedInPage(const User& user, const std::vector<Post>& posts) {
                     "<button class=\"link\" type=\"submit\">Log out</button></form>");
 }
 
-std::string loggedOutPage(std::string_view message) {
+std::string loggedOutPage(std::string_view message)
+{
     std::string body = "<h1>Tunalo</h1>\n";
     if (!message.empty())
         body += "<p class=\"message\" role=\"alert\">" + htmlEscape(message) + "</p>\n";
@@ -94,21 +101,25 @@ std::string loggedOutPage(std::string_view message) {
     return page(failedTitle, body);
 }
 
-std::string postedPage(std::int64_t id) {
+std::string postedPage(std::int64_t id)
+{
     const auto title = std::string(postedTitlePrefix) + std::to_string(id);
     return page(title, "<p>Posted. <a href=\"/fb/feed#post-" + std::to_string(id) +
                            "\">See it in the feed</a>.</p>");
 }
 
-std::string notPostedPage(std::string_view title, std::string_view message) {
+std::string notPostedPage(std::string_view title, std::string_view message)
+{
     return page(title, "<p class=\"message\">" + htmlEscape(message) + "</p>");
 }
 
-std::string feedPage(const std::vector<Post>& posts) {
+std::string feedPage(const std::vector<Post>& posts)
+{
     return page("Tunalo feed", "<h1>What everyone is listening to</h1>\n" + postList(posts, true));
 }
 
-std::string feedJson(const std::vector<Post>& posts) {
+std::string feedJson(const std::vector<Post>& posts)
+{
     std::string json = "[";
     for (const auto& post : posts) {
         if (json.size() > 1)
@@ -120,7 +131,8 @@ std::string feedJson(const std::vector<Post>& posts) {
     return json + "]\n";
 }
 
-std::string errorPage(int status) {
+std::string errorPage(int status)
+{
     const auto title = "Error " + std::to_string(status);
     return page(title, "<h1>" + title + "</h1><p><a href=\"/\">Tunalo</a></p>");
 }

@@ -6,7 +6,8 @@
 namespace tunalo::service {
 
 void logRequest(const std::string& client, const std::string& method, const std::string& path, int status,
-                std::size_t bytes) {
+                std::size_t bytes)
+{
     const std::time_t t = std::time(nullptr);
     std::tm utc{};
     gmtime_r(&t, &utc);

@@ -15,7 +15,8 @@ constexpr const char* homePath = "/fb/tnlouserhome.php";
 constexpr std::size_t maxPasswordBytes = 1024;
 constexpr std::size_t minPasswordChars = 8;
 
-std::int64_t now() {
+std::int64_t now()
+{
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
@@ -35,19 +36,22 @@ constexpr Message messages[] = {
     {"out", "You are logged out."},
 };
 
-std::string_view messageFor(std::string_view key) {
+std::string_view messageFor(std::string_view key)
+{
     for (const auto& message : messages)
         if (message.key == key)
             return message.text;
     return {};
 }
 
-void sendHtml(httplib::Response& res, const std::string& html) {
+void sendHtml(httplib::Response& res, const std::string& html)
+{
     res.set_header("Cache-Control", "no-store");
     res.set_content(html, "text/html; charset=utf-8");
 }
 
-void redirectHome(httplib::Response& res, std::string_view messageKey = {}) {
+void redirectHome(httplib::Response& res, std::string_view messageKey = {})
+{
     res.status = 303;
     std::string location = homePath;
     if (!messageKey.empty())
@@ -55,7 +59,8 @@ void redirectHome(httplib::Response& res, std::string_view messageKey = {}) {
     res.set_header("Location", location);
 }
 
-std::string cookieValue(const httplib::Request& req) {
+std::string cookieValue(const httplib::Request& req)
+{
     const auto header = req.get_header_value("Cookie");
     const std::string wanted = std::string(cookieName) + "=";
     for (std::size_t start = 0; start < header.size();) {
@@ -69,7 +74,8 @@ std::string cookieValue(const httplib::Request& req) {
     return {};
 }
 
-std::string trimBlanks(const std::string& text) {
+std::string trimBlanks(const std::string& text)
+{
     const auto first = text.find_first_not_of(' ');
     if (first == std::string::npos)
         return {};
@@ -78,7 +84,8 @@ std::string trimBlanks(const std::string& text) {
 
 // The id of the post to delete: decimal digits, blanks around them allowed (the program may
 // send a trailing blank). Anything else deletes nothing.
-std::optional<std::int64_t> postIdFrom(const std::string& text) {
+std::optional<std::int64_t> postIdFrom(const std::string& text)
+{
     const auto digits = trimBlanks(text);
     if (digits.empty() || digits.size() > 18 || digits.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
@@ -90,18 +97,21 @@ struct Credentials {
     std::string password;
 };
 
-Credentials credentialsFrom(const httplib::Request& req) {
+Credentials credentialsFrom(const httplib::Request& req)
+{
     auto form = parseForm(req.body);
     return {trimBlanks(form["name"]), form["password"]};
 }
 
-bool validName(const std::string& name) {
+bool validName(const std::string& name)
+{
     return !name.empty() && countChars(name) <= Service::maxNameChars && cleanText(name, name.size()) == name;
 }
 
 } // namespace
 
-void Service::install(GuardedServer& server) {
+void Service::install(GuardedServer& server)
+{
     server.Get("/", [](const httplib::Request&, httplib::Response& res) { sendHtml(res, aboutPage()); });
     server.Get(homePath, [this](const auto& req, auto& res) { home(req, res); });
     server.Get("/fb/update.php", [this](const auto& req, auto& res) { update(req, res); });
@@ -137,12 +147,14 @@ void Service::install(GuardedServer& server) {
         });
 }
 
-std::optional<User> Service::sessionUser(const httplib::Request& req) {
+std::optional<User> Service::sessionUser(const httplib::Request& req)
+{
     const auto token = hashCookieValue(cookieValue(req));
     return token ? m_store.sessionUser(*token, now()) : std::nullopt;
 }
 
-void Service::home(const httplib::Request& req, httplib::Response& res) {
+void Service::home(const httplib::Request& req, httplib::Response& res)
+{
     if (const auto user = sessionUser(req))
         return sendHtml(res, loggedInPage(*user, m_store.recentPosts(20, user->id)));
     const auto query = parseQuery(req.target);
@@ -150,7 +162,8 @@ void Service::home(const httplib::Request& req, httplib::Response& res) {
     sendHtml(res, loggedOutPage(key == query.end() ? std::string_view{} : messageFor(key->second)));
 }
 
-void Service::update(const httplib::Request& req, httplib::Response& res) {
+void Service::update(const httplib::Request& req, httplib::Response& res)
+{
     const auto user = sessionUser(req);
     if (!user)
         return sendHtml(res, notPostedPage(failedTitle, "You are not logged in; nothing was posted."));
@@ -161,7 +174,8 @@ void Service::update(const httplib::Request& req, httplib::Response& res) {
     sendHtml(res, postedPage(m_store.addPost(user->id, song, postIdFrom(query["d"]), now())));
 }
 
-void Service::startSession(const User& user, httplib::Response& res) {
+void Service::startSession(const User& user, httplib::Response& res)
+{
     const auto token = newSessionToken();
     const auto start = now();
     m_store.addSession(token.hash, user.id, start, start + sessionSeconds);
@@ -169,7 +183,8 @@ void Service::startSession(const User& user, httplib::Response& res) {
                                      std::to_string(sessionSeconds) + "; Path=/; HttpOnly; SameSite=Lax");
 }
 
-void Service::login(const httplib::Request& req, httplib::Response& res) {
+void Service::login(const httplib::Request& req, httplib::Response& res)
+{
     const auto credentials = credentialsFrom(req);
     if (!m_attempts.allow(credentials.name))
         return redirectHome(res, "limit");
@@ -181,7 +196,8 @@ void Service::login(const httplib::Request& req, httplib::Response& res) {
     redirectHome(res);
 }
 
-void Service::registerAccount(const httplib::Request& req, httplib::Response& res) {
+void Service::registerAccount(const httplib::Request& req, httplib::Response& res)
+{
     const auto credentials = credentialsFrom(req);
     if (!validName(credentials.name))
         return redirectHome(res, "name");
@@ -199,7 +215,8 @@ void Service::registerAccount(const httplib::Request& req, httplib::Response& re
     redirectHome(res);
 }
 
-void Service::logout(const httplib::Request& req, httplib::Response& res) {
+void Service::logout(const httplib::Request& req, httplib::Response& res)
+{
     if (const auto token = hashCookieValue(cookieValue(req)))
         m_store.removeSession(*token);
     res.set_header("Set-Cookie", std::string(cookieName) + "=; Max-Age=0; Path=/; HttpOnly; SameSite=Lax");

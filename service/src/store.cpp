@@ -30,7 +30,8 @@ static_assert(std::size(migrations) == Store::schemaVersion);
 
 } // namespace
 
-Store::Store(const std::string& path) : m_db(path) {
+Store::Store(const std::string& path) : m_db(path)
+{
     m_db.exec("PRAGMA journal_mode=WAL");
     // FULL: a post the service has confirmed survives a power cut as well as a killed process.
     m_db.exec("PRAGMA synchronous=FULL");
@@ -38,7 +39,8 @@ Store::Store(const std::string& path) : m_db(path) {
     migrate();
 }
 
-void Store::migrate() {
+void Store::migrate()
+{
     Transaction transaction(m_db);
     auto query = m_db.prepare("PRAGMA user_version");
     query.step();
@@ -53,7 +55,8 @@ void Store::migrate() {
 }
 
 std::optional<User> Store::createUser(const std::string& name, const std::string& passwordHash,
-                                      std::int64_t now) {
+                                      std::int64_t now)
+{
     std::lock_guard lock(m_mutex);
     Transaction transaction(m_db);
     auto insert = m_db.prepare(
@@ -66,7 +69,8 @@ std::optional<User> Store::createUser(const std::string& name, const std::string
     return user;
 }
 
-std::optional<Account> Store::findAccount(const std::string& name) {
+std::optional<Account> Store::findAccount(const std::string& name)
+{
     std::lock_guard lock(m_mutex);
     auto query = m_db.prepare("SELECT id, name, password_hash FROM users WHERE name = ?");
     query.bind(1, name);
@@ -75,8 +79,8 @@ std::optional<Account> Store::findAccount(const std::string& name) {
     return Account{{query.integer(0), query.text(1)}, query.text(2)};
 }
 
-void Store::addSession(const TokenHash& token, std::int64_t userId, std::int64_t now,
-                       std::int64_t expiresAt) {
+void Store::addSession(const TokenHash& token, std::int64_t userId, std::int64_t now, std::int64_t expiresAt)
+{
     std::lock_guard lock(m_mutex);
     Transaction transaction(m_db);
     // Expired sessions go whenever a new one comes, so the table stays small without a sweeper.
@@ -89,7 +93,8 @@ void Store::addSession(const TokenHash& token, std::int64_t userId, std::int64_t
     transaction.commit();
 }
 
-std::optional<User> Store::sessionUser(const TokenHash& token, std::int64_t now) {
+std::optional<User> Store::sessionUser(const TokenHash& token, std::int64_t now)
+{
     std::lock_guard lock(m_mutex);
     auto query =
         m_db.prepare("SELECT users.id, users.name FROM sessions JOIN users ON users.id = sessions.user_id "
@@ -100,7 +105,8 @@ std::optional<User> Store::sessionUser(const TokenHash& token, std::int64_t now)
     return User{query.integer(0), query.text(1)};
 }
 
-void Store::removeSession(const TokenHash& token) {
+void Store::removeSession(const TokenHash& token)
+{
     std::lock_guard lock(m_mutex);
     Transaction transaction(m_db);
     m_db.prepare("DELETE FROM sessions WHERE token_hash = ?").bind(1, token.data(), token.size()).run();
@@ -108,7 +114,8 @@ void Store::removeSession(const TokenHash& token) {
 }
 
 std::int64_t Store::addPost(std::int64_t userId, const std::string& song,
-                            std::optional<std::int64_t> deleteId, std::int64_t now) {
+                            std::optional<std::int64_t> deleteId, std::int64_t now)
+{
     std::lock_guard lock(m_mutex);
     Transaction transaction(m_db);
     if (deleteId)
@@ -126,7 +133,8 @@ std::int64_t Store::addPost(std::int64_t userId, const std::string& song,
     return id;
 }
 
-std::vector<Post> Store::recentPosts(int limit, std::optional<std::int64_t> userId) {
+std::vector<Post> Store::recentPosts(int limit, std::optional<std::int64_t> userId)
+{
     std::lock_guard lock(m_mutex);
     auto query = userId
                      ? m_db.prepare("SELECT posts.id, users.name, posts.song, posts.posted_at FROM posts "

@@ -8,7 +8,8 @@ namespace tunalo::service {
 
 namespace {
 
-int hexValue(char c) {
+int hexValue(char c)
+{
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'a' && c <= 'f')
@@ -19,7 +20,8 @@ int hexValue(char c) {
 }
 
 // Length of the well-formed UTF-8 sequence at the start of text, or 0 when it is not one.
-std::size_t utf8SequenceLength(std::string_view text) {
+std::size_t utf8SequenceLength(std::string_view text)
+{
     const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
     const auto lead = byte(0);
     std::size_t length = 0;
@@ -54,7 +56,8 @@ std::size_t utf8SequenceLength(std::string_view text) {
 
 } // namespace
 
-std::string percentDecode(std::string_view text) {
+std::string percentDecode(std::string_view text)
+{
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -71,7 +74,8 @@ std::string percentDecode(std::string_view text) {
 
 namespace {
 
-std::map<std::string, std::string> parsePairs(std::string_view rest, bool plusIsBlank) {
+std::map<std::string, std::string> parsePairs(std::string_view rest, bool plusIsBlank)
+{
     std::map<std::string, std::string> query;
     const auto decode = [plusIsBlank](std::string_view text) {
         if (!plusIsBlank)
@@ -96,7 +100,8 @@ std::map<std::string, std::string> parsePairs(std::string_view rest, bool plusIs
 
 } // namespace
 
-std::map<std::string, std::string> parseQuery(std::string_view target) {
+std::map<std::string, std::string> parseQuery(std::string_view target)
+{
     const auto mark = target.find('?');
     if (mark == std::string_view::npos)
         return {};
@@ -105,16 +110,19 @@ std::map<std::string, std::string> parseQuery(std::string_view target) {
     return parsePairs(rest.substr(0, rest.find('#')), false);
 }
 
-std::map<std::string, std::string> parseForm(std::string_view body) {
+std::map<std::string, std::string> parseForm(std::string_view body)
+{
     return parsePairs(body, true);
 }
 
-std::size_t countChars(std::string_view text) {
+std::size_t countChars(std::string_view text)
+{
     return static_cast<std::size_t>(std::count_if(
         text.begin(), text.end(), [](char c) { return (static_cast<std::uint8_t>(c) & 0xC0) != 0x80; }));
 }
 
-std::string cleanText(std::string_view text, std::size_t maxChars) {
+std::string cleanText(std::string_view text, std::size_t maxChars)
+{
     std::string out;
     out.reserve(std::min(text.size(), maxChars * 4));
     std::size_t chars = 0;
@@ -136,7 +144,8 @@ std::string cleanText(std::string_view text, std::size_t maxChars) {
     return out;
 }
 
-std::string htmlEscape(std::string_view text) {
+std::string htmlEscape(std::string_view text)
+{
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
@@ -163,7 +172,8 @@ std::string htmlEscape(std::string_view text) {
     return out;
 }
 
-std::string jsonEscape(std::string_view text) {
+std::string jsonEscape(std::string_view text)
+{
     static constexpr char hex[] = "0123456789abcdef";
     std::string out;
     out.reserve(text.size() + 2);

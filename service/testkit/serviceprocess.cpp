@@ -18,19 +18,22 @@ namespace tunalo::service::testkit {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
+TempDir::TempDir()
+{
     std::string pattern = (fs::temp_directory_path() / "tunalo-service.XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
 }
 
-TempDir::~TempDir() {
+TempDir::~TempDir()
+{
     std::error_code ignored;
     fs::remove_all(m_path, ignored);
 }
 
-ServiceProcess::ServiceProcess(fs::path database, fs::path log) {
+ServiceProcess::ServiceProcess(fs::path database, fs::path log)
+{
     const std::string db = database.string();
     const std::string logPath = log.string();
     m_pid = ::fork();
@@ -65,12 +68,14 @@ ServiceProcess::ServiceProcess(fs::path database, fs::path log) {
     throw std::runtime_error("tunalo-service did not start; see " + logPath);
 }
 
-ServiceProcess::~ServiceProcess() {
+ServiceProcess::~ServiceProcess()
+{
     if (m_pid > 0)
         stop(SIGKILL);
 }
 
-int ServiceProcess::stop(int signal) {
+int ServiceProcess::stop(int signal)
+{
     int status = 0;
     if (m_pid > 0) {
         ::kill(m_pid, signal);
@@ -80,7 +85,8 @@ int ServiceProcess::stop(int signal) {
     return status;
 }
 
-std::string percentEncode(const std::string& text) {
+std::string percentEncode(const std::string& text)
+{
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string out;
     for (const char c : text) {
@@ -96,7 +102,8 @@ std::string percentEncode(const std::string& text) {
     return out;
 }
 
-std::string titleOf(const std::string& html) {
+std::string titleOf(const std::string& html)
+{
     const auto start = html.find("<title>");
     const auto end = html.find("</title>");
     if (start == std::string::npos || end == std::string::npos || end < start)
@@ -104,11 +111,13 @@ std::string titleOf(const std::string& html) {
     return html.substr(start + 7, end - start - 7);
 }
 
-Visitor::Visitor(int port) : m_client("127.0.0.1", port) {
+Visitor::Visitor(int port) : m_client("127.0.0.1", port)
+{
     m_client.set_read_timeout(std::chrono::seconds(20));
 }
 
-void Visitor::keepCookie(const httplib::Result& result) {
+void Visitor::keepCookie(const httplib::Result& result)
+{
     if (!result || !result->has_header("Set-Cookie"))
         return;
     const auto header = result->get_header_value("Set-Cookie");
@@ -116,7 +125,8 @@ void Visitor::keepCookie(const httplib::Result& result) {
     m_cookie = pair.ends_with("=") ? std::string{} : pair;
 }
 
-httplib::Result Visitor::get(const std::string& target) {
+httplib::Result Visitor::get(const std::string& target)
+{
     httplib::Headers headers;
     if (!m_cookie.empty())
         headers.emplace("Cookie", m_cookie);
@@ -125,7 +135,8 @@ httplib::Result Visitor::get(const std::string& target) {
     return result;
 }
 
-httplib::Result Visitor::post(const std::string& path, const httplib::Params& form) {
+httplib::Result Visitor::post(const std::string& path, const httplib::Params& form)
+{
     httplib::Headers headers;
     if (!m_cookie.empty())
         headers.emplace("Cookie", m_cookie);
@@ -134,22 +145,26 @@ httplib::Result Visitor::post(const std::string& path, const httplib::Params& fo
     return result;
 }
 
-std::string Visitor::title(const std::string& target) {
+std::string Visitor::title(const std::string& target)
+{
     const auto result = get(target);
     return result ? titleOf(result->body) : "(request failed)";
 }
 
-bool Visitor::signUp(const std::string& name, const std::string& password) {
+bool Visitor::signUp(const std::string& name, const std::string& password)
+{
     const auto result = post("/fb/register", {{"name", name}, {"password", password}});
     return result && result->status == 303 && !m_cookie.empty();
 }
 
-bool Visitor::logIn(const std::string& name, const std::string& password) {
+bool Visitor::logIn(const std::string& name, const std::string& password)
+{
     const auto result = post("/fb/login", {{"name", name}, {"password", password}});
     return result && result->status == 303 && !m_cookie.empty();
 }
 
-std::string Visitor::postSong(const std::string& song, const std::string& deleteId) {
+std::string Visitor::postSong(const std::string& song, const std::string& deleteId)
+{
     std::string target = "/fb/update.php?s=" + percentEncode(song);
     if (!deleteId.empty())
         target += "&d=" + percentEncode(deleteId);

@@ -14,7 +14,8 @@ namespace {
 
 class Durability : public ServiceTest {};
 
-TEST_F(Durability, KillDuringABurstLosesNoConfirmedPost) {
+TEST_F(Durability, KillDuringABurstLosesNoConfirmedPost)
+{
     std::vector<std::string> cookies;
     for (int i = 0; i < 4; ++i)
         cookies.push_back(member("poster" + std::to_string(i)).cookie());

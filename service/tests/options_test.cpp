@@ -6,7 +6,8 @@
 
 using namespace tunalo::service;
 
-TEST(Options, DefaultsAndListenAddress) {
+TEST(Options, DefaultsAndListenAddress)
+{
     const auto defaults = parseOptions({});
     EXPECT_EQ(defaults.host, "127.0.0.1");
     EXPECT_EQ(defaults.port, 8631);
@@ -18,7 +19,8 @@ TEST(Options, DefaultsAndListenAddress) {
     EXPECT_TRUE(parseOptions({"--help"}).help);
 }
 
-TEST(Options, RejectsBadCommandLines) {
+TEST(Options, RejectsBadCommandLines)
+{
     const std::vector<std::vector<std::string>> bad = {
         {"--listen", "8631"},
         {"--listen", "host:"},

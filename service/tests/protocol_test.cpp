@@ -10,13 +10,15 @@ namespace {
 class Protocol : public ServiceTest {};
 
 // The id in a "Posted ID:n" title, or -1.
-long long postedId(const std::string& title) {
+long long postedId(const std::string& title)
+{
     std::smatch match;
     return std::regex_match(title, match, std::regex(R"(Posted ID:(\d+))")) ? std::stoll(match[1]) : -1;
 }
 
 // Sends a form and returns the body of the page its redirect leads to.
-std::string pageAfter(Visitor& v, const std::string& path, const httplib::Params& form) {
+std::string pageAfter(Visitor& v, const std::string& path, const httplib::Params& form)
+{
     const auto result = v.post(path, form);
     if (!result || result->status != 303)
         return "(no redirect)";
@@ -24,12 +26,14 @@ std::string pageAfter(Visitor& v, const std::string& path, const httplib::Params
     return page ? page->body : "(request failed)";
 }
 
-std::string feedJson(Visitor& v) {
+std::string feedJson(Visitor& v)
+{
     const auto result = v.get("/fb/feed.json");
     return result ? result->body : std::string{};
 }
 
-TEST_F(Protocol, HomeTitleFollowsTheSession) {
+TEST_F(Protocol, HomeTitleFollowsTheSession)
+{
     auto v = visitor();
     EXPECT_EQ(v.title("/"), "Tunalo service");
     const auto out = v.get("/fb/tnlouserhome.php");
@@ -55,7 +59,8 @@ TEST_F(Protocol, HomeTitleFollowsTheSession) {
     EXPECT_EQ(v.title("/fb/tnlouserhome.php"), "Login Succsesfull");
 }
 
-TEST_F(Protocol, WrongPasswordOrUnknownNameGivesFailedWithAMessage) {
+TEST_F(Protocol, WrongPasswordOrUnknownNameGivesFailedWithAMessage)
+{
     member("Ann");
     // The last name would log in if the query were pieced together from strings.
     for (const auto& [name, password] :
@@ -69,7 +74,8 @@ TEST_F(Protocol, WrongPasswordOrUnknownNameGivesFailedWithAMessage) {
     }
 }
 
-TEST_F(Protocol, AccountCreationRefusesBadNamesPasswordsAndTakenNames) {
+TEST_F(Protocol, AccountCreationRefusesBadNamesPasswordsAndTakenNames)
+{
     member("Ann");
     const struct {
         const char* name;
@@ -91,7 +97,8 @@ TEST_F(Protocol, AccountCreationRefusesBadNamesPasswordsAndTakenNames) {
     }
 }
 
-TEST_F(Protocol, PostAnswersWithTheNewIdAndWithoutSessionStoresNothing) {
+TEST_F(Protocol, PostAnswersWithTheNewIdAndWithoutSessionStoresNothing)
+{
     auto stranger = visitor();
     EXPECT_EQ(stranger.postSong("Artist - Title"), "failed");
 
@@ -113,7 +120,8 @@ TEST_F(Protocol, PostAnswersWithTheNewIdAndWithoutSessionStoresNothing) {
     EXPECT_LT(json.find("Other - Song"), json.find("Artist - Title")) << "newest first";
 }
 
-TEST_F(Protocol, DeletesTheOwnPreviousPostButNeverSomeoneElses) {
+TEST_F(Protocol, DeletesTheOwnPreviousPostButNeverSomeoneElses)
+{
     auto ann = member("Ann");
     auto bob = member("Bob");
     const auto annFirst = std::to_string(postedId(ann.postSong("Ann One")));
@@ -130,7 +138,8 @@ TEST_F(Protocol, DeletesTheOwnPreviousPostButNeverSomeoneElses) {
         EXPECT_NE(json.find(song), std::string::npos) << song;
 }
 
-TEST_F(Protocol, SongsAreStoredWholeAndShownEscaped) {
+TEST_F(Protocol, SongsAreStoredWholeAndShownEscaped)
+{
     auto ann = member("Ann");
     const std::string song = "<script>alert(1)</script> Rock & Roll #1 + 50% ? Bj\xC3\xB6rk \xE2\x99\xAB";
     ASSERT_GT(postedId(ann.postSong(song)), 0);
@@ -147,7 +156,8 @@ TEST_F(Protocol, SongsAreStoredWholeAndShownEscaped) {
               std::string::npos);
 }
 
-TEST_F(Protocol, LongSongsAreCutToAThousandCharacters) {
+TEST_F(Protocol, LongSongsAreCutToAThousandCharacters)
+{
     auto ann = member("Ann");
     std::string song;
     for (int i = 0; i < 1200; ++i)
@@ -160,7 +170,8 @@ TEST_F(Protocol, LongSongsAreCutToAThousandCharacters) {
     EXPECT_NE(json.find("\"" + thousand + "\""), std::string::npos);
 }
 
-TEST_F(Protocol, SessionCookieIsHttpOnlyLaxAndLastsThirtyDays) {
+TEST_F(Protocol, SessionCookieIsHttpOnlyLaxAndLastsThirtyDays)
+{
     auto v = visitor();
     const auto result = v.post("/fb/register", {{"name", "Ann"}, {"password", "correct horse"}});
     ASSERT_TRUE(result);
@@ -189,7 +200,8 @@ TEST_F(Protocol, SessionCookieIsHttpOnlyLaxAndLastsThirtyDays) {
     }
 }
 
-TEST_F(Protocol, AccountsSessionsAndPostsSurviveARestart) {
+TEST_F(Protocol, AccountsSessionsAndPostsSurviveARestart)
+{
     auto ann = member("Ann");
     const auto id = postedId(ann.postSong("Kept - Song"));
     ASSERT_GT(id, 0);

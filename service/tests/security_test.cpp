@@ -14,7 +14,8 @@ namespace {
 
 class Security : public ServiceTest {};
 
-TEST_F(Security, OversizedRequestsAreRefusedAndTheServiceGoesOn) {
+TEST_F(Security, OversizedRequestsAreRefusedAndTheServiceGoesOn)
+{
     httplib::Headers flood;
     for (int i = 0; i < 3000; ++i)
         flood.emplace("X-Flood-" + std::to_string(i), std::string(40, 'f'));
@@ -46,7 +47,8 @@ TEST_F(Security, OversizedRequestsAreRefusedAndTheServiceGoesOn) {
     }
 }
 
-TEST_F(Security, ARequestTrickledInIsCutOffAndOthersAreServedMeanwhile) {
+TEST_F(Security, ARequestTrickledInIsCutOffAndOthersAreServedMeanwhile)
+{
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -72,7 +74,8 @@ TEST_F(Security, ARequestTrickledInIsCutOffAndOthersAreServedMeanwhile) {
     EXPECT_TRUE(cutOff);
 }
 
-TEST_F(Security, TenLogInAttemptsAMinutePerName) {
+TEST_F(Security, TenLogInAttemptsAMinutePerName)
+{
     member("Ann");
     member("Bob");
     for (int attempt = 0; attempt < 10; ++attempt)
@@ -87,7 +90,8 @@ TEST_F(Security, TenLogInAttemptsAMinutePerName) {
     EXPECT_TRUE(visitor().logIn("Bob", "correct horse")) << "other names are not held back";
 }
 
-TEST_F(Security, MessageKeysInTheAddressAreNotEchoed) {
+TEST_F(Security, MessageKeysInTheAddressAreNotEchoed)
+{
     const auto page = visitor().get("/fb/tnlouserhome.php?m=%3Cscript%3E");
     ASSERT_TRUE(page);
     EXPECT_EQ(page->body.find("script>"), std::string::npos);

@@ -17,7 +17,8 @@ protected:
     void SetUp() override { restart(); }
 
     // Starts the service (again) on the same database; a restart gets a new port.
-    void restart() {
+    void restart()
+    {
         m_service.reset();
         m_service = std::make_unique<ServiceProcess>(
             database(), m_dir.path() / ("run" + std::to_string(++m_runs) + ".log"));
@@ -27,7 +28,8 @@ protected:
 
     // Runs SQL on the service's database beside the service (WAL lets both in); the first
     // column of each row as text.
-    std::vector<std::string> sql(const std::string& statement) const {
+    std::vector<std::string> sql(const std::string& statement) const
+    {
         sqlite3* raw = nullptr;
         sqlite3_open_v2(database().c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
         std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, sqlite3_close);
@@ -48,7 +50,8 @@ protected:
     Visitor visitor() const { return Visitor(m_service->port()); }
 
     // A visitor with a fresh account of its own, logged in.
-    Visitor member(const std::string& name) {
+    Visitor member(const std::string& name)
+    {
         Visitor v(port());
         EXPECT_TRUE(v.signUp(name, "correct horse")) << name;
         return v;

@@ -12,7 +12,8 @@ namespace {
 
 class StoreFile : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         std::string pattern = (std::filesystem::temp_directory_path() / "tunalo-store.XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         m_dir = pattern;
@@ -24,7 +25,8 @@ private:
     std::filesystem::path m_dir;
 };
 
-TEST_F(StoreFile, CreatesTheSchemaInWalModeAndRefusesANewerOne) {
+TEST_F(StoreFile, CreatesTheSchemaInWalModeAndRefusesANewerOne)
+{
     {
         Store store(path());
         Database db(path());
@@ -39,7 +41,8 @@ TEST_F(StoreFile, CreatesTheSchemaInWalModeAndRefusesANewerOne) {
     EXPECT_THROW(Store{path()}, DatabaseError);
 }
 
-TEST_F(StoreFile, AFailedWriteLeavesNothingBehind) {
+TEST_F(StoreFile, AFailedWriteLeavesNothingBehind)
+{
     Store store(path());
     const auto ann = store.createUser("Ann", "hash", 0);
     ASSERT_TRUE(ann);
@@ -53,7 +56,8 @@ TEST_F(StoreFile, AFailedWriteLeavesNothingBehind) {
     EXPECT_EQ(posts[0].id, kept);
 }
 
-TEST(AttemptLimiter, TenPerNameInAnyMinute) {
+TEST(AttemptLimiter, TenPerNameInAnyMinute)
+{
     AttemptLimiter limiter(10, std::chrono::minutes(1));
     const auto start = AttemptLimiter::Clock::now();
     for (int i = 0; i < 10; ++i)

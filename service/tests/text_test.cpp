@@ -4,7 +4,8 @@
 
 using namespace tunalo::service;
 
-TEST(PercentDecode, DecodesEscapesAndKeepsPlusAndMalformedEscapes) {
+TEST(PercentDecode, DecodesEscapesAndKeepsPlusAndMalformedEscapes)
+{
     const std::pair<std::string, std::string> cases[] = {
         {"Artist%20-%20Title", "Artist - Title"},
         {"C%2B%2B%20a+b", "C++ a+b"}, // a bare + is a plus
@@ -17,7 +18,8 @@ TEST(PercentDecode, DecodesEscapesAndKeepsPlusAndMalformedEscapes) {
         EXPECT_EQ(percentDecode(in), out) << in;
 }
 
-TEST(ParseQuery, SplitsOnlyOnRawAmpersandsAndFirstKeyWins) {
+TEST(ParseQuery, SplitsOnlyOnRawAmpersandsAndFirstKeyWins)
+{
     auto query = parseQuery("/fb/update.php?s=Rock%20%26%20Roll&d=12&s=second&empty");
     EXPECT_EQ(query["s"], "Rock & Roll");
     EXPECT_EQ(query["d"], "12");
@@ -27,7 +29,8 @@ TEST(ParseQuery, SplitsOnlyOnRawAmpersandsAndFirstKeyWins) {
     EXPECT_EQ(parseForm("name=Ann+Lee&password=a%2Bb")["password"], "a+b");
 }
 
-TEST(CleanText, RepairsInvalidUtf8AndCutsOnCharacters) {
+TEST(CleanText, RepairsInvalidUtf8AndCutsOnCharacters)
+{
     const std::string e = "\xC3\xA9"; // é
     const std::string replacement = "\xEF\xBF\xBD";
     EXPECT_EQ(cleanText("ok " + e, 10), "ok " + e);
@@ -39,7 +42,8 @@ TEST(CleanText, RepairsInvalidUtf8AndCutsOnCharacters) {
     EXPECT_EQ(countChars(cleanText(std::string(1500, 'x'), 1000)), 1000u);
 }
 
-TEST(Escaping, HtmlAndJsonLeaveNoMarkupOrBrokenStrings) {
+TEST(Escaping, HtmlAndJsonLeaveNoMarkupOrBrokenStrings)
+{
     EXPECT_EQ(htmlEscape(R"(<script>"a" & 'b'</script>)"),
               "&lt;script&gt;&quot;a&quot; &amp; &#39;b&#39;&lt;/script&gt;");
     EXPECT_EQ(jsonEscape("say \"hi\"\\\n<b>"), R"(say \"hi\"\\\u000a\u003cb>)");

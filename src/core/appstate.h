@@ -23,9 +23,9 @@ inline constexpr std::int16_t kFalse = 0;
 struct AppState {
     std::array<QString, kPlayerCount> playerNames;
     LoginState loginState = 0;
-    QString lastPostTitle;            // title of the last post result page; carries the post's id
-    PlayerId selectedPlayer = 0;      // the player whose window is watched
-    std::int16_t autoPublish = 0;     // options: 0 off, anything else on
+    QString lastPostTitle;        // title of the last post result page; carries the post's id
+    PlayerId selectedPlayer = 0;  // the player whose window is watched
+    std::int16_t autoPublish = 0; // options: 0 off, anything else on
     std::int16_t autoDelete = 0;
     std::int16_t autoAlert = 0;
     std::int16_t screenWords = 0;

@@ -31,7 +31,9 @@ QString serviceBaseFromEnvironment()
 
 } // namespace
 
-mainmodule::mainmodule(Platform& platform) : m_platform(platform), m_serviceBase(serviceBaseFromEnvironment()) {}
+mainmodule::mainmodule(Platform& platform) : m_platform(platform), m_serviceBase(serviceBaseFromEnvironment())
+{
+}
 
 mainmodule::~mainmodule()
 {
@@ -58,8 +60,8 @@ bool mainmodule::startup()
     if (!m_platform.lock->tryLock())
         return false;
     m_state.loginState = 0;
-    m_state.playerNames = {QStringLiteral("Winamp"), QStringLiteral("MediaMonkey"), QStringLiteral("VLC Media Player"),
-                           QStringLiteral("RealPlayer")};
+    m_state.playerNames = {QStringLiteral("Winamp"), QStringLiteral("MediaMonkey"),
+                           QStringLiteral("VLC Media Player"), QStringLiteral("RealPlayer")};
     form<interface>();
     form<frmWeb>().loadShownAndHidden();
     form<smp>().loadShownAndHidden();
@@ -80,8 +82,8 @@ void mainmodule::loadstart()
 
 std::int16_t mainmodule::readOption(const QString& key, std::int16_t fallback)
 {
-    const QString text =
-        m_platform.settings->read(settings::kApplication, settings::kSection, key, settings::numberText(fallback));
+    const QString text = m_platform.settings->read(settings::kApplication, settings::kSection, key,
+                                                   settings::numberText(fallback));
     return settings::readNumber(text).value_or(fallback);
 }
 
@@ -97,7 +99,8 @@ void mainmodule::loadsettings(bool atstartup)
     if (atstartup) {
         const std::int16_t player = readOption(settings::kLastPlayer, settings::kLastPlayerDefault);
         // Only a known player can be watched; anything else in the store means the default one.
-        m_state.selectedPlayer = (player >= 0 && player < kPlayerCount) ? player : settings::kLastPlayerDefault;
+        m_state.selectedPlayer =
+            (player >= 0 && player < kPlayerCount) ? player : settings::kLastPlayerDefault;
     }
 }
 

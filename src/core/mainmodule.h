@@ -40,7 +40,10 @@ public:
             slot = std::make_unique<Form>(*this);
         return *slot;
     }
-    template <class Form> bool isLoaded() const { return std::get<std::unique_ptr<Form>>(m_forms) != nullptr; }
+    template <class Form> bool isLoaded() const
+    {
+        return std::get<std::unique_ptr<Form>>(m_forms) != nullptr;
+    }
 
     // Scheme, host and port of the service, without a trailing slash.
     const QString& serviceBase() const { return m_serviceBase; }

@@ -15,7 +15,10 @@ const QString kPostIdMarker = QStringLiteral("ID:");
 // A query value as the service must receive it: UTF-8, and every character other than letters,
 // digits and "-._~" percent-encoded, so a song with "&", "#", "+", "%" or "=" arrives whole and a
 // window title cannot add query keys of its own.
-QString queryValue(const QString& text) { return QString::fromLatin1(QUrl::toPercentEncoding(text)); }
+QString queryValue(const QString& text)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(text));
+}
 
 } // namespace
 
@@ -30,7 +33,8 @@ void mainmodule::postsong()
     if (m_state.autoAlert != 0) {
         interface& window = form<interface>();
         window.BallonMsgs = 0;
-        window.showBalloon(m_state.currentSong + QStringLiteral(" (Song Posted)"), QStringLiteral("Tunalo"), 16);
+        window.showBalloon(m_state.currentSong + QStringLiteral(" (Song Posted)"), QStringLiteral("Tunalo"),
+                           16);
     }
 }
 

@@ -14,7 +14,8 @@ namespace {
 const QString kBalloonTitle = QStringLiteral("Tunalo");
 
 // Publishing goes off with a message; the user fixes the cause and switches it on again.
-void refuse(mainmodule& app, const QString& heading, const QString& body) {
+void refuse(mainmodule& app, const QString& heading, const QString& body)
+{
     showmessage(app, heading, body);
     app.form<interface>().setPublishingLook(false);
     app.state().publishing = kFalse;
@@ -22,7 +23,8 @@ void refuse(mainmodule& app, const QString& heading, const QString& body) {
 
 } // namespace
 
-void mainmodule::checkpublish() {
+void mainmodule::checkpublish()
+{
     loadsettings(false);
     const AppState& state = m_state;
     if (state.publishing != kTrue || state.currentSong.isEmpty())
@@ -57,7 +59,8 @@ void mainmodule::checkpublish() {
     }
 }
 
-std::int16_t mainmodule::hasscreenword(const QString& song) {
+std::int16_t mainmodule::hasscreenword(const QString& song)
+{
     const QString list = form<optionsfrm>().Text1->text();
     const QString lowerSong = song.toLower();
     // A word anywhere in the song holds it back, at its very start too; an empty word holds nothing.

@@ -17,7 +17,8 @@ namespace {
 
 bool isBlank(QChar c)
 {
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r');
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') ||
+           c == QLatin1Char('\r');
 }
 
 // Gathers the leading number of text into plain ASCII (sign, digits, one decimal point and an
@@ -69,7 +70,8 @@ std::optional<std::int16_t> readNumber(const QString& text)
         value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
     }
     const double rounded = std::nearbyint(value); // the default rounding mode sends halves to even
-    if (!(rounded >= std::numeric_limits<std::int16_t>::min() && rounded <= std::numeric_limits<std::int16_t>::max()))
+    if (!(rounded >= std::numeric_limits<std::int16_t>::min() &&
+          rounded <= std::numeric_limits<std::int16_t>::max()))
         return std::nullopt;
     return static_cast<std::int16_t>(rounded);
 }

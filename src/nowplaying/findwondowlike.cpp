@@ -12,11 +12,13 @@ constexpr int kLongestWalk = 1 << 16;
 
 } // namespace
 
-bool isWindowHandle(HWND handle) {
+bool isWindowHandle(HWND handle)
+{
     return static_cast<std::int32_t>(handle) > 0;
 }
 
-HWND findbytitle(WindowList& windows, const QString& text) {
+HWND findbytitle(WindowList& windows, const QString& text)
+{
     const QString wanted = text.toLower();
     HWND h = windows.GetForegroundWindow();
     for (int step = 0; h != 0 && step < kLongestWalk; ++step) {
@@ -27,7 +29,8 @@ HWND findbytitle(WindowList& windows, const QString& text) {
     return 0;
 }
 
-std::int16_t isrunning(WindowList& windows, const QString& key) {
+std::int16_t isrunning(WindowList& windows, const QString& key)
+{
     const QString k = key.toLower();
     const HWND h = findbytitle(windows, k);
     // The window may have gone since the walk found it: then its title reads empty.

@@ -18,7 +18,8 @@ const QString kNotRunningBody = QStringLiteral(
     "select a media player from the 'Select Media Player' Panel");
 
 // The piece of the title that holds the song; the whole title when the marker is not in it.
-QString songPiece(const QString& title, const PlayerTitleFormat& format) {
+QString songPiece(const QString& title, const PlayerTitleFormat& format)
+{
     const qsizetype first = title.indexOf(format.marker);
     if (first < 0)
         return title;
@@ -31,7 +32,8 @@ QString songPiece(const QString& title, const PlayerTitleFormat& format) {
 
 // The player puts the track number in front of the song as "12."; only that goes, once, so a "."
 // in the artist's name or later in the song ("Mr. Nobody", "110.5 FM") stays.
-QString withoutTrackNumber(const QString& song) {
+QString withoutTrackNumber(const QString& song)
+{
     qsizetype digits = 0;
     while (digits < song.size() && song.at(digits) >= QLatin1Char('0') && song.at(digits) <= QLatin1Char('9'))
         ++digits;
@@ -40,7 +42,8 @@ QString withoutTrackNumber(const QString& song) {
     return song.mid(digits + 1);
 }
 
-QString withoutTrailingSpaces(QString text) {
+QString withoutTrailingSpaces(QString text)
+{
     qsizetype end = text.size();
     while (end > 0 && text.at(end - 1) == QLatin1Char(' '))
         --end;
@@ -50,7 +53,8 @@ QString withoutTrailingSpaces(QString text) {
 
 } // namespace
 
-const std::array<PlayerTitleFormat, kPlayerCount>& playerTitleFormats() {
+const std::array<PlayerTitleFormat, kPlayerCount>& playerTitleFormats()
+{
     static const std::array<PlayerTitleFormat, kPlayerCount> formats{{
         {QStringLiteral("- winamp"), QStringLiteral("- Winamp"), Piece::BeforeMarker, true},
         {QStringLiteral("- mediamonkey"), QStringLiteral("- MediaMonkey"), Piece::BeforeMarker, true},
@@ -61,7 +65,8 @@ const std::array<PlayerTitleFormat, kPlayerCount>& playerTitleFormats() {
     return formats;
 }
 
-QString readsong(mainmodule& app, PlayerId player) {
+QString readsong(mainmodule& app, PlayerId player)
+{
     if (player < 0 || player >= kPlayerCount)
         throw std::out_of_range("readsong: no player with this number");
     WindowList& windows = *app.platform().windows;

@@ -93,13 +93,15 @@ inline constexpr std::uint32_t kNotifyIconOldSizeA = 88;
 inline constexpr std::size_t kNotifyIconOldTipLength = 64;
 
 // A text member's text, up to its first zero or the end of the field.
-inline QString recordText(const char16_t* field, std::size_t fieldLength) {
+inline QString recordText(const char16_t* field, std::size_t fieldLength)
+{
     const auto end = std::find(field, field + fieldLength, u'\0');
     return QString::fromUtf16(field, end - field);
 }
 
 // The same for a byte field, which holds text in the locale's encoding.
-inline QString recordText(const char* field, std::size_t fieldLength) {
+inline QString recordText(const char* field, std::size_t fieldLength)
+{
     const auto end = std::find(field, field + fieldLength, '\0');
     return QString::fromLocal8Bit(field, end - field);
 }

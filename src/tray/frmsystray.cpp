@@ -18,7 +18,9 @@ constexpr std::int32_t kRightButton = 2;
 struct SplitVersion {
     explicit SplitVersion(std::uint32_t word)
         : major(word & 0xFF), minor((word >> 8) & 0xFF), build(word >> 16),
-          ntFamily((word & 0x80000000u) == 0) {}
+          ntFamily((word & 0x80000000u) == 0)
+    {
+    }
     std::uint32_t major;
     std::uint32_t minor;
     std::uint32_t build; // split off with the rest, never used
@@ -26,7 +28,8 @@ struct SplitVersion {
 };
 
 // The picture the icon shows until the host gives it one: a white note on a blue tile.
-QIcon drawOwnIcon() {
+QIcon drawOwnIcon()
+{
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
@@ -43,7 +46,8 @@ QIcon drawOwnIcon() {
 }
 
 // Numeric members travel unchanged between the held record and the ANSI copy, both ways.
-template <typename From, typename To> void copyNumbers(const From& from, To& to) {
+template <typename From, typename To> void copyNumbers(const From& from, To& to)
+{
     to.cbSize = from.cbSize;
     to.hWnd = from.hWnd;
     to.uID = from.uID;
@@ -56,26 +60,30 @@ template <typename From, typename To> void copyNumbers(const From& from, To& to)
     to.dwInfoFlags = from.dwInfoFlags;
 }
 
-void toBytes(char* field, std::size_t announced, const char16_t* held, std::size_t heldLength) {
+void toBytes(char* field, std::size_t announced, const char16_t* held, std::size_t heldLength)
+{
     const QByteArray bytes = toAnsiText(recordText(held, heldLength), static_cast<qsizetype>(announced));
     std::copy(bytes.begin(), bytes.end(), field);
     std::fill(field + bytes.size(), field + announced, '\0');
 }
 
-void fromBytes(char16_t* held, std::size_t announced, const char* field) {
+void fromBytes(char16_t* held, std::size_t announced, const char* field)
+{
     FillTextField(held, announced, recordText(field, announced));
 }
 
 } // namespace
 
-void FillTextField(char16_t* field, std::size_t fieldLength, const QString& text) {
+void FillTextField(char16_t* field, std::size_t fieldLength, const QString& text)
+{
     const std::size_t copied = std::min(static_cast<std::size_t>(text.size()), fieldLength - 1);
     const auto* units = reinterpret_cast<const char16_t*>(text.utf16());
     std::copy(units, units + copied, field);
     std::fill(field + copied, field + fieldLength, u'\0');
 }
 
-QByteArray toAnsiText(const QString& text, qsizetype capacity) {
+QByteArray toAnsiText(const QString& text, qsizetype capacity)
+{
     QByteArray bytes;
     for (qsizetype at = 0; at < text.size();) {
         const bool pair = text[at].isHighSurrogate() && at + 1 < text.size() && text[at + 1].isLowSurrogate();
@@ -89,16 +97,19 @@ QByteArray toAnsiText(const QString& text, qsizetype capacity) {
     return bytes;
 }
 
-frmSysTray::frmSysTray(NotifyShell& shell, QObject* parent) : QObject(parent), m_shell(shell) {
+frmSysTray::frmSysTray(NotifyShell& shell, QObject* parent) : QObject(parent), m_shell(shell)
+{
     Form_Load();
 }
 
-frmSysTray::~frmSysTray() {
+frmSysTray::~frmSysTray()
+{
     Form_QueryUnload();
     m_shell.destroyHiddenWindow(m_hWnd);
 }
 
-void frmSysTray::Form_Load() {
+void frmSysTray::Form_Load()
+{
     m_hWnd = m_shell.createHiddenWindow([this](std::uint32_t uCallbackMessage, std::uint32_t code) {
         if (uCallbackMessage == WM_MOUSEMOVE)
             Form_MouseMove(code);
@@ -133,33 +144,39 @@ void frmSysTray::Form_Load() {
         send(NIM_SETVERSION);
 }
 
-void frmSysTray::Form_QueryUnload() {
+void frmSysTray::Form_QueryUnload()
+{
     if (m_bUnloaded)
         return;
     m_bUnloaded = true;
     send(NIM_DELETE);
 }
 
-NOTIFYICONDATAW& frmSysTray::record() {
+NOTIFYICONDATAW& frmSysTray::record()
+{
     return m_bUseWide ? m_tIconDataW : m_tIconDataA;
 }
 
-const NOTIFYICONDATAW& frmSysTray::record() const {
+const NOTIFYICONDATAW& frmSysTray::record() const
+{
     return m_bUseWide ? m_tIconDataW : m_tIconDataA;
 }
 
-std::size_t frmSysTray::tipLength() const {
+std::size_t frmSysTray::tipLength() const
+{
     return m_bBalloonShell ? std::size(m_tIconDataW.szTip) : kNotifyIconOldTipLength;
 }
 
-void frmSysTray::send(std::uint32_t dwMessage) {
+void frmSysTray::send(std::uint32_t dwMessage)
+{
     if (m_bUseWide)
         m_shell.Shell_NotifyIconW(dwMessage, &m_tIconDataW);
     else
         sendAnsi(dwMessage);
 }
 
-void frmSysTray::sendAnsi(std::uint32_t dwMessage) {
+void frmSysTray::sendAnsi(std::uint32_t dwMessage)
+{
     NOTIFYICONDATAA copy{};
     copyNumbers(m_tIconDataA, copy);
     toBytes(copy.szTip, tipLength(), m_tIconDataA.szTip, tipLength());
@@ -176,7 +193,8 @@ void frmSysTray::sendAnsi(std::uint32_t dwMessage) {
 }
 
 void frmSysTray::ShowBalloonTip(const QString& sMessage, const QString& sTitle, std::int32_t eIcon,
-                                std::int32_t lTimeOutMs) {
+                                std::int32_t lTimeOutMs)
+{
     if (!m_bBalloonShell)
         return;
     NOTIFYICONDATAW& data = record();
@@ -188,22 +206,26 @@ void frmSysTray::ShowBalloonTip(const QString& sMessage, const QString& sTitle, 
     send(NIM_MODIFY);
 }
 
-QString frmSysTray::ToolTip() const {
+QString frmSysTray::ToolTip() const
+{
     return recordText(record().szTip, std::size(record().szTip));
 }
 
-void frmSysTray::setToolTip(const QString& sTip) {
+void frmSysTray::setToolTip(const QString& sTip)
+{
     NOTIFYICONDATAW& data = record();
     FillTextField(data.szTip, tipLength(), sTip);
     data.uFlags = NIF_TIP;
     send(NIM_MODIFY);
 }
 
-HICON frmSysTray::IconHandle() const {
+HICON frmSysTray::IconHandle() const
+{
     return record().hIcon;
 }
 
-void frmSysTray::setIconHandle(HICON hIcon) {
+void frmSysTray::setIconHandle(HICON hIcon)
+{
     NOTIFYICONDATAW& data = record();
     if (hIcon == data.hIcon)
         return;
@@ -212,7 +234,8 @@ void frmSysTray::setIconHandle(HICON hIcon) {
     send(NIM_MODIFY);
 }
 
-void frmSysTray::Form_MouseMove(std::uint32_t code) {
+void frmSysTray::Form_MouseMove(std::uint32_t code)
+{
     switch (code) {
     case WM_MOUSEMOVE:
         emit SysTrayMouseMove();
@@ -250,11 +273,13 @@ void frmSysTray::Form_MouseMove(std::uint32_t code) {
     }
 }
 
-bool frmSysTray::IsValidIndex(std::int32_t l) const {
+bool frmSysTray::IsValidIndex(std::int32_t l) const
+{
     return l >= 0 && l < static_cast<std::int32_t>(mnuSysTray.size());
 }
 
-std::int32_t frmSysTray::AddMenuItem(const QString& sCaption, const QString& sKey, bool bDefault) {
+std::int32_t frmSysTray::AddMenuItem(const QString& sCaption, const QString& sKey, bool bDefault)
+{
     std::int32_t index = 0;
     if (!m_bItemZeroUsed) {
         m_bItemZeroUsed = true;
@@ -273,12 +298,14 @@ std::int32_t frmSysTray::AddMenuItem(const QString& sCaption, const QString& sKe
     return index;
 }
 
-void frmSysTray::EnableMenuItem(std::int32_t lIndex, bool bState) {
+void frmSysTray::EnableMenuItem(std::int32_t lIndex, bool bState)
+{
     if (IsValidIndex(lIndex))
         mnuSysTray[static_cast<std::size_t>(lIndex)].enabled = bState;
 }
 
-std::int32_t frmSysTray::RemoveMenuItem(std::int32_t iIndex) {
+std::int32_t frmSysTray::RemoveMenuItem(std::int32_t iIndex)
+{
     if (!IsValidIndex(iIndex))
         return 0;
     if (iIndex == 0) {
@@ -294,11 +321,13 @@ std::int32_t frmSysTray::RemoveMenuItem(std::int32_t iIndex) {
     return 0;
 }
 
-void frmSysTray::setDefaultMenuIndex(std::int32_t lIndex) {
+void frmSysTray::setDefaultMenuIndex(std::int32_t lIndex)
+{
     m_lDefaultItem = IsValidIndex(lIndex) ? lIndex : 0;
 }
 
-void frmSysTray::ShowMenu() {
+void frmSysTray::ShowMenu()
+{
     m_shell.SetForegroundWindow(m_hWnd);
     std::vector<MenuEntry> entries;
     entries.reserve(mnuSysTray.size());
@@ -313,7 +342,8 @@ void frmSysTray::ShowMenu() {
     });
 }
 
-void frmSysTray::mnuSysTray_Click(std::int32_t Index) {
+void frmSysTray::mnuSysTray_Click(std::int32_t Index)
+{
     // The menu may have changed while it was open; a separator is never a choice.
     if (!IsValidIndex(Index) || mnuSysTray[static_cast<std::size_t>(Index)].caption == QLatin1String("-"))
         return;

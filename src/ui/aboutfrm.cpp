@@ -10,14 +10,16 @@ namespace tunalo {
 
 namespace {
 // A label with its own background, so it reads the same over any part of the picture.
-QLabel* boxed(QLabel* label, const char* colours) {
+QLabel* boxed(QLabel* label, const char* colours)
+{
     label->setStyleSheet(QString::fromLatin1(colours));
     label->setContentsMargins(4, 0, 4, 0);
     return label;
 }
 } // namespace
 
-aboutfrm::aboutfrm(mainmodule&) : m_picture(artwork::picture(QStringLiteral("flowers"))) {
+aboutfrm::aboutfrm(mainmodule&) : m_picture(artwork::picture(QStringLiteral("flowers")))
+{
     using paneltext::label;
     QLabel* title = boxed(label(QStringLiteral("Tunalo FB APP 2.0"), this, 120, 120, 7455, 375),
                           "QLabel { background: black; color: white; }");
@@ -46,7 +48,8 @@ aboutfrm::aboutfrm(mainmodule&) : m_picture(artwork::picture(QStringLiteral("flo
           "QLabel { background: black; color: white; }");
 }
 
-void aboutfrm::paintEvent(QPaintEvent*) {
+void aboutfrm::paintEvent(QPaintEvent*)
+{
     QPainter painter(this);
     painter.drawPixmap(rect(), m_picture);
 }

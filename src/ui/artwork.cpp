@@ -1,20 +1,23 @@
 #include "ui/artwork.h"
 
 // The pictures are compiled into a static library, which keeps them only when something names them.
-static void loadPictures() {
+static void loadPictures()
+{
     Q_INIT_RESOURCE(tunalo);
 }
 
 namespace tunalo::artwork {
 
 namespace {
-void ensureLoaded() {
+void ensureLoaded()
+{
     static const bool loaded = (loadPictures(), true);
     (void)loaded;
 }
 } // namespace
 
-QIcon programIcon() {
+QIcon programIcon()
+{
     ensureLoaded();
     QIcon icon;
     for (const int side : {16, 24, 32, 48, 64, 128, 256})
@@ -22,7 +25,8 @@ QIcon programIcon() {
     return icon;
 }
 
-QPixmap picture(const QString& name) {
+QPixmap picture(const QString& name)
+{
     ensureLoaded();
     return QPixmap(QStringLiteral(":/tunalo/%1.png").arg(name));
 }

@@ -10,7 +10,8 @@
 
 namespace tunalo {
 
-bool dockpanel(QWidget& container, QWidget& panel) {
+bool dockpanel(QWidget& container, QWidget& panel)
+{
     if (panel.parentWidget() != &container)
         panel.setParent(&container, Qt::Widget);
     panel.move(0, 0);
@@ -20,7 +21,8 @@ bool dockpanel(QWidget& container, QWidget& panel) {
     return panel.parentWidget() == &container && panel.isVisibleTo(&container);
 }
 
-QString wrapMessage(const QString& body) {
+QString wrapMessage(const QString& body)
+{
     constexpr int kLineLength = 30;
     constexpr int kMostBreaks = 4;
     QString text;
@@ -40,7 +42,8 @@ QString wrapMessage(const QString& body) {
     return text;
 }
 
-void showmessage(mainmodule& app, const QString& heading, const QString& body) {
+void showmessage(mainmodule& app, const QString& heading, const QString& body)
+{
     info& panel = app.form<info>();
     panel.title->setText(heading);
     // The label breaks lines at the line feed alone; a carriage return would show as a stray glyph.

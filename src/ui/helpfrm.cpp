@@ -9,12 +9,14 @@
 
 namespace tunalo {
 
-QString applicationPageAddress() {
+QString applicationPageAddress()
+{
     return QStringLiteral("https://www.facebook.com/apps/application.php?id=126439790721473");
 }
 
 helpfrm::helpfrm(mainmodule& app)
-    : Label3(paneltext::link(QStringLiteral("TNLO FB APP Facebook Page"), this)), m_app(app) {
+    : Label3(paneltext::link(QStringLiteral("TNLO FB APP Facebook Page"), this)), m_app(app)
+{
     using paneltext::label;
     // A narrow face keeps every step on its line at the panel's width.
     QFont body(QStringLiteral("Nimbus Sans"));
@@ -60,11 +62,13 @@ helpfrm::helpfrm(mainmodule& app)
     Label3->installEventFilter(this);
 }
 
-void helpfrm::Label3_Click() {
+void helpfrm::Label3_Click()
+{
     m_app.platform().shellOpen->open(applicationPageAddress());
 }
 
-bool helpfrm::eventFilter(QObject* watched, QEvent* event) {
+bool helpfrm::eventFilter(QObject* watched, QEvent* event)
+{
     if (watched == Label3 && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         Label3_Click();

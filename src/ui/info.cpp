@@ -12,7 +12,8 @@ info::info(mainmodule&)
     : title(paneltext::heading(QStringLiteral("Options"), this)),
       // The text stops short of the warning sign, so the sign never hides a word.
       msg(paneltext::label(QString(), this, 120, 1080, 5040, 4095, QColor(128, 0, 0))),
-      Picture1(new QLabel(this)), Shape1(new QFrame(this)) {
+      Picture1(new QLabel(this)), Shape1(new QFrame(this))
+{
     title->setGeometry(twips(120), twips(120), twips(7455), twips(495));
     msg->setFont(QFont(QStringLiteral("Nimbus Sans"), 13));
     msg->setAttribute(Qt::WA_TranslucentBackground);

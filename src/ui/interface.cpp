@@ -27,7 +27,8 @@ namespace {
 const QString kStartPublishing = QStringLiteral("start publishing");
 const QString kStopPublishing = QStringLiteral("stop publishing");
 
-QPushButton* makeButton(const QString& caption, int top, int height, QWidget* parent) {
+QPushButton* makeButton(const QString& caption, int top, int height, QWidget* parent)
+{
     auto* button = new QPushButton(caption, parent);
     button->setGeometry(twips(120), twips(top), twips(2175), twips(height));
     button->setCursor(Qt::PointingHandCursor);
@@ -45,7 +46,8 @@ interface::interface(mainmodule& app)
       Command6(makeButton(QStringLiteral("instructions"), 6360, 615, this)),
       sts(new QLabel(QStringLiteral(" you are not listening to any song right now"), this)),
       cp(new QWidget(this)), update(new QTimer(this)), m_app(app),
-      m_background(artwork::picture(QStringLiteral("background"))) {
+      m_background(artwork::picture(QStringLiteral("background")))
+{
     setWindowTitle(QStringLiteral("TUNALO"));
     setWindowIcon(artwork::programIcon());
     setFixedSize(twips(10470), twips(7080));
@@ -76,7 +78,8 @@ interface::interface(mainmodule& app)
 
 interface::~interface() = default;
 
-void interface::Form_Load() {
+void interface::Form_Load()
+{
     m_frmSysTray = std::make_unique<frmSysTray>(*m_app.platform().shell);
     connectTray();
     m_frmSysTray->AddMenuItem(QStringLiteral("&Open TNLO FB App"), QStringLiteral("open"), true);
@@ -91,7 +94,8 @@ void interface::Form_Load() {
                 QStringLiteral("Tunalo FB App"), 16);
 }
 
-void interface::connectTray() {
+void interface::connectTray()
+{
     frmSysTray* tray = m_frmSysTray.get();
     connect(tray, &frmSysTray::MenuClick, this, &interface::m_frmSysTray_MenuClick);
     connect(tray, &frmSysTray::SysTrayDoubleClick, this, &interface::m_frmSysTray_SysTrayDoubleClick);
@@ -99,7 +103,8 @@ void interface::connectTray() {
     connect(tray, &frmSysTray::BalloonClicked, this, &interface::m_frmSysTray_BalloonClicked);
 }
 
-void interface::Form_Unload() {
+void interface::Form_Unload()
+{
     // Without a notification area a hidden window could never come back, and neither could "&Exit".
     if (m_app.platform().shell->hasNotificationArea())
         hide();
@@ -107,24 +112,28 @@ void interface::Form_Unload() {
         showMinimized();
 }
 
-void interface::closeEvent(QCloseEvent* event) {
+void interface::closeEvent(QCloseEvent* event)
+{
     event->ignore();
     Form_Unload();
 }
 
-void interface::paintEvent(QPaintEvent*) {
+void interface::paintEvent(QPaintEvent*)
+{
     QPainter painter(this);
     painter.drawPixmap(rect(), m_background);
 }
 
-void interface::setPublishingLook(bool on) {
+void interface::setPublishingLook(bool on)
+{
     QFont font = Command1->font();
     font.setBold(on);
     Command1->setFont(font);
     Command1->setText(on ? kStopPublishing : kStartPublishing);
 }
 
-void interface::Command1_Click() {
+void interface::Command1_Click()
+{
     AppState& state = m_app.state();
     if (Command1->text() == kStartPublishing) {
         setPublishingLook(true);
@@ -136,29 +145,35 @@ void interface::Command1_Click() {
     }
 }
 
-void interface::Command2_Click() {
+void interface::Command2_Click()
+{
     showhome(m_app);
 }
 
-void interface::Command3_Click() {
+void interface::Command3_Click()
+{
     m_app.showplayerpanel();
 }
 
-void interface::Command4_Click() {
+void interface::Command4_Click()
+{
     optionsfrm& options = m_app.form<optionsfrm>();
     options.updateoptions();
     dockpanel(*cp, options);
 }
 
-void interface::Command5_Click() {
+void interface::Command5_Click()
+{
     dockpanel(*cp, m_app.form<aboutfrm>());
 }
 
-void interface::Command6_Click() {
+void interface::Command6_Click()
+{
     dockpanel(*cp, m_app.form<helpfrm>());
 }
 
-void interface::update_Timer() {
+void interface::update_Timer()
+{
     AppState& state = m_app.state();
     const PlayerId player = state.selectedPlayer;
     // Until start-up has chosen a player there is nothing to follow.
@@ -178,20 +193,23 @@ void interface::update_Timer() {
     }
 }
 
-void interface::showBalloon(const QString& sMessage, const QString& sTitle, std::int32_t eIcon) {
+void interface::showBalloon(const QString& sMessage, const QString& sTitle, std::int32_t eIcon)
+{
     // After "&Exit" has taken the icon away nothing can show a balloon any more.
     if (!m_frmSysTray)
         return;
     m_frmSysTray->ShowBalloonTip(sMessage, sTitle, eIcon, 30000);
 }
 
-void interface::showInFront() {
+void interface::showInFront()
+{
     showNormal();
     raise();
     activateWindow();
 }
 
-void interface::m_frmSysTray_MenuClick(std::int32_t, const QString& sKey) {
+void interface::m_frmSysTray_MenuClick(std::int32_t, const QString& sKey)
+{
     if (sKey == QStringLiteral("Exit")) {
         m_app.platform().settings->save(settings::kApplication, settings::kSection, settings::kLastPlayer,
                                         settings::numberText(m_app.state().selectedPlayer));
@@ -213,18 +231,21 @@ void interface::m_frmSysTray_MenuClick(std::int32_t, const QString& sKey) {
     }
 }
 
-void interface::m_frmSysTray_SysTrayDoubleClick(std::int32_t) {
+void interface::m_frmSysTray_SysTrayDoubleClick(std::int32_t)
+{
     showInFront();
 }
 
-void interface::m_frmSysTray_SysTrayMouseDown(std::int32_t eButton) {
+void interface::m_frmSysTray_SysTrayMouseDown(std::int32_t eButton)
+{
     if (eButton == 2)
         m_frmSysTray->ShowMenu();
     else
         showNormal();
 }
 
-void interface::m_frmSysTray_BalloonClicked() {
+void interface::m_frmSysTray_BalloonClicked()
+{
     if (BallonMsgs == 1000)
         m_app.postsong();
     if (BallonMsgs == 2000) {

@@ -28,7 +28,8 @@ optionsfrm::optionsfrm(mainmodule& app)
                          "Explorer. Whatever Proxy \\Cookie \\Auto Login  Settings Are Applied "
                          "In Internet Explorer Will Be Used By This Application."),
           Frame1, 360, 480, 6495, 1335)),
-      m_app(app) {
+      m_app(app)
+{
     Label1->setGeometry(twips(120), twips(120), twips(7335), twips(495));
     Frame1->setGeometry(twips(120), twips(3120), twips(7455), twips(2175));
     paneltext::setFont(Label2, 12, false);
@@ -48,7 +49,8 @@ optionsfrm::optionsfrm(mainmodule& app)
     connect(Text1, &QLineEdit::textChanged, this, &optionsfrm::Text1_Change);
 }
 
-void optionsfrm::updateoptions() {
+void optionsfrm::updateoptions()
+{
     m_app.loadsettings(false);
     const AppState& state = m_app.state();
     autopublish->setChecked(state.autoPublish != 0);
@@ -57,25 +59,31 @@ void optionsfrm::updateoptions() {
     Check3->setChecked(state.screenWords != 0);
 }
 
-void optionsfrm::saveCheckBox(const QCheckBox* box, const QString& key) {
+void optionsfrm::saveCheckBox(const QCheckBox* box, const QString& key)
+{
     m_app.platform().settings->save(settings::kApplication, settings::kSection, key,
                                     settings::numberText(box->isChecked() ? 1 : 0));
 }
 
-void optionsfrm::autopublish_Click() {
+void optionsfrm::autopublish_Click()
+{
     saveCheckBox(autopublish, settings::kAutoPublish);
 }
-void optionsfrm::Check1_Click() {
+void optionsfrm::Check1_Click()
+{
     saveCheckBox(Check1, settings::kAutoDelete);
 }
-void optionsfrm::Check2_Click() {
+void optionsfrm::Check2_Click()
+{
     saveCheckBox(Check2, settings::kAutoAlert);
 }
-void optionsfrm::Check3_Click() {
+void optionsfrm::Check3_Click()
+{
     saveCheckBox(Check3, settings::kScreenWords);
 }
 
-void optionsfrm::Text1_Change() {
+void optionsfrm::Text1_Change()
+{
     m_app.platform().settings->save(settings::kApplication, settings::kSection, settings::kScreenWordList,
                                     Text1->text());
 }

@@ -4,7 +4,8 @@
 
 namespace tunalo {
 
-Panel::Panel(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
+Panel::Panel(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint)
+{
     setFixedSize(kPanelWidth, kPanelHeight);
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
@@ -12,7 +13,8 @@ Panel::Panel(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint) {
     setAutoFillBackground(true);
 }
 
-void Panel::loadShownAndHidden() {
+void Panel::loadShownAndHidden()
+{
     setAttribute(Qt::WA_DontShowOnScreen, true);
     show();
     hide();

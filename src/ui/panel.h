@@ -6,7 +6,8 @@ namespace tunalo {
 
 // Places and sizes are laid out in twips, fifteen to a pixel at 96 dots per inch; Qt scales the
 // resulting logical pixels to the screen.
-constexpr int twips(int value) {
+constexpr int twips(int value)
+{
     return value / 15;
 }
 

@@ -7,14 +7,16 @@
 namespace tunalo::paneltext {
 
 namespace {
-void setColour(QLabel* label, const QColor& colour) {
+void setColour(QLabel* label, const QColor& colour)
+{
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour);
     label->setPalette(palette);
 }
 } // namespace
 
-void setFont(QLabel* label, qreal points, bool bold) {
+void setFont(QLabel* label, qreal points, bool bold)
+{
     QFont font = label->font();
     if (points > 0)
         font.setPointSizeF(points);
@@ -22,7 +24,8 @@ void setFont(QLabel* label, qreal points, bool bold) {
     label->setFont(font);
 }
 
-QLabel* heading(const QString& text, QWidget* parent) {
+QLabel* heading(const QString& text, QWidget* parent)
+{
     auto* label = new QLabel(text, parent);
     setColour(label, kNavy);
     setFont(label, 13.5, true);
@@ -32,7 +35,8 @@ QLabel* heading(const QString& text, QWidget* parent) {
     return label;
 }
 
-QLabel* link(const QString& text, QWidget* parent) {
+QLabel* link(const QString& text, QWidget* parent)
+{
     auto* label = new QLabel(text, parent);
     setColour(label, QColor(0, 0, 192));
     QFont font = label->font();
@@ -43,7 +47,8 @@ QLabel* link(const QString& text, QWidget* parent) {
 }
 
 QLabel* label(const QString& text, QWidget* parent, int left, int top, int width, int height,
-              const QColor& colour) {
+              const QColor& colour)
+{
     auto* label = new QLabel(text, parent);
     label->setGeometry(twips(left), twips(top), twips(width), twips(height));
     label->setWordWrap(true);

@@ -23,7 +23,8 @@ struct PlayerRow {
     QString address;  // the maker's download page
 };
 
-const std::array<PlayerRow, 4>& playerRows() {
+const std::array<PlayerRow, 4>& playerRows()
+{
     static const std::array<PlayerRow, 4> rows = {{
         {QStringLiteral("Winamp"), QStringLiteral("winamp"), QStringLiteral("Download Winamp"),
          QStringLiteral("https://www.winamp.com/")},
@@ -48,7 +49,8 @@ smp::smp(mainmodule& app)
           QStringLiteral("Select Your Preferred Media Player From The List Of Supported Media Players. "
                          "Only Running Media Players Are Enabled."),
           this)),
-      m_app(app) {
+      m_app(app)
+{
     Label1->setGeometry(twips(120), twips(120), twips(7335), twips(495));
     for (int index = 0; index < 4; ++index) {
         const int top = kRowTop + kRowStep * index;
@@ -76,7 +78,8 @@ smp::smp(mainmodule& app)
     Label2->setFont(hint);
 }
 
-void smp::checkplayers() {
+void smp::checkplayers()
+{
     WindowList& windows = *m_app.platform().windows;
     for (int index = 0; index < 4; ++index)
         mp[index]->setEnabled(isrunning(windows, playerRows()[index].panelKey) == kTrue);
@@ -88,16 +91,19 @@ void smp::checkplayers() {
     }
 }
 
-void smp::mp_Click(int Index) {
+void smp::mp_Click(int Index)
+{
     m_app.state().selectedPlayer = static_cast<PlayerId>(Index);
 }
 
-void smp::dl_Click(int Index) {
+void smp::dl_Click(int Index)
+{
     if (Index >= 0 && Index < 4)
         m_app.platform().shellOpen->open(playerRows()[Index].address);
 }
 
-void smp::paintEvent(QPaintEvent* event) {
+void smp::paintEvent(QPaintEvent* event)
+{
     Panel::paintEvent(event);
     // The decorative frame around the player column.
     QPainter painter(this);
@@ -107,28 +113,33 @@ void smp::paintEvent(QPaintEvent* event) {
     checkplayers();
 }
 
-void smp::resizeEvent(QResizeEvent* event) {
+void smp::resizeEvent(QResizeEvent* event)
+{
     Panel::resizeEvent(event);
     checkplayers();
 }
 
-void smp::focusInEvent(QFocusEvent* event) {
+void smp::focusInEvent(QFocusEvent* event)
+{
     Panel::focusInEvent(event);
     checkplayers();
 }
 
-void smp::focusOutEvent(QFocusEvent* event) {
+void smp::focusOutEvent(QFocusEvent* event)
+{
     Panel::focusOutEvent(event);
     checkplayers();
 }
 
-void smp::changeEvent(QEvent* event) {
+void smp::changeEvent(QEvent* event)
+{
     Panel::changeEvent(event);
     if (event->type() == QEvent::ActivationChange)
         checkplayers();
 }
 
-bool smp::eventFilter(QObject* watched, QEvent* event) {
+bool smp::eventFilter(QObject* watched, QEvent* event)
+{
     if (event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         for (int index = 0; index < 4; ++index) {
@@ -141,7 +152,8 @@ bool smp::eventFilter(QObject* watched, QEvent* event) {
     return Panel::eventFilter(watched, event);
 }
 
-void mainmodule::showplayerpanel() {
+void mainmodule::showplayerpanel()
+{
     interface& window = form<interface>();
     dockpanel(*window.cp, form<smp>());
     window.activateWindow();

@@ -12,11 +12,13 @@ TEST(Desktop, PublishesEveryNewSongAndDeletesThePreviousPost)
     ASSERT_TRUE(session.logIn()) << session.screenshot(QStringLiteral("login"));
 
     session.pressStartPublishing();
-    ASSERT_TRUE(session.waitForFeed({QStringLiteral("Artist One - First Song")})) << session.screenshot(QStringLiteral("publish"));
+    ASSERT_TRUE(session.waitForFeed({QStringLiteral("Artist One - First Song")}))
+        << session.screenshot(QStringLiteral("publish"));
 
     // Every new song replaces the post before it; a song with characters that mean something in
     // an address arrives whole.
-    for (const QString& song : {QStringLiteral("Artist Two - Second Song"), QStringLiteral("AC/DC & Friends - 50% #1 Hit?")}) {
+    for (const QString& song :
+         {QStringLiteral("Artist Two - Second Song"), QStringLiteral("AC/DC & Friends - 50% #1 Hit?")}) {
         ASSERT_TRUE(session.player().setTitle(song + QStringLiteral(" - MediaMonkey")));
         EXPECT_TRUE(session.waitForFeed({song})) << session.screenshot(QStringLiteral("songs"));
     }
@@ -29,15 +31,17 @@ TEST(Desktop, WithAutomaticPublishingOffASongIsPostedWhenItsBalloonIsClicked)
     ASSERT_TRUE(session.startProgram());
     ASSERT_TRUE(session.logIn()) << session.screenshot(QStringLiteral("login"));
 
-    session.click(120, 3960, 2175, 1095);     // "options"
+    session.click(120, 3960, 2175, 1095); // "options"
     pause(1000);
     session.clickInPanel(120, 720, 600, 375); // "Automatically Publish Posts"
-    ASSERT_TRUE(waitUntil([&] { return session.settingsValue(QStringLiteral("autopublish")) == QStringLiteral(" 0"); }))
-        << session.screenshot(QStringLiteral("options"));
+    ASSERT_TRUE(waitUntil([&] {
+        return session.settingsValue(QStringLiteral("autopublish")) == QStringLiteral(" 0");
+    })) << session.screenshot(QStringLiteral("options"));
 
     session.pressStartPublishing();
     // The song is offered in a balloon, not posted.
-    ASSERT_TRUE(waitUntil([&] { return !session.balloon().isEmpty(); })) << session.screenshot(QStringLiteral("offer"));
+    ASSERT_TRUE(waitUntil([&] { return !session.balloon().isEmpty(); }))
+        << session.screenshot(QStringLiteral("offer"));
     pause(1000);
     EXPECT_TRUE(session.feed().isEmpty());
     session.clickOnScreen(session.balloon());
@@ -52,7 +56,8 @@ TEST(Desktop, ExitFromTheTrayMenuRemembersThePlayerAndASecondStartEndsAtOnce)
     ASSERT_TRUE(vlc.started());
     ASSERT_TRUE(session.startProgram());
     // Once the home page has told the log-in state, it takes the panel's place; choose after that.
-    ASSERT_TRUE(waitUntil([&] { return !session.requests().filter(QStringLiteral("GET /fb/tnlouserhome.php")).isEmpty(); }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return !session.requests().filter(QStringLiteral("GET /fb/tnlouserhome.php")).isEmpty(); }));
     pause(2500);
 
     session.click(120, 2760, 2175, 1095); // "select a media player"
@@ -66,7 +71,8 @@ TEST(Desktop, ExitFromTheTrayMenuRemembersThePlayerAndASecondStartEndsAtOnce)
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(session.program().state(), QProcess::Running);
 
-    ASSERT_TRUE(waitUntil([&] { return !session.trayIcon().isEmpty(); })) << session.screenshot(QStringLiteral("tray"));
+    ASSERT_TRUE(waitUntil([&] { return !session.trayIcon().isEmpty(); }))
+        << session.screenshot(QStringLiteral("tray"));
     session.clickOnScreen(session.trayIcon(), 3);
     xdotool({QStringLiteral("key"), QStringLiteral("e")}); // "&Exit"
     ASSERT_TRUE(session.program().waitForFinished(15000)) << session.screenshot(QStringLiteral("exit"));

@@ -56,8 +56,8 @@ quint32 Session::findMainWindow()
 {
     // Qt also keeps an unmapped helper window with the same title, and the window may still be
     // made anew while the program starts; the main window is the visible one, looked up each time.
-    const QString found = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                                   QStringLiteral("^TUNALO$")});
+    const QString found = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                   QStringLiteral("--name"), QStringLiteral("^TUNALO$")});
     m_mainWindow = found.section(QLatin1Char('\n'), 0, 0).toUInt();
     return m_mainWindow;
 }
@@ -67,9 +67,9 @@ void Session::click(int left, int top, int width, int height, int button)
     findMainWindow();
     xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(m_mainWindow)});
     // No --sync: xdotool waits for ever when the pointer is already where it is sent.
-    xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"),
-             QString::number(m_mainWindow), QString::number(twips(left + width / 2)),
-             QString::number(twips(top + height / 2)), QStringLiteral("click"), QString::number(button)});
+    xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(m_mainWindow),
+             QString::number(twips(left + width / 2)), QString::number(twips(top + height / 2)),
+             QStringLiteral("click"), QString::number(button)});
 }
 
 void Session::clickInPanel(int left, int top, int width, int height)
@@ -93,7 +93,9 @@ QStringList Session::requests()
 bool Session::logIn()
 {
     const auto answered = [&] { return !requests().filter(QStringLiteral("POST /fb/login 303")).isEmpty(); };
-    const auto homePages = [&] { return requests().filter(QStringLiteral("GET /fb/tnlouserhome.php")).size(); };
+    const auto homePages = [&] {
+        return requests().filter(QStringLiteral("GET /fb/tnlouserhome.php")).size();
+    };
     // The log-in page shows once the home page has answered "failed"; type into it, and try
     // again while the page may still have been on its way.
     for (int attempt = 0; attempt < 5 && !answered(); ++attempt) {
@@ -113,8 +115,11 @@ bool Session::logIn()
         return false;
     // The log-in leads back to the home page, which now answers "Login Succsesfull"; Tunalo reads
     // its title on its next poll.
-    const qsizetype before = requests().indexOf(requests().filter(QStringLiteral("POST /fb/login 303")).last());
-    waitUntil([&] { return requests().mid(before).filter(QStringLiteral("GET /fb/tnlouserhome.php")).size() >= 1; });
+    const qsizetype before =
+        requests().indexOf(requests().filter(QStringLiteral("POST /fb/login 303")).last());
+    waitUntil([&] {
+        return requests().mid(before).filter(QStringLiteral("GET /fb/tnlouserhome.php")).size() >= 1;
+    });
     pause(1000);
     return true;
 }
@@ -152,7 +157,8 @@ QList<QRect> Session::programWindows()
     tree.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
     tree.waitForFinished(15000);
     // A line reads: 0x800062 (has no name): ()  202x65+1075+720  +1075+720
-    static const QRegularExpression line(QStringLiteral(R"(^\s*(0x[0-9a-f]+) .*\s(\d+)x(\d+)[+-]\d+[+-]\d+\s+\+(-?\d+)\+(-?\d+)\s*$)"));
+    static const QRegularExpression line(
+        QStringLiteral(R"(^\s*(0x[0-9a-f]+) .*\s(\d+)x(\d+)[+-]\d+[+-]\d+\s+\+(-?\d+)\+(-?\d+)\s*$)"));
     QList<QRect> windows;
     for (const QString& text : QString::fromUtf8(tree.readAllStandardOutput()).split(QLatin1Char('\n'))) {
         const QRegularExpressionMatch match = line.match(text);
@@ -163,8 +169,8 @@ QList<QRect> Session::programWindows()
         info.start(QStringLiteral("xwininfo"), {QStringLiteral("-id"), match.captured(1)});
         info.waitForFinished(15000);
         if (info.readAllStandardOutput().contains("IsViewable"))
-            windows.append(QRect(match.captured(4).toInt(), match.captured(5).toInt(), match.captured(2).toInt(),
-                                 match.captured(3).toInt()));
+            windows.append(QRect(match.captured(4).toInt(), match.captured(5).toInt(),
+                                 match.captured(2).toInt(), match.captured(3).toInt()));
     }
     return windows;
 }
@@ -195,7 +201,8 @@ std::string Session::screenshot(const QString& name)
 {
     const QString path = QDir::tempPath() + QStringLiteral("/tunalo-e2e-") + name + QStringLiteral(".png");
     QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path});
-    return "screenshot: " + path.toStdString() + "\nrequests:\n" + requests().join(QLatin1Char('\n')).toStdString();
+    return "screenshot: " + path.toStdString() + "\nrequests:\n" +
+           requests().join(QLatin1Char('\n')).toStdString();
 }
 
 } // namespace tunalo::test

@@ -52,7 +52,6 @@ public:
     // Clicks the middle of a place on the screen.
     void clickOnScreen(const QRect& place, int button = 1);
 
-
     // A picture of the whole desktop, for a failure's message; says where it went.
     std::string screenshot(const QString& name);
 

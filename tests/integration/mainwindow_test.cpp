@@ -10,13 +10,15 @@ namespace tunalo::test {
 namespace {
 
 // Closes the window the way the window system does when the user presses its close box.
-void closeFromTheWindowManager(QWidget& window) {
+void closeFromTheWindowManager(QWidget& window)
+{
     window.windowHandle()->close();
 }
 
 class MainWindowOnADesktop : public AppTest, public ::testing::WithParamInterface<bool> {};
 
-TEST_P(MainWindowOnADesktop, TheCloseBoxHidesOrMinimizesAndTheTimerGoesOn) {
+TEST_P(MainWindowOnADesktop, TheCloseBoxHidesOrMinimizesAndTheTimerGoesOn)
+{
     const bool notificationArea = GetParam();
     fakes.shell->notificationArea = notificationArea;
     startUp();

@@ -20,7 +20,8 @@ namespace {
 using Walked = std::vector<std::pair<HWND, QString>>;
 
 // Every window the walk passes, with its title, from the foreground window down.
-Walked walk(WindowList& windows) {
+Walked walk(WindowList& windows)
+{
     Walked walked;
     for (HWND h = windows.GetForegroundWindow(); h != 0 && walked.size() < 5000;
          h = windows.GetWindow(h, GW_HWNDNEXT))
@@ -29,7 +30,8 @@ Walked walk(WindowList& windows) {
 }
 
 // Answers once (which notices a window manager that came or went), then tells whether one is in use.
-bool managed(XcbWindowList& list) {
+bool managed(XcbWindowList& list)
+{
     list.GetForegroundWindow();
     return list.usesWindowManager();
 }
@@ -39,7 +41,8 @@ const QString kNotepad = QStringLiteral("Untitled - Notepad");
 // The program's now-playing detection on the test desktop, with a list read afresh beside it.
 class RealDesktop : public ::testing::Test {
 protected:
-    RealDesktop() {
+    RealDesktop()
+    {
         auto list = std::make_unique<XcbWindowList>();
         cached = list.get();
         fakes.platform.windows = std::move(list);
@@ -48,13 +51,15 @@ protected:
                                     QStringLiteral("VLC Media Player"), QStringLiteral("RealPlayer")};
     }
 
-    void SetUp() override {
+    void SetUp() override
+    {
         // The test desktop's window manager may still be starting.
         ASSERT_TRUE(waitUntil([&] { return managed(fresh); }));
     }
 
     // Opens a window and makes it the one the user works with.
-    static void activate(PlayerWindow& window, WindowList& seenBy, int timeoutMs = 15000) {
+    static void activate(PlayerWindow& window, WindowList& seenBy, int timeoutMs = 15000)
+    {
         ASSERT_TRUE(window.send(QStringLiteral("activate")));
         ASSERT_TRUE(waitUntil([&] { return seenBy.GetForegroundWindow() == window.handle(); }, timeoutMs));
     }
@@ -67,7 +72,8 @@ protected:
     std::unique_ptr<mainmodule> app;
 };
 
-TEST_F(RealDesktop, ReadsTheSongOutOfRealTitlesTheMomentTheyChange) {
+TEST_F(RealDesktop, ReadsTheSongOutOfRealTitlesTheMomentTheyChange)
+{
     PlayerWindow player(QStringLiteral("starting"));
     PlayerWindow notepad(kNotepad);
     ASSERT_TRUE(player.started() && notepad.started());
@@ -82,7 +88,8 @@ TEST_F(RealDesktop, ReadsTheSongOutOfRealTitlesTheMomentTheyChange) {
     EXPECT_TRUE(cached->usesWindowManager());
 }
 
-TEST_F(RealDesktop, TheWalkGoesDownFromTheForegroundWindowPastHiddenOnesButNeverUp) {
+TEST_F(RealDesktop, TheWalkGoesDownFromTheForegroundWindowPastHiddenOnesButNeverUp)
+{
     PlayerWindow player(QStringLiteral("3. Some Artist - Some Song - Winamp"));
     PlayerWindow notepad(kNotepad);
     ASSERT_TRUE(player.started() && notepad.started());
@@ -106,7 +113,8 @@ TEST_F(RealDesktop, TheWalkGoesDownFromTheForegroundWindowPastHiddenOnesButNever
     expectSameAsFresh();
 }
 
-TEST_F(RealDesktop, AnUnchangedDesktopCostsNoRoundTrip) {
+TEST_F(RealDesktop, AnUnchangedDesktopCostsNoRoundTrip)
+{
     PlayerWindow player(QStringLiteral("1. A - B - Winamp"), 20);
     ASSERT_TRUE(player.started());
     activate(player, fresh);
@@ -130,7 +138,8 @@ TEST_F(RealDesktop, AnUnchangedDesktopCostsNoRoundTrip) {
     EXPECT_GT(fresh.roundTrips(), 0u);
 }
 
-TEST_F(RealDesktop, OddTitlesReadLikeAFreshReadAndNeverHarm) {
+TEST_F(RealDesktop, OddTitlesReadLikeAFreshReadAndNeverHarm)
+{
     PlayerWindow player(QStringLiteral("x"));
     PlayerWindow notepad(kNotepad);
     ASSERT_TRUE(player.started() && notepad.started());
@@ -159,7 +168,8 @@ TEST_F(RealDesktop, OddTitlesReadLikeAFreshReadAndNeverHarm) {
     }
 }
 
-TEST_F(RealDesktop, AClosedPlayerNoLongerRunsAndEndsTheWalk) {
+TEST_F(RealDesktop, AClosedPlayerNoLongerRunsAndEndsTheWalk)
+{
     PlayerWindow notepad(kNotepad);
     PlayerWindow below(QStringLiteral("Below - Winamp"));
     PlayerWindow player(QStringLiteral("Song - Winamp"));
@@ -182,13 +192,15 @@ TEST_F(RealDesktop, AClosedPlayerNoLongerRunsAndEndsTheWalk) {
 // An X server of the test's own, at first without a window manager.
 class BareDisplay {
 public:
-    BareDisplay() {
+    BareDisplay()
+    {
         m_server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
                                                 QStringLiteral("-nolisten"), QStringLiteral("tcp")});
         if (m_server.waitForReadyRead(15000))
             name = QLatin1Char(':') + QString::fromLatin1(m_server.readLine()).trimmed();
     }
-    ~BareDisplay() {
+    ~BareDisplay()
+    {
         stopWindowManager();
         m_server.terminate();
         m_server.waitForFinished(5000);
@@ -196,7 +208,8 @@ public:
     BareDisplay(const BareDisplay&) = delete;
     BareDisplay& operator=(const BareDisplay&) = delete;
 
-    void startWindowManager() {
+    void startWindowManager()
+    {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), name);
         m_windowManager.setProcessEnvironment(environment);
@@ -204,7 +217,8 @@ public:
         m_windowManager.start(QStringLiteral("openbox"), {});
         m_windowManager.waitForStarted(10000);
     }
-    void stopWindowManager() {
+    void stopWindowManager()
+    {
         if (m_windowManager.state() == QProcess::NotRunning)
             return;
         m_windowManager.kill();
@@ -219,7 +233,8 @@ private:
 };
 
 // The list connects on first use to $DISPLAY; these tests point it at their own server.
-std::unique_ptr<XcbWindowList> listOn(const QString& display, XcbWindowList::Mode mode) {
+std::unique_ptr<XcbWindowList> listOn(const QString& display, XcbWindowList::Mode mode)
+{
     const QByteArray saved = qgetenv("DISPLAY");
     qputenv("DISPLAY", display.toLatin1());
     auto list = std::make_unique<XcbWindowList>(mode);
@@ -238,7 +253,8 @@ protected:
     const std::unique_ptr<XcbWindowList> fresh = listOn(display.name, XcbWindowList::Mode::Fresh);
 };
 
-TEST_F(BareDesktop, WithoutAWindowManagerAndWhileOneComesAndGoes) {
+TEST_F(BareDesktop, WithoutAWindowManagerAndWhileOneComesAndGoes)
+{
     PlayerWindow player(QStringLiteral("7. Song - Winamp"), 0, display.name);
     PlayerWindow notepad(kNotepad, 0, display.name);
     ASSERT_TRUE(player.started() && notepad.started());
@@ -270,7 +286,8 @@ TEST_F(BareDesktop, WithoutAWindowManagerAndWhileOneComesAndGoes) {
 }
 
 // Without a window manager to place them, a thousand windows open in a moment.
-TEST_F(BareDesktop, AThousandWindowsWalkAlike) {
+TEST_F(BareDesktop, AThousandWindowsWalkAlike)
+{
     PlayerWindow player(QStringLiteral("Song - Winamp"), 0, display.name);
     PlayerWindow many(kNotepad, 999, display.name);
     ASSERT_TRUE(player.started() && many.started());

@@ -14,7 +14,8 @@ namespace {
 // A bare X server of the test's own, without a notification area until the test starts one.
 class BareDisplay {
 public:
-    BareDisplay() {
+    BareDisplay()
+    {
         int number = 150;
         while (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)) ||
                QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
@@ -31,7 +32,8 @@ public:
                         QStringLiteral("DISPLAY=%1 xdpyinfo >/dev/null 2>&1").arg(m_display)}) == 0;
         });
     }
-    ~BareDisplay() {
+    ~BareDisplay()
+    {
         // Last started, first ended: the X server goes after its clients.
         for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it) {
             (*it)->terminate();
@@ -41,7 +43,8 @@ public:
     }
     bool ready() const { return m_ready; }
 
-    QProcess& start(const QString& program, const QStringList& arguments) {
+    QProcess& start(const QString& program, const QStringList& arguments)
+    {
         auto process = std::make_unique<QProcess>();
         process->setProcessEnvironment(m_environment);
         process->start(program, arguments);
@@ -56,7 +59,8 @@ private:
     bool m_ready = false;
 };
 
-TEST(LateNotificationArea, TheIconDocksWhenTheAreaAppearsAfterTheStart) {
+TEST(LateNotificationArea, TheIconDocksWhenTheAreaAppearsAfterTheStart)
+{
     BareDisplay display;
     ASSERT_TRUE(display.ready());
     QProcess& tool = display.start(QStringLiteral(TUNALO_BIN_DIR "/tunalo-traytool"), {});

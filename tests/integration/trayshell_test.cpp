@@ -15,7 +15,8 @@ namespace tunalo::test {
 namespace {
 
 // Moves the real pointer to a point of the screen and, with a button, clicks there.
-void pointAt(QPoint where, int button = 0) {
+void pointAt(QPoint where, int button = 0)
+{
     QStringList arguments{QStringLiteral("mousemove"), QString::number(where.x()),
                           QString::number(where.y())};
     if (button != 0)
@@ -24,7 +25,8 @@ void pointAt(QPoint where, int button = 0) {
 }
 
 // What xwininfo says about an X window; empty once the window is gone.
-QString describeWindow(WId window, const QString& option) {
+QString describeWindow(WId window, const QString& option)
+{
     QProcess info;
     info.start(QStringLiteral("xwininfo"), {option, QStringLiteral("-id"), QString::number(window)});
     info.waitForFinished(10000);
@@ -32,7 +34,8 @@ QString describeWindow(WId window, const QString& option) {
 }
 
 // The X window that Qt docks into the notification area for an icon.
-WId iconWindow() {
+WId iconWindow()
+{
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (widget->objectName() == QLatin1String("QSystemTrayIconSys") && widget->isVisible())
             return widget->winId();
@@ -40,7 +43,8 @@ WId iconWindow() {
 }
 
 // Qt's own balloon, a top-level window of its own.
-QWidget* visibleBalloon() {
+QWidget* visibleBalloon()
+{
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (widget->isVisible() && widget->inherits("QBalloonTip"))
             return widget;
@@ -51,7 +55,8 @@ QWidget* visibleBalloon() {
 // and the host's habit of opening the menu on a right press.
 class RealTray : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(waitUntil([&] { return shell.hasNotificationArea(); })) << "no notification area";
         tray = std::make_unique<frmSysTray>(shell);
         log = std::make_unique<TrayEventLog>(*tray);
@@ -86,7 +91,8 @@ protected:
             << icon->geometry().x() << "," << icon->geometry().y();
     }
 
-    bool logged(const QStringList& entries) {
+    bool logged(const QStringList& entries)
+    {
         return waitUntil([&] { return log->entries == entries; }, 10000);
     }
 
@@ -96,7 +102,8 @@ protected:
     QSystemTrayIcon* icon = nullptr;
 };
 
-TEST_F(RealTray, ShowsTheIconWithItsTipAndReportsALeftClickAsOnePressAtTheRelease) {
+TEST_F(RealTray, ShowsTheIconWithItsTipAndReportsALeftClickAsOnePressAtTheRelease)
+{
     EXPECT_TRUE(tray->isBalloonShell());
     EXPECT_EQ(icon->toolTip(), QStringLiteral("Tunalo"));
     EXPECT_FALSE(icon->icon().isNull());
@@ -104,7 +111,8 @@ TEST_F(RealTray, ShowsTheIconWithItsTipAndReportsALeftClickAsOnePressAtTheReleas
     EXPECT_TRUE(logged({QStringLiteral("down 1")})) << log->entries.join(QLatin1Char(',')).toStdString();
 }
 
-TEST_F(RealTray, ThePointerRestingOnTheIconIsReportedAsAMove) {
+TEST_F(RealTray, ThePointerRestingOnTheIconIsReportedAsAMove)
+{
     // Qt starts the tip's timer on a move inside the icon once the pointer has entered it.
     pointAt(icon->geometry().center());
     waitUntil([] { return false; }, 300);
@@ -112,7 +120,8 @@ TEST_F(RealTray, ThePointerRestingOnTheIconIsReportedAsAMove) {
     EXPECT_TRUE(logged({QStringLiteral("move")})) << log->entries.join(QLatin1Char(',')).toStdString();
 }
 
-TEST_F(RealTray, AClickOnTheBalloonIsReportedAsBalloonClicked) {
+TEST_F(RealTray, AClickOnTheBalloonIsReportedAsBalloonClicked)
+{
     tray->ShowBalloonTip(QStringLiteral("Artist - Title (Click To Post)"), QStringLiteral("Tunalo"), 16);
     ASSERT_TRUE(waitUntil([] { return visibleBalloon() != nullptr; }));
     ASSERT_TRUE(logged({QStringLiteral("show")}));
@@ -123,7 +132,8 @@ TEST_F(RealTray, AClickOnTheBalloonIsReportedAsBalloonClicked) {
     EXPECT_EQ(visibleBalloon(), nullptr);
 }
 
-TEST_F(RealTray, AClickOnTheIconWhileABalloonShowsOnlyHidesTheBalloon) {
+TEST_F(RealTray, AClickOnTheIconWhileABalloonShowsOnlyHidesTheBalloon)
+{
     tray->ShowBalloonTip(QStringLiteral("Song Posted"), QString(), 0);
     ASSERT_TRUE(waitUntil([] { return visibleBalloon() != nullptr; }));
     pointAt(icon->geometry().center(), 1);
@@ -131,7 +141,8 @@ TEST_F(RealTray, AClickOnTheIconWhileABalloonShowsOnlyHidesTheBalloon) {
         << log->entries.join(QLatin1Char(',')).toStdString();
 }
 
-TEST_F(RealTray, ABalloonThatIsLeftAloneTimesOut) {
+TEST_F(RealTray, ABalloonThatIsLeftAloneTimesOut)
+{
     pointAt({10, 10}); // a balloon under the pointer stays
     tray->ShowBalloonTip(QStringLiteral("Song Posted"), QString(), 0, 1500);
     EXPECT_TRUE(logged({QStringLiteral("show"), QStringLiteral("timeout")}))
@@ -139,7 +150,8 @@ TEST_F(RealTray, ABalloonThatIsLeftAloneTimesOut) {
     EXPECT_TRUE(waitUntil([] { return visibleBalloon() == nullptr; }));
 }
 
-TEST_F(RealTray, ARightClickOpensTheMenuWithTheDefaultInBoldAndExitReportsItsKey) {
+TEST_F(RealTray, ARightClickOpensTheMenuWithTheDefaultInBoldAndExitReportsItsKey)
+{
     pointAt(icon->geometry().center(), 3);
     ASSERT_TRUE(logged({QStringLiteral("down 2"), QStringLiteral("up 2")}))
         << log->entries.join(QLatin1Char(',')).toStdString();
@@ -157,7 +169,8 @@ TEST_F(RealTray, ARightClickOpensTheMenuWithTheDefaultInBoldAndExitReportsItsKey
     EXPECT_TRUE(waitUntil([&] { return !shell.openMenu(); }));
 }
 
-TEST_F(RealTray, UnloadingRemovesTheIcon) {
+TEST_F(RealTray, UnloadingRemovesTheIcon)
+{
     const WId window = iconWindow();
     tray->Form_QueryUnload();
     EXPECT_TRUE(shell.trayIcons().empty());

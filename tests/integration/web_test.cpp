@@ -200,7 +200,8 @@ TEST_F(Web, LogsInThroughTheHomeBrowserAndPostsWithItsCookies)
 
 TEST_F(Web, ALogInLastsIntoTheNextRun)
 {
-    service.setPage(kHome, 200, LoopbackService::titled("Login Succsesfull"), "tnlo=kept; Max-Age=3600; Path=/");
+    service.setPage(kHome, 200, LoopbackService::titled("Login Succsesfull"),
+                    "tnlo=kept; Max-Age=3600; Path=/");
     service.setPage(kPost, 200, LoopbackService::titled("Posted ID:1"));
     startUp();
     ASSERT_TRUE(waitUntil([&] { return app->state().loginState == 1; }));
@@ -209,12 +210,15 @@ TEST_F(Web, ALogInLastsIntoTheNextRun)
     app.reset();
     fakes.platform.browsers.reset();
     QFile cookies(WebEngineBrowsers::storageFolder() + QStringLiteral("/Cookies"));
-    EXPECT_TRUE(waitUntil([&] {
-        cookies.open(QIODevice::ReadOnly);
-        const bool written = cookies.readAll().contains("tnlo");
-        cookies.close();
-        return written;
-    }, 10000)) << "the cookie is on disk once the profile is gone";
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            cookies.open(QIODevice::ReadOnly);
+            const bool written = cookies.readAll().contains("tnlo");
+            cookies.close();
+            return written;
+        },
+        10000))
+        << "the cookie is on disk once the profile is gone";
     fakes.platform.browsers = std::make_unique<WebEngineBrowsers>();
     startUp();
     app->state().currentSong = QStringLiteral("Artist - Title");
@@ -254,8 +258,8 @@ TEST_F(Web, PagesThatAreNotTheProtocolsChangeNothing)
         ASSERT_TRUE(waitUntil([&] {
             return home().LocationName().startsWith(shown) && post().LocationName().startsWith(shown) &&
                    !view(home()).page()->isLoading() && !view(post()).page()->isLoading();
-        })) << home().LocationName().left(80).toStdString() << " | "
-            << post().LocationName().left(80).toStdString();
+        })) << home().LocationName().left(80).toStdString()
+            << " | " << post().LocationName().left(80).toStdString();
         // The page before may have been a protocol page; from here on only the new one counts.
         app->state().loginState = 0;
         // Let the loader poll the titles a few times.

@@ -17,14 +17,16 @@
 
 namespace {
 
-QImage blank(int width, int height) {
+QImage blank(int width, int height)
+{
     QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     return image;
 }
 
 // Two beamed eighth notes, the program's mark, drawn into a square of the given side.
-void drawNotes(QPainter& p, qreal side, const QColor& colour) {
+void drawNotes(QPainter& p, qreal side, const QColor& colour)
+{
     p.save();
     p.scale(side / 100.0, side / 100.0);
     p.setPen(Qt::NoPen);
@@ -43,7 +45,8 @@ void drawNotes(QPainter& p, qreal side, const QColor& colour) {
     p.restore();
 }
 
-QImage icon(int side) {
+QImage icon(int side)
+{
     QImage image = blank(side, side);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
@@ -59,7 +62,8 @@ QImage icon(int side) {
     return image;
 }
 
-QImage background() {
+QImage background()
+{
     QImage image = blank(700, 472);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
@@ -100,7 +104,8 @@ QImage background() {
     return image;
 }
 
-QImage warningSign() {
+QImage warningSign()
+{
     QImage image = blank(111, 111);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
@@ -128,7 +133,8 @@ QImage warningSign() {
     return image;
 }
 
-void drawFlower(QPainter& p, QPointF centre, qreal radius, qreal turn) {
+void drawFlower(QPainter& p, QPointF centre, qreal radius, qreal turn)
+{
     constexpr int kPetals = 12;
     p.save();
     p.translate(centre);
@@ -153,7 +159,8 @@ void drawFlower(QPainter& p, QPointF centre, qreal radius, qreal turn) {
     p.restore();
 }
 
-QImage flowers() {
+QImage flowers()
+{
     QImage image = blank(521, 369);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
@@ -189,7 +196,8 @@ QImage flowers() {
     return image;
 }
 
-bool save(const QImage& image, const QDir& folder, const QString& name) {
+bool save(const QImage& image, const QDir& folder, const QString& name)
+{
     const bool saved = image.save(folder.filePath(name), "PNG");
     if (!saved)
         std::fprintf(stderr, "cannot write %s\n", qPrintable(folder.filePath(name)));
@@ -198,7 +206,8 @@ bool save(const QImage& image, const QDir& folder, const QString& name) {
 
 } // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QGuiApplication application(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: tunalo-artworktool FOLDER\n");

@@ -19,7 +19,8 @@ HWND FakeWindowList::GetWindow(HWND hWnd, std::uint32_t uCmd)
 {
     if (uCmd != GW_HWNDNEXT)
         return 0;
-    const auto it = std::find_if(windows.begin(), windows.end(), [&](const Window& w) { return w.handle == hWnd; });
+    const auto it =
+        std::find_if(windows.begin(), windows.end(), [&](const Window& w) { return w.handle == hWnd; });
     if (it == windows.end() || std::next(it) == windows.end())
         return 0;
     return std::next(it)->handle;
@@ -30,7 +31,8 @@ QString FakeWindowList::GetWindowTextA(HWND hWnd, int nMaxCount)
     if (beforeRead)
         beforeRead(hWnd);
     ++titleReads;
-    const auto it = std::find_if(windows.begin(), windows.end(), [&](const Window& w) { return w.handle == hWnd; });
+    const auto it =
+        std::find_if(windows.begin(), windows.end(), [&](const Window& w) { return w.handle == hWnd; });
     return it == windows.end() ? QString() : cutTitle(it->title, nMaxCount);
 }
 
@@ -61,7 +63,10 @@ HWND FakeNotifyShell::createHiddenWindow(Listener listener)
     return hiddenWindow;
 }
 
-void FakeNotifyShell::destroyHiddenWindow(HWND) { hiddenWindowDestroyed = true; }
+void FakeNotifyShell::destroyHiddenWindow(HWND)
+{
+    hiddenWindowDestroyed = true;
+}
 
 bool FakeNotifyShell::Shell_NotifyIconA(std::uint32_t dwMessage, NOTIFYICONDATAA* lpData)
 {
@@ -85,7 +90,8 @@ bool FakeNotifyShell::SetForegroundWindow(HWND hWnd)
     return true;
 }
 
-void FakeNotifyShell::PopupMenu(const std::vector<MenuEntry>& items, int defaultItem, std::function<void(int)> chosen)
+void FakeNotifyShell::PopupMenu(const std::vector<MenuEntry>& items, int defaultItem,
+                                std::function<void(int)> chosen)
 {
     popups.push_back({items, defaultItem});
     m_chosen = std::move(chosen);

@@ -62,7 +62,8 @@ public:
     bool Shell_NotifyIconW(std::uint32_t dwMessage, NOTIFYICONDATAW* lpData) override;
     std::uint32_t GetVersion() override { return version; }
     bool SetForegroundWindow(HWND hWnd) override;
-    void PopupMenu(const std::vector<MenuEntry>& items, int defaultItem, std::function<void(int)> chosen) override;
+    void PopupMenu(const std::vector<MenuEntry>& items, int defaultItem,
+                   std::function<void(int)> chosen) override;
     HICON registerIcon(const QIcon& icon) override;
     QIcon iconFor(HICON hIcon) const override;
     bool hasNotificationArea() const override { return notificationArea; }

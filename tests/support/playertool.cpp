@@ -41,7 +41,8 @@ template <class T> using XReply = std::unique_ptr<T, FreeDeleter>;
 
 class PlayerWindows {
 public:
-    PlayerWindows() : m_connection(xcb_connect(nullptr, nullptr)) {
+    PlayerWindows() : m_connection(xcb_connect(nullptr, nullptr))
+    {
         if (xcb_connection_has_error(m_connection))
             return;
         m_screen = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
@@ -53,7 +54,8 @@ public:
     bool connected() const { return m_screen != nullptr; }
     xcb_window_t main() const { return m_windows.front(); }
 
-    xcb_window_t open(const QByteArray& title) {
+    xcb_window_t open(const QByteArray& title)
+    {
         const xcb_window_t window = xcb_generate_id(m_connection);
         xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, window, m_screen->root, 0, 0, 240, 80, 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, m_screen->root_visual, 0, nullptr);
@@ -66,35 +68,42 @@ public:
         return window;
     }
 
-    void setTitle(xcb_window_t window, const QByteArray& utf8) {
+    void setTitle(xcb_window_t window, const QByteArray& utf8)
+    {
         setProperty(window, atom("_NET_WM_NAME"), atom("UTF8_STRING"), utf8);
         setProperty(window, XCB_ATOM_WM_NAME, atom("UTF8_STRING"), utf8);
     }
-    void setLegacyTitle(const QByteArray& latin1) {
+    void setLegacyTitle(const QByteArray& latin1)
+    {
         xcb_delete_property(m_connection, main(), atom("_NET_WM_NAME"));
         setProperty(main(), XCB_ATOM_WM_NAME, XCB_ATOM_STRING, latin1);
     }
-    void setRawTitle(const QByteArray& bytes) {
+    void setRawTitle(const QByteArray& bytes)
+    {
         setProperty(main(), atom("_NET_WM_NAME"), atom("UTF8_STRING"), bytes);
     }
 
-    void restack(bool top) {
+    void restack(bool top)
+    {
         const std::uint32_t mode = top ? XCB_STACK_MODE_ABOVE : XCB_STACK_MODE_BELOW;
         xcb_configure_window(m_connection, main(), XCB_CONFIG_WINDOW_STACK_MODE, &mode);
     }
-    void activate() {
+    void activate()
+    {
         if (windowManager()) // source 2: as a pager asks, which the window manager does not refuse
             sendToRoot(atom("_NET_ACTIVE_WINDOW"), {2, XCB_CURRENT_TIME, 0, 0, 0});
         else
             xcb_set_input_focus(m_connection, XCB_INPUT_FOCUS_POINTER_ROOT, main(), XCB_CURRENT_TIME);
     }
-    void keepAbove(bool on) {
+    void keepAbove(bool on)
+    {
         sendToRoot(atom("_NET_WM_STATE"), {on ? 1u : 0u, atom("_NET_WM_STATE_ABOVE"), 0, 1, 0});
     }
     void minimize() { sendToRoot(atom("WM_CHANGE_STATE"), {3, 0, 0, 0, 0}); }
 
     // Returns once the server has carried out every request sent so far.
-    bool sync() {
+    bool sync()
+    {
         XReply<xcb_get_input_focus_reply_t> reply(
             xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
         return reply != nullptr;
@@ -102,7 +111,8 @@ public:
 
     // Waits (two minutes at most: hundreds of windows take a while) until the window manager, if there is
     // one, lists every window.
-    void waitUntilListed() {
+    void waitUntilListed()
+    {
         if (!windowManager())
             return;
         for (int tries = 0; tries < 12000; ++tries) {
@@ -117,19 +127,22 @@ public:
     }
 
 private:
-    xcb_atom_t atom(const char* name) {
+    xcb_atom_t atom(const char* name)
+    {
         XReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
             m_connection,
             xcb_intern_atom(m_connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
         return reply ? reply->atom : XCB_NONE;
     }
 
-    void setProperty(xcb_window_t window, xcb_atom_t property, xcb_atom_t type, const QByteArray& bytes) {
+    void setProperty(xcb_window_t window, xcb_atom_t property, xcb_atom_t type, const QByteArray& bytes)
+    {
         xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, window, property, type, 8,
                             static_cast<std::uint32_t>(bytes.size()), bytes.constData());
     }
 
-    void sendToRoot(xcb_atom_t type, std::vector<std::uint32_t> data) {
+    void sendToRoot(xcb_atom_t type, std::vector<std::uint32_t> data)
+    {
         xcb_client_message_event_t message{};
         message.response_type = XCB_CLIENT_MESSAGE;
         message.format = 32;
@@ -142,7 +155,8 @@ private:
                        reinterpret_cast<const char*>(&message));
     }
 
-    std::vector<xcb_window_t> rootWindows(const char* name) {
+    std::vector<xcb_window_t> rootWindows(const char* name)
+    {
         XReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
             m_connection,
             xcb_get_property(m_connection, 0, m_screen->root, atom(name), XCB_ATOM_WINDOW, 0, 1 << 16),
@@ -153,7 +167,8 @@ private:
         return {values, values + xcb_get_property_value_length(reply.get()) / 4};
     }
     // A window manager that was killed leaves its check property behind, naming a window gone.
-    bool windowManager() {
+    bool windowManager()
+    {
         const std::vector<xcb_window_t> check = rootWindows("_NET_SUPPORTING_WM_CHECK");
         if (check.empty())
             return false;
@@ -172,7 +187,8 @@ private:
     std::vector<xcb_window_t> m_windows;
 };
 
-bool carryOut(PlayerWindows& windows, const std::string& command, const std::string& argument) {
+bool carryOut(PlayerWindows& windows, const std::string& command, const std::string& argument)
+{
     const QByteArray text = QByteArray::fromStdString(argument);
     if (command == "title")
         windows.setTitle(windows.main(), text);
@@ -198,7 +214,8 @@ bool carryOut(PlayerWindows& windows, const std::string& command, const std::str
 
 } // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QByteArray title = "tunalo-playertool";
     int extra = 0;
     for (int i = 1; i + 1 < argc; i += 2) {

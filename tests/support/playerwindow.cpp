@@ -7,7 +7,8 @@
 
 namespace tunalo::test {
 
-PlayerWindow::PlayerWindow(const QString& title, int extraWindows, const QString& display) {
+PlayerWindow::PlayerWindow(const QString& title, int extraWindows, const QString& display)
+{
     if (!display.isEmpty()) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), display);
@@ -25,18 +26,21 @@ PlayerWindow::PlayerWindow(const QString& title, int extraWindows, const QString
         m_handle = words[1].toUInt();
 }
 
-PlayerWindow::~PlayerWindow() {
+PlayerWindow::~PlayerWindow()
+{
     close();
 }
 
-bool PlayerWindow::send(const QString& command) {
+bool PlayerWindow::send(const QString& command)
+{
     if (m_process.state() != QProcess::Running)
         return false;
     m_process.write(command.toUtf8() + '\n');
     return readLine(30000) == QStringLiteral("ok");
 }
 
-void PlayerWindow::close() {
+void PlayerWindow::close()
+{
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.write("quit\n");
@@ -47,7 +51,8 @@ void PlayerWindow::close() {
     }
 }
 
-QString PlayerWindow::readLine(int timeoutMs) {
+QString PlayerWindow::readLine(int timeoutMs)
+{
     const QDeadlineTimer deadline(timeoutMs);
     while (!m_process.canReadLine() && !deadline.hasExpired() && m_process.state() == QProcess::Running)
         m_process.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));

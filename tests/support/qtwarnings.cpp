@@ -52,15 +52,24 @@ void handler(QtMsgType type, const QMessageLogContext&, const QString& message)
 
 } // namespace
 
-void failOnUnexpectedQtWarnings() { qInstallMessageHandler(handler); }
+void failOnUnexpectedQtWarnings()
+{
+    qInstallMessageHandler(handler);
+}
 
 ExpectQtWarning::ExpectQtWarning(QString fragment) : m_index(allowances().size())
 {
     allowances().push_back({std::move(fragment)});
 }
 
-ExpectQtWarning::~ExpectQtWarning() { allowances()[m_index].active = false; }
+ExpectQtWarning::~ExpectQtWarning()
+{
+    allowances()[m_index].active = false;
+}
 
-int ExpectQtWarning::seen() const { return allowances()[m_index].seen; }
+int ExpectQtWarning::seen() const
+{
+    return allowances()[m_index].seen;
+}
 
 } // namespace tunalo::test

@@ -20,7 +20,8 @@
 
 namespace {
 
-bool photograph(tunalo::interface& window, const QDir& folder, const QString& name) {
+bool photograph(tunalo::interface& window, const QDir& folder, const QString& name)
+{
     QApplication::processEvents();
     const bool saved = window.grab().save(folder.filePath(name + QStringLiteral(".png")), "PNG");
     if (!saved)
@@ -30,7 +31,8 @@ bool photograph(tunalo::interface& window, const QDir& folder, const QString& na
 
 } // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     if (argc != 2) {

@@ -15,7 +15,8 @@ struct SongCase {
     const char* song;
 };
 
-inline const std::vector<SongCase>& songCases() {
+inline const std::vector<SongCase>& songCases()
+{
     static const std::vector<SongCase> cases{
         {0, "12. The Example Band - First Light - Winamp", " The Example Band - First Light"},
         {0, "12. The Example Band - First Light - Winamp [Paused]", " The Example Band - First Light"},

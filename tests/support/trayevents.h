@@ -8,7 +8,8 @@ namespace tunalo::test {
 
 // Records each event the component raises, as text.
 struct TrayEventLog {
-    explicit TrayEventLog(frmSysTray& tray) {
+    explicit TrayEventLog(frmSysTray& tray)
+    {
         const auto add = [this](QString entry) { entries.append(entry); };
         QObject::connect(&tray, &frmSysTray::SysTrayMouseDown,
                          [add](int b) { add(QStringLiteral("down %1").arg(b)); });

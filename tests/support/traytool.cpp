@@ -8,7 +8,8 @@
 
 #include <cstdio>
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QApplication application(argc, argv);
     tunalo::QtTrayShell shell;
     std::printf("notification area: %s\n", shell.hasNotificationArea() ? "yes" : "no");

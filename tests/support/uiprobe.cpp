@@ -9,7 +9,8 @@
 
 namespace tunalo::test {
 
-QWidget* frontPanel(mainmodule& app) {
+QWidget* frontPanel(mainmodule& app)
+{
     // Raising a child moves it to the end of its parent's list, which is the stacking order.
     const QObjectList& children = app.form<interface>().cp->children();
     for (auto it = children.crbegin(); it != children.crend(); ++it) {
@@ -20,7 +21,8 @@ QWidget* frontPanel(mainmodule& app) {
     return nullptr;
 }
 
-QStringList postedSongs(mainmodule& app) {
+QStringList postedSongs(mainmodule& app)
+{
     auto& browser = dynamic_cast<FakeBrowser&>(app.form<updatewb>().wb());
     QStringList songs;
     for (const QString& address : browser.navigations) {

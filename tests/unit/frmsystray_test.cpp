@@ -21,33 +21,40 @@ constexpr std::uint32_t kMe490 = 0xC0005A04;
 constexpr std::uint32_t kWin98 = 0xC0000A04;
 constexpr std::uint32_t kOther50 = 0x80000005;
 
-std::unique_ptr<frmSysTray> load(FakeNotifyShell& shell, std::uint32_t version) {
+std::unique_ptr<frmSysTray> load(FakeNotifyShell& shell, std::uint32_t version)
+{
     shell.version = version;
     return std::make_unique<frmSysTray>(shell);
 }
 
 // A text member of a sent record as the shell reads it, with the check that every unit after the
 // text, up to the end of the field, is zero.
-template <typename Char, std::size_t N> QString sentText(const Char (&field)[N]) {
+template <typename Char, std::size_t N> QString sentText(const Char (&field)[N])
+{
     const QString text = recordText(field, N);
     const std::size_t used = std::find(field, field + N, Char{}) - field;
     EXPECT_TRUE(std::all_of(field + used, field + N, [](Char c) { return c == Char{}; }));
     return text;
 }
 
-QString sentTip(const Call& call) {
+QString sentTip(const Call& call)
+{
     return call.wide ? sentText(call.recordW.szTip) : sentText(call.recordA.szTip);
 }
-QString sentInfo(const Call& call) {
+QString sentInfo(const Call& call)
+{
     return call.wide ? sentText(call.recordW.szInfo) : sentText(call.recordA.szInfo);
 }
-QString sentTitle(const Call& call) {
+QString sentTitle(const Call& call)
+{
     return call.wide ? sentText(call.recordW.szInfoTitle) : sentText(call.recordA.szInfoTitle);
 }
-std::uint32_t sentFlags(const Call& call) {
+std::uint32_t sentFlags(const Call& call)
+{
     return call.wide ? call.recordW.uFlags : call.recordA.uFlags;
 }
-std::uint32_t sentTimeout(const Call& call) {
+std::uint32_t sentTimeout(const Call& call)
+{
     return call.wide ? call.recordW.uTimeout : call.recordA.uTimeout;
 }
 
@@ -60,7 +67,8 @@ struct Variant {
     int tipLength; // the tip field as announced
 };
 
-void PrintTo(const Variant& variant, std::ostream* os) {
+void PrintTo(const Variant& variant, std::ostream* os)
+{
     *os << variant.name;
 }
 
@@ -69,7 +77,8 @@ protected:
     FakeNotifyShell shell;
 };
 
-TEST_P(TrayVariant, LoadAddsTheIconWithItsOwnPictureAndAnEmptyTipInTheVariantOfTheVersionWord) {
+TEST_P(TrayVariant, LoadAddsTheIconWithItsOwnPictureAndAnEmptyTipInTheVariantOfTheVersionWord)
+{
     const Variant& v = GetParam();
     const auto tray = load(shell, v.version);
     EXPECT_EQ(tray->usesWideRecord(), v.wide);
@@ -103,7 +112,8 @@ TEST_P(TrayVariant, LoadAddsTheIconWithItsOwnPictureAndAnEmptyTipInTheVariantOfT
     EXPECT_EQ(shell.calls.size(), v.balloons ? 3u : 1u);
 }
 
-TEST_P(TrayVariant, TextIsCutToItsAnnouncedFieldLessOne) {
+TEST_P(TrayVariant, TextIsCutToItsAnnouncedFieldLessOne)
+{
     const Variant& v = GetParam();
     const auto tray = load(shell, v.version);
     tray->setToolTip(QString(200, QLatin1Char('t')));
@@ -122,7 +132,8 @@ TEST_P(TrayVariant, TextIsCutToItsAnnouncedFieldLessOne) {
     EXPECT_EQ(sentTitle(shell.calls.back()), QString());
 }
 
-TEST_P(TrayVariant, SendsOneCommandPerChangeAndCarriesTheLastTimeOut) {
+TEST_P(TrayVariant, SendsOneCommandPerChangeAndCarriesTheLastTimeOut)
+{
     const Variant& v = GetParam();
     auto tray = load(shell, v.version);
     const HICON own = tray->IconHandle();
@@ -175,7 +186,8 @@ INSTANTIATE_TEST_SUITE_P(Versions, TrayVariant,
                                            Variant{"OtherFamily50", kOther50, false, 88, false, 64}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(TrayComponent, TheDestructorRemovesTheIconOnceWhenTheHostDidNot) {
+TEST(TrayComponent, TheDestructorRemovesTheIconOnceWhenTheHostDidNot)
+{
     FakeNotifyShell shell;
     load(shell, kNt50).reset();
     ASSERT_EQ(shell.calls.size(), 3u);
@@ -183,7 +195,8 @@ TEST(TrayComponent, TheDestructorRemovesTheIconOnceWhenTheHostDidNot) {
     EXPECT_TRUE(shell.hiddenWindowDestroyed);
 }
 
-TEST(TrayComponent, TheDefaultTimeOutIsThirtySeconds) {
+TEST(TrayComponent, TheDefaultTimeOutIsThirtySeconds)
+{
     FakeNotifyShell shell;
     const auto tray = load(shell, kNt50);
     tray->ShowBalloonTip(QStringLiteral("m"), QStringLiteral("t"), 0);
@@ -192,7 +205,8 @@ TEST(TrayComponent, TheDefaultTimeOutIsThirtySeconds) {
 
 // The wide record copies code units, so a cut may split a pair; the byte record never splits a
 // character and never fills its last byte.
-TEST(TrayComponent, TheWideRecordCutsBetweenCodeUnitsTheByteRecordBetweenCharacters) {
+TEST(TrayComponent, TheWideRecordCutsBetweenCodeUnitsTheByteRecordBetweenCharacters)
+{
     const QString smiley = QString::fromUtf8("\xF0\x9F\x98\x80");
     const QString eAcute = QString::fromUtf8("\xC3\xA9");
     {
@@ -245,7 +259,8 @@ TEST(TrayComponent, TheWideRecordCutsBetweenCodeUnitsTheByteRecordBetweenCharact
     EXPECT_EQ(tray->ToolTip(), eAcute.repeated(31));
 }
 
-TEST(TrayComponent, DecodesEachNotificationCodeIntoAtMostOneEvent) {
+TEST(TrayComponent, DecodesEachNotificationCodeIntoAtMostOneEvent)
+{
     const std::pair<std::uint32_t, const char*> table[] = {
         {512, "move"},     {513, ""},         {514, "down 1"}, {515, "double 1"}, {516, "down 2"},
         {517, "up 2"},     {518, "double 2"}, {519, ""},       {520, ""},         {521, ""},
@@ -264,7 +279,8 @@ TEST(TrayComponent, DecodesEachNotificationCodeIntoAtMostOneEvent) {
 
 // The menu as the shell is asked to show it: "*" marks the bold default, "!" a disabled item,
 // and each item's key is the one MenuClick reports when the item is chosen.
-QString menuLayout(frmSysTray& tray, FakeNotifyShell& shell) {
+QString menuLayout(frmSysTray& tray, FakeNotifyShell& shell)
+{
     tray.ShowMenu();
     const FakeNotifyShell::Popup popup = shell.popups.back();
     QStringList items;
@@ -282,12 +298,14 @@ QString menuLayout(frmSysTray& tray, FakeNotifyShell& shell) {
     return items.join(QLatin1Char('|'));
 }
 
-void addItems(frmSysTray& tray, const char* captions) {
+void addItems(frmSysTray& tray, const char* captions)
+{
     for (const QChar c : QString::fromLatin1(captions))
         tray.AddMenuItem(QString(c).toUpper(), QString(c));
 }
 
-TEST(TrayMenu, Layouts) {
+TEST(TrayMenu, Layouts)
+{
     struct Row {
         const char* what;
         std::function<void(frmSysTray&)> build;
@@ -376,7 +394,8 @@ TEST(TrayMenu, Layouts) {
     }
 }
 
-TEST(TrayMenu, IndicesAndResults) {
+TEST(TrayMenu, IndicesAndResults)
+{
     FakeNotifyShell shell;
     const auto tray = load(shell, kNt50);
     for (int expected = 0; expected < 4; ++expected)
@@ -391,7 +410,8 @@ TEST(TrayMenu, IndicesAndResults) {
     EXPECT_EQ(tray->AddMenuItem(QStringLiteral("y"), QString()), 3);
 }
 
-TEST(TrayMenu, ShowMenuBringsTheHiddenWindowForwardAndReportsTheChoiceButNotSeparators) {
+TEST(TrayMenu, ShowMenuBringsTheHiddenWindowForwardAndReportsTheChoiceButNotSeparators)
+{
     FakeNotifyShell shell;
     auto tray = load(shell, kNt50);
     TrayEventLog log(*tray);
@@ -413,7 +433,8 @@ TEST(TrayMenu, ShowMenuBringsTheHiddenWindowForwardAndReportsTheChoiceButNotSepa
     shell.choose(0);
 }
 
-TEST(TrayMenu, AddingPastIndex32767FailsAndAddsNothing) {
+TEST(TrayMenu, AddingPastIndex32767FailsAndAddsNothing)
+{
     FakeNotifyShell shell;
     const auto tray = load(shell, kNt50);
     for (int i = 0; i <= frmSysTray::kMaxMenuIndex; ++i)

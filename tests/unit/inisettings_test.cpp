@@ -58,14 +58,15 @@ TEST_F(IniStore, WritesAFileAPersonCanReadAndReadsTheirEdits)
     EXPECT_EQ(read(QStringLiteral("autopublish")), QStringLiteral("0"));
     EXPECT_EQ(read(QStringLiteral("screenwordlist")), QStringLiteral("live,demo"));
     store.save(kApp, kSection, QStringLiteral("lastsmp"), QStringLiteral(" 3"));
-    EXPECT_EQ(fileBytes(),
-              QByteArray("; mine\n[options]\nautopublish = 0\nscreenwordlist=live,demo\nlastsmp=\" 3\"\n\n[other]\nx=1\n"));
+    EXPECT_EQ(fileBytes(), QByteArray("; mine\n[options]\nautopublish = "
+                                      "0\nscreenwordlist=live,demo\nlastsmp=\" 3\"\n\n[other]\nx=1\n"));
 }
 
 TEST_F(IniStore, ADamagedFileGivesDefaultsAndIsKeptAsideBeforeTheNextSave)
 {
     store.save(kApp, kSection, QStringLiteral("autopublish"), QStringLiteral(" 0"));
-    const QList<QByteArray> damaged = {QByteArray("[options]\nautopublish=\" 0\n"), QByteArray("\xff\xfe\x00garbage", 10),
+    const QList<QByteArray> damaged = {QByteArray("[options]\nautopublish=\" 0\n"),
+                                       QByteArray("\xff\xfe\x00garbage", 10),
                                        QByteArray("[options]\nthis line means nothing\n")};
     for (const QByteArray& bytes : damaged) {
         writeFile(bytes);

@@ -16,7 +16,8 @@ namespace {
 
 // Text that does not fit its control is cut off on screen: this finds it with the fonts the
 // desktop really has.
-QStringList cutOffTexts(QWidget& form) {
+QStringList cutOffTexts(QWidget& form)
+{
     QStringList cut;
     for (QLabel* label : form.findChildren<QLabel*>()) {
         if (label->isHidden() || label->text().isEmpty())
@@ -41,7 +42,8 @@ QStringList cutOffTexts(QWidget& form) {
 
 // Controls that lie on one another hide each other's text. A pixel of contact from rounding twips
 // does not count; decorations that let the mouse through do not either.
-QStringList overlaps(QWidget& form) {
+QStringList overlaps(QWidget& form)
+{
     std::vector<QWidget*> controls;
     for (QWidget* child : form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         if (!child->isHidden() && !child->testAttribute(Qt::WA_TransparentForMouseEvents))
@@ -60,7 +62,8 @@ QStringList overlaps(QWidget& form) {
 
 using Layout = AppTest;
 
-TEST_F(Layout, EveryTextFitsItsPlaceOnTheMainWindowAndEachPanel) {
+TEST_F(Layout, EveryTextFitsItsPlaceOnTheMainWindowAndEachPanel)
+{
     startUp();
     interface& window = app->form<interface>();
     showmessage(

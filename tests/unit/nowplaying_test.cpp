@@ -21,13 +21,15 @@ struct WalkCase {
     std::int16_t running;
 };
 
-void PrintTo(const WalkCase& c, std::ostream* out) {
+void PrintTo(const WalkCase& c, std::ostream* out)
+{
     *out << c.name;
 }
 
 class Walk : public ::testing::TestWithParam<WalkCase> {};
 
-TEST_P(Walk, FindsTheFirstWindowBelowTheForegroundOneThatHoldsTheText) {
+TEST_P(Walk, FindsTheFirstWindowBelowTheForegroundOneThatHoldsTheText)
+{
     const WalkCase& c = GetParam();
     FakeWindowList windows;
     for (const QString& title : c.titles)
@@ -85,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
                  -1}),
     [](const ::testing::TestParamInfo<WalkCase>& info) { return info.param.name; });
 
-TEST(WalkOnAChangingDesktop, AWindowDestroyedUnderTheWalkEndsIt) {
+TEST(WalkOnAChangingDesktop, AWindowDestroyedUnderTheWalkEndsIt)
+{
     FakeWindowList windows;
     windows.foreground = windows.add(kNotepad);
     const HWND doomed = windows.add(QStringLiteral("Terminal"));
@@ -97,7 +100,8 @@ TEST(WalkOnAChangingDesktop, AWindowDestroyedUnderTheWalkEndsIt) {
     EXPECT_EQ(findbytitle(windows, QStringLiteral("winamp")), 0u);
 }
 
-TEST(WalkOnAChangingDesktop, APlayerThatClosesBeforeTheSecondReadDoesNotRun) {
+TEST(WalkOnAChangingDesktop, APlayerThatClosesBeforeTheSecondReadDoesNotRun)
+{
     FakeWindowList windows;
     windows.foreground = windows.add(kNotepad);
     const HWND player = windows.add(kWinamp);
@@ -110,7 +114,8 @@ TEST(WalkOnAChangingDesktop, APlayerThatClosesBeforeTheSecondReadDoesNotRun) {
     EXPECT_EQ(playerReads, 2);
 }
 
-TEST(WalkOnAChangingDesktop, AHandleThatIsNegativeAsASigned32BitNumberIsNoWindow) {
+TEST(WalkOnAChangingDesktop, AHandleThatIsNegativeAsASigned32BitNumberIsNoWindow)
+{
     FakeWindowList windows;
     windows.foreground = windows.add(kNotepad);
     windows.windows.push_back({0x80000001u, kWinamp});
@@ -126,21 +131,24 @@ public:
     QString GetWindowTextA(HWND, int) override { return QStringLiteral("Terminal"); }
 };
 
-TEST(WalkOnAChangingDesktop, AStackingOrderThatRunsInACircleEndsTheWalk) {
+TEST(WalkOnAChangingDesktop, AStackingOrderThatRunsInACircleEndsTheWalk)
+{
     CircularWindows windows;
     EXPECT_EQ(findbytitle(windows, QStringLiteral("winamp")), 0u);
 }
 
 class ReadSong : public AppTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         startUp();
         fakes.windows->foreground = fakes.windows->add(kNotepad);
     }
     bool messageShown() { return app->isLoaded<info>() && app->form<info>().isVisible(); }
 };
 
-TEST_F(ReadSong, CutsTheSongOutOfEachPlayersTitle) {
+TEST_F(ReadSong, CutsTheSongOutOfEachPlayersTitle)
+{
     const HWND player = fakes.windows->add(QString());
     for (const SongCase& c : songCases()) {
         fakes.windows->setTitle(player, QString::fromUtf8(c.title));
@@ -149,7 +157,8 @@ TEST_F(ReadSong, CutsTheSongOutOfEachPlayersTitle) {
     EXPECT_FALSE(messageShown());
 }
 
-TEST_F(ReadSong, WhenThePlayerDoesNotRunTheMessagePanelSaysSo) {
+TEST_F(ReadSong, WhenThePlayerDoesNotRunTheMessagePanelSaysSo)
+{
     fakes.windows->add(QStringLiteral("clip.avi - VLC media player"));
     EXPECT_EQ(readsong(*app, 0), QString());
     ASSERT_TRUE(messageShown());
@@ -161,7 +170,8 @@ TEST_F(ReadSong, WhenThePlayerDoesNotRunTheMessagePanelSaysSo) {
                        "first select a media player from the 'Select Media Player' Panel"));
 }
 
-TEST_F(ReadSong, ARunningPlayerWithoutTheLookupTextGivesNothingAndNoMessage) {
+TEST_F(ReadSong, ARunningPlayerWithoutTheLookupTextGivesNothingAndNoMessage)
+{
     const HWND player = fakes.windows->add(QStringLiteral("Winamp 5.9"));
     EXPECT_EQ(readsong(*app, 0), QString());
     fakes.windows->setTitle(player, QStringLiteral("RealPlayer"));
@@ -169,14 +179,16 @@ TEST_F(ReadSong, ARunningPlayerWithoutTheLookupTextGivesNothingAndNoMessage) {
     EXPECT_FALSE(messageShown());
 }
 
-TEST_F(ReadSong, AMarkerBeyondThe254thCharacterIsNotSeen) {
+TEST_F(ReadSong, AMarkerBeyondThe254thCharacterIsNotSeen)
+{
     const QString song = QStringLiteral("2. ") + QString(240, QLatin1Char('s')) + QStringLiteral(" - winamp");
     fakes.windows->add(song + QStringLiteral(" - Winamp"));
     // The title is cut inside the marker, so the song runs to the cut.
     EXPECT_EQ(readsong(*app, 0), (song + QStringLiteral(" -")).mid(2));
 }
 
-TEST_F(ReadSong, AnUnknownPlayerIsRefusedBeforeAnyWindowIsRead) {
+TEST_F(ReadSong, AnUnknownPlayerIsRefusedBeforeAnyWindowIsRead)
+{
     fakes.windows->add(kWinamp);
     fakes.windows->titleReads = 0;
     EXPECT_THROW(readsong(*app, 4), std::out_of_range);

@@ -32,7 +32,8 @@ struct WrapCase {
     QString laidOut;
 };
 
-TEST(MessageLayout, BreaksBeforeAWordThatPassesThirtyCharactersAtMostFourTimes) {
+TEST(MessageLayout, BreaksBeforeAWordThatPassesThirtyCharactersAtMostFourTimes)
+{
     const QString longWord(31, QLatin1Char('x'));
     const std::vector<WrapCase> rows = {
         {kSelectPlayerBody,
@@ -53,7 +54,8 @@ TEST(MessageLayout, BreaksBeforeAWordThatPassesThirtyCharactersAtMostFourTimes) 
 
 using Panels = AppTest;
 
-TEST_F(Panels, TheMessagePanelShowsItsHeadingAndTextInFrontOfTheContainer) {
+TEST_F(Panels, TheMessagePanelShowsItsHeadingAndTextInFrontOfTheContainer)
+{
     startUp();
     showmessage(*app, QStringLiteral("Please Select A Media Player"), kSelectPlayerBody);
     info& panel = app->form<info>();
@@ -69,7 +71,8 @@ TEST_F(Panels, TheMessagePanelShowsItsHeadingAndTextInFrontOfTheContainer) {
     EXPECT_EQ(frontPanel(*app), &panel);
 }
 
-TEST_F(Panels, ThePanelDockedLastLiesInFrontAndTheOthersStayBehindIt) {
+TEST_F(Panels, ThePanelDockedLastLiesInFrontAndTheOthersStayBehindIt)
+{
     startUp();
     interface& window = app->form<interface>();
     showmessage(*app, QStringLiteral("First"), QStringLiteral("one"));
@@ -101,7 +104,8 @@ struct PlayersCase {
 
 class PlayerPanel : public AppTest, public ::testing::WithParamInterface<PlayersCase> {};
 
-TEST_P(PlayerPanel, EnablesTheRunningPlayersAndLinksToTheOthers) {
+TEST_P(PlayerPanel, EnablesTheRunningPlayersAndLinksToTheOthers)
+{
     startUp();
     fakes.windows->foreground = fakes.windows->add(QStringLiteral("Terminal"));
     for (const char* title : GetParam().titles)
@@ -133,7 +137,8 @@ INSTANTIATE_TEST_SUITE_P(
         PlayersCase{"AnyLetterCase", {"A - B - MEDIAMONKEY"}, {false, true, false, false}}),
     [](const ::testing::TestParamInfo<PlayersCase>& info) { return std::string(info.param.name); });
 
-TEST_F(Panels, APlayerThatStartsOrStopsShowsAtTheNextRepaintAndKeepsItsChoice) {
+TEST_F(Panels, APlayerThatStartsOrStopsShowsAtTheNextRepaintAndKeepsItsChoice)
+{
     startUp();
     fakes.windows->foreground = fakes.windows->add(QStringLiteral("Terminal"));
     smp& panel = app->form<smp>();
@@ -158,7 +163,8 @@ TEST_F(Panels, APlayerThatStartsOrStopsShowsAtTheNextRepaintAndKeepsItsChoice) {
     EXPECT_EQ(app->state().selectedPlayer, 0);
 }
 
-void click(QWidget* widget) {
+void click(QWidget* widget)
+{
     const QPointF inside(2, 2);
     QMouseEvent press(QEvent::MouseButtonPress, inside, widget->mapToGlobal(inside), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
@@ -168,7 +174,8 @@ void click(QWidget* widget) {
     QCoreApplication::sendEvent(widget, &release);
 }
 
-TEST_F(Panels, LinksOpenTheirPagesInTheUsersBrowserAndChangeNothingElse) {
+TEST_F(Panels, LinksOpenTheirPagesInTheUsersBrowserAndChangeNothingElse)
+{
     startUp();
     smp& panel = app->form<smp>();
     for (QLabel* link : panel.dl)
@@ -194,7 +201,8 @@ TEST_F(Panels, LinksOpenTheirPagesInTheUsersBrowserAndChangeNothingElse) {
     EXPECT_FALSE(QUrlQuery(page).queryItemValue(QStringLiteral("id")).isEmpty());
 }
 
-TEST_F(Panels, OptionsAreStoredAtTheFirstFillAndOnEveryChange) {
+TEST_F(Panels, OptionsAreStoredAtTheFirstFillAndOnEveryChange)
+{
     startUp();
     // Start-up already stored the default word list; the options wait for the panel.
     EXPECT_EQ(fakes.settings->value(settings::kScreenWordList), QStringLiteral("untitled,unknown,track,"));
@@ -225,7 +233,8 @@ TEST_F(Panels, OptionsAreStoredAtTheFirstFillAndOnEveryChange) {
 
 using MainWindow = AppTest;
 
-TEST_F(MainWindow, ExitSavesThePlayerInNumberFormAndEndsTheEventLoop) {
+TEST_F(MainWindow, ExitSavesThePlayerInNumberFormAndEndsTheEventLoop)
+{
     startUp();
     interface& window = app->form<interface>();
     app->state().selectedPlayer = -1;
@@ -239,7 +248,8 @@ TEST_F(MainWindow, ExitSavesThePlayerInNumberFormAndEndsTheEventLoop) {
     window.showBalloon(QStringLiteral("late"), QStringLiteral("Tunalo"), 16);
 }
 
-TEST_F(MainWindow, ExitSavesAChosenPlayerWithALeadingBlank) {
+TEST_F(MainWindow, ExitSavesAChosenPlayerWithALeadingBlank)
+{
     startUp();
     interface& window = app->form<interface>();
     app->state().selectedPlayer = 2;
@@ -247,7 +257,8 @@ TEST_F(MainWindow, ExitSavesAChosenPlayerWithALeadingBlank) {
     EXPECT_EQ(fakes.settings->value(settings::kLastPlayer), QStringLiteral(" 2"));
 }
 
-TEST_F(MainWindow, TheTrayBringsTheWindowBackAndLoginGoesHome) {
+TEST_F(MainWindow, TheTrayBringsTheWindowBackAndLoginGoesHome)
+{
     startUp();
     interface& window = app->form<interface>();
     auto& home = dynamic_cast<FakeBrowser&>(*fakes.browsers->made.front());
@@ -280,7 +291,8 @@ TEST_F(MainWindow, TheTrayBringsTheWindowBackAndLoginGoesHome) {
               QStringList({app->serviceBase() + QStringLiteral("/"), app->homePageAddress()}));
 }
 
-TEST_F(MainWindow, WithoutANotificationAreaClosingMinimizes) {
+TEST_F(MainWindow, WithoutANotificationAreaClosingMinimizes)
+{
     fakes.shell->notificationArea = false;
     startUp();
     interface& window = app->form<interface>();
@@ -289,7 +301,8 @@ TEST_F(MainWindow, WithoutANotificationAreaClosingMinimizes) {
     EXPECT_TRUE(window.isMinimized());
 }
 
-TEST_F(MainWindow, TheIconGoesToTheTrayAndTheWindowHasItsLayout) {
+TEST_F(MainWindow, TheIconGoesToTheTrayAndTheWindowHasItsLayout)
+{
     startUp();
     interface& window = app->form<interface>();
     EXPECT_EQ(window.windowTitle(), QStringLiteral("TUNALO"));

@@ -16,39 +16,43 @@ namespace {
 // A started program watching MediaMonkey, whose window lies below the window the user works in.
 class PublishCycle : public AppTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         startUp();
         fakes.windows->foreground = fakes.windows->add(QStringLiteral("Terminal"));
         m_player = fakes.windows->add(QString());
         balloons = std::make_unique<BalloonLog>(*fakes.shell);
     }
 
-    interface& window() {
-        return app->form<interface>();
-    }
+    interface& window() { return app->form<interface>(); }
     AppState& state() { return app->state(); }
 
-    void play(const QString& song) {
+    void play(const QString& song)
+    {
         fakes.windows->setTitle(m_player, song + QStringLiteral(" - MediaMonkey"));
     }
     void closePlayer() { fakes.windows->destroy(m_player); }
     void tick() { window().update_Timer(); }
-    void playAndTick(const QString& song) {
+    void playAndTick(const QString& song)
+    {
         play(song);
         tick();
     }
     void pressPublish() { window().Command1_Click(); }
-    void option(const QString& key, const char* value) {
+    void option(const QString& key, const char* value)
+    {
         fakes.settings->set(key, QString::fromLatin1(value));
     }
 
     // The message panel's heading when it lies in front, else empty.
-    QString messageInFront() {
+    QString messageInFront()
+    {
         return app->isLoaded<info>() && frontPanel(*app) == &app->form<info>()
                    ? app->form<info>().title->text()
                    : QString();
     }
-    void expectPublishingOff() {
+    void expectPublishingOff()
+    {
         EXPECT_EQ(state().publishing, 0);
         EXPECT_EQ(window().Command1->text(), QStringLiteral("start publishing"));
         EXPECT_FALSE(window().Command1->font().bold());
@@ -60,7 +64,8 @@ private:
     HWND m_player = 0;
 };
 
-TEST_F(PublishCycle, TheStatusLineFollowsThePlayerAndKeepsTheLastSongWhenItCloses) {
+TEST_F(PublishCycle, TheStatusLineFollowsThePlayerAndKeepsTheLastSongWhenItCloses)
+{
     playAndTick(QStringLiteral("Artist - Title"));
     EXPECT_EQ(window().sts->text(), QStringLiteral("Artist - Title - MediaMonkey"));
     closePlayer();
@@ -70,7 +75,8 @@ TEST_F(PublishCycle, TheStatusLineFollowsThePlayerAndKeepsTheLastSongWhenItClose
     EXPECT_TRUE(state().currentSong.isEmpty());
 }
 
-TEST_F(PublishCycle, EachChangeOfSongIsPostedOnceAndARepeatOnlyAfterAnotherTitle) {
+TEST_F(PublishCycle, EachChangeOfSongIsPostedOnceAndARepeatOnlyAfterAnotherTitle)
+{
     state().loginState = 1;
     pressPublish();
     EXPECT_EQ(state().publishing, -1);
@@ -94,7 +100,8 @@ TEST_F(PublishCycle, EachChangeOfSongIsPostedOnceAndARepeatOnlyAfterAnotherTitle
     EXPECT_EQ(postedSongs(*app).size(), 4);
 }
 
-TEST_F(PublishCycle, NotLoggedInRefusesOnceThenTheRefusedSongGoesOutAfterLogIn) {
+TEST_F(PublishCycle, NotLoggedInRefusesOnceThenTheRefusedSongGoesOutAfterLogIn)
+{
     pressPublish();
     // Right after start-up there is no song yet: publishing stays on until the first one.
     EXPECT_EQ(state().publishing, -1);
@@ -120,7 +127,8 @@ TEST_F(PublishCycle, NotLoggedInRefusesOnceThenTheRefusedSongGoesOutAfterLogIn) 
               QStringList({QStringLiteral("Artist - Title"), QStringLiteral("Next - Song")}));
 }
 
-TEST_F(PublishCycle, SwitchingOffAndOnWithTheSameSongPostsNothingAgain) {
+TEST_F(PublishCycle, SwitchingOffAndOnWithTheSameSongPostsNothingAgain)
+{
     state().loginState = 1;
     pressPublish();
     playAndTick(QStringLiteral("Artist - Title"));
@@ -133,7 +141,8 @@ TEST_F(PublishCycle, SwitchingOffAndOnWithTheSameSongPostsNothingAgain) {
     EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Artist - Title")});
 }
 
-TEST_F(PublishCycle, StartingWithThePlayerClosedAndAnOldSongAsksForAPlayer) {
+TEST_F(PublishCycle, StartingWithThePlayerClosedAndAnOldSongAsksForAPlayer)
+{
     state().loginState = 1;
     pressPublish();
     playAndTick(QStringLiteral("Artist - Title"));
@@ -145,7 +154,8 @@ TEST_F(PublishCycle, StartingWithThePlayerClosedAndAnOldSongAsksForAPlayer) {
     EXPECT_EQ(postedSongs(*app).size(), 1);
 }
 
-TEST_F(PublishCycle, TheWordFilterHoldsASongBackAndItsBalloonOpensTheOptions) {
+TEST_F(PublishCycle, TheWordFilterHoldsASongBackAndItsBalloonOpensTheOptions)
+{
     state().loginState = 1;
     pressPublish();
     playAndTick(QStringLiteral("Artist - Unknown Title"));
@@ -169,7 +179,8 @@ TEST_F(PublishCycle, TheWordFilterHoldsASongBackAndItsBalloonOpensTheOptions) {
     EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Unknown - Untitled Track")});
 }
 
-TEST_F(PublishCycle, WithoutAutomaticPublishingABalloonOffersTheSongAndItsClickPostsTheCurrentOne) {
+TEST_F(PublishCycle, WithoutAutomaticPublishingABalloonOffersTheSongAndItsClickPostsTheCurrentOne)
+{
     option(settings::kAutoPublish, " 0");
     state().loginState = 1;
     pressPublish();
@@ -187,7 +198,8 @@ TEST_F(PublishCycle, WithoutAutomaticPublishingABalloonOffersTheSongAndItsClickP
     EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Second - Song")});
 }
 
-TEST_F(PublishCycle, AutomaticPublishingWithoutAlertsPostsWithoutAVisibleSign) {
+TEST_F(PublishCycle, AutomaticPublishingWithoutAlertsPostsWithoutAVisibleSign)
+{
     option(settings::kAutoAlert, " 0");
     state().loginState = 1;
     window().BallonMsgs = 1000;
@@ -202,7 +214,8 @@ TEST_F(PublishCycle, AutomaticPublishingWithoutAlertsPostsWithoutAVisibleSign) {
     EXPECT_TRUE(messageInFront().isEmpty());
 }
 
-TEST_F(PublishCycle, AClickOnTheWelcomeBalloonDoesNothing) {
+TEST_F(PublishCycle, AClickOnTheWelcomeBalloonDoesNothing)
+{
     EXPECT_EQ(balloons->messages().size(), 0); // the welcome balloon came before the log started
     EXPECT_EQ(window().BallonMsgs, 0);
     QWidget* front = frontPanel(*app);
@@ -220,7 +233,8 @@ struct FilterCase {
 
 class WordFilter : public AppTest, public ::testing::WithParamInterface<FilterCase> {};
 
-TEST_P(WordFilter, HoldsBackASongWithANonEmptyWordAnywhere) {
+TEST_P(WordFilter, HoldsBackASongWithANonEmptyWordAnywhere)
+{
     const FilterCase& row = GetParam();
     app->form<optionsfrm>().Text1->setText(QString::fromUtf8(row.list));
     EXPECT_EQ(app->hasscreenword(QString::fromUtf8(row.song)), row.heldBack ? -1 : 0)

@@ -14,22 +14,27 @@ struct NumberCase {
     std::optional<std::int16_t> read;
 };
 
-void PrintTo(const NumberCase& row, std::ostream* out) { *out << '"' << row.stored << '"'; }
+void PrintTo(const NumberCase& row, std::ostream* out)
+{
+    *out << '"' << row.stored << '"';
+}
 
 class NumberReading : public ::testing::TestWithParam<NumberCase> {};
 
 TEST_P(NumberReading, TakesTheLeadingNumberRoundedHalfToEven)
 {
-    EXPECT_EQ(settings::readNumber(QString::fromUtf8(GetParam().stored)), GetParam().read) << GetParam().stored;
+    EXPECT_EQ(settings::readNumber(QString::fromUtf8(GetParam().stored)), GetParam().read)
+        << GetParam().stored;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, NumberReading,
     ::testing::Values(NumberCase{" 1", 1}, NumberCase{" 0", 0}, NumberCase{"-1", -1}, NumberCase{"0.5", 0},
-                      NumberCase{"1.5", 2}, NumberCase{"2.5", 2}, NumberCase{"-2.5", -2}, NumberCase{"3.7xyz", 4},
-                      NumberCase{"yes", 0}, NumberCase{"", 0}, NumberCase{"  \t 7 apples", 7},
-                      NumberCase{"1 2", 12}, NumberCase{"+3", 3}, NumberCase{"1e2", 100}, NumberCase{"1e", 1},
-                      NumberCase{"32767", 32767}, NumberCase{"-32768", -32768}, NumberCase{"32768", std::nullopt},
+                      NumberCase{"1.5", 2}, NumberCase{"2.5", 2}, NumberCase{"-2.5", -2},
+                      NumberCase{"3.7xyz", 4}, NumberCase{"yes", 0}, NumberCase{"", 0},
+                      NumberCase{"  \t 7 apples", 7}, NumberCase{"1 2", 12}, NumberCase{"+3", 3},
+                      NumberCase{"1e2", 100}, NumberCase{"1e", 1}, NumberCase{"32767", 32767},
+                      NumberCase{"-32768", -32768}, NumberCase{"32768", std::nullopt},
                       NumberCase{"-32769", std::nullopt}, NumberCase{"99999999999999999999", std::nullopt},
                       NumberCase{"1e400", std::nullopt}, NumberCase{"1e-400", 0}, NumberCase{"٣", 0}));
 
@@ -96,7 +101,10 @@ struct OutOfRangeCase {
     const char* stored;
 };
 
-void PrintTo(const OutOfRangeCase& row, std::ostream* out) { *out << row.key << "=\"" << row.stored << '"'; }
+void PrintTo(const OutOfRangeCase& row, std::ostream* out)
+{
+    *out << row.key << "=\"" << row.stored << '"';
+}
 
 class OutOfRange : public AppTest, public ::testing::WithParamInterface<OutOfRangeCase> {};
 

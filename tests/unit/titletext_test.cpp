@@ -5,7 +5,8 @@
 namespace tunalo::test {
 namespace {
 
-TEST(TitleText, DecodesEachPropertyTypeAndStopsAtTheFirstNul) {
+TEST(TitleText, DecodesEachPropertyTypeAndStopsAtTheFirstNul)
+{
     struct Case {
         QByteArray bytes;
         TitleEncoding encoding;

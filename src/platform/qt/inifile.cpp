@@ -34,10 +34,18 @@ std::optional<QString> unquote(const QString& raw)
         if (++i == raw.size())
             return std::nullopt;
         switch (raw.at(i).unicode()) {
-        case 'n': text += QLatin1Char('\n'); break;
-        case 'r': text += QLatin1Char('\r'); break;
-        case 't': text += QLatin1Char('\t'); break;
-        default: text += raw.at(i); break;
+        case 'n':
+            text += QLatin1Char('\n');
+            break;
+        case 'r':
+            text += QLatin1Char('\r');
+            break;
+        case 't':
+            text += QLatin1Char('\t');
+            break;
+        default:
+            text += raw.at(i);
+            break;
         }
     }
     return std::nullopt; // no closing quote
@@ -48,12 +56,24 @@ QString quote(const QString& text)
     QString quoted = QStringLiteral("\"");
     for (const QChar c : text) {
         switch (c.unicode()) {
-        case '\\': quoted += QStringLiteral("\\\\"); break;
-        case '"': quoted += QStringLiteral("\\\""); break;
-        case '\n': quoted += QStringLiteral("\\n"); break;
-        case '\r': quoted += QStringLiteral("\\r"); break;
-        case '\t': quoted += QStringLiteral("\\t"); break;
-        default: quoted += c; break;
+        case '\\':
+            quoted += QStringLiteral("\\\\");
+            break;
+        case '"':
+            quoted += QStringLiteral("\\\"");
+            break;
+        case '\n':
+            quoted += QStringLiteral("\\n");
+            break;
+        case '\r':
+            quoted += QStringLiteral("\\r");
+            break;
+        case '\t':
+            quoted += QStringLiteral("\\t");
+            break;
+        default:
+            quoted += c;
+            break;
         }
     }
     return quoted + QLatin1Char('"');

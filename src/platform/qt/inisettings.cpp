@@ -68,9 +68,11 @@ QString IniSettingsStore::read(const QString& application, const QString& sectio
     const QString path = filePath(application);
     const Loaded loaded = loadFile(path);
     if (loaded.result == Load::Unreadable)
-        warnOnce(m_warnedRead, QStringLiteral("cannot read the settings file %1; using the defaults").arg(path));
+        warnOnce(m_warnedRead,
+                 QStringLiteral("cannot read the settings file %1; using the defaults").arg(path));
     if (loaded.result == Load::Damaged)
-        warnOnce(m_warnedRead, QStringLiteral("the settings file %1 is damaged; using the defaults").arg(path));
+        warnOnce(m_warnedRead,
+                 QStringLiteral("the settings file %1 is damaged; using the defaults").arg(path));
     if (loaded.result != Load::Read)
         return defaultValue;
     return ini::value(loaded.document, section, key).value_or(defaultValue);

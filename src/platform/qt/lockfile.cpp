@@ -16,7 +16,8 @@ QString LockFileInstanceLock::defaultPath()
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
         folder = QDir::tempPath() + QStringLiteral("/tunalo-%1").arg(getuid());
         QDir().mkpath(folder);
-        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(folder,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
     return folder + QStringLiteral("/tunalo.lock");
 }

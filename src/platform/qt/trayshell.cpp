@@ -19,7 +19,8 @@ constexpr std::uint32_t kVersionWithoutBalloons = 0x0004;
 
 constexpr HICON kFirstIconHandle = 0x3001;
 
-QSystemTrayIcon::MessageIcon messageIcon(std::uint32_t dwInfoFlags) {
+QSystemTrayIcon::MessageIcon messageIcon(std::uint32_t dwInfoFlags)
+{
     // The flags above the low four bits (no sound and the like) have no meaning here.
     switch (dwInfoFlags & 0x0F) {
     case 1:
@@ -36,8 +37,8 @@ QSystemTrayIcon::MessageIcon messageIcon(std::uint32_t dwInfoFlags) {
 } // namespace
 
 // Only what cbSize announces is read: the older shape has a short tip and no balloon.
-template <typename Record>
-QtTrayShell::Update QtTrayShell::read(const Record& record, std::uint32_t fullSize) {
+template <typename Record> QtTrayShell::Update QtTrayShell::read(const Record& record, std::uint32_t fullSize)
+{
     const bool full = record.cbSize >= fullSize;
     return {{record.hWnd, record.uID},
             record.uFlags,
@@ -61,36 +62,43 @@ struct QtTrayShell::Icon {
     bool clickPending = false;
 };
 
-QtTrayShell::QtTrayShell() {
+QtTrayShell::QtTrayShell()
+{
     m_retry.setInterval(kRetryIntervalMs);
     connect(&m_retry, &QTimer::timeout, this, &QtTrayShell::retryShowing);
 }
 
-QtTrayShell::~QtTrayShell() {
+QtTrayShell::~QtTrayShell()
+{
     closeMenu();
     m_icons.clear();
 }
 
-HWND QtTrayShell::createHiddenWindow(Listener listener) {
+HWND QtTrayShell::createHiddenWindow(Listener listener)
+{
     const HWND hWnd = ++m_nextWindow;
     m_windows.emplace(hWnd, std::move(listener));
     return hWnd;
 }
 
-void QtTrayShell::destroyHiddenWindow(HWND hWnd) {
+void QtTrayShell::destroyHiddenWindow(HWND hWnd)
+{
     m_windows.erase(hWnd);
     std::erase_if(m_icons, [hWnd](const auto& entry) { return entry.first.first == hWnd; });
 }
 
-bool QtTrayShell::Shell_NotifyIconW(std::uint32_t dwMessage, NOTIFYICONDATAW* lpData) {
+bool QtTrayShell::Shell_NotifyIconW(std::uint32_t dwMessage, NOTIFYICONDATAW* lpData)
+{
     return notify(dwMessage, read(*lpData, kNotifyIconSizeW));
 }
 
-bool QtTrayShell::Shell_NotifyIconA(std::uint32_t dwMessage, NOTIFYICONDATAA* lpData) {
+bool QtTrayShell::Shell_NotifyIconA(std::uint32_t dwMessage, NOTIFYICONDATAA* lpData)
+{
     return notify(dwMessage, read(*lpData, kNotifyIconSizeA));
 }
 
-bool QtTrayShell::notify(std::uint32_t dwMessage, const Update& update) {
+bool QtTrayShell::notify(std::uint32_t dwMessage, const Update& update)
+{
     const auto found = m_icons.find(update.key);
     switch (dwMessage) {
     case NIM_ADD: {
@@ -136,7 +144,8 @@ bool QtTrayShell::notify(std::uint32_t dwMessage, const Update& update) {
     }
 }
 
-void QtTrayShell::apply(Icon& icon, const Update& update) {
+void QtTrayShell::apply(Icon& icon, const Update& update)
+{
     if (update.uFlags & NIF_MESSAGE)
         icon.uCallbackMessage = update.uCallbackMessage;
     if (update.uFlags & NIF_ICON)
@@ -147,7 +156,8 @@ void QtTrayShell::apply(Icon& icon, const Update& update) {
         showBalloon(icon, update);
 }
 
-void QtTrayShell::showBalloon(Icon& icon, const Update& update) {
+void QtTrayShell::showBalloon(Icon& icon, const Update& update)
+{
     // A balloon needs an icon on screen to point at; an empty message shows none.
     if (!icon.tray->isVisible() || update.info.isEmpty())
         return;
@@ -161,7 +171,8 @@ void QtTrayShell::showBalloon(Icon& icon, const Update& update) {
     post(icon.key, {NIN_BALLOONSHOW});
 }
 
-void QtTrayShell::onActivated(Icon& icon, QSystemTrayIcon::ActivationReason reason) {
+void QtTrayShell::onActivated(Icon& icon, QSystemTrayIcon::ActivationReason reason)
+{
     // Qt reports a press on the icon while a balloon shows as a click on the balloon too, just
     // before the activation: it only closed the balloon.
     if (icon.clickPending) {
@@ -187,7 +198,8 @@ void QtTrayShell::onActivated(Icon& icon, QSystemTrayIcon::ActivationReason reas
     }
 }
 
-void QtTrayShell::onMessageClicked(Icon& icon) {
+void QtTrayShell::onMessageClicked(Icon& icon)
+{
     icon.clickPending = true;
     const IconKey key = icon.key;
     QMetaObject::invokeMethod(
@@ -203,13 +215,15 @@ void QtTrayShell::onMessageClicked(Icon& icon) {
         Qt::QueuedConnection);
 }
 
-void QtTrayShell::post(const IconKey& key, std::initializer_list<std::uint32_t> codes) {
+void QtTrayShell::post(const IconKey& key, std::initializer_list<std::uint32_t> codes)
+{
     for (const std::uint32_t code : codes)
         QMetaObject::invokeMethod(
             this, [this, key, code] { deliver(key, code); }, Qt::QueuedConnection);
 }
 
-void QtTrayShell::deliver(const IconKey& key, std::uint32_t code) {
+void QtTrayShell::deliver(const IconKey& key, std::uint32_t code)
+{
     // The icon or its window may have gone since the notification was posted.
     const auto icon = m_icons.find(key);
     const auto window = m_windows.find(key.first);
@@ -219,7 +233,8 @@ void QtTrayShell::deliver(const IconKey& key, std::uint32_t code) {
     listener(icon->second->uCallbackMessage, code);
 }
 
-void QtTrayShell::retryShowing() {
+void QtTrayShell::retryShowing()
+{
     if (hasNotificationArea()) {
         m_retry.stop();
         for (auto& [key, icon] : m_icons)
@@ -229,7 +244,8 @@ void QtTrayShell::retryShowing() {
     }
 }
 
-bool QtTrayShell::eventFilter(QObject* watched, QEvent* event) {
+bool QtTrayShell::eventFilter(QObject* watched, QEvent* event)
+{
     // Qt tells an icon only that the pointer rests on it (to show its tip); that stands for the
     // pointer moving over it.
     if (event->type() == QEvent::ToolTip)
@@ -239,17 +255,20 @@ bool QtTrayShell::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
-std::uint32_t QtTrayShell::GetVersion() {
+std::uint32_t QtTrayShell::GetVersion()
+{
     return QSystemTrayIcon::supportsMessages() ? kVersionWithBalloons : kVersionWithoutBalloons;
 }
 
-bool QtTrayShell::SetForegroundWindow(HWND hWnd) {
+bool QtTrayShell::SetForegroundWindow(HWND hWnd)
+{
     // The popup menu takes the pointer and keyboard itself; there is nothing to raise.
     return m_windows.contains(hWnd);
 }
 
 void QtTrayShell::PopupMenu(const std::vector<MenuEntry>& items, int defaultItem,
-                            std::function<void(int)> chosen) {
+                            std::function<void(int)> chosen)
+{
     closeMenu();
     auto* menu = new QMenu; // a popup of its own; it deletes itself once it has closed
     connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
@@ -275,27 +294,32 @@ void QtTrayShell::PopupMenu(const std::vector<MenuEntry>& items, int defaultItem
     menu->popup(QCursor::pos());
 }
 
-void QtTrayShell::closeMenu() {
+void QtTrayShell::closeMenu()
+{
     if (m_menu) {
         delete m_menu.data();
     }
 }
 
-HICON QtTrayShell::registerIcon(const QIcon& icon) {
+HICON QtTrayShell::registerIcon(const QIcon& icon)
+{
     m_registry.push_back(icon);
     return kFirstIconHandle + static_cast<HICON>(m_registry.size() - 1);
 }
 
-QIcon QtTrayShell::iconFor(HICON hIcon) const {
+QIcon QtTrayShell::iconFor(HICON hIcon) const
+{
     const std::size_t index = hIcon - kFirstIconHandle;
     return hIcon >= kFirstIconHandle && index < m_registry.size() ? m_registry[index] : QIcon();
 }
 
-bool QtTrayShell::hasNotificationArea() const {
+bool QtTrayShell::hasNotificationArea() const
+{
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-std::vector<QSystemTrayIcon*> QtTrayShell::trayIcons() const {
+std::vector<QSystemTrayIcon*> QtTrayShell::trayIcons() const
+{
     std::vector<QSystemTrayIcon*> icons;
     for (const auto& [key, icon] : m_icons)
         icons.push_back(icon->tray.get());

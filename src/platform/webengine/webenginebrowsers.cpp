@@ -79,7 +79,10 @@ WebEngineBrowsers::WebEngineBrowsers() = default;
 
 WebEngineBrowsers::~WebEngineBrowsers() = default;
 
-QString WebEngineBrowsers::storageFolder() { return userFolder(QStandardPaths::GenericDataLocation); }
+QString WebEngineBrowsers::storageFolder()
+{
+    return userFolder(QStandardPaths::GenericDataLocation);
+}
 
 QWebEngineProfile& WebEngineBrowsers::sharedProfile()
 {

@@ -7,13 +7,15 @@ namespace {
 constexpr char kEscape = '\x1b';
 constexpr unsigned char kControlSequence = 0x9b;
 
-bool inRange(unsigned char c, unsigned char low, unsigned char high) {
+bool inRange(unsigned char c, unsigned char low, unsigned char high)
+{
     return c >= low && c <= high;
 }
 
 // Length of the escape or control sequence starting at from: intermediate (and, after a control
 // sequence introducer, parameter) bytes, then one final byte.
-qsizetype sequenceLength(const QByteArray& bytes, qsizetype from) {
+qsizetype sequenceLength(const QByteArray& bytes, qsizetype from)
+{
     const unsigned char lastInner =
         static_cast<unsigned char>(bytes.at(from)) == kControlSequence ? 0x3f : 0x2f;
     qsizetype at = from + 1;
@@ -25,7 +27,8 @@ qsizetype sequenceLength(const QByteArray& bytes, qsizetype from) {
 // Compound text switches between character sets with escape sequences. Titles in practice carry
 // Latin-1 or, between "ESC % G" and "ESC % @", UTF-8; other sets are read as Latin-1 and the
 // sequences themselves dropped.
-QString decodeCompoundText(const QByteArray& bytes) {
+QString decodeCompoundText(const QByteArray& bytes)
+{
     static const QByteArray utf8On("\x1b%G");
     static const QByteArray utf8Off("\x1b%@");
     QString text;
@@ -50,7 +53,8 @@ QString decodeCompoundText(const QByteArray& bytes) {
 
 } // namespace
 
-QString decodeTitle(const QByteArray& bytes, TitleEncoding encoding) {
+QString decodeTitle(const QByteArray& bytes, TitleEncoding encoding)
+{
     const qsizetype nul = bytes.indexOf('\0');
     const QByteArray text = nul < 0 ? bytes : bytes.left(nul);
     switch (encoding) {

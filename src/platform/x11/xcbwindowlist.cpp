@@ -34,7 +34,8 @@ struct Property {
     QByteArray bytes;
     bool windowGone = false;
 
-    std::vector<xcb_window_t> windows() const {
+    std::vector<xcb_window_t> windows() const
+    {
         std::vector<xcb_window_t> list;
         if (format == 32) {
             list.resize(static_cast<std::size_t>(bytes.size()) / sizeof(xcb_window_t));
@@ -42,7 +43,8 @@ struct Property {
         }
         return list;
     }
-    xcb_window_t window() const {
+    xcb_window_t window() const
+    {
         const auto list = windows();
         return list.empty() ? XCB_NONE : list.front();
     }
@@ -71,7 +73,8 @@ constexpr std::uint32_t kWindowPlainMask = kWindowEwmhMask | XCB_EVENT_MASK_FOCU
 class XcbWindowList::Desktop {
 public:
     explicit Desktop(Mode mode)
-        : m_cached(mode == Mode::Cached), m_connection(xcb_connect(nullptr, &m_screen)) {
+        : m_cached(mode == Mode::Cached), m_connection(xcb_connect(nullptr, &m_screen))
+    {
         if (xcb_connection_has_error(m_connection))
             return;
         xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
@@ -87,7 +90,8 @@ public:
     Desktop& operator=(const Desktop&) = delete;
 
     // Brings what is known up to date with the server's events; false when there is no server.
-    bool ready() {
+    bool ready()
+    {
         if (m_root == XCB_NONE || xcb_connection_has_error(m_connection))
             return false;
         while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
@@ -99,7 +103,8 @@ public:
         return xcb_connection_has_error(m_connection) == 0;
     }
 
-    xcb_window_t foreground() {
+    xcb_window_t foreground()
+    {
         if (!m_cached)
             m_backendKnown = false;
         ensureBackend();
@@ -112,7 +117,8 @@ public:
         return m_foreground;
     }
 
-    xcb_window_t below(xcb_window_t window) {
+    xcb_window_t below(xcb_window_t window)
+    {
         ensureBackend();
         ensureStack();
         const auto at = m_position.find(window);
@@ -122,7 +128,8 @@ public:
     }
 
     // The title cut for a read of nMaxCount characters with the NUL.
-    QString title(xcb_window_t window, int nMaxCount) {
+    QString title(xcb_window_t window, int nMaxCount)
+    {
         auto known = m_titles.find(window);
         if (known == m_titles.end()) {
             watch(window);
@@ -149,7 +156,8 @@ private:
         QString cut; // as a read with the usual capacity returns it
     };
 
-    void internAtoms() {
+    void internAtoms()
+    {
         const std::pair<const char*, xcb_atom_t*> atoms[] = {
             {"_NET_ACTIVE_WINDOW", &m_atoms.activeWindow},
             {"_NET_CLIENT_LIST_STACKING", &m_atoms.clientListStacking},
@@ -172,7 +180,8 @@ private:
         ++m_roundTrips;
     }
 
-    Property readProperty(xcb_window_t window, xcb_atom_t name, std::uint32_t longs) {
+    Property readProperty(xcb_window_t window, xcb_atom_t name, std::uint32_t longs)
+    {
         Property property;
         const xcb_get_property_cookie_t cookie =
             xcb_get_property(m_connection, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0, longs);
@@ -194,7 +203,8 @@ private:
     }
 
     // _NET_WM_NAME when the window has one, else WM_NAME in whichever encoding it is set.
-    QString readTitle(xcb_window_t window, bool& gone) {
+    QString readTitle(xcb_window_t window, bool& gone)
+    {
         const Property name = readProperty(window, m_atoms.netWmName, kTitleLongs);
         gone = name.windowGone;
         if (gone)
@@ -216,7 +226,8 @@ private:
 
     // A window manager counts when its check window names itself, as the convention asks, and it
     // keeps the stacking list.
-    void ensureBackend() {
+    void ensureBackend()
+    {
         if (m_backendKnown)
             return;
         const xcb_window_t check = readProperty(m_root, m_atoms.supportingWmCheck, 1).window();
@@ -245,7 +256,8 @@ private:
         m_foregroundKnown = false;
     }
 
-    void ensureStack() {
+    void ensureStack()
+    {
         if (m_stackKnown)
             return;
         std::vector<xcb_window_t> bottomUp =
@@ -263,7 +275,8 @@ private:
         m_stackKnown = m_cached;
     }
 
-    std::vector<xcb_window_t> readRootChildren() {
+    std::vector<xcb_window_t> readRootChildren()
+    {
         XReply<xcb_query_tree_reply_t> tree(
             xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, m_root), nullptr));
         ++m_roundTrips;
@@ -276,7 +289,8 @@ private:
     xcb_window_t readActiveWindow() { return readProperty(m_root, m_atoms.activeWindow, 1).window(); }
 
     // The top-level window holding the input focus, or none when the focus is nowhere in particular.
-    xcb_window_t readFocusedTopLevel() {
+    xcb_window_t readFocusedTopLevel()
+    {
         XReply<xcb_get_input_focus_reply_t> focus(
             xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
         ++m_roundTrips;
@@ -296,21 +310,24 @@ private:
         return XCB_NONE;
     }
 
-    void watch(xcb_window_t window) {
+    void watch(xcb_window_t window)
+    {
         if (!m_cached || !m_watched.insert(window).second)
             return;
         const std::uint32_t mask = m_ewmh ? kWindowEwmhMask : kWindowPlainMask;
         xcb_change_window_attributes(m_connection, window, XCB_CW_EVENT_MASK, &mask);
     }
 
-    void reindex() {
+    void reindex()
+    {
         m_position.clear();
         for (std::size_t i = 0; i < m_stack.size(); ++i)
             m_position.emplace(m_stack[i], i);
     }
 
     // The window no longer exists: it has no title and nothing below it.
-    void forget(xcb_window_t window) {
+    void forget(xcb_window_t window)
+    {
         m_titles.erase(window);
         m_watched.erase(window);
         if (m_position.contains(window)) {
@@ -319,13 +336,15 @@ private:
         }
     }
 
-    void forgetEverything() {
+    void forgetEverything()
+    {
         m_titles.clear();
         m_stackKnown = false;
         m_foregroundKnown = false;
     }
 
-    void handle(const xcb_generic_event_t* event) {
+    void handle(const xcb_generic_event_t* event)
+    {
         switch (event->response_type & 0x7f) {
         case XCB_PROPERTY_NOTIFY:
             propertyChanged(*reinterpret_cast<const xcb_property_notify_event_t*>(event));
@@ -356,7 +375,8 @@ private:
         }
     }
 
-    void propertyChanged(const xcb_property_notify_event_t& changed) {
+    void propertyChanged(const xcb_property_notify_event_t& changed)
+    {
         if (changed.window != m_root) {
             if (changed.atom == m_atoms.netWmName || changed.atom == XCB_ATOM_WM_NAME)
                 m_titles.erase(changed.window);
@@ -396,36 +416,42 @@ XcbWindowList::XcbWindowList(Mode mode) : m_mode(mode) {}
 
 XcbWindowList::~XcbWindowList() = default;
 
-XcbWindowList::Desktop& XcbWindowList::desktop() {
+XcbWindowList::Desktop& XcbWindowList::desktop()
+{
     if (!m_desktop)
         m_desktop = std::make_unique<Desktop>(m_mode);
     return *m_desktop;
 }
 
-HWND XcbWindowList::GetForegroundWindow() {
+HWND XcbWindowList::GetForegroundWindow()
+{
     Desktop& x = desktop();
     return x.ready() ? x.foreground() : 0;
 }
 
-HWND XcbWindowList::GetWindow(HWND hWnd, std::uint32_t uCmd) {
+HWND XcbWindowList::GetWindow(HWND hWnd, std::uint32_t uCmd)
+{
     Desktop& x = desktop();
     if (uCmd != GW_HWNDNEXT || hWnd == 0 || !x.ready())
         return 0;
     return x.below(hWnd);
 }
 
-QString XcbWindowList::GetWindowTextA(HWND hWnd, int nMaxCount) {
+QString XcbWindowList::GetWindowTextA(HWND hWnd, int nMaxCount)
+{
     Desktop& x = desktop();
     if (hWnd == 0 || nMaxCount <= 1 || !x.ready())
         return {};
     return x.title(hWnd, nMaxCount);
 }
 
-std::uint64_t XcbWindowList::roundTrips() const {
+std::uint64_t XcbWindowList::roundTrips() const
+{
     return m_desktop ? m_desktop->roundTrips() : 0;
 }
 
-bool XcbWindowList::usesWindowManager() const {
+bool XcbWindowList::usesWindowManager() const
+{
     return m_desktop && m_desktop->ewmh();
 }
 
