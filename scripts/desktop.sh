@@ -14,39 +14,47 @@ stop_private_desktop() {
     desktop_pids=()
 }
 
+# Runs the command given after the message until it succeeds; after 30 seconds says the message
+# and fails.
+wait_for() {
+    local message=$1 tries=0
+    shift
+    until "$@"; do
+        tries=$((tries + 1))
+        if [ $tries -gt 600 ]; then
+            echo "$message" >&2
+            return 1
+        fi
+        sleep 0.05
+    done
+}
+
+x_server_answers() {
+    [ -s "$1/display" ] && xdpyinfo -display ":$(cat "$1/display")" >/dev/null 2>&1
+}
+
+# The window manager and the notification area have taken their selections.
+desktop_ready() {
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
+        xwininfo -root -tree 2>/dev/null | grep -qi '"panel"'
+}
+
 # Starts the desktop and exports DISPLAY; logs go to $1 (a folder).
 start_private_desktop() {
-    local logs=$1 tries=0
+    local logs=$1
     mkdir -p "$logs"
     # Xvfb picks a free display number itself and names it, so two desktops never collide.
     rm -f "$logs/display"
     Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$logs/display" >"$logs/xvfb.log" 2>&1 &
     desktop_pids+=($!)
-    until [ -s "$logs/display" ] && xdpyinfo -display ":$(cat "$logs/display")" >/dev/null 2>&1; do
-        tries=$((tries + 1))
-        if [ $tries -gt 200 ]; then
-            echo "the private X server did not start; see $logs/xvfb.log" >&2
-            return 1
-        fi
-        sleep 0.05
-    done
+    wait_for "the private X server did not start; see $logs/xvfb.log" x_server_answers "$logs" || return 1
     export DISPLAY=":$(cat "$logs/display")"
     openbox >"$logs/openbox.log" 2>&1 &
     desktop_pids+=($!)
     trayer --edge bottom --align right --widthtype pixel --width 160 --heighttype pixel --height 28 \
         --transparent false --tint 0x333333 >"$logs/trayer.log" 2>&1 &
     desktop_pids+=($!)
-    # Wait until the window manager and the notification area have taken their selections.
-    tries=0
-    until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
-        xwininfo -root -tree 2>/dev/null | grep -qi '"panel"'; do
-        tries=$((tries + 1))
-        if [ $tries -gt 200 ]; then
-            echo "the window manager or the notification area did not start; see $logs" >&2
-            return 1
-        fi
-        sleep 0.05
-    done
+    wait_for "the window manager or the notification area did not start; see $logs" desktop_ready
 }
 
 # A private home for the program's files, so tests never touch the user's own.

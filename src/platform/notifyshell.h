@@ -17,43 +17,28 @@ using HICON = std::uint32_t;
 
 // The notification-icon record in the shape the shell introduced with its version 5.0. cbSize
 // announces how much of it the shell may read; the older shape ends after 64 tip characters.
-struct NOTIFYICONDATAW {
+// The wide form holds UTF-16 text, the ANSI form bytes in the locale's encoding.
+template <class Char> struct NotifyIconData {
     std::uint32_t cbSize;
     std::uint32_t hWnd;
     std::uint32_t uID;
     std::uint32_t uFlags;
     std::uint32_t uCallbackMessage;
     std::uint32_t hIcon;
-    char16_t szTip[128];
+    Char szTip[128];
     std::uint32_t dwState;
     std::uint32_t dwStateMask;
-    char16_t szInfo[256];
+    Char szInfo[256];
     union {
         std::uint32_t uTimeout;
         std::uint32_t uVersion;
     };
-    char16_t szInfoTitle[64];
+    Char szInfoTitle[64];
     std::uint32_t dwInfoFlags;
 };
 
-struct NOTIFYICONDATAA {
-    std::uint32_t cbSize;
-    std::uint32_t hWnd;
-    std::uint32_t uID;
-    std::uint32_t uFlags;
-    std::uint32_t uCallbackMessage;
-    std::uint32_t hIcon;
-    char szTip[128];
-    std::uint32_t dwState;
-    std::uint32_t dwStateMask;
-    char szInfo[256];
-    union {
-        std::uint32_t uTimeout;
-        std::uint32_t uVersion;
-    };
-    char szInfoTitle[64];
-    std::uint32_t dwInfoFlags;
-};
+using NOTIFYICONDATAW = NotifyIconData<char16_t>;
+using NOTIFYICONDATAA = NotifyIconData<char>;
 
 static_assert(sizeof(NOTIFYICONDATAW) == 936);
 static_assert(sizeof(NOTIFYICONDATAA) == 488);
