@@ -55,14 +55,16 @@ TEST(Desktop, ExitFromTheTrayMenuRemembersThePlayerAndASecondStartEndsAtOnce)
     PlayerWindow vlc(QStringLiteral("clip.avi - VLC media player"));
     ASSERT_TRUE(vlc.started());
     ASSERT_TRUE(session.startProgram());
-    // Once the home page has told the log-in state, it takes the panel's place; choose after that.
+    // Once the home page has told the log-in state, it takes the panel's place; so the choice is
+    // made after that, and made again a little later on a slow machine (choosing twice is harmless).
     ASSERT_TRUE(waitUntil(
         [&] { return !session.requests().filter(QStringLiteral("GET /fb/tnlouserhome.php")).isEmpty(); }));
-    pause(2500);
-
-    session.click(120, 2760, 2175, 1095); // "select a media player"
-    pause(1000);
-    session.clickInPanel(480, 1800, 2895, 375); // "VLC Media Player", enabled while it runs
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        pause(2000);
+        session.click(120, 2760, 2175, 1095); // "select a media player"
+        pause(1000);
+        session.clickInPanel(480, 1800, 2895, 375); // "VLC Media Player", enabled while it runs
+    }
     pause(500);
     const std::string chosen = session.screenshot(QStringLiteral("player"));
 
