@@ -38,15 +38,16 @@ mainmodule::mainmodule(Platform& platform) : m_platform(platform), m_serviceBase
 mainmodule::~mainmodule()
 {
     // A docked panel is a child of the main window's container, so every panel goes before the
-    // main window; the home browser's form goes last of the panels, after the loader that watches it.
+    // main window. The browsers go before the loader: a browser that closes may still report a
+    // change of title, and the loader listens for those.
     std::get<std::unique_ptr<info>>(m_forms).reset();
     std::get<std::unique_ptr<aboutfrm>>(m_forms).reset();
     std::get<std::unique_ptr<helpfrm>>(m_forms).reset();
     std::get<std::unique_ptr<optionsfrm>>(m_forms).reset();
     std::get<std::unique_ptr<smp>>(m_forms).reset();
-    std::get<std::unique_ptr<frmloadhome>>(m_forms).reset();
     std::get<std::unique_ptr<updatewb>>(m_forms).reset();
     std::get<std::unique_ptr<frmWeb>>(m_forms).reset();
+    std::get<std::unique_ptr<frmloadhome>>(m_forms).reset();
     std::get<std::unique_ptr<interface>>(m_forms).reset();
 }
 

@@ -13,7 +13,8 @@ namespace tunalo {
 
 namespace {
 
-constexpr int kLockWaitMs = 2000;
+// Another writer holds the lock only while it rewrites this small file; the window must not wait longer.
+constexpr int kLockWaitMs = 100;
 
 enum class Load { Missing, Read, Unreadable, Damaged };
 
