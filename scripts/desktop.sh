@@ -39,22 +39,34 @@ desktop_ready() {
         xwininfo -root -tree 2>/dev/null | grep -qi '"panel"'
 }
 
-# Starts the desktop and exports DISPLAY; logs go to $1 (a folder).
-start_private_desktop() {
+# Starts the desktop once and exports DISPLAY; logs go to $1 (a folder).
+start_desktop_once() {
     local logs=$1
     mkdir -p "$logs"
     # Xvfb picks a free display number itself and names it, so two desktops never collide.
     rm -f "$logs/display"
     Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$logs/display" >"$logs/xvfb.log" 2>&1 &
     desktop_pids+=($!)
-    wait_for "the private X server did not start; see $logs/xvfb.log" x_server_answers "$logs" || return 1
+    wait_for "the private X server did not start" x_server_answers "$logs" || return 1
     export DISPLAY=":$(cat "$logs/display")"
     openbox >"$logs/openbox.log" 2>&1 &
     desktop_pids+=($!)
     trayer --edge bottom --align right --widthtype pixel --width 160 --heighttype pixel --height 28 \
         --transparent false --tint 0x333333 >"$logs/trayer.log" 2>&1 &
     desktop_pids+=($!)
-    wait_for "the window manager or the notification area did not start; see $logs" desktop_ready
+    wait_for "the window manager or the notification area did not start" desktop_ready
+}
+
+# Starts the desktop and exports DISPLAY; logs go to $1 (a folder). A start that fails (now and
+# then trayer or openbox loses its first connection) is tried again from scratch.
+start_private_desktop() {
+    local logs=$1 attempt
+    for attempt in 1 2 3; do
+        start_desktop_once "$logs/$attempt" && return 0
+        tail -n 5 "$logs/$attempt"/*.log >&2 || true
+        stop_private_desktop
+    done
+    return 1
 }
 
 # A private home for the program's files, so tests never touch the user's own.
