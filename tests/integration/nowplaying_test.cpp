@@ -255,6 +255,22 @@ TEST_F(RealDesktop, AClickOnTheEmptyDesktopDoesNotStopTheNextSongFromBeingPosted
     EXPECT_EQ(app->form<interface>().sts->text(), QStringLiteral("Artist - Second - Winamp"));
 }
 
+// Some desktops make their own background window the active one when the user clicks it.
+TEST_F(RealDesktop, TheDesktopsOwnWindowActiveCountsAsNoFocusedWindow)
+{
+    PlayerWindow background(QStringLiteral("Desktop"));
+    PlayerWindow player(QStringLiteral("Song - Winamp"));
+    ASSERT_TRUE(background.started() && player.started());
+    ASSERT_TRUE(background.send(QStringLiteral("desktoptype")));
+    ASSERT_TRUE(background.send(QStringLiteral("activate")));
+    ASSERT_TRUE(waitUntil([&] { return activeWindow() == background.handle(); }));
+    ASSERT_TRUE(player.send(QStringLiteral("raise")));
+    ASSERT_TRUE(
+        waitUntil([&] { return findbytitle(*cached, QStringLiteral("- winamp")) == player.handle(); }));
+    EXPECT_NE(cached->GetForegroundWindow(), background.handle());
+    expectSameAsFresh();
+}
+
 // A player that restarts, or makes a new window for every track, while the cycle ticks.
 TEST_F(RealDesktop, APlayerWindowMadeAnewAThousandTimesNeverSwitchesPublishingOff)
 {

@@ -15,6 +15,7 @@
 //   activate       makes it the window the user works with
 //   above on|off   keeps it above the others, or no longer
 //   minimize       iconifies it (it stays listed)
+//   desktoptype    marks the window as the desktop's own (_NET_WM_WINDOW_TYPE_DESKTOP)
 //   recreate N     destroys the window and opens a new one in its place, N times as fast as the
 //                  server takes it, the n-th titled "Artist - Song n - Winamp"
 //   quit           closes the window and ends (so does the end of stdin)
@@ -102,6 +103,12 @@ public:
         sendToRoot(atom("_NET_WM_STATE"), {on ? 1u : 0u, atom("_NET_WM_STATE_ABOVE"), 0, 1, 0});
     }
     void minimize() { sendToRoot(atom("WM_CHANGE_STATE"), {3, 0, 0, 0, 0}); }
+    void markAsDesktop()
+    {
+        const xcb_atom_t type = atom("_NET_WM_WINDOW_TYPE_DESKTOP");
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, main(), atom("_NET_WM_WINDOW_TYPE"),
+                            XCB_ATOM_ATOM, 32, 1, &type);
+    }
 
     // A player that restarts, or makes a new window for every track.
     void recreate(int times)
@@ -222,6 +229,8 @@ bool carryOut(PlayerWindows& windows, const std::string& command, const std::str
         windows.keepAbove(argument == "on");
     else if (command == "minimize")
         windows.minimize();
+    else if (command == "desktoptype")
+        windows.markAsDesktop();
     else if (command == "recreate")
         windows.recreate(std::atoi(argument.c_str()));
     else
