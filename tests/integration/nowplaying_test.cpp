@@ -69,14 +69,18 @@ protected:
 
     void expectSameAsFresh() { EXPECT_EQ(walk(*cached), walk(fresh)); }
 
-    // The program, logged in and publishing what Winamp plays.
-    void startPublishing()
+    // The program, logged in and publishing what the Winamp window plays, has posted its first song.
+    void startPublishing(PlayerWindow& player, const QString& firstSong)
     {
+        ASSERT_TRUE(player.started());
         ASSERT_TRUE(app->startup());
         app->state().loginState = 1;
         app->state().selectedPlayer = 0;
         app->form<interface>().Command1_Click();
         ASSERT_EQ(app->state().publishing, kTrue);
+        activate(player, fresh);
+        tick();
+        ASSERT_EQ(postedSongs(*app), QStringList{firstSong});
     }
     // One tick of the publish cycle, in a turn of the event loop of its own.
     void tick()
@@ -240,11 +244,7 @@ bool clickEmptyDesktop()
 TEST_F(RealDesktop, AClickOnTheEmptyDesktopDoesNotStopTheNextSongFromBeingPosted)
 {
     PlayerWindow player(QStringLiteral("Artist - First - Winamp"));
-    ASSERT_TRUE(player.started());
-    startPublishing();
-    activate(player, fresh);
-    tick();
-    ASSERT_EQ(postedSongs(*app), QStringList{QStringLiteral("Artist - First")});
+    ASSERT_NO_FATAL_FAILURE(startPublishing(player, QStringLiteral("Artist - First")));
 
     ASSERT_TRUE(clickEmptyDesktop());
     ASSERT_TRUE(player.setTitle(QStringLiteral("Artist - Second - Winamp")));
@@ -275,11 +275,7 @@ TEST_F(RealDesktop, TheDesktopsOwnWindowActiveCountsAsNoFocusedWindow)
 TEST_F(RealDesktop, APlayerWindowMadeAnewAThousandTimesNeverSwitchesPublishingOff)
 {
     PlayerWindow player(QStringLiteral("Artist - Song 0 - Winamp"));
-    ASSERT_TRUE(player.started());
-    startPublishing();
-    activate(player, fresh);
-    tick();
-    ASSERT_EQ(postedSongs(*app), QStringList{QStringLiteral("Artist - Song 0")});
+    ASSERT_NO_FATAL_FAILURE(startPublishing(player, QStringLiteral("Artist - Song 0")));
     player.start(QStringLiteral("recreate 1000"));
     const QDeadlineTimer deadline(180000);
     int ticks = 0;
