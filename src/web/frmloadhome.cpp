@@ -1,6 +1,7 @@
 #include "web/frmloadhome.h"
 
 #include "core/mainmodule.h"
+#include "core/protocoltext.h"
 #include "ui/cpanel.h"
 #include "ui/interface.h"
 #include "web/frmweb.h"
@@ -18,10 +19,6 @@
 namespace tunalo {
 
 namespace {
-
-const QString kLoginSucceeded = QStringLiteral("Login Succsesfull");
-const QString kLoginFailed = QStringLiteral("failed");
-const QString kPostIdMarker = QStringLiteral("ID:");
 
 constexpr int kFrameSize = 100;
 
@@ -134,12 +131,13 @@ frmloadhome::frmloadhome(mainmodule& app)
 
 void frmloadhome::watchTitles()
 {
-    // The titles are read within 10 ms of any change of either page rather than every 10 ms: the
-    // state follows them just the same, and an idle program does not wake a hundred times a second.
+    // The title is read within 10 ms of any change of the home page rather than every 10 ms: the
+    // state follows it just the same, and an idle program does not wake a hundred times a second.
+    // The post page's title counts only once its page has come in whole; the post queue reads it.
     checkConstantly->setSingleShot(true);
     const auto poll = [this] { checkConstantly->start(); };
     m_app.form<frmWeb>().wb().setTitleListener(poll);
-    m_app.form<updatewb>().wb().setTitleListener(poll);
+    m_app.form<updatewb>();
     poll();
 }
 
@@ -201,13 +199,10 @@ void frmloadhome::checkConstantly_Timer()
 {
     AppState& state = m_app.state();
     const QString homeTitle = m_app.form<frmWeb>().wb().LocationName();
-    if (homeTitle == kLoginSucceeded)
+    if (homeTitle == qtText(protocol::kLoggedInTitle))
         state.loginState = 1;
-    if (homeTitle == kLoginFailed)
+    if (homeTitle == qtText(protocol::kFailedTitle))
         state.loginState = 2;
-    const QString postTitle = m_app.form<updatewb>().wb().LocationName();
-    if (postTitle.contains(kPostIdMarker) && postTitle != state.lastPostTitle)
-        state.lastPostTitle = postTitle;
 }
 
 void frmloadhome::gifAnim_Timer()
