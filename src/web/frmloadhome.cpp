@@ -30,12 +30,12 @@ struct NoticePiece {
 constexpr NoticePiece kNotice[] = {
     {"Please Make Sure You Have An", false},
     {"Active Internet Connection.", true},
-    {"And That Microsoft Internet", false},
-    {"Explorer Is Not Set To", false},
-    {"Work Offline.", true},
-    {"If You Do Have An Active Internet Connection And MS IE is", false},
-    {"Working Fine Then Maybe Our Server is Down For Some Reason. In That Case Please Try Again After Some "
-     "Time.",
+    {"And That", false},
+    {"Tunalo's Built-In Browser, Using The", false},
+    {"Desktop's Proxy Settings,", true},
+    {"Can Go Online.", false},
+    {"If You Do Have An Active Internet Connection And The Proxy Settings Are Right Then Maybe Our Server "
+     "is Down For Some Reason. In That Case Please Try Again After Some Time.",
      false},
 };
 
@@ -54,8 +54,8 @@ QTimer* makeTimer(int intervalMs, frmloadhome* form, void (frmloadhome::*handler
 QLabel* makeNoticeLabel(const NoticePiece& piece, QWidget* parent)
 {
     auto* label = new QLabel(QString::fromLatin1(piece.text), parent);
-    // Short pieces stay on one line beside each other; the long ones wrap under them.
-    constexpr qsizetype kShortPiece = 30;
+    // The pieces of a row stay on one line beside each other; the long last one wraps on its own.
+    constexpr qsizetype kShortPiece = 60;
     label->setWordWrap(label->text().size() > kShortPiece);
     label->setAlignment(Qt::AlignCenter);
     if (piece.bold) {
@@ -174,7 +174,7 @@ void frmloadhome::layOut()
     layout->addWidget(Label1);
     layout->addLayout(row({Label2[0], Label2[1], Label2[2]}));
     layout->addLayout(row({Label2[3], Label2[4], Label2[5]}));
-    layout->addLayout(row({Label2[6]}));
+    layout->addWidget(Label2[6]); // wraps across the panel's width
     layout->addStretch();
 
     // The notice shows only when the home page is slow.
