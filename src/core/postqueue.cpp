@@ -123,6 +123,7 @@ void PostQueue::answerLimit_Timer()
 
 void PostQueue::retryDelay_Timer()
 {
+    retryDelay.stop();
     if (m_stage == Stage::Resting)
         send(*m_current);
 }

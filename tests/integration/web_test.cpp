@@ -1,4 +1,5 @@
 #include "platform/webengine/webenginebrowsers.h"
+#include "serviceprotocol.h"
 #include "support/appfixture.h"
 #include "support/process.h"
 #include "ui/interface.h"
@@ -119,8 +120,8 @@ private:
     std::vector<Request> m_requests;
 };
 
-const std::string kHome = "/fb/tnlouserhome.php";
-const std::string kPost = "/fb/update.php";
+const std::string kHome(protocol::kHomePath);
+const std::string kPost(protocol::kPostPath);
 
 // The program on fake desktop services but with the real browsers, talking to a loopback service.
 class Web : public ::testing::Test {
