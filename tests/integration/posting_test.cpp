@@ -6,6 +6,9 @@
 #include "support/standinservice.h"
 #include "support/uiprobe.h"
 #include "ui/info.h"
+#include "web/frmloadhome.h"
+
+#include <QTimer>
 
 namespace tunalo::test {
 namespace {
@@ -38,7 +41,9 @@ protected:
         app = std::make_unique<mainmodule>(fakes.platform);
         qunsetenv("TUNALO_SERVICE_URL");
         ASSERT_TRUE(app->startup());
-        ASSERT_TRUE(waitUntil([&] { return app->state().loginState == 1; }));
+        // Logged in, and the home page has taken the loader's place.
+        ASSERT_TRUE(waitUntil([&] { return !app->form<frmloadhome>().Timer1->isActive(); }));
+        ASSERT_EQ(app->state().loginState, 1);
         app->state().autoDelete = 1;
         app->state().autoAlert = 1;
         app->state().publishing = kTrue;
@@ -168,7 +173,7 @@ TEST_F(Posting, ASongPlayedWhileTheServiceIsDownArrivesOnceAtTheNextTryAfterItsR
 TEST_F(Posting, PostsGoThroughTheDesktopsProxy)
 {
     StandInProxy proxy(service.port());
-    qputenv("http_proxy", QByteArray::fromStdString(proxy.address()));
+    qputenv("http_proxy", QByteArray::fromStdString(proxy.base()));
     qputenv("no_proxy", "");
     // A name only the proxy knows: without it, nothing would arrive.
     const std::string base = "http://tunalo.test:" + std::to_string(service.port());

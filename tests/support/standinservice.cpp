@@ -131,6 +131,20 @@ std::string header(const std::string& head, const std::string& name)
     return head.substr(from, head.find("\r\n", from) - from);
 }
 
+// The request's head with "Connection: close" in place of whatever it said about the connection.
+std::string oneRequestOnly(const std::string& head)
+{
+    std::string result;
+    std::size_t from = 0;
+    for (std::size_t end; (end = head.find("\r\n", from)) != std::string::npos && end > from;
+         from = end + 2) {
+        const std::string line = head.substr(from, end - from);
+        if (!line.starts_with("Connection:") && !line.starts_with("Proxy-Connection:"))
+            result += line + "\r\n";
+    }
+    return result + "Connection: close\r\n\r\n";
+}
+
 void joinAll(std::vector<std::thread>& threads)
 {
     for (std::thread& thread : threads)
@@ -139,23 +153,31 @@ void joinAll(std::vector<std::thread>& threads)
 
 } // namespace
 
-StandInService::StandInService()
+LoopbackServer::LoopbackServer()
 {
     listen();
+}
+
+LoopbackServer::~LoopbackServer()
+{
+    if (m_listener >= 0)
+        close(m_listener);
+}
+
+void LoopbackServer::open()
+{
     m_acceptor = std::thread([this] { acceptLoop(); });
 }
 
-StandInService::~StandInService()
+void LoopbackServer::shut()
 {
     m_closing = true;
     m_closed.notify_all();
     m_acceptor.join();
     joinAll(m_connections);
-    if (m_listener >= 0)
-        close(m_listener);
 }
 
-void StandInService::listen()
+void LoopbackServer::listen()
 {
     const auto [fd, port] = listenOn(m_port);
     std::lock_guard lock(m_mutex);
@@ -163,19 +185,26 @@ void StandInService::listen()
     m_port = port;
 }
 
-void StandInService::goDown()
+void LoopbackServer::goDown()
 {
     std::lock_guard lock(m_mutex);
     close(m_listener);
     m_listener = -1;
 }
 
-void StandInService::comeUp()
+void LoopbackServer::comeUp()
 {
     listen();
 }
 
-void StandInService::acceptLoop()
+bool LoopbackServer::waitClosing(int milliseconds)
+{
+    std::unique_lock lock(m_mutex);
+    return m_closed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                             [this] { return m_closing.load(); });
+}
+
+void LoopbackServer::acceptLoop()
 {
     while (!m_closing) {
         int listener;
@@ -185,12 +214,26 @@ void StandInService::acceptLoop()
         }
         const int connection = acceptOne(listener);
         if (connection < 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+            if (listener < 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
             continue;
         }
         std::lock_guard lock(m_mutex);
-        m_connections.emplace_back([this, connection] { serve(connection); });
+        m_connections.emplace_back([this, connection] {
+            serve(connection);
+            close(connection);
+        });
     }
+}
+
+StandInService::StandInService()
+{
+    open();
+}
+
+StandInService::~StandInService()
+{
+    shut();
 }
 
 void StandInService::answer(const std::string& path, Answer answer)
@@ -220,13 +263,6 @@ std::vector<std::string> StandInService::songs(const std::string& postPath)
 std::string StandInService::page(const std::string& title)
 {
     return "<html><head><title>" + title + "</title></head><body>Tunalo</body></html>";
-}
-
-bool StandInService::waitClosing(int milliseconds)
-{
-    std::unique_lock lock(m_mutex);
-    return m_closed.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                             [this] { return m_closing.load(); });
 }
 
 void StandInService::serve(int connection)
@@ -259,7 +295,6 @@ void StandInService::serve(int connection)
         }
         reply(connection, answer);
     }
-    close(connection);
 }
 
 void StandInService::reply(int connection, const Answer& answer)
@@ -293,16 +328,12 @@ void StandInService::reply(int connection, const Answer& answer)
 
 StandInProxy::StandInProxy(int servicePort) : m_servicePort(servicePort)
 {
-    std::tie(m_listener, m_port) = listenOn(0);
-    m_acceptor = std::thread([this] { acceptLoop(); });
+    open();
 }
 
 StandInProxy::~StandInProxy()
 {
-    m_closing = true;
-    m_acceptor.join();
-    joinAll(m_connections);
-    close(m_listener);
+    shut();
 }
 
 std::vector<std::string> StandInProxy::requestLines()
@@ -311,29 +342,34 @@ std::vector<std::string> StandInProxy::requestLines()
     return m_lines;
 }
 
-void StandInProxy::acceptLoop()
+void StandInProxy::delay(const std::string& path, int delayMs)
 {
-    while (!m_closing) {
-        const int client = acceptOne(m_listener);
-        if (client < 0)
-            continue;
-        std::lock_guard lock(m_mutex);
-        m_connections.emplace_back([this, client] { forward(client); });
-    }
+    std::lock_guard lock(m_mutex);
+    m_delayedPath = path;
+    m_delayMs = delayMs;
 }
 
-void StandInProxy::forward(int client)
+void StandInProxy::serve(int client)
 {
     std::string rest;
     const std::string head = readHead(client, m_closing, rest);
     const int service = head.empty() ? -1 : connectTo(m_servicePort);
     if (service >= 0) {
+        const std::string line = head.substr(0, head.find("\r\n"));
+        int delayMs = 0;
         {
             std::lock_guard lock(m_mutex);
-            m_lines.push_back(head.substr(0, head.find("\r\n")));
+            m_lines.push_back(line);
+            if (!m_delayedPath.empty() && line.find(m_delayedPath) != std::string::npos)
+                delayMs = m_delayMs;
         }
-        // The service takes the request as it came; both ends then talk through until one closes.
-        sendAll(service, head + rest);
+        if (delayMs > 0 && waitClosing(delayMs)) {
+            close(service);
+            return;
+        }
+        // The service takes the request as it came, on a connection of its own, so that every request
+        // passes here; both ends then talk through until one closes.
+        sendAll(service, oneRequestOnly(head) + rest);
         pollfd ends[2] = {{client, POLLIN, 0}, {service, POLLIN, 0}};
         char buffer[4096];
         bool open = true;
@@ -352,7 +388,6 @@ void StandInProxy::forward(int client)
         }
         close(service);
     }
-    close(client);
 }
 
 } // namespace tunalo::test

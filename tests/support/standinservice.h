@@ -11,10 +11,48 @@
 
 namespace tunalo::test {
 
-// The service's pages on a loopback port, from plain sockets so that an answer can go wrong the
-// ways a network does: late, never, reset, cut off, or with an error status. Answers are chosen per
-// path by the test; every request is recorded.
-class StandInService {
+// A server on a loopback port that serves each connection on a thread of its own. It can go down
+// (connections are refused) and come up again on the same port.
+class LoopbackServer {
+public:
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    int port() const { return m_port; }
+    std::string base() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+    void goDown();
+    void comeUp();
+
+protected:
+    LoopbackServer();
+    virtual ~LoopbackServer();
+    // Starts taking connections: the last step of a server's constructor.
+    void open();
+    // Ends the connections' threads: the first step of a server's destructor.
+    void shut();
+    // Serves one connection; it is closed afterwards.
+    virtual void serve(int connection) = 0;
+    // Waits milliseconds; true when the server closes meanwhile.
+    bool waitClosing(int milliseconds);
+
+    std::atomic<bool> m_closing = false;
+    std::mutex m_mutex;
+
+private:
+    void listen();
+    void acceptLoop();
+
+    int m_port = 0;
+    int m_listener = -1;
+    std::condition_variable m_closed;
+    std::thread m_acceptor;
+    std::vector<std::thread> m_connections;
+};
+
+// The service's pages from plain sockets, so that an answer can go wrong the ways a network does:
+// late, never, reset, cut off, or with an error status. Answers are chosen per path by the test;
+// every request is recorded. Each connection carries one request.
+class StandInService : public LoopbackServer {
 public:
     struct Answer {
         enum class Kind {
@@ -43,19 +81,10 @@ public:
     };
 
     StandInService();
-    ~StandInService();
-    StandInService(const StandInService&) = delete;
-    StandInService& operator=(const StandInService&) = delete;
-
-    int port() const { return m_port; }
-    std::string base() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+    ~StandInService() override;
 
     // What path answers from now on.
     void answer(const std::string& path, Answer answer);
-    // Down: connections to the port are refused. Up: it listens on the same port again.
-    void goDown();
-    void comeUp();
-
     std::vector<Request> requests(const std::string& path);
     // The songs posted so far, in the order their requests came.
     std::vector<std::string> songs(const std::string& postPath);
@@ -63,47 +92,32 @@ public:
     static std::string page(const std::string& title);
 
 private:
-    void listen();
-    void acceptLoop();
-    void serve(int connection);
+    void serve(int connection) override;
     void reply(int connection, const Answer& answer);
-    bool waitClosing(int milliseconds);
 
-    int m_port = 0;
-    int m_listener = -1;
-    std::atomic<bool> m_closing = false;
-    std::thread m_acceptor;
-    std::mutex m_mutex;
-    std::condition_variable m_closed;
     std::map<std::string, Answer> m_answers;
     std::vector<Request> m_requests;
-    std::vector<std::thread> m_connections;
 };
 
-// An HTTP proxy on a loopback port that sends every request it is given on to one service,
-// whatever host the request names, and records the request lines.
-class StandInProxy {
+// Sends every request it is given on to one service on loopback, whatever host the request
+// names: as an HTTP proxy, or as a front that the program takes for the service. It records the
+// request lines and can hold back requests for one path a while.
+class StandInProxy : public LoopbackServer {
 public:
     explicit StandInProxy(int servicePort);
-    ~StandInProxy();
-    StandInProxy(const StandInProxy&) = delete;
-    StandInProxy& operator=(const StandInProxy&) = delete;
+    ~StandInProxy() override;
 
-    std::string address() const { return "http://127.0.0.1:" + std::to_string(m_port); }
     std::vector<std::string> requestLines();
+    // Requests whose line names path go on only delayMs after they came.
+    void delay(const std::string& path, int delayMs);
 
 private:
-    void acceptLoop();
-    void forward(int client);
+    void serve(int client) override;
 
     int m_servicePort;
-    int m_port = 0;
-    int m_listener = -1;
-    std::atomic<bool> m_closing = false;
-    std::thread m_acceptor;
-    std::mutex m_mutex;
     std::vector<std::string> m_lines;
-    std::vector<std::thread> m_connections;
+    std::string m_delayedPath;
+    int m_delayMs = 0;
 };
 
 } // namespace tunalo::test
