@@ -1,4 +1,5 @@
 #include "platform/qt/inisettings.h"
+#include "support/qtwarnings.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -65,6 +66,7 @@ TEST_F(IniStore, WritesAFileAPersonCanReadAndReadsTheirEdits)
 TEST_F(IniStore, ADamagedFileGivesDefaultsAndIsKeptAsideBeforeTheNextSave)
 {
     store.save(kApp, kSection, QStringLiteral("autopublish"), QStringLiteral(" 0"));
+    const ExpectQtWarning told(QStringLiteral("settings file"));
     const QList<QByteArray> damaged = {QByteArray("[options]\nautopublish=\" 0\n"),
                                        QByteArray("\xff\xfe\x00garbage", 10),
                                        QByteArray("[options]\nthis line means nothing\n")};
@@ -77,6 +79,7 @@ TEST_F(IniStore, ADamagedFileGivesDefaultsAndIsKeptAsideBeforeTheNextSave)
     QFile kept(store.filePath(kApp) + QStringLiteral(".damaged"));
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_EQ(kept.readAll(), damaged.last());
+    EXPECT_EQ(told.seen(), 2) << "once that the file is damaged, once where it was kept";
 }
 
 // A full disk: no file may grow past a few bytes while the save runs.
@@ -105,6 +108,7 @@ TEST_F(IniStore, AFailedSaveLeavesTheOldFileWhole)
 {
     store.save(kApp, kSection, QStringLiteral("autopublish"), QStringLiteral(" 1"));
     const QByteArray before = fileBytes();
+    const ExpectQtWarning told(QStringLiteral("cannot save the settings"));
     {
         FileSizeLimit diskFull(8);
         store.save(kApp, kSection, QStringLiteral("screenwordlist"), QStringLiteral("a long list of words"));
@@ -112,6 +116,7 @@ TEST_F(IniStore, AFailedSaveLeavesTheOldFileWhole)
     EXPECT_EQ(fileBytes(), before);
     EXPECT_EQ(read(QStringLiteral("autopublish")), QStringLiteral(" 1"));
     EXPECT_EQ(read(QStringLiteral("screenwordlist")), QStringLiteral("<default>"));
+    EXPECT_EQ(told.seen(), 1);
 }
 
 } // namespace

@@ -5,11 +5,13 @@
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
+#include <QLoggingCategory>
 #include <QSaveFile>
 
-#include <cstdio>
-
 namespace tunalo {
+
+// Told by default: the user learns why the settings are not what they were.
+Q_LOGGING_CATEGORY(lcSettings, "tunalo.settings", QtWarningMsg)
 
 namespace {
 
@@ -60,7 +62,7 @@ void IniSettingsStore::warnOnce(bool& warned, const QString& message)
     if (warned)
         return;
     warned = true;
-    std::fprintf(stderr, "tunalo: %s\n", qUtf8Printable(message));
+    qCWarning(lcSettings).noquote() << message;
 }
 
 QString IniSettingsStore::read(const QString& application, const QString& section, const QString& key,
@@ -101,7 +103,7 @@ void IniSettingsStore::save(const QString& application, const QString& section, 
         QFile::remove(kept);
         if (!QFile::copy(path, kept))
             return fail(QStringLiteral("the damaged file could not be kept aside"));
-        std::fprintf(stderr, "tunalo: the damaged settings file was kept as %s\n", qUtf8Printable(kept));
+        qCWarning(lcSettings).noquote() << "the damaged settings file was kept as" << kept;
     }
     ini::setValue(loaded.document, section, key, text);
 
