@@ -20,7 +20,7 @@ namespace {
 
 const QString kProfileName = QStringLiteral("tunalo");
 
-// A page that keeps the scripts' console to itself: the program keeps no log, and the engine's
+// A page that keeps the scripts' console to itself: the program is quiet by default, and the engine's
 // own error pages write to the console too.
 class QuietPage : public QWebEnginePage {
 public:
@@ -119,7 +119,7 @@ void prepareWebEngineEnvironment()
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     addChromiumFlag(flags, "--disable-gpu");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
-    // The engine describes its set-up on stderr at start; the program keeps no log. QT_LOGGING_RULES
+    // The engine describes its set-up on stderr at start; the program is quiet by default. QT_LOGGING_RULES
     // still brings it back.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
 }
