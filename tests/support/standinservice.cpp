@@ -268,7 +268,7 @@ std::string StandInService::page(const std::string& title)
 void StandInService::serve(int connection)
 {
     std::string rest;
-    const std::string head = readHead(connection, m_closing, rest);
+    std::string head = readHead(connection, m_closing, rest);
     if (!head.empty()) {
         // The request line's target, in origin form or, from a proxy, in absolute form.
         std::string target = head.substr(head.find(' ') + 1);
@@ -311,11 +311,13 @@ void StandInService::reply(int connection, const Answer& answer)
     }
     if (answer.kind == Kind::Page && answer.delayMs > 0 && waitClosing(answer.delayMs))
         return;
-    const std::string body = page(answer.title);
-    const std::string head =
+    const std::string body = answer.body.empty() ? page(answer.title) : answer.body;
+    std::string head =
         "HTTP/1.1 " + std::to_string(answer.status) + (answer.status < 400 ? " OK" : " Error") +
         "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " + std::to_string(body.size()) +
         "\r\nConnection: close\r\nCache-Control: no-store\r\n";
+    if (!answer.setCookie.empty())
+        head += "Set-Cookie: " + answer.setCookie + "\r\n";
     sendAll(connection, head + "\r\n");
     if (answer.kind == Kind::Page)
         return sendAll(connection, body);

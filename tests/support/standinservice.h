@@ -71,6 +71,8 @@ public:
         std::string title;
         int status;
         int delayMs;
+        std::string body;      // for a Page: this body in place of a page titled title
+        std::string setCookie; // the value of a Set-Cookie header
     };
     struct Request {
         std::string target; // as the request line has it
