@@ -1,5 +1,7 @@
 #include "core/mainmodule.h"
 
+#include "core/postqueue.h"
+#include "core/protocoltext.h"
 #include "core/settings.h"
 #include "ui/aboutfrm.h"
 #include "ui/helpfrm.h"
@@ -39,7 +41,9 @@ mainmodule::~mainmodule()
 {
     // A docked panel is a child of the main window's container, so every panel goes before the
     // main window. The browsers go before the loader: a browser that closes may still report a
-    // change of title, and the loader listens for those.
+    // change of title, and the loader listens for those. The post queue goes first, as it listens
+    // to the post browser.
+    m_posts.reset();
     std::get<std::unique_ptr<info>>(m_forms).reset();
     std::get<std::unique_ptr<aboutfrm>>(m_forms).reset();
     std::get<std::unique_ptr<helpfrm>>(m_forms).reset();
@@ -53,7 +57,14 @@ mainmodule::~mainmodule()
 
 QString mainmodule::homePageAddress() const
 {
-    return m_serviceBase + QStringLiteral("/fb/tnlouserhome.php");
+    return m_serviceBase + qtText(protocol::kHomePath);
+}
+
+PostQueue& mainmodule::posts()
+{
+    if (!m_posts)
+        m_posts = std::make_unique<PostQueue>(*this);
+    return *m_posts;
 }
 
 bool mainmodule::startup()

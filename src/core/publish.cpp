@@ -36,11 +36,7 @@ void mainmodule::checkpublish()
         return;
     }
     if (state.loginState != 1) {
-        refuse(*this, QStringLiteral("Please Log-in To Your Facebook Account First"),
-               QStringLiteral(
-                   "You must be logged into Facebook before you can share that you are listening to   ") +
-                   readsong(*this, state.selectedPlayer) +
-                   QStringLiteral("   as your status (duh!). Please click on 'Home' and log into facebook"));
+        refuseNotLoggedIn(readsong(*this, state.selectedPlayer));
         return;
     }
     if (state.previousSong == state.currentSong)
@@ -55,6 +51,14 @@ void mainmodule::checkpublish()
         window.BallonMsgs = 1000;
         window.showBalloon(state.currentSong + QStringLiteral(" (Click To Post)"), kBalloonTitle, 16);
     }
+}
+
+void mainmodule::refuseNotLoggedIn(const QString& song)
+{
+    refuse(
+        *this, QStringLiteral("Please Log-in To Your Facebook Account First"),
+        QStringLiteral("You must be logged into Facebook before you can share that you are listening to   ") +
+            song + QStringLiteral("   as your status (duh!). Please click on 'Home' and log into facebook"));
 }
 
 std::int16_t mainmodule::hasscreenword(const QString& song)

@@ -130,6 +130,24 @@ void FakeBrowser::setTitle(const QString& text)
         m_titleListener();
 }
 
+void FakeBrowser::finishLoading(const QString& text)
+{
+    setTitle(text);
+    if (m_loadListener)
+        m_loadListener(LoadResult{});
+}
+
+void FakeBrowser::failLoading(LoadResult::Outcome outcome, int code)
+{
+    if (m_loadListener)
+        m_loadListener(LoadResult{outcome, code, QStringLiteral("as the test says")});
+}
+
+void FakeBrowser::Stop()
+{
+    ++stops;
+}
+
 void FakeBrowser::Navigate(const QString& url)
 {
     navigations.append(url);

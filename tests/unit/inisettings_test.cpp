@@ -1,4 +1,5 @@
 #include "platform/qt/inisettings.h"
+#include "support/qtwarnings.h"
 
 #include <QDir>
 #include <QFile>
@@ -113,6 +114,7 @@ TEST_F(IniStore, ASaveChangesTheKeyWhereverItsLetterCaseStands)
 TEST_F(IniStore, ADamagedFileGivesDefaultsAndIsKeptAsideBeforeTheNextSave)
 {
     store.save(kApp, kSection, QStringLiteral("autopublish"), QStringLiteral(" 0"));
+    const ExpectQtWarning told(QStringLiteral("settings file"));
     const QList<QByteArray> damaged = {QByteArray("[options]\nautopublish=\" 0\n"),
                                        QByteArray("\xff\xfe\x00garbage", 10),
                                        QByteArray("[options]\nthis line means nothing\n")};
@@ -187,47 +189,6 @@ private:
     QLockFile m_lock;
 };
 
-// What the store tells on stderr meanwhile. A pipe, not a file: a file size limit in force must
-// not cut the message.
-class StderrCapture {
-public:
-    StderrCapture()
-    {
-        std::fflush(stderr);
-        if (pipe(m_pipe) == 0) {
-            m_saved = dup(STDERR_FILENO);
-            dup2(m_pipe[1], STDERR_FILENO);
-        }
-    }
-    ~StderrCapture() { finish(); }
-    StderrCapture(const StderrCapture&) = delete;
-    StderrCapture& operator=(const StderrCapture&) = delete;
-
-    std::string text()
-    {
-        finish();
-        std::string told;
-        char buffer[4096];
-        for (ssize_t got; (got = ::read(m_pipe[0], buffer, sizeof buffer)) > 0;)
-            told.append(buffer, static_cast<std::size_t>(got));
-        return told;
-    }
-
-private:
-    void finish()
-    {
-        if (m_saved < 0)
-            return;
-        std::fflush(stderr);
-        dup2(m_saved, STDERR_FILENO);
-        close(std::exchange(m_saved, -1));
-        close(m_pipe[1]);
-    }
-
-    int m_pipe[2] = {-1, -1};
-    int m_saved = -1;
-};
-
 struct FailureCase {
     const char* name;
     const char* cause;
@@ -259,13 +220,12 @@ TEST_P(FailedSave, LeavesTheOldFileWholeAndNamesTheCause)
 {
     store.save(kApp, kSection, QStringLiteral("autopublish"), QStringLiteral(" 1"));
     const QByteArray before = fileBytes();
-    StderrCapture capture;
+    const ExpectQtWarning told(QString::fromLatin1(GetParam().cause));
     {
         const auto inTheWay = obstacle();
         store.save(kApp, kSection, QStringLiteral("screenwordlist"), QString(4096, QLatin1Char('w')));
     }
-    const std::string told = capture.text();
-    EXPECT_NE(told.find(GetParam().cause), std::string::npos) << told;
+    EXPECT_EQ(told.seen(), 1) << "the save names its cause once";
     EXPECT_EQ(fileBytes(), before);
     EXPECT_EQ(read(QStringLiteral("screenwordlist")), QStringLiteral("<default>"));
     store.save(kApp, kSection, QStringLiteral("lastsmp"), QStringLiteral(" 2"));

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
+#include <QLoggingCategory>
 
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +18,9 @@
 #include <unistd.h>
 
 namespace tunalo {
+
+// Told by default: the user learns why the settings are not what they were.
+Q_LOGGING_CATEGORY(lcSettings, "tunalo.settings", QtWarningMsg)
 
 namespace {
 
@@ -139,7 +143,7 @@ void IniSettingsStore::warn(QString& lastWarning, const QString& message)
     if (message == lastWarning)
         return;
     lastWarning = message;
-    std::fprintf(stderr, "tunalo: %s\n", qUtf8Printable(message));
+    qCWarning(lcSettings).noquote() << message;
 }
 
 SettingsSection IniSettingsStore::readSection(const QString& application, const QString& section)
@@ -185,7 +189,7 @@ void IniSettingsStore::save(const QString& application, const QString& section, 
         QFile::remove(kept);
         if (!QFile::copy(path, kept))
             return fail(QStringLiteral("the damaged file could not be kept aside"));
-        std::fprintf(stderr, "tunalo: the damaged settings file was kept as %s\n", qUtf8Printable(kept));
+        qCWarning(lcSettings).noquote() << "the damaged settings file was kept as" << kept;
     }
     ini::setValue(loaded.document, section, key, text);
     if (const int error = replaceFile(path, ini::serialize(loaded.document)))
