@@ -89,8 +89,6 @@ void Tick(benchmark::State& state)
     Platform platform;
     platform.windows = std::move(list);
     mainmodule app(platform);
-    app.state().playerNames = {QStringLiteral("Winamp"), QStringLiteral("MediaMonkey"),
-                               QStringLiteral("VLC Media Player"), QStringLiteral("RealPlayer")};
     if (readsong(app, 0) != QStringLiteral(" The Example Band - First Light")) {
         state.SkipWithError("the player's song did not read");
         return;

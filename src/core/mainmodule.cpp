@@ -61,8 +61,6 @@ bool mainmodule::startup()
     if (!m_platform.lock->tryLock())
         return false;
     m_state.loginState = 0;
-    m_state.playerNames = {QStringLiteral("Winamp"), QStringLiteral("MediaMonkey"),
-                           QStringLiteral("VLC Media Player"), QStringLiteral("RealPlayer")};
     form<interface>();
     form<frmWeb>().loadShownAndHidden();
     form<smp>().loadShownAndHidden();

@@ -1,5 +1,4 @@
 #include "core/mainmodule.h"
-#include "nowplaying/findwondowlike.h"
 #include "nowplaying/players.h"
 #include "ui/cpanel.h"
 #include "ui/interface.h"
@@ -29,8 +28,7 @@ void mainmodule::checkpublish()
     const AppState& state = m_state;
     if (state.publishing != kTrue || state.currentSong.isEmpty())
         return;
-    const QString key = state.playerNames[state.selectedPlayer].toLower();
-    if (isrunning(*m_platform.windows, key) == kFalse) {
+    if (playerRunning(*this, state.selectedPlayer) == kFalse) {
         refuse(*this, QStringLiteral("Please Select A Media Player"),
                QStringLiteral(
                    "In order to be able to post the song you are currently playing on facebook, you must "

@@ -47,8 +47,6 @@ protected:
         cached = list.get();
         fakes.platform.windows = std::move(list);
         app = std::make_unique<mainmodule>(fakes.platform);
-        app->state().playerNames = {QStringLiteral("Winamp"), QStringLiteral("MediaMonkey"),
-                                    QStringLiteral("VLC Media Player"), QStringLiteral("RealPlayer")};
     }
 
     void SetUp() override
