@@ -5,9 +5,7 @@
 #include "support/process.h"
 #include "support/taggedwav.h"
 
-#include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -50,9 +48,10 @@ protected:
 
 TEST_F(MprisOnTheBus, FollowsThePlayerThatPlaysAndThenTheOneThatStartsLater)
 {
-    MprisPlayer rhythmbox(bus, QStringLiteral("rhythmbox"),
+    MprisPlayer rhythmbox(bus.environment(), QStringLiteral("rhythmbox"),
                           {QStringLiteral("--identity"), QStringLiteral("Rhythmbox")});
-    MprisPlayer elisa(bus, QStringLiteral("elisa"), {QStringLiteral("--identity"), QStringLiteral("Elisa")});
+    MprisPlayer elisa(bus.environment(), QStringLiteral("elisa"),
+                      {QStringLiteral("--identity"), QStringLiteral("Elisa")});
     ASSERT_TRUE(rhythmbox.started() && elisa.started());
     ASSERT_TRUE(rhythmbox.track(QStringLiteral("Loaded Only"), {QStringLiteral("Band")}));
     ASSERT_TRUE(rhythmbox.send(QStringLiteral("pause")));
@@ -75,7 +74,7 @@ TEST_F(MprisOnTheBus, APlayerThatAppearsLaterIsFollowedWithWhatItsTracksSay)
 {
     const auto players = follow();
     EXPECT_FALSE(players->anyPlayer());
-    MprisPlayer player(bus, QStringLiteral("strawberry"),
+    MprisPlayer player(bus.environment(), QStringLiteral("strawberry"),
                        {QStringLiteral("--identity"), QStringLiteral("Strawberry")});
     ASSERT_TRUE(player.started());
     ASSERT_TRUE(waitUntil([&] { return players->anyPlayer(); }));
@@ -107,7 +106,7 @@ TEST_F(MprisOnTheBus, APlayerThatAppearsLaterIsFollowedWithWhatItsTracksSay)
 
 TEST_F(MprisOnTheBus, APausedPlayerKeepsItsSongAndResumingChangesNothing)
 {
-    MprisPlayer player(bus, QStringLiteral("audacious"),
+    MprisPlayer player(bus.environment(), QStringLiteral("audacious"),
                        {QStringLiteral("--identity"), QStringLiteral("Audacious")});
     ASSERT_TRUE(player.started());
     const auto players = follow();
@@ -125,7 +124,8 @@ TEST_F(MprisOnTheBus, APausedPlayerKeepsItsSongAndResumingChangesNothing)
 
 TEST_F(MprisOnTheBus, APlayerThatQuitsIsGoneWithItsSong)
 {
-    MprisPlayer player(bus, QStringLiteral("elisa"), {QStringLiteral("--identity"), QStringLiteral("Elisa")});
+    MprisPlayer player(bus.environment(), QStringLiteral("elisa"),
+                       {QStringLiteral("--identity"), QStringLiteral("Elisa")});
     ASSERT_TRUE(player.started());
     const auto players = follow();
     ASSERT_TRUE(player.play(QStringLiteral("Last Song")));
@@ -138,7 +138,7 @@ TEST_F(MprisOnTheBus, APlayerThatQuitsIsGoneWithItsSong)
 TEST_F(MprisOnTheBus, APlayerThatNeverAnnouncesIsReadAfreshAtMostOnceASecond)
 {
     qint64 now = 0;
-    MprisPlayer quiet(bus, QStringLiteral("quiet"),
+    MprisPlayer quiet(bus.environment(), QStringLiteral("quiet"),
                       {QStringLiteral("--identity"), QStringLiteral("Quiet"), QStringLiteral("--quiet")});
     ASSERT_TRUE(quiet.started());
     ASSERT_TRUE(quiet.play(QStringLiteral("One")));
@@ -161,7 +161,8 @@ TEST_F(MprisOnTheBus, APlayerThatAnnouncesItsChangesIsNotAsked)
 {
     qint64 now = 0;
     const auto players = follow([&] { return now; });
-    MprisPlayer player(bus, QStringLiteral("elisa"), {QStringLiteral("--identity"), QStringLiteral("Elisa")});
+    MprisPlayer player(bus.environment(), QStringLiteral("elisa"),
+                       {QStringLiteral("--identity"), QStringLiteral("Elisa")});
     ASSERT_TRUE(player.started());
     ASSERT_TRUE(waitUntil([&] { return players->anyPlayer(); }));
     ASSERT_TRUE(player.play(QStringLiteral("One")));
@@ -193,21 +194,13 @@ TEST_F(MprisOnTheBus, WithoutASessionBusThereIsNoPlayerAndNoComplaint)
 // A real player: mpv with its MPRIS plugin, sound off, playing a tagged file made here.
 TEST_F(MprisOnTheBus, MpvWithItsPluginIsFollowed)
 {
-    const QString mpv = QStandardPaths::findExecutable(QStringLiteral("mpv"));
-    const QString plugin = QStringLiteral("/usr/lib/mpv-mpris/mpris.so");
-    ASSERT_FALSE(mpv.isEmpty()) << "mpv is missing: run scripts/setup";
-    ASSERT_TRUE(QFile::exists(plugin)) << "mpv-mpris is missing: run scripts/setup";
     QTemporaryDir dir;
     const QString song = dir.filePath(QStringLiteral("song.wav"));
     ASSERT_TRUE(writeTaggedWav(song, QStringLiteral("Fjörd Light"), QStringLiteral("The Example Band")));
 
     const auto players = follow();
     QProcess player;
-    player.setProcessEnvironment(bus.environment());
-    player.start(mpv, {QStringLiteral("--no-config"), QStringLiteral("--script=") + plugin,
-                       QStringLiteral("--ao=null"), QStringLiteral("--vo=null"),
-                       QStringLiteral("--no-terminal"), QStringLiteral("--loop-file=inf"), song});
-    ASSERT_TRUE(player.waitForStarted(10000));
+    ASSERT_TRUE(startMpv(player, bus.environment(), song));
     EXPECT_TRUE(showsSoon(*players, QStringLiteral("The Example Band - Fjörd Light"), QStringLiteral("mpv")));
     player.terminate();
     player.waitForFinished(10000);

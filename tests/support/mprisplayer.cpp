@@ -1,8 +1,11 @@
 #include "support/mprisplayer.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QStandardPaths>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace tunalo::test {
 
@@ -52,9 +55,10 @@ QProcessEnvironment PrivateBus::environment() const
     return environment;
 }
 
-MprisPlayer::MprisPlayer(const PrivateBus& bus, const QString& name, const QStringList& extra)
+MprisPlayer::MprisPlayer(const QProcessEnvironment& environment, const QString& name,
+                         const QStringList& extra)
 {
-    m_process.setProcessEnvironment(bus.environment());
+    m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral(TUNALO_BIN_DIR "/tunalo-mprisplayertool"),
                     QStringList{QStringLiteral("--name"), name} + extra);
@@ -103,6 +107,22 @@ void MprisPlayer::quit()
 QString MprisPlayer::readLine()
 {
     return readLineOf(m_process, 10000);
+}
+
+bool startMpv(QProcess& mpv, const QProcessEnvironment& environment, const QString& file)
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("mpv"));
+    const QString plugin = QStringLiteral("/usr/lib/mpv-mpris/mpris.so");
+    if (program.isEmpty() || !QFile::exists(plugin)) {
+        std::fprintf(stderr, "mpv or its MPRIS plugin (mpv-mpris) is missing: run scripts/setup\n");
+        return false;
+    }
+    mpv.setProcessEnvironment(environment);
+    mpv.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    mpv.start(program, {QStringLiteral("--no-config"), QStringLiteral("--script=") + plugin,
+                        QStringLiteral("--ao=null"), QStringLiteral("--vo=null"),
+                        QStringLiteral("--no-terminal"), QStringLiteral("--loop-file=inf"), file});
+    return mpv.waitForStarted(10000);
 }
 
 } // namespace tunalo::test

@@ -34,8 +34,9 @@ private:
 // A stand-in media player on a bus, run by build/bin/tunalo-mprisplayertool.
 class MprisPlayer {
 public:
-    // Claims org.mpris.MediaPlayer2.<name>; more options (--identity, --quiet) in extra.
-    MprisPlayer(const PrivateBus& bus, const QString& name, const QStringList& extra = {});
+    // Claims org.mpris.MediaPlayer2.<name> on the session bus of the environment; more options
+    // (--identity, --quiet) in extra.
+    MprisPlayer(const QProcessEnvironment& environment, const QString& name, const QStringList& extra = {});
     ~MprisPlayer();
     MprisPlayer(const MprisPlayer&) = delete;
     MprisPlayer& operator=(const MprisPlayer&) = delete;
@@ -61,5 +62,9 @@ private:
     QProcess m_process;
     bool m_started = false;
 };
+
+// Starts mpv with its MPRIS plugin, sound and picture off, playing the file over and over on the
+// session bus of the environment; false (with the reason on stderr) when it cannot.
+bool startMpv(QProcess& mpv, const QProcessEnvironment& environment, const QString& file);
 
 } // namespace tunalo::test
