@@ -217,6 +217,7 @@ void MprisBus::rereadQuietPlayers()
 
 void MprisBus::whenAnswered(const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> handler)
 {
+    ++m_callsSent;
     auto* watcher = new QDBusPendingCallWatcher(call, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, handler = std::move(handler)] {
         handler(watcher->reply());

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -36,6 +37,9 @@ public:
     // A player that never announces a change is read afresh at most this often.
     static constexpr qint64 kRereadMs = 1000;
 
+    // Calls sent to the bus so far, for measuring.
+    std::uint64_t callsSent() const { return m_callsSent; }
+
 private slots:
     void propertiesChanged(const QDBusMessage& message);
     void ownerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
@@ -62,6 +66,7 @@ private:
     std::optional<QDBusConnection> m_bus;
     std::map<QString, Known> m_known; // by the player's name on the bus
     MprisCache m_cache;
+    std::uint64_t m_callsSent = 0;
 };
 
 } // namespace tunalo
