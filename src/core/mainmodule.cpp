@@ -81,24 +81,22 @@ void mainmodule::loadstart()
     form<frmWeb>().wb().Navigate(homePageAddress());
 }
 
-std::int16_t mainmodule::readOption(const QString& key, std::int16_t fallback)
-{
-    const QString text = m_platform.settings->read(settings::kApplication, settings::kSection, key,
-                                                   settings::numberText(fallback));
-    return settings::readNumber(text).value_or(fallback);
-}
-
 void mainmodule::loadsettings(bool atstartup)
 {
-    m_state.autoPublish = readOption(settings::kAutoPublish, settings::kOptionDefault);
-    m_state.autoDelete = readOption(settings::kAutoDelete, settings::kOptionDefault);
-    m_state.autoAlert = readOption(settings::kAutoAlert, settings::kOptionDefault);
-    m_state.screenWords = readOption(settings::kScreenWords, settings::kOptionDefault);
-    form<optionsfrm>().Text1->setText(m_platform.settings->read(settings::kApplication, settings::kSection,
-                                                                settings::kScreenWordList,
-                                                                settings::kScreenWordListDefault));
+    // One read of the store; every value comes from that same moment.
+    const SettingsSection stored =
+        m_platform.settings->readSection(settings::kApplication, settings::kSection);
+    const auto option = [&stored](const QString& key, std::int16_t fallback) {
+        return settings::readNumber(stored.value(key, settings::numberText(fallback))).value_or(fallback);
+    };
+    m_state.autoPublish = option(settings::kAutoPublish, settings::kOptionDefault);
+    m_state.autoDelete = option(settings::kAutoDelete, settings::kOptionDefault);
+    m_state.autoAlert = option(settings::kAutoAlert, settings::kOptionDefault);
+    m_state.screenWords = option(settings::kScreenWords, settings::kOptionDefault);
+    form<optionsfrm>().Text1->setText(
+        stored.value(settings::kScreenWordList, settings::kScreenWordListDefault));
     if (atstartup) {
-        const std::int16_t player = readOption(settings::kLastPlayer, settings::kLastPlayerDefault);
+        const std::int16_t player = option(settings::kLastPlayer, settings::kLastPlayerDefault);
         // Only a known player can be watched; anything else in the store means the default one.
         m_state.selectedPlayer =
             (player >= 0 && player < kPlayerCount) ? player : settings::kLastPlayerDefault;

@@ -63,8 +63,6 @@ public:
     void showplayerpanel();
 
 private:
-    std::int16_t readOption(const QString& key, std::int16_t fallback);
-
     Platform& m_platform;
     AppState m_state;
     QString m_serviceBase;

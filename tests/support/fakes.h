@@ -119,8 +119,7 @@ public:
 
 class MemorySettingsStore : public SettingsStore {
 public:
-    QString read(const QString& application, const QString& section, const QString& key,
-                 const QString& defaultValue) override;
+    SettingsSection readSection(const QString& application, const QString& section) override;
     void save(const QString& application, const QString& section, const QString& key,
               const QString& text) override;
 
@@ -130,7 +129,7 @@ public:
     void set(const QString& key, const QString& text);
 
     QMap<QString, QString> values; // "application/section/key" -> text
-    int reads = 0;
+    int reads = 0;                 // reads of a section
     int saves = 0;
 };
 
