@@ -1,25 +1,11 @@
 #include "support/mprisplayer.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QStandardPaths>
 
-#include <algorithm>
 #include <cstdio>
 
 namespace tunalo::test {
-
-namespace {
-
-QString readLineOf(QProcess& process, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!process.canReadLine() && !deadline.hasExpired() && process.state() == QProcess::Running)
-        process.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
-    return QString::fromUtf8(process.readLine()).trimmed();
-}
-
-} // namespace
 
 PrivateBus::PrivateBus()
 {
@@ -29,8 +15,11 @@ PrivateBus::PrivateBus()
                    {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
                     QStringLiteral("--address=unix:path=") + m_dir.filePath(QStringLiteral("bus")),
                     QStringLiteral("--print-address=1")});
-    if (m_daemon.waitForStarted(10000))
-        m_address = readLineOf(m_daemon, 10000);
+    if (!m_daemon.waitForStarted(10000))
+        return;
+    while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(10000)) {
+    }
+    m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
 }
 
 PrivateBus::~PrivateBus()
@@ -58,24 +47,17 @@ QProcessEnvironment PrivateBus::environment() const
 MprisPlayer::MprisPlayer(const QProcessEnvironment& environment, const QString& name,
                          const QStringList& extra)
 {
-    m_process.setProcessEnvironment(environment);
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QStringLiteral(TUNALO_BIN_DIR "/tunalo-mprisplayertool"),
-                    QStringList{QStringLiteral("--name"), name} + extra);
-    m_started = m_process.waitForStarted(10000) && readLine() == QStringLiteral("ready");
-}
-
-MprisPlayer::~MprisPlayer()
-{
-    quit();
+    QProcess& process = m_tool.process();
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(QStringLiteral(TUNALO_BIN_DIR "/tunalo-mprisplayertool"),
+                  QStringList{QStringLiteral("--name"), name} + extra);
+    m_started = process.waitForStarted(10000) && m_tool.readLine(10000) == QStringLiteral("ready");
 }
 
 bool MprisPlayer::send(const QString& command)
 {
-    if (m_process.state() != QProcess::Running)
-        return false;
-    m_process.write(command.toUtf8() + '\n');
-    return readLine() == QStringLiteral("ok");
+    return m_tool.send(command, 10000);
 }
 
 bool MprisPlayer::track(const QString& title, const QStringList& artists)
@@ -85,28 +67,8 @@ bool MprisPlayer::track(const QString& title, const QStringList& artists)
 
 int MprisPlayer::reads()
 {
-    if (m_process.state() != QProcess::Running)
-        return -1;
-    m_process.write("reads\n");
-    const QString answer = readLine();
+    const QString answer = m_tool.ask(QStringLiteral("reads"), 10000);
     return answer.startsWith(QStringLiteral("reads ")) ? answer.mid(6).toInt() : -1;
-}
-
-void MprisPlayer::quit()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.write("quit\n");
-    m_process.closeWriteChannel();
-    if (!m_process.waitForFinished(10000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-}
-
-QString MprisPlayer::readLine()
-{
-    return readLineOf(m_process, 10000);
 }
 
 bool startMpv(QProcess& mpv, const QProcessEnvironment& environment, const QString& file)

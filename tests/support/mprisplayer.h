@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/toolprocess.h"
+
 #include <QDBusConnection>
 #include <QProcess>
 #include <QString>
@@ -37,9 +39,6 @@ public:
     // Claims org.mpris.MediaPlayer2.<name> on the session bus of the environment; more options
     // (--identity, --quiet) in extra.
     MprisPlayer(const QProcessEnvironment& environment, const QString& name, const QStringList& extra = {});
-    ~MprisPlayer();
-    MprisPlayer(const MprisPlayer&) = delete;
-    MprisPlayer& operator=(const MprisPlayer&) = delete;
 
     bool started() const { return m_started; }
     // Sends one command of the tool ("play", "pause", "identity TEXT" ...); true once it is done.
@@ -54,12 +53,10 @@ public:
     // How often the player's playback state was read; -1 when the tool did not answer.
     int reads();
     // Leaves the bus and waits until the tool has gone.
-    void quit();
+    void quit() { m_tool.quit(); }
 
 private:
-    QString readLine();
-
-    QProcess m_process;
+    ToolProcess m_tool;
     bool m_started = false;
 };
 
