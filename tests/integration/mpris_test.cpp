@@ -5,6 +5,7 @@
 #include "support/process.h"
 #include "support/taggedwav.h"
 
+#include <QDBusMessage>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -102,6 +103,24 @@ TEST_F(MprisOnTheBus, APlayerThatAppearsLaterIsFollowedWithWhatItsTracksSay)
         ASSERT_TRUE(player.track(c.title, c.artists));
         EXPECT_TRUE(showsSoon(*players, c.song, QStringLiteral("Strawberry"))) << c.what;
     }
+}
+
+TEST_F(MprisOnTheBus, AClientThatClaimsAPlayerCameIsNotBelieved)
+{
+    const auto players = follow();
+    // Only the bus itself tells who owns a name; any client may send a signal of that shape.
+    QDBusMessage lie = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/DBus"),
+                                                  QStringLiteral("org.freedesktop.DBus"),
+                                                  QStringLiteral("NameOwnerChanged"));
+    lie << QStringLiteral("org.mpris.MediaPlayer2.fake") << QString() << QStringLiteral(":1.999");
+    ASSERT_TRUE(bus.connect().send(lie));
+    // A real player afterwards shows that the lie has been taken in by then.
+    MprisPlayer player(bus.environment(), QStringLiteral("elisa"));
+    ASSERT_TRUE(player.started());
+    ASSERT_TRUE(player.play(QStringLiteral("Real")));
+    ASSERT_TRUE(showsSoon(*players, QStringLiteral("Real"), QStringLiteral("Stand-in Player")));
+    player.quit();
+    EXPECT_TRUE(waitUntil([&] { return !players->anyPlayer(); }));
 }
 
 TEST_F(MprisOnTheBus, APausedPlayerKeepsItsSongAndResumingChangesNothing)

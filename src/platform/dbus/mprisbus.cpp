@@ -80,8 +80,10 @@ void MprisBus::watch()
     if (!m_bus->isConnected())
         return;
     // Players come and go with their names: the bus announces every change of a name's owner.
-    m_bus->connect(kBusService, kBusPath, kBusService, QStringLiteral("NameOwnerChanged"), this,
-                   SLOT(ownerChanged(QString, QString, QString)));
+    // Naming the bus as the sender here would make Qt ask the bus for its owner and wait for the
+    // answer; the slot checks the sender instead, which the bus stamps on every message.
+    m_bus->connect(QString(), kBusPath, kBusService, QStringLiteral("NameOwnerChanged"), this,
+                   SLOT(ownerChanged(QString, QString, QString, QDBusMessage)));
     m_bus->connect(QString(), kPath, kPropertiesInterface, QStringLiteral("PropertiesChanged"), this,
                    SLOT(propertiesChanged(QDBusMessage)));
     // The names already there; the watcher, set up first, reports every later one.
@@ -104,9 +106,10 @@ NowPlaying MprisBus::nowPlaying()
     return m_cache.current();
 }
 
-void MprisBus::ownerChanged(const QString& name, const QString& oldOwner, const QString& newOwner)
+void MprisBus::ownerChanged(const QString& name, const QString& oldOwner, const QString& newOwner,
+                            const QDBusMessage& message)
 {
-    if (!name.startsWith(kNamePrefix))
+    if (message.service() != kBusService || !name.startsWith(kNamePrefix))
         return;
     if (!oldOwner.isEmpty())
         removePlayer(name);

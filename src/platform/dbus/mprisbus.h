@@ -42,7 +42,8 @@ public:
 
 private slots:
     void propertiesChanged(const QDBusMessage& message);
-    void ownerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
+    void ownerChanged(const QString& name, const QString& oldOwner, const QString& newOwner,
+                      const QDBusMessage& message);
 
 private:
     struct Known {
