@@ -31,14 +31,14 @@ bool PlayerWindow::send(const QString& command)
 
 void PlayerWindow::start(const QString& command)
 {
-    m_process.write(command.toUtf8() + '\n');
+    m_tool.process().write(command.toUtf8() + '\n');
 }
 
 bool PlayerWindow::done()
 {
-    m_process.waitForReadyRead(0);
-    return m_process.canReadLine() &&
-           QString::fromUtf8(m_process.readLine()).trimmed() == QStringLiteral("ok");
+    QProcess& process = m_tool.process();
+    process.waitForReadyRead(0);
+    return process.canReadLine() && QString::fromUtf8(process.readLine()).trimmed() == QStringLiteral("ok");
 }
 
 void PlayerWindow::close()
