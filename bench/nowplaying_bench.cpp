@@ -1,10 +1,13 @@
 // One tick of the publish cycle as far as windows go: the running test and the song read for the
 // selected player, twice. Measured on the X desktop in $DISPLAY (bench/run-nowplaying makes a
 // private one) with the player right below the foreground window or at the bottom of the stack.
+// And the same tick with the fifth choice, a player on the desktop's session bus.
 #include "core/mainmodule.h"
 #include "nowplaying/findwondowlike.h"
 #include "nowplaying/players.h"
+#include "platform/dbus/mprisbus.h"
 #include "platform/x11/xcbwindowlist.h"
+#include "support/mprisplayer.h"
 #include "support/playerwindow.h"
 #include "support/process.h"
 
@@ -115,6 +118,56 @@ void arguments(benchmark::internal::Benchmark* benchmark)
 }
 
 BENCHMARK(Tick)->Apply(arguments);
+
+constexpr PlayerId kBusPlayer = 4;
+
+// The publish cycle's work for the player on the bus: running test and song twice, and the
+// player's name for the status line.
+void busTick(mainmodule& app)
+{
+    const PlayerRow& row = playerRow(kBusPlayer);
+    for (int read = 0; read < 2; ++read) {
+        benchmark::DoNotOptimize(playerRunning(app, kBusPlayer));
+        benchmark::DoNotOptimize(readsong(app, kBusPlayer));
+    }
+    benchmark::DoNotOptimize(row.source->statusName(app, row));
+}
+
+// Argument: the player announces its changes (0) or never does and is read afresh (1). Between
+// ticks the event loop takes in what the bus sent, as it does in the program.
+void TickOnTheBus(benchmark::State& state)
+{
+    const bool quiet = state.range(0) != 0;
+    QStringList options = {QStringLiteral("--identity"), QStringLiteral("Rhythmbox")};
+    if (quiet)
+        options << QStringLiteral("--quiet");
+    test::MprisPlayer player(QProcessEnvironment::systemEnvironment(), QStringLiteral("bench"), options);
+    if (!player.started() ||
+        !player.play(QStringLiteral("First Light"), {QStringLiteral("The Example Band")})) {
+        state.SkipWithError("the stand-in player did not start on the session bus");
+        return;
+    }
+    auto bus = std::make_unique<MprisBus>();
+    MprisBus& players = *bus;
+    Platform platform;
+    platform.players = std::move(bus);
+    mainmodule app(platform);
+    players.watch();
+    if (!test::waitUntil(
+            [&] { return players.nowPlaying().song == QStringLiteral("The Example Band - First Light"); })) {
+        state.SkipWithError("the player's song did not arrive");
+        return;
+    }
+    const std::uint64_t before = players.callsSent();
+    for (auto _ : state) {
+        busTick(app);
+        QCoreApplication::processEvents();
+    }
+    state.counters["bus_calls_per_tick"] = benchmark::Counter(
+        static_cast<double>(players.callsSent() - before) / static_cast<double>(state.iterations()));
+}
+
+BENCHMARK(TickOnTheBus)->ArgName("quiet")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

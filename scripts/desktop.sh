@@ -1,5 +1,5 @@
-# Sourced by the other scripts: a private virtual desktop (Xvfb with the openbox window manager
-# and the trayer notification area) that goes away with the script.
+# Sourced by the other scripts: a private virtual desktop (Xvfb with the openbox window manager,
+# the trayer notification area and a session bus of its own) that goes away with the script.
 
 desktop_pids=()
 
@@ -39,10 +39,25 @@ desktop_ready() {
         xwininfo -root -tree 2>/dev/null | grep -qi '"panel"'
 }
 
-# Starts the desktop once and exports DISPLAY; logs go to $1 (a folder).
+bus_answers() {
+    [ -S "$1/bus" ]
+}
+
+# Starts a session bus of the desktop's own and exports its address, so that media players
+# started on this desktop, and Tunalo, meet there and never on the user's own bus.
+start_private_bus() {
+    local logs=$1
+    dbus-daemon --session --nofork --nopidfile --address="unix:path=$logs/bus" >"$logs/dbus.log" 2>&1 &
+    desktop_pids+=($!)
+    wait_for "the private session bus did not start" bus_answers "$logs" || return 1
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$logs/bus"
+}
+
+# Starts the desktop once and exports DISPLAY and DBUS_SESSION_BUS_ADDRESS; logs go to $1 (a folder).
 start_desktop_once() {
     local logs=$1
     mkdir -p "$logs"
+    start_private_bus "$logs" || return 1
     # Xvfb picks a free display number itself and names it, so two desktops never collide.
     rm -f "$logs/display"
     Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$logs/display" >"$logs/xvfb.log" 2>&1 &
@@ -57,7 +72,7 @@ start_desktop_once() {
     wait_for "the window manager or the notification area did not start" desktop_ready
 }
 
-# Starts the desktop and exports DISPLAY; logs go to $1 (a folder). A start that fails (now and
+# Starts the desktop and exports DISPLAY and DBUS_SESSION_BUS_ADDRESS; logs go to $1 (a folder). A start that fails (now and
 # then trayer or openbox loses its first connection) is tried again from scratch.
 start_private_desktop() {
     local logs=$1 attempt
@@ -76,4 +91,6 @@ use_private_home() {
     chmod 700 "$folder/runtime"
     export XDG_CONFIG_HOME="$folder/config" XDG_DATA_HOME="$folder/data" XDG_RUNTIME_DIR="$folder/runtime"
     export XDG_CACHE_HOME="$folder/cache"
+    # Until a private desktop brings its own, there is no session bus: never the user's.
+    unset DBUS_SESSION_BUS_ADDRESS
 }

@@ -72,6 +72,8 @@ bool mainmodule::startup()
     if (!m_platform.lock->tryLock())
         return false;
     m_state.loginState = 0;
+    // The players on the session bus are known by the time the user looks for them.
+    m_platform.players->watch();
     form<interface>();
     form<frmWeb>().loadShownAndHidden();
     form<smp>().loadShownAndHidden();

@@ -77,6 +77,33 @@ public:
     }
 };
 
+// A player on the session bus says itself what it plays; the platform keeps what it last said, so
+// asking costs nothing. The row's keys mean nothing here: any such player will do.
+class MediaPlayersSource : public SongSource {
+public:
+    std::int16_t running(mainmodule& app, const QString& /*key*/) const override
+    {
+        return app.platform().players->anyPlayer() ? kTrue : kFalse;
+    }
+
+    QString song(mainmodule& app, const PlayerRow& /*row*/) const override
+    {
+        return app.platform().players->nowPlaying().song;
+    }
+
+    // The player's own name for itself ("Rhythmbox").
+    QString statusName(mainmodule& app, const PlayerRow& /*row*/) const override
+    {
+        return app.platform().players->nowPlaying().identity;
+    }
+};
+
+const SongSource& mediaPlayersSource()
+{
+    static const MediaPlayersSource source;
+    return source;
+}
+
 } // namespace
 
 QString SongSource::statusName(mainmodule& /*app*/, const PlayerRow& row) const
@@ -125,6 +152,13 @@ std::span<const PlayerRow, kPlayerCount> players()
          {QStringLiteral("RealPlayer:"), QStringLiteral("RealPlayer:"), Piece::AfterMarker, false},
          QStringLiteral("https://www.real.com/realplayer/"),
          titles},
+        // Rhythmbox, Strawberry, Elisa, mpv, browsers ...: whichever plays on the session bus.
+        {QStringLiteral("Other player (MPRIS)"),
+         QStringLiteral("mpris"),
+         QStringLiteral("mpris"),
+         {},
+         {},
+         &mediaPlayersSource()},
     };
     static_assert(std::extent_v<decltype(rows)> == kPlayerCount, "one row for every PlayerId");
     return std::span<const PlayerRow, kPlayerCount>(rows);

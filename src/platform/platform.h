@@ -2,6 +2,7 @@
 
 #include "platform/browser.h"
 #include "platform/instancelock.h"
+#include "platform/mediaplayers.h"
 #include "platform/notifyshell.h"
 #include "platform/settingsstore.h"
 #include "platform/shellopen.h"
@@ -20,6 +21,7 @@ struct Platform {
     std::unique_ptr<NotifyShell> shell;
     std::unique_ptr<BrowserFactory> browsers;
     std::unique_ptr<ShellOpen> shellOpen;
+    std::unique_ptr<MediaPlayers> players;
 };
 
 } // namespace tunalo

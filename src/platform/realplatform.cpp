@@ -1,5 +1,6 @@
 #include "platform/realplatform.h"
 
+#include "platform/dbus/mprisbus.h"
 #include "platform/qt/desktopopen.h"
 #include "platform/qt/inisettings.h"
 #include "platform/qt/lockfile.h"
@@ -20,6 +21,7 @@ std::unique_ptr<Platform> makeRealPlatform()
     platform->shell = std::make_unique<QtTrayShell>();
     platform->browsers = std::make_unique<WebEngineBrowsers>();
     platform->shellOpen = std::make_unique<DesktopShellOpen>();
+    platform->players = std::make_unique<MprisBus>();
     return platform;
 }
 

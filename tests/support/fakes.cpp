@@ -204,18 +204,21 @@ FakePlatform::FakePlatform()
     auto ownShell = std::make_unique<FakeNotifyShell>();
     auto ownBrowsers = std::make_unique<FakeBrowserFactory>();
     auto ownShellOpen = std::make_unique<RecordingShellOpen>();
+    auto ownPlayers = std::make_unique<FakeMediaPlayers>();
     lock = ownLock.get();
     settings = ownSettings.get();
     windows = ownWindows.get();
     shell = ownShell.get();
     browsers = ownBrowsers.get();
     shellOpen = ownShellOpen.get();
+    players = ownPlayers.get();
     platform.lock = std::move(ownLock);
     platform.settings = std::move(ownSettings);
     platform.windows = std::move(ownWindows);
     platform.shell = std::move(ownShell);
     platform.browsers = std::move(ownBrowsers);
     platform.shellOpen = std::move(ownShellOpen);
+    platform.players = std::move(ownPlayers);
 }
 
 } // namespace tunalo::test

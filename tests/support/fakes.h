@@ -150,6 +150,18 @@ public:
     QStringList opened;
 };
 
+// Media players on a scripted bus.
+class FakeMediaPlayers : public MediaPlayers {
+public:
+    void watch() override { watching = true; }
+    bool anyPlayer() override { return watching && any; }
+    NowPlaying nowPlaying() override { return watching ? playing : NowPlaying{}; }
+
+    bool watching = false;
+    bool any = false;
+    NowPlaying playing;
+};
+
 class FakeInstanceLock : public InstanceLock {
 public:
     bool tryLock() override
@@ -172,6 +184,7 @@ struct FakePlatform {
     FakeNotifyShell* shell;
     FakeBrowserFactory* browsers;
     RecordingShellOpen* shellOpen;
+    FakeMediaPlayers* players;
 };
 
 } // namespace tunalo::test

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QProcess>
+#include "support/toolprocess.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -13,7 +14,6 @@ public:
     // Opens a window with the title (and extraWindows more below it) on the display, or on
     // $DISPLAY when display is empty. Check started() before use.
     explicit PlayerWindow(const QString& title, int extraWindows = 0, const QString& display = {});
-    ~PlayerWindow();
     PlayerWindow(const PlayerWindow&) = delete;
     PlayerWindow& operator=(const PlayerWindow&) = delete;
 
@@ -30,9 +30,7 @@ public:
     void close();
 
 private:
-    QString readLine(int timeoutMs);
-
-    QProcess m_process;
+    ToolProcess m_tool;
     std::uint32_t m_handle = 0;
 };
 

@@ -1,6 +1,7 @@
 // Photographs the main window with each panel docked, for the README:
 //   build/bin/tunalo-screenshotstool docs
-// Run it on a desktop with a private home (scripts/desktop.sh: use_private_home).
+// Run it on a desktop with a private home (scripts/desktop.sh: use_private_home). A media player on
+// the session bus (tunalo-mprisplayertool) shows the fifth choice enabled.
 #include "core/mainmodule.h"
 #include "platform/realplatform.h"
 #include "ui/aboutfrm.h"
@@ -11,6 +12,7 @@
 #include "ui/smp.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
 #include <QPixmap>
@@ -46,6 +48,10 @@ int main(int argc, char* argv[])
         return 1;
     tunalo::interface& window = app.form<tunalo::interface>();
     window.sts->setText(QStringLiteral("The Example Band - First Light - MediaMonkey"));
+    // The players on the session bus answer within a moment of start-up.
+    const QDeadlineTimer busDeadline(2000);
+    while (!platform->players->anyPlayer() && !busDeadline.hasExpired())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 
     const std::vector<std::pair<QString, std::function<void()>>> shots = {
         {QStringLiteral("player-panel"), [&] { window.Command3_Click(); }},

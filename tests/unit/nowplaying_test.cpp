@@ -157,9 +157,8 @@ protected:
 // The status line names the player after the song, for every row of the player table.
 TEST_F(ReadSong, CutsTheSongOutOfEachPlayersTitleAndTheStatusLineNamesThePlayer)
 {
-    const std::array<QString, kPlayerCount> names = {QStringLiteral("Winamp"), QStringLiteral("MediaMonkey"),
-                                                     QStringLiteral("VLC Media Player"),
-                                                     QStringLiteral("RealPlayer")};
+    const std::array<QString, 4> names = {QStringLiteral("Winamp"), QStringLiteral("MediaMonkey"),
+                                          QStringLiteral("VLC Media Player"), QStringLiteral("RealPlayer")};
     const HWND player = fakes.windows->add(QString());
     interface& window = app->form<interface>();
     for (const SongCase& c : songCases()) {
@@ -208,7 +207,7 @@ TEST_F(ReadSong, AnUnknownPlayerIsRefusedBeforeAnyWindowIsRead)
 {
     fakes.windows->add(kWinamp);
     fakes.windows->titleReads = 0;
-    EXPECT_THROW(readsong(*app, 4), std::out_of_range);
+    EXPECT_THROW(readsong(*app, kPlayerCount), std::out_of_range);
     EXPECT_THROW(readsong(*app, -1), std::out_of_range);
     EXPECT_EQ(fakes.windows->titleReads, 0);
     EXPECT_FALSE(messageShown());

@@ -99,7 +99,8 @@ TEST_F(Panels, ThePanelDockedLastLiesInFrontAndTheOthersStayBehindIt)
 struct PlayersCase {
     const char* name;
     std::vector<const char*> titles; // below the foreground window
-    std::array<bool, 4> running;
+    bool busPlayer;                  // a player on the session bus
+    std::array<bool, kPlayerCount> running;
 };
 
 class PlayerPanel : public AppTest, public ::testing::WithParamInterface<PlayersCase> {};
@@ -110,31 +111,42 @@ TEST_P(PlayerPanel, EnablesTheRunningPlayersAndLinksToTheOthers)
     fakes.windows->foreground = fakes.windows->add(QStringLiteral("Terminal"));
     for (const char* title : GetParam().titles)
         fakes.windows->add(QString::fromUtf8(title));
+    fakes.players->any = GetParam().busPlayer;
     smp& panel = app->form<smp>();
     app->showplayerpanel();
     panel.grab(); // a repaint looks again
 
-    const std::array<const char*, 4> downloads = {"Download Winamp", "Download MediaMonkey",
-                                                  "Download VLC Media Player", "Download RealPlayer"};
-    for (int index = 0; index < 4; ++index) {
+    // The players on the session bus have no page to download from.
+    const std::array<const char*, kPlayerCount> downloads = {"Download Winamp", "Download MediaMonkey",
+                                                             "Download VLC Media Player",
+                                                             "Download RealPlayer", nullptr};
+    for (int index = 0; index < kPlayerCount; ++index) {
         const bool running = GetParam().running[index];
         EXPECT_EQ(panel.mp[index]->isEnabled(), running) << "player " << index;
-        EXPECT_EQ(panel.dl[index]->isHidden(), running) << "player " << index;
-        if (!running) {
+        EXPECT_EQ(panel.dl[index]->isHidden(), running || !downloads[index]) << "player " << index;
+        if (!running && downloads[index]) {
             EXPECT_EQ(panel.dl[index]->text(), QString::fromLatin1(downloads[index]));
         }
     }
+    EXPECT_EQ(panel.mp[4]->text(), QStringLiteral("Other player (MPRIS)"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Desktops, PlayerPanel,
     ::testing::Values(
-        PlayersCase{"None", {}, {false, false, false, false}},
-        PlayersCase{
-            "WinampAndRealPlayer", {"1. A - B - Winamp", "RealPlayer: A - B"}, {true, false, false, true}},
+        PlayersCase{"None", {}, false, {false, false, false, false, false}},
+        PlayersCase{"WinampAndRealPlayer",
+                    {"1. A - B - Winamp", "RealPlayer: A - B"},
+                    false,
+                    {true, false, false, true, false}},
         // The short key finds any window that mentions the player.
-        PlayersCase{"AnyWindowNamingVlc", {"vlc-setup.exe - Downloads"}, {false, false, true, false}},
-        PlayersCase{"AnyLetterCase", {"A - B - MEDIAMONKEY"}, {false, true, false, false}}),
+        PlayersCase{
+            "AnyWindowNamingVlc", {"vlc-setup.exe - Downloads"}, false, {false, false, true, false, false}},
+        PlayersCase{"AnyLetterCase", {"A - B - MEDIAMONKEY"}, false, {false, true, false, false, false}},
+        PlayersCase{"OnTheBusOnly", {}, true, {false, false, false, false, true}},
+        // A window titled after the bus is no player on it.
+        PlayersCase{"AWindowNamingTheBus", {"MPRIS - Wikipedia"}, false, {false, false, false, false, false}},
+        PlayersCase{"WindowAndBus", {"A - B - Winamp"}, true, {true, false, false, false, true}}),
     [](const ::testing::TestParamInfo<PlayersCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Panels, APlayerThatStartsOrStopsShowsAtTheNextRepaintAndKeepsItsChoice)
@@ -180,7 +192,7 @@ TEST_F(Panels, LinksOpenTheirPagesInTheUsersBrowserAndChangeNothingElse)
     smp& panel = app->form<smp>();
     for (QLabel* link : panel.dl)
         click(link);
-    panel.dl_Click(4);
+    panel.dl_Click(kPlayerCount);
     const QStringList& opened = fakes.shellOpen->opened;
     ASSERT_EQ(opened.size(), 4);
     const std::array<const char*, 4> paths = {"/", "/", "/vlc/", "/realplayer/"};

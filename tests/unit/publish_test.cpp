@@ -4,12 +4,14 @@
 #include "ui/info.h"
 #include "ui/interface.h"
 #include "ui/optionsfrm.h"
+#include "ui/smp.h"
 #include "web/updatewb.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 
 namespace tunalo::test {
 namespace {
@@ -224,6 +226,41 @@ TEST_F(PublishCycle, AutomaticPublishingWithoutAlertsPostsWithoutAVisibleSign)
     EXPECT_EQ(fakes.shell->calls.size(), shellCallsBefore);
     EXPECT_EQ(window().BallonMsgs, 1000);
     EXPECT_TRUE(messageInFront().isEmpty());
+}
+
+// The fifth choice follows whichever player plays on the session bus; its song goes the same way.
+TEST_F(PublishCycle, APlayerOnTheSessionBusIsFollowedAndPostedLikeAWindow)
+{
+    fakes.players->any = true;
+    app->showplayerpanel();
+    app->form<smp>().grab(); // a repaint looks which players run
+    app->form<smp>().mp[4]->click();
+    ASSERT_EQ(state().selectedPlayer, 4);
+    state().loginState = 1;
+    pressPublish();
+    fakes.players->playing = {QStringLiteral("Ann, Bo - Duet"), QStringLiteral("Rhythmbox")};
+    tick();
+    EXPECT_EQ(window().sts->text(), QStringLiteral("Ann, Bo - Duet - Rhythmbox"));
+    tick(); // still the same song, as after a pause and resume
+
+    fakes.players->playing = {QStringLiteral("Artist - Unknown Title"), QStringLiteral("Elisa")};
+    tick();
+    EXPECT_EQ(balloons->messages().last(), QStringLiteral("Artist - Unknown Title (Can't Be Posted)"));
+    fakes.players->playing = {QStringLiteral("Élodie - Nuit"), QStringLiteral("Elisa")};
+    tick();
+    EXPECT_EQ(window().sts->text(), QStringLiteral("Élodie - Nuit - Elisa"));
+    EXPECT_EQ(postedSongs(*app),
+              QStringList({QStringLiteral("Ann, Bo - Duet"), QStringLiteral("Élodie - Nuit")}));
+
+    // Every player left the bus: the status line keeps the last song, and publishing asks for a player.
+    fakes.players->any = false;
+    fakes.players->playing = {};
+    tick();
+    EXPECT_EQ(window().sts->text(), QStringLiteral("Élodie - Nuit - Elisa"));
+    pressPublish();
+    pressPublish();
+    EXPECT_EQ(messageInFront(), QStringLiteral("Please Select A Media Player"));
+    expectPublishingOff();
 }
 
 TEST_F(PublishCycle, AClickOnTheWelcomeBalloonDoesNothing)

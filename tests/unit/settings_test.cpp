@@ -122,7 +122,7 @@ TEST_P(OutOfRange, ReadsAsTheDefault)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, OutOfRange,
-                         ::testing::Values(OutOfRangeCase{"lastsmp", " 4"}, OutOfRangeCase{"lastsmp", "-1"},
+                         ::testing::Values(OutOfRangeCase{"lastsmp", " 5"}, OutOfRangeCase{"lastsmp", "-1"},
                                            OutOfRangeCase{"lastsmp", "70000"},
                                            OutOfRangeCase{"autopublish", "40000"},
                                            OutOfRangeCase{"autodelete", "-1e9"}));

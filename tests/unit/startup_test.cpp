@@ -50,6 +50,15 @@ TEST_F(StartUp, SelectsTheLastUsedPlayer)
     EXPECT_FALSE(app->form<smp>().mp[1]->isChecked());
 }
 
+TEST_F(StartUp, TheLastPlayerMayBeTheOneOnTheSessionBusWhichIsFollowedFromTheStart)
+{
+    fakes.settings->set(settings::kLastPlayer, QStringLiteral(" 4"));
+    startUp();
+    EXPECT_EQ(app->state().selectedPlayer, 4);
+    EXPECT_TRUE(app->form<smp>().mp[4]->isChecked());
+    EXPECT_TRUE(fakes.players->watching);
+}
+
 TEST_F(StartUp, SendsTheHomeBrowserHomeThenToTheRootAndHomeAgain)
 {
     startUp();

@@ -1,0 +1,82 @@
+#include "platform/mpriscache.h"
+
+namespace tunalo {
+
+QString songOf(const MprisTrack& track)
+{
+    if (track.title.isEmpty())
+        return {};
+    QStringList artists = track.artists;
+    artists.removeAll(QString());
+    if (artists.isEmpty())
+        return track.title;
+    return artists.join(QStringLiteral(", ")) + QStringLiteral(" - ") + track.title;
+}
+
+void MprisCache::add(const QString& busName)
+{
+    m_players.try_emplace(busName);
+}
+
+void MprisCache::remove(const QString& busName)
+{
+    m_players.erase(busName);
+    if (busName == m_followed) {
+        // The song of a player that is gone is no longer playing anywhere.
+        m_followed.clear();
+        m_current = {};
+    }
+    choose();
+}
+
+void MprisCache::setIdentity(const QString& busName, const QString& identity)
+{
+    const auto it = m_players.find(busName);
+    if (it == m_players.end())
+        return;
+    it->second.identity = identity;
+    if (busName == m_followed)
+        m_current.identity = identity;
+}
+
+void MprisCache::setStatus(const QString& busName, const QString& status)
+{
+    const auto it = m_players.find(busName);
+    if (it == m_players.end())
+        return;
+    Player& player = it->second;
+    const bool playing = status == QLatin1String("Playing");
+    if (playing && !player.playing)
+        activate(player);
+    player.playing = playing;
+    choose();
+}
+
+void MprisCache::setTrack(const QString& busName, const MprisTrack& track)
+{
+    const auto it = m_players.find(busName);
+    if (it == m_players.end())
+        return;
+    Player& player = it->second;
+    if (player.track == track)
+        return;
+    player.track = track;
+    if (player.playing)
+        activate(player);
+    choose();
+}
+
+void MprisCache::choose()
+{
+    const Player* latest = nullptr;
+    for (const auto& [name, player] : m_players) {
+        if (player.playing && (!latest || player.lastActive > latest->lastActive)) {
+            latest = &player;
+            m_followed = name;
+        }
+    }
+    if (latest)
+        m_current = {songOf(latest->track), latest->identity};
+}
+
+} // namespace tunalo

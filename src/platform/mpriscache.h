@@ -1,0 +1,60 @@
+#pragma once
+
+#include "platform/mediaplayers.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <map>
+
+namespace tunalo {
+
+// One track as a player describes it.
+struct MprisTrack {
+    QString id; // the player's own name for the track; the same song played again keeps it
+    QString title;
+    QStringList artists;
+
+    bool operator==(const MprisTrack&) const = default;
+};
+
+// "Artist - Title", several artists joined by ", "; only the title without an artist; nothing
+// without a title.
+QString songOf(const MprisTrack& track);
+
+// What the players on the bus last reported, and which of them Tunalo follows: among the players
+// that play, the one that most recently started playing or changed its track. Knows nothing of the
+// bus; its owner tells it what the players say.
+class MprisCache {
+public:
+    void add(const QString& busName);
+    void remove(const QString& busName);
+    void setIdentity(const QString& busName, const QString& identity);
+    // "Playing", "Paused" or "Stopped"; anything else counts as not playing.
+    void setStatus(const QString& busName, const QString& status);
+    void setTrack(const QString& busName, const MprisTrack& track);
+
+    bool has(const QString& busName) const { return m_players.contains(busName); }
+    bool any() const { return !m_players.empty(); }
+    const NowPlaying& current() const { return m_current; }
+
+private:
+    struct Player {
+        QString identity;
+        bool playing = false;
+        MprisTrack track;
+        std::uint64_t lastActive = 0; // when it last started playing or changed its track while playing
+    };
+
+    void activate(Player& player) { player.lastActive = ++m_clock; }
+    // Follows the player that played last; with none playing, the song stays as it was.
+    void choose();
+
+    std::map<QString, Player> m_players;
+    std::uint64_t m_clock = 0;
+    QString m_followed; // bus name of the player the song comes from
+    NowPlaying m_current;
+};
+
+} // namespace tunalo

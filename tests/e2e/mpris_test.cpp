@@ -1,0 +1,54 @@
+// Players that announce their songs on the desktop's session bus (scripts/desktop.sh gives the
+// private desktop one), followed by Tunalo with the fifth choice stored as the last player.
+#include "session.h"
+#include "support/mprisplayer.h"
+#include "support/taggedwav.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace tunalo::test {
+namespace {
+
+TEST(DesktopBus, TheSongsOfPlayersOnTheSessionBusArePostedAsArtistAndTitle)
+{
+    ASSERT_TRUE(qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
+        << "no session bus: run the tests through scripts/test";
+    // No window of a known player is open; only the bus tells what plays.
+    Session session(QStringLiteral("Notes - Editor"));
+    QFile settings(session.programFiles().settingsFile());
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("[options]\nlastsmp= 4\n");
+    settings.close();
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("song.wav"));
+    ASSERT_TRUE(writeTaggedWav(file, QStringLiteral("Fjörd Light"), QStringLiteral("The Example Band")));
+    QProcess mpv;
+    ASSERT_TRUE(startMpv(mpv, QProcessEnvironment::systemEnvironment(), file));
+
+    ASSERT_TRUE(session.startProgram());
+    ASSERT_TRUE(session.logIn()) << session.screenshot(QStringLiteral("login"));
+    session.pressStartPublishing();
+    EXPECT_TRUE(session.waitForFeed({QStringLiteral("The Example Band - Fjörd Light")}))
+        << session.screenshot(QStringLiteral("mpv"));
+
+    // A second player starts playing: it is followed from then on.
+    MprisPlayer player(QProcessEnvironment::systemEnvironment(), QStringLiteral("tunalo_e2e"),
+                       {QStringLiteral("--identity"), QStringLiteral("Rhythmbox")});
+    ASSERT_TRUE(player.started());
+    ASSERT_TRUE(player.play(QStringLiteral("Duet"), {QStringLiteral("Ann"), QStringLiteral("Bo")}));
+    // It may start before the first post's answer has named the post to delete, so only the newest
+    // post is certain.
+    EXPECT_TRUE(waitUntil([&] { return session.feed().value(0) == QStringLiteral("Ann, Bo - Duet"); }))
+        << session.screenshot(QStringLiteral("duet"));
+
+    mpv.terminate();
+    mpv.waitForFinished(10000);
+}
+
+} // namespace
+} // namespace tunalo::test
