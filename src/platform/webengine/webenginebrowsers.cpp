@@ -3,11 +3,15 @@
 #include <QDir>
 #include <QLoggingCategory>
 #include <QNetworkProxyFactory>
+#include <QQuickWindow>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
+
+#include <algorithm>
+#include <iterator>
 
 namespace tunalo {
 
@@ -63,13 +67,47 @@ void addChromiumFlag(QByteArray& flags, const QByteArray& flag)
     flags += flag;
 }
 
+// What Qt and the engine say at start when they find no OpenGL, which the program leaves out on
+// purpose; the program keeps no log.
+bool isOpenGlProbe(QtMsgType type, const QString& message)
+{
+    static const QLatin1String kProbes[] = {
+        QLatin1String("QXcbIntegration: Cannot create platform OpenGL context"),
+        QLatin1String("No suitable graphics backend found"),
+    };
+    return type == QtWarningMsg &&
+           std::any_of(std::begin(kProbes), std::end(kProbes),
+                       [&](QLatin1String probe) { return message.startsWith(probe); });
+}
+
+// The handler before ours; Qt hands back its own default one when there was none.
+QtMessageHandler g_nextHandler = nullptr;
+
+void quietOpenGlProbes(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (!isOpenGlProbe(type, message) && g_nextHandler)
+        g_nextHandler(type, context, message);
+}
+
 } // namespace
+
+void prepareWebEngineApplication()
+{
+    // Without an OpenGL integration no GL driver is loaded: on a machine without a GPU that is
+    // Mesa's software rasterizer with its compiler, tens of megabytes for a context nothing draws
+    // with. A user's own choice stands.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+    g_nextHandler = qInstallMessageHandler(quietOpenGlProbes);
+}
 
 void prepareWebEngineEnvironment()
 {
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     addChromiumFlag(flags, "--disable-gpu");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+    // The pages are drawn into the window by the CPU, as the engine draws them without a GPU.
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     // The engine describes its set-up on stderr at start; the program keeps no log. QT_LOGGING_RULES
     // still brings it back.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
