@@ -106,8 +106,10 @@ void prepareWebEngineEnvironment()
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     addChromiumFlag(flags, "--disable-gpu");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
-    // The pages are drawn into the window by the CPU, as the engine draws them without a GPU.
-    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    // The pages are drawn into the window by the CPU, as the engine draws them without a GPU. (Qt
+    // takes the choice once; a later profile finds it made.)
+    if (QQuickWindow::sceneGraphBackend() != QLatin1String("software"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     // The engine describes its set-up on stderr at start; the program keeps no log. QT_LOGGING_RULES
     // still brings it back.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
