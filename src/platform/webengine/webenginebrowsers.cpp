@@ -105,6 +105,8 @@ void prepareWebEngineEnvironment()
 {
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     addChromiumFlag(flags, "--disable-gpu");
+    // Both browsers show pages of the one service, so they share one renderer process.
+    addChromiumFlag(flags, "--process-per-site");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
     // The pages are drawn into the window by the CPU, as the engine draws them without a GPU. (Qt
     // takes the choice once; a later profile finds it made.)

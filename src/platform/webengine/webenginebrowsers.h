@@ -41,8 +41,9 @@ private:
 void prepareWebEngineApplication();
 
 // Sets what the engine reads when its first page comes: no GPU process, which a few small pages do
-// not need and which fails on virtual displays; pages drawn by Qt Quick's software renderer. Adds to
-// flags the user set. (The sandbox is switched off for root before the application object exists.)
+// not need and which fails on virtual displays; pages drawn by Qt Quick's software renderer; one
+// renderer process for the one site that both browsers show. Adds to flags the user set. (The
+// sandbox is switched off for root before the application object exists.)
 void prepareWebEngineEnvironment();
 
 } // namespace tunalo
