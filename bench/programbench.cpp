@@ -407,9 +407,10 @@ long cpuTicks(pid_t pid)
 }
 
 struct Memory {
-    long rss = 0;   // resident, shared pages counted in full
-    long pss = 0;   // proportional: shared pages divided among the processes that map them
-    long alone = 0; // the process's alone; unlike pss, other programs on the machine do not move it
+    long rss = 0;       // resident, shared pages counted in full
+    long pss = 0;       // proportional: shared pages divided among the processes that map them
+    long anonymous = 0; // not backed by a file (heap, stacks, the engine's own maps): unlike pss and the
+                        // private share of a library, other programs on the machine do not move it
 };
 
 // Memory of one process in kB.
@@ -426,8 +427,8 @@ Memory memoryKb(pid_t pid)
             memory.rss = value;
         if (key == "Pss:")
             memory.pss = value;
-        if (key == "Private_Clean:" || key == "Private_Dirty:")
-            memory.alone += value;
+        if (key == "Anonymous:")
+            memory.anonymous = value;
     }
     return memory;
 }
@@ -441,14 +442,14 @@ void printMemory(const char* what, pid_t root)
         const Memory one = memoryKb(pid);
         total.rss += one.rss;
         total.pss += one.pss;
-        total.alone += one.alone;
+        total.anonymous += one.anonymous;
     }
     const Memory own = memoryKb(root);
     std::printf(
-        "memory: %s %ld MB resident (%ld MB proportional, %ld MB private); whole tree of %zu processes "
-        "%ld MB resident, %ld MB proportional, %ld MB private\n",
-        what, own.rss / 1024, own.pss / 1024, own.alone / 1024, tree.size(), total.rss / 1024,
-        total.pss / 1024, total.alone / 1024);
+        "memory: %s %ld MB resident (%ld MB proportional, %ld MB anonymous); whole tree of %zu processes "
+        "%ld MB resident, %ld MB proportional, %ld MB anonymous\n",
+        what, own.rss / 1024, own.pss / 1024, own.anonymous / 1024, tree.size(), total.rss / 1024,
+        total.pss / 1024, total.anonymous / 1024);
 }
 
 int steady(int seconds, int others)
