@@ -4,6 +4,8 @@
 //                                                CPU use with publishing on and a player playing
 //                                                among other windows, then memory of the process tree
 //   tunalo-programbench latency [changes]        time from a title change to the post's arrival
+//   tunalo-programbench bare                     memory of Qt WebEngine alone with the program's
+//                                                settings and its two pages (tunalo-bench-bare)
 // It serves the service's pages itself on loopback, so it measures the program and nothing else.
 #include "serviceprotocol.h"
 
@@ -255,10 +257,11 @@ private:
     int m_homeRequests = 0;
 };
 
-// The program in a process group of its own, with a fresh home so every run is a first start.
+// The program (or another program of the build) in a process group of its own, with a fresh home
+// so every run is a first start.
 class Program {
 public:
-    explicit Program(const std::string& service)
+    explicit Program(const std::string& service, const std::string& executable = "tunalo")
     {
         char folder[] = "/tmp/tunalo-bench.XXXXXX";
         if (!mkdtemp(folder))
@@ -276,7 +279,7 @@ public:
             setenv("XDG_DATA_HOME", (m_home + "/data").c_str(), 1);
             setenv("XDG_RUNTIME_DIR", (m_home + "/runtime").c_str(), 1);
             setenv("XDG_CACHE_HOME", (m_home + "/cache").c_str(), 1);
-            const std::string program = binDir() + "/tunalo";
+            const std::string program = binDir() + "/" + executable;
             execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -414,22 +417,50 @@ long cpuTicks(pid_t pid)
     return utime + stime;
 }
 
-// Resident and proportional memory of one process in kB.
-std::pair<long, long> memoryKb(pid_t pid)
+struct Memory {
+    long rss = 0;       // resident, shared pages counted in full
+    long pss = 0;       // proportional: shared pages divided among the processes that map them
+    long anonymous = 0; // not backed by a file (heap, stacks, the engine's own maps): unlike pss and the
+                        // private share of a library, other programs on the machine do not move it
+};
+
+// Memory of one process in kB.
+Memory memoryKb(pid_t pid)
 {
     std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
-    long rss = 0, pss = 0;
+    Memory memory;
     for (std::string line; std::getline(rollup, line);) {
         std::istringstream fields(line);
         std::string key;
         long value = 0;
         fields >> key >> value;
         if (key == "Rss:")
-            rss = value;
+            memory.rss = value;
         if (key == "Pss:")
-            pss = value;
+            memory.pss = value;
+        if (key == "Anonymous:")
+            memory.anonymous = value;
     }
-    return {rss, pss};
+    return memory;
+}
+
+// Prints the memory of the process at root and of its tree.
+void printMemory(const char* what, pid_t root)
+{
+    Memory total;
+    const std::vector<pid_t> tree = processTree(root);
+    for (pid_t pid : tree) {
+        const Memory one = memoryKb(pid);
+        total.rss += one.rss;
+        total.pss += one.pss;
+        total.anonymous += one.anonymous;
+    }
+    const Memory own = memoryKb(root);
+    std::printf(
+        "memory: %s %ld MB resident (%ld MB proportional, %ld MB anonymous); whole tree of %zu processes "
+        "%ld MB resident, %ld MB proportional, %ld MB anonymous\n",
+        what, own.rss / 1024, own.pss / 1024, own.anonymous / 1024, tree.size(), total.rss / 1024,
+        total.pss / 1024, total.anonymous / 1024);
 }
 
 int steady(int seconds, int others)
@@ -472,17 +503,18 @@ int steady(int seconds, int others)
                 "with its browser processes %.2f%%\n",
                 seconds, others, programPercent, treePercent);
 
-    long rss = 0, pss = 0;
-    for (pid_t pid : processTree(program.pid())) {
-        const auto [r, p] = memoryKb(pid);
-        rss += r;
-        pss += p;
-    }
-    const auto [programRss, programPss] = memoryKb(program.pid());
-    std::printf("memory: program %ld MB resident (%ld MB proportional); whole tree of %zu processes %ld MB "
-                "resident, %ld MB proportional\n",
-                programRss / 1024, programPss / 1024, processTree(program.pid()).size(), rss / 1024,
-                pss / 1024);
+    printMemory("program", program.pid());
+    return 0;
+}
+
+int bare()
+{
+    FakeService service;
+    Program program(service.address(), "tunalo-bench-bare");
+    if (!service.waitForPost("Bare Artist", 30s))
+        fail("the bare browsers did not load the post page");
+    std::this_thread::sleep_for(5s); // page loads settle, as in steady
+    printMemory("bare browsers", program.pid());
     return 0;
 }
 
@@ -529,11 +561,13 @@ int main(int argc, char* argv[])
             return steady(argument(argc, argv, 2, 60), argument(argc, argv, 3, 200));
         if (what == "latency")
             return latency(argument(argc, argv, 2, 100));
+        if (what == "bare")
+            return bare();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "programbench: %s\n", error.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: %s startup [runs] | steady [seconds] [windows] | latency [changes]\n",
+    std::fprintf(stderr, "usage: %s startup [runs] | steady [seconds] [windows] | latency [changes] | bare\n",
                  argv[0]);
     return 2;
 }

@@ -1,5 +1,6 @@
 #include "core/mainmodule.h"
 #include "platform/realplatform.h"
+#include "platform/webengine/webenginebrowsers.h"
 
 #include <QApplication>
 
@@ -17,7 +18,7 @@ int main(int argc, char* argv[])
     // The browser engine's sandbox cannot run as root; only then does it go.
     if (geteuid() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    tunalo::prepareWebEngineApplication();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tunalo"));
     QApplication::setQuitOnLastWindowClosed(false);

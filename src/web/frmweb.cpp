@@ -7,9 +7,9 @@
 
 namespace tunalo {
 
-// The form lives in the main window's panel container from the start, hidden until it is docked:
-// the browser draws through OpenGL, and a window that gains such a child after it is on screen
-// is made anew by Qt, which flickers and loses its place and focus.
+// The form lives in the main window's panel container from the start, hidden until it is docked,
+// so the window never takes in a browser while on screen: were the browser drawn through OpenGL,
+// Qt would make the window anew, which flickers and loses its place and focus.
 frmWeb::frmWeb(mainmodule& app)
     : Panel(app.form<interface>().cp), m_wb(app.platform().browsers->createBrowser(this))
 {

@@ -94,6 +94,9 @@ TEST_F(Web, LogsInThroughTheHomeBrowserAndPostsWithItsCookies)
     EXPECT_EQ(first.postId, "");
     EXPECT_EQ(first.cookie, "tnlo=friend42") << "the post browser shares the home browser's cookies";
     EXPECT_FALSE(post().widget()->isVisible());
+    // Both pages are of one site, so one renderer process serves them.
+    EXPECT_NE(view(home()).page()->renderProcessPid(), 0);
+    EXPECT_EQ(view(home()).page()->renderProcessPid(), view(post()).page()->renderProcessPid());
 
     setPage(service, kPost, 200, StandInService::page("Posted ID:4712"));
     app->postsong();

@@ -29,6 +29,8 @@ bool isPlatformNoise(const QString& message)
         "This plugin does not support",
         "QStandardPaths: XDG_RUNTIME_DIR",
         "Sandboxing disabled by user",
+        // The engine, on finding no OpenGL, which the program leaves out.
+        "No suitable graphics backend found",
     };
     for (const char* noise : kNoise)
         if (message.contains(QLatin1String(noise)))

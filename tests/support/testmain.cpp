@@ -1,5 +1,6 @@
 // The tests' main: a QApplication for the widgets, and every Qt warning the test did not expect
 // counted as a failure.
+#include "platform/webengine/webenginebrowsers.h"
 #include "support/qtwarnings.h"
 
 #include <QApplication>
@@ -26,7 +27,7 @@ int main(int argc, char* argv[])
 #endif
     if (geteuid() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    tunalo::prepareWebEngineApplication();
     QApplication application(argc, argv);
     tunalo::test::failOnUnexpectedQtWarnings();
     return RUN_ALL_TESTS();

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QLoggingCategory>
 #include <QNetworkProxyFactory>
+#include <QQuickWindow>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QWebEngineLoadingInfo>
@@ -10,6 +11,8 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 
 namespace tunalo {
@@ -112,13 +115,51 @@ void addChromiumFlag(QByteArray& flags, const QByteArray& flag)
     flags += flag;
 }
 
+// What Qt and the engine say at start when they find no OpenGL, which the program leaves out on
+// purpose; the program keeps no log.
+bool isOpenGlProbe(QtMsgType type, const QString& message)
+{
+    static const QLatin1String kProbes[] = {
+        QLatin1String("QXcbIntegration: Cannot create platform OpenGL context"),
+        QLatin1String("No suitable graphics backend found"),
+    };
+    return type == QtWarningMsg &&
+           std::any_of(std::begin(kProbes), std::end(kProbes),
+                       [&](QLatin1String probe) { return message.startsWith(probe); });
+}
+
+// The handler before ours; Qt hands back its own default one when there was none.
+QtMessageHandler g_nextHandler = nullptr;
+
+void quietOpenGlProbes(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (!isOpenGlProbe(type, message) && g_nextHandler)
+        g_nextHandler(type, context, message);
+}
+
 } // namespace
+
+void prepareWebEngineApplication()
+{
+    // Without an OpenGL integration no GL driver is loaded: on a machine without a GPU that is
+    // Mesa's software rasterizer with its compiler, tens of megabytes for a context nothing draws
+    // with. A user's own choice stands.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+    g_nextHandler = qInstallMessageHandler(quietOpenGlProbes);
+}
 
 void prepareWebEngineEnvironment()
 {
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     addChromiumFlag(flags, "--disable-gpu");
+    // Both browsers show pages of the one service, so they share one renderer process.
+    addChromiumFlag(flags, "--process-per-site");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+    // The pages are drawn into the window by the CPU, as the engine draws them without a GPU. (Qt
+    // takes the choice once; a later profile finds it made.)
+    if (QQuickWindow::sceneGraphBackend() != QLatin1String("software"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     // The engine describes its set-up on stderr at start; the program is quiet by default. QT_LOGGING_RULES
     // still brings it back.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));

@@ -35,9 +35,15 @@ private:
     std::unique_ptr<QWebEngineProfile> m_profile;
 };
 
+// Call before the application object exists. Leaves OpenGL out of the program: the pages are drawn
+// by the CPU (see prepareWebEngineEnvironment), so a GL driver would only take memory. Qt's and the
+// engine's notes that they found no OpenGL stay off stderr.
+void prepareWebEngineApplication();
+
 // Sets what the engine reads when its first page comes: no GPU process, which a few small pages do
-// not need and which fails on virtual displays. Adds to flags the user set. (The sandbox is
-// switched off for root before the application object exists.)
+// not need and which fails on virtual displays; pages drawn by Qt Quick's software renderer; one
+// renderer process for the one site that both browsers show. Adds to flags the user set. (The
+// sandbox is switched off for root before the application object exists.)
 void prepareWebEngineEnvironment();
 
 } // namespace tunalo

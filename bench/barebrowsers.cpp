@@ -1,0 +1,32 @@
+// The floor under the program's memory: Qt WebEngine with the program's engine settings and
+// nothing else. The home page shows in a window of the main window's size, the post page loads in a
+// browser that is never shown, both on the one profile. `tunalo-programbench bare` measures it.
+#include "platform/webengine/webenginebrowsers.h"
+
+#include <QApplication>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <unistd.h>
+
+int main(int argc, char* argv[])
+{
+    if (geteuid() == 0)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    tunalo::prepareWebEngineApplication();
+    QApplication application(argc, argv);
+    const QString service = qEnvironmentVariable("TUNALO_SERVICE_URL");
+
+    tunalo::WebEngineBrowsers browsers;
+    QWidget window;
+    window.resize(700, 490);
+    auto home = browsers.createBrowser(&window);
+    (new QVBoxLayout(&window))->addWidget(home->widget());
+    QWidget hidden;
+    auto post = browsers.createBrowser(&hidden);
+
+    window.show();
+    home->Navigate(service + QStringLiteral("/fb/tnlouserhome.php"));
+    post->Navigate(service + QStringLiteral("/fb/update.php?s=Bare%20Artist%20-%20Song"));
+    return QApplication::exec();
+}
