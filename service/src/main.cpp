@@ -26,8 +26,8 @@ sigset_t stopSignals()
 int run(const Options& options)
 {
     const auto path = options.databasePath.empty() ? defaultDatabasePath() : options.databasePath;
-    Store store(path);
-    Service service(store);
+    const auto store = openStore(path);
+    Service service(*store);
     GuardedServer server(GuardedServer::Limits{});
     server.new_task_queue = [] { return new httplib::ThreadPool(32); };
     server.set_payload_max_length(16 * 1024);
@@ -52,7 +52,7 @@ int run(const Options& options)
     }).detach();
 
     std::fprintf(stderr, "tunalo-service: listening on http://%s:%d, database %s\n", options.host.c_str(),
-                 port, path.c_str());
+                 port, withoutPassword(path).c_str());
     const bool ok = server.listen_after_bind();
     std::fprintf(stderr, "tunalo-service: stopped\n");
     return ok ? 0 : 1;

@@ -33,11 +33,14 @@ void parseListen(const std::string& value, Options& options)
 
 std::string usage()
 {
-    return "Usage: tunalo-service [--listen HOST:PORT] [--db PATH]\n"
+    return "Usage: tunalo-service [--listen HOST:PORT] [--db PATH|postgresql://USER@HOST:PORT/DB]\n"
            "The reference web service of Tunalo: accounts, posted songs and a feed.\n\n"
            "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8631; port 0 picks a free one)\n"
            "  --db PATH           SQLite database file (default $XDG_DATA_HOME/tunalo/service.db,\n"
            "                      that is ~/.local/share/tunalo/service.db)\n"
+           "  --db postgresql://USER@HOST:PORT/DB\n"
+           "                      a PostgreSQL database (a libpq connection address), which several\n"
+           "                      instances of the service can share\n"
            "  --help              show this text\n";
 }
 
@@ -76,6 +79,20 @@ std::string defaultDatabasePath()
     const auto folder = base / "tunalo";
     fs::create_directories(folder);
     return (folder / "service.db").string();
+}
+
+std::string withoutPassword(const std::string& address)
+{
+    const auto scheme = address.find("://");
+    if (scheme == std::string::npos)
+        return address;
+    const auto start = scheme + 3;
+    const auto authority = address.substr(start, address.find_first_of("/?", start) - start);
+    const auto at = authority.rfind('@');
+    const auto colon = authority.find(':');
+    if (at == std::string::npos || colon == std::string::npos || colon > at)
+        return address;
+    return address.substr(0, start + colon + 1) + "***" + address.substr(start + at);
 }
 
 } // namespace tunalo::service

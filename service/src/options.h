@@ -18,5 +18,7 @@ Options parseOptions(const std::vector<std::string>& args);
 std::string usage();
 // ${XDG_DATA_HOME:-~/.local/share}/tunalo/service.db; creates the folder.
 std::string defaultDatabasePath();
+// The database address as the log may show it: a password in it replaced by "***".
+std::string withoutPassword(const std::string& address);
 
 } // namespace tunalo::service

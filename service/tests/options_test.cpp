@@ -32,3 +32,15 @@ TEST(Options, RejectsBadCommandLines)
     for (const auto& args : bad)
         EXPECT_THROW(parseOptions(args), std::invalid_argument) << args[0] << " " << args.back();
 }
+
+TEST(Options, TheLogShowsNoDatabasePassword)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"/var/lib/tunalo/service.db", "/var/lib/tunalo/service.db"},
+        {"postgresql://ann@db.example.org:5432/tunalo", "postgresql://ann@db.example.org:5432/tunalo"},
+        {"postgresql://ann:s3cr%40t@db:5432/tunalo", "postgresql://ann:***@db:5432/tunalo"},
+        {"postgresql://db:5432/tunalo?user=a@b", "postgresql://db:5432/tunalo?user=a@b"},
+    };
+    for (const auto& [address, shown] : cases)
+        EXPECT_EQ(withoutPassword(address), shown);
+}

@@ -1,4 +1,4 @@
-#include "store.h"
+#include "sqlitestore.h"
 
 #include <iterator>
 
@@ -26,11 +26,11 @@ constexpr std::array migrations{
            posted_at INTEGER NOT NULL);
        CREATE INDEX posts_by_user ON posts(user_id, id);)",
 };
-static_assert(std::size(migrations) == Store::schemaVersion);
+static_assert(std::size(migrations) == SqliteStore::schemaVersion);
 
 } // namespace
 
-Store::Store(const std::string& path) : m_db(path)
+SqliteStore::SqliteStore(const std::string& path) : m_db(path)
 {
     m_db.exec("PRAGMA journal_mode=WAL");
     // FULL: a post the service has confirmed survives a power cut as well as a killed process.
@@ -39,23 +39,22 @@ Store::Store(const std::string& path) : m_db(path)
     migrate();
 }
 
-void Store::migrate()
+void SqliteStore::migrate()
 {
     Transaction transaction(m_db);
     auto query = m_db.prepare("PRAGMA user_version");
     query.step();
     const auto version = query.integer(0);
     if (version > schemaVersion)
-        throw DatabaseError("the database was written by a newer tunalo-service (schema " +
-                            std::to_string(version) + ")");
+        refuseNewerSchema(version, schemaVersion);
     for (auto step = version; step < schemaVersion; ++step)
         m_db.exec(migrations[static_cast<std::size_t>(step)]);
     m_db.exec(("PRAGMA user_version=" + std::to_string(schemaVersion)).c_str());
     transaction.commit();
 }
 
-std::optional<User> Store::createUser(const std::string& name, const std::string& passwordHash,
-                                      std::int64_t now)
+std::optional<User> SqliteStore::createUser(const std::string& name, const std::string& passwordHash,
+                                            std::int64_t now)
 {
     std::lock_guard lock(m_mutex);
     Transaction transaction(m_db);
@@ -69,7 +68,7 @@ std::optional<User> Store::createUser(const std::string& name, const std::string
     return user;
 }
 
-std::optional<Account> Store::findAccount(const std::string& name)
+std::optional<Account> SqliteStore::findAccount(const std::string& name)
 {
     std::lock_guard lock(m_mutex);
     auto query = m_db.prepare("SELECT id, name, password_hash FROM users WHERE name = ?");
@@ -79,7 +78,8 @@ std::optional<Account> Store::findAccount(const std::string& name)
     return Account{{query.integer(0), query.text(1)}, query.text(2)};
 }
 
-void Store::addSession(const TokenHash& token, std::int64_t userId, std::int64_t now, std::int64_t expiresAt)
+void SqliteStore::addSession(const TokenHash& token, std::int64_t userId, std::int64_t now,
+                             std::int64_t expiresAt)
 {
     std::lock_guard lock(m_mutex);
     Transaction transaction(m_db);
@@ -93,7 +93,7 @@ void Store::addSession(const TokenHash& token, std::int64_t userId, std::int64_t
     transaction.commit();
 }
 
-std::optional<User> Store::sessionUser(const TokenHash& token, std::int64_t now)
+std::optional<User> SqliteStore::sessionUser(const TokenHash& token, std::int64_t now)
 {
     std::lock_guard lock(m_mutex);
     auto query =
@@ -105,7 +105,7 @@ std::optional<User> Store::sessionUser(const TokenHash& token, std::int64_t now)
     return User{query.integer(0), query.text(1)};
 }
 
-void Store::removeSession(const TokenHash& token)
+void SqliteStore::removeSession(const TokenHash& token)
 {
     std::lock_guard lock(m_mutex);
     Transaction transaction(m_db);
@@ -113,8 +113,8 @@ void Store::removeSession(const TokenHash& token)
     transaction.commit();
 }
 
-std::int64_t Store::addPost(std::int64_t userId, const std::string& song,
-                            std::optional<std::int64_t> deleteId, std::int64_t now)
+std::int64_t SqliteStore::addPost(std::int64_t userId, const std::string& song,
+                                  std::optional<std::int64_t> deleteId, std::int64_t now)
 {
     std::lock_guard lock(m_mutex);
     Transaction transaction(m_db);
@@ -133,7 +133,7 @@ std::int64_t Store::addPost(std::int64_t userId, const std::string& song,
     return id;
 }
 
-std::vector<Post> Store::recentPosts(int limit, std::optional<std::int64_t> userId)
+std::vector<Post> SqliteStore::recentPosts(int limit, std::optional<std::int64_t> userId)
 {
     std::lock_guard lock(m_mutex);
     auto query = userId
