@@ -1,10 +1,13 @@
 #include "service.h"
 
+#include "atom.h"
+#include "links.h"
 #include "pages.h"
 #include "text.h"
 
 #include <cstdio>
 #include <ctime>
+#include <regex>
 
 namespace tunalo::service {
 
@@ -108,6 +111,19 @@ bool validName(const std::string& name)
     return !name.empty() && countChars(name) <= Service::maxNameChars && cleanText(name, name.size()) == name;
 }
 
+// The address the visitor reached the service by, for links they keep or share: the Host header
+// when it is a plain host and port, otherwise the address the connection came in on.
+std::string siteOf(const httplib::Request& req)
+{
+    static const std::regex plainHost(R"([A-Za-z0-9.-]+(:[0-9]{1,5})?|\[[0-9A-Fa-f:.]+\](:[0-9]{1,5})?)");
+    const auto host = req.get_header_value("Host");
+    if (std::regex_match(host, plainHost))
+        return "http://" + host;
+    const bool v6 = req.local_addr.find(':') != std::string::npos;
+    return "http://" + (v6 ? "[" + req.local_addr + "]" : req.local_addr) + ":" +
+           std::to_string(req.local_port);
+}
+
 } // namespace
 
 void Service::install(GuardedServer& server)
@@ -121,6 +137,7 @@ void Service::install(GuardedServer& server)
     server.Get("/fb/feed", [this](const httplib::Request&, httplib::Response& res) {
         sendHtml(res, feedPage(m_store.recentPosts(50)));
     });
+    server.Get(R"(/fb/u/([^/]+))", [this](const auto& req, auto& res) { person(req, res); });
     server.Get("/fb/feed.json", [this](const httplib::Request&, httplib::Response& res) {
         res.set_header("Cache-Control", "no-store");
         res.set_content(feedJson(m_store.recentPosts(50)), "application/json");
@@ -156,7 +173,7 @@ std::optional<User> Service::sessionUser(const httplib::Request& req)
 void Service::home(const httplib::Request& req, httplib::Response& res)
 {
     if (const auto user = sessionUser(req))
-        return sendHtml(res, loggedInPage(*user, m_store.recentPosts(20, user->id)));
+        return sendHtml(res, loggedInPage(*user, m_store.recentPosts(20, user->id), siteOf(req)));
     const auto query = parseQuery(req.target);
     const auto key = query.find("m");
     sendHtml(res, loggedOutPage(key == query.end() ? std::string_view{} : messageFor(key->second)));
@@ -172,6 +189,22 @@ void Service::update(const httplib::Request& req, httplib::Response& res)
     if (song.empty())
         return sendHtml(res, notPostedPage("Nothing posted", "There was no song to post."));
     sendHtml(res, postedPage(m_store.addPost(user->id, song, postIdFrom(query["d"]), now())));
+}
+
+void Service::person(const httplib::Request& req, httplib::Response& res)
+{
+    const auto wanted = personRequestFrom(req.matches[1].str());
+    const auto account = m_store.findAccount(wanted.name);
+    if (!account) {
+        res.status = 404;
+        return sendHtml(res, errorPage(404));
+    }
+    const auto posts = m_store.recentPosts(personPosts, account->user.id);
+    if (!wanted.feed)
+        return sendHtml(res, personPage(account->user, posts));
+    // Feed readers ask often; a minute of caching spares the database without hiding a song long.
+    res.set_header("Cache-Control", "max-age=60");
+    res.set_content(personAtom(account->user, posts, siteOf(req)), "application/atom+xml; charset=utf-8");
 }
 
 void Service::startSession(const User& user, httplib::Response& res)

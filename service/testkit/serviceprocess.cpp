@@ -32,9 +32,9 @@ TempDir::~TempDir()
     fs::remove_all(m_path, ignored);
 }
 
-ServiceProcess::ServiceProcess(fs::path database, fs::path log)
+ServiceProcess::ServiceProcess(const std::string& database, fs::path log)
 {
-    const std::string db = database.string();
+    const std::string& db = database;
     const std::string logPath = log.string();
     m_pid = ::fork();
     if (m_pid < 0)
@@ -85,23 +85,6 @@ int ServiceProcess::stop(int signal)
     return status;
 }
 
-std::string percentEncode(const std::string& text)
-{
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (std::isalnum(u) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += c;
-        } else {
-            out += '%';
-            out += hex[u >> 4];
-            out += hex[u & 0xF];
-        }
-    }
-    return out;
-}
-
 std::string titleOf(const std::string& html)
 {
     const auto start = html.find("<title>");
@@ -109,6 +92,12 @@ std::string titleOf(const std::string& html)
     if (start == std::string::npos || end == std::string::npos || end < start)
         return "(no title)";
     return html.substr(start + 7, end - start - 7);
+}
+
+long long postedId(const std::string& title)
+{
+    std::smatch match;
+    return std::regex_match(title, match, std::regex(R"(Posted ID:(\d+))")) ? std::stoll(match[1]) : -1;
 }
 
 Visitor::Visitor(int port) : m_client("127.0.0.1", port)

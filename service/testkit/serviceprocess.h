@@ -1,5 +1,7 @@
 #pragma once
 
+#include "links.h"
+
 #include <httplib.h>
 
 #include <sys/types.h>
@@ -24,11 +26,11 @@ private:
     std::filesystem::path m_path;
 };
 
-// build/bin/tunalo-service on a free loopback port with the given database, its stderr in a new
-// log file; killed when destroyed.
+// build/bin/tunalo-service on a free loopback port with the given database (a SQLite file or a
+// PostgreSQL address), its stderr in a new log file; killed when destroyed.
 class ServiceProcess {
 public:
-    ServiceProcess(std::filesystem::path database, std::filesystem::path log);
+    ServiceProcess(const std::string& database, std::filesystem::path log);
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
@@ -43,10 +45,13 @@ private:
 };
 
 // Percent-encodes every byte outside the unreserved set, as the desktop program does.
-std::string percentEncode(const std::string& text);
+using service::percentEncode;
 
 // The text between <title> and </title>, or "(no title)".
 std::string titleOf(const std::string& html);
+
+// The id in a "Posted ID:n" title, or -1.
+long long postedId(const std::string& title);
 
 // An HTTP client that keeps the session cookie like a browser and does not follow redirects.
 class Visitor {

@@ -9,13 +9,6 @@ namespace {
 
 class Protocol : public ServiceTest {};
 
-// The id in a "Posted ID:n" title, or -1.
-long long postedId(const std::string& title)
-{
-    std::smatch match;
-    return std::regex_match(title, match, std::regex(R"(Posted ID:(\d+))")) ? std::stoll(match[1]) : -1;
-}
-
 // Sends a form and returns the body of the page its redirect leads to.
 std::string pageAfter(Visitor& v, const std::string& path, const httplib::Params& form)
 {
@@ -181,14 +174,14 @@ TEST_F(Protocol, SessionCookieIsHttpOnlyLaxAndLastsThirtyDays)
         std::regex(R"(tunalo_session=[0-9a-f]{32}; Max-Age=2592000; Path=/; HttpOnly; SameSite=Lax)")))
         << cookie;
 
-    EXPECT_EQ(sql("SELECT (expires_at - strftime('%s','now')) / 3600 FROM sessions"),
+    EXPECT_EQ(sql("SELECT (expires_at - " + sqlNow() + " + 60) / 3600 FROM sessions"),
               std::vector<std::string>{"720"})
         << "the stored session ends in 30 days as well";
-    EXPECT_EQ(
-        sql("SELECT count(*) FROM sessions WHERE hex(token_hash) LIKE '%" + cookie.substr(15, 32) + "%'"),
-        std::vector<std::string>{"0"})
+    EXPECT_EQ(sql("SELECT count(*) FROM sessions WHERE " + sqlHex("token_hash") + " LIKE '%" +
+                  cookie.substr(15, 32) + "%'"),
+              std::vector<std::string>{"0"})
         << "the token itself is not stored";
-    sql("UPDATE sessions SET expires_at = strftime('%s','now') - 1");
+    sql("UPDATE sessions SET expires_at = " + sqlNow() + " - 1");
     v.cookie() = cookie.substr(0, cookie.find(';'));
     EXPECT_EQ(v.title("/fb/tnlouserhome.php"), "failed") << "an expired session";
 
