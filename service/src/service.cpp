@@ -103,11 +103,6 @@ Credentials credentialsFrom(const httplib::Request& req)
     return {trimBlanks(form["name"]), form["password"]};
 }
 
-bool validName(const std::string& name)
-{
-    return !name.empty() && countChars(name) <= Service::maxNameChars && cleanText(name, name.size()) == name;
-}
-
 } // namespace
 
 void Service::install(GuardedServer& server)
@@ -188,7 +183,7 @@ void Service::login(const httplib::Request& req, httplib::Response& res)
     const auto credentials = credentialsFrom(req);
     if (!m_attempts.allow(credentials.name))
         return redirectHome(res, "limit");
-    const auto account = m_store.findAccount(credentials.name);
+    const auto account = m_store.findAccount(nameKey(credentials.name));
     const auto stored = account ? std::optional(account->passwordHash) : std::nullopt;
     if (!m_hasher.verify(stored, credentials.password.substr(0, maxPasswordBytes)))
         return redirectHome(res, "wrong");
@@ -199,16 +194,17 @@ void Service::login(const httplib::Request& req, httplib::Response& res)
 void Service::registerAccount(const httplib::Request& req, httplib::Response& res)
 {
     const auto credentials = credentialsFrom(req);
-    if (!validName(credentials.name))
+    if (!validName(credentials.name, maxNameChars))
         return redirectHome(res, "name");
     if (countChars(credentials.password) < minPasswordChars)
         return redirectHome(res, "short");
-    if (m_store.findAccount(credentials.name))
+    const auto key = nameKey(credentials.name);
+    if (m_store.findAccount(key))
         return redirectHome(res, "taken");
     const auto hash = m_hasher.hash(credentials.password.substr(0, maxPasswordBytes));
     if (!hash)
         return redirectHome(res, "busy");
-    const auto user = m_store.createUser(credentials.name, *hash, now());
+    const auto user = m_store.createUser(credentials.name, key, *hash, now());
     if (!user)
         return redirectHome(res, "taken");
     startSession(*user, res);

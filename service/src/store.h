@@ -30,18 +30,31 @@ struct Post {
     std::int64_t postedAt = 0; // seconds since the epoch
 };
 
-// Users, sessions and posts in one SQLite file. Safe to use from any thread: one connection
-// behind a lock, every write in a transaction of its own.
+// Users, sessions, posts and the counters that limit sign-ups and password guessing, in one
+// SQLite file that several service processes may share. Safe to use from any thread: one
+// connection behind a lock, every write in a transaction of its own.
+//
+// A name is looked up by its key, the form names are compared in; the caller computes it
+// (nameKey() in text.h) and the store keeps it unique.
 class Store {
 public:
     explicit Store(const std::string& path);
 
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
 
-    // Empty when the name is taken (names compare without letter case).
-    std::optional<User> createUser(const std::string& name, const std::string& passwordHash,
-                                   std::int64_t now);
-    std::optional<Account> findAccount(const std::string& name);
+    // Empty when another account has the same name key.
+    std::optional<User> createUser(const std::string& name, const std::string& nameKey,
+                                   const std::string& passwordHash, std::int64_t now);
+    std::optional<Account> findAccount(const std::string& nameKey);
+
+    // Counts a sign-up from a client address unless the address has had `limit` since `since`;
+    // false when it has.
+    bool takeSignUpSlot(const std::string& address, std::int64_t now, std::int64_t since, int limit);
+    // Wrong passwords given for a name, the last one at or after `since`; older runs are forgotten.
+    int loginFailures(const std::string& nameKey, std::int64_t since);
+    // One more wrong password for the name; returns the count that now stands.
+    int recordLoginFailure(const std::string& nameKey, std::int64_t now, std::int64_t since);
+    void clearLoginFailures(const std::string& nameKey);
 
     void addSession(const TokenHash& token, std::int64_t userId, std::int64_t now, std::int64_t expiresAt);
     std::optional<User> sessionUser(const TokenHash& token, std::int64_t now);

@@ -1,5 +1,6 @@
 #include "auth.h"
 #include "store.h"
+#include "text.h"
 
 #include <gtest/gtest.h>
 
@@ -44,9 +45,9 @@ TEST_F(StoreFile, CreatesTheSchemaInWalModeAndRefusesANewerOne)
 TEST_F(StoreFile, AFailedWriteLeavesNothingBehind)
 {
     Store store(path());
-    const auto ann = store.createUser("Ann", "hash", 0);
+    const auto ann = store.createUser("Ann", "ann", "hash", 0);
     ASSERT_TRUE(ann);
-    EXPECT_FALSE(store.createUser("aNN", "hash", 0)) << "names are unique without letter case";
+    EXPECT_FALSE(store.createUser("aNN", "ann", "hash", 0)) << "name keys are unique";
     // A post for a user who does not exist breaks the foreign key; the transaction's delete of
     // Ann's post must roll back with it.
     const auto kept = store.addPost(ann->id, "Kept", std::nullopt, 0);
@@ -56,17 +57,57 @@ TEST_F(StoreFile, AFailedWriteLeavesNothingBehind)
     EXPECT_EQ(posts[0].id, kept);
 }
 
-TEST(AttemptLimiter, TenPerNameInAnyMinute)
+// A database of the first schema, where "Élodie" and "élodie" were two accounts.
+TEST_F(StoreFile, UpgradesAFirstSchemaDatabaseKeepingEveryAccount)
 {
-    AttemptLimiter limiter(10, std::chrono::minutes(1));
-    const auto start = AttemptLimiter::Clock::now();
-    for (int i = 0; i < 10; ++i)
-        EXPECT_TRUE(limiter.allow("Ann", start + std::chrono::seconds(i)));
-    EXPECT_FALSE(limiter.allow("ANN", start + std::chrono::seconds(30)));
-    EXPECT_TRUE(limiter.allow("Bob", start + std::chrono::seconds(30)));
-    EXPECT_TRUE(limiter.allow("Ann", start + std::chrono::milliseconds(60500)))
-        << "the first attempt has left the window";
-    EXPECT_FALSE(limiter.allow("Ann", start + std::chrono::milliseconds(60500)));
+    {
+        Database db(path());
+        db.exec(R"(CREATE TABLE users (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE NOCASE,
+                       password_hash TEXT NOT NULL, created_at INTEGER NOT NULL);
+                   CREATE TABLE sessions (token_hash BLOB PRIMARY KEY, user_id INTEGER NOT NULL
+                       REFERENCES users(id) ON DELETE CASCADE, expires_at INTEGER NOT NULL) WITHOUT ROWID;
+                   CREATE TABLE posts (id INTEGER PRIMARY KEY AUTOINCREMENT, user_id INTEGER NOT NULL
+                       REFERENCES users(id) ON DELETE CASCADE, song TEXT NOT NULL, posted_at INTEGER NOT NULL);
+                   INSERT INTO sessions VALUES (zeroblob(32), 2, 9999999999);
+                   INSERT INTO posts (user_id, song, posted_at) VALUES (1, 'Kept', 0);
+                   PRAGMA user_version=1;)");
+        db.exec("INSERT INTO users VALUES (1, 'Ann', 'h1', 0), (2, '\xC3\x89lodie', 'h2', 0), "
+                "(3, '\xC3\xA9lodie', 'h3', 0)");
+    }
+    Store store(path());
+    const auto ann = store.findAccount(nameKey("ANN"));
+    ASSERT_TRUE(ann);
+    EXPECT_EQ(ann->user.name, "Ann");
+    EXPECT_EQ(ann->passwordHash, "h1");
+    const auto elodie = store.findAccount(nameKey("\xC3\xA9LODIE"));
+    ASSERT_TRUE(elodie);
+    EXPECT_EQ(elodie->user.id, 2) << "the older of two names that now fold alike keeps the name";
+    EXPECT_EQ(store.recentPosts(10).size(), 1u) << "posts survive the rebuilt users table";
+    const auto session = store.sessionUser(TokenHash{}, 0);
+    ASSERT_TRUE(session) << "sessions survive the rebuilt users table";
+    EXPECT_EQ(session->id, 2);
+    EXPECT_FALSE(store.createUser("\xC3\x89LODIE", nameKey("\xC3\x89LODIE"), "h", 0));
+    EXPECT_TRUE(store.createUser("Bob", nameKey("Bob"), "h", 0));
+}
+
+TEST_F(StoreFile, SignUpSlotsPerAddressAndLoginFailuresAreSharedThroughTheFile)
+{
+    Store one(path());
+    Store two(path()); // a second service process on the same database
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE((i % 2 ? one : two).takeSignUpSlot("192.0.2.1", 100 + i, 50, 5));
+    EXPECT_FALSE(one.takeSignUpSlot("192.0.2.1", 110, 50, 5));
+    EXPECT_TRUE(two.takeSignUpSlot("192.0.2.2", 110, 50, 5)) << "another address";
+    EXPECT_TRUE(two.takeSignUpSlot("192.0.2.1", 170, 101, 5)) << "the first sign-ups have left the window";
+
+    EXPECT_EQ(one.recordLoginFailure("ann", 100, 0), 1);
+    EXPECT_EQ(two.recordLoginFailure("ann", 101, 0), 2);
+    EXPECT_EQ(one.loginFailures("ann", 0), 2);
+    EXPECT_EQ(one.loginFailures("bob", 0), 0);
+    EXPECT_EQ(two.loginFailures("ann", 102), 0) << "a run of failures ends when it goes quiet";
+    EXPECT_EQ(two.recordLoginFailure("ann", 500, 200), 1) << "and then counts from the start";
+    one.clearLoginFailures("ann");
+    EXPECT_EQ(two.loginFailures("ann", 0), 0);
 }
 
 } // namespace
