@@ -46,4 +46,9 @@ PersonRequest personRequestFrom(std::string_view decodedTail)
     return {std::string(decodedTail), false};
 }
 
+bool isFeedName(std::string_view nameKey)
+{
+    return nameKey.ends_with(feedSuffix);
+}
+
 } // namespace tunalo::service

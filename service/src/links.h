@@ -18,5 +18,7 @@ struct PersonRequest {
     bool feed = false;
 };
 PersonRequest personRequestFrom(std::string_view decodedTail);
+// A name whose page address would read as a feed address; such names are not given out.
+bool isFeedName(std::string_view nameKey);
 
 } // namespace tunalo::service

@@ -3,6 +3,8 @@
 #include "links.h"
 #include "text.h"
 
+#include <nlohmann/json.hpp>
+
 #include <ctime>
 
 namespace tunalo::service {
@@ -131,15 +133,12 @@ std::string feedPage(const std::vector<Post>& posts)
 
 std::string feedJson(const std::vector<Post>& posts)
 {
-    std::string json = "[";
-    for (const auto& post : posts) {
-        if (json.size() > 1)
-            json += ',';
-        json += "{\"id\":" + std::to_string(post.id) + ",\"user\":\"" + jsonEscape(post.user) +
-                "\",\"song\":\"" + jsonEscape(post.song) +
-                "\",\"posted_at\":" + std::to_string(post.postedAt) + "}";
-    }
-    return json + "]\n";
+    auto feed = nlohmann::json::array();
+    for (const auto& post : posts)
+        feed.push_back(
+            {{"id", post.id}, {"user", post.user}, {"song", post.song}, {"posted_at", post.postedAt}});
+    // Songs are valid UTF-8 when stored; replace keeps a damaged database row from failing the feed.
+    return feed.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 std::string personPage(const User& person, const std::vector<Post>& posts)

@@ -11,9 +11,9 @@ constexpr std::array migrations{
     R"(CREATE TABLE users (
            id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
            name text NOT NULL,
+           name_key text NOT NULL UNIQUE,
            password_hash text NOT NULL,
            created_at bigint NOT NULL);
-       CREATE UNIQUE INDEX users_by_name ON users (lower(name));
        CREATE TABLE sessions (
            token_hash bytea PRIMARY KEY,
            user_id bigint NOT NULL REFERENCES users(id) ON DELETE CASCADE,
@@ -25,12 +25,24 @@ constexpr std::array migrations{
            user_id bigint NOT NULL REFERENCES users(id) ON DELETE CASCADE,
            song text NOT NULL,
            posted_at bigint NOT NULL);
-       CREATE INDEX posts_by_user ON posts(user_id, id);)",
+       CREATE INDEX posts_by_user ON posts(user_id, id);
+       CREATE TABLE signups (
+           address text NOT NULL,
+           at bigint NOT NULL);
+       CREATE INDEX signups_by_address ON signups(address, at);
+       CREATE INDEX signups_by_time ON signups(at);
+       CREATE TABLE login_failures (
+           name_key text PRIMARY KEY,
+           failures integer NOT NULL,
+           last_at bigint NOT NULL);
+       CREATE INDEX login_failures_by_time ON login_failures(last_at);)",
 };
 static_assert(std::size(migrations) == PostgresStore::schemaVersion);
 
 // Any number from the service's own range: instances starting together take turns to migrate.
 constexpr std::int64_t migrationLock = 8631;
+// The first half of the two-part advisory locks on one address's sign-ups.
+constexpr std::int64_t signUpLock = 8632;
 
 pg::Bytes bytes(const TokenHash& token)
 {
@@ -112,25 +124,66 @@ void PostgresStore::migrate()
     transaction.commit();
 }
 
-std::optional<User> PostgresStore::createUser(const std::string& name, const std::string& passwordHash,
-                                              std::int64_t now)
+std::optional<User> PostgresStore::createUser(const std::string& name, const std::string& nameKey,
+                                              const std::string& passwordHash, std::int64_t now)
 {
-    const auto rows =
-        m_pool.acquire()->query("INSERT INTO users (name, password_hash, created_at) VALUES ($1, $2, $3) "
-                                "ON CONFLICT DO NOTHING RETURNING id",
-                                {name, passwordHash, now});
+    const auto rows = m_pool.acquire()->query(
+        "INSERT INTO users (name, name_key, password_hash, created_at) VALUES ($1, $2, $3, $4) "
+        "ON CONFLICT DO NOTHING RETURNING id",
+        {name, nameKey, passwordHash, now});
     if (rows.rows() == 0)
         return std::nullopt;
     return User{rows.integer(0, 0), name};
 }
 
-std::optional<Account> PostgresStore::findAccount(const std::string& name)
+std::optional<Account> PostgresStore::findAccount(const std::string& nameKey)
 {
-    const auto rows = m_pool.acquire()->query(
-        "SELECT id, name, password_hash FROM users WHERE lower(name) = lower($1)", {name});
+    const auto rows =
+        m_pool.acquire()->query("SELECT id, name, password_hash FROM users WHERE name_key = $1", {nameKey});
     if (rows.rows() == 0)
         return std::nullopt;
     return Account{{rows.integer(0, 0), rows.text(0, 1)}, rows.text(0, 2)};
+}
+
+bool PostgresStore::takeSignUpSlot(const std::string& address, std::int64_t now, std::int64_t since,
+                                   int limit)
+{
+    auto conn = m_pool.acquire();
+    pg::Transaction transaction(*conn);
+    // Instances counting the same address take turns, so two cannot both take the last slot.
+    conn->query("SELECT pg_advisory_xact_lock($1, hashtext($2))", {signUpLock, address});
+    conn->query("DELETE FROM signups WHERE at < $1", {since});
+    if (conn->query("SELECT count(*) FROM signups WHERE address = $1", {address}).integer(0, 0) >= limit)
+        return false;
+    conn->query("INSERT INTO signups (address, at) VALUES ($1, $2)", {address, now});
+    transaction.commit();
+    return true;
+}
+
+int PostgresStore::loginFailures(const std::string& nameKey, std::int64_t since)
+{
+    const auto rows = m_pool.acquire()->query(
+        "SELECT failures FROM login_failures WHERE name_key = $1 AND last_at >= $2", {nameKey, since});
+    return rows.rows() ? static_cast<int>(rows.integer(0, 0)) : 0;
+}
+
+int PostgresStore::recordLoginFailure(const std::string& nameKey, std::int64_t now, std::int64_t since)
+{
+    // A run that went quiet before `since` starts again from one, as if it had been swept away.
+    return static_cast<int>(
+        m_pool.acquire()
+            ->query(
+                "WITH stale AS (DELETE FROM login_failures WHERE last_at < $3 AND name_key <> $1) "
+                "INSERT INTO login_failures AS f (name_key, failures, last_at) VALUES ($1, 1, $2) "
+                "ON CONFLICT (name_key) DO UPDATE SET failures = "
+                "CASE WHEN f.last_at < $3 THEN 1 ELSE f.failures + 1 END, last_at = $2 RETURNING failures",
+                {nameKey, now, since})
+            .integer(0, 0));
+}
+
+void PostgresStore::clearLoginFailures(const std::string& nameKey)
+{
+    m_pool.acquire()->query("DELETE FROM login_failures WHERE name_key = $1", {nameKey});
 }
 
 void PostgresStore::addSession(const TokenHash& token, std::int64_t userId, std::int64_t now,

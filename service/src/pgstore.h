@@ -51,9 +51,14 @@ public:
 
     static constexpr int schemaVersion = 1;
 
-    std::optional<User> createUser(const std::string& name, const std::string& passwordHash,
-                                   std::int64_t now) override;
-    std::optional<Account> findAccount(const std::string& name) override;
+    std::optional<User> createUser(const std::string& name, const std::string& nameKey,
+                                   const std::string& passwordHash, std::int64_t now) override;
+    std::optional<Account> findAccount(const std::string& nameKey) override;
+
+    bool takeSignUpSlot(const std::string& address, std::int64_t now, std::int64_t since, int limit) override;
+    int loginFailures(const std::string& nameKey, std::int64_t since) override;
+    int recordLoginFailure(const std::string& nameKey, std::int64_t now, std::int64_t since) override;
+    void clearLoginFailures(const std::string& nameKey) override;
 
     void addSession(const TokenHash& token, std::int64_t userId, std::int64_t now,
                     std::int64_t expiresAt) override;

@@ -34,6 +34,7 @@ constexpr Message messages[] = {
     {"limit", "Too many log-in attempts for this name. Please wait a minute and try again."},
     {"taken", "That name is taken. Please choose another one."},
     {"name", "Please choose a name of 1 to 40 characters."},
+    {"feedname", "A name cannot end in \".atom\", the ending of feed addresses. Please choose another one."},
     {"short", "Please choose a password of at least 8 characters."},
     {"busy", "The service could not do that just now. Please try again."},
     {"out", "You are logged out."},
@@ -104,11 +105,6 @@ Credentials credentialsFrom(const httplib::Request& req)
 {
     auto form = parseForm(req.body);
     return {trimBlanks(form["name"]), form["password"]};
-}
-
-bool validName(const std::string& name)
-{
-    return !name.empty() && countChars(name) <= Service::maxNameChars && cleanText(name, name.size()) == name;
 }
 
 // The address the visitor reached the service by, for links they keep or share: the Host header
@@ -194,7 +190,7 @@ void Service::update(const httplib::Request& req, httplib::Response& res)
 void Service::person(const httplib::Request& req, httplib::Response& res)
 {
     const auto wanted = personRequestFrom(req.matches[1].str());
-    const auto account = m_store.findAccount(wanted.name);
+    const auto account = m_store.findAccount(nameKey(wanted.name));
     if (!account) {
         res.status = 404;
         return sendHtml(res, errorPage(404));
@@ -221,7 +217,7 @@ void Service::login(const httplib::Request& req, httplib::Response& res)
     const auto credentials = credentialsFrom(req);
     if (!m_attempts.allow(credentials.name))
         return redirectHome(res, "limit");
-    const auto account = m_store.findAccount(credentials.name);
+    const auto account = m_store.findAccount(nameKey(credentials.name));
     const auto stored = account ? std::optional(account->passwordHash) : std::nullopt;
     if (!m_hasher.verify(stored, credentials.password.substr(0, maxPasswordBytes)))
         return redirectHome(res, "wrong");
@@ -232,16 +228,19 @@ void Service::login(const httplib::Request& req, httplib::Response& res)
 void Service::registerAccount(const httplib::Request& req, httplib::Response& res)
 {
     const auto credentials = credentialsFrom(req);
-    if (!validName(credentials.name))
+    if (!validName(credentials.name, maxNameChars))
         return redirectHome(res, "name");
     if (countChars(credentials.password) < minPasswordChars)
         return redirectHome(res, "short");
-    if (m_store.findAccount(credentials.name))
+    const auto key = nameKey(credentials.name);
+    if (isFeedName(key))
+        return redirectHome(res, "feedname");
+    if (m_store.findAccount(key))
         return redirectHome(res, "taken");
     const auto hash = m_hasher.hash(credentials.password.substr(0, maxPasswordBytes));
     if (!hash)
         return redirectHome(res, "busy");
-    const auto user = m_store.createUser(credentials.name, *hash, now());
+    const auto user = m_store.createUser(credentials.name, key, *hash, now());
     if (!user)
         return redirectHome(res, "taken");
     startSession(*user, res);

@@ -28,16 +28,30 @@ struct Post {
     std::int64_t postedAt = 0; // seconds since the epoch
 };
 
-// Users, sessions and posts, kept where every instance of the service finds them. Safe to use
-// from any thread; every write is a transaction of its own. Failures throw DatabaseError.
+// Users, sessions, posts and the counters that limit sign-ups and password guessing, kept where
+// every instance of the service finds them. Safe to use from any thread; every write is a
+// transaction of its own. Failures throw DatabaseError.
+//
+// A name is looked up by its key, the form names are compared in; the caller computes it
+// (nameKey() in text.h) and the store keeps it unique.
 class Store {
 public:
     virtual ~Store() = default;
 
-    // Empty when the name is taken (names compare without letter case).
-    virtual std::optional<User> createUser(const std::string& name, const std::string& passwordHash,
-                                           std::int64_t now) = 0;
-    virtual std::optional<Account> findAccount(const std::string& name) = 0;
+    // Empty when another account has the same name key.
+    virtual std::optional<User> createUser(const std::string& name, const std::string& nameKey,
+                                           const std::string& passwordHash, std::int64_t now) = 0;
+    virtual std::optional<Account> findAccount(const std::string& nameKey) = 0;
+
+    // Counts a sign-up from a client address unless the address has had `limit` since `since`;
+    // false when it has.
+    virtual bool takeSignUpSlot(const std::string& address, std::int64_t now, std::int64_t since,
+                                int limit) = 0;
+    // Wrong passwords given for a name, the last one at or after `since`; older runs are forgotten.
+    virtual int loginFailures(const std::string& nameKey, std::int64_t since) = 0;
+    // One more wrong password for the name; returns the count that now stands.
+    virtual int recordLoginFailure(const std::string& nameKey, std::int64_t now, std::int64_t since) = 0;
+    virtual void clearLoginFailures(const std::string& nameKey) = 0;
 
     virtual void addSession(const TokenHash& token, std::int64_t userId, std::int64_t now,
                             std::int64_t expiresAt) = 0;

@@ -40,6 +40,7 @@ TEST_F(PersonPages, PageAndFeedShowOnePersonsSongsNewestFirst)
         << "links are absolute, for feed readers";
     EXPECT_EQ(at(feed, "Bob"), std::string::npos);
 
+    EXPECT_FALSE(visitor().signUp("Ann.ATOM", "correct horse")) << "its page would read as Ann's feed";
     for (const auto* missing : {"/fb/u/Nobody", "/fb/u/Nobody.atom", "/fb/u/", "/fb/u/Ann/x"}) {
         const auto result = v.get(missing);
         ASSERT_TRUE(result) << missing;

@@ -1,9 +1,9 @@
-#include "auth.h"
 #include "pgstore.h"
 #include "postgres.h"
 #include "scratchdatabase.h"
 #include "serviceprocess.h"
 #include "sqlitestore.h"
+#include "text.h"
 
 #include <gtest/gtest.h>
 
@@ -70,9 +70,9 @@ TEST_P(Stores, ReopensItsOwnSchemaAndRefusesANewerOne)
 {
     {
         const auto store = open();
-        ASSERT_TRUE(store->createUser("Ann", "hash", 0));
+        ASSERT_TRUE(store->createUser("Ann", nameKey("Ann"), "hash", 0));
     }
-    EXPECT_TRUE(open()->findAccount("Ann")) << "a second start keeps what the first stored";
+    EXPECT_TRUE(open()->findAccount(nameKey("Ann"))) << "a second start keeps what the first stored";
     setSchemaVersion(schemaVersion() + 1);
     try {
         open();
@@ -99,25 +99,27 @@ TEST_P(Stores, InstancesStartingTogetherCreateTheSchemaOnce)
     EXPECT_EQ(failures, 0);
 }
 
-TEST_P(Stores, NamesAreUniqueWithoutLetterCase)
+TEST_P(Stores, NamesAreUniqueByTheirKey)
 {
     const auto store = open();
-    const auto ann = store->createUser("Ann", "hash-a", 0);
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "hash-a", 0);
     ASSERT_TRUE(ann);
-    EXPECT_FALSE(store->createUser("aNN", "hash-b", 0));
-    const auto found = store->findAccount("ANN");
+    EXPECT_FALSE(store->createUser("aNN", nameKey("aNN"), "hash-b", 0));
+    const auto found = store->findAccount(nameKey("ANN"));
     ASSERT_TRUE(found);
     EXPECT_EQ(found->user.id, ann->id);
     EXPECT_EQ(found->user.name, "Ann");
     EXPECT_EQ(found->passwordHash, "hash-a");
-    EXPECT_FALSE(store->findAccount("Bob"));
+    EXPECT_FALSE(store->findAccount(nameKey("Bob")));
+    ASSERT_TRUE(store->createUser("\xC3\xA9lodie", nameKey("\xC3\xA9lodie"), "hash-c", 0));
+    EXPECT_FALSE(store->createUser("\xC3\x89LODIE", nameKey("\xC3\x89LODIE"), "hash-d", 0));
 }
 
 TEST_P(Stores, SessionsAreSharedBetweenInstancesAndExpire)
 {
     const auto first = open();
     const auto second = open();
-    const auto ann = first->createUser("Ann", "hash", 0);
+    const auto ann = first->createUser("Ann", nameKey("Ann"), "hash", 0);
     ASSERT_TRUE(ann);
     first->addSession(token(1), ann->id, 100, 200);
     const auto user = second->sessionUser(token(1), 150);
@@ -136,8 +138,8 @@ TEST_P(Stores, SessionsAreSharedBetweenInstancesAndExpire)
 TEST_P(Stores, PostsComeNewestFirstAndOnlyTheOwnerDeletes)
 {
     const auto store = open();
-    const auto ann = store->createUser("Ann", "hash", 0);
-    const auto bob = store->createUser("Bob", "hash", 0);
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "hash", 0);
+    const auto bob = store->createUser("Bob", nameKey("Bob"), "hash", 0);
     ASSERT_TRUE(ann && bob);
     // Quotes, a statement of its own and letters beyond ASCII arrive as written.
     const std::string tricky = "O'Brien \"Live\" '); DROP TABLE posts; -- Élodie ☃";
@@ -167,7 +169,7 @@ TEST_P(Stores, PostsComeNewestFirstAndOnlyTheOwnerDeletes)
 TEST_P(Stores, AFailedWriteLeavesNothingBehind)
 {
     const auto store = open();
-    const auto ann = store->createUser("Ann", "hash", 0);
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "hash", 0);
     ASSERT_TRUE(ann);
     // A post for a user who does not exist breaks the foreign key; the deletion of Ann's post
     // that comes with it must roll back.
@@ -176,6 +178,26 @@ TEST_P(Stores, AFailedWriteLeavesNothingBehind)
     const auto posts = store->recentPosts(10);
     ASSERT_EQ(posts.size(), 1u);
     EXPECT_EQ(posts[0].id, kept);
+}
+
+TEST_P(Stores, SignUpSlotsPerAddressAndLoginFailuresAreSharedBetweenInstances)
+{
+    const auto one = open();
+    const auto two = open(); // a second service process on the same database
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE((i % 2 ? one : two)->takeSignUpSlot("192.0.2.1", 100 + i, 50, 5));
+    EXPECT_FALSE(one->takeSignUpSlot("192.0.2.1", 110, 50, 5));
+    EXPECT_TRUE(two->takeSignUpSlot("192.0.2.2", 110, 50, 5)) << "another address";
+    EXPECT_TRUE(two->takeSignUpSlot("192.0.2.1", 170, 101, 5)) << "the first sign-ups have left the window";
+
+    EXPECT_EQ(one->recordLoginFailure("ann", 100, 0), 1);
+    EXPECT_EQ(two->recordLoginFailure("ann", 101, 0), 2);
+    EXPECT_EQ(one->loginFailures("ann", 0), 2);
+    EXPECT_EQ(one->loginFailures("bob", 0), 0);
+    EXPECT_EQ(two->loginFailures("ann", 102), 0) << "a run of failures ends when it goes quiet";
+    EXPECT_EQ(two->recordLoginFailure("ann", 500, 200), 1) << "and then counts from the start";
+    one->clearLoginFailures("ann");
+    EXPECT_EQ(two->loginFailures("ann", 0), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, Stores, ::testing::Values(Kind::sqlite, Kind::postgres), [](const auto& info) {
@@ -192,6 +214,41 @@ TEST(SqliteStore, KeepsItsFileInWalMode)
     EXPECT_EQ(mode.text(0), "wal");
 }
 
+// A database of the first schema, where "Élodie" and "élodie" were two accounts.
+TEST(SqliteStore, UpgradesAFirstSchemaDatabaseKeepingEveryAccount)
+{
+    testkit::TempDir dir;
+    const auto path = (dir.path() / "service.db").string();
+    {
+        Database db(path);
+        db.exec(R"(CREATE TABLE users (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE NOCASE,
+                       password_hash TEXT NOT NULL, created_at INTEGER NOT NULL);
+                   CREATE TABLE sessions (token_hash BLOB PRIMARY KEY, user_id INTEGER NOT NULL
+                       REFERENCES users(id) ON DELETE CASCADE, expires_at INTEGER NOT NULL) WITHOUT ROWID;
+                   CREATE TABLE posts (id INTEGER PRIMARY KEY AUTOINCREMENT, user_id INTEGER NOT NULL
+                       REFERENCES users(id) ON DELETE CASCADE, song TEXT NOT NULL, posted_at INTEGER NOT NULL);
+                   INSERT INTO sessions VALUES (zeroblob(32), 2, 9999999999);
+                   INSERT INTO posts (user_id, song, posted_at) VALUES (1, 'Kept', 0);
+                   PRAGMA user_version=1;)");
+        db.exec("INSERT INTO users VALUES (1, 'Ann', 'h1', 0), (2, '\xC3\x89lodie', 'h2', 0), "
+                "(3, '\xC3\xA9lodie', 'h3', 0)");
+    }
+    SqliteStore store(path);
+    const auto ann = store.findAccount(nameKey("ANN"));
+    ASSERT_TRUE(ann);
+    EXPECT_EQ(ann->user.name, "Ann");
+    EXPECT_EQ(ann->passwordHash, "h1");
+    const auto elodie = store.findAccount(nameKey("\xC3\xA9LODIE"));
+    ASSERT_TRUE(elodie);
+    EXPECT_EQ(elodie->user.id, 2) << "the older of two names that now fold alike keeps the name";
+    EXPECT_EQ(store.recentPosts(10).size(), 1u) << "posts survive the rebuilt users table";
+    const auto session = store.sessionUser(TokenHash{}, 0);
+    ASSERT_TRUE(session) << "sessions survive the rebuilt users table";
+    EXPECT_EQ(session->id, 2);
+    EXPECT_FALSE(store.createUser("\xC3\x89LODIE", nameKey("\xC3\x89LODIE"), "h", 0));
+    EXPECT_TRUE(store.createUser("Bob", nameKey("Bob"), "h", 0));
+}
+
 TEST(OpenStore, ChoosesTheStoreByTheAddress)
 {
     EXPECT_TRUE(isPostgresAddress("postgresql://ann@db:5432/tunalo"));
@@ -205,19 +262,6 @@ TEST(OpenStore, ChoosesTheStoreByTheAddress)
         EXPECT_NE(std::string(e.what()).find("cannot connect to the database"), std::string::npos)
             << e.what();
     }
-}
-
-TEST(AttemptLimiter, TenPerNameInAnyMinute)
-{
-    AttemptLimiter limiter(10, std::chrono::minutes(1));
-    const auto start = AttemptLimiter::Clock::now();
-    for (int i = 0; i < 10; ++i)
-        EXPECT_TRUE(limiter.allow("Ann", start + std::chrono::seconds(i)));
-    EXPECT_FALSE(limiter.allow("ANN", start + std::chrono::seconds(30)));
-    EXPECT_TRUE(limiter.allow("Bob", start + std::chrono::seconds(30)));
-    EXPECT_TRUE(limiter.allow("Ann", start + std::chrono::milliseconds(60500)))
-        << "the first attempt has left the window";
-    EXPECT_FALSE(limiter.allow("Ann", start + std::chrono::milliseconds(60500)));
 }
 
 } // namespace
