@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +27,14 @@ protected:
     }
 
     std::filesystem::path database() const { return m_dir.path() / "service.db"; }
+    std::filesystem::path folder() const { return m_dir.path(); }
+
+    // What the running service has written to its log so far.
+    std::string logText() const
+    {
+        std::ifstream in(m_dir.path() / ("run" + std::to_string(m_runs) + ".log"), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
 
     // Runs SQL on the service's database beside the service (WAL lets both in); the first
     // column of each row as text.
