@@ -29,11 +29,21 @@ void parseListen(const std::string& value, Options& options)
     options.port = port;
 }
 
+void parsePublicUrl(const std::string& value, Options& options)
+{
+    const bool known = value.starts_with("https://") || value.starts_with("http://");
+    const auto host = value.substr(value.find("://") + 3);
+    if (!known || host.empty() || host.find_first_of("/?#@ ") != std::string::npos)
+        throw std::invalid_argument("--public-url wants http(s)://HOST[:PORT] without a path, got '" + value +
+                                    "'");
+    options.publicUrl = value;
+}
+
 } // namespace
 
 std::string usage()
 {
-    return "Usage: tunalo-service [--listen HOST:PORT] [--db PATH|postgresql://USER@HOST:PORT/DB]\n"
+    return "Usage: tunalo-service [--listen HOST:PORT] [--db PATH|postgresql://...] [--public-url URL]\n"
            "The reference web service of Tunalo: accounts, posted songs and a feed.\n\n"
            "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8631; port 0 picks a free one)\n"
            "  --db PATH           SQLite database file (default $XDG_DATA_HOME/tunalo/service.db,\n"
@@ -41,6 +51,9 @@ std::string usage()
            "  --db postgresql://USER@HOST:PORT/DB\n"
            "                      a PostgreSQL database (a libpq connection address), which several\n"
            "                      instances of the service can share\n"
+           "  --public-url URL    the https://HOST[:PORT] a TLS proxy in front of the service answers\n"
+           "                      on; session cookies become Secure and the proxy's X-Forwarded-For\n"
+           "                      names the client\n"
            "  --help              show this text\n";
 }
 
@@ -58,6 +71,8 @@ Options parseOptions(const std::vector<std::string>& args)
             options.help = true;
         else if (arg == "--listen")
             parseListen(value(), options);
+        else if (arg == "--public-url")
+            parsePublicUrl(value(), options);
         else if (arg == "--db")
             options.databasePath = value();
         else

@@ -10,6 +10,8 @@ struct Options {
     std::string host = "127.0.0.1";
     int port = 8631; // 0 picks a free port
     std::string databasePath;
+    // The address people use when a TLS proxy stands in front, such as https://tunalo.example.org
+    std::string publicUrl;
     bool help = false;
 };
 

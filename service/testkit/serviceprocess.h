@@ -2,14 +2,17 @@
 
 #include "links.h"
 
-#include <httplib.h>
-
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tunalo::service::testkit {
 
@@ -53,13 +56,31 @@ std::string titleOf(const std::string& html);
 // The id in a "Posted ID:n" title, or -1.
 long long postedId(const std::string& title);
 
-// An HTTP client that keeps the session cookie like a browser and does not follow redirects.
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+// One answer as a client sees it.
+struct Answer {
+    int status = 0;
+    Fields headers;
+    std::string body;
+    // The first header of that name (letter case ignored), or "".
+    std::string header(std::string_view name) const;
+};
+// Empty when there was no answer (no connection, a reset, a timeout).
+using Result = std::optional<Answer>;
+
+// An HTTP client that keeps its connection open between requests and the session cookie like a
+// browser, and does not follow redirects.
 class Visitor {
 public:
     explicit Visitor(int port);
+    ~Visitor();
+    Visitor(Visitor&&) noexcept;
+    Visitor& operator=(Visitor&&) noexcept;
 
-    httplib::Result get(const std::string& target);
-    httplib::Result post(const std::string& path, const httplib::Params& form);
+    Result get(const std::string& target, const Fields& headers = {});
+    Result post(const std::string& path, const Fields& form, const Fields& headers = {});
+    Result send(std::string_view method, const std::string& target, const Fields& headers, std::string body);
     // GET and the page title, or "(request failed)".
     std::string title(const std::string& target);
 
@@ -72,10 +93,30 @@ public:
     std::string postSong(const std::string& song, const std::string& deleteId = {});
 
 private:
-    void keepCookie(const httplib::Result& result);
+    struct Connection;
+    void keepCookie(const Result& result);
 
-    httplib::Client m_client;
+    int m_port;
+    std::unique_ptr<Connection> m_connection;
     std::string m_cookie;
+};
+
+// A plain TCP connection to the service for requests no HTTP client would send.
+class RawConnection {
+public:
+    explicit RawConnection(int port);
+    ~RawConnection();
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    bool send(std::string_view bytes);
+    // Everything that arrives until the service closes the connection or `wait` passes.
+    std::string receive(std::chrono::milliseconds wait);
+    // True once the service has closed or reset the connection; waits at most `wait` for it.
+    bool closedWithin(std::chrono::milliseconds wait);
+
+private:
+    int m_fd = -1;
 };
 
 } // namespace tunalo::service::testkit

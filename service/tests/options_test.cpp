@@ -12,7 +12,9 @@ TEST(Options, DefaultsAndListenAddress)
     EXPECT_EQ(defaults.host, "127.0.0.1");
     EXPECT_EQ(defaults.port, 8631);
 
-    const auto given = parseOptions({"--listen", "[::1]:9000", "--db", "/tmp/x.db"});
+    const auto given = parseOptions(
+        {"--listen", "[::1]:9000", "--db", "/tmp/x.db", "--public-url", "https://tunalo.example:8443"});
+    EXPECT_EQ(given.publicUrl, "https://tunalo.example:8443");
     EXPECT_EQ(given.host, "::1");
     EXPECT_EQ(given.port, 9000);
     EXPECT_EQ(given.databasePath, "/tmp/x.db");
@@ -28,6 +30,9 @@ TEST(Options, RejectsBadCommandLines)
         {"--listen", "host:12x"},
         {"--db"},
         {"--verbose"},
+        {"--public-url", "tunalo.example"},
+        {"--public-url", "https://tunalo.example/fb"},
+        {"--public-url", "https://"},
     };
     for (const auto& args : bad)
         EXPECT_THROW(parseOptions(args), std::invalid_argument) << args[0] << " " << args.back();

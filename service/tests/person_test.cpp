@@ -8,7 +8,7 @@ namespace {
 class PersonPages : public ServiceTest {};
 
 // Where needle first appears in the body, or npos when the request failed.
-std::size_t at(const httplib::Result& result, const std::string& needle)
+std::size_t at(const Result& result, const std::string& needle)
 {
     return result ? result->body.find(needle) : std::string::npos;
 }
@@ -33,7 +33,7 @@ TEST_F(PersonPages, PageAndFeedShowOnePersonsSongsNewestFirst)
     const auto feed = v.get("/fb/u/Ann.atom");
     ASSERT_TRUE(feed);
     EXPECT_EQ(feed->status, 200);
-    EXPECT_EQ(feed->get_header_value("Content-Type"), "application/atom+xml; charset=utf-8");
+    EXPECT_EQ(feed->header("Content-Type"), "application/atom+xml; charset=utf-8");
     EXPECT_LT(at(feed, "<title>New &amp; Song</title>"), at(feed, "<title>Old &lt;Song&gt;</title>"));
     EXPECT_NE(at(feed, "href=\"http://127.0.0.1:" + std::to_string(port()) + "/fb/u/Ann.atom\""),
               std::string::npos)

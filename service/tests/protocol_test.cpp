@@ -12,12 +12,12 @@ namespace {
 class Protocol : public ServiceTest {};
 
 // Sends a form and returns the body of the page its redirect leads to.
-std::string pageAfter(Visitor& v, const std::string& path, const httplib::Params& form)
+std::string pageAfter(Visitor& v, const std::string& path, const Fields& form)
 {
     const auto result = v.post(path, form);
     if (!result || result->status != 303)
         return "(no redirect)";
-    const auto page = v.get(result->get_header_value("Location"));
+    const auto page = v.get(result->header("Location"));
     return page ? page->body : "(request failed)";
 }
 
@@ -167,15 +167,15 @@ TEST_F(Protocol, LongSongsAreCutToAThousandCharacters)
     EXPECT_NE(json.find("\"" + thousand + "\""), std::string::npos);
 }
 
-TEST_F(Protocol, SessionCookieIsHttpOnlyLaxAndLastsThirtyDays)
+TEST_F(Protocol, SessionCookieIsHttpOnlyStrictAndLastsThirtyDays)
 {
     auto v = visitor();
     const auto result = v.post("/fb/register", {{"name", "Ann"}, {"password", "correct horse"}});
     ASSERT_TRUE(result);
-    const auto cookie = result->get_header_value("Set-Cookie");
+    const auto cookie = result->header("Set-Cookie");
     EXPECT_TRUE(std::regex_match(
         cookie,
-        std::regex(R"(tunalo_session=[0-9a-f]{32}; Max-Age=2592000; Path=/; HttpOnly; SameSite=Lax)")))
+        std::regex(R"(tunalo_session=[0-9a-f]{32}; Max-Age=2592000; Path=/; HttpOnly; SameSite=Strict)")))
         << cookie;
 
     EXPECT_EQ(sql("SELECT (expires_at - " + sqlNow() + " + 60) / 3600 FROM sessions"),
