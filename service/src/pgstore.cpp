@@ -58,13 +58,21 @@ std::vector<Post> postsFrom(const pg::Result& rows)
     return posts;
 }
 
+// A post is confirmed only once its commit is on the server's disk, whatever the server's own
+// default; a connection that connects again loses its settings, so each (re)connection gets them.
+std::unique_ptr<pg::Connection> ready(std::unique_ptr<pg::Connection> conn)
+{
+    conn->script("SET synchronous_commit TO on");
+    return conn;
+}
+
 } // namespace
 
 ConnectionPool::ConnectionPool(std::string address, std::size_t size)
     : m_address(std::move(address)), m_size(size)
 {
     // The first connection at once, so a wrong address is reported at start.
-    m_idle.push_back(std::make_unique<pg::Connection>(m_address));
+    m_idle.push_back(ready(std::make_unique<pg::Connection>(m_address)));
     m_opened = 1;
 }
 
@@ -72,21 +80,25 @@ ConnectionPool::Lease ConnectionPool::acquire()
 {
     std::unique_lock lock(m_mutex);
     m_returned.wait(lock, [this] { return !m_idle.empty() || m_opened < m_size; });
+    std::unique_ptr<pg::Connection> conn;
     if (m_idle.empty()) {
         ++m_opened;
-        lock.unlock();
-        try {
-            return Lease(*this, std::make_unique<pg::Connection>(m_address));
-        } catch (...) {
-            giveBack(nullptr);
-            throw;
-        }
+    } else {
+        conn = std::move(m_idle.back());
+        m_idle.pop_back();
     }
-    auto conn = std::move(m_idle.back());
-    m_idle.pop_back();
     lock.unlock();
-    if (!conn->healthy())
-        conn->reconnect();
+    try {
+        if (!conn)
+            conn = ready(std::make_unique<pg::Connection>(m_address));
+        else if (!conn->healthy()) {
+            conn->reconnect();
+            conn = ready(std::move(conn));
+        }
+    } catch (...) {
+        giveBack(nullptr); // its place is free for a connection made afresh
+        throw;
+    }
     return Lease(*this, std::move(conn));
 }
 

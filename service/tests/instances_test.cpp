@@ -35,4 +35,18 @@ TEST_F(Instances, SessionsAndDeletionsCrossBetweenInstances)
     EXPECT_EQ(first.postSong("Third - Song"), "failed");
 }
 
+TEST_F(Instances, TheSignUpLimitCountsAcrossInstances)
+{
+    const auto other = startAnother();
+    for (int i = 0; i < 5; ++i) {
+        Visitor v(i % 2 ? port() : other->port());
+        EXPECT_TRUE(v.signUp("member" + std::to_string(i), "correct horse")) << i;
+    }
+    Visitor sixth(port());
+    EXPECT_FALSE(sixth.signUp("member5", "correct horse"))
+        << "five a minute from one address, on any instance";
+    Visitor seventh(other->port());
+    EXPECT_FALSE(seventh.signUp("member6", "correct horse"));
+}
+
 } // namespace
