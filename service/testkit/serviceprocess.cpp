@@ -49,17 +49,24 @@ TempDir::~TempDir()
     fs::remove_all(m_path, ignored);
 }
 
-ServiceProcess::ServiceProcess(const std::string& database, fs::path log)
+ServiceProcess::ServiceProcess(const std::string& database, fs::path log,
+                               const std::vector<std::string>& options)
 {
     const std::string& db = database;
     const std::string logPath = log.string();
+    std::vector<std::string> args = {"tunalo-service", "--listen", "127.0.0.1:0", "--db", db};
+    args.insert(args.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
     m_pid = ::fork();
     if (m_pid < 0)
         throw std::runtime_error("fork failed");
     if (m_pid == 0) {
         const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         ::dup2(fd, STDERR_FILENO);
-        ::execl(TUNALO_SERVICE_BIN, "tunalo-service", "--listen", "127.0.0.1:0", "--db", db.c_str(), nullptr);
+        ::execv(TUNALO_SERVICE_BIN, argv.data());
         ::_exit(127);
     }
     // The service names its port in the first line of its log.
@@ -261,7 +268,7 @@ bool RawConnection::send(std::string_view bytes)
     return true;
 }
 
-std::string RawConnection::receive(std::chrono::milliseconds wait)
+std::string RawConnection::receiveUntil(std::string_view end, std::chrono::milliseconds wait)
 {
     std::string all;
     const auto deadline = std::chrono::steady_clock::now() + wait;
@@ -276,6 +283,8 @@ std::string RawConnection::receive(std::chrono::milliseconds wait)
         if (n <= 0)
             return all;
         all.append(chunk, static_cast<std::size_t>(n));
+        if (!end.empty() && all.ends_with(end))
+            return all;
     }
 }
 

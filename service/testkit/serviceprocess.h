@@ -30,15 +30,17 @@ private:
 };
 
 // build/bin/tunalo-service on a free loopback port with the given database (a SQLite file or a
-// PostgreSQL address), its stderr in a new log file; killed when destroyed.
+// PostgreSQL address) and any further options, its stderr in a new log file; killed when destroyed.
 class ServiceProcess {
 public:
-    ServiceProcess(const std::string& database, std::filesystem::path log);
+    ServiceProcess(const std::string& database, std::filesystem::path log,
+                   const std::vector<std::string>& options = {});
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
     int port() const { return m_port; }
+    pid_t pid() const { return m_pid; }
     // Sends a signal and waits for the process to end; returns its wait status.
     int stop(int signal);
 
@@ -111,7 +113,9 @@ public:
 
     bool send(std::string_view bytes);
     // Everything that arrives until the service closes the connection or `wait` passes.
-    std::string receive(std::chrono::milliseconds wait);
+    std::string receive(std::chrono::milliseconds wait) { return receiveUntil({}, wait); }
+    // What arrives until it ends with `end` (when not empty), the connection closes or `wait` passes.
+    std::string receiveUntil(std::string_view end, std::chrono::milliseconds wait);
     // True once the service has closed or reset the connection; waits at most `wait` for it.
     bool closedWithin(std::chrono::milliseconds wait);
 
