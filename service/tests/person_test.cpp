@@ -59,4 +59,18 @@ TEST_F(PersonPages, HomeShowsTheUserTheirOwnAddress)
     EXPECT_NE(at(home, ">" + own + ".atom</a>"), std::string::npos);
 }
 
+TEST_F(PersonPages, BehindAProxyTheAddressesAreThePublicOnes)
+{
+    member("Ann");
+    ServiceProcess behind(database(), folder() / "public.log",
+                          {"--public-url", "https://tunalo.example.org"});
+    Visitor ann(behind.port());
+    ASSERT_TRUE(ann.logIn("Ann", "correct horse"));
+    const auto home = ann.get("/fb/tnlouserhome.php", {{"Host", "attacker.example"}});
+    EXPECT_NE(at(home, ">https://tunalo.example.org/fb/u/Ann</a>"), std::string::npos);
+    EXPECT_EQ(at(home, "attacker.example"), std::string::npos);
+    const auto feed = ann.get("/fb/u/Ann.atom");
+    EXPECT_NE(at(feed, "<id>https://tunalo.example.org/fb/u/Ann</id>"), std::string::npos);
+}
+
 } // namespace

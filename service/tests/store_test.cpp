@@ -249,6 +249,29 @@ TEST(SqliteStore, UpgradesAFirstSchemaDatabaseKeepingEveryAccount)
     EXPECT_TRUE(store.createUser("Bob", nameKey("Bob"), "h", 0));
 }
 
+TEST(PostgresStore, ConnectsAgainAfterTheServerDroppedItsConnections)
+{
+    if (testkit::testCluster().empty())
+        GTEST_SKIP() << "TUNALO_TEST_POSTGRES names no PostgreSQL cluster (scripts/test starts one)";
+    ScratchDatabase scratch(testkit::testCluster());
+    PostgresStore store(scratch.address(), 2);
+    ASSERT_TRUE(store.createUser("Ann", nameKey("Ann"), "hash", 0));
+    // As when the server restarts: every connection of the store ends.
+    pg::Connection(scratch.address())
+        .query("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = current_database() "
+               "AND pid <> pg_backend_pid()");
+    int failures = 0;
+    for (int attempt = 0; attempt < 3 && failures < 3; ++attempt) {
+        try {
+            store.findAccount(nameKey("Ann"));
+        } catch (const DatabaseError&) {
+            ++failures; // the request that found its connection gone
+        }
+    }
+    EXPECT_LE(failures, 1);
+    EXPECT_TRUE(store.findAccount(nameKey("Ann"))) << "the store works again";
+}
+
 TEST(OpenStore, ChoosesTheStoreByTheAddress)
 {
     EXPECT_TRUE(isPostgresAddress("postgresql://ann@db:5432/tunalo"));
