@@ -156,8 +156,8 @@ bool isLoopback(std::string_view address)
 
 } // namespace
 
-Service::Service(Store& store, WorkerPool& hashing, std::string publicUrl)
-    : m_store(store), m_hashing(hashing), m_publicOrigin(lowerCase(publicUrl)),
+Service::Service(Store& store, std::string publicUrl)
+    : m_store(store), m_publicOrigin(lowerCase(publicUrl)),
       m_secureCookie(m_publicOrigin.starts_with("https://"))
 {
 }
