@@ -21,9 +21,6 @@ namespace {
 // Threads that serve requests: waiting costs them nothing, but a write to the database holds
 // one for the few milliseconds of its sync.
 constexpr unsigned serveThreads = 4;
-// Password hashes at once (64 MiB each) and how many may wait for them before a 503.
-constexpr std::size_t hashThreads = 2;
-constexpr std::size_t hashQueue = 64;
 
 // Every open connection is a descriptor: allow as many as the system lets this user have.
 void raiseDescriptorLimit()
@@ -40,8 +37,7 @@ int run(const Options& options)
     const auto path = options.databasePath.empty() ? defaultDatabasePath() : options.databasePath;
     asio::io_context io;
     const auto store = openStore(path);
-    WorkerPool hashing(hashThreads, hashQueue);
-    Service service(*store, hashing, options.publicUrl);
+    Service service(*store, options.publicUrl);
     HttpServer server(io, HttpServer::Limits{}, [&service](const CallPtr& call) { service.handle(call); });
     try {
         server.listen(options.host, static_cast<unsigned short>(options.port));

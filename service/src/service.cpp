@@ -7,7 +7,6 @@
 #include "text.h"
 
 #include <boost/asio/steady_timer.hpp>
-#include <boost/beast/core/string.hpp>
 
 #include <algorithm>
 #include <ctime>
@@ -162,8 +161,8 @@ bool isLoopback(std::string_view address)
 
 } // namespace
 
-Service::Service(Store& store, WorkerPool& hashing, std::string publicUrl)
-    : m_store(store), m_hashing(hashing), m_publicOrigin(lowerCase(publicUrl)),
+Service::Service(Store& store, std::string publicUrl)
+    : m_store(store), m_publicOrigin(lowerCase(publicUrl)),
       m_secureCookie(m_publicOrigin.starts_with("https://"))
 {
 }
@@ -210,14 +209,19 @@ void Service::route(const CallPtr& call)
 
 // A browser says where a request comes from: Sec-Fetch-Site for every request it makes, Origin
 // for forms. A load the user or the embedding program starts says "none"; a client that sends
-// neither header is not a browser another site could steer.
+// neither header is not a browser another site could steer. Under this service's own
+// no-referrer policy a browser names the origin of its form posts "null" and says
+// "same-origin" beside it; without that word a "null" origin may be any sandboxed page.
 bool Service::fromAnotherSite(const Request& request) const
 {
-    if (boost::beast::iequals(request["Sec-Fetch-Site"], "cross-site"))
+    const auto site = lowerCase(request["Sec-Fetch-Site"]);
+    if (site == "cross-site")
         return true;
     const auto origin = lowerCase(request[http::field::origin]);
     if (origin.empty())
         return false;
+    if (origin == "null")
+        return site != "same-origin";
     const auto own =
         m_publicOrigin.empty() ? "http://" + lowerCase(request[http::field::host]) : m_publicOrigin;
     return origin != own;

@@ -21,8 +21,12 @@ public:
     // A run of wrong passwords for a name is forgotten after this long without another.
     static constexpr std::int64_t failureMemorySeconds = 15 * 60;
 
+    // Password hashes at once (64 MiB each) and how many may wait for them before a 503.
+    static constexpr std::size_t hashThreads = 2;
+    static constexpr std::size_t hashQueue = 64;
+
     // publicUrl: what a TLS proxy in front answers on (empty when people reach the service directly).
-    Service(Store& store, WorkerPool& hashing, std::string publicUrl);
+    Service(Store& store, std::string publicUrl);
 
     void handle(const CallPtr& call);
 
@@ -61,10 +65,11 @@ private:
     void startSession(const User& user, Response& response);
 
     Store& m_store;
-    WorkerPool& m_hashing;
     PasswordHasher m_hasher;
     std::string m_publicOrigin; // scheme://host[:port], lower case; empty without a proxy
     bool m_secureCookie = false;
+    // Last, so that it goes first: its jobs use everything above until its threads have ended.
+    WorkerPool m_hashing{hashThreads, hashQueue};
 };
 
 } // namespace tunalo::service

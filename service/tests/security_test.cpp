@@ -106,6 +106,10 @@ TEST_F(Security, HostileRequestsGetTheirAnswerAndNothingIsPosted)
          "POST /fb/login HTTP/1.1\r\nHost: x\r\nOrigin: null\r\nContent-Length: 0\r\nConnection: "
          "close\r\n\r\n",
          "403"},
+        {"a log-in form from an opaque origin of the same site",
+         "POST /fb/login HTTP/1.1\r\nHost: x\r\nOrigin: null\r\nSec-Fetch-Site: same-site\r\n"
+         "Content-Length: 0\r\nConnection: close\r\n\r\n",
+         "403"},
         {"HEAD of update.php",
          "HEAD /fb/update.php?s=head HTTP/1.1\r\nHost: x\r\nCookie: {cookie}\r\nConnection: close\r\n\r\n",
          "405"},
@@ -145,13 +149,23 @@ TEST_F(Security, BrowserLoadsOfTheSameSiteAndPlainClientsStillPost)
         {},
         {{"Sec-Fetch-Site", "none"}}, // a load the embedding program starts
         {{"Sec-Fetch-Site", "same-origin"}, {"Origin", "http://127.0.0.1:" + std::to_string(port())}},
+        // The service's own pages under their no-referrer policy: a browser names the origin "null".
+        {{"Sec-Fetch-Site", "same-origin"}, {"Origin", "null"}},
     };
     for (const auto& headers : allowed) {
         const auto result = ann.get("/fb/update.php?s=Allowed", headers);
         ASSERT_TRUE(result);
         EXPECT_EQ(titleOf(result->body).rfind("Posted ID:", 0), 0u) << result->body;
     }
-    EXPECT_EQ(posts(), "3");
+    EXPECT_EQ(posts(), "4");
+
+    // The log-in form on the service's own home page, as a browser sends it.
+    auto browser = visitor();
+    const auto login = browser.post("/fb/login", {{"name", "Ann"}, {"password", "correct horse"}},
+                                    {{"Sec-Fetch-Site", "same-origin"}, {"Origin", "null"}});
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->status, 303);
+    EXPECT_FALSE(browser.cookie().empty());
 }
 
 TEST_F(Security, ControlCharactersInAPathCannotForgeLogLines)
