@@ -20,7 +20,20 @@ std::int64_t Result::integer(int row, int column) const
     return number;
 }
 
-Connection::Connection(const std::string& address) : m_conn(PQconnectdb(address.c_str()))
+namespace {
+
+// A server that does not answer costs a request at most this long to find out, unless the address
+// sets its own connect_timeout (values in the address come after, and win).
+PGconn* connect(const std::string& address)
+{
+    const char* keywords[] = {"connect_timeout", "dbname", nullptr};
+    const char* values[] = {"5", address.c_str(), nullptr};
+    return PQconnectdbParams(keywords, values, 1);
+}
+
+} // namespace
+
+Connection::Connection(const std::string& address) : m_conn(connect(address))
 {
     if (!m_conn)
         throw DatabaseError("cannot connect to the database: out of memory");
