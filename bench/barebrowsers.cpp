@@ -1,6 +1,7 @@
 // The floor under the program's memory: Qt WebEngine with the program's engine settings and
 // nothing else. The home page shows in a window of the main window's size, the post page loads in a
 // browser that is never shown, both on the one profile. `tunalo-programbench bare` measures it.
+#include "core/protocoltext.h"
 #include "platform/webengine/webenginebrowsers.h"
 
 #include <QApplication>
@@ -26,7 +27,7 @@ int main(int argc, char* argv[])
     auto post = browsers.createBrowser(&hidden);
 
     window.show();
-    home->Navigate(service + QStringLiteral("/fb/tnlouserhome.php"));
-    post->Navigate(service + QStringLiteral("/fb/update.php?s=Bare%20Artist%20-%20Song"));
+    home->Navigate(service + tunalo::qtText(tunalo::protocol::kHomePath));
+    post->Navigate(service + tunalo::qtText(tunalo::protocol::kPostPath) + QStringLiteral("?s=Bare%20Artist%20-%20Song"));
     return QApplication::exec();
 }

@@ -3,22 +3,10 @@
 #include <sodium.h>
 
 #include <algorithm>
-#include <cctype>
 
 namespace tunalo::service {
 
 namespace {
-
-class SlotGuard {
-public:
-    explicit SlotGuard(std::counting_semaphore<2>& slots) : m_slots(slots) { m_slots.acquire(); }
-    ~SlotGuard() { m_slots.release(); }
-    SlotGuard(const SlotGuard&) = delete;
-    SlotGuard& operator=(const SlotGuard&) = delete;
-
-private:
-    std::counting_semaphore<2>& m_slots;
-};
 
 TokenHash hashToken(const unsigned char* token, std::size_t size)
 {
@@ -31,7 +19,6 @@ TokenHash hashToken(const unsigned char* token, std::size_t size)
 
 std::optional<std::string> PasswordHasher::hash(const std::string& password)
 {
-    SlotGuard slot(m_slots);
     char out[crypto_pwhash_STRBYTES];
     if (crypto_pwhash_str(out, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
                           crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
@@ -43,7 +30,6 @@ bool PasswordHasher::verify(const std::optional<std::string>& stored, const std:
 {
     std::call_once(m_dummyOnce, [this] { m_dummy = hash("no account has this password").value_or(""); });
     const std::string& against = stored ? *stored : m_dummy;
-    SlotGuard slot(m_slots);
     const bool match = crypto_pwhash_str_verify(against.c_str(), password.data(), password.size()) == 0;
     return match && stored.has_value();
 }
@@ -70,20 +56,13 @@ std::optional<TokenHash> hashCookieValue(const std::string& cookieValue)
     return hashToken(raw, sizeof raw);
 }
 
-bool AttemptLimiter::allow(const std::string& name, Clock::time_point now)
+std::chrono::milliseconds loginDelay(int failures)
 {
-    std::string key = name;
-    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
-    std::lock_guard lock(m_mutex);
-    // Forget names whose window has passed, so the map cannot grow without bound.
-    std::erase_if(m_attempts, [&](const auto& entry) { return entry.second.back() <= now - m_window; });
-    auto& times = m_attempts[key];
-    while (!times.empty() && times.front() <= now - m_window)
-        times.pop_front();
-    if (times.size() >= m_perWindow)
-        return false;
-    times.push_back(now);
-    return true;
+    constexpr std::chrono::milliseconds first(250);
+    constexpr std::chrono::milliseconds most(2000);
+    if (failures <= 0)
+        return std::chrono::milliseconds(0);
+    return failures > 4 ? most : std::min(most, first * (1 << (failures - 1)));
 }
 
 } // namespace tunalo::service

@@ -3,17 +3,14 @@
 #include "store.h"
 
 #include <chrono>
-#include <deque>
-#include <map>
 #include <mutex>
 #include <optional>
-#include <semaphore>
 #include <string>
 
 namespace tunalo::service {
 
-// Password hashes in libsodium's self-describing string form. At most two hashes run at once:
-// each takes 64 MiB, and a burst of log-ins must not exhaust memory.
+// Password hashes in libsodium's self-describing string form. Each hash takes 64 MiB and a
+// tens of milliseconds of a core, so callers run them on a small pool of their own.
 class PasswordHasher {
 public:
     std::optional<std::string> hash(const std::string& password);
@@ -21,7 +18,6 @@ public:
     bool verify(const std::optional<std::string>& stored, const std::string& password);
 
 private:
-    std::counting_semaphore<2> m_slots{2};
     std::string m_dummy;
     std::once_flag m_dummyOnce;
 };
@@ -35,22 +31,9 @@ struct SessionToken {
 SessionToken newSessionToken();
 std::optional<TokenHash> hashCookieValue(const std::string& cookieValue);
 
-// Sliding-window count of log-in attempts per name (letter case ignored).
-class AttemptLimiter {
-public:
-    using Clock = std::chrono::steady_clock;
-    AttemptLimiter(std::size_t perWindow, Clock::duration window) : m_perWindow(perWindow), m_window(window)
-    {
-    }
-
-    // Counts the attempt; false when the name has used up its attempts in the window.
-    bool allow(const std::string& name, Clock::time_point now = Clock::now());
-
-private:
-    std::size_t m_perWindow;
-    Clock::duration m_window;
-    std::mutex m_mutex;
-    std::map<std::string, std::deque<Clock::time_point>> m_attempts;
-};
+// The wait before a password is checked for a name that has had `failures` wrong ones lately:
+// none at first, then a quarter second doubling up to two seconds. The right password still gets
+// in; guessing gets slow.
+std::chrono::milliseconds loginDelay(int failures);
 
 } // namespace tunalo::service

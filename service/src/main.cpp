@@ -1,72 +1,78 @@
 // tunalo-service: the reference web service the Tunalo desktop program talks to.
+#include "httpserver.h"
 #include "options.h"
-#include "requestlog.h"
 #include "service.h"
 
+#include <boost/asio/signal_set.hpp>
+
 #include <sodium.h>
+#include <sys/resource.h>
 
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <thread>
+#include <vector>
 
 using namespace tunalo::service;
 
 namespace {
 
-sigset_t stopSignals()
+// Threads that serve requests: waiting costs them nothing, but a write to the database holds
+// one for the few milliseconds of its sync.
+constexpr unsigned serveThreads = 4;
+
+// Every open connection is a descriptor: allow as many as the system lets this user have.
+void raiseDescriptorLimit()
 {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    return signals;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 int run(const Options& options)
 {
     const auto path = options.databasePath.empty() ? defaultDatabasePath() : options.databasePath;
-    Store store(path);
-    Service service(store);
-    GuardedServer server(GuardedServer::Limits{});
-    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
-    server.set_payload_max_length(16 * 1024);
-    server.set_keep_alive_max_count(100);
-    server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-        logRequest(req.remote_addr, req.method, req.path, res.status, res.body.size());
-    });
-    service.install(server);
-
-    const int port = server.bindTo(options.host, options.port);
-    if (port < 0) {
-        std::fprintf(stderr, "tunalo-service: cannot listen on %s:%d\n", options.host.c_str(), options.port);
+    asio::io_context io;
+    const auto store = openStore(path);
+    Service service(*store, options.publicUrl);
+    HttpServer server(io, HttpServer::Limits{}, [&service](const CallPtr& call) { service.handle(call); });
+    try {
+        server.listen(options.host, static_cast<unsigned short>(options.port));
+    } catch (const boost::system::system_error& e) {
+        std::fprintf(stderr, "tunalo-service: cannot listen on %s:%d: %s\n", options.host.c_str(),
+                     options.port, e.code().message().c_str());
         return 1;
     }
 
-    // SIGINT and SIGTERM stop the server cleanly; a thread of our own waits for them.
-    std::thread([&server] {
-        const auto signals = stopSignals();
-        int signal = 0;
-        sigwait(&signals, &signal);
+    // SIGINT and SIGTERM stop the service; a post is confirmed only after its commit, so
+    // whatever is cut short was never confirmed.
+    asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&](boost::system::error_code, int) {
         server.stop();
-    }).detach();
+        io.stop();
+    });
 
     std::fprintf(stderr, "tunalo-service: listening on http://%s:%d, database %s\n", options.host.c_str(),
-                 port, path.c_str());
-    const bool ok = server.listen_after_bind();
+                 server.port(), withoutPassword(path).c_str());
+    std::vector<std::thread> threads;
+    for (unsigned i = 1; i < serveThreads; ++i)
+        threads.emplace_back([&io] { io.run(); });
+    io.run();
+    for (auto& thread : threads)
+        thread.join();
     std::fprintf(stderr, "tunalo-service: stopped\n");
-    return ok ? 0 : 1;
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // Block the stop signals before any thread starts, so only the waiting thread receives them.
-    const auto signals = stopSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-
+    raiseDescriptorLimit();
     try {
         const auto options = parseOptions({argv + 1, argv + argc});
         if (options.help) {

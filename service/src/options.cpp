@@ -29,15 +29,31 @@ void parseListen(const std::string& value, Options& options)
     options.port = port;
 }
 
+void parsePublicUrl(const std::string& value, Options& options)
+{
+    const bool known = value.starts_with("https://") || value.starts_with("http://");
+    const auto host = value.substr(value.find("://") + 3);
+    if (!known || host.empty() || host.find_first_of("/?#@ ") != std::string::npos)
+        throw std::invalid_argument("--public-url wants http(s)://HOST[:PORT] without a path, got '" + value +
+                                    "'");
+    options.publicUrl = value;
+}
+
 } // namespace
 
 std::string usage()
 {
-    return "Usage: tunalo-service [--listen HOST:PORT] [--db PATH]\n"
+    return "Usage: tunalo-service [--listen HOST:PORT] [--db PATH|postgresql://...] [--public-url URL]\n"
            "The reference web service of Tunalo: accounts, posted songs and a feed.\n\n"
            "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8631; port 0 picks a free one)\n"
            "  --db PATH           SQLite database file (default $XDG_DATA_HOME/tunalo/service.db,\n"
            "                      that is ~/.local/share/tunalo/service.db)\n"
+           "  --db postgresql://USER@HOST:PORT/DB\n"
+           "                      a PostgreSQL database (a libpq connection address), which several\n"
+           "                      instances of the service can share\n"
+           "  --public-url URL    the https://HOST[:PORT] a TLS proxy in front of the service answers\n"
+           "                      on; session cookies become Secure and the proxy's X-Forwarded-For\n"
+           "                      names the client\n"
            "  --help              show this text\n";
 }
 
@@ -55,6 +71,8 @@ Options parseOptions(const std::vector<std::string>& args)
             options.help = true;
         else if (arg == "--listen")
             parseListen(value(), options);
+        else if (arg == "--public-url")
+            parsePublicUrl(value(), options);
         else if (arg == "--db")
             options.databasePath = value();
         else
@@ -76,6 +94,20 @@ std::string defaultDatabasePath()
     const auto folder = base / "tunalo";
     fs::create_directories(folder);
     return (folder / "service.db").string();
+}
+
+std::string withoutPassword(const std::string& address)
+{
+    const auto scheme = address.find("://");
+    if (scheme == std::string::npos)
+        return address;
+    const auto start = scheme + 3;
+    const auto authority = address.substr(start, address.find_first_of("/?", start) - start);
+    const auto at = authority.rfind('@');
+    const auto colon = authority.find(':');
+    if (at == std::string::npos || colon == std::string::npos || colon > at)
+        return address;
+    return address.substr(0, start + colon + 1) + "***" + address.substr(start + at);
 }
 
 } // namespace tunalo::service

@@ -10,6 +10,8 @@ struct Options {
     std::string host = "127.0.0.1";
     int port = 8631; // 0 picks a free port
     std::string databasePath;
+    // The address people use when a TLS proxy stands in front, such as https://tunalo.example.org
+    std::string publicUrl;
     bool help = false;
 };
 
@@ -18,5 +20,7 @@ Options parseOptions(const std::vector<std::string>& args);
 std::string usage();
 // ${XDG_DATA_HOME:-~/.local/share}/tunalo/service.db; creates the folder.
 std::string defaultDatabasePath();
+// The database address as the log may show it: a password in it replaced by "***".
+std::string withoutPassword(const std::string& address);
 
 } // namespace tunalo::service

@@ -1,6 +1,9 @@
 #include "pages.h"
 
+#include "links.h"
 #include "text.h"
+
+#include <nlohmann/json.hpp>
 
 #include <ctime>
 
@@ -16,13 +19,14 @@ form.box{border:1px solid #ccc;padding:1em;margin:1em 0}label{display:block;marg
 button.link{background:none;border:none;color:#00e;text-decoration:underline;cursor:pointer;padding:0;font:inherit}
 </style>)";
 
-std::string page(std::string_view title, std::string_view body)
+std::string page(std::string_view title, std::string_view body, std::string_view head = {})
 {
     std::string html = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                        "<meta name=\"viewport\" content=\"width=device-width\"><title>";
     html += htmlEscape(title);
     html += "</title>";
     html += style;
+    html += head;
     html += "</head><body>\n";
     html += body;
     html += "\n</body></html>\n";
@@ -65,6 +69,14 @@ std::string fields(bool focused)
     return html;
 }
 
+std::string ownAddresses(const User& user, std::string_view site)
+{
+    const auto page = htmlEscape(std::string(site) + personPath(user.name));
+    const auto feed = htmlEscape(std::string(site) + personFeedPath(user.name));
+    return "<p class=\"own\">Your page: <a href=\"" + page + "\">" + page + "</a><br>Its feed: <a href=\"" +
+           feed + "\">" + feed + "</a></p>\n";
+}
+
 } // namespace
 
 std::string aboutPage()
@@ -76,13 +88,14 @@ as a feed that your friends can open.</p>
 <li><a href="/fb/feed">The feed</a> of everyone's recent songs (also as <a href="/fb/feed.json">JSON</a>)</li></ul>)");
 }
 
-std::string loggedInPage(const User& user, const std::vector<Post>& posts)
+std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::string_view site)
 {
     return page(loggedInTitle,
                 "<h1>Hello, " + htmlEscape(user.name) + "</h1>\n" +
                     "<p>You are logged in; Tunalo posts your songs here. Your friends see them in "
-                    "<a href=\"/fb/feed\">the feed</a>.</p>\n<h2>Your recent songs</h2>\n" +
-                    postList(posts, false) +
+                    "<a href=\"/fb/feed\">the feed</a> and on your own page, which they can follow "
+                    "in any feed reader:</p>\n" +
+                    ownAddresses(user, site) + "<h2>Your recent songs</h2>\n" + postList(posts, false) +
                     "\n<form method=\"post\" action=\"/fb/logout\">"
                     "<button class=\"link\" type=\"submit\">Log out</button></form>");
 }
@@ -120,15 +133,23 @@ std::string feedPage(const std::vector<Post>& posts)
 
 std::string feedJson(const std::vector<Post>& posts)
 {
-    std::string json = "[";
-    for (const auto& post : posts) {
-        if (json.size() > 1)
-            json += ',';
-        json += "{\"id\":" + std::to_string(post.id) + ",\"user\":\"" + jsonEscape(post.user) +
-                "\",\"song\":\"" + jsonEscape(post.song) +
-                "\",\"posted_at\":" + std::to_string(post.postedAt) + "}";
-    }
-    return json + "]\n";
+    auto feed = nlohmann::json::array();
+    for (const auto& post : posts)
+        feed.push_back(
+            {{"id", post.id}, {"user", post.user}, {"song", post.song}, {"posted_at", post.postedAt}});
+    // Songs are valid UTF-8 when stored; replace keeps a damaged database row from failing the feed.
+    return feed.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+std::string personPage(const User& person, const std::vector<Post>& posts)
+{
+    const auto feed = htmlEscape(personFeedPath(person.name));
+    const auto name = htmlEscape(person.name);
+    return page(person.name + " on Tunalo",
+                "<h1>What " + name + " listens to</h1>\n" + postList(posts, false) + "\n<p><a href=\"" +
+                    feed + "\">Follow " + name +
+                    " in a feed reader</a> &middot; <a href=\"/fb/feed\">Everyone's songs</a></p>",
+                "<link rel=\"alternate\" type=\"application/atom+xml\" href=\"" + feed + "\">");
 }
 
 std::string errorPage(int status)

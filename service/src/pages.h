@@ -15,12 +15,15 @@ inline constexpr std::string_view failedTitle = protocol::kFailedTitle;
 inline constexpr std::string_view postedTitlePrefix = protocol::kPostedTitlePrefix;
 
 std::string aboutPage();
-std::string loggedInPage(const User& user, const std::vector<Post>& posts);
+// site: the service's public address without a trailing slash, for the addresses the user shares.
+std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::string_view site);
 std::string loggedOutPage(std::string_view message);
 std::string postedPage(std::int64_t id);
 std::string notPostedPage(std::string_view title, std::string_view message);
 std::string feedPage(const std::vector<Post>& posts);
 std::string feedJson(const std::vector<Post>& posts);
+// One person's recent songs, with the address of their Atom feed.
+std::string personPage(const User& person, const std::vector<Post>& posts);
 std::string errorPage(int status);
 
 } // namespace tunalo::service

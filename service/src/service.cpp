@@ -1,20 +1,27 @@
 #include "service.h"
 
+#include "atom.h"
+#include "links.h"
 #include "pages.h"
+#include "requestlog.h"
 #include "serviceprotocol.h"
 #include "text.h"
 
-#include <cstdio>
+#include <boost/asio/steady_timer.hpp>
+
+#include <algorithm>
 #include <ctime>
+#include <regex>
 
 namespace tunalo::service {
 
 namespace {
 
 constexpr const char* cookieName = "tunalo_session";
-const std::string homePath(protocol::kHomePath);
+constexpr std::string_view homePath = protocol::kHomePath;
 constexpr std::size_t maxPasswordBytes = 1024;
 constexpr std::size_t minPasswordChars = 8;
+constexpr int retryAfterSeconds = 2;
 
 std::int64_t now()
 {
@@ -29,9 +36,11 @@ struct Message {
 };
 constexpr Message messages[] = {
     {"wrong", "Wrong name or password. Please try again."},
-    {"limit", "Too many log-in attempts for this name. Please wait a minute and try again."},
+    {"signups",
+     "Too many accounts were created from your address just now. Please wait a minute and try again."},
     {"taken", "That name is taken. Please choose another one."},
-    {"name", "Please choose a name of 1 to 40 characters."},
+    {"name", "Please choose a name of 1 to 40 letters or digits (\".\", \"_\" and \"-\" may join them)."},
+    {"feedname", "A name cannot end in \".atom\", the ending of feed addresses. Please choose another one."},
     {"short", "Please choose a password of at least 8 characters."},
     {"busy", "The service could not do that just now. Please try again."},
     {"out", "You are logged out."},
@@ -45,42 +54,77 @@ std::string_view messageFor(std::string_view key)
     return {};
 }
 
-void sendHtml(httplib::Response& res, const std::string& html)
+constexpr Service::Route routes[] = {
+    {http::verb::get, protocol::kRootPath, &Service::about, false},
+    {http::verb::get, homePath, &Service::home, false},
+    {http::verb::get, "/fb/feed", &Service::feed, false},
+    {http::verb::get, "/fb/feed.json", &Service::feedAsJson, false},
+    // Posts on GET only: a HEAD request, which proxies and link checkers send freely, posts nothing.
+    {http::verb::get, protocol::kPostPath, &Service::update, true},
+    {http::verb::post, "/fb/login", &Service::login, true},
+    {http::verb::post, "/fb/register", &Service::registerAccount, true},
+    {http::verb::post, "/fb/logout", &Service::logout, true},
+    {http::verb::get, "/fb/u/", &Service::person, false, true},
+};
+
+Response htmlResponse(http::status status, std::string html)
 {
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(html, "text/html; charset=utf-8");
+    Response response{status, 11};
+    response.set(http::field::content_type, "text/html; charset=utf-8");
+    response.set(http::field::cache_control, "no-store");
+    response.body() = std::move(html);
+    return response;
 }
 
-void redirectHome(httplib::Response& res, std::string_view messageKey = {})
+Response htmlPage(std::string html)
 {
-    res.status = 303;
-    std::string location = homePath;
+    return htmlResponse(http::status::ok, std::move(html));
+}
+
+Response redirectHome(std::string_view messageKey = {})
+{
+    Response response{http::status::see_other, 11};
+    std::string location(homePath);
     if (!messageKey.empty())
         location += "?m=" + std::string(messageKey);
-    res.set_header("Location", location);
+    response.set(http::field::location, location);
+    return response;
 }
 
-std::string cookieValue(const httplib::Request& req)
+Response errorResponse(http::status status)
 {
-    const auto header = req.get_header_value("Cookie");
+    return htmlResponse(status, errorPage(static_cast<int>(status)));
+}
+
+// The hashing pool is full: the client may try again in a moment.
+Response busyResponse()
+{
+    auto response = errorResponse(http::status::service_unavailable);
+    response.set(http::field::retry_after, std::to_string(retryAfterSeconds));
+    return response;
+}
+
+std::string cookieValue(const Request& request)
+{
+    const std::string_view header = request[http::field::cookie];
     const std::string wanted = std::string(cookieName) + "=";
     for (std::size_t start = 0; start < header.size();) {
         while (start < header.size() && header[start] == ' ')
             ++start;
         const auto end = std::min(header.find(';', start), header.size());
-        if (header.compare(start, wanted.size(), wanted) == 0)
-            return header.substr(start + wanted.size(), end - start - wanted.size());
+        if (header.substr(start).starts_with(wanted))
+            return std::string(header.substr(start + wanted.size(), end - start - wanted.size()));
         start = end + 1;
     }
     return {};
 }
 
-std::string trimBlanks(const std::string& text)
+std::string trimBlanks(std::string_view text)
 {
     const auto first = text.find_first_not_of(' ');
     if (first == std::string::npos)
         return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+    return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
 }
 
 // The id of the post to delete: decimal digits, blanks around them allowed (the program may
@@ -98,130 +142,275 @@ struct Credentials {
     std::string password;
 };
 
-Credentials credentialsFrom(const httplib::Request& req)
+Credentials credentialsFrom(const Request& request)
 {
-    auto form = parseForm(req.body);
-    return {trimBlanks(form["name"]), form["password"]};
+    auto form = parseForm(request.body());
+    return {trimBlanks(form["name"]), form["password"].substr(0, maxPasswordBytes)};
 }
 
-bool validName(const std::string& name)
+std::string lowerCase(std::string_view text)
 {
-    return !name.empty() && countChars(name) <= Service::maxNameChars && cleanText(name, name.size()) == name;
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+    return out;
+}
+
+bool isLoopback(std::string_view address)
+{
+    return address.starts_with("127.") || address == "::1" || address.starts_with("::ffff:127.");
 }
 
 } // namespace
 
-void Service::install(GuardedServer& server)
+Service::Service(Store& store, std::string publicUrl)
+    : m_store(store), m_publicOrigin(lowerCase(publicUrl)),
+      m_secureCookie(m_publicOrigin.starts_with("https://"))
 {
-    server.Get("/", [](const httplib::Request&, httplib::Response& res) { sendHtml(res, aboutPage()); });
-    server.Get(homePath, [this](const auto& req, auto& res) { home(req, res); });
-    server.Get(std::string(protocol::kPostPath), [this](const auto& req, auto& res) { update(req, res); });
-    server.Post("/fb/login", [this](const auto& req, auto& res) { login(req, res); });
-    server.Post("/fb/register", [this](const auto& req, auto& res) { registerAccount(req, res); });
-    server.Post("/fb/logout", [this](const auto& req, auto& res) { logout(req, res); });
-    server.Get("/fb/feed", [this](const httplib::Request&, httplib::Response& res) {
-        sendHtml(res, feedPage(m_store.recentPosts(50)));
-    });
-    server.Get("/fb/feed.json", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(feedJson(m_store.recentPosts(50)), "application/json");
-    });
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (const int refusal = GuardedServer::currentRefusal())
-            res.status = refusal;
-        if (res.body.empty())
-            res.set_content(errorPage(res.status), "text/html; charset=utf-8");
-    });
-    server.set_exception_handler(
-        [](const httplib::Request& req, httplib::Response& res, std::exception_ptr error) {
-            std::string what = "unknown error";
-            try {
-                std::rethrow_exception(error);
-            } catch (const std::exception& e) {
-                what = e.what();
-            } catch (...) {
-            }
-            std::fprintf(stderr, "tunalo-service: %s %s failed: %s\n", req.method.c_str(), req.path.c_str(),
-                         what.c_str());
-            res.status = 500;
-            res.set_content(errorPage(500), "text/html; charset=utf-8");
-        });
 }
 
-std::optional<User> Service::sessionUser(const httplib::Request& req)
+void Service::handle(const CallPtr& call)
 {
-    const auto token = hashCookieValue(cookieValue(req));
+    guarded(call, [&] { route(call); });
+}
+
+void Service::guarded(const CallPtr& call, const std::function<void()>& step)
+{
+    try {
+        step();
+    } catch (const std::exception& e) {
+        logFailure(call->request.method_string(),
+                   call->request.target().substr(0, call->request.target().find('?')), e.what());
+        call->answer(errorResponse(http::status::internal_server_error));
+    }
+}
+
+void Service::route(const CallPtr& call)
+{
+    const auto& request = call->request;
+    const auto target = request.target();
+    const auto path = target.substr(0, target.find('?'));
+    const Route* found = nullptr;
+    for (const auto& route : routes)
+        if (route.path == path || (route.below && path.starts_with(route.path)))
+            found = &route;
+    if (!found)
+        return call->answer(errorResponse(http::status::not_found));
+    const bool headOfPage = request.method() == http::verb::head && !found->changesState;
+    if (request.method() != found->verb && !headOfPage) {
+        auto response = errorResponse(http::status::method_not_allowed);
+        response.set(http::field::allow, found->verb == http::verb::get ? "GET" : "POST");
+        return call->answer(std::move(response));
+    }
+    if (found->changesState && fromAnotherSite(request))
+        return call->answer(
+            htmlResponse(http::status::forbidden,
+                         notPostedPage(failedTitle, "This came from another site; nothing was done.")));
+    (this->*found->page)(call);
+}
+
+// A browser says where a request comes from: Sec-Fetch-Site for every request it makes, Origin
+// for forms. A load the user or the embedding program starts says "none"; a client that sends
+// neither header is not a browser another site could steer. Under this service's own
+// no-referrer policy a browser names the origin of its form posts "null" and says
+// "same-origin" beside it; without that word a "null" origin may be any sandboxed page.
+bool Service::fromAnotherSite(const Request& request) const
+{
+    const auto site = lowerCase(request["Sec-Fetch-Site"]);
+    if (site == "cross-site")
+        return true;
+    const auto origin = lowerCase(request[http::field::origin]);
+    if (origin.empty())
+        return false;
+    if (origin == "null")
+        return site != "same-origin";
+    const auto own =
+        m_publicOrigin.empty() ? "http://" + lowerCase(request[http::field::host]) : m_publicOrigin;
+    return origin != own;
+}
+
+// Behind the proxy every connection comes from loopback; the proxy names the client last in
+// X-Forwarded-For (it replaces whatever the client put there itself).
+std::string Service::clientOf(const Call& call) const
+{
+    const std::string_view forwarded = call.request["X-Forwarded-For"];
+    if (m_publicOrigin.empty() || !isLoopback(call.client) || forwarded.empty())
+        return call.client;
+    const auto comma = forwarded.rfind(',');
+    return trimBlanks(comma == std::string_view::npos ? forwarded : forwarded.substr(comma + 1));
+}
+
+std::optional<User> Service::sessionUser(const Request& request)
+{
+    const auto token = hashCookieValue(cookieValue(request));
     return token ? m_store.sessionUser(*token, now()) : std::nullopt;
 }
 
-void Service::home(const httplib::Request& req, httplib::Response& res)
+// The address people reach the service by, for the links they keep or share: the public address
+// behind a proxy, otherwise the Host they asked for when it is a plain host and port.
+std::string Service::siteOf(const Request& request) const
 {
-    if (const auto user = sessionUser(req))
-        return sendHtml(res, loggedInPage(*user, m_store.recentPosts(20, user->id)));
-    const auto query = parseQuery(req.target);
+    if (!m_publicOrigin.empty())
+        return m_publicOrigin;
+    static const std::regex plainHost(R"([A-Za-z0-9.-]+(:[0-9]{1,5})?|\[[0-9A-Fa-f:.]+\](:[0-9]{1,5})?)");
+    const std::string host(request[http::field::host]);
+    return std::regex_match(host, plainHost) ? "http://" + host : std::string{};
+}
+
+void Service::about(const CallPtr& call)
+{
+    call->answer(htmlPage(aboutPage()));
+}
+
+void Service::home(const CallPtr& call)
+{
+    if (const auto user = sessionUser(call->request))
+        return call->answer(
+            htmlPage(loggedInPage(*user, m_store.recentPosts(20, user->id), siteOf(call->request))));
+    const auto query = parseQuery(call->request.target());
     const auto key = query.find("m");
-    sendHtml(res, loggedOutPage(key == query.end() ? std::string_view{} : messageFor(key->second)));
+    call->answer(htmlPage(loggedOutPage(key == query.end() ? std::string_view{} : messageFor(key->second))));
 }
 
-void Service::update(const httplib::Request& req, httplib::Response& res)
+void Service::feed(const CallPtr& call)
 {
-    const auto user = sessionUser(req);
-    if (!user)
-        return sendHtml(res, notPostedPage(failedTitle, "You are not logged in; nothing was posted."));
-    auto query = parseQuery(req.target);
-    const auto song = cleanText(query["s"], maxSongChars);
-    if (song.empty())
-        return sendHtml(res, notPostedPage("Nothing posted", "There was no song to post."));
-    sendHtml(res, postedPage(m_store.addPost(user->id, song, postIdFrom(query["d"]), now())));
+    call->answer(htmlPage(feedPage(m_store.recentPosts(50))));
 }
 
-void Service::startSession(const User& user, httplib::Response& res)
+void Service::feedAsJson(const CallPtr& call)
+{
+    Response response{http::status::ok, 11};
+    response.set(http::field::content_type, "application/json");
+    response.set(http::field::cache_control, "no-store");
+    response.body() = feedJson(m_store.recentPosts(50));
+    call->answer(std::move(response));
+}
+
+void Service::person(const CallPtr& call)
+{
+    const auto target = call->request.target();
+    const auto tail = percentDecode(target.substr(0, target.find('?')).substr(personPath("").size()));
+    const auto wanted = personRequestFrom(tail);
+    const auto account =
+        tail.find('/') == std::string::npos ? m_store.findAccount(nameKey(wanted.name)) : std::nullopt;
+    if (!account)
+        return call->answer(errorResponse(http::status::not_found));
+    const auto posts = m_store.recentPosts(personPosts, account->user.id);
+    if (!wanted.feed)
+        return call->answer(htmlPage(personPage(account->user, posts)));
+    Response response{http::status::ok, 11};
+    response.set(http::field::content_type, "application/atom+xml; charset=utf-8");
+    // Feed readers ask often; a minute of caching spares the database without hiding a song long.
+    response.set(http::field::cache_control, "max-age=60");
+    response.body() = personAtom(account->user, posts, siteOf(call->request));
+    call->answer(std::move(response));
+}
+
+void Service::update(const CallPtr& call)
+{
+    const auto user = sessionUser(call->request);
+    if (!user)
+        return call->answer(
+            htmlPage(notPostedPage(failedTitle, "You are not logged in; nothing was posted.")));
+    auto query = parseQuery(call->request.target());
+    const auto song = cleanText(query["s"], maxSongChars);
+    if (isBlank(song))
+        return call->answer(htmlPage(notPostedPage(failedTitle, "There was no song to post.")));
+    call->answer(htmlPage(postedPage(m_store.addPost(user->id, song, postIdFrom(query["d"]), now()))));
+}
+
+std::string Service::sessionCookie(const std::string& value, std::int64_t maxAge) const
+{
+    return std::string(cookieName) + "=" + value + "; Max-Age=" + std::to_string(maxAge) +
+           "; Path=/; HttpOnly; SameSite=Strict" + (m_secureCookie ? "; Secure" : "");
+}
+
+void Service::startSession(const User& user, Response& response)
 {
     const auto token = newSessionToken();
     const auto start = now();
     m_store.addSession(token.hash, user.id, start, start + sessionSeconds);
-    res.set_header("Set-Cookie", std::string(cookieName) + "=" + token.cookieValue + "; Max-Age=" +
-                                     std::to_string(sessionSeconds) + "; Path=/; HttpOnly; SameSite=Lax");
+    response.set(http::field::set_cookie, sessionCookie(token.cookieValue, sessionSeconds));
 }
 
-void Service::login(const httplib::Request& req, httplib::Response& res)
+// Wrong passwords for a name make the next try for it wait, on a timer of the connection's
+// own: no thread waits, and the owner with the right password still gets in.
+void Service::login(const CallPtr& call)
 {
-    const auto credentials = credentialsFrom(req);
-    if (!m_attempts.allow(credentials.name))
-        return redirectHome(res, "limit");
-    const auto account = m_store.findAccount(credentials.name);
-    const auto stored = account ? std::optional(account->passwordHash) : std::nullopt;
-    if (!m_hasher.verify(stored, credentials.password.substr(0, maxPasswordBytes)))
-        return redirectHome(res, "wrong");
-    startSession(account->user, res);
-    redirectHome(res);
+    const auto credentials = credentialsFrom(call->request);
+    const auto key = nameKey(credentials.name);
+    const auto delay = loginDelay(m_store.loginFailures(key, now() - failureMemorySeconds));
+    if (delay.count() == 0)
+        return checkPassword(call, key, credentials.password);
+    auto timer = std::make_shared<asio::steady_timer>(call->executor, delay);
+    timer->async_wait([this, call, timer, key, password = credentials.password](boost::system::error_code) {
+        guarded(call, [&] { checkPassword(call, key, password); });
+    });
 }
 
-void Service::registerAccount(const httplib::Request& req, httplib::Response& res)
+void Service::checkPassword(const CallPtr& call, const std::string& key, const std::string& password)
 {
-    const auto credentials = credentialsFrom(req);
-    if (!validName(credentials.name))
-        return redirectHome(res, "name");
+    const auto account = m_store.findAccount(key);
+    const bool queued = m_hashing.submit([this, call, key, password, account] {
+        guarded(call, [&] {
+            const auto stored = account ? std::optional(account->passwordHash) : std::nullopt;
+            if (!m_hasher.verify(stored, password)) {
+                m_store.recordLoginFailure(key, now(), now() - failureMemorySeconds);
+                return call->answer(redirectHome("wrong"));
+            }
+            m_store.clearLoginFailures(key);
+            auto response = redirectHome();
+            startSession(account->user, response);
+            call->answer(std::move(response));
+        });
+    });
+    if (!queued)
+        call->answer(busyResponse());
+}
+
+void Service::registerAccount(const CallPtr& call)
+{
+    const auto credentials = credentialsFrom(call->request);
+    if (!validName(credentials.name, maxNameChars))
+        return call->answer(redirectHome("name"));
     if (countChars(credentials.password) < minPasswordChars)
-        return redirectHome(res, "short");
-    if (m_store.findAccount(credentials.name))
-        return redirectHome(res, "taken");
-    const auto hash = m_hasher.hash(credentials.password.substr(0, maxPasswordBytes));
-    if (!hash)
-        return redirectHome(res, "busy");
-    const auto user = m_store.createUser(credentials.name, *hash, now());
-    if (!user)
-        return redirectHome(res, "taken");
-    startSession(*user, res);
-    redirectHome(res);
+        return call->answer(redirectHome("short"));
+    const auto key = nameKey(credentials.name);
+    if (isFeedName(key))
+        return call->answer(redirectHome("feedname"));
+    if (m_store.findAccount(key))
+        return call->answer(redirectHome("taken"));
+    if (!m_store.takeSignUpSlot(clientOf(*call), now(), now() - 60, signUpsPerMinute))
+        return call->answer(redirectHome("signups"));
+    createAccount(call, credentials.name, key, credentials.password);
 }
 
-void Service::logout(const httplib::Request& req, httplib::Response& res)
+void Service::createAccount(const CallPtr& call, const std::string& name, const std::string& key,
+                            const std::string& password)
 {
-    if (const auto token = hashCookieValue(cookieValue(req)))
+    const bool queued = m_hashing.submit([this, call, name, key, password] {
+        guarded(call, [&] {
+            const auto hash = m_hasher.hash(password);
+            if (!hash)
+                return call->answer(redirectHome("busy"));
+            const auto user = m_store.createUser(name, key, *hash, now());
+            if (!user)
+                return call->answer(redirectHome("taken"));
+            auto response = redirectHome();
+            startSession(*user, response);
+            call->answer(std::move(response));
+        });
+    });
+    if (!queued)
+        call->answer(busyResponse());
+}
+
+void Service::logout(const CallPtr& call)
+{
+    if (const auto token = hashCookieValue(cookieValue(call->request)))
         m_store.removeSession(*token);
-    res.set_header("Set-Cookie", std::string(cookieName) + "=; Max-Age=0; Path=/; HttpOnly; SameSite=Lax");
-    redirectHome(res, "out");
+    auto response = redirectHome("out");
+    response.set(http::field::set_cookie, sessionCookie("", 0));
+    call->answer(std::move(response));
 }
 
 } // namespace tunalo::service

@@ -1,35 +1,75 @@
 #pragma once
 
 #include "auth.h"
-#include "guardedserver.h"
+#include "httpserver.h"
 #include "store.h"
+#include "workerpool.h"
 
 #include <optional>
+#include <string>
 
 namespace tunalo::service {
 
-// The service's pages, wired onto a server.
+// The service's pages: answers each call the HTTP server hands over.
 class Service {
 public:
     static constexpr std::size_t maxSongChars = 1000;
     static constexpr std::size_t maxNameChars = 40;
     static constexpr std::int64_t sessionSeconds = 30 * 24 * 3600;
+    static constexpr int personPosts = 50; // on a person's page and in their feed
+    static constexpr int signUpsPerMinute = 5;
+    // A run of wrong passwords for a name is forgotten after this long without another.
+    static constexpr std::int64_t failureMemorySeconds = 15 * 60;
 
-    explicit Service(Store& store) : m_store(store) {}
-    void install(GuardedServer& server);
+    // Password hashes at once (64 MiB each) and how many may wait for them before a 503.
+    static constexpr std::size_t hashThreads = 2;
+    static constexpr std::size_t hashQueue = 64;
+
+    // publicUrl: what a TLS proxy in front answers on (empty when people reach the service directly).
+    Service(Store& store, std::string publicUrl);
+
+    void handle(const CallPtr& call);
+
+    // The pages, each answering its call.
+    void about(const CallPtr& call);
+    void home(const CallPtr& call);
+    void feed(const CallPtr& call);
+    void feedAsJson(const CallPtr& call);
+    void update(const CallPtr& call);
+    void login(const CallPtr& call);
+    void registerAccount(const CallPtr& call);
+    void logout(const CallPtr& call);
+    void person(const CallPtr& call);
+
+    struct Route {
+        http::verb verb;
+        std::string_view path;
+        void (Service::*page)(const CallPtr&);
+        bool changesState;  // refused when another site asks for it
+        bool below = false; // the path is a folder: every path under it is this page's
+    };
 
 private:
-    std::optional<User> sessionUser(const httplib::Request& req);
-    void home(const httplib::Request& req, httplib::Response& res);
-    void update(const httplib::Request& req, httplib::Response& res);
-    void login(const httplib::Request& req, httplib::Response& res);
-    void registerAccount(const httplib::Request& req, httplib::Response& res);
-    void logout(const httplib::Request& req, httplib::Response& res);
-    void startSession(const User& user, httplib::Response& res);
+    void route(const CallPtr& call);
+    bool fromAnotherSite(const Request& request) const;
+    std::string clientOf(const Call& call) const;
+    std::optional<User> sessionUser(const Request& request);
+    std::string siteOf(const Request& request) const;
+    // Runs a step of a page and answers 500 if it throws.
+    void guarded(const CallPtr& call, const std::function<void()>& step);
+
+    void checkPassword(const CallPtr& call, const std::string& key, const std::string& password);
+    void createAccount(const CallPtr& call, const std::string& name, const std::string& key,
+                       const std::string& password);
+    std::string sessionCookie(const std::string& value, std::int64_t maxAge) const;
+    void startSession(const User& user, Response& response);
 
     Store& m_store;
     PasswordHasher m_hasher;
-    AttemptLimiter m_attempts{10, std::chrono::minutes(1)};
+    std::string m_publicOrigin; // scheme://host[:port], lower case; empty without a proxy
+    bool m_secureCookie = false;
+    // Last, so that it goes first: its jobs use everything above until its threads have ended.
+    WorkerPool m_hashing{hashThreads, hashQueue};
 };
 
 } // namespace tunalo::service

@@ -1,8 +1,13 @@
 #include "text.h"
 
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/uspoof.h>
+
 #include <algorithm>
-#include <array>
 #include <cstdint>
+#include <memory>
 
 namespace tunalo::service {
 
@@ -17,41 +22,6 @@ int hexValue(char c)
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
-}
-
-// Length of the well-formed UTF-8 sequence at the start of text, or 0 when it is not one.
-std::size_t utf8SequenceLength(std::string_view text)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-    const auto lead = byte(0);
-    std::size_t length = 0;
-    std::uint32_t codePoint = 0;
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        codePoint = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        codePoint = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        codePoint = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (text.size() < length)
-        return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80)
-            return 0;
-        codePoint = (codePoint << 6) | (byte(i) & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not characters.
-    static constexpr std::array<std::uint32_t, 5> smallest{0, 0, 0x80, 0x800, 0x10000};
-    if (codePoint < smallest[length] || (codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF)
-        return 0;
-    return length;
 }
 
 } // namespace
@@ -121,27 +91,115 @@ std::size_t countChars(std::string_view text)
         text.begin(), text.end(), [](char c) { return (static_cast<std::uint8_t>(c) & 0xC0) != 0x80; }));
 }
 
-std::string cleanText(std::string_view text, std::size_t maxChars)
+namespace {
+
+// ICU repairs ill-formed UTF-8 as it reads it: each maximal ill-formed piece becomes U+FFFD.
+icu::UnicodeString fromUtf8(std::string_view text)
+{
+    return icu::UnicodeString::fromUTF8(
+        icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
+}
+
+std::string toUtf8(const icu::UnicodeString& text)
 {
     std::string out;
-    out.reserve(std::min(text.size(), maxChars * 4));
-    std::size_t chars = 0;
-    while (!text.empty() && chars < maxChars) {
-        const auto length = utf8SequenceLength(text);
-        if (length == 0) {
-            out += "\xEF\xBF\xBD";
-            text.remove_prefix(1);
-        } else {
-            const auto c = static_cast<std::uint8_t>(text[0]);
-            if (length == 1 && (c < 0x20 || c == 0x7F))
-                out += ' ';
-            else
-                out.append(text.substr(0, length));
-            text.remove_prefix(length);
-        }
-        ++chars;
-    }
+    text.toUTF8String(out);
     return out;
+}
+
+bool isControl(UChar32 c)
+{
+    return u_charType(c) == U_CONTROL_CHAR;
+}
+
+// Characters a person cannot see: format characters (bidi overrides, zero-width joiners),
+// default-ignorable code points and unassigned ones.
+bool isInvisible(UChar32 c)
+{
+    const auto type = u_charType(c);
+    return type == U_FORMAT_CHAR || type == U_UNASSIGNED || type == U_PRIVATE_USE_CHAR ||
+           u_hasBinaryProperty(c, UCHAR_DEFAULT_IGNORABLE_CODE_POINT);
+}
+
+bool isLetterOrDigit(UChar32 c)
+{
+    return (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_ND_MASK)) != 0;
+}
+
+bool isNameChar(UChar32 c)
+{
+    return isLetterOrDigit(c) || (U_GET_GC_MASK(c) & U_GC_M_MASK) != 0 || c == '.' || c == '_' || c == '-';
+}
+
+// One script per name, as a careful registrar would have it: "Аnn" with a Cyrillic А is refused.
+bool singleScript(const icu::UnicodeString& name)
+{
+    using Checker = std::unique_ptr<USpoofChecker, decltype(&uspoof_close)>;
+    static const Checker checker = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        Checker made(uspoof_open(&status), uspoof_close);
+        uspoof_setChecks(made.get(), USPOOF_RESTRICTION_LEVEL | USPOOF_MIXED_NUMBERS, &status);
+        uspoof_setRestrictionLevel(made.get(), USPOOF_HIGHLY_RESTRICTIVE);
+        return U_SUCCESS(status) ? std::move(made) : Checker(nullptr, uspoof_close);
+    }();
+    UErrorCode status = U_ZERO_ERROR;
+    // A configured checker is safe to use from several threads at once.
+    return checker && uspoof_check2UnicodeString(checker.get(), name, nullptr, &status) == 0 &&
+           U_SUCCESS(status);
+}
+
+} // namespace
+
+std::string cleanText(std::string_view text, std::size_t maxChars)
+{
+    const auto in = fromUtf8(text);
+    icu::UnicodeString out;
+    std::size_t chars = 0;
+    for (std::int32_t i = 0; i < in.length() && chars < maxChars; i = in.moveIndex32(i, 1), ++chars) {
+        const UChar32 c = in.char32At(i);
+        out.append(isControl(c) ? UChar32(' ') : c);
+    }
+    return toUtf8(out);
+}
+
+bool isBlank(std::string_view text)
+{
+    const auto in = fromUtf8(text);
+    for (std::int32_t i = 0; i < in.length(); i = in.moveIndex32(i, 1)) {
+        const UChar32 c = in.char32At(i);
+        if (!u_isUWhiteSpace(c) && !isControl(c) && !isInvisible(c))
+            return false;
+    }
+    return true;
+}
+
+bool validName(std::string_view name, std::size_t maxChars)
+{
+    const auto in = fromUtf8(name);
+    if (toUtf8(in) != name)
+        return false; // ill-formed UTF-8
+    const auto chars = static_cast<std::size_t>(in.countChar32());
+    if (chars == 0 || chars > maxChars || !isLetterOrDigit(in.char32At(0)))
+        return false;
+    for (std::int32_t i = 0; i < in.length(); i = in.moveIndex32(i, 1)) {
+        const UChar32 c = in.char32At(i);
+        if (!isNameChar(c) || isInvisible(c))
+            return false;
+    }
+    return singleScript(in);
+}
+
+std::string nameKey(std::string_view name)
+{
+    const auto in = fromUtf8(name);
+    if (toUtf8(in) != name)
+        return {};
+    UErrorCode status = U_ZERO_ERROR;
+    const auto* folding = icu::Normalizer2::getNFKCCasefoldInstance(status);
+    if (U_FAILURE(status))
+        return {};
+    const auto key = folding->normalize(in, status);
+    return U_SUCCESS(status) ? toUtf8(key) : std::string{};
 }
 
 std::string htmlEscape(std::string_view text)
@@ -166,30 +224,6 @@ std::string htmlEscape(std::string_view text)
             out += "&#39;";
             break;
         default:
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::string jsonEscape(std::string_view text)
-{
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size() + 2);
-    for (const char c : text) {
-        const auto u = static_cast<std::uint8_t>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            out += "\\u00";
-            out += hex[u >> 4];
-            out += hex[u & 0xF];
-        } else if (c == '<') {
-            // Keeps the text inert if someone pastes the JSON into a page.
-            out += "\\u003c";
-        } else {
             out += c;
         }
     }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,11 +21,21 @@ std::map<std::string, std::string> parseForm(std::string_view body);
 // Code points in valid UTF-8.
 std::size_t countChars(std::string_view text);
 
-// Valid UTF-8 of at most maxChars code points: invalid bytes become U+FFFD, control
+// Valid UTF-8 of at most maxChars code points: ill-formed bytes become U+FFFD, control
 // characters become blanks.
 std::string cleanText(std::string_view text, std::size_t maxChars);
 
+// True when nothing but blanks, control and invisible characters is left of the text.
+bool isBlank(std::string_view text);
+
+// An account name: 1 to maxChars letters, marks and digits of any script plus ".", "_" and "-",
+// starting with a letter or digit, in one script (no look-alike letters of another script mixed in).
+bool validName(std::string_view name, std::size_t maxChars);
+
+// The form two names are compared in: NFKC with case folding, so "Élodie", "ÉLODIE" and
+// "élodie" (composed or not) are one name. Empty for ill-formed UTF-8.
+std::string nameKey(std::string_view name);
+
 std::string htmlEscape(std::string_view text);
-std::string jsonEscape(std::string_view text);
 
 } // namespace tunalo::service

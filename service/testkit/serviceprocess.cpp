@@ -1,8 +1,21 @@
 #include "serviceprocess.h"
 #include "serviceprotocol.h"
 
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/string.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/write.hpp>
+
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +31,10 @@
 namespace tunalo::service::testkit {
 
 namespace fs = std::filesystem;
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
 
 TempDir::TempDir()
 {
@@ -33,17 +50,24 @@ TempDir::~TempDir()
     fs::remove_all(m_path, ignored);
 }
 
-ServiceProcess::ServiceProcess(fs::path database, fs::path log)
+ServiceProcess::ServiceProcess(const std::string& database, fs::path log,
+                               const std::vector<std::string>& options)
 {
-    const std::string db = database.string();
+    const std::string& db = database;
     const std::string logPath = log.string();
+    std::vector<std::string> args = {"tunalo-service", "--listen", "127.0.0.1:0", "--db", db};
+    args.insert(args.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
     m_pid = ::fork();
     if (m_pid < 0)
         throw std::runtime_error("fork failed");
     if (m_pid == 0) {
         const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         ::dup2(fd, STDERR_FILENO);
-        ::execl(TUNALO_SERVICE_BIN, "tunalo-service", "--listen", "127.0.0.1:0", "--db", db.c_str(), nullptr);
+        ::execv(TUNALO_SERVICE_BIN, argv.data());
         ::_exit(127);
     }
     // The service names its port in the first line of its log.
@@ -86,23 +110,6 @@ int ServiceProcess::stop(int signal)
     return status;
 }
 
-std::string percentEncode(const std::string& text)
-{
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (std::isalnum(u) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += c;
-        } else {
-            out += '%';
-            out += hex[u >> 4];
-            out += hex[u & 0xF];
-        }
-    }
-    return out;
-}
-
 std::string titleOf(const std::string& html)
 {
     const auto start = html.find("<title>");
@@ -112,38 +119,103 @@ std::string titleOf(const std::string& html)
     return html.substr(start + 7, end - start - 7);
 }
 
-Visitor::Visitor(int port) : m_client("127.0.0.1", port)
+long long postedId(const std::string& title)
 {
-    m_client.set_read_timeout(std::chrono::seconds(20));
+    std::smatch match;
+    static const std::regex posted(std::string(tunalo::protocol::kPostedTitlePrefix) + R"((\d+))");
+    return std::regex_match(title, match, posted) ? std::stoll(match[1]) : -1;
 }
 
-void Visitor::keepCookie(const httplib::Result& result)
+std::string Answer::header(std::string_view name) const
 {
-    if (!result || !result->has_header("Set-Cookie"))
+    for (const auto& [key, value] : headers)
+        if (beast::iequals(key, name))
+            return value;
+    return {};
+}
+
+// A socket whose blocking reads and writes give up after 20 seconds, so a test never hangs.
+struct Visitor::Connection {
+    explicit Connection(int port) : socket(io)
+    {
+        socket.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
+        socket.set_option(tcp::no_delay(true));
+        const timeval limit{20, 0};
+        ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    }
+
+    asio::io_context io;
+    tcp::socket socket;
+    beast::flat_buffer buffer;
+};
+
+Visitor::Visitor(int port) : m_port(port) {}
+Visitor::~Visitor() = default;
+Visitor::Visitor(Visitor&&) noexcept = default;
+Visitor& Visitor::operator=(Visitor&&) noexcept = default;
+
+void Visitor::keepCookie(const Result& result)
+{
+    if (!result)
         return;
-    const auto header = result->get_header_value("Set-Cookie");
+    const auto header = result->header("Set-Cookie");
+    if (header.empty())
+        return;
     const auto pair = header.substr(0, header.find(';'));
     m_cookie = pair.ends_with("=") ? std::string{} : pair;
 }
 
-httplib::Result Visitor::get(const std::string& target)
+Result Visitor::send(std::string_view method, const std::string& target, const Fields& headers,
+                     std::string body)
 {
-    httplib::Headers headers;
+    http::request<http::string_body> request{http::string_to_verb(method), target, 11};
+    request.set(http::field::host, "127.0.0.1:" + std::to_string(m_port));
     if (!m_cookie.empty())
-        headers.emplace("Cookie", m_cookie);
-    auto result = m_client.Get(target, headers);
-    keepCookie(result);
-    return result;
+        request.set(http::field::cookie, m_cookie);
+    for (const auto& [name, value] : headers)
+        request.insert(name, value);
+    request.body() = std::move(body);
+    request.prepare_payload();
+    // A kept connection the service has closed meanwhile fails at once; a fresh one is tried then.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool reused = m_connection != nullptr;
+        try {
+            if (!m_connection)
+                m_connection = std::make_unique<Connection>(m_port);
+            http::write(m_connection->socket, request);
+            http::response<http::string_body> response;
+            http::read(m_connection->socket, m_connection->buffer, response);
+            Answer answer{static_cast<int>(response.result_int()), {}, std::move(response.body())};
+            for (const auto& field : response)
+                answer.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+            if (!response.keep_alive())
+                m_connection.reset();
+            Result result(std::move(answer));
+            keepCookie(result);
+            return result;
+        } catch (const std::exception&) {
+            m_connection.reset();
+            if (!reused)
+                return std::nullopt;
+        }
+    }
+    return std::nullopt;
 }
 
-httplib::Result Visitor::post(const std::string& path, const httplib::Params& form)
+Result Visitor::get(const std::string& target, const Fields& headers)
 {
-    httplib::Headers headers;
-    if (!m_cookie.empty())
-        headers.emplace("Cookie", m_cookie);
-    auto result = m_client.Post(path, headers, form);
-    keepCookie(result);
-    return result;
+    return send("GET", target, headers, {});
+}
+
+Result Visitor::post(const std::string& path, const Fields& form, const Fields& headers)
+{
+    std::string body;
+    for (const auto& [name, value] : form)
+        body += (body.empty() ? "" : "&") + percentEncode(name) + "=" + percentEncode(value);
+    Fields all = headers;
+    all.emplace_back("Content-Type", "application/x-www-form-urlencoded");
+    return send("POST", path, all, std::move(body));
 }
 
 std::string Visitor::title(const std::string& target)
@@ -170,6 +242,61 @@ std::string Visitor::postSong(const std::string& song, const std::string& delete
     if (!deleteId.empty())
         target += "&d=" + percentEncode(deleteId);
     return title(target);
+}
+
+RawConnection::RawConnection(int port) : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        throw std::runtime_error("cannot connect to the service");
+}
+
+RawConnection::~RawConnection()
+{
+    ::close(m_fd);
+}
+
+bool RawConnection::send(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const auto n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+std::string RawConnection::receiveUntil(std::string_view end, std::chrono::milliseconds wait)
+{
+    std::string all;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd entry{m_fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0)
+            return all;
+        char chunk[4096];
+        const auto n = ::recv(m_fd, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            return all;
+        all.append(chunk, static_cast<std::size_t>(n));
+        if (!end.empty() && all.ends_with(end))
+            return all;
+    }
+}
+
+bool RawConnection::closedWithin(std::chrono::milliseconds wait)
+{
+    pollfd entry{m_fd, POLLIN, 0};
+    if (::poll(&entry, 1, static_cast<int>(wait.count())) <= 0)
+        return false;
+    char byte = 0;
+    return ::recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
 }
 
 } // namespace tunalo::service::testkit

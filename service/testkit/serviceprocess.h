@@ -1,13 +1,18 @@
 #pragma once
 
-#include <httplib.h>
+#include "links.h"
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tunalo::service::testkit {
 
@@ -24,16 +29,18 @@ private:
     std::filesystem::path m_path;
 };
 
-// build/bin/tunalo-service on a free loopback port with the given database, its stderr in a new
-// log file; killed when destroyed.
+// build/bin/tunalo-service on a free loopback port with the given database (a SQLite file or a
+// PostgreSQL address) and any further options, its stderr in a new log file; killed when destroyed.
 class ServiceProcess {
 public:
-    ServiceProcess(std::filesystem::path database, std::filesystem::path log);
+    ServiceProcess(const std::string& database, std::filesystem::path log,
+                   const std::vector<std::string>& options = {});
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
     int port() const { return m_port; }
+    pid_t pid() const { return m_pid; }
     // Sends a signal and waits for the process to end; returns its wait status.
     int stop(int signal);
 
@@ -43,18 +50,39 @@ private:
 };
 
 // Percent-encodes every byte outside the unreserved set, as the desktop program does.
-std::string percentEncode(const std::string& text);
+using service::percentEncode;
 
 // The text between <title> and </title>, or "(no title)".
 std::string titleOf(const std::string& html);
 
-// An HTTP client that keeps the session cookie like a browser and does not follow redirects.
+// The id in a "Posted ID:n" title, or -1.
+long long postedId(const std::string& title);
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+// One answer as a client sees it.
+struct Answer {
+    int status = 0;
+    Fields headers;
+    std::string body;
+    // The first header of that name (letter case ignored), or "".
+    std::string header(std::string_view name) const;
+};
+// Empty when there was no answer (no connection, a reset, a timeout).
+using Result = std::optional<Answer>;
+
+// An HTTP client that keeps its connection open between requests and the session cookie like a
+// browser, and does not follow redirects.
 class Visitor {
 public:
     explicit Visitor(int port);
+    ~Visitor();
+    Visitor(Visitor&&) noexcept;
+    Visitor& operator=(Visitor&&) noexcept;
 
-    httplib::Result get(const std::string& target);
-    httplib::Result post(const std::string& path, const httplib::Params& form);
+    Result get(const std::string& target, const Fields& headers = {});
+    Result post(const std::string& path, const Fields& form, const Fields& headers = {});
+    Result send(std::string_view method, const std::string& target, const Fields& headers, std::string body);
     // GET and the page title, or "(request failed)".
     std::string title(const std::string& target);
 
@@ -67,10 +95,32 @@ public:
     std::string postSong(const std::string& song, const std::string& deleteId = {});
 
 private:
-    void keepCookie(const httplib::Result& result);
+    struct Connection;
+    void keepCookie(const Result& result);
 
-    httplib::Client m_client;
+    int m_port;
+    std::unique_ptr<Connection> m_connection;
     std::string m_cookie;
+};
+
+// A plain TCP connection to the service for requests no HTTP client would send.
+class RawConnection {
+public:
+    explicit RawConnection(int port);
+    ~RawConnection();
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    bool send(std::string_view bytes);
+    // Everything that arrives until the service closes the connection or `wait` passes.
+    std::string receive(std::chrono::milliseconds wait) { return receiveUntil({}, wait); }
+    // What arrives until it ends with `end` (when not empty), the connection closes or `wait` passes.
+    std::string receiveUntil(std::string_view end, std::chrono::milliseconds wait);
+    // True once the service has closed or reset the connection; waits at most `wait` for it.
+    bool closedWithin(std::chrono::milliseconds wait);
+
+private:
+    int m_fd = -1;
 };
 
 } // namespace tunalo::service::testkit

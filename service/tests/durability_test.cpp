@@ -1,69 +1,65 @@
 // A service killed with SIGKILL in the middle of a burst of posts keeps every post it confirmed.
 #include "servicefixture.h"
 
-#include <atomic>
-#include <mutex>
-#include <regex>
-#include <set>
+#include <algorithm>
 #include <signal.h>
-#include <thread>
 
 using namespace tunalo::service::testkit;
 
 namespace {
 
-class Durability : public ServiceTest {};
+class Durability : public ServiceTest {
+protected:
+    std::vector<std::string> posters()
+    {
+        std::vector<std::string> cookies;
+        for (int i = 0; i < 4; ++i)
+            cookies.push_back(member("poster" + std::to_string(i)).cookie());
+        return cookies;
+    }
+
+    // The confirmed posts that are not in the database.
+    std::vector<long long> lost(const std::set<long long>& confirmed)
+    {
+        std::set<long long> stored;
+        for (const auto& id : sql("SELECT id FROM posts"))
+            stored.insert(std::stoll(id));
+        std::vector<long long> missing;
+        std::set_difference(confirmed.begin(), confirmed.end(), stored.begin(), stored.end(),
+                            std::back_inserter(missing));
+        return missing;
+    }
+};
 
 TEST_F(Durability, KillDuringABurstLosesNoConfirmedPost)
 {
-    std::vector<std::string> cookies;
-    for (int i = 0; i < 4; ++i)
-        cookies.push_back(member("poster" + std::to_string(i)).cookie());
-
-    std::mutex mutex;
-    std::set<long long> confirmed;
-    std::atomic<bool> running = true;
-    std::vector<std::thread> posters;
-    for (const auto& cookie : cookies) {
-        posters.emplace_back([&, cookie] {
-            Visitor v(port());
-            v.cookie() = cookie;
-            const std::regex posted(R"(Posted ID:(\d+))");
-            for (int n = 0; running; ++n) {
-                const auto title = v.postSong("Burst - Song " + std::to_string(n));
-                std::smatch match;
-                if (!std::regex_match(title, match, posted))
-                    break; // the service is gone
-                std::lock_guard lock(mutex);
-                confirmed.insert(std::stoll(match[1]));
-            }
-        });
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
-        {
-            std::lock_guard lock(mutex);
-            if (confirmed.size() >= 200)
-                break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    PostBurst burst(posters(), {port()});
+    ASSERT_TRUE(burst.waitFor(200));
     service().stop(SIGKILL);
-    running = false;
-    for (auto& t : posters)
-        t.join();
-    ASSERT_GE(confirmed.size(), 200u);
+    burst.stop();
+    const auto confirmed = burst.confirmed();
 
     restart();
     EXPECT_EQ(visitor().title("/"), "Tunalo service");
-    EXPECT_EQ(sql("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
-    std::set<long long> stored;
-    for (const auto& id : sql("SELECT id FROM posts"))
-        stored.insert(std::stoll(id));
-    std::vector<long long> lost;
-    std::set_difference(confirmed.begin(), confirmed.end(), stored.begin(), stored.end(),
-                        std::back_inserter(lost));
-    EXPECT_TRUE(lost.empty()) << lost.size() << " confirmed posts lost, first " << lost.front();
+    if (!onPostgres()) {
+        EXPECT_EQ(sql("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+    }
+    const auto missing = lost(confirmed);
+    EXPECT_TRUE(missing.empty()) << missing.size() << " confirmed posts lost, first " << missing.front();
+}
+
+TEST_F(Durability, KillingOneOfTwoInstancesLosesNoConfirmedPostAndTheOtherGoesOn)
+{
+    const auto other = startAnother();
+    PostBurst burst(posters(), {port(), other->port()});
+    ASSERT_TRUE(burst.waitFor(200));
+    service().stop(SIGKILL);
+    const auto atKill = burst.confirmed().size();
+    EXPECT_TRUE(burst.waitFor(atKill + 100)) << "the instance left standing serves every poster";
+    burst.stop();
+
+    const auto missing = lost(burst.confirmed());
+    EXPECT_TRUE(missing.empty()) << missing.size() << " confirmed posts lost, first " << missing.front();
 }
 
 } // namespace

@@ -1,34 +1,103 @@
 #pragma once
 
+#include "postgres.h"
+#include "scratchdatabase.h"
 #include "serviceprocess.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tunalo::service::testkit {
 
-// A real service on a free loopback port with a database of its own for each test.
+// A real service on a free loopback port with a database of its own for each test: a SQLite file,
+// or with TUNALO_TEST_STORE=postgresql a new database on the test cluster, so the same tests run
+// against both stores.
 class ServiceTest : public ::testing::Test {
 protected:
-    void SetUp() override { restart(); }
+    void SetUp() override
+    {
+        if (onPostgres()) {
+            if (testCluster().empty())
+                GTEST_SKIP() << "TUNALO_TEST_POSTGRES names no PostgreSQL cluster (scripts/test starts one)";
+            m_scratch = std::make_unique<ScratchDatabase>(testCluster());
+        }
+        restart();
+    }
+
+    static bool onPostgres()
+    {
+        const char* store = std::getenv("TUNALO_TEST_STORE");
+        return store && std::string(store) == "postgresql";
+    }
 
     // Starts the service (again) on the same database; a restart gets a new port.
     void restart()
     {
         m_service.reset();
-        m_service = std::make_unique<ServiceProcess>(
-            database(), m_dir.path() / ("run" + std::to_string(++m_runs) + ".log"));
+        m_service = startAnother();
     }
 
-    std::filesystem::path database() const { return m_dir.path() / "service.db"; }
+    // One more instance of the service on the test's database.
+    std::unique_ptr<ServiceProcess> startAnother()
+    {
+        return std::make_unique<ServiceProcess>(database(),
+                                                m_dir.path() / ("run" + std::to_string(++m_runs) + ".log"));
+    }
 
-    // Runs SQL on the service's database beside the service (WAL lets both in); the first
-    // column of each row as text.
+    std::filesystem::path folder() const { return m_dir.path(); }
+
+    // What the running service has written to its log so far.
+    std::string logText() const
+    {
+        std::ifstream in(m_dir.path() / ("run" + std::to_string(m_runs) + ".log"), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    std::string database() const
+    {
+        return m_scratch ? m_scratch->address() : (m_dir.path() / "service.db").string();
+    }
+
+    // Runs SQL on the service's database beside the service; the first column of each row as text.
     std::vector<std::string> sql(const std::string& statement) const
+    {
+        return m_scratch ? postgresSql(statement) : sqliteSql(statement);
+    }
+    // The current time in seconds and a blob as lower-case hex, in the store's SQL.
+    static std::string sqlNow()
+    {
+        return onPostgres() ? "floor(extract(epoch from now()))::bigint" : "strftime('%s','now')";
+    }
+    static std::string sqlHex(const std::string& column)
+    {
+        return onPostgres() ? "encode(" + column + ", 'hex')" : "lower(hex(" + column + "))";
+    }
+
+    ServiceProcess& service() { return *m_service; }
+    int port() const { return m_service->port(); }
+    Visitor visitor() const { return Visitor(m_service->port()); }
+
+    // A visitor with a fresh account of its own, logged in.
+    Visitor member(const std::string& name)
+    {
+        Visitor v(port());
+        EXPECT_TRUE(v.signUp(name, "correct horse")) << name;
+        return v;
+    }
+
+private:
+    std::vector<std::string> sqliteSql(const std::string& statement) const
     {
         sqlite3* raw = nullptr;
         sqlite3_open_v2(database().c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
@@ -45,22 +114,49 @@ protected:
         sqlite3_finalize(stmt);
         return rows;
     }
-    ServiceProcess& service() { return *m_service; }
-    int port() const { return m_service->port(); }
-    Visitor visitor() const { return Visitor(m_service->port()); }
 
-    // A visitor with a fresh account of its own, logged in.
-    Visitor member(const std::string& name)
+    std::vector<std::string> postgresSql(const std::string& statement) const
     {
-        Visitor v(port());
-        EXPECT_TRUE(v.signUp(name, "correct horse")) << name;
-        return v;
+        std::vector<std::string> rows;
+        try {
+            pg::Connection conn(database());
+            const auto result = conn.query(statement.c_str());
+            for (int row = 0; row < result.rows(); ++row)
+                rows.push_back(result.text(row, 0));
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << e.what();
+        }
+        return rows;
     }
 
-private:
     TempDir m_dir;
+    std::unique_ptr<ScratchDatabase> m_scratch;
     int m_runs = 0;
     std::unique_ptr<ServiceProcess> m_service;
+};
+
+// One poster per cookie, posting as fast as the service answers and spreading its posts over the
+// given instances in turn; remembers every post an instance confirmed. A poster leaves an
+// instance that stopped answering and ends when none is left.
+class PostBurst {
+public:
+    PostBurst(const std::vector<std::string>& cookies, const std::vector<int>& ports);
+    ~PostBurst() { stop(); }
+    PostBurst(const PostBurst&) = delete;
+    PostBurst& operator=(const PostBurst&) = delete;
+
+    // Waits until at least count posts are confirmed; false after a minute without.
+    bool waitFor(std::size_t count);
+    void stop();
+    std::set<long long> confirmed();
+
+private:
+    void post(const std::string& cookie, const std::vector<int>& ports);
+
+    std::mutex m_mutex;
+    std::set<long long> m_confirmed;
+    std::atomic<bool> m_running = true;
+    std::vector<std::thread> m_posters;
 };
 
 } // namespace tunalo::service::testkit

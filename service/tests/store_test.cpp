@@ -1,72 +1,290 @@
-#include "auth.h"
-#include "store.h"
+#include "pgstore.h"
+#include "postgres.h"
+#include "scratchdatabase.h"
+#include "serviceprocess.h"
+#include "sqlitestore.h"
+#include "text.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <unistd.h>
+#include <thread>
 
 using namespace tunalo::service;
+using testkit::ScratchDatabase;
 
 namespace {
 
-class StoreFile : public ::testing::Test {
+enum class Kind { sqlite, postgres };
+
+void PrintTo(Kind kind, std::ostream* out)
+{
+    *out << (kind == Kind::sqlite ? "SQLite" : "PostgreSQL");
+}
+
+// Each test gets an empty database of the store kind it runs for, and can open stores on it.
+class Stores : public ::testing::TestWithParam<Kind> {
 protected:
     void SetUp() override
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tunalo-store.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+        if (GetParam() == Kind::sqlite) {
+            m_address = (m_dir.path() / "service.db").string();
+            return;
+        }
+        if (testkit::testCluster().empty())
+            GTEST_SKIP() << "TUNALO_TEST_POSTGRES names no PostgreSQL cluster (scripts/test starts one)";
+        m_scratch = std::make_unique<ScratchDatabase>(testkit::testCluster());
+        m_address = m_scratch->address();
     }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-    std::string path() const { return (m_dir / "service.db").string(); }
+
+    std::unique_ptr<Store> open() const { return openStore(m_address); }
+
+    // Marks the database as written by a future service.
+    void setSchemaVersion(int version) const
+    {
+        if (GetParam() == Kind::sqlite)
+            Database(m_address).exec(("PRAGMA user_version=" + std::to_string(version)).c_str());
+        else
+            pg::Connection(m_address).query("UPDATE schema_version SET version = $1",
+                                            {std::int64_t{version}});
+    }
+
+    int schemaVersion() const
+    {
+        return GetParam() == Kind::sqlite ? SqliteStore::schemaVersion : PostgresStore::schemaVersion;
+    }
 
 private:
-    std::filesystem::path m_dir;
+    testkit::TempDir m_dir;
+    std::unique_ptr<ScratchDatabase> m_scratch;
+    std::string m_address;
 };
 
-TEST_F(StoreFile, CreatesTheSchemaInWalModeAndRefusesANewerOne)
+TokenHash token(unsigned char seed)
 {
-    {
-        Store store(path());
-        Database db(path());
-        auto mode = db.prepare("PRAGMA journal_mode");
-        ASSERT_TRUE(mode.step());
-        EXPECT_EQ(mode.text(0), "wal");
-        auto version = db.prepare("PRAGMA user_version");
-        ASSERT_TRUE(version.step());
-        EXPECT_EQ(version.integer(0), Store::schemaVersion);
-        db.exec("PRAGMA user_version=99");
-    }
-    EXPECT_THROW(Store{path()}, DatabaseError);
+    TokenHash hash{};
+    hash.fill(seed);
+    return hash;
 }
 
-TEST_F(StoreFile, AFailedWriteLeavesNothingBehind)
+TEST_P(Stores, ReopensItsOwnSchemaAndRefusesANewerOne)
 {
-    Store store(path());
-    const auto ann = store.createUser("Ann", "hash", 0);
+    {
+        const auto store = open();
+        ASSERT_TRUE(store->createUser("Ann", nameKey("Ann"), "hash", 0));
+    }
+    EXPECT_TRUE(open()->findAccount(nameKey("Ann"))) << "a second start keeps what the first stored";
+    setSchemaVersion(schemaVersion() + 1);
+    try {
+        open();
+        FAIL() << "a newer schema was accepted";
+    } catch (const DatabaseError& e) {
+        EXPECT_NE(std::string(e.what()).find("newer tunalo-service"), std::string::npos) << e.what();
+    }
+}
+
+TEST_P(Stores, InstancesStartingTogetherCreateTheSchemaOnce)
+{
+    std::vector<std::thread> starts;
+    std::atomic<int> failures = 0;
+    for (int i = 0; i < 4; ++i)
+        starts.emplace_back([&] {
+            try {
+                open();
+            } catch (const DatabaseError&) {
+                ++failures;
+            }
+        });
+    for (auto& start : starts)
+        start.join();
+    EXPECT_EQ(failures, 0);
+}
+
+TEST_P(Stores, NamesAreUniqueByTheirKey)
+{
+    const auto store = open();
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "hash-a", 0);
     ASSERT_TRUE(ann);
-    EXPECT_FALSE(store.createUser("aNN", "hash", 0)) << "names are unique without letter case";
-    // A post for a user who does not exist breaks the foreign key; the transaction's delete of
-    // Ann's post must roll back with it.
-    const auto kept = store.addPost(ann->id, "Kept", std::nullopt, 0);
-    EXPECT_THROW(store.addPost(ann->id + 100, "Orphan", kept, 0), DatabaseError);
-    const auto posts = store.recentPosts(10);
+    EXPECT_FALSE(store->createUser("aNN", nameKey("aNN"), "hash-b", 0));
+    const auto found = store->findAccount(nameKey("ANN"));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->user.id, ann->id);
+    EXPECT_EQ(found->user.name, "Ann");
+    EXPECT_EQ(found->passwordHash, "hash-a");
+    EXPECT_FALSE(store->findAccount(nameKey("Bob")));
+    ASSERT_TRUE(store->createUser("\xC3\xA9lodie", nameKey("\xC3\xA9lodie"), "hash-c", 0));
+    EXPECT_FALSE(store->createUser("\xC3\x89LODIE", nameKey("\xC3\x89LODIE"), "hash-d", 0));
+}
+
+TEST_P(Stores, SessionsAreSharedBetweenInstancesAndExpire)
+{
+    const auto first = open();
+    const auto second = open();
+    const auto ann = first->createUser("Ann", nameKey("Ann"), "hash", 0);
+    ASSERT_TRUE(ann);
+    first->addSession(token(1), ann->id, 100, 200);
+    const auto user = second->sessionUser(token(1), 150);
+    ASSERT_TRUE(user);
+    EXPECT_EQ(user->name, "Ann");
+    EXPECT_FALSE(second->sessionUser(token(1), 200)) << "expired";
+    EXPECT_FALSE(second->sessionUser(token(2), 150)) << "unknown token";
+
+    second->addSession(token(2), ann->id, 300, 400); // sweeps the expired session away
+    first->addSession(token(1), ann->id, 300, 400);  // so the same token can be stored again
+    second->removeSession(token(1));
+    EXPECT_FALSE(first->sessionUser(token(1), 350)) << "logged out through the other instance";
+    EXPECT_TRUE(first->sessionUser(token(2), 350));
+}
+
+TEST_P(Stores, PostsComeNewestFirstAndOnlyTheOwnerDeletes)
+{
+    const auto store = open();
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "hash", 0);
+    const auto bob = store->createUser("Bob", nameKey("Bob"), "hash", 0);
+    ASSERT_TRUE(ann && bob);
+    // Quotes, a statement of its own and letters beyond ASCII arrive as written.
+    const std::string tricky = "O'Brien \"Live\" '); DROP TABLE posts; -- Élodie ☃";
+    const auto first = store->addPost(ann->id, tricky, std::nullopt, 10);
+    const auto second = store->addPost(bob->id, "Bob's song", first, 11);
+    const auto third = store->addPost(ann->id, "Ann's second", std::nullopt, 12);
+    EXPECT_LT(first, second);
+    EXPECT_LT(second, third);
+
+    const auto all = store->recentPosts(10);
+    ASSERT_EQ(all.size(), 3u) << "Bob cannot delete Ann's post";
+    EXPECT_EQ(all[0].id, third);
+    EXPECT_EQ(all[2].song, tricky);
+    EXPECT_EQ(all[2].user, "Ann");
+    EXPECT_EQ(all[2].postedAt, 10);
+    EXPECT_EQ(store->recentPosts(1).size(), 1u);
+
+    store->addPost(ann->id, "Ann's third", first, 13);
+    const auto anns = store->recentPosts(10, ann->id);
+    ASSERT_EQ(anns.size(), 2u);
+    EXPECT_EQ(anns[0].song, "Ann's third");
+    EXPECT_EQ(anns[1].id, third);
+    // An id once deleted never names a newer post.
+    EXPECT_GT(store->addPost(bob->id, "later", std::nullopt, 14), third + 1);
+}
+
+TEST_P(Stores, AFailedWriteLeavesNothingBehind)
+{
+    const auto store = open();
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "hash", 0);
+    ASSERT_TRUE(ann);
+    // A post for a user who does not exist breaks the foreign key; the deletion of Ann's post
+    // that comes with it must roll back.
+    const auto kept = store->addPost(ann->id, "Kept", std::nullopt, 0);
+    EXPECT_THROW(store->addPost(ann->id + 100, "Orphan", kept, 0), DatabaseError);
+    const auto posts = store->recentPosts(10);
     ASSERT_EQ(posts.size(), 1u);
     EXPECT_EQ(posts[0].id, kept);
 }
 
-TEST(AttemptLimiter, TenPerNameInAnyMinute)
+TEST_P(Stores, SignUpSlotsPerAddressAndLoginFailuresAreSharedBetweenInstances)
 {
-    AttemptLimiter limiter(10, std::chrono::minutes(1));
-    const auto start = AttemptLimiter::Clock::now();
-    for (int i = 0; i < 10; ++i)
-        EXPECT_TRUE(limiter.allow("Ann", start + std::chrono::seconds(i)));
-    EXPECT_FALSE(limiter.allow("ANN", start + std::chrono::seconds(30)));
-    EXPECT_TRUE(limiter.allow("Bob", start + std::chrono::seconds(30)));
-    EXPECT_TRUE(limiter.allow("Ann", start + std::chrono::milliseconds(60500)))
-        << "the first attempt has left the window";
-    EXPECT_FALSE(limiter.allow("Ann", start + std::chrono::milliseconds(60500)));
+    const auto one = open();
+    const auto two = open(); // a second service process on the same database
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE((i % 2 ? one : two)->takeSignUpSlot("192.0.2.1", 100 + i, 50, 5));
+    EXPECT_FALSE(one->takeSignUpSlot("192.0.2.1", 110, 50, 5));
+    EXPECT_TRUE(two->takeSignUpSlot("192.0.2.2", 110, 50, 5)) << "another address";
+    EXPECT_TRUE(two->takeSignUpSlot("192.0.2.1", 170, 101, 5)) << "the first sign-ups have left the window";
+
+    EXPECT_EQ(one->recordLoginFailure("ann", 100, 0), 1);
+    EXPECT_EQ(two->recordLoginFailure("ann", 101, 0), 2);
+    EXPECT_EQ(one->loginFailures("ann", 0), 2);
+    EXPECT_EQ(one->loginFailures("bob", 0), 0);
+    EXPECT_EQ(two->loginFailures("ann", 102), 0) << "a run of failures ends when it goes quiet";
+    EXPECT_EQ(two->recordLoginFailure("ann", 500, 200), 1) << "and then counts from the start";
+    one->clearLoginFailures("ann");
+    EXPECT_EQ(two->loginFailures("ann", 0), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, Stores, ::testing::Values(Kind::sqlite, Kind::postgres), [](const auto& info) {
+    return info.param == Kind::sqlite ? "SQLite" : "PostgreSQL";
+});
+
+TEST(SqliteStore, KeepsItsFileInWalMode)
+{
+    testkit::TempDir dir;
+    const auto path = (dir.path() / "service.db").string();
+    SqliteStore store(path);
+    auto mode = Database(path).prepare("PRAGMA journal_mode");
+    ASSERT_TRUE(mode.step());
+    EXPECT_EQ(mode.text(0), "wal");
+}
+
+// A database of the first schema, where "Élodie" and "élodie" were two accounts.
+TEST(SqliteStore, UpgradesAFirstSchemaDatabaseKeepingEveryAccount)
+{
+    testkit::TempDir dir;
+    const auto path = (dir.path() / "service.db").string();
+    {
+        Database db(path);
+        db.exec(R"(CREATE TABLE users (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE NOCASE,
+                       password_hash TEXT NOT NULL, created_at INTEGER NOT NULL);
+                   CREATE TABLE sessions (token_hash BLOB PRIMARY KEY, user_id INTEGER NOT NULL
+                       REFERENCES users(id) ON DELETE CASCADE, expires_at INTEGER NOT NULL) WITHOUT ROWID;
+                   CREATE TABLE posts (id INTEGER PRIMARY KEY AUTOINCREMENT, user_id INTEGER NOT NULL
+                       REFERENCES users(id) ON DELETE CASCADE, song TEXT NOT NULL, posted_at INTEGER NOT NULL);
+                   INSERT INTO sessions VALUES (zeroblob(32), 2, 9999999999);
+                   INSERT INTO posts (user_id, song, posted_at) VALUES (1, 'Kept', 0);
+                   PRAGMA user_version=1;)");
+        db.exec("INSERT INTO users VALUES (1, 'Ann', 'h1', 0), (2, '\xC3\x89lodie', 'h2', 0), "
+                "(3, '\xC3\xA9lodie', 'h3', 0)");
+    }
+    SqliteStore store(path);
+    const auto ann = store.findAccount(nameKey("ANN"));
+    ASSERT_TRUE(ann);
+    EXPECT_EQ(ann->user.name, "Ann");
+    EXPECT_EQ(ann->passwordHash, "h1");
+    const auto elodie = store.findAccount(nameKey("\xC3\xA9LODIE"));
+    ASSERT_TRUE(elodie);
+    EXPECT_EQ(elodie->user.id, 2) << "the older of two names that now fold alike keeps the name";
+    EXPECT_EQ(store.recentPosts(10).size(), 1u) << "posts survive the rebuilt users table";
+    const auto session = store.sessionUser(TokenHash{}, 0);
+    ASSERT_TRUE(session) << "sessions survive the rebuilt users table";
+    EXPECT_EQ(session->id, 2);
+    EXPECT_FALSE(store.createUser("\xC3\x89LODIE", nameKey("\xC3\x89LODIE"), "h", 0));
+    EXPECT_TRUE(store.createUser("Bob", nameKey("Bob"), "h", 0));
+}
+
+TEST(PostgresStore, ConnectsAgainAfterTheServerDroppedItsConnections)
+{
+    if (testkit::testCluster().empty())
+        GTEST_SKIP() << "TUNALO_TEST_POSTGRES names no PostgreSQL cluster (scripts/test starts one)";
+    ScratchDatabase scratch(testkit::testCluster());
+    PostgresStore store(scratch.address(), 2);
+    ASSERT_TRUE(store.createUser("Ann", nameKey("Ann"), "hash", 0));
+    // As when the server restarts: every connection of the store ends.
+    pg::Connection(scratch.address())
+        .query("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = current_database() "
+               "AND pid <> pg_backend_pid()");
+    int failures = 0;
+    for (int attempt = 0; attempt < 3 && failures < 3; ++attempt) {
+        try {
+            store.findAccount(nameKey("Ann"));
+        } catch (const DatabaseError&) {
+            ++failures; // the request that found its connection gone
+        }
+    }
+    EXPECT_LE(failures, 1);
+    EXPECT_TRUE(store.findAccount(nameKey("Ann"))) << "the store works again";
+}
+
+TEST(OpenStore, ChoosesTheStoreByTheAddress)
+{
+    EXPECT_TRUE(isPostgresAddress("postgresql://ann@db:5432/tunalo"));
+    EXPECT_TRUE(isPostgresAddress("postgres://db/tunalo"));
+    EXPECT_FALSE(isPostgresAddress("/var/lib/tunalo/postgresql://x.db"));
+    EXPECT_FALSE(isPostgresAddress("service.db"));
+    try {
+        PostgresStore("postgresql://nobody@127.0.0.1:1/none");
+        FAIL() << "connected to a closed port";
+    } catch (const DatabaseError& e) {
+        EXPECT_NE(std::string(e.what()).find("cannot connect to the database"), std::string::npos)
+            << e.what();
+    }
 }
 
 } // namespace

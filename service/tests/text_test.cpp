@@ -39,12 +39,68 @@ TEST(CleanText, RepairsInvalidUtf8AndCutsOnCharacters)
     EXPECT_EQ(cleanText("\xC0\xAF", 10), replacement + replacement) << "an overlong slash";
     EXPECT_EQ(cleanText("\xED\xA0\x80", 10), replacement + replacement + replacement) << "a surrogate";
     EXPECT_EQ(cleanText("tab\there\n", 20), "tab here ");
+    EXPECT_EQ(cleanText(std::string("a\0b", 3), 20), "a b");
     EXPECT_EQ(countChars(cleanText(std::string(1500, 'x'), 1000)), 1000u);
 }
 
-TEST(Escaping, HtmlAndJsonLeaveNoMarkupOrBrokenStrings)
+TEST(Escaping, HtmlLeavesNoMarkup)
 {
     EXPECT_EQ(htmlEscape(R"(<script>"a" & 'b'</script>)"),
               "&lt;script&gt;&quot;a&quot; &amp; &#39;b&#39;&lt;/script&gt;");
-    EXPECT_EQ(jsonEscape("say \"hi\"\\\n<b>"), R"(say \"hi\"\\\u000a\u003cb>)");
+}
+
+TEST(IsBlank, NothingButBlanksControlsAndInvisibleCharacters)
+{
+    const std::pair<std::string, bool> cases[] = {
+        {"", true},
+        {"   ", true},
+        {std::string("\0\0", 2), true},
+        {" \t\r\n\x7F", true},
+        {"\xE2\x80\x8B\xC2\xA0\xE3\x80\x80", true}, // zero-width space, no-break and ideographic blanks
+        {"\xE2\x80\xAE ", true},                    // a right-to-left override alone
+        {" a ", false},
+        {" Artist - Song", false},
+        {"\xE2\x99\xAB", false}, // a note sign is something to show
+    };
+    for (const auto& [text, blank] : cases)
+        EXPECT_EQ(isBlank(text), blank) << text;
+}
+
+TEST(Names, LettersAndDigitsOfOneScriptWithDotUnderscoreAndDash)
+{
+    const std::pair<std::string, bool> cases[] = {
+        {"Ann", true},
+        {"ann.lee_2-b", true},
+        {"\xC3\x89lodie", true},                        // Élodie
+        {"\xD0\x9C\xD0\xB0\xD1\x88\xD0\xB0", true},     // Маша
+        {"\xE5\xB1\xB1\xE7\x94\xB0", true},             // 山田
+        {"\xE0\xA4\xB0\xE0\xA4\xBE\xE0\xA4\xAE", true}, // राम: a vowel sign is a mark
+        {std::string(40, 'a'), true},
+        {std::string(41, 'a'), false},
+        {"", false},
+        {"Ann Lee", false},
+        {".ann", false},
+        {"ann!", false},
+        {"\xE2\x80\x8B", false},    // a zero-width space alone
+        {"a\xE2\x80\x8Bnn", false}, // hidden inside
+        {"\xE2\x80\xAEnna", false}, // a right-to-left override
+        {"ann\x01", false},
+        {"\xD0\x90nn", false}, // Cyrillic А before Latin "nn"
+        {"\xC3", false},       // ill-formed UTF-8
+    };
+    for (const auto& [name, valid] : cases)
+        EXPECT_EQ(validName(name, 40), valid) << name;
+}
+
+TEST(Names, KeysIgnoreCaseCompositionAndCompatibilityForms)
+{
+    const std::string key = nameKey("\xC3\xA9lodie"); // élodie
+    EXPECT_EQ(nameKey("\xC3\x89lodie"), key) << "Élodie";
+    EXPECT_EQ(nameKey("E\xCC\x81LODIE"), key) << "É as E and a combining accent";
+    EXPECT_EQ(nameKey("\xEF\xBC\xA1nn"), nameKey("ann")) << "a fullwidth A";
+    EXPECT_EQ(nameKey("Stra\xC3\x9F"
+                      "e"),
+              nameKey("STRASSE"));
+    EXPECT_NE(nameKey("ann"), nameKey("anna"));
+    EXPECT_EQ(nameKey("\xC3"), "");
 }

@@ -130,21 +130,21 @@ def main():
         assert tools.evaluate("document.activeElement.name") == "name", "the name field has the focus"
         print("home without a session: 'failed', name field focused")
 
-        fill_and_send("/fb/register", "Ann Browser", "correct horse")
+        fill_and_send("/fb/register", "Ann.Browser", "correct horse")
         tools.wait_for_title("Login Succsesfull")
-        assert "Hello, Ann Browser" in tools.evaluate("document.body.innerText")
+        assert "Hello, Ann.Browser" in tools.evaluate("document.body.innerText")
         cookie = next(c for c in tools.call("Network.getAllCookies")["cookies"] if c["name"] == "tunalo_session")
-        assert cookie["httpOnly"] and cookie["sameSite"] == "Lax" and cookie["path"] == "/", cookie
+        assert cookie["httpOnly"] and cookie["sameSite"] == "Strict" and cookie["path"] == "/", cookie
         assert tools.evaluate("document.cookie") == "", "scripts cannot read the session"
-        print("account created and logged in: 'Login Succsesfull'; cookie HttpOnly, SameSite=Lax")
+        print("account created and logged in: 'Login Succsesfull'; cookie HttpOnly, SameSite=Strict")
 
         tools.evaluate("document.querySelector('form[action=\"/fb/logout\"] button').click()")
         tools.wait_for_title("failed")
         tools.wait_for_text("You are logged out.")
-        fill_and_send("/fb/login", "Ann Browser", "wrong password")
+        fill_and_send("/fb/login", "Ann.Browser", "wrong password")
         tools.wait_for_text("Wrong name or password")
         tools.wait_for_title("failed")
-        fill_and_send("/fb/login", "Ann Browser", "correct horse")
+        fill_and_send("/fb/login", "Ann.Browser", "correct horse")
         tools.wait_for_title("Login Succsesfull")
         print("logged out, wrong password refused with a message, logged in again")
 
@@ -153,7 +153,7 @@ def main():
         title = tools.evaluate("document.title")
         go("/fb/feed", "Tunalo feed")
         text = tools.evaluate("document.body.innerText")
-        assert f"Ann Browser listens to {song}" in text.replace("\u201c", "").replace("\u201d", ""), text
+        assert f"Ann.Browser listens to {song}" in text.replace("\u201c", "").replace("\u201d", ""), text
         assert tools.evaluate("document.querySelectorAll('script').length") == 0
         print(f"posted ({title}) and the feed shows: {song}")
         print("browser check passed")

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "postgres.h"
+#include "store.h"
+
+#include <condition_variable>
+#include <mutex>
+
+namespace tunalo::service {
+
+// A few connections to one server, handed out one request at a time. A connection that broke
+// (the server restarted) connects again before its next use.
+class ConnectionPool {
+public:
+    ConnectionPool(std::string address, std::size_t size);
+
+    class Lease {
+    public:
+        Lease(ConnectionPool& pool, std::unique_ptr<pg::Connection> conn)
+            : m_pool(pool), m_conn(std::move(conn))
+        {
+        }
+        ~Lease() { m_pool.giveBack(std::move(m_conn)); }
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        pg::Connection& operator*() { return *m_conn; }
+        pg::Connection* operator->() { return m_conn.get(); }
+
+    private:
+        ConnectionPool& m_pool;
+        std::unique_ptr<pg::Connection> m_conn;
+    };
+
+    Lease acquire();
+
+private:
+    void giveBack(std::unique_ptr<pg::Connection> conn);
+
+    std::string m_address;
+    std::size_t m_size;
+    std::size_t m_opened = 0;
+    std::mutex m_mutex;
+    std::condition_variable m_returned;
+    std::vector<std::unique_ptr<pg::Connection>> m_idle;
+};
+
+// The store in a PostgreSQL database, which any number of service instances share.
+class PostgresStore final : public Store {
+public:
+    explicit PostgresStore(const std::string& address, std::size_t connections = 8);
+
+    static constexpr int schemaVersion = 1;
+
+    std::optional<User> createUser(const std::string& name, const std::string& nameKey,
+                                   const std::string& passwordHash, std::int64_t now) override;
+    std::optional<Account> findAccount(const std::string& nameKey) override;
+
+    bool takeSignUpSlot(const std::string& address, std::int64_t now, std::int64_t since, int limit) override;
+    int loginFailures(const std::string& nameKey, std::int64_t since) override;
+    int recordLoginFailure(const std::string& nameKey, std::int64_t now, std::int64_t since) override;
+    void clearLoginFailures(const std::string& nameKey) override;
+
+    void addSession(const TokenHash& token, std::int64_t userId, std::int64_t now,
+                    std::int64_t expiresAt) override;
+    std::optional<User> sessionUser(const TokenHash& token, std::int64_t now) override;
+    void removeSession(const TokenHash& token) override;
+
+    std::int64_t addPost(std::int64_t userId, const std::string& song, std::optional<std::int64_t> deleteId,
+                         std::int64_t now) override;
+    std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) override;
+
+private:
+    void migrate();
+
+    ConnectionPool m_pool;
+};
+
+} // namespace tunalo::service

@@ -1,0 +1,254 @@
+#include "sqlitestore.h"
+
+#include "text.h"
+
+#include <iterator>
+
+namespace tunalo::service {
+
+namespace {
+
+// Each entry moves the schema one version up; user_version counts the entries applied.
+using Migration = void (*)(Database&);
+
+void createFirstSchema(Database& db)
+{
+    db.exec(R"(CREATE TABLE users (
+           id INTEGER PRIMARY KEY,
+           name TEXT NOT NULL UNIQUE COLLATE NOCASE,
+           password_hash TEXT NOT NULL,
+           created_at INTEGER NOT NULL);
+       CREATE TABLE sessions (
+           token_hash BLOB PRIMARY KEY,
+           user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           expires_at INTEGER NOT NULL) WITHOUT ROWID;
+       CREATE INDEX sessions_by_expiry ON sessions(expires_at);
+       -- AUTOINCREMENT so that an id, once deleted, never names a newer post.
+       CREATE TABLE posts (
+           id INTEGER PRIMARY KEY AUTOINCREMENT,
+           user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           song TEXT NOT NULL,
+           posted_at INTEGER NOT NULL);
+       CREATE INDEX posts_by_user ON posts(user_id, id);)");
+}
+
+// The statement reading the old table must be finished before that table can be dropped.
+void copyUsersWithKeys(Database& db)
+{
+    auto users = db.prepare("SELECT id, name, password_hash, created_at FROM users ORDER BY id");
+    while (users.step()) {
+        const auto id = users.integer(0);
+        const auto name = users.text(1);
+        const auto key = nameKey(name);
+        auto insert = db.prepare("INSERT INTO users_keyed (id, name, name_key, password_hash, created_at) "
+                                 "VALUES (?1, ?2, ?3 || CASE WHEN EXISTS (SELECT 1 FROM users_keyed WHERE "
+                                 "name_key = ?3) THEN '#' || ?1 ELSE '' END, ?4, ?5)");
+        insert.bind(1, id).bind(2, name).bind(3, key.empty() ? name : key).bind(4, users.text(2));
+        insert.bind(5, users.integer(3)).run();
+    }
+}
+
+// Names are compared by a key (NFKC with case folding) instead of ASCII-only NOCASE, and the
+// limits on sign-ups and wrong passwords live here so that every instance sees the same counts.
+// Two old names that now fold alike ("Élodie", "élodie") both stay: the newer one's key gets
+// its id appended, a form no valid name folds to, so no one can sign up over it.
+void addNameKeysAndCounters(Database& db)
+{
+    db.exec(R"(CREATE TABLE users_keyed (
+           id INTEGER PRIMARY KEY,
+           name TEXT NOT NULL,
+           name_key TEXT NOT NULL UNIQUE,
+           password_hash TEXT NOT NULL,
+           created_at INTEGER NOT NULL);
+       CREATE TABLE signups (
+           address TEXT NOT NULL,
+           at INTEGER NOT NULL);
+       CREATE INDEX signups_by_address ON signups(address, at);
+       CREATE INDEX signups_by_time ON signups(at);
+       CREATE TABLE login_failures (
+           name_key TEXT PRIMARY KEY,
+           failures INTEGER NOT NULL,
+           last_at INTEGER NOT NULL) WITHOUT ROWID;
+       CREATE INDEX login_failures_by_time ON login_failures(last_at);)");
+    copyUsersWithKeys(db);
+    db.exec("DROP TABLE users; ALTER TABLE users_keyed RENAME TO users;");
+}
+
+constexpr std::array<Migration, 2> migrations{createFirstSchema, addNameKeysAndCounters};
+static_assert(std::size(migrations) == SqliteStore::schemaVersion);
+
+} // namespace
+
+SqliteStore::SqliteStore(const std::string& path) : m_db(path)
+{
+    m_db.exec("PRAGMA journal_mode=WAL");
+    // FULL: a post the service has confirmed survives a power cut as well as a killed process.
+    m_db.exec("PRAGMA synchronous=FULL");
+    // Off while the schema moves: rebuilding the users table must not cascade into sessions and posts.
+    m_db.exec("PRAGMA foreign_keys=OFF");
+    migrate();
+    m_db.exec("PRAGMA foreign_keys=ON");
+}
+
+void SqliteStore::migrate()
+{
+    Transaction transaction(m_db);
+    const auto version = [this] {
+        auto query = m_db.prepare("PRAGMA user_version");
+        query.step();
+        return query.integer(0);
+    }();
+    if (version > schemaVersion)
+        refuseNewerSchema(version, schemaVersion);
+    for (auto step = version; step < schemaVersion; ++step)
+        migrations[static_cast<std::size_t>(step)](m_db);
+    m_db.exec(("PRAGMA user_version=" + std::to_string(schemaVersion)).c_str());
+    transaction.commit();
+}
+
+std::optional<User> SqliteStore::createUser(const std::string& name, const std::string& nameKey,
+                                            const std::string& passwordHash, std::int64_t now)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    auto insert =
+        m_db.prepare("INSERT INTO users (name, name_key, password_hash, created_at) VALUES (?, ?, ?, ?) "
+                     "ON CONFLICT DO NOTHING");
+    insert.bind(1, name).bind(2, nameKey).bind(3, passwordHash).bind(4, now).run();
+    if (m_db.changes() == 0)
+        return std::nullopt;
+    User user{m_db.lastInsertId(), name};
+    transaction.commit();
+    return user;
+}
+
+std::optional<Account> SqliteStore::findAccount(const std::string& nameKey)
+{
+    std::lock_guard lock(m_mutex);
+    auto query = m_db.prepare("SELECT id, name, password_hash FROM users WHERE name_key = ?");
+    query.bind(1, nameKey);
+    if (!query.step())
+        return std::nullopt;
+    return Account{{query.integer(0), query.text(1)}, query.text(2)};
+}
+
+bool SqliteStore::takeSignUpSlot(const std::string& address, std::int64_t now, std::int64_t since, int limit)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    m_db.prepare("DELETE FROM signups WHERE at < ?").bind(1, since).run();
+    auto count = m_db.prepare("SELECT count(*) FROM signups WHERE address = ?");
+    count.bind(1, address).step();
+    if (count.integer(0) >= limit)
+        return false;
+    m_db.prepare("INSERT INTO signups (address, at) VALUES (?, ?)").bind(1, address).bind(2, now).run();
+    transaction.commit();
+    return true;
+}
+
+int SqliteStore::loginFailures(const std::string& nameKey, std::int64_t since)
+{
+    std::lock_guard lock(m_mutex);
+    auto query = m_db.prepare("SELECT failures FROM login_failures WHERE name_key = ? AND last_at >= ?");
+    query.bind(1, nameKey).bind(2, since);
+    return query.step() ? static_cast<int>(query.integer(0)) : 0;
+}
+
+int SqliteStore::recordLoginFailure(const std::string& nameKey, std::int64_t now, std::int64_t since)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    m_db.prepare("DELETE FROM login_failures WHERE last_at < ?").bind(1, since).run();
+    auto upsert = m_db.prepare("INSERT INTO login_failures (name_key, failures, last_at) VALUES (?1, 1, ?2) "
+                               "ON CONFLICT (name_key) DO UPDATE SET failures = failures + 1, last_at = ?2 "
+                               "RETURNING failures");
+    upsert.bind(1, nameKey).bind(2, now);
+    const auto failures = upsert.step() ? static_cast<int>(upsert.integer(0)) : 1;
+    while (upsert.step()) {
+    }
+    transaction.commit();
+    return failures;
+}
+
+void SqliteStore::clearLoginFailures(const std::string& nameKey)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    m_db.prepare("DELETE FROM login_failures WHERE name_key = ?").bind(1, nameKey).run();
+    transaction.commit();
+}
+
+void SqliteStore::addSession(const TokenHash& token, std::int64_t userId, std::int64_t now,
+                             std::int64_t expiresAt)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    // Expired sessions go whenever a new one comes, so the table stays small without a sweeper.
+    m_db.prepare("DELETE FROM sessions WHERE expires_at <= ?").bind(1, now).run();
+    m_db.prepare("INSERT INTO sessions (token_hash, user_id, expires_at) VALUES (?, ?, ?)")
+        .bind(1, token.data(), token.size())
+        .bind(2, userId)
+        .bind(3, expiresAt)
+        .run();
+    transaction.commit();
+}
+
+std::optional<User> SqliteStore::sessionUser(const TokenHash& token, std::int64_t now)
+{
+    std::lock_guard lock(m_mutex);
+    auto query =
+        m_db.prepare("SELECT users.id, users.name FROM sessions JOIN users ON users.id = sessions.user_id "
+                     "WHERE sessions.token_hash = ? AND sessions.expires_at > ?");
+    query.bind(1, token.data(), token.size()).bind(2, now);
+    if (!query.step())
+        return std::nullopt;
+    return User{query.integer(0), query.text(1)};
+}
+
+void SqliteStore::removeSession(const TokenHash& token)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    m_db.prepare("DELETE FROM sessions WHERE token_hash = ?").bind(1, token.data(), token.size()).run();
+    transaction.commit();
+}
+
+std::int64_t SqliteStore::addPost(std::int64_t userId, const std::string& song,
+                                  std::optional<std::int64_t> deleteId, std::int64_t now)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    if (deleteId)
+        m_db.prepare("DELETE FROM posts WHERE id = ? AND user_id = ?")
+            .bind(1, *deleteId)
+            .bind(2, userId)
+            .run();
+    m_db.prepare("INSERT INTO posts (user_id, song, posted_at) VALUES (?, ?, ?)")
+        .bind(1, userId)
+        .bind(2, song)
+        .bind(3, now)
+        .run();
+    const auto id = m_db.lastInsertId();
+    transaction.commit();
+    return id;
+}
+
+std::vector<Post> SqliteStore::recentPosts(int limit, std::optional<std::int64_t> userId)
+{
+    std::lock_guard lock(m_mutex);
+    auto query = userId
+                     ? m_db.prepare("SELECT posts.id, users.name, posts.song, posts.posted_at FROM posts "
+                                    "JOIN users ON users.id = posts.user_id "
+                                    "WHERE posts.user_id = ?2 ORDER BY posts.id DESC LIMIT ?1")
+                     : m_db.prepare("SELECT posts.id, users.name, posts.song, posts.posted_at FROM posts "
+                                    "JOIN users ON users.id = posts.user_id ORDER BY posts.id DESC LIMIT ?1");
+    query.bind(1, static_cast<std::int64_t>(limit));
+    if (userId)
+        query.bind(2, *userId);
+    std::vector<Post> posts;
+    while (query.step())
+        posts.push_back({query.integer(0), query.text(1), query.text(2), query.integer(3)});
+    return posts;
+}
+
+} // namespace tunalo::service
