@@ -22,6 +22,9 @@ TEST(Desktop, PublishesEveryNewSongAndDeletesThePreviousPost)
         ASSERT_TRUE(session.player().setTitle(song + QStringLiteral(" - MediaMonkey")));
         EXPECT_TRUE(session.waitForFeed({song})) << session.screenshot(QStringLiteral("songs"));
     }
+    // The service writes its log line after the answer that the feed already shows.
+    EXPECT_TRUE(waitUntil(
+        [&] { return session.requests().filter(QStringLiteral("GET /fb/update.php")).size() >= 3; }));
     EXPECT_EQ(session.requests().filter(QStringLiteral("GET /fb/update.php")).size(), 3);
 }
 
