@@ -32,6 +32,14 @@ QStringList postedSongs(mainmodule& app)
     return songs;
 }
 
+void answerEveryPost(mainmodule& app)
+{
+    auto& post = dynamic_cast<FakeBrowser&>(app.form<updatewb>().wb());
+    post.onNavigate = [&post, posts = 0](const QString&) mutable {
+        post.finishLoading(QStringLiteral("Posted ID:%1").arg(++posts));
+    };
+}
+
 QStringList BalloonLog::messages() const
 {
     QStringList shown;

@@ -16,6 +16,10 @@ QWidget* frontPanel(mainmodule& app);
 // The songs the post browser was sent to post, in order, as the service reads them.
 QStringList postedSongs(mainmodule& app);
 
+// From now on the post browser confirms every post at once, as a quick service does, with the ids
+// 1, 2, 3 ...
+void answerEveryPost(mainmodule& app);
+
 // The balloons the tray component hands to the shell from the moment the log is made.
 class BalloonLog {
 public:

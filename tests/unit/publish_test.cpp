@@ -25,11 +25,7 @@ protected:
         fakes.windows->foreground = fakes.windows->add(QStringLiteral("Terminal"));
         m_player = fakes.windows->add(QString());
         balloons = std::make_unique<BalloonLog>(*fakes.shell);
-        // The service answers every post at once.
-        auto& post = static_cast<FakeBrowser&>(app->form<updatewb>().wb());
-        post.onNavigate = [&post, this](const QString&) {
-            post.finishLoading(QStringLiteral("Posted ID:%1").arg(++m_posts));
-        };
+        answerEveryPost(*app);
     }
 
     interface& window() { return app->form<interface>(); }
@@ -70,7 +66,6 @@ protected:
 
 private:
     HWND m_player = 0;
-    int m_posts = 0;
 };
 
 TEST_F(PublishCycle, TheStatusLineFollowsThePlayerAndKeepsTheLastSongWhenItCloses)
