@@ -147,6 +147,7 @@ public:
         ++attempts;
         return free;
     }
+    Refusal refusal() const override { return {!free, free ? QString() : QStringLiteral("held")}; }
     bool free = true;
     int attempts = 0;
 };
