@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/autostart.h"
 #include "platform/browser.h"
 #include "platform/instancelock.h"
 #include "platform/notifyshell.h"
@@ -20,6 +21,7 @@ struct Platform {
     std::unique_ptr<NotifyShell> shell;
     std::unique_ptr<BrowserFactory> browsers;
     std::unique_ptr<ShellOpen> shellOpen;
+    std::unique_ptr<Autostart> autostart;
 };
 
 } // namespace tunalo

@@ -4,8 +4,11 @@
 #include "platform/qt/inisettings.h"
 #include "platform/qt/lockfile.h"
 #include "platform/qt/trayshell.h"
+#include "platform/qt/xdgautostart.h"
 #include "platform/webengine/webenginebrowsers.h"
 #include "platform/x11/xcbwindowlist.h"
+
+#include <QCoreApplication>
 
 #include <xcb/xcb.h>
 
@@ -20,6 +23,8 @@ std::unique_ptr<Platform> makeRealPlatform()
     platform->shell = std::make_unique<QtTrayShell>();
     platform->browsers = std::make_unique<WebEngineBrowsers>();
     platform->shellOpen = std::make_unique<DesktopShellOpen>();
+    // At log-in the desktop starts the very program the user is running now.
+    platform->autostart = std::make_unique<XdgAutostart>(QCoreApplication::applicationFilePath());
     return platform;
 }
 

@@ -181,18 +181,21 @@ FakePlatform::FakePlatform()
     auto ownShell = std::make_unique<FakeNotifyShell>();
     auto ownBrowsers = std::make_unique<FakeBrowserFactory>();
     auto ownShellOpen = std::make_unique<RecordingShellOpen>();
+    auto ownAutostart = std::make_unique<FakeAutostart>();
     lock = ownLock.get();
     settings = ownSettings.get();
     windows = ownWindows.get();
     shell = ownShell.get();
     browsers = ownBrowsers.get();
     shellOpen = ownShellOpen.get();
+    autostart = ownAutostart.get();
     platform.lock = std::move(ownLock);
     platform.settings = std::move(ownSettings);
     platform.windows = std::move(ownWindows);
     platform.shell = std::move(ownShell);
     platform.browsers = std::move(ownBrowsers);
     platform.shellOpen = std::move(ownShellOpen);
+    platform.autostart = std::move(ownAutostart);
 }
 
 } // namespace tunalo::test

@@ -152,6 +152,23 @@ public:
     int attempts = 0;
 };
 
+// Start at log-in as a flag; a refusing desktop keeps the flag as it was.
+class FakeAutostart : public Autostart {
+public:
+    bool isEnabled() const override { return enabled; }
+    bool setEnabled(bool on) override
+    {
+        ++changes;
+        if (refuse)
+            return false;
+        enabled = on;
+        return true;
+    }
+    bool enabled = false;
+    bool refuse = false;
+    int changes = 0;
+};
+
 // A platform made of fakes, with typed access to each.
 struct FakePlatform {
     FakePlatform();
@@ -163,6 +180,7 @@ struct FakePlatform {
     FakeNotifyShell* shell;
     FakeBrowserFactory* browsers;
     RecordingShellOpen* shellOpen;
+    FakeAutostart* autostart;
 };
 
 } // namespace tunalo::test
