@@ -28,8 +28,15 @@ add_custom_command(OUTPUT ${generated}/changelog.gz
 add_custom_target(tunalo_changelog ALL DEPENDS ${generated}/changelog.gz)
 install(FILES ${generated}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The service's unit goes where systemd looks for a package's units; it is not enabled.
-install(FILES ${packaging}/tunalo-service.service DESTINATION lib/systemd/system)
+# The service's unit goes where systemd looks for a package's units; it is not enabled. It names
+# the service by its installed path, which is known only when installing: /usr in the package,
+# /usr/local or whatever --prefix says with cmake --install.
+install(CODE "
+    set(TUNALO_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+    set(TUNALO_DOCDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DOCDIR}\")
+    configure_file(\"${packaging}/tunalo-service.service.in\" \"${generated}/unit/tunalo-service.service\" @ONLY)
+")
+install(FILES ${generated}/unit/tunalo-service.service DESTINATION lib/systemd/system)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tunalo)

@@ -59,8 +59,10 @@ trap remove EXIT
 "${apt[@]}" install --no-install-recommends "$deb" >/dev/null || fail "apt-get install $deb failed"
 
 /usr/bin/tunalo-service --help | grep -q '^Usage: tunalo-service' || fail "tunalo-service --help"
+unit=/usr/lib/systemd/system/tunalo-service.service
+grep -q '^ExecStart=/usr/bin/tunalo-service --listen 127.0.0.1:' $unit || fail "the unit does not start the installed service on loopback"
 if command -v systemd-analyze >/dev/null; then
-    systemd-analyze verify --man=no /usr/lib/systemd/system/tunalo-service.service ||
+    systemd-analyze verify --man=no $unit ||
         fail "systemd finds fault with the service's unit"
 fi
 grep -qx 'Exec=tunalo' /usr/share/applications/tunalo.desktop || fail "the menu entry does not start tunalo"
@@ -87,5 +89,6 @@ left=()
 while read -r file; do
     [ -e "$file" ] && left+=("$file")
 done <<<"$files"
+[ -e /usr/share/doc/tunalo ] && left+=(/usr/share/doc/tunalo)
 [ ${#left[@]} -eq 0 ] || fail "removing the package left ${left[*]}"
 echo "package test passed: $(basename "$deb") holds ${#expected[@]} expected files, installs, runs and goes away"
