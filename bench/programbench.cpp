@@ -5,6 +5,8 @@
 //                                                among other windows, then memory of the process tree
 //   tunalo-programbench latency [changes]        time from a title change to the post's arrival
 // It serves the service's pages itself on loopback, so it measures the program and nothing else.
+#include "serviceprotocol.h"
+
 #include <httplib.h>
 #include <xcb/xcb.h>
 
@@ -185,22 +187,26 @@ public:
 
     FakeService()
     {
-        m_server.Get("/", [](const httplib::Request&, httplib::Response& response) {
-            response.set_content("<html><head><title>Tunalo</title></head></html>", "text/html");
-        });
-        m_server.Get("/fb/tnlouserhome.php", [this](const httplib::Request&, httplib::Response& response) {
-            {
-                std::lock_guard lock(m_mutex);
-                ++m_homeRequests;
-            }
-            response.set_content("<html><head><title>Login Succsesfull</title></head></html>", "text/html");
-        });
-        m_server.Get("/fb/update.php", [this](const httplib::Request& request, httplib::Response& response) {
+        namespace protocol = tunalo::protocol;
+        m_server.Get(std::string(protocol::kRootPath),
+                     [](const httplib::Request&, httplib::Response& response) {
+                         response.set_content("<html><head><title>Tunalo</title></head></html>", "text/html");
+                     });
+        m_server.Get(std::string(protocol::kHomePath),
+                     [this](const httplib::Request&, httplib::Response& response) {
+                         {
+                             std::lock_guard lock(m_mutex);
+                             ++m_homeRequests;
+                         }
+                         response.set_content(titled(protocol::kLoggedInTitle), "text/html");
+                     });
+        m_server.Get(std::string(protocol::kPostPath), [this](const httplib::Request& request,
+                                                              httplib::Response& response) {
             std::lock_guard lock(m_mutex);
-            m_posts.push_back({Clock::now(), request.get_param_value("s")});
-            response.set_content("<html><head><title>Posted ID:" + std::to_string(m_posts.size()) +
-                                     "</title></head></html>",
-                                 "text/html");
+            m_posts.push_back({Clock::now(), request.get_param_value(std::string(protocol::kSongKey))});
+            response.set_content(
+                titled(std::string(protocol::kPostedTitlePrefix) + std::to_string(m_posts.size())),
+                "text/html");
             m_changed.notify_all();
         });
         m_port = m_server.bind_to_any_port("127.0.0.1");
@@ -210,6 +216,11 @@ public:
     {
         m_server.stop();
         m_thread.join();
+    }
+
+    static std::string titled(std::string_view title)
+    {
+        return "<html><head><title>" + std::string(title) + "</title></head></html>";
     }
 
     std::string address() const { return "http://127.0.0.1:" + std::to_string(m_port); }

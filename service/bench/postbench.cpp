@@ -2,6 +2,7 @@
 // and the latency of a post. Starts its own service on a free port with a fresh database.
 //   build/bin/tunalo-service-bench [SECONDS]     (default 10)
 #include "serviceprocess.h"
+#include "serviceprotocol.h"
 
 #include <algorithm>
 #include <atomic>
@@ -44,12 +45,12 @@ int main(int argc, char** argv)
                 const auto start = Clock::now();
                 const auto title = v.postSong("Bench Artist - Song " + std::to_string(n), previous);
                 const std::chrono::duration<double, std::milli> took = Clock::now() - start;
-                if (title.rfind("Posted ID:", 0) != 0) {
+                if (!title.starts_with(tunalo::protocol::kPostedTitlePrefix)) {
                     ++failures;
                     continue;
                 }
                 // Like the program with automatic deletion on: each post removes the one before.
-                previous = title.substr(10);
+                previous = title.substr(tunalo::protocol::kPostedTitlePrefix.size());
                 latencies[static_cast<std::size_t>(i)].push_back(took.count());
             }
         });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serviceprotocol.h"
 #include "store.h"
 
 #include <string>
@@ -9,9 +10,9 @@
 namespace tunalo::service {
 
 // The page titles the desktop program reads; it compares the first two exactly.
-inline constexpr std::string_view loggedInTitle = "Login Succsesfull";
-inline constexpr std::string_view failedTitle = "failed";
-inline constexpr std::string_view postedTitlePrefix = "Posted ID:";
+inline constexpr std::string_view loggedInTitle = protocol::kLoggedInTitle;
+inline constexpr std::string_view failedTitle = protocol::kFailedTitle;
+inline constexpr std::string_view postedTitlePrefix = protocol::kPostedTitlePrefix;
 
 std::string aboutPage();
 std::string loggedInPage(const User& user, const std::vector<Post>& posts);

@@ -1,6 +1,7 @@
 #include "service.h"
 
 #include "pages.h"
+#include "serviceprotocol.h"
 #include "text.h"
 
 #include <cstdio>
@@ -11,7 +12,7 @@ namespace tunalo::service {
 namespace {
 
 constexpr const char* cookieName = "tunalo_session";
-constexpr const char* homePath = "/fb/tnlouserhome.php";
+const std::string homePath(protocol::kHomePath);
 constexpr std::size_t maxPasswordBytes = 1024;
 constexpr std::size_t minPasswordChars = 8;
 
@@ -114,7 +115,7 @@ void Service::install(GuardedServer& server)
 {
     server.Get("/", [](const httplib::Request&, httplib::Response& res) { sendHtml(res, aboutPage()); });
     server.Get(homePath, [this](const auto& req, auto& res) { home(req, res); });
-    server.Get("/fb/update.php", [this](const auto& req, auto& res) { update(req, res); });
+    server.Get(std::string(protocol::kPostPath), [this](const auto& req, auto& res) { update(req, res); });
     server.Post("/fb/login", [this](const auto& req, auto& res) { login(req, res); });
     server.Post("/fb/register", [this](const auto& req, auto& res) { registerAccount(req, res); });
     server.Post("/fb/logout", [this](const auto& req, auto& res) { logout(req, res); });

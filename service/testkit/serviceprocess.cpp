@@ -1,4 +1,5 @@
 #include "serviceprocess.h"
+#include "serviceprotocol.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -165,7 +166,7 @@ bool Visitor::logIn(const std::string& name, const std::string& password)
 
 std::string Visitor::postSong(const std::string& song, const std::string& deleteId)
 {
-    std::string target = "/fb/update.php?s=" + percentEncode(song);
+    std::string target = std::string(protocol::kPostPath) + "?s=" + percentEncode(song);
     if (!deleteId.empty())
         target += "&d=" + percentEncode(deleteId);
     return title(target);

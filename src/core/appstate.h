@@ -7,9 +7,10 @@
 
 namespace tunalo {
 
-// Index into the player table: 0 Winamp, 1 MediaMonkey, 2 VLC Media Player, 3 RealPlayer.
+// Index into the player table (nowplaying/players.h): 0 Winamp, 1 MediaMonkey, 2 VLC Media Player,
+// 3 RealPlayer.
 using PlayerId = std::int16_t;
-inline constexpr int kPlayerCount = 4;
+inline constexpr int kPlayerCount = 4; // the rows of the player table
 
 // 0 none yet, 1 logged in, 2 log-in failed.
 using LoginState = std::int32_t;
@@ -21,7 +22,6 @@ inline constexpr std::int16_t kFalse = 0;
 // The state the whole program shares. Lives as long as the program; only the user-interface
 // thread touches it.
 struct AppState {
-    std::array<QString, kPlayerCount> playerNames;
     LoginState loginState = 0;
     QString lastPostTitle;        // title of the last post result page; carries the post's id
     PlayerId selectedPlayer = 0;  // the player whose window is watched

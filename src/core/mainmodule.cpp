@@ -1,5 +1,7 @@
 #include "core/mainmodule.h"
 
+#include "core/postqueue.h"
+#include "core/protocoltext.h"
 #include "core/settings.h"
 #include "ui/aboutfrm.h"
 #include "ui/helpfrm.h"
@@ -39,7 +41,9 @@ mainmodule::~mainmodule()
 {
     // A docked panel is a child of the main window's container, so every panel goes before the
     // main window. The browsers go before the loader: a browser that closes may still report a
-    // change of title, and the loader listens for those.
+    // change of title, and the loader listens for those. The post queue goes first, as it listens
+    // to the post browser.
+    m_posts.reset();
     std::get<std::unique_ptr<info>>(m_forms).reset();
     std::get<std::unique_ptr<aboutfrm>>(m_forms).reset();
     std::get<std::unique_ptr<helpfrm>>(m_forms).reset();
@@ -53,7 +57,14 @@ mainmodule::~mainmodule()
 
 QString mainmodule::homePageAddress() const
 {
-    return m_serviceBase + QStringLiteral("/fb/tnlouserhome.php");
+    return m_serviceBase + qtText(protocol::kHomePath);
+}
+
+PostQueue& mainmodule::posts()
+{
+    if (!m_posts)
+        m_posts = std::make_unique<PostQueue>(*this);
+    return *m_posts;
 }
 
 bool mainmodule::startup()
@@ -61,8 +72,6 @@ bool mainmodule::startup()
     if (!m_platform.lock->tryLock())
         return false;
     m_state.loginState = 0;
-    m_state.playerNames = {QStringLiteral("Winamp"), QStringLiteral("MediaMonkey"),
-                           QStringLiteral("VLC Media Player"), QStringLiteral("RealPlayer")};
     form<interface>();
     form<frmWeb>().loadShownAndHidden();
     form<smp>().loadShownAndHidden();
@@ -81,24 +90,22 @@ void mainmodule::loadstart()
     form<frmWeb>().wb().Navigate(homePageAddress());
 }
 
-std::int16_t mainmodule::readOption(const QString& key, std::int16_t fallback)
-{
-    const QString text = m_platform.settings->read(settings::kApplication, settings::kSection, key,
-                                                   settings::numberText(fallback));
-    return settings::readNumber(text).value_or(fallback);
-}
-
 void mainmodule::loadsettings(bool atstartup)
 {
-    m_state.autoPublish = readOption(settings::kAutoPublish, settings::kOptionDefault);
-    m_state.autoDelete = readOption(settings::kAutoDelete, settings::kOptionDefault);
-    m_state.autoAlert = readOption(settings::kAutoAlert, settings::kOptionDefault);
-    m_state.screenWords = readOption(settings::kScreenWords, settings::kOptionDefault);
-    form<optionsfrm>().Text1->setText(m_platform.settings->read(settings::kApplication, settings::kSection,
-                                                                settings::kScreenWordList,
-                                                                settings::kScreenWordListDefault));
+    // One read of the store; every value comes from that same moment.
+    const SettingsSection stored =
+        m_platform.settings->readSection(settings::kApplication, settings::kSection);
+    const auto option = [&stored](const QString& key, std::int16_t fallback) {
+        return settings::readNumber(stored.value(key, settings::numberText(fallback))).value_or(fallback);
+    };
+    m_state.autoPublish = option(settings::kAutoPublish, settings::kOptionDefault);
+    m_state.autoDelete = option(settings::kAutoDelete, settings::kOptionDefault);
+    m_state.autoAlert = option(settings::kAutoAlert, settings::kOptionDefault);
+    m_state.screenWords = option(settings::kScreenWords, settings::kOptionDefault);
+    form<optionsfrm>().Text1->setText(
+        stored.value(settings::kScreenWordList, settings::kScreenWordListDefault));
     if (atstartup) {
-        const std::int16_t player = readOption(settings::kLastPlayer, settings::kLastPlayerDefault);
+        const std::int16_t player = option(settings::kLastPlayer, settings::kLastPlayerDefault);
         // Only a known player can be watched; anything else in the store means the default one.
         m_state.selectedPlayer =
             (player >= 0 && player < kPlayerCount) ? player : settings::kLastPlayerDefault;

@@ -19,6 +19,7 @@ class optionsfrm;
 class info;
 class helpfrm;
 class aboutfrm;
+class PostQueue;
 
 // The core module: it owns the shared state and the forms, and holds the procedures that tie
 // them together. Forms come into being on first use and live as long as the module.
@@ -59,15 +60,18 @@ public:
     void checkpublish();
     void postsong();
     std::int16_t hasscreenword(const QString& song);
+    // Switches publishing off with the message that asks the user to log in first.
+    void refuseNotLoggedIn(const QString& song);
+    // The posts on their way, created with the first.
+    PostQueue& posts();
 
     void showplayerpanel();
 
 private:
-    std::int16_t readOption(const QString& key, std::int16_t fallback);
-
     Platform& m_platform;
     AppState m_state;
     QString m_serviceBase;
+    std::unique_ptr<PostQueue> m_posts;
     std::tuple<std::unique_ptr<frmloadhome>, std::unique_ptr<frmWeb>, std::unique_ptr<updatewb>,
                std::unique_ptr<smp>, std::unique_ptr<optionsfrm>, std::unique_ptr<info>,
                std::unique_ptr<helpfrm>, std::unique_ptr<aboutfrm>, std::unique_ptr<interface>>

@@ -1,5 +1,4 @@
 #include "core/mainmodule.h"
-#include "nowplaying/findwondowlike.h"
 #include "nowplaying/players.h"
 #include "ui/cpanel.h"
 #include "ui/interface.h"
@@ -29,8 +28,7 @@ void mainmodule::checkpublish()
     const AppState& state = m_state;
     if (state.publishing != kTrue || state.currentSong.isEmpty())
         return;
-    const QString key = state.playerNames[state.selectedPlayer].toLower();
-    if (isrunning(*m_platform.windows, key) == kFalse) {
+    if (playerRunning(*this, state.selectedPlayer) == kFalse) {
         refuse(*this, QStringLiteral("Please Select A Media Player"),
                QStringLiteral(
                    "In order to be able to post the song you are currently playing on facebook, you must "
@@ -38,11 +36,7 @@ void mainmodule::checkpublish()
         return;
     }
     if (state.loginState != 1) {
-        refuse(*this, QStringLiteral("Please Log-in To Your Facebook Account First"),
-               QStringLiteral(
-                   "You must be logged into Facebook before you can share that you are listening to   ") +
-                   readsong(*this, state.selectedPlayer) +
-                   QStringLiteral("   as your status (duh!). Please click on 'Home' and log into facebook"));
+        refuseNotLoggedIn(readsong(*this, state.selectedPlayer));
         return;
     }
     if (state.previousSong == state.currentSong)
@@ -57,6 +51,14 @@ void mainmodule::checkpublish()
         window.BallonMsgs = 1000;
         window.showBalloon(state.currentSong + QStringLiteral(" (Click To Post)"), kBalloonTitle, 16);
     }
+}
+
+void mainmodule::refuseNotLoggedIn(const QString& song)
+{
+    refuse(
+        *this, QStringLiteral("Please Log-in To Your Facebook Account First"),
+        QStringLiteral("You must be logged into Facebook before you can share that you are listening to   ") +
+            song + QStringLiteral("   as your status (duh!). Please click on 'Home' and log into facebook"));
 }
 
 std::int16_t mainmodule::hasscreenword(const QString& song)

@@ -5,6 +5,7 @@
 #include "ui/cpanel.h"
 
 #include <stdexcept>
+#include <type_traits>
 
 namespace tunalo {
 
@@ -51,40 +52,105 @@ QString withoutTrailingSpaces(QString text)
     return text;
 }
 
+// The window title is the player's only voice: it runs while a reachable window holds its key,
+// and the song is cut out of the title of the window that holds its lookup text.
+class WindowTitleSource : public SongSource {
+public:
+    std::int16_t running(mainmodule& app, const QString& key) const override
+    {
+        return isrunning(*app.platform().windows, key);
+    }
+
+    QString song(mainmodule& app, const PlayerRow& row) const override
+    {
+        WindowList& windows = *app.platform().windows;
+        const HWND h = findbytitle(windows, row.title.lookupText);
+        if (!isWindowHandle(h))
+            return {};
+        const QString title = windows.GetWindowTextA(h, kTitleCapacity);
+        if (title.isEmpty())
+            return {};
+        QString song = songPiece(title, row.title);
+        if (row.title.dropTrackNumber)
+            song = withoutTrackNumber(song);
+        return withoutTrailingSpaces(song);
+    }
+};
+
 } // namespace
 
-const std::array<PlayerTitleFormat, kPlayerCount>& playerTitleFormats()
+QString SongSource::statusName(mainmodule& /*app*/, const PlayerRow& row) const
 {
-    static const std::array<PlayerTitleFormat, kPlayerCount> formats{{
-        {QStringLiteral("- winamp"), QStringLiteral("- Winamp"), Piece::BeforeMarker, true},
-        {QStringLiteral("- mediamonkey"), QStringLiteral("- MediaMonkey"), Piece::BeforeMarker, true},
-        {QStringLiteral("- VLC media player"), QStringLiteral("- VLC media player"), Piece::BeforeMarker,
-         false},
-        {QStringLiteral("RealPlayer:"), QStringLiteral("RealPlayer:"), Piece::AfterMarker, false},
-    }};
-    return formats;
+    return row.name;
+}
+
+const SongSource& windowTitleSource()
+{
+    static const WindowTitleSource source;
+    return source;
+}
+
+// One row per PlayerId, in index order. A player whose song does not come from a window title
+// gets a row of its own below these: its name and keys, an empty title format, no download page
+// if it has none, and a SongSource of its own (running test, song, status-line name); kPlayerCount
+// in core/appstate.h grows with it, and the panel, the publish cycle, readsong and the range of
+// "lastsmp" follow without change.
+std::span<const PlayerRow, kPlayerCount> players()
+{
+    const SongSource* const titles = &windowTitleSource();
+    static const PlayerRow rows[] = {
+        {QStringLiteral("Winamp"),
+         QStringLiteral("winamp"),
+         QStringLiteral("winamp"),
+         {QStringLiteral("- winamp"), QStringLiteral("- Winamp"), Piece::BeforeMarker, true},
+         QStringLiteral("https://www.winamp.com/"),
+         titles},
+        {QStringLiteral("MediaMonkey"),
+         QStringLiteral("mediamonkey"),
+         QStringLiteral("mediamonkey"),
+         {QStringLiteral("- mediamonkey"), QStringLiteral("- MediaMonkey"), Piece::BeforeMarker, true},
+         QStringLiteral("https://www.mediamonkey.com/"),
+         titles},
+        // The panel's short key "vlc" finds any window that mentions the player.
+        {QStringLiteral("VLC Media Player"),
+         QStringLiteral("vlc media player"),
+         QStringLiteral("vlc"),
+         {QStringLiteral("- VLC media player"), QStringLiteral("- VLC media player"), Piece::BeforeMarker,
+          false},
+         QStringLiteral("https://www.videolan.org/vlc/"),
+         titles},
+        {QStringLiteral("RealPlayer"),
+         QStringLiteral("realplayer"),
+         QStringLiteral("realplayer"),
+         {QStringLiteral("RealPlayer:"), QStringLiteral("RealPlayer:"), Piece::AfterMarker, false},
+         QStringLiteral("https://www.real.com/realplayer/"),
+         titles},
+    };
+    static_assert(std::extent_v<decltype(rows)> == kPlayerCount, "one row for every PlayerId");
+    return std::span<const PlayerRow, kPlayerCount>(rows);
+}
+
+const PlayerRow& playerRow(PlayerId player)
+{
+    if (player < 0 || player >= kPlayerCount)
+        throw std::out_of_range("no player with this number");
+    return players()[static_cast<std::size_t>(player)];
+}
+
+std::int16_t playerRunning(mainmodule& app, PlayerId player)
+{
+    const PlayerRow& row = playerRow(player);
+    return row.source->running(app, row.runningKey);
 }
 
 QString readsong(mainmodule& app, PlayerId player)
 {
-    if (player < 0 || player >= kPlayerCount)
-        throw std::out_of_range("readsong: no player with this number");
-    WindowList& windows = *app.platform().windows;
-    if (isrunning(windows, app.state().playerNames[player].toLower()) == kFalse) {
+    const PlayerRow& row = playerRow(player);
+    if (row.source->running(app, row.runningKey) == kFalse) {
         showmessage(app, kNotRunningHeading, kNotRunningBody);
         return {};
     }
-    const PlayerTitleFormat& format = playerTitleFormats()[player];
-    const HWND h = findbytitle(windows, format.lookupText);
-    if (!isWindowHandle(h))
-        return {};
-    const QString title = windows.GetWindowTextA(h, kTitleCapacity);
-    if (title.isEmpty())
-        return {};
-    QString song = songPiece(title, format);
-    if (format.dropTrackNumber)
-        song = withoutTrackNumber(song);
-    return withoutTrailingSpaces(song);
+    return row.source->song(app, row);
 }
 
 } // namespace tunalo

@@ -4,7 +4,8 @@
 
 #include <QString>
 
-#include <array>
+#include <cstdint>
+#include <span>
 
 namespace tunalo {
 
@@ -14,16 +15,56 @@ class mainmodule;
 struct PlayerTitleFormat {
     enum class Piece { BeforeMarker, AfterMarker };
 
-    QString lookupText;   // finds the player's window (letter case ignored)
-    QString marker;       // splits the title (exact)
-    Piece piece;          // which side of the marker holds the song
-    bool dropTrackNumber; // a leading "12." goes
+    QString lookupText;                // finds the player's window (letter case ignored)
+    QString marker;                    // splits the title (exact)
+    Piece piece = Piece::BeforeMarker; // which side of the marker holds the song
+    bool dropTrackNumber = false;      // a leading "12." goes
 };
 
-const std::array<PlayerTitleFormat, kPlayerCount>& playerTitleFormats();
+struct PlayerRow;
 
-// The song the player is playing now, cut out of its window title; empty when there is none.
-// When the player does not run, the message panel says so.
+// Where a player's song comes from. The players of the table show it in their window title and
+// share windowTitleSource(); a player that announces its song some other way brings a source of
+// its own, and every caller keeps going through the row.
+class SongSource {
+public:
+    virtual ~SongSource() = default;
+
+    // -1 when a player answering to key (the row's runningKey or panelKey) runs, else 0.
+    virtual std::int16_t running(mainmodule& app, const QString& key) const = 0;
+    // The song the running player plays now; empty when there is none.
+    virtual QString song(mainmodule& app, const PlayerRow& row) const = 0;
+    // What the status line names after the song and " - ".
+    virtual QString statusName(mainmodule& app, const PlayerRow& row) const;
+};
+
+// The four players found by their window titles.
+const SongSource& windowTitleSource();
+
+// One supported player, everything the program knows of it. Start-up, the publish cycle, readsong,
+// the player panel and the settings' range of "lastsmp" all read these rows.
+struct PlayerRow {
+    QString name;             // display name: the panel's option button, the status line
+    QString runningKey;       // the publish cycle's running test: the name lower-cased
+    QString panelKey;         // the player panel's running test
+    PlayerTitleFormat title;  // how the song is cut out of the window title (window-title rows)
+    QString downloadPage;     // the maker's download page; without one the panel shows no link
+    const SongSource* source; // where the song comes from
+};
+
+// The player table, indexed by PlayerId. A player whose song does not come from a window title is
+// one more row with its own SongSource, an empty title format and, if it has none, no download
+// page; kPlayerCount grows by one and nothing that reads the table changes.
+std::span<const PlayerRow, kPlayerCount> players();
+
+// The row of a player; refuses a number outside the table with std::out_of_range.
+const PlayerRow& playerRow(PlayerId player);
+
+// The publish cycle's running test for the player: -1 when it runs, else 0.
+std::int16_t playerRunning(mainmodule& app, PlayerId player);
+
+// The song the player is playing now; empty when there is none. When the player does not run,
+// the message panel says so.
 QString readsong(mainmodule& app, PlayerId player);
 
 } // namespace tunalo

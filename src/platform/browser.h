@@ -9,6 +9,18 @@ class QWidget;
 
 namespace tunalo {
 
+// How a navigation ended.
+struct LoadResult {
+    enum class Outcome {
+        Loaded,     // the page came in whole, with a success status
+        NotReached, // refused, reset, cut off, name not found, stopped: no page came in whole
+        HttpError,  // the server answered with an error status
+    };
+    Outcome outcome = Outcome::Loaded;
+    int code = 0;   // the HTTP status for HttpError, the engine's error number for NotReached
+    QString reason; // the engine's words, for the log
+};
+
 // One embedded web browser.
 class Browser {
 public:
@@ -24,6 +36,11 @@ public:
     virtual QWidget* widget() = 0;
     // listener runs whenever LocationName may have changed.
     virtual void setTitleListener(std::function<void()> listener) = 0;
+    // Stops the navigation under way; it then ends as NotReached.
+    virtual void Stop() = 0;
+    // listener runs once for each navigation when it has ended, the newest only: a navigation that
+    // a later one replaced reports nothing. LocationName then gives the page's final title.
+    virtual void setLoadListener(std::function<void(const LoadResult&)> listener) = 0;
 };
 
 // Makes browsers that share one cookie store, so a log-in made in one is in force in the others.

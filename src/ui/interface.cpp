@@ -2,7 +2,6 @@
 
 #include "core/mainmodule.h"
 #include "core/settings.h"
-#include "nowplaying/findwondowlike.h"
 #include "nowplaying/players.h"
 #include "tray/frmsystray.h"
 #include "ui/aboutfrm.h"
@@ -179,14 +178,13 @@ void interface::update_Timer()
     // Until start-up has chosen a player there is nothing to follow.
     if (player < 0 || player >= kPlayerCount)
         return;
-    WindowList& windows = *m_app.platform().windows;
-    const QString key = state.playerNames[player].toLower();
-    if (isrunning(windows, key) == kTrue)
-        sts->setText(readsong(m_app, player) + QStringLiteral(" - ") + state.playerNames[player]);
+    const PlayerRow& row = playerRow(player);
+    if (playerRunning(m_app, player) == kTrue)
+        sts->setText(readsong(m_app, player) + QStringLiteral(" - ") + row.source->statusName(m_app, row));
     if (state.publishing != kTrue)
         return;
     state.previousSong = state.currentSong;
-    if (isrunning(windows, key) == kTrue) {
+    if (playerRunning(m_app, player) == kTrue) {
         state.currentSong = readsong(m_app, player);
         if (state.previousSong != state.currentSong)
             m_app.checkpublish();

@@ -25,9 +25,9 @@ optionsfrm::optionsfrm(mainmodule& app)
       Label1(paneltext::heading(QStringLiteral("Options"), this)),
       Frame1(new QGroupBox(QStringLiteral("Facebook And Proxy Settings"), this)),
       Label2(paneltext::label(
-          QStringLiteral("\"Tunalo FB App\" Connects To The Internet Via Microsoft Internet "
-                         "Explorer. Whatever Proxy \\Cookie \\Auto Login  Settings Are Applied "
-                         "In Internet Explorer Will Be Used By This Application."),
+          QStringLiteral("\"Tunalo FB App\" Connects To The Internet Through Tunalo's Built-In "
+                         "Browser, Which Uses The Desktop's Proxy Settings. Your Log-in And Cookies "
+                         "Stay In That Browser."),
           Frame1, 360, 480, 6495, 1335)),
       m_app(app)
 {

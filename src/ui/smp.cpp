@@ -1,7 +1,7 @@
 #include "ui/smp.h"
 
 #include "core/mainmodule.h"
-#include "nowplaying/findwondowlike.h"
+#include "nowplaying/players.h"
 #include "ui/cpanel.h"
 #include "ui/interface.h"
 #include "ui/paneltext.h"
@@ -16,30 +16,13 @@ namespace tunalo {
 
 namespace {
 
-struct PlayerRow {
-    QString caption;  // the option button
-    QString panelKey; // what a running player's window title holds
-    QString download; // the link's caption
-    QString address;  // the maker's download page
-};
-
-const std::array<PlayerRow, 4>& playerRows()
-{
-    static const std::array<PlayerRow, 4> rows = {{
-        {QStringLiteral("Winamp"), QStringLiteral("winamp"), QStringLiteral("Download Winamp"),
-         QStringLiteral("https://www.winamp.com/")},
-        {QStringLiteral("MediaMonkey"), QStringLiteral("mediamonkey"), QStringLiteral("Download MediaMonkey"),
-         QStringLiteral("https://www.mediamonkey.com/")},
-        {QStringLiteral("VLC Media Player"), QStringLiteral("vlc"),
-         QStringLiteral("Download VLC Media Player"), QStringLiteral("https://www.videolan.org/vlc/")},
-        {QStringLiteral("RealPlayer"), QStringLiteral("realplayer"), QStringLiteral("Download RealPlayer"),
-         QStringLiteral("https://www.real.com/realplayer/")},
-    }};
-    return rows;
-}
-
 constexpr int kRowTop = 840;
 constexpr int kRowStep = 480;
+
+bool panelRunning(mainmodule& app, const PlayerRow& row)
+{
+    return row.source->running(app, row.panelKey) == kTrue;
+}
 
 } // namespace
 
@@ -52,9 +35,9 @@ smp::smp(mainmodule& app)
       m_app(app)
 {
     Label1->setGeometry(twips(120), twips(120), twips(7335), twips(495));
-    for (int index = 0; index < 4; ++index) {
+    for (int index = 0; index < kPlayerCount; ++index) {
         const int top = kRowTop + kRowStep * index;
-        mp[index] = new QRadioButton(playerRows()[index].caption, this);
+        mp[index] = new QRadioButton(players()[index].name, this);
         mp[index]->setGeometry(twips(480), twips(top), twips(2895), twips(375));
         // A button set by the program counts as clicked, like one the user picks.
         connect(mp[index], &QRadioButton::toggled, this, [this, index](bool checked) {
@@ -70,7 +53,7 @@ smp::smp(mainmodule& app)
         dl[index]->setFont(narrow);
         dl[index]->installEventFilter(this);
     }
-    Label2->setGeometry(twips(480), twips(kRowTop + 4 * kRowStep + 240), twips(6735), twips(735));
+    Label2->setGeometry(twips(480), twips(kRowTop + kPlayerCount * kRowStep + 240), twips(6735), twips(735));
     Label2->setWordWrap(true);
     QFont hint = Label2->font();
     hint.setPointSizeF(8.25);
@@ -80,14 +63,15 @@ smp::smp(mainmodule& app)
 
 void smp::checkplayers()
 {
-    WindowList& windows = *m_app.platform().windows;
-    for (int index = 0; index < 4; ++index)
-        mp[index]->setEnabled(isrunning(windows, playerRows()[index].panelKey) == kTrue);
-    for (int index = 0; index < 4; ++index) {
-        const bool running = isrunning(windows, playerRows()[index].panelKey) == kTrue;
-        dl[index]->setVisible(!running);
-        if (!running)
-            dl[index]->setText(playerRows()[index].download);
+    for (int index = 0; index < kPlayerCount; ++index)
+        mp[index]->setEnabled(panelRunning(m_app, players()[index]));
+    for (int index = 0; index < kPlayerCount; ++index) {
+        const PlayerRow& row = players()[index];
+        // A player without a download page has no link to show.
+        const bool linked = !panelRunning(m_app, row) && !row.downloadPage.isEmpty();
+        dl[index]->setVisible(linked);
+        if (linked)
+            dl[index]->setText(QStringLiteral("Download ") + row.name);
     }
 }
 
@@ -98,8 +82,8 @@ void smp::mp_Click(int Index)
 
 void smp::dl_Click(int Index)
 {
-    if (Index >= 0 && Index < 4)
-        m_app.platform().shellOpen->open(playerRows()[Index].address);
+    if (Index >= 0 && Index < kPlayerCount && !players()[Index].downloadPage.isEmpty())
+        m_app.platform().shellOpen->open(players()[Index].downloadPage);
 }
 
 void smp::paintEvent(QPaintEvent* event)
@@ -108,8 +92,8 @@ void smp::paintEvent(QPaintEvent* event)
     // The decorative frame around the player column.
     QPainter painter(this);
     painter.setPen(QPen(QColor(0, 0, 128), 1));
-    painter.drawRoundedRect(QRect(twips(360), twips(kRowTop - 120), twips(7095), twips(4 * kRowStep + 120)),
-                            6, 6);
+    painter.drawRoundedRect(
+        QRect(twips(360), twips(kRowTop - 120), twips(7095), twips(kPlayerCount * kRowStep + 120)), 6, 6);
     checkplayers();
 }
 
@@ -142,7 +126,7 @@ bool smp::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        for (int index = 0; index < 4; ++index) {
+        for (int index = 0; index < kPlayerCount; ++index) {
             if (watched == dl[index]) {
                 dl_Click(index);
                 return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/appstate.h"
 #include "ui/panel.h"
 
 #include <array>
@@ -20,8 +21,8 @@ public:
     void mp_Click(int Index);
     void dl_Click(int Index);
 
-    std::array<QRadioButton*, 4> mp{};
-    std::array<QLabel*, 4> dl{};
+    std::array<QRadioButton*, kPlayerCount> mp{};
+    std::array<QLabel*, kPlayerCount> dl{};
     QLabel* Label1;
     QLabel* Label2;
 

@@ -1,6 +1,7 @@
 #include "web/frmloadhome.h"
 
 #include "core/mainmodule.h"
+#include "core/protocoltext.h"
 #include "ui/cpanel.h"
 #include "ui/interface.h"
 #include "web/frmweb.h"
@@ -19,10 +20,6 @@ namespace tunalo {
 
 namespace {
 
-const QString kLoginSucceeded = QStringLiteral("Login Succsesfull");
-const QString kLoginFailed = QStringLiteral("failed");
-const QString kPostIdMarker = QStringLiteral("ID:");
-
 constexpr int kFrameSize = 100;
 
 // The slow-loading notice under its heading, in reading order.
@@ -33,12 +30,12 @@ struct NoticePiece {
 constexpr NoticePiece kNotice[] = {
     {"Please Make Sure You Have An", false},
     {"Active Internet Connection.", true},
-    {"And That Microsoft Internet", false},
-    {"Explorer Is Not Set To", false},
-    {"Work Offline.", true},
-    {"If You Do Have An Active Internet Connection And MS IE is", false},
-    {"Working Fine Then Maybe Our Server is Down For Some Reason. In That Case Please Try Again After Some "
-     "Time.",
+    {"And That", false},
+    {"Tunalo's Built-In Browser, Using The", false},
+    {"Desktop's Proxy Settings,", true},
+    {"Can Go Online.", false},
+    {"If You Do Have An Active Internet Connection And The Proxy Settings Are Right Then Maybe Our Server "
+     "is Down For Some Reason. In That Case Please Try Again After Some Time.",
      false},
 };
 
@@ -57,8 +54,8 @@ QTimer* makeTimer(int intervalMs, frmloadhome* form, void (frmloadhome::*handler
 QLabel* makeNoticeLabel(const NoticePiece& piece, QWidget* parent)
 {
     auto* label = new QLabel(QString::fromLatin1(piece.text), parent);
-    // Short pieces stay on one line beside each other; the long ones wrap under them.
-    constexpr qsizetype kShortPiece = 30;
+    // The pieces of a row stay on one line beside each other; the long last one wraps on its own.
+    constexpr qsizetype kShortPiece = 60;
     label->setWordWrap(label->text().size() > kShortPiece);
     label->setAlignment(Qt::AlignCenter);
     if (piece.bold) {
@@ -134,12 +131,13 @@ frmloadhome::frmloadhome(mainmodule& app)
 
 void frmloadhome::watchTitles()
 {
-    // The titles are read within 10 ms of any change of either page rather than every 10 ms: the
-    // state follows them just the same, and an idle program does not wake a hundred times a second.
+    // The title is read within 10 ms of any change of the home page rather than every 10 ms: the
+    // state follows it just the same, and an idle program does not wake a hundred times a second.
+    // The post page's title counts only once its page has come in whole; the post queue reads it.
     checkConstantly->setSingleShot(true);
     const auto poll = [this] { checkConstantly->start(); };
     m_app.form<frmWeb>().wb().setTitleListener(poll);
-    m_app.form<updatewb>().wb().setTitleListener(poll);
+    m_app.form<updatewb>();
     poll();
 }
 
@@ -176,7 +174,7 @@ void frmloadhome::layOut()
     layout->addWidget(Label1);
     layout->addLayout(row({Label2[0], Label2[1], Label2[2]}));
     layout->addLayout(row({Label2[3], Label2[4], Label2[5]}));
-    layout->addLayout(row({Label2[6]}));
+    layout->addWidget(Label2[6]); // wraps across the panel's width
     layout->addStretch();
 
     // The notice shows only when the home page is slow.
@@ -201,13 +199,10 @@ void frmloadhome::checkConstantly_Timer()
 {
     AppState& state = m_app.state();
     const QString homeTitle = m_app.form<frmWeb>().wb().LocationName();
-    if (homeTitle == kLoginSucceeded)
+    if (homeTitle == qtText(protocol::kLoggedInTitle))
         state.loginState = 1;
-    if (homeTitle == kLoginFailed)
+    if (homeTitle == qtText(protocol::kFailedTitle))
         state.loginState = 2;
-    const QString postTitle = m_app.form<updatewb>().wb().LocationName();
-    if (postTitle.contains(kPostIdMarker) && postTitle != state.lastPostTitle)
-        state.lastPostTitle = postTitle;
 }
 
 void frmloadhome::gifAnim_Timer()

@@ -25,7 +25,39 @@ TEST(Desktop, PublishesEveryNewSongAndDeletesThePreviousPost)
         ASSERT_TRUE(session.player().setTitle(song + QStringLiteral(" - MediaMonkey")));
         EXPECT_TRUE(session.waitForFeed({song})) << session.screenshot(QStringLiteral("songs"));
     }
-    EXPECT_EQ(session.requests().filter(QStringLiteral("GET /fb/update.php")).size(), 3);
+    // The service writes its log line once it has answered, which may come after the feed shows
+    // the post.
+    EXPECT_TRUE(session.waitForPosts(3)) << session.screenshot(QStringLiteral("posts"));
+}
+
+TEST(Desktop, OnASlowServiceABurstOfSkipsLeavesOnlyTheNewestPostAndASongPlayedInAnOutageArrives)
+{
+    Session session(QStringLiteral("Burst Artist - Song 0 - MediaMonkey"));
+    session.front().delay("/fb/update.php", 300); // a service far away on the internet
+    ASSERT_TRUE(session.startProgram());
+    ASSERT_TRUE(session.logIn()) << session.screenshot(QStringLiteral("login"));
+    session.pressStartPublishing();
+    ASSERT_TRUE(session.waitForFeed({QStringLiteral("Burst Artist - Song 0")}))
+        << session.screenshot(QStringLiteral("publish"));
+
+    // Twelve songs skipped within a second: each post deletes the one before, so one is left.
+    for (int song = 1; song <= 12; ++song) {
+        ASSERT_TRUE(
+            session.player().setTitle(QStringLiteral("Burst Artist - Song %1 - MediaMonkey").arg(song)));
+        pause(80);
+    }
+    EXPECT_TRUE(session.waitForFeed({QStringLiteral("Burst Artist - Song 12")}))
+        << session.feed().join(QStringLiteral(" | ")).toStdString()
+        << session.screenshot(QStringLiteral("burst"));
+
+    // A song that starts while the service cannot be reached arrives once it is back.
+    session.front().goDown();
+    ASSERT_TRUE(session.player().setTitle(QStringLiteral("Outage Artist - Song - MediaMonkey")));
+    pause(3000);
+    session.front().comeUp();
+    EXPECT_TRUE(session.waitForFeed({QStringLiteral("Outage Artist - Song")}))
+        << session.feed().join(QStringLiteral(" | ")).toStdString()
+        << session.screenshot(QStringLiteral("outage"));
 }
 
 TEST(Desktop, WithAutomaticPublishingOffASongIsPostedWhenItsBalloonIsClicked)

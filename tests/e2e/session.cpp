@@ -41,11 +41,19 @@ Session::Session(const QString& playerTitle)
     EXPECT_TRUE(m_player.started());
 }
 
+StandInProxy& Session::front()
+{
+    if (!m_front)
+        m_front = std::make_unique<StandInProxy>(m_service->port());
+    return *m_front;
+}
+
 bool Session::startProgram()
 {
     QProcessEnvironment environment;
-    environment.insert(QStringLiteral("TUNALO_SERVICE_URL"),
-                       QStringLiteral("http://127.0.0.1:%1").arg(m_service->port()));
+    environment.insert(
+        QStringLiteral("TUNALO_SERVICE_URL"),
+        QStringLiteral("http://127.0.0.1:%1").arg(m_front ? m_front->port() : m_service->port()));
     m_program = &m_files.start(environment);
     if (!m_program->waitForStarted())
         return false;
@@ -88,6 +96,13 @@ QStringList Session::requests()
     if (!log.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+bool Session::waitForPosts(qsizetype count)
+{
+    const auto posts = [&] { return requests().filter(QStringLiteral("GET /fb/update.php")).size(); };
+    waitUntil([&] { return posts() >= count; });
+    return posts() == count;
 }
 
 bool Session::logIn()

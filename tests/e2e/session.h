@@ -3,6 +3,7 @@
 #include "serviceprocess.h"
 #include "support/playerwindow.h"
 #include "support/process.h"
+#include "support/standinservice.h"
 
 #include <QPoint>
 #include <QRect>
@@ -28,6 +29,9 @@ public:
     ProgramUnderTest& programFiles() { return m_files; }
     PlayerWindow& player() { return m_player; }
     service::testkit::ServiceProcess& service() { return *m_service; }
+    // A front before the service that can hold posts back or go down; once asked for before
+    // startProgram, Tunalo talks to the service through it.
+    StandInProxy& front();
 
     // Logs in through the service's page in Tunalo's home browser; true once the service has
     // answered the log-in.
@@ -44,6 +48,9 @@ public:
     bool waitForFeed(const QStringList& songs);
     // Lines of the service's request log.
     QStringList requests();
+    // Waits until the service's log holds count requests for the post page; true when it holds
+    // exactly that many.
+    bool waitForPosts(qsizetype count);
     QString settingsValue(const QString& key);
 
     // Tunalo's balloon and tray icon as they are on the screen now; an empty rectangle when not shown.
@@ -62,6 +69,7 @@ private:
 
     service::testkit::TempDir m_dir;
     std::unique_ptr<service::testkit::ServiceProcess> m_service;
+    std::unique_ptr<StandInProxy> m_front;
     PlayerWindow m_player;
     ProgramUnderTest m_files;
     QProcess* m_program = nullptr;

@@ -6,7 +6,12 @@
 #include "support/playerwindow.h"
 #include "support/process.h"
 #include "support/titlecases.h"
+#include "support/uiprobe.h"
+#include "ui/info.h"
+#include "ui/interface.h"
 
+#include <QDeadlineTimer>
+#include <QLabel>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -47,8 +52,6 @@ protected:
         cached = list.get();
         fakes.platform.windows = std::move(list);
         app = std::make_unique<mainmodule>(fakes.platform);
-        app->state().playerNames = {QStringLiteral("Winamp"), QStringLiteral("MediaMonkey"),
-                                    QStringLiteral("VLC Media Player"), QStringLiteral("RealPlayer")};
     }
 
     void SetUp() override
@@ -66,6 +69,26 @@ protected:
 
     void expectSameAsFresh() { EXPECT_EQ(walk(*cached), walk(fresh)); }
 
+    // The program, logged in and publishing what the Winamp window plays, has posted its first song.
+    void startPublishing(PlayerWindow& player, const QString& firstSong)
+    {
+        ASSERT_TRUE(player.started());
+        ASSERT_TRUE(app->startup());
+        app->state().loginState = 1;
+        app->state().selectedPlayer = 0;
+        app->form<interface>().Command1_Click();
+        ASSERT_EQ(app->state().publishing, kTrue);
+        activate(player, fresh);
+        tick();
+        ASSERT_EQ(postedSongs(*app), QStringList{firstSong});
+    }
+    // One tick of the publish cycle, in a turn of the event loop of its own.
+    void tick()
+    {
+        nextTick();
+        app->form<interface>().update_Timer();
+    }
+
     FakePlatform fakes;
     XcbWindowList* cached;
     XcbWindowList fresh{XcbWindowList::Mode::Fresh};
@@ -81,7 +104,8 @@ TEST_F(RealDesktop, ReadsTheSongOutOfRealTitlesTheMomentTheyChange)
     walk(*cached);
     for (const SongCase& c : songCases()) {
         ASSERT_TRUE(player.setTitle(QString::fromUtf8(c.title)));
-        // No waiting: the change must show in the very next answer.
+        // No waiting: the change must show in the very next tick.
+        nextTick();
         EXPECT_EQ(readsong(*app, c.player), QString::fromUtf8(c.song)) << c.title;
         expectSameAsFresh();
     }
@@ -133,6 +157,7 @@ TEST_F(RealDesktop, AnUnchangedDesktopCostsNoRoundTrip)
     EXPECT_EQ(cached->roundTrips(), before);
 
     ASSERT_TRUE(player.setTitle(QStringLiteral("2. C - D - Winamp")));
+    nextTick();
     EXPECT_EQ(readsong(*app, 0), QStringLiteral(" C - D"));
     EXPECT_LE(cached->roundTrips(), before + 2) << "only the changed title is read again";
     EXPECT_GT(fresh.roundTrips(), 0u);
@@ -154,6 +179,7 @@ TEST_F(RealDesktop, OddTitlesReadLikeAFreshReadAndNeverHarm)
          QStringLiteral("Song")},                                                   // NUL after the marker
         {QStringLiteral("rawtitle 536f6e6700202d2057696e616d70"), QString()},       // NUL before it
         {QStringLiteral("wmname Caf\u00e9 - Winamp"), QStringLiteral("Caf\u00e9")}, // Latin-1 WM_NAME
+        {QStringLiteral("rawtitle "), QStringLiteral("Caf\u00e9")}, // an empty _NET_WM_NAME beside it
         {QStringLiteral("title ") + QString(10000, QLatin1Char('x')) + QStringLiteral(" - Winamp"),
          QString()},
         {QStringLiteral("title "), QString()},
@@ -162,6 +188,7 @@ TEST_F(RealDesktop, OddTitlesReadLikeAFreshReadAndNeverHarm)
     };
     for (const Odd& odd : odds) {
         ASSERT_TRUE(player.send(odd.command)) << odd.command.left(40).toStdString();
+        nextTick();
         const bool found = findbytitle(*cached, QStringLiteral("- winamp")) == player.handle();
         EXPECT_EQ(found ? readsong(*app, 0) : QString(), odd.song) << odd.command.left(40).toStdString();
         expectSameAsFresh();
@@ -187,6 +214,83 @@ TEST_F(RealDesktop, AClosedPlayerNoLongerRunsAndEndsTheWalk)
     EXPECT_EQ(fresh.GetWindow(gone, GW_HWNDNEXT), 0u);
     EXPECT_EQ(readsong(*app, 0), QStringLiteral("Below"));
     expectSameAsFresh();
+}
+
+// The window manager's active window, as xprop reads it; 0 for none.
+std::uint32_t activeWindow()
+{
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")});
+    xprop.waitForFinished(5000);
+    const QString answer = QString::fromLatin1(xprop.readAllStandardOutput()).trimmed();
+    return answer.section(QLatin1Char('#'), 1).trimmed().toUInt(nullptr, 16);
+}
+
+// Clicks the empty desktop, where no window lies, until the window manager takes the focus away
+// from every window (openbox does on a click on the background).
+bool clickEmptyDesktop()
+{
+    const std::pair<int, int> spots[] = {{1200, 120}, {1200, 500}, {700, 700}, {20, 780}};
+    for (const auto& [x, y] : spots) {
+        QProcess::execute(QStringLiteral("xdotool"),
+                          {QStringLiteral("mousemove"), QString::number(x), QString::number(y),
+                           QStringLiteral("click"), QStringLiteral("1")});
+        if (waitUntil([] { return activeWindow() == 0; }, 2000))
+            return true;
+    }
+    return false;
+}
+
+TEST_F(RealDesktop, AClickOnTheEmptyDesktopDoesNotStopTheNextSongFromBeingPosted)
+{
+    PlayerWindow player(QStringLiteral("Artist - First - Winamp"));
+    ASSERT_NO_FATAL_FAILURE(startPublishing(player, QStringLiteral("Artist - First")));
+
+    ASSERT_TRUE(clickEmptyDesktop());
+    ASSERT_TRUE(player.setTitle(QStringLiteral("Artist - Second - Winamp")));
+    tick();
+    EXPECT_EQ(postedSongs(*app),
+              QStringList({QStringLiteral("Artist - First"), QStringLiteral("Artist - Second")}));
+    EXPECT_EQ(app->state().publishing, kTrue);
+    EXPECT_EQ(app->form<interface>().sts->text(), QStringLiteral("Artist - Second - Winamp"));
+}
+
+// Some desktops make their own background window the active one when the user clicks it.
+TEST_F(RealDesktop, TheDesktopsOwnWindowActiveCountsAsNoFocusedWindow)
+{
+    PlayerWindow background(QStringLiteral("Desktop"));
+    PlayerWindow player(QStringLiteral("Song - Winamp"));
+    ASSERT_TRUE(background.started() && player.started());
+    ASSERT_TRUE(background.send(QStringLiteral("desktoptype")));
+    ASSERT_TRUE(background.send(QStringLiteral("activate")));
+    ASSERT_TRUE(waitUntil([&] { return activeWindow() == background.handle(); }));
+    ASSERT_TRUE(player.send(QStringLiteral("raise")));
+    ASSERT_TRUE(
+        waitUntil([&] { return findbytitle(*cached, QStringLiteral("- winamp")) == player.handle(); }));
+    EXPECT_NE(cached->GetForegroundWindow(), background.handle());
+    expectSameAsFresh();
+}
+
+// A player that restarts, or makes a new window for every track, while the cycle ticks.
+TEST_F(RealDesktop, APlayerWindowMadeAnewAThousandTimesNeverSwitchesPublishingOff)
+{
+    PlayerWindow player(QStringLiteral("Artist - Song 0 - Winamp"));
+    ASSERT_NO_FATAL_FAILURE(startPublishing(player, QStringLiteral("Artist - Song 0")));
+    player.start(QStringLiteral("recreate 1000"));
+    const QDeadlineTimer deadline(180000);
+    int ticks = 0;
+    while (!player.done() && !deadline.hasExpired()) {
+        tick();
+        ++ticks;
+        ASSERT_EQ(app->state().publishing, kTrue) << "after " << ticks << " ticks";
+    }
+    ASSERT_FALSE(deadline.hasExpired()) << "the player tool did not finish";
+    EXPECT_FALSE(app->isLoaded<info>()) << "no message panel was shown";
+    // The window manager may name the last window gone as the active one for a moment.
+    EXPECT_TRUE(waitUntil([&] {
+        tick();
+        return postedSongs(*app).last() == QStringLiteral("Artist - Song 1000");
+    }));
 }
 
 // An X server of the test's own, at first without a window manager.
@@ -259,13 +363,16 @@ TEST_F(BareDesktop, WithoutAWindowManagerAndWhileOneComesAndGoes)
     PlayerWindow notepad(kNotepad, 0, display.name);
     ASSERT_TRUE(player.started() && notepad.started());
     ASSERT_TRUE(notepad.send(QStringLiteral("activate")));
+    nextTick();
 
     EXPECT_EQ(cached->GetForegroundWindow(), notepad.handle());
     EXPECT_FALSE(cached->usesWindowManager());
     EXPECT_EQ(findbytitle(*cached, QStringLiteral("- winamp")), player.handle());
     ASSERT_TRUE(player.setTitle(QStringLiteral("8. Other - Winamp")));
+    nextTick();
     EXPECT_EQ(cached->GetWindowTextA(player.handle(), kTitleCapacity), QStringLiteral("8. Other - Winamp"));
     ASSERT_TRUE(player.send(QStringLiteral("raise")));
+    nextTick();
     EXPECT_EQ(findbytitle(*cached, QStringLiteral("- winamp")), 0u) << "raised above the focused window";
     EXPECT_EQ(walk(*cached), walk(*fresh));
 
@@ -281,7 +388,26 @@ TEST_F(BareDesktop, WithoutAWindowManagerAndWhileOneComesAndGoes)
     display.stopWindowManager();
     ASSERT_TRUE(waitUntil([&] { return !managed(*cached); }));
     ASSERT_TRUE(notepad.send(QStringLiteral("activate")));
+    nextTick();
     EXPECT_EQ(cached->GetForegroundWindow(), notepad.handle());
+    EXPECT_EQ(walk(*cached), walk(*fresh));
+}
+
+TEST_F(BareDesktop, KillingTheWindowManagerDoesNotBlindTheWalk)
+{
+    display.startWindowManager();
+    PlayerWindow player(QStringLiteral("Song - Winamp"), 0, display.name);
+    PlayerWindow notepad(kNotepad, 0, display.name);
+    ASSERT_TRUE(player.started() && notepad.started());
+    ASSERT_TRUE(waitUntil([&] { return managed(*cached); }));
+    ASSERT_TRUE(notepad.send(QStringLiteral("activate")) && player.send(QStringLiteral("lower")));
+    ASSERT_TRUE(
+        waitUntil([&] { return findbytitle(*cached, QStringLiteral("- winamp")) == player.handle(); }));
+
+    display.stopWindowManager();
+    ASSERT_TRUE(waitUntil([&] { return !managed(*cached); }));
+    EXPECT_TRUE(
+        waitUntil([&] { return findbytitle(*cached, QStringLiteral("- winamp")) == player.handle(); }, 5000));
     EXPECT_EQ(walk(*cached), walk(*fresh));
 }
 
@@ -293,6 +419,7 @@ TEST_F(BareDesktop, AThousandWindowsWalkAlike)
     ASSERT_TRUE(player.started() && many.started());
     ASSERT_TRUE(player.send(QStringLiteral("lower")) && many.send(QStringLiteral("raise")) &&
                 many.send(QStringLiteral("activate")));
+    nextTick();
 
     const Walked walked = walk(*cached);
     EXPECT_EQ(walked.size(), 1001u);

@@ -130,6 +130,24 @@ void FakeBrowser::setTitle(const QString& text)
         m_titleListener();
 }
 
+void FakeBrowser::finishLoading(const QString& text)
+{
+    setTitle(text);
+    if (m_loadListener)
+        m_loadListener(LoadResult{});
+}
+
+void FakeBrowser::failLoading(LoadResult::Outcome outcome, int code)
+{
+    if (m_loadListener)
+        m_loadListener(LoadResult{outcome, code, QStringLiteral("as the test says")});
+}
+
+void FakeBrowser::Stop()
+{
+    ++stops;
+}
+
 void FakeBrowser::Navigate(const QString& url)
 {
     navigations.append(url);
@@ -144,11 +162,16 @@ std::unique_ptr<Browser> FakeBrowserFactory::createBrowser(QWidget* parent)
     return browser;
 }
 
-QString MemorySettingsStore::read(const QString& application, const QString& section, const QString& key,
-                                  const QString& defaultValue)
+SettingsSection MemorySettingsStore::readSection(const QString& application, const QString& section)
 {
     ++reads;
-    return values.value(storeKey(application, section, key), defaultValue);
+    const QString prefix = storeKey(application, section, QString());
+    SettingsSection found;
+    for (auto at = values.cbegin(); at != values.cend(); ++at) {
+        if (at.key().startsWith(prefix))
+            found.insert(at.key().mid(prefix.size()), at.value());
+    }
+    return found;
 }
 
 void MemorySettingsStore::save(const QString& application, const QString& section, const QString& key,

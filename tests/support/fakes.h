@@ -96,18 +96,29 @@ public:
     QString LocationName() const override { return title; }
     QWidget* widget() override { return m_widget; }
     void setTitleListener(std::function<void()> listener) override { m_titleListener = std::move(listener); }
+    void Stop() override;
+    void setLoadListener(std::function<void(const LoadResult&)> listener) override
+    {
+        m_loadListener = std::move(listener);
+    }
 
     // Shows a page with this title, telling the listener as a browser does.
     void setTitle(const QString& text);
+    // Ends the navigation under way: the page titled title came in whole.
+    void finishLoading(const QString& text);
+    // Ends the navigation under way without a page.
+    void failLoading(LoadResult::Outcome outcome, int code = 0);
 
     QStringList navigations;
     QString title;
+    int stops = 0;
     // Runs at each navigation, with the address, after it was recorded.
     std::function<void(const QString&)> onNavigate;
 
 private:
     QWidget* m_widget;
     std::function<void()> m_titleListener;
+    std::function<void(const LoadResult&)> m_loadListener;
 };
 
 class FakeBrowserFactory : public BrowserFactory {
@@ -119,8 +130,7 @@ public:
 
 class MemorySettingsStore : public SettingsStore {
 public:
-    QString read(const QString& application, const QString& section, const QString& key,
-                 const QString& defaultValue) override;
+    SettingsSection readSection(const QString& application, const QString& section) override;
     void save(const QString& application, const QString& section, const QString& key,
               const QString& text) override;
 
@@ -130,7 +140,7 @@ public:
     void set(const QString& key, const QString& text);
 
     QMap<QString, QString> values; // "application/section/key" -> text
-    int reads = 0;
+    int reads = 0;                 // reads of a section
     int saves = 0;
 };
 

@@ -15,6 +15,9 @@
 //   activate       makes it the window the user works with
 //   above on|off   keeps it above the others, or no longer
 //   minimize       iconifies it (it stays listed)
+//   desktoptype    marks the window as the desktop's own (_NET_WM_WINDOW_TYPE_DESKTOP)
+//   recreate N     destroys the window and opens a new one in its place, N times as fast as the
+//                  server takes it, the n-th titled "Artist - Song n - Winamp"
 //   quit           closes the window and ends (so does the end of stdin)
 #include <QByteArray>
 #include <QString>
@@ -100,6 +103,25 @@ public:
         sendToRoot(atom("_NET_WM_STATE"), {on ? 1u : 0u, atom("_NET_WM_STATE_ABOVE"), 0, 1, 0});
     }
     void minimize() { sendToRoot(atom("WM_CHANGE_STATE"), {3, 0, 0, 0, 0}); }
+    void markAsDesktop()
+    {
+        const xcb_atom_t type = atom("_NET_WM_WINDOW_TYPE_DESKTOP");
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, main(), atom("_NET_WM_WINDOW_TYPE"),
+                            XCB_ATOM_ATOM, 32, 1, &type);
+    }
+
+    // A player that restarts, or makes a new window for every track.
+    void recreate(int times)
+    {
+        for (int n = 1; n <= times; ++n) {
+            xcb_destroy_window(m_connection, main());
+            m_windows.erase(m_windows.begin());
+            const xcb_window_t fresh = open("Artist - Song " + QByteArray::number(n) + " - Winamp");
+            m_windows.pop_back();
+            m_windows.insert(m_windows.begin(), fresh);
+            sync();
+        }
+    }
 
     // Returns once the server has carried out every request sent so far.
     bool sync()
@@ -207,6 +229,10 @@ bool carryOut(PlayerWindows& windows, const std::string& command, const std::str
         windows.keepAbove(argument == "on");
     else if (command == "minimize")
         windows.minimize();
+    else if (command == "desktoptype")
+        windows.markAsDesktop();
+    else if (command == "recreate")
+        windows.recreate(std::atoi(argument.c_str()));
     else
         return false;
     return true;

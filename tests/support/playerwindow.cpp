@@ -39,6 +39,18 @@ bool PlayerWindow::send(const QString& command)
     return readLine(30000) == QStringLiteral("ok");
 }
 
+void PlayerWindow::start(const QString& command)
+{
+    m_process.write(command.toUtf8() + '\n');
+}
+
+bool PlayerWindow::done()
+{
+    m_process.waitForReadyRead(0);
+    return m_process.canReadLine() &&
+           QString::fromUtf8(m_process.readLine()).trimmed() == QStringLiteral("ok");
+}
+
 void PlayerWindow::close()
 {
     if (m_process.state() == QProcess::NotRunning)

@@ -23,6 +23,9 @@ public:
     // Sends one command of the tool ("title TEXT", "raise", "activate" ...); true once it is done.
     bool send(const QString& command);
     bool setTitle(const QString& title) { return send(QStringLiteral("title ") + title); }
+    // Sends a command and returns at once; done() tells whether the tool has carried it out.
+    void start(const QString& command);
+    bool done();
     // Closes the window and waits until the tool has gone.
     void close();
 

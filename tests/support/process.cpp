@@ -51,10 +51,10 @@ QProcess& ProgramUnderTest::start(const QProcessEnvironment& extra)
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
+    // Each look at the condition comes in a turn of its own of the event loop.
+    for (QCoreApplication::processEvents(); !condition(); QCoreApplication::processEvents()) {
         if (deadline.hasExpired())
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(20);
     }
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -30,6 +31,13 @@ private:
 
 // Runs the event loop until condition holds or timeoutMs passes; true when it holds.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 15000);
+
+// One turn of the event loop: what the program asks next belongs to a new tick, which sees the
+// desktop as it is now.
+inline void nextTick()
+{
+    QCoreApplication::processEvents();
+}
 
 // Lets the program and the desktop work for a while, with the test's own event loop running.
 inline void pause(int milliseconds)

@@ -6,6 +6,7 @@
 #include "ui/interface.h"
 #include "ui/optionsfrm.h"
 #include "ui/smp.h"
+#include "web/frmloadhome.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -71,9 +72,13 @@ TEST_F(Layout, EveryTextFitsItsPlaceOnTheMainWindowAndEachPanel)
         QStringLiteral("You must be logged into Facebook before you can share that you are listening to   "
                        "The Example Band - First Light   as your status (duh!). Please click on 'Home' "
                        "and log into facebook"));
+    frmloadhome& loader = app->form<frmloadhome>();
+    loader.notifyDelay_Timer();
+    loader.grab();
     app->showplayerpanel();
     app->form<smp>().grab();
     const std::vector<std::pair<const char*, QWidget*>> forms = {{"main window", &window},
+                                                                 {"loader's slow-loading notice", &loader},
                                                                  {"player panel", &app->form<smp>()},
                                                                  {"options", &app->form<optionsfrm>()},
                                                                  {"instructions", &app->form<helpfrm>()},

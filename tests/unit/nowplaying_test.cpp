@@ -3,6 +3,7 @@
 #include "support/appfixture.h"
 #include "support/titlecases.h"
 #include "ui/info.h"
+#include "ui/interface.h"
 
 #include <QLabel>
 
@@ -84,7 +85,13 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  QStringLiteral("winamp"),
                  0,
-                 -1}),
+                 -1},
+        WalkCase{"TextEndingAtThe255thCharacter",
+                 {QString(249, QLatin1Char('x')) + QStringLiteral("winamp") + QString(40, QLatin1Char('y'))},
+                 0,
+                 QStringLiteral("winamp"),
+                 -1,
+                 0}),
     [](const ::testing::TestParamInfo<WalkCase>& info) { return info.param.name; });
 
 TEST(WalkOnAChangingDesktop, AWindowDestroyedUnderTheWalkEndsIt)
@@ -147,12 +154,22 @@ protected:
     bool messageShown() { return app->isLoaded<info>() && app->form<info>().isVisible(); }
 };
 
-TEST_F(ReadSong, CutsTheSongOutOfEachPlayersTitle)
+// The status line names the player after the song, for every row of the player table.
+TEST_F(ReadSong, CutsTheSongOutOfEachPlayersTitleAndTheStatusLineNamesThePlayer)
 {
+    const std::array<QString, kPlayerCount> names = {QStringLiteral("Winamp"), QStringLiteral("MediaMonkey"),
+                                                     QStringLiteral("VLC Media Player"),
+                                                     QStringLiteral("RealPlayer")};
     const HWND player = fakes.windows->add(QString());
+    interface& window = app->form<interface>();
     for (const SongCase& c : songCases()) {
         fakes.windows->setTitle(player, QString::fromUtf8(c.title));
         EXPECT_EQ(readsong(*app, c.player), QString::fromUtf8(c.song)) << c.title;
+        app->state().selectedPlayer = c.player;
+        window.sts->clear();
+        window.update_Timer();
+        EXPECT_EQ(window.sts->text(), QString::fromUtf8(c.song) + QStringLiteral(" - ") + names[c.player])
+            << c.title;
     }
     EXPECT_FALSE(messageShown());
 }

@@ -1,32 +1,20 @@
+#include "core/postqueue.h"
 #include "support/appfixture.h"
+#include "support/uiprobe.h"
+#include "ui/info.h"
 #include "ui/interface.h"
 #include "web/frmweb.h"
 #include "web/updatewb.h"
 
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QUrlQuery>
+
 namespace tunalo::test {
 namespace {
 
-class PostSong : public AppTest {
-protected:
-    FakeBrowser& post() { return static_cast<FakeBrowser&>(app->form<updatewb>().wb()); }
-
-    // The balloon texts the tray component handed to the shell, message and title.
-    QStringList balloons() const
-    {
-        QStringList shown;
-        for (const FakeNotifyShell::Call& call : fakes.shell->calls) {
-            if (call.wide && (call.recordW.uFlags & NIF_INFO))
-                shown << QString::fromUtf16(call.recordW.szInfo) + QLatin1Char('|') +
-                             QString::fromUtf16(call.recordW.szInfoTitle);
-            if (!call.wide && (call.recordA.uFlags & NIF_INFO))
-                shown << QString::fromLocal8Bit(call.recordA.szInfo) + QLatin1Char('|') +
-                             QString::fromLocal8Bit(call.recordA.szInfoTitle);
-        }
-        return shown;
-    }
-};
-
-TEST_F(PostSong, SendsTheSongAndThePreviousIdEncodedToThePostBrowser)
+TEST(PostAddress, CarriesTheSongAndThePreviousIdEncoded)
 {
     const QString page = QStringLiteral("http://127.0.0.1:8631/fb/update.php?s=");
     struct Row {
@@ -50,42 +38,221 @@ TEST_F(PostSong, SendsTheSongAndThePreviousIdEncodedToThePostBrowser)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.song);
         SCOPED_TRACE(row.lastPostTitle);
-        app->state().currentSong = QString::fromUtf8(row.song);
-        app->state().autoDelete = row.autoDelete;
-        app->state().lastPostTitle = QString::fromUtf8(row.lastPostTitle);
-        post().navigations.clear();
-        app->postsong();
-        EXPECT_EQ(post().navigations, QStringList(page + QString::fromUtf8(row.query)));
-        EXPECT_EQ(app->state().lastPostTitle, QString::fromUtf8(row.lastPostTitle))
-            << "a post keeps the old id";
+        EXPECT_EQ(postAddress(QStringLiteral("http://127.0.0.1:8631"), QString::fromUtf8(row.song),
+                              row.autoDelete, QString::fromUtf8(row.lastPostTitle)),
+                  page + QString::fromUtf8(row.query));
     }
-    EXPECT_TRUE(static_cast<FakeBrowser&>(app->form<frmWeb>().wb()).navigations.isEmpty());
 }
 
-TEST_F(PostSong, WithAlertsOnClearsTheBalloonActionAndConfirmsThePost)
+// A started program, logged in, with every option on; the post browser's pages come when the test
+// says.
+class PostSong : public AppTest {
+protected:
+    void SetUp() override
+    {
+        startUp();
+        state().loginState = 1;
+        state().publishing = kTrue;
+        state().autoDelete = 1;
+        state().autoAlert = 1;
+        balloons = std::make_unique<BalloonLog>(*fakes.shell);
+    }
+
+    AppState& state() { return app->state(); }
+    FakeBrowser& post() { return static_cast<FakeBrowser&>(app->form<updatewb>().wb()); }
+    PostQueue& queue() { return app->posts(); }
+    void postSong(const QString& song)
+    {
+        state().currentSong = song;
+        app->postsong();
+    }
+    // The value of key in the post browser's navigation number index.
+    QString sent(qsizetype index, const char* key = "s")
+    {
+        return QUrlQuery(QUrl(post().navigations.at(index)))
+            .queryItemValue(QString::fromLatin1(key), QUrl::FullyDecoded);
+    }
+
+    std::unique_ptr<BalloonLog> balloons;
+};
+
+TEST_F(PostSong, ABurstOfSongsCostsOnePostAndOneWaitingAndEachPostDeletesTheOneBefore)
 {
-    app->state().currentSong = QStringLiteral("Artist - Title");
-    app->state().autoAlert = 1;
-    app->form<interface>().BallonMsgs = 1000;
-    const qsizetype before = balloons().size();
-    app->postsong();
+    state().lastPostTitle = QStringLiteral("Posted ID:100");
+    for (int song = 1; song <= 12; ++song)
+        postSong(QStringLiteral("Artist - Song %1").arg(song));
+    ASSERT_EQ(post().navigations.size(), 1) << "one post at a time";
+    EXPECT_EQ(sent(0), QStringLiteral("Artist - Song 1"));
+    EXPECT_EQ(sent(0, "d"), QStringLiteral("100"));
+    // A page still loading tells nothing, whatever its title says so far.
+    post().setTitle(QStringLiteral("Posted ID:1"));
+    EXPECT_EQ(state().lastPostTitle, QStringLiteral("Posted ID:100"));
+    EXPECT_TRUE(balloons->messages().isEmpty());
+
+    post().finishLoading(QStringLiteral("Posted ID:101"));
+    ASSERT_EQ(post().navigations.size(), 2);
+    EXPECT_EQ(sent(1), QStringLiteral("Artist - Song 12")) << "only the newest waiting song is kept";
+    EXPECT_EQ(sent(1, "d"), QStringLiteral("101"));
+    post().finishLoading(QStringLiteral("Posted ID:102"));
+    EXPECT_EQ(post().navigations.size(), 2);
+    EXPECT_EQ(state().lastPostTitle, QStringLiteral("Posted ID:102"));
+    EXPECT_FALSE(queue().current());
+    EXPECT_EQ(balloons->messages(), QStringList({QStringLiteral("Artist - Song 1 (Song Posted)"),
+                                                 QStringLiteral("Artist - Song 12 (Song Posted)")}));
     EXPECT_EQ(app->form<interface>().BallonMsgs, 0);
-    if (fakes.shell->calls.empty())
-        GTEST_SKIP() << "the tray component hands nothing to the shell yet";
-    ASSERT_EQ(balloons().size(), before + 1);
-    EXPECT_EQ(balloons().last(), QStringLiteral("Artist - Title (Song Posted)|Tunalo"));
 }
 
-TEST_F(PostSong, WithAlertsOffPostsSilently)
+// How a post ends, and what the user and the next post see of it.
+struct Ending {
+    const char* what;
+    std::function<void(FakeBrowser&, PostQueue&)> end;
+    const char* lastPostTitle; // afterwards; it was "Posted ID:1"
+    const char* balloon;       // after the song; empty for none
+    bool triedAgain;
+};
+
+void PrintTo(const Ending& ending, std::ostream* out)
 {
-    app->state().currentSong = QStringLiteral("Artist - Title");
-    app->state().autoAlert = 0;
-    app->form<interface>().BallonMsgs = 1000;
-    const qsizetype before = balloons().size();
-    app->postsong();
-    EXPECT_EQ(post().navigations.size(), 1);
-    EXPECT_EQ(app->form<interface>().BallonMsgs, 1000);
-    EXPECT_EQ(balloons().size(), before);
+    *out << ending.what;
+}
+
+class PostEnding : public PostSong, public ::testing::WithParamInterface<Ending> {};
+
+TEST_P(PostEnding, OnlyAConfirmedPostCountsAndAFailedOneIsToldAndTriedAgain)
+{
+    const Ending& ending = GetParam();
+    for (const std::int16_t alert : {1, 0}) {
+        SCOPED_TRACE(alert);
+        state().autoAlert = alert;
+        state().lastPostTitle = QStringLiteral("Posted ID:1");
+        app->form<interface>().BallonMsgs = 1000;
+        postSong(QStringLiteral("Artist - Song %1").arg(alert));
+        ASSERT_TRUE(queue().answerLimit.isActive());
+        EXPECT_EQ(queue().answerLimit.interval(), 15000);
+        ending.end(post(), queue());
+        EXPECT_FALSE(queue().answerLimit.isActive());
+        EXPECT_EQ(state().lastPostTitle, QString::fromUtf8(ending.lastPostTitle));
+        const bool confirmed = QString::fromUtf8(ending.balloon) == QStringLiteral(" (Song Posted)");
+        const QStringList shown = balloons->messages();
+        if (confirmed && alert == 0) {
+            EXPECT_TRUE(shown.isEmpty() || !shown.last().contains(QStringLiteral("Song 0")));
+            EXPECT_EQ(app->form<interface>().BallonMsgs, 1000);
+        } else {
+            ASSERT_FALSE(shown.isEmpty());
+            EXPECT_EQ(shown.last(),
+                      QStringLiteral("Artist - Song %1").arg(alert) + QString::fromUtf8(ending.balloon))
+                << "a failure is told whatever the alert option says";
+            EXPECT_EQ(app->form<interface>().BallonMsgs, 0);
+        }
+        EXPECT_EQ(queue().retryDelay.isActive(), ending.triedAgain);
+        if (ending.triedAgain) {
+            EXPECT_EQ(queue().retryDelay.interval(), 5000);
+        }
+        // A late page of the ended post changes nothing.
+        post().finishLoading(QStringLiteral("Posted ID:99"));
+        EXPECT_EQ(state().lastPostTitle, QString::fromUtf8(ending.lastPostTitle));
+        queue().retryDelay.stop();
+        queue().add(QStringLiteral("clears the queue"));
+        post().finishLoading(QStringLiteral("ID:0"));
+    }
+}
+
+const auto finished = [](const char* title) {
+    return [title](FakeBrowser& browser, PostQueue&) { browser.finishLoading(QString::fromUtf8(title)); };
+};
+const auto failedWith = [](LoadResult::Outcome outcome, int code) {
+    return [outcome, code](FakeBrowser& browser, PostQueue&) { browser.failLoading(outcome, code); };
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, PostEnding,
+    ::testing::Values(
+        Ending{"posted", finished("Posted ID:2"), "Posted ID:2", " (Song Posted)", false},
+        Ending{"id twice, stored whole", finished("ID:12 ID:34"), "ID:12 ID:34", " (Song Posted)", false},
+        Ending{"no id", finished("Internal Server Error"), "Posted ID:1",
+               " (Not Posted): the service answered with an error", true},
+        Ending{"id in other letters", finished("posted id:77"), "Posted ID:1",
+               " (Not Posted): the service answered with an error", true},
+        Ending{"http 500", failedWith(LoadResult::Outcome::HttpError, 500), "Posted ID:1",
+               " (Not Posted): the service answered with an error", true},
+        Ending{"refused or cut off", failedWith(LoadResult::Outcome::NotReached, -102), "Posted ID:1",
+               " (Not Posted): the service did not answer", true},
+        Ending{"no answer in 15 s", [](FakeBrowser&, PostQueue& queue) { queue.answerLimit_Timer(); },
+               "Posted ID:1", " (Not Posted): the service did not answer", true}),
+    [](const auto& info) {
+        QString name = QString::fromLatin1(info.param.what);
+        name.remove(QRegularExpression(QStringLiteral("[^A-Za-z0-9]")));
+        return name.toStdString();
+    });
+
+TEST_F(PostSong, ANoAnswerStopsThePageAndTheNextSongStillGoesOut)
+{
+    postSong(QStringLiteral("Hanging - Song"));
+    postSong(QStringLiteral("Next - Song"));
+    queue().answerLimit_Timer();
+    EXPECT_EQ(post().stops, 1);
+    ASSERT_EQ(post().navigations.size(), 2) << "the waiting song takes the failed one's place";
+    EXPECT_EQ(sent(1), QStringLiteral("Next - Song"));
+    EXPECT_FALSE(queue().retryDelay.isActive());
+    post().finishLoading(QStringLiteral("Posted ID:5"));
+    EXPECT_EQ(state().lastPostTitle, QStringLiteral("Posted ID:5"));
+}
+
+TEST_F(PostSong, AFailedPostIsTriedAgainLaterEachTimeUntilItArrivesOrANewerSongComes)
+{
+    postSong(QStringLiteral("Outage - Song"));
+    QList<int> waits;
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        post().failLoading(LoadResult::Outcome::NotReached, -102);
+        ASSERT_TRUE(queue().retryDelay.isActive());
+        waits.append(queue().retryDelay.interval());
+        queue().retryDelay_Timer();
+    }
+    EXPECT_EQ(waits, QList<int>({5000, 10000, 20000, 40000, 60000, 60000}));
+    ASSERT_EQ(post().navigations.size(), 7);
+    EXPECT_EQ(post().navigations.last(), post().navigations.first());
+    post().finishLoading(QStringLiteral("Posted ID:8"));
+    EXPECT_EQ(balloons->messages(),
+              QStringList({QStringLiteral("Outage - Song (Not Posted): the service did not answer"),
+                           QStringLiteral("Outage - Song (Song Posted)")}))
+        << "one word about the failure, one when it arrived";
+
+    // A newer song does not wait for the rest of a failed one; it goes at once and starts afresh.
+    postSong(QStringLiteral("Old - Song"));
+    post().failLoading(LoadResult::Outcome::HttpError, 503);
+    postSong(QStringLiteral("New - Song"));
+    EXPECT_FALSE(queue().retryDelay.isActive());
+    EXPECT_EQ(sent(post().navigations.size() - 1), QStringLiteral("New - Song"));
+    EXPECT_EQ(sent(post().navigations.size() - 1, "d"), QStringLiteral("8"));
+    post().failLoading(LoadResult::Outcome::NotReached, -105);
+    EXPECT_EQ(queue().retryDelay.interval(), 5000);
+}
+
+TEST_F(PostSong, AFailedSessionSwitchesPublishingOffAndTheSongIsPostedAgainAfterLogIn)
+{
+    state().previousSong = QStringLiteral("Gone - Song");
+    postSong(QStringLiteral("Gone - Song"));
+    postSong(QStringLiteral("Waiting - Song"));
+    post().finishLoading(QStringLiteral("failed"));
+    EXPECT_EQ(state().loginState, 2);
+    EXPECT_EQ(state().publishing, kFalse);
+    EXPECT_EQ(app->form<interface>().Command1->text(), QStringLiteral("start publishing"));
+    EXPECT_EQ(frontPanel(*app), &app->form<info>());
+    EXPECT_EQ(app->form<info>().title->text(),
+              QStringLiteral("Please Log-in To Your Facebook Account First"));
+    EXPECT_TRUE(app->form<info>().msg->text().simplified().contains(QStringLiteral("to Gone - Song as")));
+    EXPECT_EQ(post().navigations.size(), 1) << "nothing more goes out without a session";
+    EXPECT_FALSE(queue().retryDelay.isActive());
+    EXPECT_EQ(balloons->messages(),
+              QStringList{QStringLiteral("Gone - Song (Not Posted): you are not logged in")});
+
+    // The user logs in again and switches publishing on: the song now playing goes out.
+    fakes.windows->foreground = fakes.windows->add(QStringLiteral("Waiting - Song - MediaMonkey"));
+    state().loginState = 1;
+    state().publishing = kTrue;
+    app->checkpublish();
+    ASSERT_EQ(post().navigations.size(), 2) << app->form<info>().title->text().toStdString();
+    EXPECT_EQ(sent(1), QStringLiteral("Waiting - Song"));
 }
 
 } // namespace

@@ -68,7 +68,9 @@ TEST_F(LoadSettings, ReadsStoredValuesEveryTimeWithoutCaching)
     fakes.settings->set(settings::kAutoPublish, QStringLiteral(" 0"));
     fakes.settings->set(settings::kAutoAlert, QStringLiteral("off"));
     fakes.settings->set(settings::kScreenWords, QStringLiteral("5"));
+    const int reads = fakes.settings->reads;
     app->loadsettings(false);
+    EXPECT_EQ(fakes.settings->reads, reads + 1) << "one read of the store gives every value";
     EXPECT_EQ(app->state().autoPublish, 0);
     EXPECT_EQ(app->state().autoAlert, 0);
     EXPECT_EQ(app->state().screenWords, 5);

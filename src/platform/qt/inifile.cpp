@@ -11,6 +11,11 @@ bool isComment(const QString& trimmed)
     return trimmed.startsWith(QLatin1Char(';')) || trimmed.startsWith(QLatin1Char('#'));
 }
 
+bool sameName(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
 std::optional<QString> sectionName(const QString& trimmed)
 {
     if (trimmed.size() >= 2 && trimmed.startsWith(QLatin1Char('[')) && trimmed.endsWith(QLatin1Char(']')))
@@ -124,35 +129,36 @@ std::optional<Document> parse(const QByteArray& bytes)
     return document;
 }
 
-std::optional<QString> value(const Document& document, const QString& section, const QString& key)
+SettingsSection section(const Document& document, const QString& section)
 {
+    SettingsSection values;
     bool inSection = false;
     for (const QString& line : document.lines) {
         const QString trimmed = line.trimmed();
         if (const auto name = sectionName(trimmed)) {
-            inSection = *name == section;
+            inSection = sameName(*name, section);
         } else if (inSection && !isComment(trimmed)) {
-            if (const auto found = entry(line); found && found->key == key)
-                return found->value;
+            if (const auto found = entry(line))
+                values.insert(found->key, found->value);
         }
     }
-    return std::nullopt;
+    return values;
 }
 
 void setValue(Document& document, const QString& section, const QString& key, const QString& text)
 {
-    const QString line = key + QLatin1Char('=') + quote(text);
     bool inSection = false;
     qsizetype sectionEnd = -1; // where a new key of the section goes
     for (qsizetype i = 0; i < document.lines.size(); ++i) {
         const QString trimmed = document.lines.at(i).trimmed();
         if (const auto name = sectionName(trimmed)) {
-            inSection = *name == section;
+            inSection = sameName(*name, section);
             if (inSection)
                 sectionEnd = i + 1;
         } else if (inSection && !isComment(trimmed)) {
-            if (const auto found = entry(document.lines.at(i)); found && found->key == key) {
-                document.lines[i] = line;
+            if (const auto found = entry(document.lines.at(i)); found && sameName(found->key, key)) {
+                // The key keeps the spelling its writer gave it.
+                document.lines[i] = found->key + QLatin1Char('=') + quote(text);
                 return;
             }
             if (!trimmed.isEmpty())
@@ -165,7 +171,7 @@ void setValue(Document& document, const QString& section, const QString& key, co
         document.lines.append(QLatin1Char('[') + section + QLatin1Char(']'));
         sectionEnd = document.lines.size();
     }
-    document.lines.insert(sectionEnd, line);
+    document.lines.insert(sectionEnd, key + QLatin1Char('=') + quote(text));
 }
 
 QByteArray serialize(const Document& document)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/settingsstore.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -17,10 +19,13 @@ struct Document {
 // a comment, a [section] nor a key=value pair (with a well-formed quoted value).
 std::optional<Document> parse(const QByteArray& bytes);
 
-// The value of key in section, if there is one.
-std::optional<QString> value(const Document& document, const QString& section, const QString& key);
+// Section and key names match without regard to letter case ("[Options]", "AutoPublish").
 
-// Sets key in section, adding the key or the section where they are missing.
+// Every value of the section; the first of two same-named keys counts, in a section that appears
+// twice too.
+SettingsSection section(const Document& document, const QString& section);
+
+// Sets the first key of that name in section, adding the key or the section where they are missing.
 void setValue(Document& document, const QString& section, const QString& key, const QString& text);
 
 QByteArray serialize(const Document& document);

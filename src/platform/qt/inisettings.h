@@ -7,15 +7,16 @@
 namespace tunalo {
 
 // The settings store as INI files a person can read and edit: one file per application in the
-// user's configuration folder, one [section] per section, key="value" lines. Every read reads the
-// file afresh; every save replaces the file atomically under a file lock, keeping what else it holds.
+// user's configuration folder, one [section] per section, key="value" lines; section and key names
+// match without regard to letter case. Every read of a section reads and parses the file once,
+// afresh; every save replaces the file atomically under a file lock, keeping what else it holds.
+// A failure is told on stderr with its cause.
 class IniSettingsStore : public SettingsStore {
 public:
     // folder: where the files live; by default ${XDG_CONFIG_HOME:-~/.config}.
     explicit IniSettingsStore(QString folder = defaultFolder());
 
-    QString read(const QString& application, const QString& section, const QString& key,
-                 const QString& defaultValue) override;
+    SettingsSection readSection(const QString& application, const QString& section) override;
     void save(const QString& application, const QString& section, const QString& key,
               const QString& text) override;
 
@@ -23,11 +24,11 @@ public:
     QString filePath(const QString& application) const;
 
 private:
-    void warnOnce(bool& warned, const QString& message);
+    void warn(QString& lastWarning, const QString& message);
 
     QString m_folder;
-    bool m_warnedRead = false;
-    bool m_warnedWrite = false;
+    QString m_readWarning;
+    QString m_writeWarning;
 };
 
 } // namespace tunalo

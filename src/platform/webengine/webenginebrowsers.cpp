@@ -5,17 +5,22 @@
 #include <QNetworkProxyFactory>
 #include <QStandardPaths>
 #include <QUrl>
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
+#include <optional>
+
 namespace tunalo {
+
+Q_LOGGING_CATEGORY(lcWeb, "tunalo.web", QtWarningMsg)
 
 namespace {
 
 const QString kProfileName = QStringLiteral("tunalo");
 
-// A page that keeps the scripts' console to itself: the program keeps no log, and the engine's
+// A page that keeps the scripts' console to itself: the program is quiet by default, and the engine's
 // own error pages write to the console too.
 class QuietPage : public QWebEnginePage {
 public:
@@ -33,9 +38,22 @@ public:
     {
         // The page belongs to the view, which belongs to the form.
         m_view->setPage(new QuietPage(&profile, m_view));
+        QObject::connect(m_view->page(), &QWebEnginePage::loadingChanged, m_view,
+                         [this](const QWebEngineLoadingInfo& info) {
+                             const auto result = ended(info);
+                             if (result && m_loadListener)
+                                 m_loadListener(*result);
+                         });
     }
 
-    void Navigate(const QString& url) override { m_view->load(QUrl(url)); }
+    void Navigate(const QString& url) override
+    {
+        // Whatever the page did so far belongs to the navigation this one replaces.
+        m_awaitingStart = true;
+        m_loading = false;
+        m_view->load(QUrl(url));
+    }
+    void Stop() override { m_view->stop(); }
     QString LocationName() const override { return m_view->title(); }
     QWidget* widget() override { return m_view; }
     void setTitleListener(std::function<void()> listener) override
@@ -44,9 +62,40 @@ public:
         QObject::connect(m_view, &QWebEngineView::titleChanged, m_view, listener);
         QObject::connect(m_view, &QWebEngineView::urlChanged, m_view, listener);
     }
+    void setLoadListener(std::function<void(const LoadResult&)> listener) override
+    {
+        m_loadListener = std::move(listener);
+    }
 
 private:
+    // The end of the newest navigation, once; the news of one it replaced, or of the engine's own
+    // error page shown after a failure, is nothing.
+    std::optional<LoadResult> ended(const QWebEngineLoadingInfo& info)
+    {
+        if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+            m_loading = m_awaitingStart && !info.isErrorPage();
+            m_awaitingStart = false;
+            return std::nullopt;
+        }
+        if (!m_loading)
+            return std::nullopt;
+        m_loading = false;
+        qCDebug(lcWeb) << "loaded" << info.status() << info.errorDomain() << info.errorCode()
+                       << info.url().path();
+        if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
+            return LoadResult{};
+        if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
+            return LoadResult{LoadResult::Outcome::HttpError, info.errorCode(), info.errorString()};
+        return LoadResult{LoadResult::Outcome::NotReached, info.errorCode(),
+                          info.status() == QWebEngineLoadingInfo::LoadStoppedStatus
+                              ? QStringLiteral("stopped")
+                              : info.errorString()};
+    }
+
     QWebEngineView* m_view;
+    std::function<void(const LoadResult&)> m_loadListener;
+    bool m_awaitingStart = false; // a navigation was asked for and has not started yet
+    bool m_loading = false;       // the newest navigation started and has not ended
 };
 
 QString userFolder(QStandardPaths::StandardLocation location)
@@ -70,7 +119,7 @@ void prepareWebEngineEnvironment()
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     addChromiumFlag(flags, "--disable-gpu");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
-    // The engine describes its set-up on stderr at start; the program keeps no log. QT_LOGGING_RULES
+    // The engine describes its set-up on stderr at start; the program is quiet by default. QT_LOGGING_RULES
     // still brings it back.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
 }

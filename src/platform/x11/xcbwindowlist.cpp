@@ -3,6 +3,7 @@
 #include "platform/x11/titletext.h"
 
 #include <QByteArray>
+#include <QTimer>
 
 #include <xcb/xcb.h>
 
@@ -58,6 +59,8 @@ struct Atoms {
     xcb_atom_t netWmName = XCB_NONE;
     xcb_atom_t utf8String = XCB_NONE;
     xcb_atom_t compoundText = XCB_NONE;
+    xcb_atom_t windowType = XCB_NONE;
+    xcb_atom_t windowTypeDesktop = XCB_NONE;
 };
 
 constexpr std::uint32_t kRootEwmhMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -70,11 +73,19 @@ constexpr std::uint32_t kWindowPlainMask = kWindowEwmhMask | XCB_EVENT_MASK_FOCU
 
 // One connection to the X server and what is known of its windows. In the cached mode every
 // piece of knowledge has an event that tells when it goes stale; until then it is kept.
+//
+// The cached mode answers from one picture of the desktop per turn of the event loop: the first
+// question of a timer tick or other handler takes in the events that arrived since the last one,
+// and every further question of that handler answers from the same picture, so a running test
+// and the song read after it never see two different desktops.
 class XcbWindowList::Desktop {
 public:
     explicit Desktop(Mode mode)
         : m_cached(mode == Mode::Cached), m_connection(xcb_connect(nullptr, &m_screen))
     {
+        m_pictureEnd.setSingleShot(true);
+        m_pictureEnd.setInterval(0); // fires once control is back in the event loop
+        m_pictureEnd.callOnTimeout([this] { m_pictureTaken = false; });
         if (xcb_connection_has_error(m_connection))
             return;
         xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
@@ -94,15 +105,20 @@ public:
     {
         if (m_root == XCB_NONE || xcb_connection_has_error(m_connection))
             return false;
-        while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
-            handle(event);
-            std::free(event);
-        }
-        if (!m_cached)
+        if (!m_cached) {
+            takeInEvents();
             forgetEverything();
+        } else if (!m_pictureTaken) {
+            takeInEvents();
+            m_pictureTaken = true;
+            m_pictureEnd.start();
+        }
         return xcb_connection_has_error(m_connection) == 0;
     }
 
+    // The window the walk starts from: the focused one or, when no window has the focus (none is
+    // active, the desktop's own window is, or the focus fell back to the root), the top of the
+    // stacking order, so that clicking the empty desktop does not hide every player.
     xcb_window_t foreground()
     {
         if (!m_cached)
@@ -111,14 +127,20 @@ public:
         if (!m_ewmh)
             ensureStack(); // watches every top-level window, so a focus change is heard
         if (!m_foregroundKnown) {
-            m_foreground = m_ewmh ? readActiveWindow() : readFocusedTopLevel();
+            const xcb_window_t focused = m_ewmh ? readActiveWindow() : readFocusedTopLevel();
+            m_foreground = focused == m_root || isDesktopWindow(focused) ? XCB_NONE : focused;
             m_foregroundKnown = m_cached;
         }
-        return m_foreground;
+        if (m_foreground != XCB_NONE)
+            return m_foreground;
+        ensureStack();
+        return m_stack.empty() ? XCB_NONE : m_stack.front();
     }
 
     xcb_window_t below(xcb_window_t window)
     {
+        if (m_gone.contains(window))
+            return XCB_NONE;
         ensureBackend();
         ensureStack();
         const auto at = m_position.find(window);
@@ -130,13 +152,15 @@ public:
     // The title cut for a read of nMaxCount characters with the NUL.
     QString title(xcb_window_t window, int nMaxCount)
     {
+        if (m_gone.contains(window))
+            return {};
         auto known = m_titles.find(window);
         if (known == m_titles.end()) {
             watch(window);
             bool gone = false;
             QString full = readTitle(window, gone);
             if (gone) {
-                forget(window);
+                markGone(window);
                 return {};
             }
             if (!m_cached)
@@ -166,6 +190,8 @@ private:
             {"_NET_WM_NAME", &m_atoms.netWmName},
             {"UTF8_STRING", &m_atoms.utf8String},
             {"COMPOUND_TEXT", &m_atoms.compoundText},
+            {"_NET_WM_WINDOW_TYPE", &m_atoms.windowType},
+            {"_NET_WM_WINDOW_TYPE_DESKTOP", &m_atoms.windowTypeDesktop},
         };
         std::vector<xcb_intern_atom_cookie_t> cookies;
         // Asked all at once, answered in one round trip.
@@ -202,15 +228,18 @@ private:
         return property;
     }
 
-    // _NET_WM_NAME when the window has one, else WM_NAME in whichever encoding it is set.
+    // _NET_WM_NAME when the window has a title there, else WM_NAME in whichever encoding it is set.
     QString readTitle(xcb_window_t window, bool& gone)
     {
         const Property name = readProperty(window, m_atoms.netWmName, kTitleLongs);
         gone = name.windowGone;
         if (gone)
             return {};
-        if (name.type == m_atoms.utf8String && name.format == 8)
-            return decodeTitle(name.bytes, TitleEncoding::Utf8);
+        if (name.type == m_atoms.utf8String && name.format == 8) {
+            QString title = decodeTitle(name.bytes, TitleEncoding::Utf8);
+            if (!title.isEmpty())
+                return title;
+        }
         const Property legacy = readProperty(window, XCB_ATOM_WM_NAME, kTitleLongs);
         gone = legacy.windowGone;
         if (legacy.format != 8)
@@ -260,6 +289,7 @@ private:
     {
         if (m_stackKnown)
             return;
+        m_gone.clear(); // the list read now no longer holds them
         std::vector<xcb_window_t> bottomUp =
             m_ewmh ? readProperty(m_root, m_atoms.clientListStacking, kListLongs).windows()
                    : readRootChildren();
@@ -287,6 +317,16 @@ private:
     }
 
     xcb_window_t readActiveWindow() { return readProperty(m_root, m_atoms.activeWindow, 1).window(); }
+
+    // The desktop's own window (icons on the background) is active when the user clicked the
+    // background on some desktops; it lies at the bottom of the stack.
+    bool isDesktopWindow(xcb_window_t window)
+    {
+        if (window == XCB_NONE)
+            return false;
+        const auto types = readProperty(window, m_atoms.windowType, 32).windows();
+        return std::find(types.begin(), types.end(), m_atoms.windowTypeDesktop) != types.end();
+    }
 
     // The top-level window holding the input focus, or none when the focus is nowhere in particular.
     xcb_window_t readFocusedTopLevel()
@@ -325,9 +365,19 @@ private:
             m_position.emplace(m_stack[i], i);
     }
 
+    // A window found gone while the picture stands: it reads as having no title and nothing below
+    // it until the events of its end are taken in.
+    void markGone(xcb_window_t window)
+    {
+        m_gone.insert(window);
+        m_titles.erase(window);
+        m_watched.erase(window);
+    }
+
     // The window no longer exists: it has no title and nothing below it.
     void forget(xcb_window_t window)
     {
+        m_gone.erase(window);
         m_titles.erase(window);
         m_watched.erase(window);
         if (m_position.contains(window)) {
@@ -336,8 +386,17 @@ private:
         }
     }
 
+    void takeInEvents()
+    {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
+            handle(event);
+            std::free(event);
+        }
+    }
+
     void forgetEverything()
     {
+        m_gone.clear();
         m_titles.clear();
         m_stackKnown = false;
         m_foregroundKnown = false;
@@ -410,6 +469,10 @@ private:
 
     std::unordered_map<xcb_window_t, CachedTitle> m_titles;
     std::unordered_set<xcb_window_t> m_watched;
+    std::unordered_set<xcb_window_t> m_gone;
+
+    bool m_pictureTaken = false;
+    QTimer m_pictureEnd;
 };
 
 XcbWindowList::XcbWindowList(Mode mode) : m_mode(mode) {}

@@ -9,11 +9,16 @@ namespace tunalo {
 
 // The X desktop's top-level windows. With an EWMH window manager the foreground window is
 // _NET_ACTIVE_WINDOW and the stacking order _NET_CLIENT_LIST_STACKING; without one, the input
-// focus and the root window's children. The connection opens on first use.
+// focus and the root window's children. When no window has the focus (none is active, the
+// desktop's own window is, or the focus fell back to the root) the foreground window is the top
+// of the stacking order. A title is _NET_WM_NAME, or WM_NAME when that is missing or empty. The
+// connection opens on first use.
 class XcbWindowList : public WindowList {
 public:
     // Cached keeps the stacking order and the titles and lets the server's events keep them true,
-    // so an unchanged desktop costs no round trip; Fresh asks the server for every answer.
+    // so an unchanged desktop costs no round trip; it takes the events in at the first question
+    // of each turn of the event loop, so one handler's questions all see one picture of the
+    // desktop. Fresh asks the server for every answer.
     enum class Mode { Cached, Fresh };
 
     explicit XcbWindowList(Mode mode = Mode::Cached);

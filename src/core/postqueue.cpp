@@ -1,0 +1,193 @@
+#include "core/postqueue.h"
+
+#include "core/mainmodule.h"
+#include "core/protocoltext.h"
+#include "ui/interface.h"
+#include "web/updatewb.h"
+
+#include <QLoggingCategory>
+#include <QUrl>
+
+namespace tunalo {
+
+Q_LOGGING_CATEGORY(lcPost, "tunalo.post", QtWarningMsg)
+
+namespace {
+
+const QString kBalloonTitle = QStringLiteral("Tunalo");
+constexpr std::int32_t kNoIconNoSound = 16;
+
+// A query value as the service must receive it: UTF-8, and every character other than letters,
+// digits and "-._~" percent-encoded, so a song with "&", "#", "+", "%" or "=" arrives whole and a
+// window title cannot add query keys of its own.
+QString queryValue(const QString& text)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(text));
+}
+
+} // namespace
+
+QString postAddress(const QString& serviceBase, const QString& song, std::int16_t autoDelete,
+                    const QString& lastPostTitle)
+{
+    const QLatin1String marker = qtText(protocol::kPostIdMarker);
+    QString address = serviceBase + qtText(protocol::kPostPath) + QLatin1Char('?') +
+                      qtText(protocol::kSongKey) + QLatin1Char('=') + queryValue(song);
+    if (autoDelete != 0 && lastPostTitle.contains(marker)) {
+        // The id runs from the first marker to a second one or to the end.
+        address += QLatin1Char('&') + qtText(protocol::kDeleteKey) + QLatin1Char('=') +
+                   queryValue(lastPostTitle.split(marker).at(1));
+    }
+    return address;
+}
+
+PostQueue::PostQueue(mainmodule& app) : m_app(app), m_browser(app.form<updatewb>().wb())
+{
+    answerLimit.setSingleShot(true);
+    answerLimit.setInterval(kAnswerLimitMs);
+    QObject::connect(&answerLimit, &QTimer::timeout, [this] { answerLimit_Timer(); });
+    retryDelay.setSingleShot(true);
+    QObject::connect(&retryDelay, &QTimer::timeout, [this] { retryDelay_Timer(); });
+    m_browser.setLoadListener([this](const LoadResult& result) { loaded(result); });
+}
+
+PostQueue::~PostQueue()
+{
+    m_browser.setLoadListener({});
+}
+
+void PostQueue::add(const QString& song)
+{
+    if (inFlight()) {
+        m_waiting = song;
+        return;
+    }
+    // A failed song resting before its next try gives way to the newer one.
+    retryDelay.stop();
+    send(song);
+}
+
+void PostQueue::send(const QString& song)
+{
+    if (m_current != song) {
+        m_nextRetryMs = kFirstRetryMs;
+        m_failureShown = false;
+    }
+    m_current = song;
+    const AppState& state = m_app.state();
+    const QString address = postAddress(m_app.serviceBase(), song, state.autoDelete, state.lastPostTitle);
+    qCDebug(lcPost) << "posting" << address;
+    m_stage = Stage::Sending;
+    answerLimit.start();
+    m_browser.Navigate(address);
+}
+
+void PostQueue::sendWaiting()
+{
+    m_stage = Stage::Idle;
+    m_current.reset();
+    if (auto next = std::exchange(m_waiting, std::nullopt))
+        send(*next);
+}
+
+void PostQueue::loaded(const LoadResult& result)
+{
+    if (!inFlight())
+        return;
+    answerLimit.stop();
+    switch (result.outcome) {
+    case LoadResult::Outcome::NotReached:
+        return failed(Failure::NoAnswer, QStringLiteral("%1 (%2)").arg(result.reason).arg(result.code));
+    case LoadResult::Outcome::HttpError:
+        return failed(Failure::ErrorAnswer, QStringLiteral("HTTP status %1").arg(result.code));
+    case LoadResult::Outcome::Loaded:
+        break;
+    }
+    const QString title = m_browser.LocationName();
+    if (title == qtText(protocol::kFailedTitle))
+        return failed(Failure::SessionGone, title);
+    if (!title.contains(qtText(protocol::kPostIdMarker)))
+        return failed(Failure::ErrorAnswer, QStringLiteral("a page titled \"%1\"").arg(title.left(200)));
+    confirmed(title);
+}
+
+void PostQueue::answerLimit_Timer()
+{
+    if (!inFlight())
+        return;
+    // The page may still come; it then belongs to no post.
+    answerLimit.stop();
+    m_browser.Stop();
+    failed(Failure::NoAnswer, QStringLiteral("no answer within %1 s").arg(kAnswerLimitMs / 1000));
+}
+
+void PostQueue::retryDelay_Timer()
+{
+    retryDelay.stop();
+    if (m_stage == Stage::Resting)
+        send(*m_current);
+}
+
+void PostQueue::confirmed(const QString& title)
+{
+    AppState& state = m_app.state();
+    state.lastPostTitle = title;
+    qCDebug(lcPost) << "posted" << *m_current << "as" << title;
+    if (state.autoAlert != 0) {
+        interface& window = m_app.form<interface>();
+        window.BallonMsgs = 0;
+        window.showBalloon(*m_current + QStringLiteral(" (Song Posted)"), kBalloonTitle, kNoIconNoSound);
+    }
+    sendWaiting();
+}
+
+void PostQueue::failed(Failure failure, const QString& detail)
+{
+    struct Reason {
+        Failure failure;
+        const char* words;
+    };
+    static constexpr Reason kReasons[] = {
+        {Failure::NoAnswer, "the service did not answer"},
+        {Failure::ErrorAnswer, "the service answered with an error"},
+        {Failure::SessionGone, "you are not logged in"},
+    };
+    const char* words = "";
+    for (const Reason& reason : kReasons)
+        if (reason.failure == failure)
+            words = reason.words;
+    const QString song = *m_current;
+    qCInfo(lcPost).noquote() << "not posted:" << song << "-" << words << "-" << detail;
+    // Told once per song, whatever the alert option says: a retry that fails again is no news.
+    if (!m_failureShown) {
+        m_failureShown = true;
+        interface& window = m_app.form<interface>();
+        window.BallonMsgs = 0;
+        window.showBalloon(song + QStringLiteral(" (Not Posted): ") + QString::fromLatin1(words),
+                           kBalloonTitle, kNoIconNoSound);
+    }
+    if (failure == Failure::SessionGone)
+        return sessionGone();
+    if (m_waiting)
+        return sendWaiting();
+    m_stage = Stage::Resting;
+    retryDelay.start(m_nextRetryMs);
+    m_nextRetryMs = std::min(2 * m_nextRetryMs, kLongestRetryMs);
+}
+
+// The service no longer knows the user: publishing stops as it does when the log-in is missing.
+// What waited is dropped; the song now playing is posted again once the user has logged in and
+// switched publishing on.
+void PostQueue::sessionGone()
+{
+    const QString song = *m_current;
+    m_stage = Stage::Idle;
+    m_current.reset();
+    m_waiting.reset();
+    AppState& state = m_app.state();
+    state.loginState = 2;
+    state.previousSong.clear();
+    m_app.refuseNotLoggedIn(song);
+}
+
+} // namespace tunalo

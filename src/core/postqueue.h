@@ -1,0 +1,71 @@
+#pragma once
+
+#include "platform/browser.h"
+
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <optional>
+
+namespace tunalo {
+
+class mainmodule;
+
+// The post page's address for song; with deletion on, it also names the post that lastPostTitle
+// reports, so the service removes it.
+QString postAddress(const QString& serviceBase, const QString& song, std::int16_t autoDelete,
+                    const QString& lastPostTitle);
+
+// The songs on their way to the service, sent one at a time through the post browser. Each post
+// waits for the one before to be confirmed, so it carries that post's id; of the songs that come
+// meanwhile only the newest waits, so a burst of skips costs one post in flight and one waiting.
+// A post that fails is tried again, a little later each time, for as long as no newer song came.
+class PostQueue {
+public:
+    static constexpr int kAnswerLimitMs = 15000;
+    static constexpr int kFirstRetryMs = 5000;
+    static constexpr int kLongestRetryMs = 60000;
+
+    explicit PostQueue(mainmodule& app);
+    ~PostQueue();
+    PostQueue(const PostQueue&) = delete;
+    PostQueue& operator=(const PostQueue&) = delete;
+
+    // Posts song once the post in flight, if any, is done; it replaces the song waiting.
+    void add(const QString& song);
+
+    // Timer handlers: the post in flight took too long; the rest before trying a failed post again
+    // is over.
+    void answerLimit_Timer();
+    void retryDelay_Timer();
+
+    // The song in flight or resting before its next try, and the song waiting behind it.
+    const std::optional<QString>& current() const { return m_current; }
+    const std::optional<QString>& waiting() const { return m_waiting; }
+    bool inFlight() const { return m_stage == Stage::Sending; }
+
+    QTimer answerLimit; // runs while a post is in flight
+    QTimer retryDelay;  // runs while a failed post rests
+
+private:
+    enum class Stage { Idle, Sending, Resting };
+    enum class Failure { NoAnswer, ErrorAnswer, SessionGone };
+
+    void send(const QString& song);
+    void loaded(const LoadResult& result);
+    void confirmed(const QString& title);
+    void failed(Failure failure, const QString& detail);
+    void sessionGone();
+    void sendWaiting();
+
+    mainmodule& m_app;
+    Browser& m_browser;
+    Stage m_stage = Stage::Idle;
+    std::optional<QString> m_current;
+    std::optional<QString> m_waiting;
+    int m_nextRetryMs = kFirstRetryMs;
+    bool m_failureShown = false; // the current song's " (Not Posted)" balloon was shown
+};
+
+} // namespace tunalo

@@ -1,0 +1,192 @@
+#include "core/postqueue.h"
+#include "platform/webengine/webenginebrowsers.h"
+#include "serviceprotocol.h"
+#include "support/appfixture.h"
+#include "support/process.h"
+#include "support/standinservice.h"
+#include "support/uiprobe.h"
+#include "ui/info.h"
+#include "web/frmloadhome.h"
+
+#include <QTimer>
+
+namespace tunalo::test {
+namespace {
+
+const std::string kHome(protocol::kHomePath);
+const std::string kPost(protocol::kPostPath);
+using Answer = StandInService::Answer;
+using Kind = Answer::Kind;
+
+// The program, logged in and publishing, on fake desktop services but with the real browsers,
+// posting to a stand-in service.
+class Posting : public ::testing::Test {
+protected:
+    Posting()
+    {
+        service.answer(std::string(protocol::kRootPath), {Kind::Page, "Tunalo"});
+        service.answer(kHome, {Kind::Page, std::string(protocol::kLoggedInTitle)});
+        service.answer(kPost, {Kind::Page, "Posted ID:1"});
+        fakes.platform.browsers = std::make_unique<WebEngineBrowsers>();
+    }
+    ~Posting() override
+    {
+        app.reset();
+        fakes.platform.browsers.reset();
+    }
+
+    void startUp(const std::string& base)
+    {
+        qputenv("TUNALO_SERVICE_URL", QByteArray::fromStdString(base));
+        app = std::make_unique<mainmodule>(fakes.platform);
+        qunsetenv("TUNALO_SERVICE_URL");
+        ASSERT_TRUE(app->startup());
+        // Logged in, and the home page has taken the loader's place.
+        ASSERT_TRUE(waitUntil([&] { return !app->form<frmloadhome>().Timer1->isActive(); }));
+        ASSERT_EQ(app->state().loginState, 1);
+        app->state().autoDelete = 1;
+        app->state().autoAlert = 1;
+        app->state().publishing = kTrue;
+        balloons = std::make_unique<BalloonLog>(*fakes.shell);
+    }
+    void postSong(const std::string& song)
+    {
+        app->state().currentSong = QString::fromStdString(song);
+        app->postsong();
+    }
+    PostQueue& queue() { return app->posts(); }
+    bool posted(std::size_t count) { return service.requests(kPost).size() >= count; }
+    bool settled() { return !queue().inFlight(); }
+
+    StandInService service;
+    FakePlatform fakes;
+    std::unique_ptr<mainmodule> app;
+    std::unique_ptr<BalloonLog> balloons;
+};
+
+TEST_F(Posting, ABurstOfSongsOnASlowServiceLeavesOnePostAndAChainOfIdsWithoutAGap)
+{
+    startUp(service.base());
+    service.answer(kPost, {Kind::Page, "Posted ID:100{n}", 200, 300});
+    for (int song = 1; song <= 12; ++song)
+        postSong("Skipped - Song " + std::to_string(song));
+    ASSERT_TRUE(waitUntil([&] { return posted(2) && settled(); }));
+    pause(500);
+    const auto requests = service.requests(kPost);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].song, "Skipped - Song 1");
+    EXPECT_EQ(requests[0].postId, "");
+    EXPECT_EQ(requests[1].song, "Skipped - Song 12");
+    EXPECT_EQ(requests[1].postId, "1001") << "the second post deletes the first";
+    EXPECT_EQ(app->state().lastPostTitle, QStringLiteral("Posted ID:1002"));
+}
+
+// How the service answers a post, and what the program makes of it.
+struct Case {
+    const char* what;
+    Answer answer;
+    const char* lastPostTitle; // afterwards; it was "Posted ID:1"
+    const char* balloon;       // after the song
+};
+
+TEST_F(Posting, OnlyAWholePageWithAnIdConfirmsAPost)
+{
+    const Case cases[] = {
+        {"posted", {Kind::Page, "Posted ID:2"}, "Posted ID:2", " (Song Posted)"},
+        {"title arriving slowly",
+         {Kind::SlowTitle, "Posted ID:1001", 200, 400},
+         "Posted ID:1001",
+         " (Song Posted)"},
+        {"cut off in the title",
+         {Kind::CutOff, "Posted ID:1001"},
+         "Posted ID:1",
+         " (Not Posted): the service did not answer"},
+        {"reset", {Kind::Reset}, "Posted ID:1", " (Not Posted): the service did not answer"},
+        {"server error",
+         {Kind::Page, "Posted ID:3", 500},
+         "Posted ID:1",
+         " (Not Posted): the service answered with an error"},
+        {"no id",
+         {Kind::Page, "Something Else"},
+         "Posted ID:1",
+         " (Not Posted): the service answered with an error"},
+    };
+    startUp(service.base());
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.what);
+        app->state().lastPostTitle = QStringLiteral("Posted ID:1");
+        service.answer(kPost, row.answer);
+        const std::size_t before = service.requests(kPost).size();
+        const std::string song = std::string("Case - ") + row.what;
+        postSong(song);
+        ASSERT_TRUE(waitUntil([&] { return posted(before + 1) && settled(); }));
+        EXPECT_EQ(app->state().lastPostTitle, QString::fromUtf8(row.lastPostTitle));
+        ASSERT_FALSE(balloons->messages().isEmpty());
+        EXPECT_EQ(balloons->messages().last(), QString::fromStdString(song) + QString::fromUtf8(row.balloon));
+        queue().retryDelay.stop();
+    }
+}
+
+TEST_F(Posting, AFailedSessionSwitchesPublishingOff)
+{
+    startUp(service.base());
+    service.answer(kPost, {Kind::Page, std::string(protocol::kFailedTitle)});
+    postSong("Logged - Out");
+    ASSERT_TRUE(waitUntil([&] { return app->state().loginState == 2; }));
+    EXPECT_EQ(app->state().publishing, kFalse);
+    EXPECT_EQ(frontPanel(*app), &app->form<info>());
+}
+
+TEST_F(Posting, AHangingPostFailsAndTheNextSongStillGoesOut)
+{
+    startUp(service.base());
+    service.answer(kPost, {Kind::Hang});
+    postSong("Hanging - Song");
+    ASSERT_TRUE(waitUntil([&] { return posted(1); }));
+    service.answer(kPost, {Kind::Page, "Posted ID:7"});
+    postSong("Next - Song");
+    // The fifteen seconds are up.
+    queue().answerLimit_Timer();
+    ASSERT_TRUE(waitUntil([&] { return app->state().lastPostTitle == QStringLiteral("Posted ID:7"); }));
+    EXPECT_EQ(service.songs(kPost), std::vector<std::string>({"Hanging - Song", "Next - Song"}));
+    EXPECT_EQ(balloons->messages(),
+              QStringList({QStringLiteral("Hanging - Song (Not Posted): the service did not answer"),
+                           QStringLiteral("Next - Song (Song Posted)")}));
+}
+
+TEST_F(Posting, ASongPlayedWhileTheServiceIsDownArrivesOnceAtTheNextTryAfterItsReturn)
+{
+    startUp(service.base());
+    service.goDown();
+    postSong("Outage - Song");
+    ASSERT_TRUE(waitUntil([&] { return queue().retryDelay.isActive(); }));
+    queue().retryDelay_Timer();
+    ASSERT_TRUE(waitUntil([&] { return queue().retryDelay.isActive(); }));
+    EXPECT_EQ(queue().retryDelay.interval(), 10000);
+    service.comeUp();
+    queue().retryDelay_Timer();
+    ASSERT_TRUE(waitUntil([&] { return app->state().lastPostTitle == QStringLiteral("Posted ID:1"); }));
+    EXPECT_EQ(service.songs(kPost), std::vector<std::string>{"Outage - Song"});
+    EXPECT_EQ(balloons->messages().last(), QStringLiteral("Outage - Song (Song Posted)"));
+}
+
+TEST_F(Posting, PostsGoThroughTheDesktopsProxy)
+{
+    StandInProxy proxy(service.port());
+    qputenv("http_proxy", QByteArray::fromStdString(proxy.base()));
+    qputenv("no_proxy", "");
+    // A name only the proxy knows: without it, nothing would arrive.
+    const std::string base = "http://tunalo.test:" + std::to_string(service.port());
+    startUp(base);
+    postSong("Proxied - Song");
+    ASSERT_TRUE(waitUntil([&] { return app->state().lastPostTitle == QStringLiteral("Posted ID:1"); }));
+    EXPECT_EQ(service.songs(kPost), std::vector<std::string>{"Proxied - Song"});
+    bool throughProxy = false;
+    for (const std::string& line : proxy.requestLines())
+        throughProxy = throughProxy || line.starts_with("GET " + base + kPost + "?");
+    EXPECT_TRUE(throughProxy);
+    qunsetenv("http_proxy");
+}
+
+} // namespace
+} // namespace tunalo::test
