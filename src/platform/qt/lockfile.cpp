@@ -1,5 +1,7 @@
 #include "platform/qt/lockfile.h"
 
+#include "platform/qt/filedescriptor.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,24 +17,6 @@
 
 namespace tunalo {
 namespace {
-
-// Closes the descriptor unless it was handed on.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
 
 QString systemError(int error)
 {
@@ -115,7 +99,7 @@ bool LockFileInstanceLock::tryLock()
 LockFileInstanceLock::Attempt LockFileInstanceLock::attempt()
 {
     const QByteArray path = QFile::encodeName(m_path);
-    Descriptor file(::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    FileDescriptor file(::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (file.get() < 0) {
         const int error = errno;
         if (error == EISDIR)
