@@ -25,7 +25,10 @@ int main(int argc, char* argv[])
 
     const auto platform = tunalo::makeRealPlatform();
     tunalo::mainmodule app(*platform);
-    if (!app.startup())
-        return 0;
+    if (!app.startup()) {
+        const tunalo::InstanceLock::Refusal refusal = platform->lock->refusal();
+        std::fprintf(stderr, "tunalo: %s\n", qPrintable(refusal.reason));
+        return refusal.anotherInstance ? 0 : 1;
+    }
     return QApplication::exec();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/autostart.h"
 #include "platform/browser.h"
 #include "platform/instancelock.h"
 #include "platform/mediaplayers.h"
@@ -22,6 +23,7 @@ struct Platform {
     std::unique_ptr<BrowserFactory> browsers;
     std::unique_ptr<ShellOpen> shellOpen;
     std::unique_ptr<MediaPlayers> players;
+    std::unique_ptr<Autostart> autostart;
 };
 
 } // namespace tunalo

@@ -5,8 +5,11 @@
 #include "platform/qt/inisettings.h"
 #include "platform/qt/lockfile.h"
 #include "platform/qt/trayshell.h"
+#include "platform/qt/xdgautostart.h"
 #include "platform/webengine/webenginebrowsers.h"
 #include "platform/x11/xcbwindowlist.h"
+
+#include <QCoreApplication>
 
 #include <xcb/xcb.h>
 
@@ -22,6 +25,8 @@ std::unique_ptr<Platform> makeRealPlatform()
     platform->browsers = std::make_unique<WebEngineBrowsers>();
     platform->shellOpen = std::make_unique<DesktopShellOpen>();
     platform->players = std::make_unique<MprisBus>();
+    // At log-in the desktop starts the very program the user is running now.
+    platform->autostart = std::make_unique<XdgAutostart>(QCoreApplication::applicationFilePath());
     return platform;
 }
 

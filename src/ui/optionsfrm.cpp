@@ -21,7 +21,8 @@ optionsfrm::optionsfrm(mainmodule& app)
       Check3(new QCheckBox(
           QStringLiteral("Do Not Post Songs Which Contains The Words: (separate keywordw with \",\")"),
           this)),
-      Text1(new QLineEdit(this)), Label1(paneltext::heading(QStringLiteral("Options"), this)),
+      Check4(new QCheckBox(QStringLiteral("Start Tunalo when I log in"), this)), Text1(new QLineEdit(this)),
+      Label1(paneltext::heading(QStringLiteral("Options"), this)),
       Frame1(new QGroupBox(QStringLiteral("Facebook And Proxy Settings"), this)),
       Label2(paneltext::label(
           QStringLiteral("\"Tunalo FB App\" Connects To The Internet Through Tunalo's Built-In "
@@ -31,13 +32,14 @@ optionsfrm::optionsfrm(mainmodule& app)
       m_app(app)
 {
     Label1->setGeometry(twips(120), twips(120), twips(7335), twips(495));
-    Frame1->setGeometry(twips(120), twips(3120), twips(7455), twips(2175));
+    Frame1->setGeometry(twips(120), twips(3480), twips(7455), twips(1815));
     paneltext::setFont(Label2, 12, false);
     autopublish->setGeometry(twips(120), twips(720), twips(4935), twips(375));
     Check1->setGeometry(twips(120), twips(1200), twips(4935), twips(375));
     Check2->setGeometry(twips(120), twips(1680), twips(4935), twips(375));
     Check3->setGeometry(twips(120), twips(2160), twips(7215), twips(375));
     Text1->setGeometry(twips(360), twips(2520), twips(4095), twips(375));
+    Check4->setGeometry(twips(120), twips(3000), twips(4935), twips(375));
     // A long stored list must come back whole, or the next change would save it cut.
     Text1->setMaxLength(std::numeric_limits<int>::max());
 
@@ -47,6 +49,8 @@ optionsfrm::optionsfrm(mainmodule& app)
     connect(Check2, &QCheckBox::stateChanged, this, &optionsfrm::Check2_Click);
     connect(Check3, &QCheckBox::stateChanged, this, &optionsfrm::Check3_Click);
     connect(Text1, &QLineEdit::textChanged, this, &optionsfrm::Text1_Change);
+    // Only the user's click changes the desktop's autostart entry; filling the box reads it.
+    connect(Check4, &QCheckBox::clicked, this, &optionsfrm::Check4_Click);
 }
 
 void optionsfrm::updateoptions()
@@ -57,6 +61,7 @@ void optionsfrm::updateoptions()
     Check1->setChecked(state.autoDelete != 0);
     Check2->setChecked(state.autoAlert != 0);
     Check3->setChecked(state.screenWords != 0);
+    Check4->setChecked(m_app.platform().autostart->isEnabled());
 }
 
 void optionsfrm::saveCheckBox(const QCheckBox* box, const QString& key)
@@ -80,6 +85,14 @@ void optionsfrm::Check2_Click()
 void optionsfrm::Check3_Click()
 {
     saveCheckBox(Check3, settings::kScreenWords);
+}
+
+void optionsfrm::Check4_Click()
+{
+    Autostart& autostart = *m_app.platform().autostart;
+    autostart.setEnabled(Check4->isChecked());
+    // The box shows what happens at the next log-in, also when the desktop refused the change.
+    Check4->setChecked(autostart.isEnabled());
 }
 
 void optionsfrm::Text1_Change()

@@ -11,7 +11,8 @@ namespace tunalo {
 
 class mainmodule;
 
-// The options panel: four switches of the publish cycle and the word list, each change saved at once.
+// The options panel: four switches of the publish cycle and the word list, each change saved at once,
+// and the switch that has the desktop start the program at log-in.
 class optionsfrm : public Panel {
 public:
     explicit optionsfrm(mainmodule& app);
@@ -23,13 +24,15 @@ public:
     void Check1_Click();
     void Check2_Click();
     void Check3_Click();
+    void Check4_Click();
     void Text1_Change();
 
     QCheckBox* autopublish;
     QCheckBox* Check1;
     QCheckBox* Check2;
     QCheckBox* Check3;
-    QLineEdit* Text1; // the live word list of the word filter
+    QCheckBox* Check4; // start at log-in: kept by the desktop, not in the settings store
+    QLineEdit* Text1;  // the live word list of the word filter
     QLabel* Label1;
     QGroupBox* Frame1;
     QLabel* Label2;

@@ -1,5 +1,8 @@
 #include "session.h"
 
+#include <QFile>
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 namespace tunalo::test {
@@ -113,6 +116,42 @@ TEST(Desktop, ExitFromTheTrayMenuRemembersThePlayerAndASecondStartEndsAtOnce)
     EXPECT_EQ(session.program().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(session.program().exitCode(), 0);
     EXPECT_EQ(session.settingsValue(QStringLiteral("lastsmp")), QStringLiteral(" 2")) << chosen;
+}
+
+TEST(Desktop, StartAtLogInWritesAnEntryThatStartsThisProgramAndTakesItAway)
+{
+    Session session(QStringLiteral("Some Song - MediaMonkey"));
+    ASSERT_TRUE(session.startProgram());
+    const QString entry = session.programFiles().home() + QStringLiteral("/config/autostart/tunalo.desktop");
+    // The home page takes the panel's place once it has told the log-in state; so the options are
+    // opened after that, and again on a slow machine where it came later.
+    ASSERT_TRUE(waitUntil(
+        [&] { return !session.requests().filter(QStringLiteral("GET /fb/tnlouserhome.php")).isEmpty(); }));
+    for (int attempt = 0; attempt < 3 && !QFile::exists(entry); ++attempt) {
+        pause(2000);
+        session.click(120, 3960, 2175, 1095); // "options"
+        pause(1000);
+        session.clickInPanel(120, 3000, 600, 375); // "Start Tunalo when I log in"
+        waitUntil([&] { return QFile::exists(entry); }, 3000);
+    }
+    ASSERT_TRUE(QFile::exists(entry)) << session.screenshot(QStringLiteral("on"));
+
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList exec =
+        QString::fromUtf8(file.readAll()).split(u'\n').filter(QRegularExpression("^Exec="));
+    ASSERT_EQ(exec.size(), 1);
+    // The desktop runs the line at log-in; run now, it meets the instance that runs already.
+    QProcess login;
+    login.setProcessEnvironment(session.programFiles().environment());
+    login.start(exec.front().mid(5), {});
+    ASSERT_TRUE(login.waitForFinished(15000)) << exec.front().toStdString();
+    EXPECT_EQ(login.exitCode(), 0);
+    EXPECT_TRUE(login.readAllStandardError().startsWith("tunalo: Tunalo is already running"));
+
+    session.clickInPanel(120, 3000, 600, 375);
+    EXPECT_TRUE(waitUntil([&] { return !QFile::exists(entry); }))
+        << session.screenshot(QStringLiteral("off"));
 }
 
 } // namespace

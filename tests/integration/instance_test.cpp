@@ -1,27 +1,37 @@
 #include "support/process.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 
 namespace tunalo::test {
 namespace {
 
-TEST(SingleInstance, ASecondStartEndsAtOnceSilentlyAndAStaleLockDoesNotBlock)
+bool holdsTheLock(const ProgramUnderTest& program, const QProcess& process)
+{
+    QFile file(program.lockFile());
+    return file.open(QIODevice::ReadOnly) && file.readAll() == QByteArray::number(process.processId()) + '\n';
+}
+
+TEST(SingleInstance, ASecondStartEndsAtOnceSayingWhyAndAStaleLockDoesNotBlock)
 {
     ProgramUnderTest program;
     QProcess& first = program.start();
     ASSERT_TRUE(first.waitForStarted());
-    ASSERT_TRUE(waitUntil([&] { return QFile::exists(program.lockFile()); }));
+    ASSERT_TRUE(waitUntil([&] { return holdsTheLock(program, first); }));
 
     QProcess& second = program.start();
     ASSERT_TRUE(second.waitForFinished(15000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(second.readAllStandardOutput().isEmpty());
-    EXPECT_TRUE(second.readAllStandardError().isEmpty());
+    const QByteArray error = second.readAllStandardError();
+    EXPECT_TRUE(error.startsWith("tunalo: Tunalo is already running")) << error.constData();
+    EXPECT_EQ(error.count('\n'), 1) << error.constData();
     EXPECT_EQ(first.state(), QProcess::Running);
 
     // A crash leaves the lock file behind; the next start takes it over.
@@ -30,7 +40,34 @@ TEST(SingleInstance, ASecondStartEndsAtOnceSilentlyAndAStaleLockDoesNotBlock)
     ASSERT_TRUE(QFile::exists(program.lockFile()));
     QProcess& third = program.start();
     ASSERT_TRUE(third.waitForStarted());
-    EXPECT_FALSE(third.waitForFinished(3000)) << "the start after a crash ended with " << third.exitCode();
+    EXPECT_TRUE(waitUntil([&] { return holdsTheLock(program, third); }))
+        << "the start after a crash ended with " << third.exitCode() << ": "
+        << third.readAllStandardError().constData();
+}
+
+// A lock file that a crash or a full disk left empty, garbled or as a folder once kept every
+// later start from running.
+TEST(SingleInstance, AnUnreadableLockLeftBehindDoesNotBlockTheStart)
+{
+    const std::vector<std::pair<const char*, std::function<void(const QString&)>>> leftovers = {
+        {"empty", [](const QString& path) { QFile(path).open(QIODevice::WriteOnly); }},
+        {"garbage",
+         [](const QString& path) {
+             QFile file(path);
+             file.open(QIODevice::WriteOnly);
+             file.write("not a process id");
+         }},
+        {"folder", [](const QString& path) { QDir().mkdir(path); }},
+    };
+    for (const auto& [name, leave] : leftovers) {
+        SCOPED_TRACE(name);
+        ProgramUnderTest program;
+        leave(program.lockFile());
+        QProcess& process = program.start();
+        ASSERT_TRUE(process.waitForStarted());
+        EXPECT_TRUE(waitUntil([&] { return holdsTheLock(program, process); }))
+            << "ended with " << process.exitCode() << ": " << process.readAllStandardError().constData();
+    }
 }
 
 TEST(NoDisplay, TheProgramSaysSoInOneLineAndFails)

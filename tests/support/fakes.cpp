@@ -205,6 +205,7 @@ FakePlatform::FakePlatform()
     auto ownBrowsers = std::make_unique<FakeBrowserFactory>();
     auto ownShellOpen = std::make_unique<RecordingShellOpen>();
     auto ownPlayers = std::make_unique<FakeMediaPlayers>();
+    auto ownAutostart = std::make_unique<FakeAutostart>();
     lock = ownLock.get();
     settings = ownSettings.get();
     windows = ownWindows.get();
@@ -212,6 +213,7 @@ FakePlatform::FakePlatform()
     browsers = ownBrowsers.get();
     shellOpen = ownShellOpen.get();
     players = ownPlayers.get();
+    autostart = ownAutostart.get();
     platform.lock = std::move(ownLock);
     platform.settings = std::move(ownSettings);
     platform.windows = std::move(ownWindows);
@@ -219,6 +221,7 @@ FakePlatform::FakePlatform()
     platform.browsers = std::move(ownBrowsers);
     platform.shellOpen = std::move(ownShellOpen);
     platform.players = std::move(ownPlayers);
+    platform.autostart = std::move(ownAutostart);
 }
 
 } // namespace tunalo::test

@@ -169,8 +169,26 @@ public:
         ++attempts;
         return free;
     }
+    Refusal refusal() const override { return {!free, free ? QString() : QStringLiteral("held")}; }
     bool free = true;
     int attempts = 0;
+};
+
+// Start at log-in as a flag; a refusing desktop keeps the flag as it was.
+class FakeAutostart : public Autostart {
+public:
+    bool isEnabled() const override { return enabled; }
+    bool setEnabled(bool on) override
+    {
+        ++changes;
+        if (refuse)
+            return false;
+        enabled = on;
+        return true;
+    }
+    bool enabled = false;
+    bool refuse = false;
+    int changes = 0;
 };
 
 // A platform made of fakes, with typed access to each.
@@ -185,6 +203,7 @@ struct FakePlatform {
     FakeBrowserFactory* browsers;
     RecordingShellOpen* shellOpen;
     FakeMediaPlayers* players;
+    FakeAutostart* autostart;
 };
 
 } // namespace tunalo::test

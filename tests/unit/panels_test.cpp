@@ -243,6 +243,34 @@ TEST_F(Panels, OptionsAreStoredAtTheFirstFillAndOnEveryChange)
     EXPECT_EQ(app->hasscreenword(QStringLiteral("untitled live track")), 0);
 }
 
+TEST_F(Panels, StartAtLogInShowsAndChangesTheDesktopsChoiceAndNeverTheStore)
+{
+    startUp();
+    interface& window = app->form<interface>();
+    window.Command4_Click();
+    optionsfrm& options = app->form<optionsfrm>();
+    EXPECT_FALSE(options.Check4->isChecked());
+
+    // Switched on elsewhere (the desktop's own settings): the panel shows it and changes nothing.
+    fakes.autostart->enabled = true;
+    const int savesBefore = fakes.settings->saves;
+    window.Command4_Click();
+    EXPECT_TRUE(options.Check4->isChecked());
+    EXPECT_EQ(fakes.autostart->changes, 0);
+
+    options.Check4->click();
+    EXPECT_FALSE(fakes.autostart->enabled);
+    options.Check4->click();
+    EXPECT_TRUE(fakes.autostart->enabled);
+    EXPECT_EQ(fakes.settings->saves, savesBefore);
+
+    // A change the desktop refused is not shown as made.
+    fakes.autostart->refuse = true;
+    options.Check4->click();
+    EXPECT_TRUE(fakes.autostart->enabled);
+    EXPECT_TRUE(options.Check4->isChecked());
+}
+
 using MainWindow = AppTest;
 
 TEST_F(MainWindow, ExitSavesThePlayerInNumberFormAndEndsTheEventLoop)

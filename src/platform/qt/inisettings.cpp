@@ -1,5 +1,6 @@
 #include "platform/qt/inisettings.h"
 
+#include "platform/qt/filedescriptor.h"
 #include "platform/qt/inifile.h"
 
 #include <QDir>
@@ -65,29 +66,6 @@ QString causeOf(int error, const QString& folder)
         return QString::fromLocal8Bit(std::strerror(error));
     }
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return m_fd; }
-    // Closes now, so that a failure to close is seen; 0 or the error number.
-    int close()
-    {
-        const int result = ::close(std::exchange(m_fd, -1));
-        return result == 0 ? 0 : errno;
-    }
-
-private:
-    int m_fd;
-};
 
 // Writes the bytes to a new file beside path and puts it in path's place in one step, so a
 // failure at any point leaves the old file whole. 0, or the error number of the step that failed.

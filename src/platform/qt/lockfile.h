@@ -2,25 +2,35 @@
 
 #include "platform/instancelock.h"
 
-#include <QLockFile>
 #include <QString>
-
-#include <memory>
 
 namespace tunalo {
 
-// The single-instance lock: a lock file in the user's runtime folder. A lock whose process is
-// gone (a crashed run) is taken over.
+// The single-instance lock: a file in the user's runtime folder that the running instance keeps
+// locked with the kernel's file lock. The kernel drops that lock when the process ends, however it
+// ends, so only a live instance can hold it: whatever a crash or a full disk left in the file's place
+// (nothing, an empty file, text that is no process id, an empty folder) is taken over.
 class LockFileInstanceLock : public InstanceLock {
 public:
     explicit LockFileInstanceLock(QString path = defaultPath());
+    ~LockFileInstanceLock() override;
+    LockFileInstanceLock(const LockFileInstanceLock&) = delete;
+    LockFileInstanceLock& operator=(const LockFileInstanceLock&) = delete;
+
     bool tryLock() override;
+    Refusal refusal() const override { return m_refusal; }
 
     static QString defaultPath();
 
 private:
+    enum class Attempt { Held, Again, Refused };
+    Attempt attempt();
+    Attempt refuse(bool anotherInstance, const QString& reason);
+    Attempt clearFolder();
+
     QString m_path;
-    std::unique_ptr<QLockFile> m_lock;
+    int m_fd = -1;
+    Refusal m_refusal;
 };
 
 } // namespace tunalo

@@ -1,0 +1,14 @@
+#pragma once
+
+namespace tunalo {
+
+// Whether the desktop starts the program when the user logs in.
+class Autostart {
+public:
+    virtual ~Autostart() = default;
+    virtual bool isEnabled() const = 0;
+    // Switches it on or off; false when the change could not be made, and then nothing changed.
+    virtual bool setEnabled(bool on) = 0;
+};
+
+} // namespace tunalo

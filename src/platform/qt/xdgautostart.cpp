@@ -1,0 +1,107 @@
+#include "platform/qt/xdgautostart.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace tunalo {
+namespace {
+
+// An entry the desktop would skip: switched off by the user's desktop settings.
+bool switchedOff(const QByteArray& line)
+{
+    return line == "Hidden=true" || line == "X-GNOME-Autostart-enabled=false";
+}
+
+// The desktop entry format quotes an argument that holds one of these.
+constexpr QStringView kReserved = u" \t\n\"'\\><~|&;$*?#()`";
+// Inside the quotes these take a backslash.
+constexpr QStringView kEscapedInQuotes = u"\"`$\\";
+
+// A value's own escapes, read before the Exec line is split into arguments.
+QString escapeValue(const QString& text)
+{
+    QString value;
+    for (const QChar c : text) {
+        if (c == u'\\')
+            value += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            value += QStringLiteral("\\n");
+        else if (c == u'\t')
+            value += QStringLiteral("\\t");
+        else if (c == u'\r')
+            value += QStringLiteral("\\r");
+        else
+            value += c;
+    }
+    return value;
+}
+
+} // namespace
+
+XdgAutostart::XdgAutostart(QString program, QString entryPath)
+    : m_program(std::move(program)), m_entryPath(std::move(entryPath))
+{
+}
+
+QString XdgAutostart::defaultEntryPath()
+{
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty())
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/autostart/tunalo.desktop");
+}
+
+QString XdgAutostart::execValue(const QString& program)
+{
+    QString argument = program;
+    argument.replace(u'%', QStringLiteral("%%"));
+    if (std::none_of(argument.begin(), argument.end(), [](QChar c) { return kReserved.contains(c); }))
+        return argument;
+    QString quoted = QStringLiteral("\"");
+    for (const QChar c : argument) {
+        if (kEscapedInQuotes.contains(c))
+            quoted += u'\\';
+        quoted += c;
+    }
+    quoted += u'"';
+    return escapeValue(quoted);
+}
+
+bool XdgAutostart::isEnabled() const
+{
+    QFile entry(m_entryPath);
+    if (!QFileInfo(m_entryPath).isFile() || !entry.open(QIODevice::ReadOnly))
+        return false;
+    while (!entry.atEnd()) {
+        if (switchedOff(entry.readLine().trimmed()))
+            return false;
+    }
+    return true;
+}
+
+bool XdgAutostart::setEnabled(bool on)
+{
+    if (!on)
+        return !QFileInfo::exists(m_entryPath) || QFile::remove(m_entryPath);
+    if (!QDir().mkpath(QFileInfo(m_entryPath).path()))
+        return false;
+    QSaveFile entry(m_entryPath);
+    if (!entry.open(QIODevice::WriteOnly))
+        return false;
+    const QString text = QStringLiteral("[Desktop Entry]\n"
+                                        "Type=Application\n"
+                                        "Name=Tunalo\n"
+                                        "Exec=%1\n"
+                                        "Icon=tunalo\n"
+                                        "Terminal=false\n"
+                                        "X-GNOME-Autostart-enabled=true\n")
+                             .arg(execValue(m_program));
+    entry.write(text.toUtf8());
+    return entry.commit();
+}
+
+} // namespace tunalo
