@@ -82,11 +82,20 @@ void PostQueue::send(const QString& song)
     m_browser.Navigate(address);
 }
 
+// A song goes out again, or after the one before it, only while the user still publishes and the
+// player still plays it: a song the user stopped publishing, or one the player has left for a song
+// that went no further (held back by the word filter, offered in a balloon), stays unposted.
+bool PostQueue::stillWanted(const QString& song) const
+{
+    const AppState& state = m_app.state();
+    return state.publishing == kTrue && state.currentSong == song;
+}
+
 void PostQueue::sendWaiting()
 {
     m_stage = Stage::Idle;
     m_current.reset();
-    if (auto next = std::exchange(m_waiting, std::nullopt))
+    if (auto next = std::exchange(m_waiting, std::nullopt); next && stillWanted(*next))
         send(*next);
 }
 
@@ -124,8 +133,12 @@ void PostQueue::answerLimit_Timer()
 void PostQueue::retryDelay_Timer()
 {
     retryDelay.stop();
-    if (m_stage == Stage::Resting)
-        send(*m_current);
+    if (m_stage != Stage::Resting)
+        return;
+    if (stillWanted(*m_current))
+        return send(*m_current);
+    m_stage = Stage::Idle;
+    m_current.reset();
 }
 
 void PostQueue::confirmed(const QString& title)

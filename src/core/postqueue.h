@@ -58,6 +58,7 @@ private:
     void failed(Failure failure, const QString& detail);
     void sessionGone();
     void sendWaiting();
+    bool stillWanted(const QString& song) const;
 
     mainmodule& m_app;
     Browser& m_browser;

@@ -228,6 +228,34 @@ TEST_F(PostSong, AFailedPostIsTriedAgainLaterEachTimeUntilItArrivesOrANewerSongC
     EXPECT_EQ(queue().retryDelay.interval(), 5000);
 }
 
+TEST_F(PostSong, NothingGoesOutAgainOnceTheUserStoppedPublishingOrThePlayerMovedOn)
+{
+    // A failed song rests; the user stops publishing before its next try.
+    postSong(QStringLiteral("Outage - Song"));
+    post().failLoading(LoadResult::Outcome::NotReached, -102);
+    state().publishing = kFalse;
+    queue().retryDelay_Timer();
+    EXPECT_EQ(post().navigations.size(), 1);
+    EXPECT_FALSE(queue().current());
+
+    // A song waits behind one in flight; the user stops publishing before the first is confirmed.
+    state().publishing = kTrue;
+    postSong(QStringLiteral("First - Song"));
+    postSong(QStringLiteral("Held - Song"));
+    state().publishing = kFalse;
+    post().finishLoading(QStringLiteral("Posted ID:3"));
+    EXPECT_EQ(post().navigations.size(), 2) << "the waiting song stays unposted";
+
+    // Publishing on, but the player has moved on to a song that went no further (a balloon offers it).
+    state().publishing = kTrue;
+    postSong(QStringLiteral("Left - Song"));
+    post().failLoading(LoadResult::Outcome::HttpError, 503);
+    state().currentSong = QStringLiteral("Offered - Song");
+    queue().retryDelay_Timer();
+    EXPECT_EQ(post().navigations.size(), 3);
+    EXPECT_FALSE(queue().current());
+}
+
 TEST_F(PostSong, AFailedSessionSwitchesPublishingOffAndTheSongIsPostedAgainAfterLogIn)
 {
     state().previousSong = QStringLiteral("Gone - Song");
