@@ -1,5 +1,7 @@
 #include "links.h"
 
+#include "text.h"
+
 #include <cctype>
 
 namespace tunalo::service {
@@ -13,20 +15,9 @@ constexpr std::string_view feedSuffix = ".atom";
 
 std::string percentEncode(std::string_view text)
 {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (std::isalnum(u) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += c;
-        } else {
-            out += '%';
-            out += hex[u >> 4];
-            out += hex[u & 0xF];
-        }
-    }
-    return out;
+    return hexEscape(
+        text, [](unsigned char u) { return std::isalnum(u) || u == '-' || u == '.' || u == '_' || u == '~'; },
+        "%", "0123456789ABCDEF");
 }
 
 std::string personPath(std::string_view name)

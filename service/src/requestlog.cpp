@@ -1,5 +1,7 @@
 #include "requestlog.h"
 
+#include "text.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -21,20 +23,10 @@ std::string utcNow()
 
 std::string escapeForLog(std::string_view text)
 {
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u > 0x20 && u < 0x7F && c != '\\') {
-            out += c;
-        } else {
-            out += "\\x";
-            out += hex[u >> 4];
-            out += hex[u & 0xF];
-        }
-    }
-    return out;
+    // Printable ASCII but the backslash stands as it is; blanks, controls, escapes and every byte
+    // of another script are written out, so a line cannot be forged or colour the terminal.
+    return hexEscape(
+        text, [](unsigned char u) { return u > 0x20 && u < 0x7F && u != '\\'; }, "\\x", "0123456789abcdef");
 }
 
 void logRequest(std::string_view client, std::string_view method, std::string_view path, int status,

@@ -202,6 +202,24 @@ std::string nameKey(std::string_view name)
     return U_SUCCESS(status) ? toUtf8(key) : std::string{};
 }
 
+std::string hexEscape(std::string_view text, bool (*keep)(unsigned char), std::string_view prefix,
+                      std::string_view digits)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (keep(u)) {
+            out += c;
+        } else {
+            out += prefix;
+            out += digits[u >> 4];
+            out += digits[u & 0xF];
+        }
+    }
+    return out;
+}
+
 std::string htmlEscape(std::string_view text)
 {
     std::string out;

@@ -38,4 +38,9 @@ std::string nameKey(std::string_view name);
 
 std::string htmlEscape(std::string_view text);
 
+// The text with every byte that keep refuses written as prefix and two digits of the sixteen in
+// digits ("0123456789ABCDEF" or lower case).
+std::string hexEscape(std::string_view text, bool (*keep)(unsigned char), std::string_view prefix,
+                      std::string_view digits);
+
 } // namespace tunalo::service
