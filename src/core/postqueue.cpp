@@ -14,9 +14,6 @@ Q_LOGGING_CATEGORY(lcPost, "tunalo.post", QtWarningMsg)
 
 namespace {
 
-const QString kBalloonTitle = QStringLiteral("Tunalo");
-constexpr std::int32_t kNoIconNoSound = 16;
-
 // A query value as the service must receive it: UTF-8, and every character other than letters,
 // digits and "-._~" percent-encoded, so a song with "&", "#", "+", "%" or "=" arrives whole and a
 // window title cannot add query keys of its own.
@@ -149,7 +146,8 @@ void PostQueue::confirmed(const QString& title)
     if (state.autoAlert != 0) {
         interface& window = m_app.form<interface>();
         window.BallonMsgs = 0;
-        window.showBalloon(*m_current + QStringLiteral(" (Song Posted)"), kBalloonTitle, kNoIconNoSound);
+        window.showBalloon(*m_current + QStringLiteral(" (Song Posted)"), interface::kBalloonTitle,
+                           interface::kNoIconNoSound);
     }
     sendWaiting();
 }
@@ -177,7 +175,7 @@ void PostQueue::failed(Failure failure, const QString& detail)
         interface& window = m_app.form<interface>();
         window.BallonMsgs = 0;
         window.showBalloon(song + QStringLiteral(" (Not Posted): ") + QString::fromLatin1(words),
-                           kBalloonTitle, kNoIconNoSound);
+                           interface::kBalloonTitle, interface::kNoIconNoSound);
     }
     if (failure == Failure::SessionGone)
         return sessionGone();

@@ -10,8 +10,6 @@ namespace tunalo {
 
 namespace {
 
-const QString kBalloonTitle = QStringLiteral("Tunalo");
-
 // Publishing goes off with a message; the user fixes the cause and switches it on again.
 void refuse(mainmodule& app, const QString& heading, const QString& body)
 {
@@ -44,12 +42,14 @@ void mainmodule::checkpublish()
     interface& window = form<interface>();
     if (state.screenWords != 0 && hasscreenword(state.currentSong) == kTrue) {
         window.BallonMsgs = 2000;
-        window.showBalloon(state.currentSong + QStringLiteral(" (Can't Be Posted)"), kBalloonTitle, 0);
+        window.showBalloon(state.currentSong + QStringLiteral(" (Can't Be Posted)"), interface::kBalloonTitle,
+                           0);
     } else if (state.autoPublish != 0) {
         postsong();
     } else {
         window.BallonMsgs = 1000;
-        window.showBalloon(state.currentSong + QStringLiteral(" (Click To Post)"), kBalloonTitle, 16);
+        window.showBalloon(state.currentSong + QStringLiteral(" (Click To Post)"), interface::kBalloonTitle,
+                           interface::kNoIconNoSound);
     }
 }
 

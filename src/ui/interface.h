@@ -41,6 +41,10 @@ public:
     void m_frmSysTray_SysTrayMouseDown(std::int32_t eButton);
     void m_frmSysTray_BalloonClicked();
 
+    // The title of the publish cycle's and the posts' balloons, and their eIcon: no icon, no sound.
+    static constexpr QLatin1String kBalloonTitle{"Tunalo"};
+    static constexpr std::int32_t kNoIconNoSound = 16;
+
     // Shows a balloon on the tray icon for 30 seconds; callers set BallonMsgs first.
     void showBalloon(const QString& sMessage, const QString& sTitle, std::int32_t eIcon);
     // The publish button's look for publishing on or off.
