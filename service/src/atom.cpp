@@ -1,25 +1,13 @@
 #include "atom.h"
 
 #include "links.h"
-
-#include <ctime>
+#include "text.h"
 
 namespace tunalo::service {
 
 namespace {
 
 constexpr std::string_view replacement = "\xEF\xBF\xBD";
-
-// RFC 3339 in UTC, as Atom wants it.
-std::string atomTime(std::int64_t seconds)
-{
-    const auto t = static_cast<std::time_t>(seconds);
-    std::tm utc{};
-    gmtime_r(&t, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
 
 void element(std::string& xml, std::string_view name, std::string_view text)
 {
@@ -76,7 +64,7 @@ std::string personAtom(const User& person, const std::vector<Post>& posts, std::
     element(xml, "title", person.name + " on Tunalo");
     element(xml, "subtitle", "The songs " + person.name + " listens to");
     // The feed changes when a post comes; with none yet, it has not changed since the epoch.
-    element(xml, "updated", atomTime(posts.empty() ? 0 : posts.front().postedAt));
+    element(xml, "updated", utcTime(posts.empty() ? 0 : posts.front().postedAt, rfc3339));
     xml += "<author>";
     element(xml, "name", person.name);
     xml += "</author>\n";
@@ -87,7 +75,7 @@ std::string personAtom(const User& person, const std::vector<Post>& posts, std::
         xml += "<entry>\n";
         element(xml, "id", anchor);
         element(xml, "title", post.song);
-        element(xml, "updated", atomTime(post.postedAt));
+        element(xml, "updated", utcTime(post.postedAt, rfc3339));
         link(xml, "alternate", "text/html", anchor);
         xml += "</entry>\n";
     }

@@ -8,7 +8,6 @@ namespace tunalo::service {
 
 namespace {
 
-constexpr std::string_view personPrefix = "/fb/u/";
 constexpr std::string_view feedSuffix = ".atom";
 
 } // namespace

@@ -8,6 +8,9 @@ namespace tunalo::service {
 // Percent-encodes every byte outside the unreserved set of web addresses.
 std::string percentEncode(std::string_view text);
 
+// The folder of the people's pages and feeds.
+inline constexpr std::string_view personPrefix = "/fb/u/";
+
 // Where a person's page and feed live, from the site's root.
 std::string personPath(std::string_view name);
 std::string personFeedPath(std::string_view name);

@@ -5,8 +5,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <ctime>
-
 namespace tunalo::service {
 
 namespace {
@@ -33,16 +31,6 @@ std::string page(std::string_view title, std::string_view body, std::string_view
     return html;
 }
 
-std::string timeText(std::int64_t seconds)
-{
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm utc{};
-    gmtime_r(&t, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc);
-    return text;
-}
-
 std::string postList(const std::vector<Post>& posts, bool withNames)
 {
     if (posts.empty())
@@ -52,8 +40,8 @@ std::string postList(const std::vector<Post>& posts, bool withNames)
         html += "<li id=\"post-" + std::to_string(post.id) + "\">";
         if (withNames)
             html += "<strong>" + htmlEscape(post.user) + "</strong> listens to ";
-        html += "<q>" + htmlEscape(post.song) + "</q> <span class=\"when\">" + timeText(post.postedAt) +
-                "</span></li>";
+        html += "<q>" + htmlEscape(post.song) + "</q> <span class=\"when\">" +
+                utcTime(post.postedAt, "%Y-%m-%d %H:%M UTC") + "</span></li>";
     }
     return html + "</ol>";
 }

@@ -20,7 +20,6 @@ public:
     explicit Result(PGresult* result) : m_result(result) {}
 
     int rows() const { return PQntuples(m_result.get()); }
-    bool isNull(int row, int column) const { return PQgetisnull(m_result.get(), row, column) != 0; }
     std::string text(int row, int column) const;
     std::int64_t integer(int row, int column) const;
     const PGresult* raw() const { return m_result.get(); }

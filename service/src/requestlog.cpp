@@ -11,12 +11,7 @@ namespace {
 
 std::string utcNow()
 {
-    const std::time_t t = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&t, &utc);
-    char when[32];
-    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return when;
+    return utcTime(std::time(nullptr), rfc3339);
 }
 
 } // namespace

@@ -64,7 +64,7 @@ constexpr Service::Route routes[] = {
     {http::verb::post, "/fb/login", &Service::login, true},
     {http::verb::post, "/fb/register", &Service::registerAccount, true},
     {http::verb::post, "/fb/logout", &Service::logout, true},
-    {http::verb::get, "/fb/u/", &Service::person, false, true},
+    {http::verb::get, personPrefix, &Service::person, false, true},
 };
 
 Response htmlResponse(http::status status, std::string html)
@@ -288,7 +288,7 @@ void Service::feedAsJson(const CallPtr& call)
 void Service::person(const CallPtr& call)
 {
     const auto target = call->request.target();
-    const auto tail = percentDecode(target.substr(0, target.find('?')).substr(personPath("").size()));
+    const auto tail = percentDecode(target.substr(0, target.find('?')).substr(personPrefix.size()));
     const auto wanted = personRequestFrom(tail);
     const auto account =
         tail.find('/') == std::string::npos ? m_store.findAccount(nameKey(wanted.name)) : std::nullopt;
@@ -312,10 +312,11 @@ void Service::update(const CallPtr& call)
         return call->answer(
             htmlPage(notPostedPage(failedTitle, "You are not logged in; nothing was posted.")));
     auto query = parseQuery(call->request.target());
-    const auto song = cleanText(query["s"], maxSongChars);
+    const auto song = cleanText(query[std::string(protocol::kSongKey)], maxSongChars);
     if (isBlank(song))
         return call->answer(htmlPage(notPostedPage(failedTitle, "There was no song to post.")));
-    call->answer(htmlPage(postedPage(m_store.addPost(user->id, song, postIdFrom(query["d"]), now()))));
+    call->answer(htmlPage(postedPage(
+        m_store.addPost(user->id, song, postIdFrom(query[std::string(protocol::kDeleteKey)]), now()))));
 }
 
 std::string Service::sessionCookie(const std::string& value, std::int64_t maxAge) const

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 
 namespace tunalo::service {
@@ -218,6 +219,16 @@ std::string hexEscape(std::string_view text, bool (*keep)(unsigned char), std::s
         }
     }
     return out;
+}
+
+std::string utcTime(std::int64_t seconds, const char* format)
+{
+    const auto t = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[64];
+    std::strftime(text, sizeof text, format, &utc);
+    return text;
 }
 
 std::string htmlEscape(std::string_view text)

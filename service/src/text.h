@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -37,6 +38,11 @@ bool validName(std::string_view name, std::size_t maxChars);
 std::string nameKey(std::string_view name);
 
 std::string htmlEscape(std::string_view text);
+
+// A moment (seconds since the epoch) in UTC, written by strftime's format; rfc3339 is the form of
+// Atom feeds and of the log.
+inline constexpr const char* rfc3339 = "%Y-%m-%dT%H:%M:%SZ";
+std::string utcTime(std::int64_t seconds, const char* format);
 
 // The text with every byte that keep refuses written as prefix and two digits of the sixteen in
 // digits ("0123456789ABCDEF" or lower case).

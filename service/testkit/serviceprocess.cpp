@@ -238,9 +238,10 @@ bool Visitor::logIn(const std::string& name, const std::string& password)
 
 std::string Visitor::postSong(const std::string& song, const std::string& deleteId)
 {
-    std::string target = std::string(protocol::kPostPath) + "?s=" + percentEncode(song);
+    std::string target =
+        std::string(protocol::kPostPath) + "?" + std::string(protocol::kSongKey) + "=" + percentEncode(song);
     if (!deleteId.empty())
-        target += "&d=" + percentEncode(deleteId);
+        target += "&" + std::string(protocol::kDeleteKey) + "=" + percentEncode(deleteId);
     return title(target);
 }
 

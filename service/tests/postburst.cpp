@@ -1,7 +1,5 @@
 #include "servicefixture.h"
 
-#include <regex>
-
 namespace tunalo::service::testkit {
 
 PostBurst::PostBurst(const std::vector<std::string>& cookies, const std::vector<int>& ports)
@@ -17,17 +15,16 @@ void PostBurst::post(const std::string& cookie, const std::vector<int>& ports)
         instances.push_back(std::make_unique<Visitor>(port));
         instances.back()->cookie() = cookie;
     }
-    const std::regex posted(R"(Posted ID:(\d+))");
     for (std::size_t n = 0; m_running && !instances.empty(); ++n) {
         const auto turn = n % instances.size();
         const auto title = instances[turn]->postSong("Burst - Song " + std::to_string(n));
-        std::smatch match;
-        if (!std::regex_match(title, match, posted)) {
+        const auto id = postedId(title);
+        if (id < 0) {
             instances.erase(instances.begin() + static_cast<std::ptrdiff_t>(turn)); // that instance is gone
             continue;
         }
         std::lock_guard lock(m_mutex);
-        m_confirmed.insert(std::stoll(match[1]));
+        m_confirmed.insert(id);
     }
 }
 
