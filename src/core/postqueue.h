@@ -40,9 +40,8 @@ public:
     void answerLimit_Timer();
     void retryDelay_Timer();
 
-    // The song in flight or resting before its next try, and the song waiting behind it.
+    // The song in flight or resting before its next try.
     const std::optional<QString>& current() const { return m_current; }
-    const std::optional<QString>& waiting() const { return m_waiting; }
     bool inFlight() const { return m_stage == Stage::Sending; }
 
     QTimer answerLimit; // runs while a post is in flight

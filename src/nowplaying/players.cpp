@@ -98,6 +98,12 @@ public:
     }
 };
 
+const SongSource& windowTitleSource()
+{
+    static const WindowTitleSource source;
+    return source;
+}
+
 const SongSource& mediaPlayersSource()
 {
     static const MediaPlayersSource source;
@@ -109,12 +115,6 @@ const SongSource& mediaPlayersSource()
 QString SongSource::statusName(mainmodule& /*app*/, const PlayerRow& row) const
 {
     return row.name;
-}
-
-const SongSource& windowTitleSource()
-{
-    static const WindowTitleSource source;
-    return source;
 }
 
 // One row per PlayerId, in index order. A player whose song does not come from a window title

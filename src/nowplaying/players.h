@@ -23,8 +23,8 @@ struct PlayerTitleFormat {
 
 struct PlayerRow;
 
-// Where a player's song comes from. The players of the table show it in their window title and
-// share windowTitleSource(); a player that announces its song some other way brings a source of
+// Where a player's song comes from. The four players of the table show it in their window title and
+// share one source; a player that announces its song some other way brings a source of
 // its own, and every caller keeps going through the row.
 class SongSource {
 public:
@@ -37,9 +37,6 @@ public:
     // What the status line names after the song and " - ".
     virtual QString statusName(mainmodule& app, const PlayerRow& row) const;
 };
-
-// The four players found by their window titles.
-const SongSource& windowTitleSource();
 
 // One supported player, everything the program knows of it. Start-up, the publish cycle, readsong,
 // the player panel and the settings' range of "lastsmp" all read these rows.

@@ -16,7 +16,6 @@ public:
         if (!m_values.contains(name))
             m_values.insert(name, text);
     }
-    bool contains(const QString& key) const { return m_values.contains(folded(key)); }
     // The stored text, or defaultValue when the section does not hold the key.
     QString value(const QString& key, const QString& defaultValue) const
     {

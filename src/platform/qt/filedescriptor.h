@@ -7,7 +7,7 @@
 
 namespace tunalo {
 
-// An open file descriptor, closed when it goes out of scope unless it was closed or handed on.
+// An open file descriptor, closed when it goes out of scope unless it was closed or moved on.
 class FileDescriptor {
 public:
     explicit FileDescriptor(int fd) : m_fd(fd) {}
@@ -18,10 +18,18 @@ public:
     }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept
+    {
+        if (this != &other) {
+            if (m_fd >= 0)
+                ::close(m_fd);
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
+    }
 
     int get() const { return m_fd; }
-    // Hands the descriptor on; closing it is then the caller's business.
-    int release() { return std::exchange(m_fd, -1); }
     // Closes now, so that a failure to close is seen; 0 or the error number.
     int close()
     {

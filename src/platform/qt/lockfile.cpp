@@ -1,7 +1,5 @@
 #include "platform/qt/lockfile.h"
 
-#include "platform/qt/filedescriptor.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -56,12 +54,10 @@ LockFileInstanceLock::LockFileInstanceLock(QString path) : m_path(std::move(path
 
 LockFileInstanceLock::~LockFileInstanceLock()
 {
-    if (m_fd < 0)
-        return;
-    // Removed while still locked: a start that opened this file before the removal finds it
-    // no longer under the lock's name and makes a new one.
-    ::unlink(QFile::encodeName(m_path).constData());
-    ::close(m_fd);
+    // Removed while still locked (the file closes after this): a start that opened it before the
+    // removal finds it no longer under the lock's name and makes a new one.
+    if (m_file.get() >= 0)
+        ::unlink(QFile::encodeName(m_path).constData());
 }
 
 QString LockFileInstanceLock::defaultPath()
@@ -78,7 +74,7 @@ QString LockFileInstanceLock::defaultPath()
 
 bool LockFileInstanceLock::tryLock()
 {
-    if (m_fd >= 0)
+    if (m_file.get() >= 0)
         return true;
     m_refusal = {};
     // A few rounds cover a lock that changes hands or a folder removed in between.
@@ -119,7 +115,7 @@ LockFileInstanceLock::Attempt LockFileInstanceLock::attempt()
     // The process id is for people and messages only: the kernel's lock is what counts, so a
     // full disk that keeps it from being written does not matter.
     [[maybe_unused]] const bool written = writeProcessId(file.get());
-    m_fd = file.release();
+    m_file = std::move(file);
     return Attempt::Held;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/instancelock.h"
+#include "platform/qt/filedescriptor.h"
 
 #include <QString>
 
@@ -29,7 +30,7 @@ private:
     Attempt clearFolder();
 
     QString m_path;
-    int m_fd = -1;
+    FileDescriptor m_file{-1}; // open and locked while this instance holds the lock
     Refusal m_refusal;
 };
 
