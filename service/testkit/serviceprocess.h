@@ -52,6 +52,9 @@ private:
 // Percent-encodes every byte outside the unreserved set, as the desktop program does.
 using service::percentEncode;
 
+// The whole of a file, such as a log written so far; empty when it cannot be read.
+std::string fileText(const std::filesystem::path& path);
+
 // The text between <title> and </title>, or "(no title)".
 std::string titleOf(const std::string& html);
 

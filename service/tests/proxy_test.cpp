@@ -85,11 +85,7 @@ public:
     Proxy& operator=(const Proxy&) = delete;
 
     fs::path rootCertificate() const { return m_dir / "caddy/pki/authorities/local/root.crt"; }
-    std::string log() const
-    {
-        std::ifstream in(m_dir / "caddy.log");
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    std::string log() const { return fileText(m_dir / "caddy.log"); }
     bool running() const { return m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; }
 
 private:

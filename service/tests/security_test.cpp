@@ -319,8 +319,7 @@ TEST_F(Security, ASecondServiceOnATakenPortExitsWithAMessage)
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    std::ifstream in(log);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = fileText(log);
     EXPECT_NE(text.find("cannot listen on 127.0.0.1:" + std::to_string(port())), std::string::npos) << text;
     EXPECT_EQ(visitor().title("/"), "Tunalo service");
 }

@@ -9,8 +9,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -58,11 +56,7 @@ protected:
     std::filesystem::path folder() const { return m_dir.path(); }
 
     // What the running service has written to its log so far.
-    std::string logText() const
-    {
-        std::ifstream in(m_dir.path() / ("run" + std::to_string(m_runs) + ".log"), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    std::string logText() const { return fileText(m_dir.path() / ("run" + std::to_string(m_runs) + ".log")); }
 
     std::string database() const
     {
