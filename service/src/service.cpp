@@ -351,21 +351,17 @@ void Service::login(const CallPtr& call)
 void Service::checkPassword(const CallPtr& call, const std::string& key, const std::string& password)
 {
     const auto account = m_store.findAccount(key);
-    const bool queued = m_hashing.submit([this, call, key, password, account] {
-        guarded(call, [&] {
-            const auto stored = account ? std::optional(account->passwordHash) : std::nullopt;
-            if (!m_hasher.verify(stored, password)) {
-                m_store.recordLoginFailure(key, now(), now() - failureMemorySeconds);
-                return call->answer(redirectHome("wrong"));
-            }
-            m_store.clearLoginFailures(key);
-            auto response = redirectHome();
-            startSession(account->user, response);
-            call->answer(std::move(response));
-        });
+    onHashingPool(call, [this, call, key, password, account] {
+        const auto stored = account ? std::optional(account->passwordHash) : std::nullopt;
+        if (!m_hasher.verify(stored, password)) {
+            m_store.recordLoginFailure(key, now(), now() - failureMemorySeconds);
+            return call->answer(redirectHome("wrong"));
+        }
+        m_store.clearLoginFailures(key);
+        auto response = redirectHome();
+        startSession(account->user, response);
+        call->answer(std::move(response));
     });
-    if (!queued)
-        call->answer(busyResponse());
 }
 
 void Service::registerAccount(const CallPtr& call)
@@ -388,19 +384,22 @@ void Service::registerAccount(const CallPtr& call)
 void Service::createAccount(const CallPtr& call, const std::string& name, const std::string& key,
                             const std::string& password)
 {
-    const bool queued = m_hashing.submit([this, call, name, key, password] {
-        guarded(call, [&] {
-            const auto hash = m_hasher.hash(password);
-            if (!hash)
-                return call->answer(redirectHome("busy"));
-            const auto user = m_store.createUser(name, key, *hash, now());
-            if (!user)
-                return call->answer(redirectHome("taken"));
-            auto response = redirectHome();
-            startSession(*user, response);
-            call->answer(std::move(response));
-        });
+    onHashingPool(call, [this, call, name, key, password] {
+        const auto hash = m_hasher.hash(password);
+        if (!hash)
+            return call->answer(redirectHome("busy"));
+        const auto user = m_store.createUser(name, key, *hash, now());
+        if (!user)
+            return call->answer(redirectHome("taken"));
+        auto response = redirectHome();
+        startSession(*user, response);
+        call->answer(std::move(response));
     });
+}
+
+void Service::onHashingPool(const CallPtr& call, std::function<void()> step)
+{
+    const bool queued = m_hashing.submit([this, call, step = std::move(step)] { guarded(call, step); });
     if (!queued)
         call->answer(busyResponse());
 }

@@ -57,6 +57,8 @@ private:
     std::string siteOf(const Request& request) const;
     // Runs a step of a page and answers 500 if it throws.
     void guarded(const CallPtr& call, const std::function<void()>& step);
+    // Runs step on the hashing pool, guarded; a full queue is answered as busy at once.
+    void onHashingPool(const CallPtr& call, std::function<void()> step);
 
     void checkPassword(const CallPtr& call, const std::string& key, const std::string& password);
     void createAccount(const CallPtr& call, const std::string& name, const std::string& key,
