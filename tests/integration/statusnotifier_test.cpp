@@ -1,5 +1,6 @@
 // The tray component on the notification areas and notification servers of today's desktops:
-// Xfce's panel as the StatusNotifier host, dunst as the notification server.
+// Xfce's panel as the StatusNotifier host and dunst as the notification server under X, waybar and
+// mako on sway.
 #include "platform/dbus/notifications.h"
 #include "platform/qt/trayshell.h"
 #include "support/desktophosts.h"
@@ -246,6 +247,88 @@ TEST_F(NotificationServer, OnlyTheServersOwnSignalsForABalloonsOwnIdCount)
     pause(500);
     EXPECT_TRUE(events == QStringList({QStringLiteral("first hidden"), QStringLiteral("second clicked")}) ||
                 events == QStringList({QStringLiteral("second hidden"), QStringLiteral("first clicked")}))
+        << joined(events).toStdString();
+}
+
+// Tunalo under XWayland on sway, with waybar's notification area and mako.
+class SwaySession : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(sway.ready()) << "sway, waybar or mako did not come up"; }
+
+    QProcess& startProgram()
+    {
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("DISPLAY"), sway.xDisplay());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        return files.start(environment);
+    }
+
+    HeadlessSway sway;
+    ProgramUnderTest files;
+};
+
+QString makoctl(const QStringList& arguments)
+{
+    QProcess control;
+    control.start(QStringLiteral("makoctl"), arguments);
+    waitUntil([&] { return control.state() == QProcess::NotRunning; }, 10000);
+    return QString::fromUtf8(control.readAllStandardOutput());
+}
+
+TEST_F(SwaySession, WaybarShowsTheIconWithTheProgramsMenuExitEndsTunaloAndTheWelcomeIsInMako)
+{
+    QProcess& program = startProgram();
+    QString item;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const QStringList items = statusNotifierItems();
+            item = items.isEmpty() ? QString() : items.front();
+            return !item.isEmpty() && idOf(statusNotifierMenu(item), QStringLiteral("_Exit")) >= 0;
+        },
+        30000))
+        << "no item with a menu: " << joined(statusNotifierItems()).toStdString();
+    const std::vector<DBusMenuEntry> menu = statusNotifierMenu(item);
+    EXPECT_EQ(menuText(menu), QStringLiteral("_Open TNLO FB App|-|Login\\Logout|-|_Exit"));
+    // waybar draws the program's orange icon at the right of the bar along the bottom.
+    EXPECT_TRUE(waitUntil([&] { return showsColour(sway.grab(), {824, 670, 200, 30}, QColor(0xf2, 0x7c, 0x1b)); }));
+    // The welcome balloon is mako's notification, with the click as its default action.
+    ASSERT_TRUE(waitUntil([] { return makoctl({QStringLiteral("list")}).contains(QLatin1String("reopen me")); }))
+        << makoctl({QStringLiteral("list")}).toStdString();
+    EXPECT_TRUE(makoctl({QStringLiteral("list")}).contains(QLatin1String("\"default\"")));
+
+    ASSERT_TRUE(clickStatusNotifierMenu(item, idOf(menu, QStringLiteral("_Exit"))));
+    ASSERT_TRUE(waitUntil([&] { return program.state() == QProcess::NotRunning; }, 15000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    // The balloon goes with the program.
+    EXPECT_TRUE(waitUntil([] { return !makoctl({QStringLiteral("list")}).contains(QLatin1String("reopen me")); }));
+}
+
+TEST_F(SwaySession, AClickOnAnotherProgramsNotificationInMakoIsNoClickOnTheBalloon)
+{
+    NotificationBalloon balloon(QStringLiteral("tunalo"));
+    QStringList events;
+    QObject::connect(&balloon, &NotificationBalloon::clicked, [&] { events << QStringLiteral("clicked"); });
+    QObject::connect(&balloon, &NotificationBalloon::hidden, [&] { events << QStringLiteral("hidden"); });
+    balloon.show(QStringLiteral("Tunalo"), QStringLiteral("Artist - Title (Click To Post)"), QImage(), 0);
+    ASSERT_TRUE(waitUntil([&] { return balloon.id() != 0; }));
+
+    // mako tells every program on the bus of a click on any notification.
+    const QString other = gdbus(
+        {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("--object-path"),
+         QStringLiteral("/org/freedesktop/Notifications"), QStringLiteral("--method"),
+         QStringLiteral("org.freedesktop.Notifications.Notify"), QStringLiteral("other"), QStringLiteral("0"),
+         QString(), QStringLiteral("Other"), QStringLiteral("another program's news"),
+         QStringLiteral("['default', 'Open']"), QStringLiteral("{}"), QStringLiteral("0")});
+    const QString otherId = other.section(QLatin1Char(' '), 1, 1).section(QLatin1Char(','), 0, 0);
+    ASSERT_FALSE(otherId.isEmpty()) << other.toStdString();
+    makoctl({QStringLiteral("invoke"), QStringLiteral("-n"), otherId});
+    pause(500);
+    EXPECT_TRUE(events.isEmpty()) << joined(events).toStdString();
+
+    makoctl({QStringLiteral("invoke"), QStringLiteral("-n"), QString::number(balloon.id())});
+    EXPECT_TRUE(waitUntil([&] { return events == QStringList{QStringLiteral("clicked")}; }))
         << joined(events).toStdString();
 }
 

@@ -36,6 +36,17 @@ constexpr const char* kPanelConfiguration = R"(<?xml version="1.0" encoding="UTF
 
 const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 
+// Xfce's settings daemon, in the library folder of the machine's architecture.
+QString settingsDaemon()
+{
+    for (const QFileInfo& folder : QDir(QStringLiteral("/usr/lib")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString daemon = folder.filePath() + QStringLiteral("/xfce4/xfconf/xfconfd");
+        if (QFile::exists(daemon))
+            return daemon;
+    }
+    return QStringLiteral("xfconfd");
+}
+
 bool nameHasOwner(const QString& name)
 {
     return gdbus({QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
@@ -149,6 +160,13 @@ bool showsColour(const QImage& picture, const QRect& part, QColor colour)
 
 XfcePanel::XfcePanel(BareDisplay& display) : m_display(display) {}
 
+XfcePanel::~XfcePanel()
+{
+    for (QProcess* process : {m_panel, m_settings})
+        if (process)
+            BareDisplay::stop(*process);
+}
+
 bool XfcePanel::start()
 {
     const QString folder = m_config.path() + QStringLiteral("/xfce4/xfconf/xfce-perchannel-xml");
@@ -161,7 +179,7 @@ bool XfcePanel::start()
     m_display.setEnvironment(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
     // The bus of the tests starts nothing on demand, the settings daemon included.
     if (!nameHasOwner(QStringLiteral("org.xfce.Xfconf")))
-        m_display.start(QStringLiteral("/usr/lib/x86_64-linux-gnu/xfce4/xfconf/xfconfd"), {});
+        m_settings = &m_display.start(settingsDaemon(), {});
     m_panel = &m_display.start(QStringLiteral("xfce4-panel"), {QStringLiteral("--disable-wm-check")});
     return waitUntil([] {
         return property(kWatcher, QStringLiteral("/StatusNotifierWatcher"), kWatcher,
@@ -175,6 +193,73 @@ bool XfcePanel::stop()
     if (m_panel)
         BareDisplay::stop(*m_panel);
     return waitUntil([] { return !nameHasOwner(kWatcher); });
+}
+
+HeadlessSway::HeadlessSway()
+{
+    const QString dir = m_dir.path();
+    QDir().mkpath(dir + QStringLiteral("/run"));
+    QFile::setPermissions(dir + QStringLiteral("/run"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // sway runs the bar's command as one program name, so waybar finds its settings in its folder.
+    QDir().mkpath(dir + QStringLiteral("/waybar"));
+    QFile waybar(dir + QStringLiteral("/waybar/config"));
+    QFile config(dir + QStringLiteral("/config"));
+    if (!waybar.open(QIODevice::WriteOnly) || !config.open(QIODevice::WriteOnly))
+        return;
+    waybar.write(R"({"position": "bottom", "height": 30, "modules-right": ["tray"], "tray": {"icon-size": 21}})");
+    waybar.close();
+    config.write(QStringLiteral("output HEADLESS-1 resolution 1024x700\n"
+                                "xwayland enable\n"
+                                "bar {\n    swaybar_command waybar\n}\n"
+                                "exec mako\n"
+                                "exec sh -c 'echo $DISPLAY > %1/display'\n")
+                     .arg(dir)
+                     .toUtf8());
+    config.close();
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir + QStringLiteral("/run"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir); // mako's and waybar's own settings
+    environment.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
+    environment.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
+    environment.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+    m_sway.setProcessEnvironment(environment);
+    m_sway.start(QStringLiteral("unshare"), {QStringLiteral("--user"), QStringLiteral("--map-user=1000"),
+                                             QStringLiteral("--map-group=1000"), QStringLiteral("sway"),
+                                             QStringLiteral("-c"), dir + QStringLiteral("/config")});
+    QFile display(dir + QStringLiteral("/display"));
+    m_ready = waitUntil([&] {
+        if (m_xDisplay.isEmpty() && display.open(QIODevice::ReadOnly)) {
+            m_xDisplay = QString::fromUtf8(display.readAll()).trimmed();
+            display.close();
+        }
+        return !m_xDisplay.isEmpty() && nameHasOwner(QStringLiteral("org.freedesktop.Notifications")) &&
+               property(kWatcher, QStringLiteral("/StatusNotifierWatcher"), kWatcher,
+                        QStringLiteral("IsStatusNotifierHostRegistered"))
+                   .contains(QLatin1String("true"));
+    });
+}
+
+HeadlessSway::~HeadlessSway()
+{
+    // Its bar, mako and XWayland end with the compositor they are clients of.
+    BareDisplay::stop(m_sway);
+    waitUntil([] { return !nameHasOwner(QStringLiteral("org.freedesktop.Notifications")) && !nameHasOwner(kWatcher); },
+              5000);
+}
+
+QImage HeadlessSway::grab() const
+{
+    QProcess grim;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("WAYLAND_DISPLAY"), m_dir.path() + QStringLiteral("/run/wayland-1"));
+    grim.setProcessEnvironment(environment);
+    grim.start(QStringLiteral("grim"), {QStringLiteral("-")});
+    grim.waitForFinished(10000);
+    return QImage::fromData(grim.readAllStandardOutput(), "PNG");
 }
 
 QString gdbus(const QStringList& arguments)

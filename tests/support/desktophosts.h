@@ -43,6 +43,8 @@ private:
 class XfcePanel {
 public:
     explicit XfcePanel(BareDisplay& display);
+    // The panel and its settings daemon end before their settings folder goes.
+    ~XfcePanel();
     // Starts the panel; true once its StatusNotifier host has registered on the bus.
     bool start();
     // Ends the panel and its plugins' processes; true once the watcher has left the bus.
@@ -52,6 +54,29 @@ private:
     BareDisplay& m_display;
     QTemporaryDir m_config;
     QProcess* m_panel = nullptr;
+    QProcess* m_settings = nullptr;
+};
+
+// A Wayland session: sway on its headless back end with waybar's notification area (a
+// StatusNotifier host) along the bottom, mako as the notification server and XWayland for X
+// programs such as Tunalo, all on the test's session bus. sway refuses to run as root, so it runs
+// as an ordinary user of a user namespace of its own.
+class HeadlessSway {
+public:
+    HeadlessSway();
+    ~HeadlessSway();
+    // Up with its bar's host and mako registered on the bus.
+    bool ready() const { return m_ready; }
+    // The X display of its XWayland.
+    QString xDisplay() const { return m_xDisplay; }
+    // The screen as it is now.
+    QImage grab() const;
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_sway;
+    QString m_xDisplay;
+    bool m_ready = false;
 };
 
 // Whether a part of a picture holds a pixel of about this colour.
