@@ -46,6 +46,29 @@ int idOf(const std::vector<DBusMenuEntry>& menu, const QString& label)
     return -1;
 }
 
+// The program's item once the host reads its menu; empty when none came.
+QString programItem()
+{
+    QString item;
+    waitUntil(
+        [&] {
+            const QStringList items = statusNotifierItems();
+            item = items.isEmpty() ? QString() : items.front();
+            return !item.isEmpty() && idOf(statusNotifierMenu(item), QStringLiteral("_Exit")) >= 0;
+        },
+        30000);
+    return item;
+}
+
+// Chooses "&Exit" in the menu the host reads, as a person does, and waits for the program's end.
+void exitFromTheHostsMenu(const QString& item, QProcess& program)
+{
+    ASSERT_TRUE(clickStatusNotifierMenu(item, idOf(statusNotifierMenu(item), QStringLiteral("_Exit"))));
+    ASSERT_TRUE(waitUntil([&] { return program.state() == QProcess::NotRunning; }, 15000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+}
+
 // Xfce's panel on a screen of its own; the icons reach it over the bus.
 class StatusNotifierHost : public ::testing::Test {
 protected:
@@ -100,22 +123,11 @@ TEST_F(StatusNotifierHost, ExitInTheMenuTheHostShowsEndsTunalo)
 {
     ProgramUnderTest files;
     QProcess& program = files.start();
-    QString item;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const QStringList items = statusNotifierItems();
-            item = items.isEmpty() ? QString() : items.front();
-            return !item.isEmpty() && idOf(statusNotifierMenu(item), QStringLiteral("_Exit")) >= 0;
-        },
-        30000))
-        << "no item with a menu: " << joined(statusNotifierItems()).toStdString();
-    const std::vector<DBusMenuEntry> menu = statusNotifierMenu(item);
-    EXPECT_EQ(menuText(menu), QStringLiteral("_Open TNLO FB App|-|Login\\Logout|-|_Exit"));
+    const QString item = programItem();
+    ASSERT_FALSE(item.isEmpty()) << "no item with a menu: " << joined(statusNotifierItems()).toStdString();
+    EXPECT_EQ(menuText(statusNotifierMenu(item)), QStringLiteral("_Open TNLO FB App|-|Login\\Logout|-|_Exit"));
 
-    ASSERT_TRUE(clickStatusNotifierMenu(item, idOf(menu, QStringLiteral("_Exit"))));
-    ASSERT_TRUE(waitUntil([&] { return program.state() == QProcess::NotRunning; }, 15000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
+    exitFromTheHostsMenu(item, program);
     EXPECT_TRUE(waitUntil([] { return statusNotifierItems().isEmpty(); }));
 }
 
@@ -148,10 +160,7 @@ TEST(LateStatusNotifierHost, TheIconAppearsWhenTheHostStartsAfterTheProgramAndAg
 // What dunst, a notification server, answers on the bus through its control program.
 QString dunstctl(const QStringList& arguments)
 {
-    QProcess control;
-    control.start(QStringLiteral("dunstctl"), arguments);
-    waitUntil([&] { return control.state() == QProcess::NotRunning; }, 10000);
-    return QString::fromUtf8(control.readAllStandardOutput()).trimmed();
+    return runTool(QStringLiteral("dunstctl"), arguments).trimmed();
 }
 
 class NotificationServer : public ::testing::Test {
@@ -269,26 +278,15 @@ protected:
 
 QString makoctl(const QStringList& arguments)
 {
-    QProcess control;
-    control.start(QStringLiteral("makoctl"), arguments);
-    waitUntil([&] { return control.state() == QProcess::NotRunning; }, 10000);
-    return QString::fromUtf8(control.readAllStandardOutput());
+    return runTool(QStringLiteral("makoctl"), arguments);
 }
 
 TEST_F(SwaySession, WaybarShowsTheIconWithTheProgramsMenuExitEndsTunaloAndTheWelcomeIsInMako)
 {
     QProcess& program = startProgram();
-    QString item;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const QStringList items = statusNotifierItems();
-            item = items.isEmpty() ? QString() : items.front();
-            return !item.isEmpty() && idOf(statusNotifierMenu(item), QStringLiteral("_Exit")) >= 0;
-        },
-        30000))
-        << "no item with a menu: " << joined(statusNotifierItems()).toStdString();
-    const std::vector<DBusMenuEntry> menu = statusNotifierMenu(item);
-    EXPECT_EQ(menuText(menu), QStringLiteral("_Open TNLO FB App|-|Login\\Logout|-|_Exit"));
+    const QString item = programItem();
+    ASSERT_FALSE(item.isEmpty()) << "no item with a menu: " << joined(statusNotifierItems()).toStdString();
+    EXPECT_EQ(menuText(statusNotifierMenu(item)), QStringLiteral("_Open TNLO FB App|-|Login\\Logout|-|_Exit"));
     // waybar draws the program's orange icon at the right of the bar along the bottom.
     EXPECT_TRUE(waitUntil([&] { return showsColour(sway.grab(), {824, 670, 200, 30}, QColor(0xf2, 0x7c, 0x1b)); }));
     // The welcome balloon is mako's notification, with the click as its default action.
@@ -296,10 +294,7 @@ TEST_F(SwaySession, WaybarShowsTheIconWithTheProgramsMenuExitEndsTunaloAndTheWel
         << makoctl({QStringLiteral("list")}).toStdString();
     EXPECT_TRUE(makoctl({QStringLiteral("list")}).contains(QLatin1String("\"default\"")));
 
-    ASSERT_TRUE(clickStatusNotifierMenu(item, idOf(menu, QStringLiteral("_Exit"))));
-    ASSERT_TRUE(waitUntil([&] { return program.state() == QProcess::NotRunning; }, 15000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
+    exitFromTheHostsMenu(item, program);
     // The balloon goes with the program.
     EXPECT_TRUE(waitUntil([] { return !makoctl({QStringLiteral("list")}).contains(QLatin1String("reopen me")); }));
 }

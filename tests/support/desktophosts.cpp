@@ -262,10 +262,10 @@ QImage HeadlessSway::grab() const
     return QImage::fromData(grim.readAllStandardOutput(), "PNG");
 }
 
-QString gdbus(const QStringList& arguments)
+QString runTool(const QString& program, const QStringList& arguments)
 {
     QProcess process;
-    process.start(QStringLiteral("gdbus"), arguments);
+    process.start(program, arguments);
     if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000)) {
         process.kill();
         process.waitForFinished();

@@ -82,9 +82,15 @@ private:
 // Whether a part of a picture holds a pixel of about this colour.
 bool showsColour(const QImage& picture, const QRect& part, QColor colour);
 
-// What the session bus says, asked with gdbus while the test's event loop runs (the item may
-// live in the test's own process).
-QString gdbus(const QStringList& arguments);
+// What a program prints, run to its end while the test's event loop turns (it may ask the test's
+// own process); a null string when it failed.
+QString runTool(const QString& program, const QStringList& arguments);
+
+// What the session bus says, asked with gdbus.
+inline QString gdbus(const QStringList& arguments)
+{
+    return runTool(QStringLiteral("gdbus"), arguments);
+}
 
 // The items registered with the StatusNotifier watcher, as "bus name/object path".
 QStringList statusNotifierItems();
