@@ -10,9 +10,8 @@
 
 #include <xcb/xcb.h>
 
-#include <cstdlib>
-
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 #include <limits>
 
