@@ -68,7 +68,8 @@ void mainmodule::create(std::unique_ptr<interface>& slot)
 void mainmodule::create(std::unique_ptr<frmloadhome>& slot)
 {
     slot = std::make_unique<frmloadhome>();
-    // The loader has always watched the post browser as well; it comes into being with it.
+    // The post browser comes into being with the loader, so its engine starts while the home page
+    // loads rather than at the first post.
     form<updatewb>();
 }
 

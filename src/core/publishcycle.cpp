@@ -76,7 +76,9 @@ std::optional<QString> PublishCycle::tick()
     if (m_state.publishing != kTrue)
         return status;
     m_state.previousSong = m_state.currentSong;
-    if (running) {
+    // A player that closed before its song was read keeps its last song, so its return with the
+    // same song is no new song.
+    if (running && reading.running) {
         m_state.currentSong = reading.song;
         if (m_state.previousSong != m_state.currentSong)
             checkpublish();

@@ -1,11 +1,13 @@
 #include "support/fakes.h"
 
 #include "core/settings.h"
+#include "nowplaying/cuttitle.h"
 
 #include <QWidget>
 
 #include <algorithm>
 #include <optional>
+#include <stdexcept>
 
 namespace tunalo::test {
 
@@ -222,7 +224,13 @@ public:
     ~ManualTimer() override { std::erase(m_clock.m_timers, this); }
 
     void start(int ms) override { begin(ms, 0); }
-    void startRepeating(int ms) override { begin(ms, ms); }
+    // A repeating wait of no time would never let advance end.
+    void startRepeating(int ms) override
+    {
+        if (ms <= 0)
+            throw std::invalid_argument("a repeating timer needs a wait longer than 0 ms");
+        begin(ms, ms);
+    }
     void stop() override { m_due.reset(); }
     bool isActive() const override { return m_due.has_value(); }
 

@@ -1,5 +1,6 @@
 #include "platform/x11/xcbwindowlist.h"
 
+#include "nowplaying/cuttitle.h"
 #include "platform/x11/titletext.h"
 
 #include <QByteArray>
