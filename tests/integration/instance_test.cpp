@@ -1,3 +1,4 @@
+#include "support/playerwindow.h"
 #include "support/process.h"
 
 #include <QDir>
@@ -31,6 +32,7 @@ TEST(SingleInstance, ASecondStartEndsAtOnceSayingWhyAndAStaleLockDoesNotBlock)
     EXPECT_TRUE(second.readAllStandardOutput().isEmpty());
     const QByteArray error = second.readAllStandardError();
     EXPECT_TRUE(error.startsWith("tunalo: Tunalo is already running")) << error.constData();
+    EXPECT_TRUE(error.contains("; its window is shown")) << error.constData();
     EXPECT_EQ(error.count('\n'), 1) << error.constData();
     EXPECT_EQ(first.state(), QProcess::Running);
 
@@ -81,6 +83,47 @@ TEST(NoDisplay, TheProgramSaysSoInOneLineAndFails)
     const QByteArray error = process.readAllStandardError();
     EXPECT_TRUE(error.contains("cannot reach an X display")) << error.constData();
     EXPECT_EQ(error.count('\n'), 1) << error.constData();
+}
+
+
+// The program's main window while it is on the screen; 0 while it is not.
+std::uint32_t shownMainWindow()
+{
+    // Qt also keeps an unmapped helper window with the same title.
+    return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                    QStringLiteral("^TUNALO$")})
+        .section(QLatin1Char('\n'), 0, 0)
+        .toUInt();
+}
+
+// A start from the menu while Tunalo runs brings back its window, hidden or covered, in front
+// and with the focus, and ends.
+TEST(SingleInstance, ASecondStartBringsTheWindowToTheFrontAndEnds)
+{
+    ProgramUnderTest program;
+    QProcess& first = program.start();
+    std::uint32_t window = 0;
+    ASSERT_TRUE(waitUntil([&] { return (window = shownMainWindow()) != 0; }, 30000));
+
+    PlayerWindow other(QStringLiteral("Untitled - Notepad"));
+    ASSERT_TRUE(other.started());
+    // The close box hides the window: Tunalo goes on in the notification area.
+    xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window)});
+    xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("alt+F4")});
+    ASSERT_TRUE(waitUntil([&] { return shownMainWindow() == 0; }));
+    ASSERT_TRUE(other.send(QStringLiteral("activate")));
+
+    for (const char* before : {"hidden", "covered"}) {
+        SCOPED_TRACE(before);
+        ASSERT_TRUE(waitUntil([&] { return activeWindow() == other.handle(); }));
+        QProcess& again = program.start();
+        ASSERT_TRUE(again.waitForFinished(20000));
+        EXPECT_EQ(again.exitCode(), 0) << again.readAllStandardError().constData();
+        EXPECT_TRUE(waitUntil([&] { return shownMainWindow() == window && activeWindow() == window; }))
+            << "shown " << shownMainWindow() << ", active " << activeWindow() << ", main " << window;
+        EXPECT_EQ(first.state(), QProcess::Running);
+        ASSERT_TRUE(other.send(QStringLiteral("activate")));
+    }
 }
 
 } // namespace

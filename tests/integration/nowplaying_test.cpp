@@ -223,16 +223,6 @@ TEST_F(RealDesktop, AClosedPlayerNoLongerRunsAndEndsTheWalk)
     expectSameAsFresh();
 }
 
-// The window manager's active window, as xprop reads it; 0 for none.
-std::uint32_t activeWindow()
-{
-    QProcess xprop;
-    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")});
-    xprop.waitForFinished(5000);
-    const QString answer = QString::fromLatin1(xprop.readAllStandardOutput()).trimmed();
-    return answer.section(QLatin1Char('#'), 1).trimmed().toUInt(nullptr, 16);
-}
-
 // Clicks the empty desktop, where no window lies, until the window manager takes the focus away
 // from every window (openbox does on a click on the background).
 bool clickEmptyDesktop()

@@ -170,8 +170,11 @@ public:
         return free;
     }
     Refusal refusal() const override { return {!free, free ? QString() : QStringLiteral("held")}; }
+    void onShowAsked(std::function<void()> handler) override { show = std::move(handler); }
+    bool askToShow() override { return false; }
     bool free = true;
     int attempts = 0;
+    std::function<void()> show; // what a later start's request calls
 };
 
 // Start at log-in as a flag; a refusing desktop keeps the flag as it was.
