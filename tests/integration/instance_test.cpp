@@ -126,5 +126,32 @@ TEST(SingleInstance, ASecondStartBringsTheWindowToTheFrontAndEnds)
     }
 }
 
+
+// A Wayland session: Qt would look for its Wayland plugin first and say so on stderr.
+TEST(WaylandSession, TunaloGoesStraightToX11UnlessThePlatformIsChosen)
+{
+    QProcessEnvironment wayland;
+    wayland.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+    wayland.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("sway"));
+    wayland.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-tunalo-test"));
+    wayland.insert(QStringLiteral("QT_QPA_PLATFORM"), QString());
+    {
+        ProgramUnderTest program;
+        QProcess& process = program.start(wayland);
+        ASSERT_TRUE(waitUntil([&] { return shownMainWindow() != 0; }, 30000));
+        process.kill();
+        process.waitForFinished(5000);
+        const QByteArray error = process.readAllStandardError();
+        EXPECT_FALSE(error.contains("wayland") || error.contains("qt.qpa")) << error.constData();
+    }
+
+    wayland.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("tunalo-test-platform"));
+    ProgramUnderTest program;
+    QProcess& process = program.start(wayland);
+    ASSERT_TRUE(process.waitForFinished(15000));
+    EXPECT_TRUE(process.readAllStandardError().contains("\"tunalo-test-platform\""))
+        << "the user's own choice is the one Qt tries";
+}
+
 } // namespace
 } // namespace tunalo::test
