@@ -1,51 +1,6 @@
-#include "core/mainmodule.h"
-#include "platform/realplatform.h"
-#include "platform/webengine/webenginebrowsers.h"
-#include "ui/interface.h"
-
-#include <QApplication>
-
-#include <cstdio>
-#include <unistd.h>
+#include "app/start.h"
 
 int main(int argc, char* argv[])
 {
-    if (!tunalo::xDisplayReachable()) {
-        std::fprintf(
-            stderr, "tunalo: cannot reach an X display (DISPLAY=%s); start it from a desktop session\n",
-            qEnvironmentVariableIsSet("DISPLAY") ? qPrintable(qEnvironmentVariable("DISPLAY")) : "unset");
-        return 2;
-    }
-    // The browser engine's sandbox cannot run as root; only then does it go.
-    if (geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    tunalo::prepareWebEngineApplication();
-    // Window titles need X11, so Tunalo runs on it (XWayland on a Wayland desktop) unless the user
-    // chose another platform; asked for at once, Qt tries no Wayland first and prints no error.
-    // The choice is not passed on to the programs Tunalo opens, such as the user's browser.
-    const bool platformChosen = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-    if (!platformChosen)
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication application(argc, argv);
-    if (!platformChosen)
-        qunsetenv("QT_QPA_PLATFORM");
-    QApplication::setApplicationName(QStringLiteral("tunalo"));
-    QApplication::setQuitOnLastWindowClosed(false);
-
-    const auto platform = tunalo::makeRealPlatform();
-    tunalo::mainmodule app(*platform);
-    if (!app.startup()) {
-        const tunalo::InstanceLock::Refusal refusal = platform->lock->refusal();
-        if (!refusal.anotherInstance) {
-            std::fprintf(stderr, "tunalo: %s\n", qPrintable(refusal.reason));
-            return 1;
-        }
-        // A start from the menu while Tunalo runs is how a person gets its window back.
-        const bool shown = platform->lock->askToShow();
-        std::fprintf(stderr, "tunalo: %s; %s\n", qPrintable(refusal.reason),
-                     shown ? "its window is shown" : "it did not answer the request to show its window");
-        return 0;
-    }
-    platform->lock->onShowAsked([&app] { app.form<tunalo::interface>().showInFront(); });
-    return QApplication::exec();
+    return tunalo::start(argc, argv);
 }

@@ -85,47 +85,48 @@ TEST(NoDisplay, TheProgramSaysSoInOneLineAndFails)
     EXPECT_EQ(error.count('\n'), 1) << error.constData();
 }
 
+// Tunalo's windows by the main window's title, mapped or not.
+QString windowsTitledTunalo(bool onlyVisible)
+{
+    QStringList arguments{QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^TUNALO$")};
+    if (onlyVisible)
+        arguments.insert(1, QStringLiteral("--onlyvisible"));
+    return xdotool(arguments);
+}
 
 // The program's main window while it is on the screen; 0 while it is not.
 std::uint32_t shownMainWindow()
 {
     // Qt also keeps an unmapped helper window with the same title.
-    return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                    QStringLiteral("^TUNALO$")})
-        .section(QLatin1Char('\n'), 0, 0)
-        .toUInt();
+    return windowsTitledTunalo(true).section(QLatin1Char('\n'), 0, 0).toUInt();
 }
 
-// A start from the menu while Tunalo runs brings back its window, hidden or covered, in front
-// and with the focus, and ends.
-TEST(SingleInstance, ASecondStartBringsTheWindowToTheFrontAndEnds)
+// Started at log-in, Tunalo stays in the notification area; a start from the menu brings its
+// window, hidden or covered, to the front with the focus, and ends.
+TEST(SingleInstance, AStartAtLogInStaysInTheTrayAndALaterStartBringsTheWindowToTheFront)
 {
     ProgramUnderTest program;
-    QProcess& first = program.start();
-    std::uint32_t window = 0;
-    ASSERT_TRUE(waitUntil([&] { return (window = shownMainWindow()) != 0; }, 30000));
+    QProcess& first = program.start({}, {QStringLiteral("--autostart")});
+    ASSERT_TRUE(waitUntil([&] { return !windowsTitledTunalo(false).isEmpty(); }, 30000));
+    pause(2000);
+    EXPECT_EQ(shownMainWindow(), 0u) << "started at log-in";
 
     PlayerWindow other(QStringLiteral("Untitled - Notepad"));
     ASSERT_TRUE(other.started());
-    // The close box hides the window: Tunalo goes on in the notification area.
-    xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window)});
-    xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("alt+F4")});
-    ASSERT_TRUE(waitUntil([&] { return shownMainWindow() == 0; }));
     ASSERT_TRUE(other.send(QStringLiteral("activate")));
-
+    std::uint32_t window = 0;
     for (const char* before : {"hidden", "covered"}) {
         SCOPED_TRACE(before);
         ASSERT_TRUE(waitUntil([&] { return activeWindow() == other.handle(); }));
         QProcess& again = program.start();
         ASSERT_TRUE(again.waitForFinished(20000));
         EXPECT_EQ(again.exitCode(), 0) << again.readAllStandardError().constData();
-        EXPECT_TRUE(waitUntil([&] { return shownMainWindow() == window && activeWindow() == window; }))
-            << "shown " << shownMainWindow() << ", active " << activeWindow() << ", main " << window;
+        EXPECT_TRUE(waitUntil([&] { return (window = shownMainWindow()) != 0 && activeWindow() == window; }))
+            << "shown " << shownMainWindow() << ", active " << activeWindow();
         EXPECT_EQ(first.state(), QProcess::Running);
         ASSERT_TRUE(other.send(QStringLiteral("activate")));
     }
 }
-
 
 // A Wayland session: Qt would look for its Wayland plugin first and say so on stderr.
 TEST(WaylandSession, TunaloGoesStraightToX11UnlessThePlatformIsChosen)

@@ -1,0 +1,56 @@
+#include "app/start.h"
+
+#include "app/mainmodule.h"
+#include "platform/realplatform.h"
+#include "platform/webengine/webenginebrowsers.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace tunalo {
+
+int start(int argc, char* argv[])
+{
+    if (!xDisplayReachable()) {
+        std::fprintf(
+            stderr, "tunalo: cannot reach an X display (DISPLAY=%s); start it from a desktop session\n",
+            qEnvironmentVariableIsSet("DISPLAY") ? qPrintable(qEnvironmentVariable("DISPLAY")) : "unset");
+        return 2;
+    }
+    // The browser engine's sandbox cannot run as root; only then does it go.
+    if (geteuid() == 0)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    prepareWebEngineApplication();
+    // Window titles need X11, so Tunalo runs on it (XWayland on a Wayland desktop) unless the user
+    // chose another platform; asked for at once, Qt tries no Wayland first and prints no error.
+    // The choice is not passed on to the programs Tunalo opens, such as the user's browser.
+    const bool platformChosen = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (!platformChosen)
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication application(argc, argv);
+    if (!platformChosen)
+        qunsetenv("QT_QPA_PLATFORM");
+    QApplication::setApplicationName(QStringLiteral("tunalo"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const std::unique_ptr<Platform> platform = makeRealPlatform();
+    mainmodule app(*platform);
+    const bool atLogIn = QApplication::arguments().contains(QLatin1String(kAutostartArgument));
+    if (!app.startup(atLogIn ? StartShown::InTray : StartShown::Window)) {
+        const InstanceLock::Refusal refusal = platform->lock->refusal();
+        if (!refusal.anotherInstance) {
+            std::fprintf(stderr, "tunalo: %s\n", qPrintable(refusal.reason));
+            return 1;
+        }
+        // A start from the menu while Tunalo runs is how a person gets its window back.
+        const bool shown = platform->lock->askToShow();
+        std::fprintf(stderr, "tunalo: %s; %s\n", qPrintable(refusal.reason),
+                     shown ? "its window is shown" : "it did not answer the request to show its window");
+        return 0;
+    }
+    return QApplication::exec();
+}
+
+} // namespace tunalo
