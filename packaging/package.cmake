@@ -45,13 +45,14 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tunalo)
 set(CPACK_PACKAGE_VENDOR "Tunalo developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tells your friends which song you are listening to")
-# Lines of the extended description stay under 80 characters; CPack does not wrap them.
+# Lines of the extended description stay under 80 characters; CPack does not wrap them, and
+# writes the text into its own configuration between quotes, so it holds none.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Tunalo is a small tray utility that watches one media player, shows the\n"
     "song in its window and, while publishing is on, posts every new song to\n"
     "the Tunalo web service. It finds Winamp, MediaMonkey, VLC media player and\n"
-    "RealPlayer by the titles of their windows; the choice \"Other player\n"
-    "(MPRIS)\" follows any player that announces its songs on the session bus\n"
+    "RealPlayer by the titles of their windows. Its choice Other player (MPRIS)\n"
+    "follows whichever player announces its songs on the session bus\n"
     "(Rhythmbox, Strawberry, Elisa, Audacious, mpv, VLC, web browsers, Spotify),\n"
     "also on a Wayland desktop.\n"
     "\n"
