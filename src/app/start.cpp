@@ -44,10 +44,15 @@ int start(int argc, char* argv[])
             std::fprintf(stderr, "tunalo: %s\n", qPrintable(refusal.reason));
             return 1;
         }
-        // A start from the menu while Tunalo runs is how a person gets its window back.
-        const bool shown = platform->lock->askToShow();
-        std::fprintf(stderr, "tunalo: %s; %s\n", qPrintable(refusal.reason),
-                     shown ? "its window is shown" : "it did not answer the request to show its window");
+        // A start from the menu while Tunalo runs is how a person gets its window back; the
+        // desktop's start at log-in leaves the running one as it is.
+        if (atLogIn)
+            std::fprintf(stderr, "tunalo: %s\n", qPrintable(refusal.reason));
+        else if (platform->lock->askToShow())
+            std::fprintf(stderr, "tunalo: %s; its window is shown\n", qPrintable(refusal.reason));
+        else
+            std::fprintf(stderr, "tunalo: %s; it did not answer the request to show its window\n",
+                         qPrintable(refusal.reason));
         return 0;
     }
     return QApplication::exec();
