@@ -78,6 +78,11 @@ void mainmodule::create(std::unique_ptr<frmWeb>& slot)
     // The log-in state follows the home page's title; the post page's title is the post queue's.
     Browser& home = slot->wb();
     home.setTitleListener([this, &home] { m_login.homeTitleChanged(home.LocationName()); });
+    // Where the home page cannot be reached the loading notice says which address and why.
+    home.setLoadListener([this](const LoadResult& result) {
+        const bool unreached = result.outcome == LoadResult::Outcome::NotReached;
+        form<frmloadhome>().setUnreached(unreached ? serviceBase() : QString(), result.reason);
+    });
 }
 
 void mainmodule::create(std::unique_ptr<updatewb>& slot)

@@ -107,7 +107,8 @@ public:
     // Ends the navigation under way: the page titled title came in whole.
     void finishLoading(const QString& text);
     // Ends the navigation under way without a page.
-    void failLoading(LoadResult::Outcome outcome, int code = 0);
+    void failLoading(LoadResult::Outcome outcome, int code = 0,
+                     const QString& reason = QStringLiteral("as the test says"));
 
     QStringList navigations;
     QString title;
