@@ -8,21 +8,18 @@
 //                                                settings and its two pages (tunalo-bench-bare)
 // It serves the service's pages itself on loopback, so it measures the program and nothing else.
 #include "serviceprotocol.h"
+#include "support/standinservice.h"
 
-#include <httplib.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -36,6 +33,8 @@
 #include <unistd.h>
 
 namespace {
+
+using tunalo::test::StandInService;
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -179,83 +178,18 @@ private:
     xcb_atom_t m_utf8, m_netWmName, m_clientList, m_netWmPid;
 };
 
+const std::string kHomePath(tunalo::protocol::kHomePath);
+const std::string kPostPath(tunalo::protocol::kPostPath);
+
 // The service's pages as the program reads them: logged in, and a post id for every post.
-class FakeService {
-public:
-    struct Post {
-        Clock::time_point arrived;
-        std::string song;
-    };
-
-    FakeService()
-    {
-        namespace protocol = tunalo::protocol;
-        m_server.Get(std::string(protocol::kRootPath),
-                     [](const httplib::Request&, httplib::Response& response) {
-                         response.set_content("<html><head><title>Tunalo</title></head></html>", "text/html");
-                     });
-        m_server.Get(std::string(protocol::kHomePath),
-                     [this](const httplib::Request&, httplib::Response& response) {
-                         {
-                             std::lock_guard lock(m_mutex);
-                             ++m_homeRequests;
-                         }
-                         response.set_content(titled(protocol::kLoggedInTitle), "text/html");
-                     });
-        m_server.Get(std::string(protocol::kPostPath), [this](const httplib::Request& request,
-                                                              httplib::Response& response) {
-            std::lock_guard lock(m_mutex);
-            m_posts.push_back({Clock::now(), request.get_param_value(std::string(protocol::kSongKey))});
-            response.set_content(
-                titled(std::string(protocol::kPostedTitlePrefix) + std::to_string(m_posts.size())),
-                "text/html");
-            m_changed.notify_all();
-        });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-    }
-    ~FakeService()
-    {
-        m_server.stop();
-        m_thread.join();
-    }
-
-    static std::string titled(std::string_view title)
-    {
-        return "<html><head><title>" + std::string(title) + "</title></head></html>";
-    }
-
-    std::string address() const { return "http://127.0.0.1:" + std::to_string(m_port); }
-
-    int homeRequests()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_homeRequests;
-    }
-
-    // The first post whose song contains fragment, waiting up to timeout.
-    std::optional<Post> waitForPost(const std::string& fragment, std::chrono::milliseconds timeout)
-    {
-        std::unique_lock lock(m_mutex);
-        std::optional<Post> found;
-        m_changed.wait_for(lock, timeout, [&] {
-            for (const Post& post : m_posts)
-                if (post.song.find(fragment) != std::string::npos)
-                    found = post;
-            return found.has_value();
-        });
-        return found;
-    }
-
-private:
-    httplib::Server m_server;
-    int m_port = 0;
-    std::thread m_thread;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<Post> m_posts;
-    int m_homeRequests = 0;
-};
+void answerLoggedIn(StandInService& service)
+{
+    namespace protocol = tunalo::protocol;
+    using Kind = StandInService::Answer::Kind;
+    service.answer(std::string(protocol::kRootPath), {Kind::Page, "Tunalo"});
+    service.answer(kHomePath, {Kind::Page, std::string(protocol::kLoggedInTitle)});
+    service.answer(kPostPath, {Kind::Page, std::string(protocol::kPostedTitlePrefix) + "{n}"});
+}
 
 // The program (or another program of the build) in a process group of its own, with a fresh home
 // so every run is a first start.
@@ -320,11 +254,11 @@ xcb_window_t waitForMainWindow(Display& display, const Program& program)
 }
 
 // Waits until the home page has told the log-in state, then presses "start publishing".
-void startPublishing(Display& display, FakeService& service, const Program& program)
+void startPublishing(Display& display, StandInService& service, const Program& program)
 {
     const xcb_window_t window = waitForMainWindow(display, program);
     const auto deadline = Clock::now() + 30s;
-    while (service.homeRequests() < 1 && Clock::now() < deadline)
+    while (service.requests(kHomePath).empty() && Clock::now() < deadline)
         std::this_thread::sleep_for(50ms);
     std::this_thread::sleep_for(1500ms); // the page's title reaches the program on its next poll
     const std::string click = "xdotool mousemove --window " + std::to_string(window) + " 80 88 click 1";
@@ -352,10 +286,11 @@ Spread spread(std::vector<double> values)
 int startup(int runs)
 {
     Display display;
-    FakeService service;
+    StandInService service;
+    answerLoggedIn(service);
     std::vector<double> times;
     for (int run = 0; run < runs; ++run) {
-        Program program(service.address());
+        Program program(service.base());
         waitForMainWindow(display, program);
         times.push_back(millisecondsSince(program.started()));
         std::printf("run %d: %.0f ms\n", run + 1, times.back());
@@ -466,7 +401,8 @@ void printMemory(const char* what, pid_t root)
 int steady(int seconds, int others)
 {
     Display display;
-    FakeService service;
+    StandInService service;
+    answerLoggedIn(service);
     std::vector<xcb_window_t> windows;
     for (int i = 0; i < others; ++i)
         windows.push_back(display.createWindow("Other window " + std::to_string(i)));
@@ -475,12 +411,12 @@ int steady(int seconds, int others)
     const auto managed = Clock::now() + 120s;
     while (display.managedWindows() < others + 1 && Clock::now() < managed)
         std::this_thread::sleep_for(100ms);
-    Program program(service.address());
+    Program program(service.base());
     startPublishing(display, service, program);
-    if (!service.waitForPost("Bench Artist 0", 10s))
+    if (!service.waitForSong(kPostPath, "Bench Artist 0", 10s))
         fail("publishing did not start: no post arrived");
     display.setTitle(player, songTitle(1));
-    if (!service.waitForPost("Bench Artist 1", 10s))
+    if (!service.waitForSong(kPostPath, "Bench Artist 1", 10s))
         fail("a new song was not posted");
     std::this_thread::sleep_for(5s); // balloons and page loads settle
 
@@ -509,9 +445,10 @@ int steady(int seconds, int others)
 
 int bare()
 {
-    FakeService service;
-    Program program(service.address(), "tunalo-bench-bare");
-    if (!service.waitForPost("Bare Artist", 30s))
+    StandInService service;
+    answerLoggedIn(service);
+    Program program(service.base(), "tunalo-bench-bare");
+    if (!service.waitForSong(kPostPath, "Bare Artist", 30s))
         fail("the bare browsers did not load the post page");
     std::this_thread::sleep_for(5s); // page loads settle, as in steady
     printMemory("bare browsers", program.pid());
@@ -521,18 +458,19 @@ int bare()
 int latency(int changes)
 {
     Display display;
-    FakeService service;
+    StandInService service;
+    answerLoggedIn(service);
     const xcb_window_t player = display.createWindow(songTitle(0));
-    Program program(service.address());
+    Program program(service.base());
     startPublishing(display, service, program);
-    if (!service.waitForPost("Bench Artist 0", 10s))
+    if (!service.waitForSong(kPostPath, "Bench Artist 0", 10s))
         fail("publishing did not start: no post arrived");
     std::vector<double> times;
     for (int change = 1; change <= changes; ++change) {
         std::this_thread::sleep_for(250ms);
         const auto changed = Clock::now();
         display.setTitle(player, songTitle(change));
-        const auto post = service.waitForPost("Bench Artist " + std::to_string(change) + " ", 5s);
+        const auto post = service.waitForSong(kPostPath, "Bench Artist " + std::to_string(change) + " ", 5s);
         if (!post)
             fail("change " + std::to_string(change) + " was not posted within 5 s");
         times.push_back(std::chrono::duration<double, std::milli>(post->arrived - changed).count());

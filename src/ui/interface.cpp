@@ -197,7 +197,7 @@ void interface::m_frmSysTray_MenuClick(std::int32_t, const QString& sKey)
         emit homeWanted();
         showNormal();
     } else if (sKey == QStringLiteral("open")) {
-        showNormal();
+        showInFront();
     }
 }
 

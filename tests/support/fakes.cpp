@@ -98,6 +98,15 @@ void FakeNotifyShell::PopupMenu(const std::vector<MenuEntry>& items, int default
     m_chosen = std::move(chosen);
 }
 
+void FakeNotifyShell::setIconMenu(HWND hWnd, const std::vector<MenuEntry>& items, int defaultItem,
+                                  std::function<void(int)> chosen)
+{
+    iconMenu = {items, defaultItem};
+    iconMenuWindow = hWnd;
+    ++iconMenuChanges;
+    m_iconMenuChosen = std::move(chosen);
+}
+
 HICON FakeNotifyShell::registerIcon(const QIcon& icon)
 {
     m_icons.push_back(icon);
@@ -120,6 +129,13 @@ void FakeNotifyShell::choose(int index)
 {
     if (m_chosen)
         std::exchange(m_chosen, nullptr)(index);
+}
+
+void FakeNotifyShell::chooseFromIconMenu(int index)
+{
+    // The menu stays on offer after a choice, unlike a popup.
+    if (m_iconMenuChosen)
+        m_iconMenuChosen(index);
 }
 
 FakeBrowser::FakeBrowser(QWidget* parent) : m_widget(new QWidget(parent)) {}
