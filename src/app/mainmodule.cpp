@@ -79,6 +79,11 @@ void mainmodule::create(std::unique_ptr<frmWeb>& slot)
     // The log-in state follows the home page's title; the post page's title is the post queue's.
     Browser& home = slot->wb();
     home.setTitleListener([this, &home] { m_login.homeTitleChanged(home.LocationName()); });
+    // Where the home page cannot be reached the loading notice says which address and why.
+    home.setLoadListener([this](const LoadResult& result) {
+        const bool unreached = result.outcome == LoadResult::Outcome::NotReached;
+        form<frmloadhome>().setUnreached(unreached ? serviceBase() : QString(), result.reason);
+    });
 }
 
 void mainmodule::create(std::unique_ptr<updatewb>& slot)
@@ -116,7 +121,7 @@ QString mainmodule::homePageAddress() const
     return serviceBase() + qtText(protocol::kHomePath);
 }
 
-bool mainmodule::startup()
+bool mainmodule::startup(StartShown shown)
 {
     if (!m_platform.lock->tryLock())
         return false;
@@ -128,8 +133,10 @@ bool mainmodule::startup()
     form<smp>().loadShownAndHidden();
     state().selectedPlayer = -1;
     loadstart();
-    form<interface>().show();
+    if (shown == StartShown::Window)
+        form<interface>().show();
     showhome();
+    m_platform.lock->onShowAsked([this] { form<interface>().showInFront(); });
     return true;
 }
 

@@ -20,6 +20,10 @@
 
 namespace tunalo {
 
+// How a start shows itself: with its main window, or, when the desktop starts it at log-in, only
+// as its icon in the notification area.
+enum class StartShown { Window, InTray };
+
 // The composition root: it takes the platform, builds the core (the publish cycle and the log-in
 // watch), the forms and the browsers, and connects them. Forms come into being on first use and
 // live as long as the module. Its members are torn down in the reverse of their order here, which
@@ -53,8 +57,9 @@ public:
     QString homePageAddress() const;
 
     // Start-up. False when another instance of the program already runs: then nothing was
-    // created and the program should end at once.
-    bool startup();
+    // created and the program should end at once. Once started, a later start's request shows
+    // the main window.
+    bool startup(StartShown shown = StartShown::Window);
     void loadstart();
     void loadsettings(bool atstartup) { m_cycle.loadsettings(atstartup); }
 

@@ -26,7 +26,7 @@ public:
     ~interface() override;
 
     void Form_Load();
-    // Closing only hides the window (or minimizes it where nothing could bring it back).
+    // Closing only hides the window, on every desktop.
     void Form_Unload();
 
     void Command1_Click();

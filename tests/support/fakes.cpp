@@ -156,10 +156,10 @@ void FakeBrowser::finishLoading(const QString& text)
         m_loadListener(LoadResult{});
 }
 
-void FakeBrowser::failLoading(LoadResult::Outcome outcome, int code)
+void FakeBrowser::failLoading(LoadResult::Outcome outcome, int code, const QString& reason)
 {
     if (m_loadListener)
-        m_loadListener(LoadResult{outcome, code, QStringLiteral("as the test says")});
+        m_loadListener(LoadResult{outcome, code, reason});
 }
 
 void FakeBrowser::Stop()

@@ -115,7 +115,8 @@ public:
     // Ends the navigation under way: the page titled title came in whole.
     void finishLoading(const QString& text);
     // Ends the navigation under way without a page.
-    void failLoading(LoadResult::Outcome outcome, int code = 0);
+    void failLoading(LoadResult::Outcome outcome, int code = 0,
+                     const QString& reason = QStringLiteral("as the test says"));
 
     QStringList navigations;
     QString title;
@@ -178,8 +179,11 @@ public:
         return free;
     }
     Refusal refusal() const override { return {!free, free ? QString() : QStringLiteral("held")}; }
+    void onShowAsked(std::function<void()> handler) override { show = std::move(handler); }
+    bool askToShow() override { return false; }
     bool free = true;
     int attempts = 0;
+    std::function<void()> show; // what a later start's request calls
 };
 
 // Start at log-in as a flag; a refusing desktop keeps the flag as it was.

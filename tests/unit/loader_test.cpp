@@ -62,6 +62,27 @@ TEST_F(Loader, TheNoticeComesTenSecondsAfterTheLatestHome)
     EXPECT_TRUE(noticeShown());
 }
 
+// A fresh install whose service is not started: the notice says which address and why, beside
+// the advice about the internet connection.
+TEST_F(Loader, TheNoticeNamesTheAddressAndTheCauseWhenTheServiceCannotBeReached)
+{
+    startUp();
+    QLabel& cause = *loader().Label3;
+    home().failLoading(LoadResult::Outcome::NotReached, -102, QStringLiteral("connection refused"));
+    EXPECT_FALSE(cause.isVisibleTo(&loader())) << "only with the notice";
+    clock().advance(10000);
+    EXPECT_TRUE(noticeShown());
+    EXPECT_TRUE(cause.isVisibleTo(&loader()));
+    EXPECT_EQ(cause.text(), QStringLiteral("Tunalo could not reach http://127.0.0.1:8631: connection refused."));
+
+    // Reached on the next try, only slow: the notice no longer blames the address.
+    app->showhome();
+    home().finishLoading(QStringLiteral("Tunalo"));
+    clock().advance(10000);
+    EXPECT_TRUE(noticeShown());
+    EXPECT_FALSE(cause.isVisibleTo(&loader()));
+}
+
 TEST_F(Loader, ReadsTheTitlesWithinTenMillisecondsOfAnyChangeAndOtherwiseSleeps)
 {
     startUp();

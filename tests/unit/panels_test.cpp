@@ -332,14 +332,16 @@ TEST_F(MainWindow, TheTrayBringsTheWindowBackAndLoginGoesHome)
               QStringList({app->serviceBase() + QStringLiteral("/"), app->homePageAddress()}));
 }
 
-TEST_F(MainWindow, WithoutANotificationAreaClosingMinimizes)
+TEST_F(MainWindow, WithoutANotificationAreaClosingHidesAndALaterStartBringsItBack)
 {
     fakes.shell->notificationArea = false;
     startUp();
     interface& window = app->form<interface>();
     window.close();
+    EXPECT_FALSE(window.isVisible());
+    fakes.lock->show();
     EXPECT_TRUE(window.isVisible());
-    EXPECT_TRUE(window.isMinimized());
+    EXPECT_FALSE(window.isMinimized());
 }
 
 TEST_F(MainWindow, TheIconGoesToTheTrayAndTheWindowHasItsLayout)
