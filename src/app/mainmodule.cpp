@@ -1,6 +1,7 @@
 #include "app/mainmodule.h"
 
 #include "core/protocoltext.h"
+#include "core/settings.h"
 #include "ui/cpanel.h"
 
 #include <QLineEdit>
@@ -10,24 +11,21 @@ namespace tunalo {
 
 namespace {
 
-const QString kDefaultServiceBase = QStringLiteral("http://127.0.0.1:8631");
-
+// The address TUNALO_SERVICE_URL gives, without a trailing slash; empty when it gives none.
 QString serviceBaseFromEnvironment()
 {
     QString base = qEnvironmentVariable("TUNALO_SERVICE_URL").trimmed();
     while (base.endsWith(QLatin1Char('/')))
         base.chop(1);
-    return base.isEmpty() ? kDefaultServiceBase : base;
+    return base;
 }
 
 } // namespace
 
 mainmodule::mainmodule(Platform& platform)
     : m_platform(platform),
-      m_cycle(PublishServices{*platform.settings,
-                              PlayerDesktop{*platform.windows, *platform.players},
-                              *platform.clock,
-                              [this]() -> Browser& { return form<updatewb>().wb(); },
+      m_cycle(PublishServices{*platform.settings, PlayerDesktop{*platform.windows, *platform.players},
+                              *platform.clock, [this]() -> Browser& { return form<updatewb>().wb(); },
                               serviceBaseFromEnvironment()}),
       m_login(m_cycle.state(), *platform.clock)
 {
@@ -99,6 +97,16 @@ void mainmodule::create(std::unique_ptr<smp>& slot)
 void mainmodule::create(std::unique_ptr<optionsfrm>& slot)
 {
     slot = std::make_unique<optionsfrm>(m_cycle, *m_platform.settings, *m_platform.autostart);
+    slot->showServiceAddress(serviceBase(), m_cycle.serviceBaseFixed());
+    QObject::connect(slot.get(), &optionsfrm::serviceAddressChanged, [this](const QString& base) {
+        if (base == serviceBase())
+            return;
+        // The log-in belongs to the service it was made with: the home page of the new one says
+        // anew whether the user is logged in there.
+        m_cycle.setServiceBase(base);
+        m_login.forget();
+        form<frmWeb>().wb().Navigate(homePageAddress());
+    });
 }
 
 void mainmodule::create(std::unique_ptr<helpfrm>& slot)
