@@ -23,9 +23,9 @@ void Database::exec(const char* sql)
         fail(sql);
 }
 
-bool Database::tryExec(const char* sql) noexcept
+void Database::rollback() noexcept
 {
-    return sqlite3_exec(m_db.get(), sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 Statement Database::prepare(const char* sql)
@@ -73,23 +73,6 @@ std::string Statement::text(int column) const
     const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt.get(), column));
     return data ? std::string(data, static_cast<std::size_t>(sqlite3_column_bytes(m_stmt.get(), column)))
                 : std::string{};
-}
-
-Transaction::Transaction(Database& db) : m_db(db)
-{
-    m_db.exec("BEGIN IMMEDIATE");
-}
-
-Transaction::~Transaction()
-{
-    if (!m_done)
-        m_db.tryExec("ROLLBACK");
-}
-
-void Transaction::commit()
-{
-    m_db.exec("COMMIT");
-    m_done = true;
 }
 
 } // namespace tunalo::service

@@ -123,7 +123,7 @@ PostgresStore::PostgresStore(const std::string& address, std::size_t connections
 void PostgresStore::migrate()
 {
     auto conn = m_pool.acquire();
-    pg::Transaction transaction(*conn);
+    Transaction transaction(*conn);
     conn->query("SELECT pg_advisory_xact_lock($1)", {migrationLock});
     conn->script("CREATE TABLE IF NOT EXISTS schema_version (version integer NOT NULL)");
     const auto version = conn->query("SELECT coalesce(max(version), 0) FROM schema_version").integer(0, 0);
@@ -161,7 +161,7 @@ bool PostgresStore::takeSignUpSlot(const std::string& address, std::int64_t now,
                                    int limit)
 {
     auto conn = m_pool.acquire();
-    pg::Transaction transaction(*conn);
+    Transaction transaction(*conn);
     // Instances counting the same address take turns, so two cannot both take the last slot.
     conn->query("SELECT pg_advisory_xact_lock($1, hashtext($2))", {signUpLock, address});
     conn->query("DELETE FROM signups WHERE at < $1", {since});

@@ -92,27 +92,9 @@ void Connection::script(const char* sql)
     check(PQexec(m_conn.get(), sql), sql);
 }
 
-bool Connection::tryScript(const char* sql) noexcept
+void Connection::rollback() noexcept
 {
-    const Result result(PQexec(m_conn.get(), sql));
-    return PQresultStatus(result.raw()) == PGRES_COMMAND_OK;
-}
-
-Transaction::Transaction(Connection& conn) : m_conn(conn)
-{
-    m_conn.query("BEGIN");
-}
-
-Transaction::~Transaction()
-{
-    if (!m_done)
-        m_conn.tryScript("ROLLBACK");
-}
-
-void Transaction::commit()
-{
-    m_conn.query("COMMIT");
-    m_done = true;
+    const Result result(PQexec(m_conn.get(), "ROLLBACK"));
 }
 
 } // namespace tunalo::service::pg

@@ -48,7 +48,10 @@ public:
     Result query(const char* sql, const std::vector<Param>& params = {});
     // Runs statements fixed in the program (several, separated by ';'); takes no values.
     void script(const char* sql);
-    bool tryScript(const char* sql) noexcept;
+    // For Transaction.
+    void begin() { script("BEGIN"); }
+    void commit() { script("COMMIT"); }
+    void rollback() noexcept;
     bool healthy() const { return PQstatus(m_conn.get()) == CONNECTION_OK; }
     // Connects again after the server went away.
     void reconnect() { PQreset(m_conn.get()); }
@@ -61,20 +64,6 @@ private:
         void operator()(PGconn* conn) const { PQfinish(conn); }
     };
     std::unique_ptr<PGconn, Finisher> m_conn;
-};
-
-// Commits when commit() is called, rolls back when left without it (an exception on the way).
-class Transaction {
-public:
-    explicit Transaction(Connection& conn);
-    ~Transaction();
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-    void commit();
-
-private:
-    Connection& m_conn;
-    bool m_done = false;
 };
 
 } // namespace tunalo::service::pg
