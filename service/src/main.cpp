@@ -37,8 +37,8 @@ int run(const Options& options)
     const auto path = options.databasePath.empty() ? defaultDatabasePath() : options.databasePath;
     asio::io_context io;
     const auto store = openStore(path);
-    Service service(*store, options.publicUrl);
-    HttpServer server(io, HttpServer::Limits{}, [&service](const CallPtr& call) { service.handle(call); });
+    std::unique_ptr<Service> service; // made once the port is known; no request is served before run()
+    HttpServer server(io, HttpServer::Limits{}, [&service](const CallPtr& call) { service->handle(call); });
     try {
         server.listen(options.host, static_cast<unsigned short>(options.port));
     } catch (const boost::system::system_error& e) {
@@ -46,6 +46,8 @@ int run(const Options& options)
                      options.port, e.code().message().c_str());
         return 1;
     }
+    const auto listening = listeningAddress(options.host, server.port());
+    service = std::make_unique<Service>(*store, options.publicUrl, listening);
 
     // SIGINT and SIGTERM stop the service; a post is confirmed only after its commit, so
     // whatever is cut short was never confirmed.
@@ -55,8 +57,8 @@ int run(const Options& options)
         io.stop();
     });
 
-    std::fprintf(stderr, "tunalo-service: listening on http://%s:%d, database %s\n", options.host.c_str(),
-                 server.port(), withoutPassword(path).c_str());
+    std::fprintf(stderr, "tunalo-service: listening on %s, database %s\n", listening.c_str(),
+                 withoutPassword(path).c_str());
     std::vector<std::thread> threads;
     for (unsigned i = 1; i < serveThreads; ++i)
         threads.emplace_back([&io] { io.run(); });

@@ -96,6 +96,12 @@ std::string defaultDatabasePath()
     return (folder / "service.db").string();
 }
 
+std::string listeningAddress(const std::string& host, int port)
+{
+    const bool ipv6 = host.find(':') != std::string::npos;
+    return "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
 std::string withoutPassword(const std::string& address)
 {
     const auto scheme = address.find("://");

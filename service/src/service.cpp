@@ -6,12 +6,12 @@
 #include "requestlog.h"
 #include "serviceprotocol.h"
 #include "text.h"
+#include "validators.h"
 
 #include <boost/asio/steady_timer.hpp>
 
 #include <algorithm>
 #include <ctime>
-#include <regex>
 
 namespace tunalo::service {
 
@@ -162,8 +162,9 @@ bool isLoopback(std::string_view address)
 
 } // namespace
 
-Service::Service(Store& store, std::string publicUrl)
+Service::Service(Store& store, std::string publicUrl, std::string listening)
     : m_store(store), m_publicOrigin(lowerCase(publicUrl)),
+      m_site(m_publicOrigin.empty() ? std::move(listening) : m_publicOrigin),
       m_secureCookie(m_publicOrigin.starts_with("https://"))
 {
 }
@@ -245,17 +246,6 @@ std::optional<User> Service::sessionUser(const Request& request)
     return token ? m_store.sessionUser(*token, now()) : std::nullopt;
 }
 
-// The address people reach the service by, for the links they keep or share: the public address
-// behind a proxy, otherwise the Host they asked for when it is a plain host and port.
-std::string Service::siteOf(const Request& request) const
-{
-    if (!m_publicOrigin.empty())
-        return m_publicOrigin;
-    static const std::regex plainHost(R"([A-Za-z0-9.-]+(:[0-9]{1,5})?|\[[0-9A-Fa-f:.]+\](:[0-9]{1,5})?)");
-    const std::string host(request[http::field::host]);
-    return std::regex_match(host, plainHost) ? "http://" + host : std::string{};
-}
-
 void Service::about(const CallPtr& call)
 {
     call->answer(htmlPage(aboutPage()));
@@ -265,7 +255,7 @@ void Service::home(const CallPtr& call)
 {
     if (const auto user = sessionUser(call->request))
         return call->answer(
-            htmlPage(loggedInPage(*user, m_store.recentPosts(20, user->id), siteOf(call->request))));
+            htmlPage(loggedInPage(*user, m_store.recentPosts(20, user->id), m_site)));
     const auto query = parseQuery(call->request.target());
     const auto key = query.find("m");
     call->answer(htmlPage(loggedOutPage(key == query.end() ? std::string_view{} : messageFor(key->second))));
@@ -273,15 +263,28 @@ void Service::home(const CallPtr& call)
 
 void Service::feed(const CallPtr& call)
 {
-    call->answer(htmlPage(feedPage(m_store.recentPosts(50))));
+    const auto posts = m_store.recentPosts(50);
+    answerFeed(call, posts, "text/html; charset=utf-8", feedPage(posts));
 }
 
 void Service::feedAsJson(const CallPtr& call)
 {
+    const auto posts = m_store.recentPosts(50);
+    answerFeed(call, posts, "application/json", feedJson(posts));
+}
+
+// Feeds are read again and again by the same readers: a reader that holds the current version gets
+// a 304 instead of the body. A feed changes only with a new post (a deletion comes with one), so
+// the newest post's time is its Last-Modified.
+void Service::answerFeed(const CallPtr& call, const std::vector<Post>& posts, std::string_view type,
+                         std::string body, std::string_view cacheControl)
+{
     Response response{http::status::ok, 11};
-    response.set(http::field::content_type, "application/json");
-    response.set(http::field::cache_control, "no-store");
-    response.body() = feedJson(m_store.recentPosts(50));
+    response.set(http::field::content_type, type);
+    response.set(http::field::cache_control, cacheControl);
+    response.body() = std::move(body);
+    answerUnlessUnchanged(call->request, response,
+                          posts.empty() ? std::nullopt : std::optional(posts.front().postedAt));
     call->answer(std::move(response));
 }
 
@@ -297,12 +300,9 @@ void Service::person(const CallPtr& call)
     const auto posts = m_store.recentPosts(personPosts, account->user.id);
     if (!wanted.feed)
         return call->answer(htmlPage(personPage(account->user, posts)));
-    Response response{http::status::ok, 11};
-    response.set(http::field::content_type, "application/atom+xml; charset=utf-8");
     // Feed readers ask often; a minute of caching spares the database without hiding a song long.
-    response.set(http::field::cache_control, "max-age=60");
-    response.body() = personAtom(account->user, posts, siteOf(call->request));
-    call->answer(std::move(response));
+    answerFeed(call, posts, "application/atom+xml; charset=utf-8", personAtom(account->user, posts, m_site),
+               "max-age=60");
 }
 
 void Service::update(const CallPtr& call)

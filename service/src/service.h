@@ -25,8 +25,9 @@ public:
     static constexpr std::size_t hashThreads = 2;
     static constexpr std::size_t hashQueue = 64;
 
-    // publicUrl: what a TLS proxy in front answers on (empty when people reach the service directly).
-    Service(Store& store, std::string publicUrl);
+    // publicUrl: what a TLS proxy in front answers on (empty when people reach the service directly);
+    // listening: the address it listens on, http://HOST:PORT, which links use without a publicUrl.
+    Service(Store& store, std::string publicUrl, std::string listening);
 
     void handle(const CallPtr& call);
 
@@ -54,12 +55,14 @@ private:
     bool fromAnotherSite(const Request& request) const;
     std::string clientOf(const Call& call) const;
     std::optional<User> sessionUser(const Request& request);
-    std::string siteOf(const Request& request) const;
     // Runs a step of a page and answers 500 if it throws.
     void guarded(const CallPtr& call, const std::function<void()>& step);
     // Runs step on the hashing pool, guarded; a full queue is answered as busy at once.
     void onHashingPool(const CallPtr& call, std::function<void()> step);
 
+    // Answers a feed with validators; cacheControl "no-cache" lets a reader keep it but ask each time.
+    void answerFeed(const CallPtr& call, const std::vector<Post>& posts, std::string_view type,
+                    std::string body, std::string_view cacheControl = "no-cache");
     void checkPassword(const CallPtr& call, const std::string& key, const std::string& password);
     void createAccount(const CallPtr& call, const std::string& name, const std::string& key,
                        const std::string& password);
@@ -69,6 +72,9 @@ private:
     Store& m_store;
     PasswordHasher m_hasher;
     std::string m_publicOrigin; // scheme://host[:port], lower case; empty without a proxy
+    // Where the links people keep or share point: the public address, or the listening one. Never
+    // anything a request says, so every reader gets the same ids and no visitor can plant a host.
+    std::string m_site;
     bool m_secureCookie = false;
     // Last, so that it goes first: its jobs use everything above until its threads have ended.
     WorkerPool m_hashing{hashThreads, hashQueue};
