@@ -8,7 +8,7 @@ Database::Database(const std::string& path)
     const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     m_db.reset(raw);
     if (rc != SQLITE_OK)
-        fail("cannot open the database");
+        fail(("cannot open the database " + path).c_str());
     sqlite3_busy_timeout(m_db.get(), 5000);
 }
 

@@ -6,6 +6,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
@@ -47,6 +48,12 @@ using Parser = http::request_parser<http::string_body>;
 unsigned refusalFor(const Parser& parser)
 {
     const auto& request = parser.get();
+    // HTTP/1.1 names the host in every request, once; the request line may name it instead.
+    const auto hosts = request.count(http::field::host);
+    if (hosts > 1 || (hosts == 0 && request.version() >= 11 && request.target().starts_with('/')))
+        return 400;
+    if (request.count(http::field::expect) > 0 && !beast::iequals(request[http::field::expect], "100-continue"))
+        return 417;
     if (request.count(http::field::content_encoding) > 0)
         return 415;
     if (request.count(http::field::content_length) > 1 || request.count(http::field::transfer_encoding) > 1)
@@ -64,6 +71,25 @@ unsigned refusalFor(const Parser& parser)
 std::string pathOf(std::string_view target)
 {
     return std::string(target.substr(0, target.find('?')));
+}
+
+// A request line may name the whole address, as clients do towards a proxy
+// ("GET http://host/fb/feed HTTP/1.1"); the pages see the path and the host it names.
+void takeAbsoluteForm(Request& request)
+{
+    const auto target = request.target();
+    const auto scheme = target.find("://");
+    if (target.starts_with('/') || scheme == std::string_view::npos ||
+        !(beast::iequals(target.substr(0, scheme), "http") || beast::iequals(target.substr(0, scheme), "https")))
+        return;
+    const auto authority = target.substr(scheme + 3);
+    const auto end = authority.find_first_of("/?#");
+    const std::string host(authority.substr(0, end));
+    std::string rest(end == std::string_view::npos ? std::string_view{} : authority.substr(end));
+    if (!rest.starts_with('/'))
+        rest.insert(0, "/");
+    request.target(rest);
+    request.set(http::field::host, host);
 }
 
 class Connection : public std::enable_shared_from_this<Connection> {
@@ -115,11 +141,29 @@ private:
             return fail(ec);
         m_method = std::string(m_parser->get().method_string());
         m_path = pathOf(m_parser->get().target());
+        m_version = m_parser->get().version();
         if (const auto status = refusalFor(*m_parser))
             return refuse(status);
+        takeAbsoluteForm(m_parser->get());
+        m_path = pathOf(m_parser->get().target());
         if (m_parser->is_done())
             return dispatch();
         m_stream.expires_after(limits().bodyTime);
+        // A client that waits for leave to send its body gets it before the body is read.
+        if (m_parser->get().count(http::field::expect) > 0 && m_parser->get().version() >= 11) {
+            static constexpr std::string_view proceed = "HTTP/1.1 100 Continue\r\n\r\n";
+            return asio::async_write(m_stream, asio::buffer(proceed),
+                                     [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                         if (ec)
+                                             return self->fail(ec);
+                                         self->readBody();
+                                     });
+        }
+        readBody();
+    }
+
+    void readBody()
+    {
         http::async_read(m_stream, m_buffer, *m_parser,
                          [self = shared_from_this()](beast::error_code ec, std::size_t) {
                              if (ec)
