@@ -12,6 +12,7 @@ struct Options {
     std::string databasePath;
     // The address people use when a TLS proxy stands in front, such as https://tunalo.example.org
     std::string publicUrl;
+    std::string logFile; // empty: stderr
     bool help = false;
 };
 

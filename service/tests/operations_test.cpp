@@ -1,0 +1,115 @@
+// The service through an operator's day: signals, a log nobody reads, a stop under load.
+#include "servicefixture.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace tunalo::service::testkit;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Operations : public ServiceTest {};
+
+// What arrives on the pipe until it holds `needle` or `wait` passes.
+std::string readPipeUntil(int fd, const std::string& needle, std::chrono::milliseconds wait)
+{
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (text.find(needle) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd entry{fd, POLLIN, 0};
+        char chunk[65536];
+        if (::poll(&entry, 1, 100) > 0) {
+            const auto n = ::read(fd, chunk, sizeof chunk);
+            if (n <= 0)
+                break;
+            text.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    return text;
+}
+
+TEST_F(Operations, SighupOpensTheLogFileAgainAndOtherwiseChangesNothing)
+{
+    ASSERT_EQ(::kill(service().pid(), SIGHUP), 0);
+    EXPECT_EQ(visitor().title("/"), "Tunalo service") << "without --log a SIGHUP is ignored";
+    EXPECT_EQ(service().waitForEnd(100ms), -1);
+
+    const auto log = folder() / "service.log";
+    ServiceProcess logging(database(), log, {"--log", log.string()});
+    Visitor v(logging.port());
+    EXPECT_EQ(v.title("/fb/feed"), "Tunalo feed");
+    ASSERT_TRUE(std::filesystem::exists(log));
+    std::filesystem::rename(log, folder() / "service.log.1"); // as logrotate does
+    ASSERT_EQ(::kill(logging.pid(), SIGHUP), 0);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (fileText(log).find(" GET / 200 ") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        EXPECT_EQ(v.title("/"), "Tunalo service"); // until the log thread has opened the new file
+    EXPECT_NE(fileText(log).find(" GET / 200 "), std::string::npos) << "new lines go to a new file";
+    EXPECT_NE(fileText(folder() / "service.log.1").find(" GET /fb/feed 200 "), std::string::npos);
+    EXPECT_EQ(fileText(log).find(" GET /fb/feed 200 "), std::string::npos);
+}
+
+// A reader that stops reading the log must not stop the pages: lines are dropped and counted.
+TEST_F(Operations, ALogNobodyReadsHoldsNoPageUp)
+{
+    ServiceProcess unread(database(), {}, {});
+    Visitor v(unread.port());
+    int answered = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    while (answered < 8000 && std::chrono::steady_clock::now() < deadline && v.title("/") == "Tunalo service")
+        ++answered;
+    EXPECT_EQ(answered, 8000) << "far more lines than the pipe and the log's buffer hold";
+
+    const auto text = readPipeUntil(unread.stderrPipe(), "log lines dropped", 20s);
+    EXPECT_NE(text.find("log lines dropped"), std::string::npos) << "the reader learns how many it missed";
+}
+
+TEST_F(Operations, AFailureIsLoggedReadably)
+{
+    auto ann = member("Ann");
+    sql(onPostgres() ? "DROP TABLE posts CASCADE" : "DROP TABLE posts");
+    const auto answer = ann.get("/fb/update.php?s=Song");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 500);
+    const auto log = logTextOnceItHas("GET /fb/update.php failed: ");
+    const auto line = log.substr(log.find("GET /fb/update.php failed: "));
+    EXPECT_NE(line.find("posts"), std::string::npos) << line;
+    EXPECT_EQ(line.find("\\x20"), std::string::npos) << "blanks read as blanks: " << line;
+}
+
+// A stop lets every request under way finish: here log-ins that wait for their password hash,
+// which keep the two hashing threads busy for a second or two (each hash takes 0.1 to 0.4 s).
+TEST_F(Operations, SigtermAnswersEveryRequestUnderWayThenEnds)
+{
+    member("Ann");
+    const std::string form = "name=Ann&password=correct+horse";
+    const std::string request = "POST /fb/login HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                                "application/x-www-form-urlencoded\r\nContent-Length: " +
+                                std::to_string(form.size()) + "\r\n\r\n" + form;
+    std::vector<std::unique_ptr<RawConnection>> logins;
+    for (int i = 0; i < 8; ++i) {
+        logins.push_back(std::make_unique<RawConnection>(port()));
+        ASSERT_TRUE(logins.back()->send(request));
+    }
+    RawConnection idle(port());
+    std::this_thread::sleep_for(200ms); // until the service has read them all
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(::kill(service().pid(), SIGTERM), 0);
+
+    int answered = 0;
+    for (auto& login : logins) {
+        const auto answer = login->receiveUntil("\r\n\r\n", 30s);
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 303")) << answer;
+        answered += answer.starts_with("HTTP/1.1 303") ? 1 : 0;
+    }
+    EXPECT_EQ(answered, 8);
+    EXPECT_TRUE(idle.closedWithin(5s)) << "a connection between requests is closed";
+    const int status = service().waitForEnd(30s);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
+}
+
+} // namespace
