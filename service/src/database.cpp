@@ -9,12 +9,17 @@ Database::Database(const std::string& path)
     m_db.reset(raw);
     if (rc != SQLITE_OK)
         fail(("cannot open the database " + path).c_str());
-    sqlite3_busy_timeout(m_db.get(), 5000);
+    // Another instance holding the file's write lock longer than this makes the database late.
+    sqlite3_busy_timeout(m_db.get(), 2000);
 }
 
 void Database::fail(const char* what) const
 {
-    throw DatabaseError(std::string(what) + ": " + (m_db ? sqlite3_errmsg(m_db.get()) : "out of memory"));
+    const std::string message = std::string(what) + ": " + (m_db ? sqlite3_errmsg(m_db.get()) : "out of memory");
+    const int code = m_db ? sqlite3_errcode(m_db.get()) : SQLITE_NOMEM;
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+        throw DatabaseUnavailable(message);
+    throw DatabaseError(message);
 }
 
 void Database::exec(const char* sql)

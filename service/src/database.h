@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store.h"
 #include "transaction.h"
 
 #include <sqlite3.h>
@@ -12,10 +13,6 @@
 #include <string_view>
 
 namespace tunalo::service {
-
-struct DatabaseError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 class Statement;
 

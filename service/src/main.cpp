@@ -40,7 +40,7 @@ void raiseDescriptorLimit()
 // SIGINT and SIGTERM stop the service: it stops accepting, lets every open exchange finish (a
 // post is confirmed only after its commit, so whatever a late stop cuts short was never
 // confirmed) and then ends. SIGHUP opens the log file again.
-void handleSignals(asio::signal_set& signals, asio::io_context& io, HttpServer& server,
+void handleSignals(asio::signal_set& signals, asio::io_context& io, HttpServer& server, Store& store,
                    asio::steady_timer& deadline)
 {
     signals.async_wait([&](boost::system::error_code ec, int signal) {
@@ -48,14 +48,15 @@ void handleSignals(asio::signal_set& signals, asio::io_context& io, HttpServer& 
             return;
         if (signal == SIGHUP) {
             reopenLog();
-            return handleSignals(signals, io, server, deadline);
+            return handleSignals(signals, io, server, store, deadline);
         }
         logNote("stopping: finishing the requests under way");
         server.stop([&io] { io.stop(); });
         deadline.expires_after(drainTime);
-        deadline.async_wait([&io](boost::system::error_code waitError) {
+        deadline.async_wait([&io, &store](boost::system::error_code waitError) {
             if (!waitError) {
                 logNote("stopping: requests still under way are cut off");
+                store.abandonWaits();
                 io.stop();
             }
         });
@@ -80,7 +81,7 @@ int serve(const Options& options, const std::string& path)
 
     asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
     asio::steady_timer deadline(io);
-    handleSignals(signals, io, server, deadline);
+    handleSignals(signals, io, server, *store, deadline);
 
     logNote("listening on " + listening + ", database " + withoutPassword(path));
     std::vector<std::thread> threads;
@@ -89,6 +90,8 @@ int serve(const Options& options, const std::string& path)
     io.run();
     for (auto& thread : threads)
         thread.join();
+    // No request is left to answer: the database threads need not wait for the database either.
+    store->abandonWaits();
     service.reset();
     logNote("stopped");
     return 0;

@@ -96,7 +96,7 @@ Response errorResponse(http::status status)
     return htmlResponse(status, errorPage(static_cast<int>(status)));
 }
 
-// The hashing pool is full: the client may try again in a moment.
+// The hashing queue is full, or the database down or late: the client may try again in a moment.
 Response busyResponse()
 {
     auto response = errorResponse(http::status::service_unavailable);
@@ -169,6 +169,12 @@ Service::Service(Store& store, std::string publicUrl, std::string listening)
 {
 }
 
+Service::~Service()
+{
+    m_hashing.stop();
+    m_database.stop();
+}
+
 void Service::handle(const CallPtr& call)
 {
     guarded(call, [&] { route(call); });
@@ -176,13 +182,42 @@ void Service::handle(const CallPtr& call)
 
 void Service::guarded(const CallPtr& call, const std::function<void()>& step)
 {
+    const auto path = call->request.target().substr(0, call->request.target().find('?'));
     try {
         step();
+    } catch (const DatabaseUnavailable& e) {
+        logFailure(call->request.method_string(), path, e.what());
+        call->answer(busyResponse());
     } catch (const std::exception& e) {
-        logFailure(call->request.method_string(),
-                   call->request.target().substr(0, call->request.target().find('?')), e.what());
+        logFailure(call->request.method_string(), path, e.what());
         call->answer(errorResponse(http::status::internal_server_error));
     }
+}
+
+void Service::withStore(const CallPtr& call, std::function<void()> step)
+{
+    const bool queued = m_database.submit([this, call, step = std::move(step)](bool admitted) {
+        if (!admitted)
+            return call->answer(busyResponse());
+        guarded(call, [&] {
+            try {
+                step();
+            } catch (const DatabaseUnavailable&) {
+                m_database.reached(false);
+                throw;
+            }
+            m_database.reached(true);
+        });
+    });
+    if (!queued)
+        call->answer(busyResponse());
+}
+
+void Service::onHashingPool(const CallPtr& call, std::function<void()> step)
+{
+    const bool queued = m_hashing.submit([this, call, step = std::move(step)] { guarded(call, step); });
+    if (!queued)
+        call->answer(busyResponse());
 }
 
 void Service::route(const CallPtr& call)
@@ -240,22 +275,27 @@ std::string Service::clientOf(const Call& call) const
     return trimBlanks(comma == std::string_view::npos ? forwarded : forwarded.substr(comma + 1));
 }
 
-std::optional<User> Service::sessionUser(const Request& request)
-{
-    const auto token = hashCookieValue(cookieValue(request));
-    return token ? m_store.sessionUser(*token, now()) : std::nullopt;
-}
-
 void Service::about(const CallPtr& call)
 {
     call->answer(htmlPage(aboutPage()));
 }
 
+// Without a session cookie the home page needs no database: it answers whatever the database does.
 void Service::home(const CallPtr& call)
 {
-    if (const auto user = sessionUser(call->request))
-        return call->answer(
-            htmlPage(loggedInPage(*user, m_store.recentPosts(20, user->id), m_site)));
+    const auto token = hashCookieValue(cookieValue(call->request));
+    if (!token)
+        return loggedOut(call);
+    withStore(call, [this, call, token = *token] {
+        const auto user = m_store.sessionUser(token, now());
+        if (!user)
+            return loggedOut(call);
+        call->answer(htmlPage(loggedInPage(*user, m_store.recentPosts(20, user->id), m_site)));
+    });
+}
+
+void Service::loggedOut(const CallPtr& call)
+{
     const auto query = parseQuery(call->request.target());
     const auto key = query.find("m");
     call->answer(htmlPage(loggedOutPage(key == query.end() ? std::string_view{} : messageFor(key->second))));
@@ -263,14 +303,18 @@ void Service::home(const CallPtr& call)
 
 void Service::feed(const CallPtr& call)
 {
-    const auto posts = m_store.recentPosts(50);
-    answerFeed(call, posts, "text/html; charset=utf-8", feedPage(posts));
+    withStore(call, [this, call] {
+        const auto posts = m_store.recentPosts(50);
+        answerFeed(call, posts, "text/html; charset=utf-8", feedPage(posts));
+    });
 }
 
 void Service::feedAsJson(const CallPtr& call)
 {
-    const auto posts = m_store.recentPosts(50);
-    answerFeed(call, posts, "application/json", feedJson(posts));
+    withStore(call, [this, call] {
+        const auto posts = m_store.recentPosts(50);
+        answerFeed(call, posts, "application/json", feedJson(posts));
+    });
 }
 
 // Feeds are read again and again by the same readers: a reader that holds the current version gets
@@ -293,30 +337,41 @@ void Service::person(const CallPtr& call)
     const auto target = call->request.target();
     const auto tail = percentDecode(target.substr(0, target.find('?')).substr(personPrefix.size()));
     const auto wanted = personRequestFrom(tail);
-    const auto account =
-        tail.find('/') == std::string::npos ? m_store.findAccount(nameKey(wanted.name)) : std::nullopt;
-    if (!account)
+    if (tail.find('/') != std::string::npos)
         return call->answer(errorResponse(http::status::not_found));
-    const auto posts = m_store.recentPosts(personPosts, account->user.id);
-    if (!wanted.feed)
-        return call->answer(htmlPage(personPage(account->user, posts)));
-    // Feed readers ask often; a minute of caching spares the database without hiding a song long.
-    answerFeed(call, posts, "application/atom+xml; charset=utf-8", personAtom(account->user, posts, m_site),
-               "max-age=60");
+    withStore(call, [this, call, wanted] {
+        const auto account = m_store.findAccount(nameKey(wanted.name));
+        if (!account)
+            return call->answer(errorResponse(http::status::not_found));
+        const auto posts = m_store.recentPosts(personPosts, account->user.id);
+        if (!wanted.feed)
+            return call->answer(htmlPage(personPage(account->user, posts)));
+        // Feed readers ask often; a minute of caching spares the database without hiding a song long.
+        answerFeed(call, posts, "application/atom+xml; charset=utf-8", personAtom(account->user, posts, m_site),
+                   "max-age=60");
+    });
 }
 
 void Service::update(const CallPtr& call)
 {
-    const auto user = sessionUser(call->request);
-    if (!user)
-        return call->answer(
-            htmlPage(notPostedPage(failedTitle, "You are not logged in; nothing was posted.")));
+    const auto notLoggedIn = [call] {
+        call->answer(htmlPage(notPostedPage(failedTitle, "You are not logged in; nothing was posted.")));
+    };
+    const auto token = hashCookieValue(cookieValue(call->request));
+    if (!token)
+        return notLoggedIn();
     auto query = parseQuery(call->request.target());
-    const auto song = cleanText(query[std::string(protocol::kSongKey)], maxSongChars);
-    if (isBlank(song))
-        return call->answer(htmlPage(notPostedPage(failedTitle, "There was no song to post.")));
-    call->answer(htmlPage(postedPage(
-        m_store.addPost(user->id, song, postIdFrom(query[std::string(protocol::kDeleteKey)]), now()))));
+    auto song = cleanText(query[std::string(protocol::kSongKey)], maxSongChars);
+    const auto deleteId = postIdFrom(query[std::string(protocol::kDeleteKey)]);
+    // The post is confirmed only once the store has committed it.
+    withStore(call, [this, call, token = *token, song = std::move(song), deleteId, notLoggedIn] {
+        const auto user = m_store.sessionUser(token, now());
+        if (!user)
+            return notLoggedIn();
+        if (isBlank(song))
+            return call->answer(htmlPage(notPostedPage(failedTitle, "There was no song to post.")));
+        call->answer(htmlPage(postedPage(m_store.addPost(user->id, song, deleteId, now()))));
+    });
 }
 
 std::string Service::sessionCookie(const std::string& value, std::int64_t maxAge) const
@@ -325,6 +380,7 @@ std::string Service::sessionCookie(const std::string& value, std::int64_t maxAge
            "; Path=/; HttpOnly; SameSite=Strict" + (m_secureCookie ? "; Secure" : "");
 }
 
+// On a database thread.
 void Service::startSession(const User& user, Response& response)
 {
     const auto token = newSessionToken();
@@ -338,29 +394,35 @@ void Service::startSession(const User& user, Response& response)
 void Service::login(const CallPtr& call)
 {
     const auto credentials = credentialsFrom(call->request);
-    const auto key = nameKey(credentials.name);
-    const auto delay = loginDelay(m_store.loginFailures(key, now() - failureMemorySeconds));
-    if (delay.count() == 0)
-        return checkPassword(call, key, credentials.password);
-    auto timer = std::make_shared<asio::steady_timer>(call->executor, delay);
-    timer->async_wait([this, call, timer, key, password = credentials.password](boost::system::error_code) {
-        guarded(call, [&] { checkPassword(call, key, password); });
+    withStore(call, [this, call, key = nameKey(credentials.name), password = credentials.password] {
+        const auto delay = loginDelay(m_store.loginFailures(key, now() - failureMemorySeconds));
+        if (delay.count() == 0)
+            return checkPassword(call, key, password);
+        auto timer = std::make_shared<asio::steady_timer>(call->executor, delay);
+        timer->async_wait([this, call, timer, key, password](boost::system::error_code) {
+            withStore(call, [this, call, key, password] { checkPassword(call, key, password); });
+        });
     });
 }
 
+// On a database thread: the account, then the hash on the hashing pool, then what it showed back
+// on a database thread.
 void Service::checkPassword(const CallPtr& call, const std::string& key, const std::string& password)
 {
     const auto account = m_store.findAccount(key);
     onHashingPool(call, [this, call, key, password, account] {
         const auto stored = account ? std::optional(account->passwordHash) : std::nullopt;
-        if (!m_hasher.verify(stored, password)) {
-            m_store.recordLoginFailure(key, now(), now() - failureMemorySeconds);
-            return call->answer(redirectHome("wrong"));
-        }
-        m_store.clearLoginFailures(key);
-        auto response = redirectHome();
-        startSession(account->user, response);
-        call->answer(std::move(response));
+        const bool right = m_hasher.verify(stored, password);
+        withStore(call, [this, call, key, account, right] {
+            if (!right) {
+                m_store.recordLoginFailure(key, now(), now() - failureMemorySeconds);
+                return call->answer(redirectHome("wrong"));
+            }
+            m_store.clearLoginFailures(key);
+            auto response = redirectHome();
+            startSession(account->user, response);
+            call->answer(std::move(response));
+        });
     });
 }
 
@@ -374,11 +436,13 @@ void Service::registerAccount(const CallPtr& call)
     const auto key = nameKey(credentials.name);
     if (isFeedName(key))
         return call->answer(redirectHome("feedname"));
-    if (m_store.findAccount(key))
-        return call->answer(redirectHome("taken"));
-    if (!m_store.takeSignUpSlot(clientOf(*call), now(), now() - 60, signUpsPerMinute))
-        return call->answer(redirectHome("signups"));
-    createAccount(call, credentials.name, key, credentials.password);
+    withStore(call, [this, call, credentials, key, client = clientOf(*call)] {
+        if (m_store.findAccount(key))
+            return call->answer(redirectHome("taken"));
+        if (!m_store.takeSignUpSlot(client, now(), now() - 60, signUpsPerMinute))
+            return call->answer(redirectHome("signups"));
+        createAccount(call, credentials.name, key, credentials.password);
+    });
 }
 
 void Service::createAccount(const CallPtr& call, const std::string& name, const std::string& key,
@@ -388,29 +452,31 @@ void Service::createAccount(const CallPtr& call, const std::string& name, const 
         const auto hash = m_hasher.hash(password);
         if (!hash)
             return call->answer(redirectHome("busy"));
-        const auto user = m_store.createUser(name, key, *hash, now());
-        if (!user)
-            return call->answer(redirectHome("taken"));
-        auto response = redirectHome();
-        startSession(*user, response);
-        call->answer(std::move(response));
+        withStore(call, [this, call, name, key, hash = *hash] {
+            const auto user = m_store.createUser(name, key, hash, now());
+            if (!user)
+                return call->answer(redirectHome("taken"));
+            auto response = redirectHome();
+            startSession(*user, response);
+            call->answer(std::move(response));
+        });
     });
-}
-
-void Service::onHashingPool(const CallPtr& call, std::function<void()> step)
-{
-    const bool queued = m_hashing.submit([this, call, step = std::move(step)] { guarded(call, step); });
-    if (!queued)
-        call->answer(busyResponse());
 }
 
 void Service::logout(const CallPtr& call)
 {
-    if (const auto token = hashCookieValue(cookieValue(call->request)))
-        m_store.removeSession(*token);
-    auto response = redirectHome("out");
-    response.set(http::field::set_cookie, sessionCookie("", 0));
-    call->answer(std::move(response));
+    const auto answer = [this, call] {
+        auto response = redirectHome("out");
+        response.set(http::field::set_cookie, sessionCookie("", 0));
+        call->answer(std::move(response));
+    };
+    const auto token = hashCookieValue(cookieValue(call->request));
+    if (!token)
+        return answer();
+    withStore(call, [this, token = *token, answer] {
+        m_store.removeSession(token);
+        answer();
+    });
 }
 
 } // namespace tunalo::service

@@ -1,10 +1,13 @@
 // The service through an operator's day: signals, a log nobody reads, a stop under load.
 #include "servicefixture.h"
+#include "serviceprotocol.h"
 
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 using namespace tunalo::service::testkit;
 using namespace std::chrono_literals;
@@ -12,6 +15,41 @@ using namespace std::chrono_literals;
 namespace {
 
 class Operations : public ServiceTest {};
+
+// The database hung: the PostgreSQL cluster stopped with SIGSTOP, or the SQLite file's write lock
+// held by another program; until destroyed.
+class HungDatabase {
+public:
+    HungDatabase(bool postgres, const std::string& database)
+    {
+        if (postgres) {
+            m_cluster = std::make_unique<StoppedCluster>();
+            return;
+        }
+        sqlite3_open_v2(database.c_str(), &m_sqlite, SQLITE_OPEN_READWRITE, nullptr);
+        EXPECT_EQ(sqlite3_exec(m_sqlite, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    ~HungDatabase()
+    {
+        if (m_sqlite) {
+            sqlite3_exec(m_sqlite, "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_close(m_sqlite);
+        }
+    }
+    HungDatabase(const HungDatabase&) = delete;
+    HungDatabase& operator=(const HungDatabase&) = delete;
+
+private:
+    std::unique_ptr<StoppedCluster> m_cluster;
+    sqlite3* m_sqlite = nullptr;
+};
+
+using Clock = std::chrono::steady_clock;
+
+std::string postTarget(const std::string& song)
+{
+    return std::string(tunalo::protocol::kPostPath) + "?s=" + percentEncode(song);
+}
 
 // What arrives on the pipe until it holds `needle` or `wait` passes.
 std::string readPipeUntil(int fd, const std::string& needle, std::chrono::milliseconds wait)
@@ -110,6 +148,61 @@ TEST_F(Operations, SigtermAnswersEveryRequestUnderWayThenEnds)
     const int status = service().waitForEnd(30s);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
+}
+
+TEST_F(Operations, AHungDatabaseHoldsUpNoPageThatNeedsNoneAndPostsGet503)
+{
+    auto ann = member("Ann");
+    ASSERT_GT(postedId(ann.postSong("Before")), 0);
+    auto guest = visitor();
+    {
+        const HungDatabase hung(onPostgres(), database());
+        const auto start = Clock::now();
+        const auto first = ann.get(postTarget("During"));
+        ASSERT_TRUE(first);
+        EXPECT_EQ(first->status, 503);
+        EXPECT_EQ(first->header("Retry-After"), "2");
+        EXPECT_LT(Clock::now() - start, 10s) << "the database's deadline, not the hang's length";
+
+        // Once the database is known to be down posts are refused at once, but for one a second
+        // that goes through to see whether it is back; pages that need no database answer.
+        int waited = 0;
+        for (int i = 0; i < 5; ++i) {
+            const auto before = Clock::now();
+            const auto post = ann.get(postTarget("During " + std::to_string(i)));
+            ASSERT_TRUE(post);
+            EXPECT_EQ(post->status, 503);
+            waited += Clock::now() - before > 1s ? 1 : 0;
+            const auto page = Clock::now();
+            EXPECT_EQ(guest.title("/"), "Tunalo service");
+            EXPECT_EQ(guest.title("/fb/tnlouserhome.php"), "failed");
+            EXPECT_LT(Clock::now() - page, 1s);
+        }
+        EXPECT_LE(waited, 1);
+    }
+    long long after = -1;
+    const auto deadline = Clock::now() + 20s;
+    while (after < 0 && Clock::now() < deadline)
+        after = postedId(ann.postSong("After"));
+    EXPECT_GT(after, 0) << "posts are confirmed again once the database is back";
+    const auto stored = sql("SELECT song FROM posts ORDER BY id");
+    EXPECT_EQ(std::count(stored.begin(), stored.end(), "Before"), 1);
+}
+
+TEST_F(Operations, SigtermEndsWithinSecondsWhateverTheDatabaseDoes)
+{
+    auto ann = member("Ann");
+    const HungDatabase hung(onPostgres(), database());
+    RawConnection posting(port());
+    ASSERT_TRUE(posting.send("GET " + postTarget("Stuck") + " HTTP/1.1\r\nHost: x\r\nCookie: " + ann.cookie() +
+                             "\r\n\r\n"));
+    std::this_thread::sleep_for(200ms);
+    const auto start = Clock::now();
+    ASSERT_EQ(::kill(service().pid(), SIGTERM), 0);
+    const int status = service().waitForEnd(30s);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_LT(Clock::now() - start, 8s);
+    EXPECT_TRUE(posting.receive(5s).starts_with("HTTP/1.1 503")) << "the post under way is answered, unconfirmed";
 }
 
 } // namespace
