@@ -167,6 +167,7 @@ Service::Service(Store& store, std::string publicUrl, std::string listening)
       m_site(m_publicOrigin.empty() ? std::move(listening) : m_publicOrigin),
       m_secureCookie(m_publicOrigin.starts_with("https://"))
 {
+    prepareText();
 }
 
 Service::~Service()

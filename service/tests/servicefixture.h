@@ -33,6 +33,19 @@ protected:
         restart();
     }
 
+    // A sanitizer build of the service writes what it finds to the log, and may go on running.
+    void TearDown() override
+    {
+        m_service.reset();
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.path())) {
+            if (entry.path().extension() != ".log")
+                continue;
+            const auto log = fileText(entry.path());
+            for (const auto* report : {"Sanitizer", "runtime error:"})
+                EXPECT_EQ(log.find(report), std::string::npos) << entry.path() << ":\n" << log;
+        }
+    }
+
     static bool onPostgres()
     {
         const char* store = std::getenv("TUNALO_TEST_STORE");
