@@ -351,4 +351,22 @@ bool RawConnection::closedWithin(std::chrono::milliseconds wait)
     return ::recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
 }
 
+std::string rawLogIn(const std::string& name, const std::string& password, const std::string& headers)
+{
+    const std::string form = "name=" + percentEncode(name) + "&password=" + percentEncode(password);
+    return "POST /fb/login HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded\r\n" + headers +
+           "Content-Length: " + std::to_string(form.size()) + "\r\n\r\n" + form;
+}
+
+std::vector<std::unique_ptr<RawConnection>> sendOnEach(int port, const std::string& request, int count)
+{
+    std::vector<std::unique_ptr<RawConnection>> connections;
+    for (int i = 0; i < count; ++i) {
+        connections.push_back(std::make_unique<RawConnection>(port));
+        if (!connections.back()->send(request))
+            throw std::runtime_error("the service refused a request");
+    }
+    return connections;
+}
+
 } // namespace tunalo::service::testkit

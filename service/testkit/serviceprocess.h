@@ -135,4 +135,11 @@ private:
     int m_fd = -1;
 };
 
+// A log-in form post as a browser sends it, for a RawConnection; `headers` are further whole
+// header lines ("Connection: close\r\n").
+std::string rawLogIn(const std::string& name, const std::string& password, const std::string& headers = {});
+
+// `count` connections, each with `request` sent whole on it.
+std::vector<std::unique_ptr<RawConnection>> sendOnEach(int port, const std::string& request, int count);
+
 } // namespace tunalo::service::testkit

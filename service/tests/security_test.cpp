@@ -282,15 +282,7 @@ TEST_F(Security, NamesThatLookAlikeOrHideCharactersAreRefusedOrTaken)
 TEST_F(Security, ManyLogInsAtOnceNeitherHoldUpPagesNorQueueWithoutEnd)
 {
     member("Ann");
-    const std::string form = "name=Ann&password=wrong+guess";
-    const std::string request = "POST /fb/login HTTP/1.1\r\nHost: x\r\nContent-Type: "
-                                "application/x-www-form-urlencoded\r\nConnection: close\r\nContent-Length: " +
-                                std::to_string(form.size()) + "\r\n\r\n" + form;
-    std::vector<std::unique_ptr<RawConnection>> logins;
-    for (int i = 0; i < 120; ++i) {
-        logins.push_back(std::make_unique<RawConnection>(port()));
-        ASSERT_TRUE(logins.back()->send(request));
-    }
+    const auto logins = sendOnEach(port(), rawLogIn("Ann", "wrong guess", "Connection: close\r\n"), 120);
     EXPECT_EQ(visitor().title("/fb/feed"), "Tunalo feed");
     int unanswered = 0;
     for (auto& login : logins)
