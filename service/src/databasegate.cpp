@@ -1,48 +1,60 @@
 #include "databasegate.h"
 
+#include "store.h"
+
 namespace tunalo::service {
 
 DatabaseGate::DatabaseGate(std::size_t threads, std::size_t queueLimit, std::chrono::milliseconds late,
-                           std::chrono::milliseconds retry)
-    : m_late(late), m_retry(retry), m_pool(threads, queueLimit)
+                           std::chrono::milliseconds retry, std::function<void()> probe)
+    : m_late(late), m_retry(retry), m_probe(std::move(probe)), m_pool(threads, queueLimit)
 {
 }
 
-bool DatabaseGate::admit(bool& probe)
+bool DatabaseGate::down()
 {
     std::lock_guard lock(m_mutex);
-    probe = false;
-    if (!m_down)
-        return true;
-    if (m_probing || Clock::now() < m_retryAt)
-        return false;
-    m_probing = probe = true;
-    return true;
+    return m_down;
+}
+
+// While the database is down, the first job refused after `retry` sends the probe.
+void DatabaseGate::tryAgain()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_probing || Clock::now() < m_retryAt)
+            return;
+        m_probing = true;
+    }
+    const bool queued = m_pool.submit([this] {
+        bool answered = true;
+        try {
+            m_probe();
+        } catch (const DatabaseUnavailable&) {
+            answered = false;
+        } catch (const std::exception&) {
+            // Any other answer comes from a database that answers.
+        }
+        reached(answered);
+        std::lock_guard lock(m_mutex);
+        m_probing = false;
+    });
+    if (!queued) {
+        std::lock_guard lock(m_mutex);
+        m_probing = false;
+    }
 }
 
 bool DatabaseGate::submit(std::function<void(bool admitted)> job)
 {
-    bool probe = false;
-    if (!admit(probe))
+    if (down()) {
+        tryAgain();
         return false;
-    const auto queued = Clock::now();
-    const bool accepted = m_pool.submit([this, job = std::move(job), probe, queued] {
-        bool admitted = Clock::now() - queued <= m_late;
-        if (admitted && !probe) {
-            std::lock_guard lock(m_mutex);
-            admitted = !m_down; // it went down while this job waited
-        }
-        job(admitted);
-        if (probe) {
-            std::lock_guard lock(m_mutex);
-            m_probing = false;
-        }
-    });
-    if (!accepted && probe) {
-        std::lock_guard lock(m_mutex);
-        m_probing = false;
     }
-    return accepted;
+    const auto queued = Clock::now();
+    return m_pool.submit([this, job = std::move(job), queued] {
+        // Refused when it waited too long, or the database went down while it waited.
+        job(Clock::now() - queued <= m_late && !down());
+    });
 }
 
 void DatabaseGate::reached(bool answered)

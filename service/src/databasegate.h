@@ -11,12 +11,13 @@ namespace tunalo::service {
 // The database's own threads: pages hand their database work here, so the threads that serve
 // requests never wait for the database. Work is admitted, or refused at once so that its request
 // can be answered 503: refused when the queue is full, when it waited longer than `late` (the
-// database is late), and while the database is known to be down, except for one job at a time,
-// at most every `retry`, that goes through to find out whether it is back.
+// database is late), and while the database is known to be down. Then, at most every `retry`,
+// `probe` runs on a database thread of its own accord (it throws DatabaseUnavailable while the
+// database is still down), and work is admitted again once it has gone through.
 class DatabaseGate {
 public:
     DatabaseGate(std::size_t threads, std::size_t queueLimit, std::chrono::milliseconds late,
-                 std::chrono::milliseconds retry);
+                 std::chrono::milliseconds retry, std::function<void()> probe);
 
     // Queues job, which runs on a database thread and learns whether it was admitted; false, and
     // the job dropped, when it is refused before queueing.
@@ -28,11 +29,12 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    // The job's admission: now whether it may queue at all, and whether it goes as the probe.
-    bool admit(bool& probe);
+    bool down();
+    void tryAgain();
 
     const std::chrono::milliseconds m_late;
     const std::chrono::milliseconds m_retry;
+    const std::function<void()> m_probe;
     std::mutex m_mutex;
     bool m_down = false;
     bool m_probing = false;

@@ -253,4 +253,9 @@ std::vector<Post> PostgresStore::recentPosts(int limit, std::optional<std::int64
                                  {std::int64_t{limit}}));
 }
 
+void PostgresStore::ping()
+{
+    m_pool.acquire()->script("SELECT 1");
+}
+
 } // namespace tunalo::service

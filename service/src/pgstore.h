@@ -76,6 +76,7 @@ public:
     std::int64_t addPost(std::int64_t userId, const std::string& song, std::optional<std::int64_t> deleteId,
                          std::int64_t now) override;
     std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) override;
+    void ping() override;
 
     void abandonWaits() override { m_abandon = true; }
 

@@ -27,7 +27,7 @@ public:
     static constexpr std::size_t hashQueue = 64;
     // The database's threads (as many as a PostgreSQL store's connections) and how much work may
     // wait for them; work that waited longer than databaseLate, or finds the database down, gets
-    // a 503, and a database that went down is tried again every databaseRetry.
+    // a 503, and a database that went down is asked again every databaseRetry.
     static constexpr std::size_t databaseThreads = 8;
     static constexpr std::size_t databaseQueue = 256;
     static constexpr std::chrono::milliseconds databaseLate{2000};
@@ -91,7 +91,7 @@ private:
     bool m_secureCookie = false;
     // Last, so that they go first: their jobs use everything above until their threads have ended,
     // and each hands work to the other (the destructor stops both before either goes).
-    DatabaseGate m_database{databaseThreads, databaseQueue, databaseLate, databaseRetry};
+    DatabaseGate m_database{databaseThreads, databaseQueue, databaseLate, databaseRetry, [this] { m_store.ping(); }};
     WorkerPool m_hashing{hashThreads, hashQueue};
 };
 

@@ -74,6 +74,9 @@ public:
     // Newest first; only one user's posts when userId is given.
     virtual std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) = 0;
 
+    // Asks the database whether it takes writes again; throws DatabaseUnavailable while it does not.
+    virtual void ping() = 0;
+
     // From now on every wait for the database gives up at once (DatabaseUnavailable): the service
     // is stopping and waits for no database.
     virtual void abandonWaits() {}
