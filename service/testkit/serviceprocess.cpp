@@ -153,6 +153,17 @@ std::string fileText(const fs::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::string fileTextOnceItHas(const fs::path& path, std::string_view needle)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto text = fileText(path);
+    while (text.find(needle) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        text = fileText(path);
+    }
+    return text;
+}
+
 std::string titleOf(const std::string& html)
 {
     const auto start = html.find("<title>");

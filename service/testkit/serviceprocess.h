@@ -61,6 +61,10 @@ using service::percentEncode;
 // The whole of a file, such as a log written so far; empty when it cannot be read.
 std::string fileText(const std::filesystem::path& path);
 
+// The file once it holds `needle` (the service writes its log on a thread of its own, a moment
+// after the answer), or as it stands after ten seconds.
+std::string fileTextOnceItHas(const std::filesystem::path& path, std::string_view needle);
+
 // The text between <title> and </title>, or "(no title)".
 std::string titleOf(const std::string& html);
 

@@ -70,17 +70,10 @@ protected:
 
     // What the running service has written to its log so far.
     std::string logText() const { return fileText(m_dir.path() / ("run" + std::to_string(m_runs) + ".log")); }
-    // The log once it holds `needle` (the service writes it on a thread of its own, a moment after
-    // the answer), or as it stands after ten seconds.
+    // The log once it holds `needle`, or as it stands after ten seconds.
     std::string logTextOnceItHas(const std::string& needle) const
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        auto text = logText();
-        while (text.find(needle) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            text = logText();
-        }
-        return text;
+        return fileTextOnceItHas(m_dir.path() / ("run" + std::to_string(m_runs) + ".log"), needle);
     }
 
     std::string database() const
