@@ -265,7 +265,7 @@ TEST_F(Panels, StartAtLogInShowsAndChangesTheDesktopsChoiceAndNeverTheStore)
     EXPECT_EQ(fakes.settings->saves, savesBefore);
 
     // A change the desktop refused is not shown as made.
-    fakes.autostart->refuse = true;
+    fakes.autostart->refusal = QStringLiteral("the folder cannot be written");
     options.Check4->click();
     EXPECT_TRUE(fakes.autostart->enabled);
     EXPECT_TRUE(options.Check4->isChecked());
