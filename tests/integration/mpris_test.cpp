@@ -5,13 +5,16 @@
 #include "support/process.h"
 #include "support/taggedwav.h"
 
+#include <QCoreApplication>
 #include <QDBusMessage>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace tunalo::test {
 namespace {
@@ -28,12 +31,15 @@ protected:
         return players;
     }
 
-    // Waits until the followed song and player are these.
+    // Waits until the followed song and player are these; eachLook runs before every look.
     static ::testing::AssertionResult showsSoon(MprisBus& players, const QString& song,
-                                                const QString& identity, int timeoutMs = 15000)
+                                                const QString& identity, int timeoutMs = 15000,
+                                                const std::function<void()>& eachLook = {})
     {
         if (waitUntil(
                 [&] {
+                    if (eachLook)
+                        eachLook();
                     const NowPlaying now = players.nowPlaying();
                     return now.song == song && now.identity == identity;
                 },
@@ -42,6 +48,12 @@ protected:
         const NowPlaying now = players.nowPlaying();
         return ::testing::AssertionFailure()
                << "shows \"" << now.song.toStdString() << "\" of \"" << now.identity.toStdString() << "\"";
+    }
+    // The same on the test's own clock, which moves on between looks so that new tracks settle.
+    static ::testing::AssertionResult settlesSoon(MprisBus& players, qint64& clock, const QString& song,
+                                                  const QString& identity)
+    {
+        return showsSoon(players, song, identity, 15000, [&] { clock += 100; });
     }
 
     PrivateBus bus;
@@ -162,7 +174,14 @@ TEST_F(MprisOnTheBus, APlayerThatNeverAnnouncesIsReadAfreshAtMostOnceASecond)
     ASSERT_TRUE(quiet.started());
     ASSERT_TRUE(quiet.play(QStringLiteral("One")));
     const auto players = follow([&] { return now; });
-    ASSERT_TRUE(showsSoon(*players, QStringLiteral("One"), QStringLiteral("Quiet")));
+    ASSERT_TRUE(settlesSoon(*players, now, QStringLiteral("One"), QStringLiteral("Quiet")));
+    // One more read, so that the clock stands where the last read started.
+    pause(100);
+    const int readsSettled = quiet.reads();
+    now += MprisBus::kRereadMs;
+    players->nowPlaying();
+    ASSERT_TRUE(waitUntil([&] { return quiet.reads() == readsSettled + 1; }));
+    pause(100);
     const int readsBefore = quiet.reads();
 
     ASSERT_TRUE(quiet.track(QStringLiteral("Two")));
@@ -172,8 +191,11 @@ TEST_F(MprisOnTheBus, APlayerThatNeverAnnouncesIsReadAfreshAtMostOnceASecond)
     EXPECT_EQ(quiet.reads(), readsBefore);
 
     now += 1;
+    players->nowPlaying();
+    EXPECT_TRUE(waitUntil([&] { return quiet.reads() == readsBefore + 1; }));
+    pause(100);
+    now += MprisBus::kSettleMs;
     EXPECT_TRUE(showsSoon(*players, QStringLiteral("Two"), QStringLiteral("Quiet")));
-    EXPECT_EQ(quiet.reads(), readsBefore + 1);
 }
 
 TEST_F(MprisOnTheBus, APlayerThatAnnouncesItsChangesIsNotAsked)
@@ -185,7 +207,7 @@ TEST_F(MprisOnTheBus, APlayerThatAnnouncesItsChangesIsNotAsked)
     ASSERT_TRUE(player.started());
     ASSERT_TRUE(waitUntil([&] { return players->anyPlayer(); }));
     ASSERT_TRUE(player.play(QStringLiteral("One")));
-    ASSERT_TRUE(showsSoon(*players, QStringLiteral("One"), QStringLiteral("Elisa")));
+    ASSERT_TRUE(settlesSoon(*players, now, QStringLiteral("One"), QStringLiteral("Elisa")));
     const int readsBefore = player.reads();
     for (int second = 0; second < 5; ++second) {
         now += MprisBus::kRereadMs;
@@ -193,7 +215,7 @@ TEST_F(MprisOnTheBus, APlayerThatAnnouncesItsChangesIsNotAsked)
         pause(20);
     }
     ASSERT_TRUE(player.track(QStringLiteral("Two")));
-    EXPECT_TRUE(showsSoon(*players, QStringLiteral("Two"), QStringLiteral("Elisa")));
+    EXPECT_TRUE(settlesSoon(*players, now, QStringLiteral("Two"), QStringLiteral("Elisa")));
     EXPECT_EQ(player.reads(), readsBefore);
 }
 
@@ -208,6 +230,121 @@ TEST_F(MprisOnTheBus, WithoutASessionBusThereIsNoPlayerAndNoComplaint)
     pause(200);
     EXPECT_FALSE(players.anyPlayer());
     EXPECT_EQ(players.nowPlaying().song, QString());
+}
+
+// A player that names the file it opens as the title and corrects it with the file's tags a moment
+// later: only the corrected track counts, once it has settled, and a track changed and changed back
+// within that time is no change at all.
+TEST_F(MprisOnTheBus, ANewTrackCountsOnlyOnceItHasSettled)
+{
+    qint64 now = 0;
+    MprisPlayer player(bus.environment(), QStringLiteral("mpv"), {QStringLiteral("--identity"), QStringLiteral("mpv")});
+    ASSERT_TRUE(player.started());
+    const auto players = follow([&] { return now; });
+    ASSERT_TRUE(player.play(QStringLiteral("Before")));
+    ASSERT_TRUE(settlesSoon(*players, now, QStringLiteral("Before"), QStringLiteral("mpv")));
+
+    QStringList seen;
+    const auto look = [&](int milliseconds) {
+        waitUntil(
+            [&] {
+                const QString song = players->nowPlaying().song;
+                if (seen.isEmpty() || seen.last() != song)
+                    seen.append(song);
+                return false;
+            },
+            milliseconds);
+    };
+    ASSERT_TRUE(player.track(QStringLiteral("07 slow file.flac")));
+    look(200);
+    now += MprisBus::kSettleMs / 2;
+    ASSERT_TRUE(player.track(QStringLiteral("Title"), {QStringLiteral("Artist")}));
+    look(200);
+    now += MprisBus::kSettleMs / 2 - 1;
+    look(200);
+    EXPECT_EQ(seen, QStringList{QStringLiteral("Before")}) << "nothing counts before it has settled";
+    now += 1;
+    look(200);
+    EXPECT_EQ(seen, (QStringList{QStringLiteral("Before"), QStringLiteral("Artist - Title")}))
+        << "a track counts at most a second after the player changed it";
+
+    ASSERT_TRUE(player.track(QStringLiteral("Passing")));
+    look(200);
+    ASSERT_TRUE(player.track(QStringLiteral("Title"), {QStringLiteral("Artist")}));
+    look(200);
+    now += MprisBus::kSettleMs;
+    look(200);
+    EXPECT_EQ(seen, (QStringList{QStringLiteral("Before"), QStringLiteral("Artist - Title")}));
+}
+
+// A paused player that starts a new track takes over with that track, never with its old one.
+TEST_F(MprisOnTheBus, APlayerThatStartsANewTrackTakesOverWithThatTrack)
+{
+    qint64 now = 0;
+    MprisPlayer first(bus.environment(), QStringLiteral("first"), {QStringLiteral("--identity"), QStringLiteral("First")});
+    MprisPlayer second(bus.environment(), QStringLiteral("second"), {QStringLiteral("--identity"), QStringLiteral("Second")});
+    ASSERT_TRUE(first.started() && second.started());
+    const auto players = follow([&] { return now; });
+    ASSERT_TRUE(first.play(QStringLiteral("Old")));
+    ASSERT_TRUE(settlesSoon(*players, now, QStringLiteral("Old"), QStringLiteral("First")));
+    ASSERT_TRUE(first.send(QStringLiteral("pause")));
+    ASSERT_TRUE(second.play(QStringLiteral("Other")));
+    ASSERT_TRUE(settlesSoon(*players, now, QStringLiteral("Other"), QStringLiteral("Second")));
+
+    ASSERT_TRUE(first.play(QStringLiteral("New")));
+    EXPECT_FALSE(showsSoon(*players, QStringLiteral("Old"), QStringLiteral("First"), 500));
+    now += MprisBus::kSettleMs;
+    EXPECT_TRUE(showsSoon(*players, QStringLiteral("New"), QStringLiteral("First")));
+}
+
+// Only the bus says who owns a player's name: a player that was there before Tunalo looked and never
+// answers a question is still followed by what it announces.
+TEST_F(MprisOnTheBus, APlayerThatNeverAnswersIsFollowedByItsAnnouncements)
+{
+    MprisPlayer player(bus.environment(), QStringLiteral("hung"), {QStringLiteral("--no-answers")});
+    ASSERT_TRUE(player.started());
+    const auto players = follow();
+    ASSERT_TRUE(waitUntil([&] { return players->anyPlayer(); }));
+    ASSERT_TRUE(player.play(QStringLiteral("Heard Anyway")));
+    EXPECT_TRUE(showsSoon(*players, QStringLiteral("Heard Anyway"), QString()));
+}
+
+// The session bus ends and a new one starts at the same address: its players are gone with it, the
+// connection is tried again after 1, 2, 4 ... seconds, and the players on the new bus are followed.
+TEST_F(MprisOnTheBus, ABusThatRestartsAtTheSameAddressIsFollowedAgain)
+{
+    qint64 now = 0;
+    std::vector<qint64> tries;
+    auto players = std::make_unique<MprisBus>(
+        [&] {
+            tries.push_back(now);
+            return bus.connect();
+        },
+        [&] { return now; });
+    players->watch();
+    {
+        MprisPlayer player(bus.environment(), QStringLiteral("before"));
+        ASSERT_TRUE(player.started());
+        ASSERT_TRUE(player.play(QStringLiteral("Before")));
+        ASSERT_TRUE(settlesSoon(*players, now, QStringLiteral("Before"), QStringLiteral("Stand-in Player")));
+
+        bus.stop();
+        now = 100000;
+        EXPECT_TRUE(waitUntil([&] { return !players->anyPlayer(); })) << "the players went with the bus";
+        EXPECT_EQ(players->nowPlaying().song, QString());
+        for (; now < 100000 + 8000; now += 100) {
+            players->anyPlayer();
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(tries, (std::vector<qint64>{0, 101000, 103000, 107000})) << "tries at growing intervals";
+    }
+    ASSERT_TRUE(bus.restart());
+    MprisPlayer player(bus.environment(), QStringLiteral("after"), {QStringLiteral("--identity"), QStringLiteral("After")});
+    ASSERT_TRUE(player.started());
+    ASSERT_TRUE(player.play(QStringLiteral("Back Again")));
+    now = 115000;
+    EXPECT_TRUE(settlesSoon(*players, now, QStringLiteral("Back Again"), QStringLiteral("After")));
+    EXPECT_EQ(tries.size(), 5u);
 }
 
 // A real player: mpv with its MPRIS plugin, sound off, playing a tagged file made here.
