@@ -12,6 +12,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
 #include <functional>
 #include <memory>
 #include <vector>
@@ -345,6 +353,103 @@ TEST_F(MprisOnTheBus, ABusThatRestartsAtTheSameAddressIsFollowedAgain)
     now = 115000;
     EXPECT_TRUE(settlesSoon(*players, now, QStringLiteral("Back Again"), QStringLiteral("After")));
     EXPECT_EQ(tries.size(), 5u);
+}
+
+// Files that open slowly, as from a network share: named pipes whose bytes come only a while after
+// the player opened them. mpv announces a file's name as its title when it opens it, and its tags
+// once it has read them.
+class SlowFiles {
+public:
+    struct File {
+        QString path;
+        QByteArray bytes;
+        int delayMs;
+    };
+
+    explicit SlowFiles(std::vector<File> files) : m_files(std::move(files))
+    {
+        for (const File& file : m_files) {
+            m_paths.append(file.path);
+            m_made = m_made && ::mkfifo(QFile::encodeName(file.path).constData(), 0600) == 0;
+        }
+        // A player that stops reading must not end the test with a broken pipe.
+        m_oldHandler = std::signal(SIGPIPE, SIG_IGN);
+        m_writer = std::thread([this] { serve(); });
+    }
+    ~SlowFiles()
+    {
+        m_stop = true;
+        m_writer.join();
+        std::signal(SIGPIPE, m_oldHandler);
+    }
+    SlowFiles(const SlowFiles&) = delete;
+    SlowFiles& operator=(const SlowFiles&) = delete;
+
+    bool made() const { return m_made; }
+    const QStringList& paths() const { return m_paths; }
+
+private:
+    void serve()
+    {
+        for (const File& file : m_files) {
+            const QByteArray path = QFile::encodeName(file.path);
+            int fd = -1;
+            // Waits for the player to open the pipe, without blocking past the test's end.
+            while (!m_stop && (fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (fd < 0)
+                return;
+            ::fcntl(fd, F_SETFL, 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(file.delayMs));
+            for (qsizetype written = 0; written < file.bytes.size() && !m_stop;) {
+                const ssize_t step = ::write(fd, file.bytes.constData() + written, file.bytes.size() - written);
+                if (step <= 0)
+                    break;
+                written += step;
+            }
+            ::close(fd);
+        }
+    }
+
+    std::vector<File> m_files;
+    QStringList m_paths;
+    bool m_made = true;
+    std::atomic<bool> m_stop = false;
+    void (*m_oldHandler)(int) = nullptr;
+    std::thread m_writer;
+};
+
+// mpv over twenty files that open slowly: every song is its tags, never a file name.
+TEST_F(MprisOnTheBus, MpvOpeningSlowFilesHasNoFileNameTakenForASong)
+{
+    QTemporaryDir dir;
+    std::vector<SlowFiles::File> files;
+    QStringList expected;
+    for (int track = 1; track <= 20; ++track) {
+        const QString title = QStringLiteral("Song %1").arg(track);
+        files.push_back({dir.filePath(QStringLiteral("%1 slow file.wav").arg(track, 2, 10, QLatin1Char('0'))),
+                         taggedWav(title, QStringLiteral("Band"), 1.3), (track % 3) * 250});
+        expected.append(QStringLiteral("Band - ") + title);
+    }
+    const auto players = follow();
+    SlowFiles served(std::move(files));
+    ASSERT_TRUE(served.made());
+    QProcess mpv;
+    ASSERT_TRUE(startMpvPlaylist(mpv, bus.environment(), served.paths()));
+    QStringList seen;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const QString song = players->nowPlaying().song;
+            if (!song.isEmpty() && (seen.isEmpty() || seen.last() != song))
+                seen.append(song);
+            return mpv.state() == QProcess::NotRunning;
+        },
+        90000));
+    if (mpv.state() != QProcess::NotRunning) {
+        mpv.kill();
+        mpv.waitForFinished(5000);
+    }
+    EXPECT_EQ(seen.join(QStringLiteral(" | ")).toStdString(), expected.join(QStringLiteral(" | ")).toStdString());
 }
 
 // A real player: mpv with its MPRIS plugin, sound off, playing a tagged file made here.

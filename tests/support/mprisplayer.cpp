@@ -92,7 +92,9 @@ int MprisPlayer::reads()
     return answer.startsWith(QStringLiteral("reads ")) ? answer.mid(6).toInt() : -1;
 }
 
-bool startMpv(QProcess& mpv, const QProcessEnvironment& environment, const QString& file)
+namespace {
+
+bool runMpv(QProcess& mpv, const QProcessEnvironment& environment, const QStringList& options)
 {
     const QString program = QStandardPaths::findExecutable(QStringLiteral("mpv"));
     const QString plugin = QStringLiteral("/usr/lib/mpv-mpris/mpris.so");
@@ -102,10 +104,23 @@ bool startMpv(QProcess& mpv, const QProcessEnvironment& environment, const QStri
     }
     mpv.setProcessEnvironment(environment);
     mpv.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    mpv.start(program, {QStringLiteral("--no-config"), QStringLiteral("--script=") + plugin,
-                        QStringLiteral("--ao=null"), QStringLiteral("--vo=null"),
-                        QStringLiteral("--no-terminal"), QStringLiteral("--loop-file=inf"), file});
+    mpv.start(program, QStringList{QStringLiteral("--no-config"), QStringLiteral("--script=") + plugin,
+                                   QStringLiteral("--ao=null"), QStringLiteral("--vo=null"),
+                                   QStringLiteral("--no-terminal")} +
+                           options);
     return mpv.waitForStarted(10000);
+}
+
+} // namespace
+
+bool startMpv(QProcess& mpv, const QProcessEnvironment& environment, const QString& file)
+{
+    return runMpv(mpv, environment, {QStringLiteral("--loop-file=inf"), file});
+}
+
+bool startMpvPlaylist(QProcess& mpv, const QProcessEnvironment& environment, const QStringList& files)
+{
+    return runMpv(mpv, environment, files);
 }
 
 } // namespace tunalo::test

@@ -69,5 +69,7 @@ private:
 // Starts mpv with its MPRIS plugin, sound and picture off, playing the file over and over on the
 // session bus of the environment; false (with the reason on stderr) when it cannot.
 bool startMpv(QProcess& mpv, const QProcessEnvironment& environment, const QString& file);
+// The same, playing the files once each, one after the other.
+bool startMpvPlaylist(QProcess& mpv, const QProcessEnvironment& environment, const QStringList& files);
 
 } // namespace tunalo::test
