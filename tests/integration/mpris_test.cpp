@@ -1,12 +1,14 @@
 // The media players on a session bus, followed by the real adapter: stand-in players on a bus of
 // the test's own, and one real player.
 #include "platform/dbus/mprisbus.h"
+#include "support/fakes.h"
 #include "support/mprisplayer.h"
 #include "support/process.h"
 #include "support/taggedwav.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -31,10 +33,12 @@ class MprisOnTheBus : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(bus.started()) << "dbus-daemon did not start"; }
 
-    // Follows the test's bus from now on.
-    std::unique_ptr<MprisBus> follow(MprisBus::Clock clock = {})
+    ManualClock clock;
+
+    // Follows the test's bus from now on, on the test's clock.
+    std::unique_ptr<MprisBus> follow()
     {
-        auto players = std::make_unique<MprisBus>([this] { return bus.connect(); }, std::move(clock));
+        auto players = std::make_unique<MprisBus>(clock, [this] { return bus.connect(); });
         players->watch();
         return players;
     }
@@ -57,11 +61,10 @@ protected:
         return ::testing::AssertionFailure()
                << "shows \"" << now.song.toStdString() << "\" of \"" << now.identity.toStdString() << "\"";
     }
-    // The same on the test's own clock, which moves on between looks so that new tracks settle.
-    static ::testing::AssertionResult settlesSoon(MprisBus& players, qint64& clock, const QString& song,
-                                                  const QString& identity)
+    // The same while the test's clock moves on between looks, so that new tracks settle.
+    ::testing::AssertionResult settlesSoon(MprisBus& players, const QString& song, const QString& identity)
     {
-        return showsSoon(players, song, identity, 15000, [&] { clock += 100; });
+        return showsSoon(players, song, identity, 15000, [this] { clock.advance(100); });
     }
 
     PrivateBus bus;
@@ -81,14 +84,14 @@ TEST_F(MprisOnTheBus, FollowsThePlayerThatPlaysAndThenTheOneThatStartsLater)
     // Both were on the bus before Tunalo looked.
     const auto players = follow();
     EXPECT_TRUE(
-        showsSoon(*players, QStringLiteral("The Example Band - First Light"), QStringLiteral("Elisa")));
+        settlesSoon(*players, QStringLiteral("The Example Band - First Light"), QStringLiteral("Elisa")));
     EXPECT_TRUE(players->anyPlayer());
 
     ASSERT_TRUE(rhythmbox.send(QStringLiteral("play")));
-    EXPECT_TRUE(showsSoon(*players, QStringLiteral("Band - Loaded Only"), QStringLiteral("Rhythmbox")));
+    EXPECT_TRUE(settlesSoon(*players, QStringLiteral("Band - Loaded Only"), QStringLiteral("Rhythmbox")));
     ASSERT_TRUE(elisa.track(QStringLiteral("Second Light"), {QStringLiteral("The Example Band")}));
     EXPECT_TRUE(
-        showsSoon(*players, QStringLiteral("The Example Band - Second Light"), QStringLiteral("Elisa")));
+        settlesSoon(*players, QStringLiteral("The Example Band - Second Light"), QStringLiteral("Elisa")));
 }
 
 TEST_F(MprisOnTheBus, APlayerThatAppearsLaterIsFollowedWithWhatItsTracksSay)
@@ -121,7 +124,7 @@ TEST_F(MprisOnTheBus, APlayerThatAppearsLaterIsFollowedWithWhatItsTracksSay)
     ASSERT_TRUE(player.send(QStringLiteral("play")));
     for (const Case& c : cases) {
         ASSERT_TRUE(player.track(c.title, c.artists));
-        EXPECT_TRUE(showsSoon(*players, c.song, QStringLiteral("Strawberry"))) << c.what;
+        EXPECT_TRUE(settlesSoon(*players, c.song, QStringLiteral("Strawberry"))) << c.what;
     }
 }
 
@@ -138,7 +141,7 @@ TEST_F(MprisOnTheBus, AClientThatClaimsAPlayerCameIsNotBelieved)
     MprisPlayer player(bus.environment(), QStringLiteral("elisa"));
     ASSERT_TRUE(player.started());
     ASSERT_TRUE(player.play(QStringLiteral("Real")));
-    ASSERT_TRUE(showsSoon(*players, QStringLiteral("Real"), QStringLiteral("Stand-in Player")));
+    ASSERT_TRUE(settlesSoon(*players, QStringLiteral("Real"), QStringLiteral("Stand-in Player")));
     player.quit();
     EXPECT_TRUE(waitUntil([&] { return !players->anyPlayer(); }));
 }
@@ -150,13 +153,13 @@ TEST_F(MprisOnTheBus, APausedPlayerKeepsItsSongAndResumingChangesNothing)
     ASSERT_TRUE(player.started());
     const auto players = follow();
     ASSERT_TRUE(player.play(QStringLiteral("Hold On"), {QStringLiteral("Band")}));
-    ASSERT_TRUE(showsSoon(*players, QStringLiteral("Band - Hold On"), QStringLiteral("Audacious")));
+    ASSERT_TRUE(settlesSoon(*players, QStringLiteral("Band - Hold On"), QStringLiteral("Audacious")));
 
     // A new name after each step shows that the step has arrived: the bus keeps their order.
     for (const char* step : {"pause", "stop", "play"}) {
         ASSERT_TRUE(player.send(QString::fromLatin1(step)));
         ASSERT_TRUE(player.send(QStringLiteral("identity After ") + QString::fromLatin1(step)));
-        EXPECT_TRUE(showsSoon(*players, QStringLiteral("Band - Hold On"),
+        EXPECT_TRUE(settlesSoon(*players, QStringLiteral("Band - Hold On"),
                               QStringLiteral("After ") + QString::fromLatin1(step)));
     }
 }
@@ -168,62 +171,60 @@ TEST_F(MprisOnTheBus, APlayerThatQuitsIsGoneWithItsSong)
     ASSERT_TRUE(player.started());
     const auto players = follow();
     ASSERT_TRUE(player.play(QStringLiteral("Last Song")));
-    ASSERT_TRUE(showsSoon(*players, QStringLiteral("Last Song"), QStringLiteral("Elisa")));
+    ASSERT_TRUE(settlesSoon(*players, QStringLiteral("Last Song"), QStringLiteral("Elisa")));
     player.quit();
     EXPECT_TRUE(waitUntil([&] { return !players->anyPlayer(); }));
-    EXPECT_TRUE(showsSoon(*players, QString(), QString()));
+    EXPECT_TRUE(settlesSoon(*players, QString(), QString()));
 }
 
 TEST_F(MprisOnTheBus, APlayerThatNeverAnnouncesIsReadAfreshAtMostOnceASecond)
 {
-    qint64 now = 0;
     MprisPlayer quiet(bus.environment(), QStringLiteral("quiet"),
                       {QStringLiteral("--identity"), QStringLiteral("Quiet"), QStringLiteral("--quiet")});
     ASSERT_TRUE(quiet.started());
     ASSERT_TRUE(quiet.play(QStringLiteral("One")));
-    const auto players = follow([&] { return now; });
-    ASSERT_TRUE(settlesSoon(*players, now, QStringLiteral("One"), QStringLiteral("Quiet")));
+    const auto players = follow();
+    ASSERT_TRUE(settlesSoon(*players, QStringLiteral("One"), QStringLiteral("Quiet")));
     // One more read, so that the clock stands where the last read started.
     pause(100);
     const int readsSettled = quiet.reads();
-    now += MprisBus::kRereadMs;
+    clock.advance(MprisBus::kRereadMs);
     players->nowPlaying();
     ASSERT_TRUE(waitUntil([&] { return quiet.reads() == readsSettled + 1; }));
     pause(100);
     const int readsBefore = quiet.reads();
 
     ASSERT_TRUE(quiet.track(QStringLiteral("Two")));
-    now += MprisBus::kRereadMs - 1;
+    clock.advance(MprisBus::kRereadMs - 1);
     // Many ticks within the second: no read, and the song stays what was read last.
     EXPECT_FALSE(showsSoon(*players, QStringLiteral("Two"), QStringLiteral("Quiet"), 500));
     EXPECT_EQ(quiet.reads(), readsBefore);
 
-    now += 1;
+    clock.advance(1);
     players->nowPlaying();
     EXPECT_TRUE(waitUntil([&] { return quiet.reads() == readsBefore + 1; }));
     pause(100);
-    now += MprisBus::kSettleMs;
+    clock.advance(MprisBus::kSettleMs);
     EXPECT_TRUE(showsSoon(*players, QStringLiteral("Two"), QStringLiteral("Quiet")));
 }
 
 TEST_F(MprisOnTheBus, APlayerThatAnnouncesItsChangesIsNotAsked)
 {
-    qint64 now = 0;
-    const auto players = follow([&] { return now; });
+    const auto players = follow();
     MprisPlayer player(bus.environment(), QStringLiteral("elisa"),
                        {QStringLiteral("--identity"), QStringLiteral("Elisa")});
     ASSERT_TRUE(player.started());
     ASSERT_TRUE(waitUntil([&] { return players->anyPlayer(); }));
     ASSERT_TRUE(player.play(QStringLiteral("One")));
-    ASSERT_TRUE(settlesSoon(*players, now, QStringLiteral("One"), QStringLiteral("Elisa")));
+    ASSERT_TRUE(settlesSoon(*players, QStringLiteral("One"), QStringLiteral("Elisa")));
     const int readsBefore = player.reads();
     for (int second = 0; second < 5; ++second) {
-        now += MprisBus::kRereadMs;
+        clock.advance(MprisBus::kRereadMs);
         players->nowPlaying();
         pause(20);
     }
     ASSERT_TRUE(player.track(QStringLiteral("Two")));
-    EXPECT_TRUE(settlesSoon(*players, now, QStringLiteral("Two"), QStringLiteral("Elisa")));
+    EXPECT_TRUE(settlesSoon(*players, QStringLiteral("Two"), QStringLiteral("Elisa")));
     EXPECT_EQ(player.reads(), readsBefore);
 }
 
@@ -233,7 +234,7 @@ TEST_F(MprisOnTheBus, WithoutASessionBusThereIsNoPlayerAndNoComplaint)
     QTemporaryDir runtime;
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    MprisBus players;
+    MprisBus players(clock);
     players.watch();
     pause(200);
     EXPECT_FALSE(players.anyPlayer());
@@ -245,12 +246,11 @@ TEST_F(MprisOnTheBus, WithoutASessionBusThereIsNoPlayerAndNoComplaint)
 // within that time is no change at all.
 TEST_F(MprisOnTheBus, ANewTrackCountsOnlyOnceItHasSettled)
 {
-    qint64 now = 0;
     MprisPlayer player(bus.environment(), QStringLiteral("mpv"), {QStringLiteral("--identity"), QStringLiteral("mpv")});
     ASSERT_TRUE(player.started());
-    const auto players = follow([&] { return now; });
+    const auto players = follow();
     ASSERT_TRUE(player.play(QStringLiteral("Before")));
-    ASSERT_TRUE(settlesSoon(*players, now, QStringLiteral("Before"), QStringLiteral("mpv")));
+    ASSERT_TRUE(settlesSoon(*players, QStringLiteral("Before"), QStringLiteral("mpv")));
 
     QStringList seen;
     const auto look = [&](int milliseconds) {
@@ -265,13 +265,13 @@ TEST_F(MprisOnTheBus, ANewTrackCountsOnlyOnceItHasSettled)
     };
     ASSERT_TRUE(player.track(QStringLiteral("07 slow file.flac")));
     look(200);
-    now += MprisBus::kSettleMs / 2;
+    clock.advance(MprisBus::kSettleMs / 2);
     ASSERT_TRUE(player.track(QStringLiteral("Title"), {QStringLiteral("Artist")}));
     look(200);
-    now += MprisBus::kSettleMs / 2 - 1;
+    clock.advance(MprisBus::kSettleMs / 2 - 1);
     look(200);
     EXPECT_EQ(seen, QStringList{QStringLiteral("Before")}) << "nothing counts before it has settled";
-    now += 1;
+    clock.advance(1);
     look(200);
     EXPECT_EQ(seen, (QStringList{QStringLiteral("Before"), QStringLiteral("Artist - Title")}))
         << "a track counts at most a second after the player changed it";
@@ -280,7 +280,7 @@ TEST_F(MprisOnTheBus, ANewTrackCountsOnlyOnceItHasSettled)
     look(200);
     ASSERT_TRUE(player.track(QStringLiteral("Title"), {QStringLiteral("Artist")}));
     look(200);
-    now += MprisBus::kSettleMs;
+    clock.advance(MprisBus::kSettleMs);
     look(200);
     EXPECT_EQ(seen, (QStringList{QStringLiteral("Before"), QStringLiteral("Artist - Title")}));
 }
@@ -288,20 +288,19 @@ TEST_F(MprisOnTheBus, ANewTrackCountsOnlyOnceItHasSettled)
 // A paused player that starts a new track takes over with that track, never with its old one.
 TEST_F(MprisOnTheBus, APlayerThatStartsANewTrackTakesOverWithThatTrack)
 {
-    qint64 now = 0;
     MprisPlayer first(bus.environment(), QStringLiteral("first"), {QStringLiteral("--identity"), QStringLiteral("First")});
     MprisPlayer second(bus.environment(), QStringLiteral("second"), {QStringLiteral("--identity"), QStringLiteral("Second")});
     ASSERT_TRUE(first.started() && second.started());
-    const auto players = follow([&] { return now; });
+    const auto players = follow();
     ASSERT_TRUE(first.play(QStringLiteral("Old")));
-    ASSERT_TRUE(settlesSoon(*players, now, QStringLiteral("Old"), QStringLiteral("First")));
+    ASSERT_TRUE(settlesSoon(*players, QStringLiteral("Old"), QStringLiteral("First")));
     ASSERT_TRUE(first.send(QStringLiteral("pause")));
     ASSERT_TRUE(second.play(QStringLiteral("Other")));
-    ASSERT_TRUE(settlesSoon(*players, now, QStringLiteral("Other"), QStringLiteral("Second")));
+    ASSERT_TRUE(settlesSoon(*players, QStringLiteral("Other"), QStringLiteral("Second")));
 
     ASSERT_TRUE(first.play(QStringLiteral("New")));
     EXPECT_FALSE(showsSoon(*players, QStringLiteral("Old"), QStringLiteral("First"), 500));
-    now += MprisBus::kSettleMs;
+    clock.advance(MprisBus::kSettleMs);
     EXPECT_TRUE(showsSoon(*players, QStringLiteral("New"), QStringLiteral("First")));
 }
 
@@ -314,33 +313,30 @@ TEST_F(MprisOnTheBus, APlayerThatNeverAnswersIsFollowedByItsAnnouncements)
     const auto players = follow();
     ASSERT_TRUE(waitUntil([&] { return players->anyPlayer(); }));
     ASSERT_TRUE(player.play(QStringLiteral("Heard Anyway")));
-    EXPECT_TRUE(showsSoon(*players, QStringLiteral("Heard Anyway"), QString()));
+    EXPECT_TRUE(settlesSoon(*players, QStringLiteral("Heard Anyway"), QString()));
 }
 
 // The session bus ends and a new one starts at the same address: its players are gone with it, the
 // connection is tried again after 1, 2, 4 ... seconds, and the players on the new bus are followed.
 TEST_F(MprisOnTheBus, ABusThatRestartsAtTheSameAddressIsFollowedAgain)
 {
-    qint64 now = 0;
     std::vector<qint64> tries;
-    auto players = std::make_unique<MprisBus>(
-        [&] {
-            tries.push_back(now);
-            return bus.connect();
-        },
-        [&] { return now; });
+    auto players = std::make_unique<MprisBus>(clock, [&] {
+        tries.push_back(clock.now());
+        return bus.connect();
+    });
     players->watch();
     {
         MprisPlayer player(bus.environment(), QStringLiteral("before"));
         ASSERT_TRUE(player.started());
         ASSERT_TRUE(player.play(QStringLiteral("Before")));
-        ASSERT_TRUE(settlesSoon(*players, now, QStringLiteral("Before"), QStringLiteral("Stand-in Player")));
+        ASSERT_TRUE(settlesSoon(*players, QStringLiteral("Before"), QStringLiteral("Stand-in Player")));
 
         bus.stop();
-        now = 100000;
+        clock.advance(100000 - clock.now());
         EXPECT_TRUE(waitUntil([&] { return !players->anyPlayer(); })) << "the players went with the bus";
         EXPECT_EQ(players->nowPlaying().song, QString());
-        for (; now < 100000 + 8000; now += 100) {
+        for (; clock.now() < 100000 + 8000; clock.advance(100)) {
             players->anyPlayer();
             QCoreApplication::processEvents();
         }
@@ -350,8 +346,8 @@ TEST_F(MprisOnTheBus, ABusThatRestartsAtTheSameAddressIsFollowedAgain)
     MprisPlayer player(bus.environment(), QStringLiteral("after"), {QStringLiteral("--identity"), QStringLiteral("After")});
     ASSERT_TRUE(player.started());
     ASSERT_TRUE(player.play(QStringLiteral("Back Again")));
-    now = 115000;
-    EXPECT_TRUE(settlesSoon(*players, now, QStringLiteral("Back Again"), QStringLiteral("After")));
+    clock.advance(115000 - clock.now());
+    EXPECT_TRUE(settlesSoon(*players, QStringLiteral("Back Again"), QStringLiteral("After")));
     EXPECT_EQ(tries.size(), 5u);
 }
 
@@ -437,8 +433,12 @@ TEST_F(MprisOnTheBus, MpvOpeningSlowFilesHasNoFileNameTakenForASong)
     QProcess mpv;
     ASSERT_TRUE(startMpvPlaylist(mpv, bus.environment(), served.paths()));
     QStringList seen;
+    // The test's clock keeps pace with mpv, which plays in real time.
+    QElapsedTimer elapsed;
+    elapsed.start();
     EXPECT_TRUE(waitUntil(
         [&] {
+            clock.advance(elapsed.elapsed() - clock.now());
             const QString song = players->nowPlaying().song;
             if (!song.isEmpty() && (seen.isEmpty() || seen.last() != song))
                 seen.append(song);
@@ -462,7 +462,7 @@ TEST_F(MprisOnTheBus, MpvWithItsPluginIsFollowed)
     const auto players = follow();
     QProcess player;
     ASSERT_TRUE(startMpv(player, bus.environment(), song));
-    EXPECT_TRUE(showsSoon(*players, QStringLiteral("The Example Band - Fjörd Light"), QStringLiteral("mpv")));
+    EXPECT_TRUE(settlesSoon(*players, QStringLiteral("The Example Band - Fjörd Light"), QStringLiteral("mpv")));
     player.terminate();
     player.waitForFinished(10000);
     EXPECT_TRUE(waitUntil([&] { return !players->anyPlayer(); }));

@@ -7,7 +7,6 @@
 #include <QDBusVariant>
 
 #include <algorithm>
-#include <chrono>
 #include <utility>
 
 namespace tunalo {
@@ -24,12 +23,6 @@ const QString kBusPath = QStringLiteral("/org/freedesktop/DBus");
 // A player that does not answer within this time is asked again on a later tick.
 constexpr int kCallTimeoutMs = 5000;
 
-qint64 steadyMilliseconds()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // The bus hands nested values over still packed; unpacks a dictionary of strings to variants.
 QVariantMap unpackMap(const QVariant& value)
@@ -66,8 +59,8 @@ MprisTrack trackOf(const QVariantMap& metadata)
 
 } // namespace
 
-MprisBus::MprisBus(std::function<QDBusConnection()> connectBus, Clock clock)
-    : m_connectBus(std::move(connectBus)), m_clock(clock ? std::move(clock) : Clock(&steadyMilliseconds))
+MprisBus::MprisBus(Clock& clock, std::function<QDBusConnection()> connectBus)
+    : m_connectBus(std::move(connectBus)), m_clock(clock)
 {
 }
 
@@ -115,7 +108,7 @@ void MprisBus::keepConnected()
 {
     if (!m_wasConnected)
         return;
-    const qint64 now = m_clock();
+    const qint64 now = m_clock.now();
     if (!m_reconnectAt) {
         if (m_bus->isConnected())
             return;
@@ -221,7 +214,7 @@ void MprisBus::readProperties(const QString& name, const QString& interfaceName)
     if (interfaceName == kPlayerInterface) {
         Known& known = m_known[name];
         known.reading = true;
-        known.readAt = m_clock();
+        known.readAt = m_clock.now();
     }
     QDBusMessage get =
         QDBusMessage::createMethodCall(name, kPath, kPropertiesInterface, QStringLiteral("GetAll"));
@@ -268,7 +261,7 @@ void MprisBus::trackAnnounced(const QString& name, Known& known, const MprisTrac
     if (!known.newTrack) {
         if (track == known.track)
             return;
-        known.newTrackSince = m_clock();
+        known.newTrackSince = m_clock.now();
     }
     known.newTrack = track;
     // Back to the track it had: nothing changed after all.
@@ -290,7 +283,7 @@ void MprisBus::statusAnnounced(const QString& name, Known& known, const QString&
 
 void MprisBus::settleTracks()
 {
-    const qint64 now = m_clock();
+    const qint64 now = m_clock.now();
     for (auto& [name, known] : m_known) {
         if (!known.newTrack || now - known.newTrackSince < kSettleMs)
             continue;
@@ -325,7 +318,7 @@ void MprisBus::propertiesChanged(const QDBusMessage& message)
 
 void MprisBus::rereadQuietPlayers()
 {
-    const qint64 now = m_clock();
+    const qint64 now = m_clock.now();
     for (auto& [name, known] : m_known) {
         if (!known.owner.isEmpty() && !known.announces && !known.reading &&
             (!known.readAt || now - *known.readAt >= kRereadMs))

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/clock.h"
 #include "platform/mediaplayers.h"
-#include "platform/mpriscache.h"
+#include "nowplaying/mpriscache.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -25,12 +26,9 @@ namespace tunalo {
 class MprisBus : public QObject, public MediaPlayers {
     Q_OBJECT
 public:
-    // Milliseconds on a clock that never goes back.
-    using Clock = std::function<qint64()>;
-
     // connectBus makes a new connection on first use and after a lost one; by default to the
     // user's session bus.
-    explicit MprisBus(std::function<QDBusConnection()> connectBus = &connectSessionBus, Clock clock = {});
+    explicit MprisBus(Clock& clock, std::function<QDBusConnection()> connectBus = &connectSessionBus);
     ~MprisBus() override;
 
     void watch() override;
@@ -90,7 +88,7 @@ private:
     void whenAnswered(const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> handler);
 
     std::function<QDBusConnection()> m_connectBus;
-    Clock m_clock;
+    Clock& m_clock;
     std::optional<QDBusConnection> m_bus;
     bool m_watching = false;
     bool m_wasConnected = false;            // a bus was there once, so a lost one is looked for again

@@ -1,7 +1,7 @@
 #include "platform/qt/inisettings.h"
 
+#include "core/inifile.h"
 #include "platform/qt/filewrite.h"
-#include "platform/qt/inifile.h"
 
 #include <QDir>
 #include <QFile>
