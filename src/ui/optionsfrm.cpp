@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalBlocker>
 
 #include <limits>
 
@@ -66,10 +67,25 @@ void optionsfrm::updateoptions()
     Check4->setChecked(m_autostart.isEnabled());
 }
 
+namespace {
+
+const QString kNotSavedHeading = QStringLiteral("Your Options Could Not Be Saved");
+const QString kAutostartHeading = QStringLiteral("Start At Log-in Could Not Be Changed");
+
+} // namespace
+
 void optionsfrm::saveCheckBox(const QCheckBox* box, const QString& key)
 {
-    m_settings.save(settings::kApplication, settings::kSection, key,
-                    settings::numberText(box->isChecked() ? 1 : 0));
+    const ChangeResult saved = m_settings.save(settings::kApplication, settings::kSection, key,
+                                               settings::numberText(box->isChecked() ? 1 : 0));
+    if (saved)
+        return;
+    m_cycle.tellRefused(kNotSavedHeading, saved);
+    // The boxes show the options in effect, which is what the store still holds; showing them is
+    // no change of the user's.
+    const QSignalBlocker quiet[] = {QSignalBlocker(autopublish), QSignalBlocker(Check1), QSignalBlocker(Check2),
+                                    QSignalBlocker(Check3)};
+    updateoptions();
 }
 
 void optionsfrm::autopublish_Click()
@@ -91,14 +107,15 @@ void optionsfrm::Check3_Click()
 
 void optionsfrm::Check4_Click()
 {
-    m_autostart.setEnabled(Check4->isChecked());
+    m_cycle.tellRefused(kAutostartHeading, m_autostart.setEnabled(Check4->isChecked()));
     // The box shows what happens at the next log-in, also when the desktop refused the change.
     Check4->setChecked(m_autostart.isEnabled());
 }
 
 void optionsfrm::Text1_Change()
 {
-    m_settings.save(settings::kApplication, settings::kSection, settings::kScreenWordList, Text1->text());
+    m_cycle.tellRefused(kNotSavedHeading, m_settings.save(settings::kApplication, settings::kSection,
+                                                          settings::kScreenWordList, Text1->text()));
     m_cycle.setScreenWordList(Text1->text());
 }
 
