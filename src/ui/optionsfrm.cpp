@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 
 #include <limits>
@@ -58,6 +59,9 @@ optionsfrm::optionsfrm(PublishCycle& cycle, SettingsStore& settings, Autostart& 
 
 void optionsfrm::updateoptions()
 {
+    // Filling the boxes stores what they show; a refusal then is told at the user's own change,
+    // once the panel is in front.
+    const QScopedValueRollback filling(m_filling, true);
     m_cycle.loadsettings(false);
     const AppState& state = m_cycle.state();
     autopublish->setChecked(state.autoPublish != 0);
@@ -78,7 +82,7 @@ void optionsfrm::saveCheckBox(const QCheckBox* box, const QString& key)
 {
     const ChangeResult saved = m_settings.save(settings::kApplication, settings::kSection, key,
                                                settings::numberText(box->isChecked() ? 1 : 0));
-    if (saved)
+    if (saved || m_filling)
         return;
     m_cycle.tellRefused(kNotSavedHeading, saved);
     // The boxes show the options in effect, which is what the store still holds; showing them is
@@ -114,8 +118,11 @@ void optionsfrm::Check4_Click()
 
 void optionsfrm::Text1_Change()
 {
-    m_cycle.tellRefused(kNotSavedHeading, m_settings.save(settings::kApplication, settings::kSection,
-                                                          settings::kScreenWordList, Text1->text()));
+    const ChangeResult saved =
+        m_settings.save(settings::kApplication, settings::kSection, settings::kScreenWordList, Text1->text());
+    // Told when the user typed; the program fills the box from the store at every load.
+    if (Text1->isModified())
+        m_cycle.tellRefused(kNotSavedHeading, saved);
     m_cycle.setScreenWordList(Text1->text());
 }
 
