@@ -13,16 +13,24 @@
 namespace tunalo::test {
 namespace {
 
+bool hasSessionBus()
+{
+    return qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS");
+}
+
+// Stores "another player on the session bus" as the player watched last, before the start.
+bool watchTheBus(Session& session)
+{
+    QFile settings(session.programFiles().settingsFile());
+    return settings.open(QIODevice::WriteOnly) && settings.write("[options]\nlastsmp= 4\n") > 0;
+}
+
 TEST(DesktopBus, TheSongsOfPlayersOnTheSessionBusArePostedAsArtistAndTitle)
 {
-    ASSERT_TRUE(qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
-        << "no session bus: run the tests through scripts/test";
+    ASSERT_TRUE(hasSessionBus()) << "no session bus: run the tests through scripts/test";
     // No window of a known player is open; only the bus tells what plays.
     Session session(QStringLiteral("Notes - Editor"));
-    QFile settings(session.programFiles().settingsFile());
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[options]\nlastsmp= 4\n");
-    settings.close();
+    ASSERT_TRUE(watchTheBus(session));
 
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("song.wav"));
@@ -55,13 +63,9 @@ TEST(DesktopBus, TheSongsOfPlayersOnTheSessionBusArePostedAsArtistAndTitle)
 // 5,000-character title goes out once, cut to the 1,000 characters the service keeps.
 TEST(DesktopBus, ABlankSongLocksNobodyOutAndAVeryLongOneIsPostedOnceCut)
 {
-    ASSERT_TRUE(qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
-        << "no session bus: run the tests through scripts/test";
+    ASSERT_TRUE(hasSessionBus()) << "no session bus: run the tests through scripts/test";
     Session session(QStringLiteral("Notes - Editor"));
-    QFile settings(session.programFiles().settingsFile());
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[options]\nlastsmp= 4\n");
-    settings.close();
+    ASSERT_TRUE(watchTheBus(session));
     MprisPlayer player(QProcessEnvironment::systemEnvironment(), QStringLiteral("tunalo_e2e_blank"));
     ASSERT_TRUE(player.started());
     ASSERT_TRUE(player.play(QStringLiteral(" ")));
