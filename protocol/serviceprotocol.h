@@ -4,6 +4,7 @@
 // titles through which it answers. Plain text, so the service and the benchmarks, which do not use
 // Qt, share it with the program.
 
+#include <cstddef>
 #include <string_view>
 
 namespace tunalo::protocol {
@@ -15,6 +16,11 @@ inline constexpr std::string_view kPostPath = "/fb/update.php";
 // Query keys of the post page: the song, and the id of the post to delete.
 inline constexpr std::string_view kSongKey = "s";
 inline constexpr std::string_view kDeleteKey = "d";
+// The post's own key, the same on every try of one post: a service that knows it answers a try
+// that comes again with the post it already made.
+inline constexpr std::string_view kPostKeyKey = "k";
+// The longest song the service keeps, in characters; the program cuts a longer one before posting.
+inline constexpr std::size_t kMaxSongCharacters = 1000;
 
 // Home page titles, compared exactly over the whole text. A post page titled kFailedTitle means the
 // session is gone.

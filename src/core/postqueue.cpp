@@ -5,6 +5,7 @@
 
 #include <QLoggingCategory>
 #include <QUrl>
+#include <QUuid>
 
 namespace tunalo {
 
@@ -23,16 +24,20 @@ QString queryValue(const QString& text)
 } // namespace
 
 QString postAddress(const QString& serviceBase, const QString& song, std::int16_t autoDelete,
-                    const QString& lastPostTitle)
+                    const QString& lastPostTitle, const QString& key)
 {
     const QLatin1String marker = qtText(protocol::kPostIdMarker);
+    // A longer song would be cut by the service anyway, or make an address too long for it.
+    const QString kept = cutToCharacters(song, static_cast<qsizetype>(protocol::kMaxSongCharacters));
     QString address = serviceBase + qtText(protocol::kPostPath) + QLatin1Char('?') +
-                      qtText(protocol::kSongKey) + QLatin1Char('=') + queryValue(song);
+                      qtText(protocol::kSongKey) + QLatin1Char('=') + queryValue(kept);
     if (autoDelete != 0 && lastPostTitle.contains(marker)) {
         // The id runs from the first marker to a second one or to the end.
         address += QLatin1Char('&') + qtText(protocol::kDeleteKey) + QLatin1Char('=') +
                    queryValue(lastPostTitle.split(marker).at(1));
     }
+    if (!key.isEmpty())
+        address += QLatin1Char('&') + qtText(protocol::kPostKeyKey) + QLatin1Char('=') + queryValue(key);
     return address;
 }
 
@@ -64,10 +69,13 @@ void PostQueue::send(const QString& song)
     if (m_current != song) {
         m_nextRetryMs = kFirstRetryMs;
         m_failureShown = false;
+        m_unconfirmedShown = false;
+        m_key = QUuid::createUuid().toString(QUuid::Id128);
     }
     m_current = song;
     const AppState& state = m_cycle.state();
-    const QString address = postAddress(m_cycle.serviceBase(), song, state.autoDelete, state.lastPostTitle);
+    const QString address =
+        postAddress(m_cycle.serviceBase(), song, state.autoDelete, state.lastPostTitle, m_key);
     qCDebug(lcPost) << "posting" << address;
     m_stage = Stage::Sending;
     answerLimit->start(kAnswerLimitMs);
@@ -99,8 +107,14 @@ void PostQueue::loaded(const LoadResult& result)
     switch (result.outcome) {
     case LoadResult::Outcome::NotReached:
         return failed(Failure::NoAnswer, QStringLiteral("%1 (%2)").arg(result.reason).arg(result.code));
-    case LoadResult::Outcome::HttpError:
-        return failed(Failure::ErrorAnswer, QStringLiteral("HTTP status %1").arg(result.code));
+    case LoadResult::Outcome::HttpError: {
+        // The service refused this very request; sending it again would meet the same answer.
+        // A time-out (408) says nothing about the request.
+        constexpr int kRequestTimeout = 408;
+        const bool refused = result.code >= 400 && result.code < 500 && result.code != kRequestTimeout;
+        return failed(refused ? Failure::Refused : Failure::ErrorAnswer,
+                      QStringLiteral("HTTP status %1").arg(result.code));
+    }
     case LoadResult::Outcome::Loaded:
         break;
     }
@@ -119,7 +133,7 @@ void PostQueue::answerLimit_Timer()
     // The page may still come; it then belongs to no post.
     answerLimit->stop();
     m_browser.Stop();
-    failed(Failure::NoAnswer, QStringLiteral("no answer within %1 s").arg(kAnswerLimitMs / 1000));
+    failed(Failure::Unconfirmed, QStringLiteral("no answer within %1 s").arg(kAnswerLimitMs / 1000));
 }
 
 void PostQueue::retryDelay_Timer()
@@ -138,8 +152,9 @@ void PostQueue::confirmed(const QString& title)
     AppState& state = m_cycle.state();
     state.lastPostTitle = title;
     qCDebug(lcPost) << "posted" << *m_current << "as" << title;
-    if (state.autoAlert != 0)
-        m_cycle.showBalloon(*m_current + QStringLiteral(" (Song Posted)"), BalloonIcon::Quiet, kClickDoesNothing);
+    // A post told as not confirmed yet is told once it is, whatever the alert option says.
+    if (state.autoAlert != 0 || m_unconfirmedShown)
+        m_cycle.showSongBalloon(*m_current, QStringLiteral(" (Song Posted)"), BalloonIcon::Quiet, kClickDoesNothing);
     sendWaiting();
 }
 
@@ -151,7 +166,9 @@ void PostQueue::failed(Failure failure, const QString& detail)
     };
     static constexpr Reason kReasons[] = {
         {Failure::NoAnswer, "the service did not answer"},
+        {Failure::Unconfirmed, "the service did not answer in time"},
         {Failure::ErrorAnswer, "the service answered with an error"},
+        {Failure::Refused, "the service refused the song"},
         {Failure::SessionGone, "you are not logged in"},
     };
     const char* words = "";
@@ -160,14 +177,23 @@ void PostQueue::failed(Failure failure, const QString& detail)
             words = reason.words;
     const QString song = *m_current;
     qCInfo(lcPost).noquote() << "not posted:" << song << "-" << words << "-" << detail;
-    // Told once per song, whatever the alert option says: a retry that fails again is no news.
-    if (!m_failureShown) {
+    // Told once per song, whatever the alert option says: a retry that fails again is no news. A
+    // post without an answer in time may have been made: that is not known yet.
+    if (failure == Failure::Unconfirmed) {
+        if (!m_unconfirmedShown && !m_failureShown) {
+            m_unconfirmedShown = true;
+            m_cycle.showSongBalloon(song, QStringLiteral(" (not confirmed yet)"), BalloonIcon::Quiet,
+                                    kClickDoesNothing);
+        }
+    } else if (!m_failureShown) {
         m_failureShown = true;
-        m_cycle.showBalloon(song + QStringLiteral(" (Not Posted): ") + QString::fromLatin1(words),
-                            BalloonIcon::Quiet, kClickDoesNothing);
+        m_cycle.showSongBalloon(song, QStringLiteral(" (Not Posted): ") + QString::fromLatin1(words),
+                                BalloonIcon::Quiet, kClickDoesNothing);
     }
     if (failure == Failure::SessionGone)
         return sessionGone();
+    if (failure == Failure::Refused)
+        return sendWaiting();
     if (m_waiting)
         return sendWaiting();
     m_stage = Stage::Resting;

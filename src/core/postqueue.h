@@ -13,15 +13,19 @@ namespace tunalo {
 
 class PublishCycle;
 
-// The post page's address for song; with deletion on, it also names the post that lastPostTitle
-// reports, so the service removes it.
+// The post page's address for song, cut to what the service keeps; with deletion on, it also names
+// the post that lastPostTitle reports, so the service removes it; with a key, every try of the post
+// carries it, so a service that already made the post answers with it instead of making another.
 QString postAddress(const QString& serviceBase, const QString& song, std::int16_t autoDelete,
-                    const QString& lastPostTitle);
+                    const QString& lastPostTitle, const QString& key = QString());
 
 // The songs on their way to the service, sent one at a time through the post browser. Each post
 // waits for the one before to be confirmed, so it carries that post's id; of the songs that come
 // meanwhile only the newest waits, so a burst of skips costs one post in flight and one waiting.
-// A post that fails is tried again, a little later each time, for as long as no newer song came.
+// A post that fails is tried again, a little later each time, for as long as no newer song came;
+// a post the service refused (a 4xx answer other than a time-out) is not. A post whose answer did
+// not come may have been made all the same: it is told as not confirmed yet, and its next try
+// carries the same key, so the service does not make it twice.
 class PostQueue {
 public:
     static constexpr int kAnswerLimitMs = 15000;
@@ -50,7 +54,7 @@ public:
 
 private:
     enum class Stage { Idle, Sending, Resting };
-    enum class Failure { NoAnswer, ErrorAnswer, SessionGone };
+    enum class Failure { NoAnswer, Unconfirmed, ErrorAnswer, Refused, SessionGone };
 
     void send(const QString& song);
     void loaded(const LoadResult& result);
@@ -66,7 +70,9 @@ private:
     std::optional<QString> m_current;
     std::optional<QString> m_waiting;
     int m_nextRetryMs = kFirstRetryMs;
-    bool m_failureShown = false; // the current song's " (Not Posted)" balloon was shown
+    QString m_key;                   // the current post's key, the same on each of its tries
+    bool m_failureShown = false;     // the current song's " (Not Posted)" balloon was shown
+    bool m_unconfirmedShown = false; // the current song's " (not confirmed yet)" balloon was shown
 };
 
 } // namespace tunalo

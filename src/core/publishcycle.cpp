@@ -4,6 +4,8 @@
 #include "core/settings.h"
 #include "platform/settingsstore.h"
 
+#include <algorithm>
+
 namespace tunalo {
 
 namespace {
@@ -15,6 +17,24 @@ const QString kSelectPlayerBody = QStringLiteral(
     "select a media player from the 'Select Media Player' Panel");
 
 } // namespace
+
+bool isBlank(const QString& song)
+{
+    return song.trimmed().isEmpty();
+}
+
+QString cutToCharacters(const QString& text, qsizetype limit)
+{
+    qsizetype characters = 0;
+    for (qsizetype at = 0; at < text.size(); ++characters) {
+        if (characters == limit)
+            return text.left(at);
+        // A character beyond the basic plane takes two units.
+        at +=
+            text.at(at).isHighSurrogate() && at + 1 < text.size() && text.at(at + 1).isLowSurrogate() ? 2 : 1;
+    }
+    return text;
+}
 
 PublishCycle::PublishCycle(PublishServices services)
     : m_services(std::move(services)), m_serviceBaseFixed(!m_services.serviceBase.isEmpty())
@@ -82,7 +102,10 @@ std::optional<QString> PublishCycle::tick()
         if (!reading.running)
             emit message(kPlayerGoneHeading, kSelectPlayerBody);
         const PlayerRow& row = playerRow(player);
-        status = reading.song + QStringLiteral(" - ") + row.source->statusName(desktop, row);
+        const QString name = row.source->statusName(desktop, row);
+        // No song and no player to name (the followed player left the bus): the line shows nothing.
+        status = reading.song.isEmpty() && name.isEmpty() ? QString()
+                                                          : reading.song + QStringLiteral(" - ") + name;
     }
     if (m_state.publishing != kTrue)
         return status;
@@ -125,7 +148,8 @@ void PublishCycle::checkpublish()
 {
     loadsettings(false);
     const AppState& state = m_state;
-    if (state.publishing != kTrue || state.currentSong.isEmpty())
+    // A blank song counts as none: the service would refuse it.
+    if (state.publishing != kTrue || isBlank(state.currentSong))
         return;
     if (playerRunning(m_services.desktop, state.selectedPlayer) == kFalse)
         return refuse(kSelectPlayerHeading, kSelectPlayerBody);
@@ -138,18 +162,20 @@ void PublishCycle::checkpublish()
     if (state.previousSong == state.currentSong)
         return;
     if (state.screenWords != 0 && hasscreenword(state.currentSong) == kTrue)
-        showBalloon(state.currentSong + QStringLiteral(" (Can't Be Posted)"), BalloonIcon::Plain,
-                    kClickOpensOptions);
+        showSongBalloon(state.currentSong, QStringLiteral(" (Can't Be Posted)"), BalloonIcon::Plain,
+                        kClickOpensOptions);
     else if (state.autoPublish != 0)
         postsong();
     else
-        showBalloon(state.currentSong + QStringLiteral(" (Click To Post)"), BalloonIcon::Quiet, kClickPosts);
+        showSongBalloon(state.currentSong, QStringLiteral(" (Click To Post)"), BalloonIcon::Quiet,
+                        kClickPosts);
 }
 
 // The song goes out once the post before it is done; the balloon tells how it went.
 void PublishCycle::postsong()
 {
-    posts().add(m_state.currentSong);
+    if (!isBlank(m_state.currentSong))
+        posts().add(m_state.currentSong);
 }
 
 void PublishCycle::refuseNotLoggedIn(const QString& song)
@@ -163,9 +189,11 @@ void PublishCycle::refuseNotLoggedIn(const QString& song)
 std::int16_t PublishCycle::hasscreenword(const QString& song) const
 {
     const QString lowerSong = song.toLower();
-    // A word anywhere in the song holds it back, at its very start too; an empty word holds nothing.
-    for (const QString& word : m_screenWordList.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        if (lowerSong.contains(word.toLower()))
+    // A word anywhere in the song holds it back, at its very start too. The blanks the user typed
+    // around a word belong to the list, not to the word; a word of blanks only holds nothing.
+    for (const QString& typed : m_screenWordList.split(QLatin1Char(','))) {
+        const QString word = typed.trimmed();
+        if (!word.isEmpty() && lowerSong.contains(word.toLower()))
             return kTrue;
     }
     return kFalse;
@@ -175,6 +203,24 @@ void PublishCycle::showBalloon(const QString& text, BalloonIcon icon, BalloonCli
 {
     BallonMsgs = click;
     emit balloon(text, kBalloonTitle, static_cast<std::int32_t>(icon));
+}
+
+void PublishCycle::showSongBalloon(const QString& song, const QString& ending, BalloonIcon icon,
+                                   BalloonClick click)
+{
+    // The tray counts a balloon's text in UTF-16 units; a character of two is kept whole or left out.
+    qsizetype room = std::max<qsizetype>(0, kBalloonUnits - ending.size());
+    if (song.size() > room && room > 0 && song.at(room - 1).isHighSurrogate())
+        --room;
+    showBalloon(song.left(room) + ending, icon, click);
+}
+
+void PublishCycle::tellRefused(const QString& heading, const ChangeResult& result)
+{
+    if (result.done() || m_toldCauses.contains(result.cause()))
+        return;
+    m_toldCauses.insert(result.cause());
+    emit message(heading, result.cause());
 }
 
 void PublishCycle::BalloonClicked()

@@ -2,9 +2,11 @@
 
 #include "core/appstate.h"
 #include "nowplaying/players.h"
+#include "platform/changeresult.h"
 
 #include <QLatin1String>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <cstdint>
@@ -25,6 +27,11 @@ enum class BalloonIcon : std::int32_t { Plain = 0, Quiet = 16 };
 
 // What a click on the balloon now shown does (BallonMsgs).
 enum BalloonClick : std::int32_t { kClickDoesNothing = 0, kClickPosts = 1000, kClickOpensOptions = 2000 };
+
+// A song with nothing but white space (of any script) in it is no song.
+bool isBlank(const QString& song);
+// The text cut to at most limit characters, never inside a character.
+QString cutToCharacters(const QString& text, qsizetype limit);
 
 // What the publish cycle works with.
 struct PublishServices {
@@ -86,6 +93,15 @@ public:
     void BalloonClicked();
     // Shows a balloon and sets what a click on it does.
     void showBalloon(const QString& text, BalloonIcon icon, BalloonClick click);
+    // A balloon about a song: the song, shortened when the text would be too long for a balloon,
+    // and then the ending, always whole.
+    void showSongBalloon(const QString& song, const QString& ending, BalloonIcon icon, BalloonClick click);
+    // The longest balloon text the tray shows, in UTF-16 units.
+    static constexpr qsizetype kBalloonUnits = 255;
+
+    // A change of the user's the store or the desktop refused: told in the message panel, once
+    // per cause.
+    void tellRefused(const QString& heading, const ChangeResult& result);
 
     // The posts on their way, made with the first.
     PostQueue& posts();
@@ -107,6 +123,7 @@ private:
     bool m_serviceBaseFixed;
     AppState m_state;
     QString m_screenWordList;
+    QSet<QString> m_toldCauses;
     std::unique_ptr<PostQueue> m_posts;
 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/changeresult.h"
+
 namespace tunalo {
 
 // The argument the desktop starts the program with at log-in: such a start stays in the
@@ -11,8 +13,9 @@ class Autostart {
 public:
     virtual ~Autostart() = default;
     virtual bool isEnabled() const = 0;
-    // Switches it on or off; false when the change could not be made, and then nothing changed.
-    virtual bool setEnabled(bool on) = 0;
+    // Switches it on or off; when the change could not be made, nothing changed and the result
+    // says why.
+    virtual ChangeResult setEnabled(bool on) = 0;
 };
 
 } // namespace tunalo

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/changeresult.h"
+
 #include <QHash>
 #include <QString>
 
@@ -36,8 +38,9 @@ public:
     // Every value of the section in one read of the store; empty when the application or the
     // section does not exist.
     virtual SettingsSection readSection(const QString& application, const QString& section) = 0;
-    // Stores the text, creating the levels that are missing and replacing an earlier value.
-    virtual void save(const QString& application, const QString& section, const QString& key,
+    // Stores the text, creating the levels that are missing and replacing an earlier value; when
+    // the store refuses, nothing changed and the result says why.
+    virtual ChangeResult save(const QString& application, const QString& section, const QString& key,
                       const QString& text) = 0;
 
     // The stored text, or defaultValue when the application, section or key does not exist.

@@ -11,6 +11,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopedValueRollback>
+#include <QSignalBlocker>
 
 #include <limits>
 
@@ -58,6 +60,9 @@ optionsfrm::optionsfrm(PublishCycle& cycle, SettingsStore& settings, Autostart& 
 
 void optionsfrm::updateoptions()
 {
+    // Filling the boxes stores what they show; a refusal then is told at the user's own change,
+    // once the panel is in front.
+    const QScopedValueRollback filling(m_filling, true);
     m_cycle.loadsettings(false);
     const AppState& state = m_cycle.state();
     autopublish->setChecked(state.autoPublish != 0);
@@ -67,10 +72,25 @@ void optionsfrm::updateoptions()
     Check4->setChecked(m_autostart.isEnabled());
 }
 
+namespace {
+
+const QString kNotSavedHeading = QStringLiteral("Your Options Could Not Be Saved");
+const QString kAutostartHeading = QStringLiteral("Start At Log-in Could Not Be Changed");
+
+} // namespace
+
 void optionsfrm::saveCheckBox(const QCheckBox* box, const QString& key)
 {
-    m_settings.save(settings::kApplication, settings::kSection, key,
-                    settings::numberText(box->isChecked() ? 1 : 0));
+    const ChangeResult saved = m_settings.save(settings::kApplication, settings::kSection, key,
+                                               settings::numberText(box->isChecked() ? 1 : 0));
+    if (saved || m_filling)
+        return;
+    m_cycle.tellRefused(kNotSavedHeading, saved);
+    // The boxes show the options in effect, which is what the store still holds; showing them is
+    // no change of the user's.
+    const QSignalBlocker quiet[] = {QSignalBlocker(autopublish), QSignalBlocker(Check1),
+                                    QSignalBlocker(Check2), QSignalBlocker(Check3)};
+    updateoptions();
 }
 
 void optionsfrm::autopublish_Click()
@@ -92,7 +112,7 @@ void optionsfrm::Check3_Click()
 
 void optionsfrm::Check4_Click()
 {
-    m_autostart.setEnabled(Check4->isChecked());
+    m_cycle.tellRefused(kAutostartHeading, m_autostart.setEnabled(Check4->isChecked()));
     // The box shows what happens at the next log-in, also when the desktop refused the change.
     Check4->setChecked(m_autostart.isEnabled());
 }
@@ -128,13 +148,19 @@ void optionsfrm::Text2_Change()
     }
     showAbout({});
     Text2->setText(address.base);
-    m_settings.save(settings::kApplication, settings::kSection, settings::kServiceUrl, address.base);
+    // Taken for this run even when the store refuses it; the refusal is told like any other.
+    m_cycle.tellRefused(kNotSavedHeading, m_settings.save(settings::kApplication, settings::kSection,
+                                                          settings::kServiceUrl, address.base));
     emit serviceAddressChanged(address.base);
 }
 
 void optionsfrm::Text1_Change()
 {
-    m_settings.save(settings::kApplication, settings::kSection, settings::kScreenWordList, Text1->text());
+    const ChangeResult saved =
+        m_settings.save(settings::kApplication, settings::kSection, settings::kScreenWordList, Text1->text());
+    // Told when the user typed; the program fills the box from the store at every load.
+    if (Text1->isModified())
+        m_cycle.tellRefused(kNotSavedHeading, saved);
     m_cycle.setScreenWordList(Text1->text());
 }
 

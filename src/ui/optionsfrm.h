@@ -58,6 +58,7 @@ private:
     PublishCycle& m_cycle;
     SettingsStore& m_settings;
     Autostart& m_autostart;
+    bool m_filling = false; // the boxes are being filled from the store
 };
 
 } // namespace tunalo

@@ -1,9 +1,11 @@
 #include "session.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -107,10 +109,11 @@ TEST(Desktop, WithANotificationServerTheOfferIsANotificationThatPostsTheSongWhen
         const QString window = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
                                         QStringLiteral("--class"), QStringLiteral("dunst")})
                                    .section(QLatin1Char('\n'), 0, 0);
-        const QString geometry = window.isEmpty() ? QString()
-                                                  : xdotool({QStringLiteral("getwindowgeometry"), window});
-        static const QRegularExpression numbers(QStringLiteral(R"(Position: (\d+),(\d+).*Geometry: (\d+)x(\d+))"),
-                                                QRegularExpression::DotMatchesEverythingOption);
+        const QString geometry =
+            window.isEmpty() ? QString() : xdotool({QStringLiteral("getwindowgeometry"), window});
+        static const QRegularExpression numbers(
+            QStringLiteral(R"(Position: (\d+),(\d+).*Geometry: (\d+)x(\d+))"),
+            QRegularExpression::DotMatchesEverythingOption);
         const QRegularExpressionMatch match = numbers.match(geometry);
         return match.hasMatch() ? QRect(match.captured(1).toInt(), match.captured(2).toInt(),
                                         match.captured(3).toInt(), match.captured(4).toInt())
@@ -206,6 +209,38 @@ TEST(Desktop, StartAtLogInWritesAnEntryThatStartsThisProgramAndTakesItAway)
     session.clickInPanel(120, 3000, 600, 375);
     EXPECT_TRUE(waitUntil([&] { return !QFile::exists(entry); }))
         << session.screenshot(QStringLiteral("off"));
+}
+
+// A settings file its owner made read-only is never replaced: the click is refused, the file stays
+// as it was, and the program goes on.
+TEST(Desktop, AReadOnlySettingsFileIsLeftAloneWhenAnOptionIsClicked)
+{
+    Session session(QStringLiteral("Some Song - MediaMonkey"));
+    const QString path = session.programFiles().settingsFile();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    const QByteArray text = "[options]\nautopublish= 1\nautodelete= 1\nautoalert= 1\nscreenwords= 1\n"
+                            "screenwordlist=untitled\nlastsmp= 1\n";
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup |
+                                                QFileDevice::ReadOther));
+    ASSERT_TRUE(session.startProgram());
+    ASSERT_TRUE(waitUntil(
+        [&] { return !session.requests().filter(QStringLiteral("GET /fb/tnlouserhome.php")).isEmpty(); }));
+    pause(2000);
+    session.click(120, 3960, 2175, 1095); // "options"
+    pause(1000);
+    session.clickInPanel(120, 1200, 4935, 375); // "Automatically Delete Previous Posts"
+    pause(1000);
+    const std::string shown = session.screenshot(QStringLiteral("readonly"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), text) << shown;
+    EXPECT_EQ(QFileInfo(path).permissions() & QFileDevice::WriteOwner, 0) << shown;
+    EXPECT_EQ(session.program().state(), QProcess::Running);
 }
 
 } // namespace

@@ -13,16 +13,24 @@
 namespace tunalo::test {
 namespace {
 
+bool hasSessionBus()
+{
+    return qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS");
+}
+
+// Stores "another player on the session bus" as the player watched last, before the start.
+bool watchTheBus(Session& session)
+{
+    QFile settings(session.programFiles().settingsFile());
+    return settings.open(QIODevice::WriteOnly) && settings.write("[options]\nlastsmp= 4\n") > 0;
+}
+
 TEST(DesktopBus, TheSongsOfPlayersOnTheSessionBusArePostedAsArtistAndTitle)
 {
-    ASSERT_TRUE(qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
-        << "no session bus: run the tests through scripts/test";
+    ASSERT_TRUE(hasSessionBus()) << "no session bus: run the tests through scripts/test";
     // No window of a known player is open; only the bus tells what plays.
     Session session(QStringLiteral("Notes - Editor"));
-    QFile settings(session.programFiles().settingsFile());
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[options]\nlastsmp= 4\n");
-    settings.close();
+    ASSERT_TRUE(watchTheBus(session));
 
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("song.wav"));
@@ -48,6 +56,33 @@ TEST(DesktopBus, TheSongsOfPlayersOnTheSessionBusArePostedAsArtistAndTitle)
 
     mpv.terminate();
     mpv.waitForFinished(10000);
+}
+
+// The real service refuses a blank song as it refuses a lost session, and its request head holds
+// 16 KiB: a player titled with one blank is never posted, so publishing stays on, and a
+// 5,000-character title goes out once, cut to the 1,000 characters the service keeps.
+TEST(DesktopBus, ABlankSongLocksNobodyOutAndAVeryLongOneIsPostedOnceCut)
+{
+    ASSERT_TRUE(hasSessionBus()) << "no session bus: run the tests through scripts/test";
+    Session session(QStringLiteral("Notes - Editor"));
+    ASSERT_TRUE(watchTheBus(session));
+    MprisPlayer player(QProcessEnvironment::systemEnvironment(), QStringLiteral("tunalo_e2e_blank"));
+    ASSERT_TRUE(player.started());
+    ASSERT_TRUE(player.play(QStringLiteral(" ")));
+
+    ASSERT_TRUE(session.startProgram());
+    ASSERT_TRUE(session.logIn()) << session.screenshot(QStringLiteral("login"));
+    session.pressStartPublishing();
+    pause(3000);
+    EXPECT_TRUE(session.feed().isEmpty()) << session.feed().join(QStringLiteral(" | ")).toStdString();
+
+    // Each character takes nine bytes in the address.
+    const QString song = QStringLiteral("Long ") + QString(4995, QChar(0x65E5));
+    ASSERT_TRUE(player.play(song));
+    EXPECT_TRUE(session.waitForFeed({song.left(1000)})) << session.screenshot(QStringLiteral("long"));
+    ASSERT_TRUE(player.play(QStringLiteral("After")));
+    EXPECT_TRUE(session.waitForFeed({QStringLiteral("After")})) << session.screenshot(QStringLiteral("after"));
+    EXPECT_TRUE(session.waitForPosts(2)) << session.requests().join(QStringLiteral("\n")).toStdString();
 }
 
 } // namespace

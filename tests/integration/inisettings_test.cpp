@@ -1,8 +1,10 @@
 #include "platform/qt/inisettings.h"
 #include "support/qtwarnings.h"
+#include "support/readonlyfolder.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QTemporaryDir>
 
@@ -130,6 +132,62 @@ TEST_F(IniStore, ADamagedFileGivesDefaultsAndIsKeptAsideBeforeTheNextSave)
     }
 }
 
+// A settings file kept in a folder of dotfiles and linked into place: the save reaches the file the
+// link points to, through a chain of links too, and the link stays a link.
+TEST_F(IniStore, ASaveWritesThroughALinkToTheFileItPointsTo)
+{
+    struct Row {
+        const char* name;
+        const char* link;   // what the settings file's link says
+        const char* middle; // what dotfiles/middle.ini says, a link to the target; nullptr for none
+        bool targetThere;
+    };
+    const Row rows[] = {
+        {"a relative link", "../dotfiles/TNLO2.ini", nullptr, true},
+        {"an absolute link", "@/dotfiles/TNLO2.ini", nullptr, true},
+        {"a link to a link", "../dotfiles/middle.ini", "TNLO2.ini", true},
+        {"a link to a file not made yet", "../dotfiles/TNLO2.ini", nullptr, false},
+    };
+    const QString dotfiles = folder.filePath(QStringLiteral("dotfiles"));
+    const QString target = dotfiles + QStringLiteral("/TNLO2.ini");
+    const QString link = store.filePath(kApp);
+    const auto linkText = [&](const char* text) {
+        QString path = QString::fromUtf8(text);
+        return QFile::encodeName(path.replace(QLatin1Char('@'), folder.path()));
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QDir(dotfiles).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(dotfiles));
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(link).path()));
+        QFile::remove(link);
+        if (row.targetThere) {
+            QFile file(target);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write("[options]\nautopublish=0\n");
+        }
+        if (row.middle) {
+            const QByteArray middle = QFile::encodeName(dotfiles + QStringLiteral("/middle.ini"));
+            ASSERT_EQ(::symlink(row.middle, middle.constData()), 0);
+        }
+        ASSERT_EQ(::symlink(linkText(row.link).constData(), QFile::encodeName(link).constData()), 0);
+
+        EXPECT_TRUE(store.save(kApp, kSection, QStringLiteral("lastsmp"), QStringLiteral(" 2")));
+        EXPECT_TRUE(QFileInfo(link).isSymLink()) << "the link was replaced by a plain file";
+        QFile written(target);
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        EXPECT_EQ(written.readAll(), row.targetThere
+                                         ? QByteArray("[options]\nautopublish=0\nlastsmp=\" 2\"\n")
+                                         : QByteArray("[options]\nlastsmp=\" 2\"\n"));
+        EXPECT_EQ(read(QStringLiteral("lastsmp")), QStringLiteral(" 2"));
+        QStringList expected = {QStringLiteral("TNLO2.ini")};
+        if (row.middle)
+            expected.prepend(QStringLiteral("middle.ini"));
+        EXPECT_EQ(QDir(dotfiles).entryList(QDir::Files | QDir::System), expected)
+            << "a temporary file was left";
+    }
+}
+
 // A full disk: no file may grow past the limit while the save runs.
 class FileSizeLimit {
 public:
@@ -154,31 +212,19 @@ private:
     void (*m_oldHandler)(int);
 };
 
-// A folder the program may not write in: read-only, and for root (who may write anywhere) the
-// save runs as nobody.
-class ReadOnlyFolder {
+// A file its owner protected from writes.
+class ReadOnlyFile {
 public:
-    ReadOnlyFolder(const QString& parent, const QString& folder) : m_folder(folder)
+    explicit ReadOnlyFile(const QString& path) : m_path(QFile::encodeName(path))
     {
-        chmod(QFile::encodeName(parent).constData(), 0755);
-        chmod(QFile::encodeName(folder).constData(), 0555);
-        if (geteuid() == 0 && setegid(kNobody) == 0 && seteuid(kNobody) == 0)
-            m_wasRoot = true;
+        chmod(m_path.constData(), 0444);
     }
-    ~ReadOnlyFolder()
-    {
-        if (m_wasRoot) {
-            [[maybe_unused]] const bool restored = seteuid(0) == 0 && setegid(0) == 0;
-        }
-        chmod(QFile::encodeName(m_folder).constData(), 0755);
-    }
-    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
-    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+    ~ReadOnlyFile() { chmod(m_path.constData(), 0644); }
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
 private:
-    static constexpr uid_t kNobody = 65534;
-    QString m_folder;
-    bool m_wasRoot = false;
+    QByteArray m_path;
 };
 
 // Another program in the middle of its own save.
@@ -212,24 +258,30 @@ protected:
             return std::make_shared<FileSizeLimit>(1024);
         if (name == "FolderNotWritable")
             return std::make_shared<ReadOnlyFolder>(folder.path(), folder.path() + QStringLiteral("/config"));
+        if (name == "FileReadOnly")
+            return std::make_shared<ReadOnlyFile>(store.filePath(kApp));
         return std::make_shared<HeldLock>(store.filePath(kApp));
     }
 };
 
-// The old file stays whole, and the message names what stood in the way.
+// The old file stays whole, and both the message and the save's result name what stood in the way.
 TEST_P(FailedSave, LeavesTheOldFileWholeAndNamesTheCause)
 {
-    store.save(kApp, kSection, QStringLiteral("autopublish"), QStringLiteral(" 1"));
+    ASSERT_TRUE(store.save(kApp, kSection, QStringLiteral("autopublish"), QStringLiteral(" 1")));
     const QByteArray before = fileBytes();
-    const ExpectQtWarning told(QString::fromLatin1(GetParam().cause));
+    const QString cause = QString::fromLatin1(GetParam().cause);
+    const ExpectQtWarning told(cause);
     {
         const auto inTheWay = obstacle();
-        store.save(kApp, kSection, QStringLiteral("screenwordlist"), QString(4096, QLatin1Char('w')));
+        const ChangeResult saved =
+            store.save(kApp, kSection, QStringLiteral("screenwordlist"), QString(4096, QLatin1Char('w')));
+        EXPECT_FALSE(saved);
+        EXPECT_TRUE(saved.cause().contains(cause)) << saved.cause().toStdString();
     }
     EXPECT_EQ(told.seen(), 1) << "the save names its cause once";
     EXPECT_EQ(fileBytes(), before);
     EXPECT_EQ(read(QStringLiteral("screenwordlist")), QStringLiteral("<default>"));
-    store.save(kApp, kSection, QStringLiteral("lastsmp"), QStringLiteral(" 2"));
+    EXPECT_TRUE(store.save(kApp, kSection, QStringLiteral("lastsmp"), QStringLiteral(" 2")));
     EXPECT_EQ(read(QStringLiteral("lastsmp")), QStringLiteral(" 2")) << "the next save goes through";
 }
 
@@ -238,6 +290,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FailureCase{"DiskFullForTheLock", "the disk is full"},
                       FailureCase{"DiskFullForTheFile", "the disk is full"},
                       FailureCase{"FolderNotWritable", "cannot be written"},
+                      FailureCase{"FileReadOnly", "the file is read-only"},
                       FailureCase{"HeldByAnotherProgram", "another program holds the file"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 

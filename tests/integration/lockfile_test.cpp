@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <future>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tunalo::test {
@@ -91,7 +93,6 @@ TEST(LockFile, AFolderWithContentsIsLeftAloneAndTheRefusalSaysWhatToDo)
     EXPECT_TRUE(QFileInfo::exists(path + QStringLiteral("/keep")));
 }
 
-
 // A later start asks from a process of its own; here a thread stands in for it, so that the
 // holder's event loop runs meanwhile.
 std::future<bool> askFromAnotherStart(const QString& path)
@@ -104,7 +105,8 @@ std::future<bool> askFromAnotherStart(const QString& path)
 
 bool answered(std::future<bool>& asked)
 {
-    EXPECT_TRUE(waitUntil([&] { return asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    EXPECT_TRUE(
+        waitUntil([&] { return asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     return asked.valid() && asked.get();
 }
 
@@ -126,6 +128,81 @@ TEST(LockFile, ALaterStartReachesTheHolderEvenBeforeItCanShowAnythingAndPastASoc
     auto later = askFromAnotherStart(path);
     EXPECT_TRUE(answered(later));
     EXPECT_EQ(shown, 2);
+}
+
+// Without a runtime folder the lock's folder is one of the user's own in a place anyone may write
+// in: it is made private, and one that someone else could hold the lock in is refused with the reason.
+TEST(LockFile, ThePrivateFolderIsMadeForTheUserAndRefusedWhenOthersCouldHoldTheLock)
+{
+    struct Row {
+        const char* name;
+        std::function<void(const QString& folder, const QString& elsewhere)> make;
+        const char* refusal; // nullptr: the lock is taken
+    };
+    const auto makeFolder = [](const QString& folder, mode_t mode) {
+        ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), mode), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), mode), 0);
+    };
+    const std::vector<Row> rows = {
+        {"missing", [](const QString&, const QString&) {}, nullptr},
+        {"the user's own", [&](const QString& folder, const QString&) { makeFolder(folder, 0700); }, nullptr},
+        {"open to others", [&](const QString& folder, const QString&) { makeFolder(folder, 0777); },
+         "is open to other users"},
+        {"another user's",
+         [&](const QString& folder, const QString&) {
+             makeFolder(folder, 0700);
+             ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), ::geteuid() + 1, ::getegid()), 0);
+         },
+         "belongs to another user"},
+        {"a link to a folder of the user's",
+         [&](const QString& folder, const QString& elsewhere) {
+             makeFolder(elsewhere, 0700);
+             ASSERT_TRUE(QFile::link(elsewhere, folder));
+         },
+         "is a link or no folder"},
+        {"a file", [](const QString& folder, const QString&) { writeFile(folder, "x"); },
+         "is a link or no folder"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir tmp;
+        const QString folder = tmp.filePath(QStringLiteral("tunalo-1000"));
+        const QString elsewhere = tmp.filePath(QStringLiteral("elsewhere"));
+        row.make(folder, elsewhere);
+        const QString path = folder + QStringLiteral("/tunalo.lock");
+        LockFileInstanceLock lock({path, true});
+        if (!row.refusal) {
+            EXPECT_TRUE(lock.tryLock()) << lock.refusal().reason.toStdString();
+            struct stat status {};
+            ASSERT_EQ(::lstat(QFile::encodeName(folder).constData(), &status), 0);
+            EXPECT_EQ(status.st_mode & 07777, 0700u);
+            EXPECT_EQ(contents(path), ownProcessId());
+            continue;
+        }
+        EXPECT_FALSE(lock.tryLock());
+        EXPECT_FALSE(lock.refusal().anotherInstance);
+        EXPECT_TRUE(lock.refusal().reason.contains(QString::fromUtf8(row.refusal)))
+            << lock.refusal().reason.toStdString();
+        EXPECT_FALSE(QFile::exists(elsewhere + QStringLiteral("/tunalo.lock"))) << "the link was followed";
+    }
+}
+
+TEST(LockFile, WithoutARuntimeFolderTheLockIsInTheUsersPrivateTemporaryFolder)
+{
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qunsetenv("XDG_RUNTIME_DIR");
+    const LockFileInstanceLock::Place fallback = LockFileInstanceLock::defaultPlace();
+    EXPECT_EQ(fallback.path, QDir::tempPath() + QStringLiteral("/tunalo-%1/tunalo.lock").arg(::getuid()));
+    EXPECT_TRUE(fallback.privateFolder);
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const LockFileInstanceLock::Place inRuntime = LockFileInstanceLock::defaultPlace();
+    EXPECT_EQ(inRuntime.path, runtime.filePath(QStringLiteral("tunalo.lock")));
+    EXPECT_FALSE(inRuntime.privateFolder);
+    if (saved.isEmpty())
+        qunsetenv("XDG_RUNTIME_DIR");
+    else
+        qputenv("XDG_RUNTIME_DIR", saved);
 }
 
 } // namespace

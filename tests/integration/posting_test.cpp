@@ -154,7 +154,7 @@ TEST_F(Posting, AHangingPostFailsAndTheNextSongStillGoesOut)
     ASSERT_TRUE(waitUntil([&] { return app->state().lastPostTitle == QStringLiteral("Posted ID:7"); }));
     EXPECT_EQ(service.songs(kPost), std::vector<std::string>({"Hanging - Song", "Next - Song"}));
     EXPECT_EQ(balloons->messages(),
-              QStringList({QStringLiteral("Hanging - Song (Not Posted): the service did not answer"),
+              QStringList({QStringLiteral("Hanging - Song (not confirmed yet)"),
                            QStringLiteral("Next - Song (Song Posted)")}));
 }
 

@@ -1,11 +1,15 @@
 #include "platform/qt/xdgautostart.h"
+#include "support/readonlyfolder.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace tunalo::test {
 namespace {
@@ -74,8 +78,76 @@ TEST(XdgAutostart, AFolderThatCannotBeMadeLeavesItOffAndSaysSo)
     blocker.close();
     XdgAutostart autostart(QStringLiteral("/usr/bin/tunalo"),
                            config.filePath(QStringLiteral("autostart/tunalo.desktop")));
-    EXPECT_FALSE(autostart.setEnabled(true));
+    const ChangeResult result = autostart.setEnabled(true);
+    EXPECT_FALSE(result);
+    EXPECT_TRUE(result.cause().contains(QStringLiteral("a file stands where the folder")))
+        << result.cause().toStdString();
     EXPECT_FALSE(autostart.isEnabled());
+}
+
+// Neither switching on nor switching off goes through a folder the user may not write or over an
+// entry the user protected, and the refusal says which.
+TEST(XdgAutostart, ARefusedChangeLeavesTheEntryAsItWasAndSaysWhy)
+{
+    struct Row {
+        const char* name;
+        bool wasOn;
+        bool protectEntry; // the entry read-only; otherwise the folder
+        const char* cause;
+    };
+    const Row rows[] = {
+        {"switching on in a read-only folder", false, false,
+         "cannot make Tunalo start at log-in: the folder"},
+        {"switching off in a read-only folder", true, false,
+         "cannot stop Tunalo starting at log-in: the folder"},
+        {"switching on over a protected entry", false, true, "is read-only"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir config;
+        const QString folder = config.filePath(QStringLiteral("autostart"));
+        const QString entry = folder + QStringLiteral("/tunalo.desktop");
+        ASSERT_TRUE(QDir().mkpath(folder));
+        XdgAutostart autostart(QStringLiteral("/usr/bin/tunalo"), entry);
+        if (row.wasOn) {
+            ASSERT_TRUE(autostart.setEnabled(true));
+        }
+        if (row.protectEntry) {
+            QFile file(entry);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write("[Desktop Entry]\nHidden=true\n");
+            file.close();
+            ASSERT_TRUE(file.setPermissions(QFileDevice::ReadOwner));
+        }
+        const QByteArray before = entryText(entry).toUtf8();
+        ChangeResult result;
+        {
+            std::unique_ptr<ReadOnlyFolder> readOnly;
+            if (!row.protectEntry)
+                readOnly = std::make_unique<ReadOnlyFolder>(config.path(), folder);
+            result = autostart.setEnabled(!row.wasOn);
+        }
+        EXPECT_FALSE(result);
+        EXPECT_TRUE(result.cause().contains(QString::fromUtf8(row.cause))) << result.cause().toStdString();
+        EXPECT_EQ(autostart.isEnabled(), row.wasOn);
+        EXPECT_EQ(entryText(entry).toUtf8(), before);
+    }
+}
+
+// An entry kept in a folder of dotfiles and linked into place is written where the link points.
+TEST(XdgAutostart, AnEntryThatIsALinkIsWrittenWhereItPoints)
+{
+    QTemporaryDir config;
+    const QString target = config.filePath(QStringLiteral("dotfiles/tunalo.desktop"));
+    const QString entry = config.filePath(QStringLiteral("autostart/tunalo.desktop"));
+    ASSERT_TRUE(QDir().mkpath(config.filePath(QStringLiteral("dotfiles"))));
+    ASSERT_TRUE(QDir().mkpath(config.filePath(QStringLiteral("autostart"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../dotfiles/tunalo.desktop"), entry));
+    XdgAutostart autostart(QStringLiteral("/usr/bin/tunalo"), entry);
+    ASSERT_TRUE(autostart.setEnabled(true));
+    EXPECT_TRUE(QFileInfo(entry).isSymLink());
+    EXPECT_TRUE(entryText(target).contains(QStringLiteral("\nExec=/usr/bin/tunalo --autostart\n")));
+    EXPECT_TRUE(autostart.isEnabled());
 }
 
 TEST(XdgAutostart, TheProgramsPathIsQuotedWhereTheEntryFormatNeedsIt)

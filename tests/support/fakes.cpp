@@ -193,11 +193,14 @@ SettingsSection MemorySettingsStore::readSection(const QString& application, con
     return found;
 }
 
-void MemorySettingsStore::save(const QString& application, const QString& section, const QString& key,
-                               const QString& text)
+ChangeResult MemorySettingsStore::save(const QString& application, const QString& section,
+                                       const QString& key, const QString& text)
 {
     ++saves;
+    if (!refusal.isEmpty())
+        return ChangeResult::refused(refusal);
     values.insert(storeKey(application, section, key), text);
+    return {};
 }
 
 bool MemorySettingsStore::has(const QString& key) const

@@ -140,8 +140,8 @@ public:
 class MemorySettingsStore : public SettingsStore {
 public:
     SettingsSection readSection(const QString& application, const QString& section) override;
-    void save(const QString& application, const QString& section, const QString& key,
-              const QString& text) override;
+    ChangeResult save(const QString& application, const QString& section, const QString& key,
+                      const QString& text) override;
 
     // The value under the program's own application and section, if stored.
     bool has(const QString& key) const;
@@ -151,6 +151,7 @@ public:
     QMap<QString, QString> values; // "application/section/key" -> text
     int reads = 0;                 // reads of a section
     int saves = 0;
+    QString refusal; // when set, every save is refused with this cause and stores nothing
 };
 
 class RecordingShellOpen : public ShellOpen {
@@ -186,20 +187,20 @@ public:
     std::function<void()> show; // what a later start's request calls
 };
 
-// Start at log-in as a flag; a refusing desktop keeps the flag as it was.
+// Start at log-in as a flag; a refusing desktop keeps the flag as it was and says why.
 class FakeAutostart : public Autostart {
 public:
     bool isEnabled() const override { return enabled; }
-    bool setEnabled(bool on) override
+    ChangeResult setEnabled(bool on) override
     {
         ++changes;
-        if (refuse)
-            return false;
+        if (!refusal.isEmpty())
+            return ChangeResult::refused(refusal);
         enabled = on;
-        return true;
+        return {};
     }
     bool enabled = false;
-    bool refuse = false;
+    QString refusal; // when set, every change is refused with this cause
     int changes = 0;
 };
 

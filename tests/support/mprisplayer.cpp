@@ -9,6 +9,18 @@ namespace tunalo::test {
 
 PrivateBus::PrivateBus()
 {
+    start();
+}
+
+PrivateBus::~PrivateBus()
+{
+    for (const QString& name : m_connections)
+        QDBusConnection::disconnectFromBus(name);
+    stop();
+}
+
+void PrivateBus::start()
+{
     // The daemon complains that it may not raise its file limit; that is of no concern here.
     m_daemon.setStandardErrorFile(QProcess::nullDevice());
     m_daemon.start(QStringLiteral("dbus-daemon"),
@@ -19,15 +31,24 @@ PrivateBus::PrivateBus()
         return;
     while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(10000)) {
     }
-    m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+    // Without the daemon's guid, as a desktop sets the address: a daemon started again at the same
+    // place is the same bus to its clients.
+    const QString printed = QString::fromUtf8(m_daemon.readLine()).trimmed();
+    m_address = printed.left(printed.indexOf(QStringLiteral(",guid=")));
 }
 
-PrivateBus::~PrivateBus()
+void PrivateBus::stop()
 {
-    for (const QString& name : m_connections)
-        QDBusConnection::disconnectFromBus(name);
     m_daemon.kill();
     m_daemon.waitForFinished(5000);
+}
+
+bool PrivateBus::restart()
+{
+    const QString address = m_address;
+    stop();
+    start();
+    return m_address == address;
 }
 
 QDBusConnection PrivateBus::connect()
@@ -71,7 +92,9 @@ int MprisPlayer::reads()
     return answer.startsWith(QStringLiteral("reads ")) ? answer.mid(6).toInt() : -1;
 }
 
-bool startMpv(QProcess& mpv, const QProcessEnvironment& environment, const QString& file)
+namespace {
+
+bool runMpv(QProcess& mpv, const QProcessEnvironment& environment, const QStringList& options)
 {
     const QString program = QStandardPaths::findExecutable(QStringLiteral("mpv"));
     const QString plugin = QStringLiteral("/usr/lib/mpv-mpris/mpris.so");
@@ -81,10 +104,23 @@ bool startMpv(QProcess& mpv, const QProcessEnvironment& environment, const QStri
     }
     mpv.setProcessEnvironment(environment);
     mpv.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    mpv.start(program, {QStringLiteral("--no-config"), QStringLiteral("--script=") + plugin,
-                        QStringLiteral("--ao=null"), QStringLiteral("--vo=null"),
-                        QStringLiteral("--no-terminal"), QStringLiteral("--loop-file=inf"), file});
+    mpv.start(program, QStringList{QStringLiteral("--no-config"), QStringLiteral("--script=") + plugin,
+                                   QStringLiteral("--ao=null"), QStringLiteral("--vo=null"),
+                                   QStringLiteral("--no-terminal")} +
+                           options);
     return mpv.waitForStarted(10000);
+}
+
+} // namespace
+
+bool startMpv(QProcess& mpv, const QProcessEnvironment& environment, const QString& file)
+{
+    return runMpv(mpv, environment, {QStringLiteral("--loop-file=inf"), file});
+}
+
+bool startMpvPlaylist(QProcess& mpv, const QProcessEnvironment& environment, const QStringList& files)
+{
+    return runMpv(mpv, environment, files);
 }
 
 } // namespace tunalo::test

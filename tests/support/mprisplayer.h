@@ -25,8 +25,14 @@ public:
     QDBusConnection connect();
     // The environment of a program that should take this bus as its session bus.
     QProcessEnvironment environment() const;
+    // Ends the daemon, as when the desktop's bus ends, and starts a new one at the same address;
+    // false when it is not back there.
+    bool restart();
+    void stop();
 
 private:
+    void start();
+
     QTemporaryDir m_dir;
     QProcess m_daemon;
     QString m_address;
@@ -37,7 +43,7 @@ private:
 class MprisPlayer {
 public:
     // Claims org.mpris.MediaPlayer2.<name> on the session bus of the environment; more options
-    // (--identity, --quiet) in extra.
+    // (--identity, --quiet, --no-answers) in extra.
     MprisPlayer(const QProcessEnvironment& environment, const QString& name, const QStringList& extra = {});
 
     bool started() const { return m_started; }
@@ -63,5 +69,7 @@ private:
 // Starts mpv with its MPRIS plugin, sound and picture off, playing the file over and over on the
 // session bus of the environment; false (with the reason on stderr) when it cannot.
 bool startMpv(QProcess& mpv, const QProcessEnvironment& environment, const QString& file);
+// The same, playing the files once each, one after the other.
+bool startMpvPlaylist(QProcess& mpv, const QProcessEnvironment& environment, const QStringList& files);
 
 } // namespace tunalo::test

@@ -1,6 +1,6 @@
 // A stand-in for a media player that announces what it plays on the session bus.
 //
-//   tunalo-mprisplayertool --name NAME [--identity TEXT] [--quiet]
+//   tunalo-mprisplayertool --name NAME [--identity TEXT] [--quiet] [--no-answers]
 //
 // Claims org.mpris.MediaPlayer2.NAME on the bus of DBUS_SESSION_BUS_ADDRESS and prints "ready".
 // Then it reads one command a line from stdin and answers each with "ok" once it is sent
@@ -14,6 +14,8 @@
 //   quit                            leaves the bus and ends (so does the end of stdin)
 //
 // With --quiet it never announces a change, as some players do; whoever follows it must ask.
+// With --no-answers it never answers a question about its properties, as a player that hangs while
+// it starts, and only announces its changes.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -35,8 +37,8 @@ const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Proper
 
 class StandInPlayer : public QDBusVirtualObject {
 public:
-    StandInPlayer(QDBusConnection bus, QString identity, bool quiet)
-        : m_bus(std::move(bus)), m_identity(std::move(identity)), m_quiet(quiet)
+    StandInPlayer(QDBusConnection bus, QString identity, bool quiet, bool answers)
+        : m_bus(std::move(bus)), m_identity(std::move(identity)), m_quiet(quiet), m_answers(answers)
     {
     }
 
@@ -50,6 +52,8 @@ public:
         const QVariantMap all = properties(interfaceName);
         if (interfaceName == kPlayerInterface)
             ++m_reads;
+        if (!m_answers)
+            return true; // taken, and never answered
         if (message.member() == QLatin1String("GetAll"))
             return connection.send(message.createReply(QVariant::fromValue(all)));
         if (message.member() == QLatin1String("Get") && message.arguments().size() > 1) {
@@ -119,6 +123,7 @@ private:
     QDBusConnection m_bus;
     QString m_identity;
     bool m_quiet;
+    bool m_answers;
     QString m_status = QStringLiteral("Stopped");
     QVariantMap m_metadata;
     int m_tracks = 0;
@@ -140,17 +145,20 @@ int main(int argc, char* argv[])
     QString name = QStringLiteral("tunalo");
     QString identity = QStringLiteral("Stand-in Player");
     bool quiet = false;
+    bool answers = true;
     const QStringList arguments = application.arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         if (arguments[i] == QLatin1String("--quiet"))
             quiet = true;
+        else if (arguments[i] == QLatin1String("--no-answers"))
+            answers = false;
         else if (arguments[i] == QLatin1String("--name") && i + 1 < arguments.size())
             name = arguments[++i];
         else if (arguments[i] == QLatin1String("--identity") && i + 1 < arguments.size())
             identity = arguments[++i];
     }
     QDBusConnection bus = QDBusConnection::sessionBus();
-    StandInPlayer player(bus, identity, quiet);
+    StandInPlayer player(bus, identity, quiet, answers);
     if (!bus.isConnected() || !bus.registerVirtualObject(kPath, &player) ||
         !bus.registerService(QStringLiteral("org.mpris.MediaPlayer2.") + name)) {
         std::fprintf(stderr, "tunalo-mprisplayertool: cannot claim the name on the session bus\n");

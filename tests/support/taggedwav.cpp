@@ -27,7 +27,7 @@ QByteArray chunk(const char* name, QByteArray body)
 
 } // namespace
 
-bool writeTaggedWav(const QString& path, const QString& title, const QString& artist)
+QByteArray taggedWav(const QString& title, const QString& artist, double seconds)
 {
     constexpr std::uint32_t kRate = 8000;
     QByteArray format;
@@ -41,9 +41,15 @@ bool writeTaggedWav(const QString& path, const QString& title, const QString& ar
     const QByteArray tags =
         QByteArray("INFO") + chunk("INAM", title.toUtf8() + '\0') + chunk("IART", artist.toUtf8() + '\0');
     const QByteArray wave = QByteArray("WAVE") + chunk("fmt ", format) + chunk("LIST", tags) +
-                            chunk("data", QByteArray(kRate, '\0'));
+                            chunk("data", QByteArray(static_cast<qsizetype>(kRate * 2 * seconds), '\0'));
+    return chunk("RIFF", wave);
+}
+
+bool writeTaggedWav(const QString& path, const QString& title, const QString& artist)
+{
+    const QByteArray bytes = taggedWav(title, artist);
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(chunk("RIFF", wave)) == wave.size() + 8;
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 } // namespace tunalo::test

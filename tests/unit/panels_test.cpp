@@ -244,6 +244,44 @@ TEST_F(Panels, OptionsAreStoredAtTheFirstFillAndOnEveryChange)
     EXPECT_EQ(app->cycle().hasscreenword(QStringLiteral("untitled live track")), 0);
 }
 
+// A change the store or the desktop refused is told in the message panel, once per cause, and the
+// box shows what is in effect.
+TEST_F(Panels, ARefusedChangeIsToldOncePerCauseAndTheBoxShowsWhatIsInEffect)
+{
+    startUp();
+    interface& window = app->form<interface>();
+    window.Command4_Click();
+    optionsfrm& options = app->form<optionsfrm>();
+    ASSERT_TRUE(options.Check1->isChecked());
+    fakes.settings->refusal = QStringLiteral("cannot save the settings: the file is read-only");
+
+    options.Check1->click();
+    EXPECT_TRUE(options.Check1->isChecked()) << "the store still holds the option on";
+    EXPECT_EQ(fakes.settings->value(settings::kAutoDelete), QStringLiteral(" 1"));
+    info& message = app->form<info>();
+    EXPECT_EQ(frontPanel(*app), &message);
+    EXPECT_EQ(message.title->text(), QStringLiteral("Your Options Could Not Be Saved"));
+    EXPECT_TRUE(message.msg->text().simplified().contains(QStringLiteral("is read-only")))
+        << message.msg->text().toStdString();
+
+    message.title->setText(QStringLiteral("seen"));
+    options.Check2->click();
+    options.Text1->setText(QStringLiteral("live"));
+    EXPECT_TRUE(options.Check2->isChecked());
+    EXPECT_EQ(message.title->text(), QStringLiteral("seen")) << "the same cause is told once";
+
+    fakes.autostart->refusal = QStringLiteral("the folder cannot be written");
+    options.Check4->click();
+    EXPECT_FALSE(options.Check4->isChecked());
+    EXPECT_EQ(message.title->text(), QStringLiteral("Start At Log-in Could Not Be Changed"));
+    EXPECT_TRUE(message.msg->text().simplified().contains(QStringLiteral("cannot be written")));
+
+    fakes.settings->refusal.clear();
+    options.Check1->click();
+    EXPECT_FALSE(options.Check1->isChecked());
+    EXPECT_EQ(fakes.settings->value(settings::kAutoDelete), QStringLiteral(" 0")) << "a later change goes through";
+}
+
 TEST_F(Panels, StartAtLogInShowsAndChangesTheDesktopsChoiceAndNeverTheStore)
 {
     startUp();
@@ -266,7 +304,7 @@ TEST_F(Panels, StartAtLogInShowsAndChangesTheDesktopsChoiceAndNeverTheStore)
     EXPECT_EQ(fakes.settings->saves, savesBefore);
 
     // A change the desktop refused is not shown as made.
-    fakes.autostart->refuse = true;
+    fakes.autostart->refusal = QStringLiteral("the folder cannot be written");
     options.Check4->click();
     EXPECT_TRUE(fakes.autostart->enabled);
     EXPECT_TRUE(options.Check4->isChecked());

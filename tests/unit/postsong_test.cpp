@@ -44,6 +44,34 @@ TEST(PostAddress, CarriesTheSongAndThePreviousIdEncoded)
     }
 }
 
+// The service keeps 1,000 characters of a song; a longer one is cut before it goes out, never
+// inside a character, and the post's key follows the other keys.
+TEST(PostAddress, CutsALongSongToWhatTheServiceKeepsAndCarriesTheKey)
+{
+    const QString a999(999, QLatin1Char('a'));
+    const QString note = QStringLiteral("\U0001F3B5"); // two UTF-16 units
+    struct Row {
+        const char* what;
+        QString song;
+        QString kept;
+    };
+    const Row rows[] = {
+        {"1,000 characters", QString(1000, QLatin1Char('a')), QString(1000, QLatin1Char('a'))},
+        {"1,001 characters", QString(1001, QLatin1Char('a')), QString(1000, QLatin1Char('a'))},
+        {"5,000 characters", QString(5000, QLatin1Char('a')), QString(1000, QLatin1Char('a'))},
+        {"a wide character last", a999 + note + QStringLiteral("b"), a999 + note},
+        {"a wide character beyond", a999 + QStringLiteral("a") + note, a999 + QStringLiteral("a")},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const QUrlQuery query(QUrl(postAddress(QStringLiteral("http://h:1"), row.song, 1,
+                                               QStringLiteral("ID:7"), QStringLiteral("k1"))));
+        EXPECT_EQ(query.queryItemValue(QStringLiteral("s"), QUrl::FullyDecoded), row.kept);
+        EXPECT_EQ(query.queryItemValue(QStringLiteral("d")), QStringLiteral("7"));
+        EXPECT_EQ(query.queryItemValue(QStringLiteral("k")), QStringLiteral("k1"));
+    }
+}
+
 // A started program, logged in, with every option on; the post browser's pages come when the test
 // says.
 class PostSong : public AppTest {
@@ -186,13 +214,47 @@ INSTANTIATE_TEST_SUITE_P(
                " (Not Posted): the service answered with an error", true},
         Ending{"refused or cut off", failedWith(LoadResult::Outcome::NotReached, -102), "Posted ID:1",
                " (Not Posted): the service did not answer", true},
+        Ending{"http 408 time-out", failedWith(LoadResult::Outcome::HttpError, 408), "Posted ID:1",
+               " (Not Posted): the service answered with an error", true},
+        Ending{"http 431 head too long", failedWith(LoadResult::Outcome::HttpError, 431), "Posted ID:1",
+               " (Not Posted): the service refused the song", false},
+        Ending{"http 400", failedWith(LoadResult::Outcome::HttpError, 400), "Posted ID:1",
+               " (Not Posted): the service refused the song", false},
         Ending{"no answer in 15 s", [](FakeBrowser&, ManualClock& clock) { clock.advance(15000); },
-               "Posted ID:1", " (Not Posted): the service did not answer", true}),
+               "Posted ID:1", " (not confirmed yet)", true}),
     [](const auto& info) {
         QString name = QString::fromLatin1(info.param.what);
         name.remove(QRegularExpression(QStringLiteral("[^A-Za-z0-9]")));
         return name.toStdString();
     });
+
+// A post whose answer did not come may have been made: every try of it carries the same key, so
+// the service can answer with the post it made; it is told as not confirmed yet, and as posted once
+// a try is answered, even with alerts off.
+TEST_F(PostSong, EveryTryOfAPostCarriesItsKeyAndATimedOutPostIsToldWhenItIsConfirmed)
+{
+    state().autoAlert = 0;
+    postSong(QStringLiteral("Stalled - Song"));
+    const QString key = sent(0, "k");
+    EXPECT_EQ(key.size(), 32) << key.toStdString();
+    clock().advance(PostQueue::kAnswerLimitMs);
+    EXPECT_EQ(balloons->messages(), QStringList{QStringLiteral("Stalled - Song (not confirmed yet)")});
+    EXPECT_EQ(untilTheNextPost(), PostQueue::kFirstRetryMs);
+    EXPECT_EQ(sent(1, "k"), key) << "a retry is the same post";
+    clock().advance(PostQueue::kAnswerLimitMs);
+    EXPECT_EQ(balloons->messages().size(), 1) << "told once";
+    untilTheNextPost();
+    EXPECT_EQ(sent(2, "k"), key);
+    post().finishLoading(QStringLiteral("Posted ID:41"));
+    EXPECT_EQ(balloons->messages().last(), QStringLiteral("Stalled - Song (Song Posted)"));
+
+    postSong(QStringLiteral("Next - Song"));
+    EXPECT_NE(sent(3, "k"), key) << "another post, another key";
+    postSong(QStringLiteral("Stalled - Song"));
+    post().finishLoading(QStringLiteral("Posted ID:42"));
+    ASSERT_EQ(post().navigations.size(), 5);
+    EXPECT_NE(sent(4, "k"), key) << "the same song again later is a post of its own";
+}
 
 TEST_F(PostSong, ANoAnswerStopsThePageAndTheNextSongStillGoesOut)
 {

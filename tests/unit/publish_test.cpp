@@ -136,6 +136,47 @@ TEST_F(PublishCycle, NotLoggedInRefusesOnceThenTheRefusedSongGoesOutAfterLogIn)
               QStringList({QStringLiteral("Artist - Title"), QStringLiteral("Next - Song")}));
 }
 
+// A song of nothing but white space, of any script, is no song: it is never posted, so the service
+// never refuses it, and publishing stays on, logged in or not.
+TEST_F(PublishCycle, ABlankSongIsNeverPostedAndLocksNobodyOut)
+{
+    const QString blanks[] = {QStringLiteral(" "), QStringLiteral("\u3000"), QStringLiteral("\t\u00A0\u2003 ")};
+    pressPublish();
+    for (const int login : {0, 1}) {
+        state().loginState = login;
+        for (const QString& blank : blanks) {
+            playAndTick(blank);
+            tick();
+            EXPECT_EQ(state().publishing, kTrue) << login;
+            EXPECT_TRUE(messageInFront().isEmpty()) << messageInFront().toStdString();
+        }
+    }
+    EXPECT_TRUE(postedSongs(*app).isEmpty());
+    playAndTick(QStringLiteral("Real - Song"));
+    EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Real - Song")});
+}
+
+// A balloon holds 255 UTF-16 units: a long song is shortened, never inside a character, and the
+// ending always comes whole.
+TEST_F(PublishCycle, ABalloonShortensTheSongAndKeepsItsEnding)
+{
+    const QString note = QStringLiteral("\U0001F3B5");
+    for (const char* ending : {" (Song Posted)", " (Not Posted): the service did not answer", " (Click To Post)",
+                               " (Can't Be Posted)", " (not confirmed yet)"}) {
+        const QString end = QString::fromLatin1(ending);
+        for (const QString& song : {QString(300, QLatin1Char('x')), QString(254 - end.size(), QLatin1Char('x')) + note}) {
+            app->cycle().showSongBalloon(song, end, BalloonIcon::Quiet, kClickDoesNothing);
+            const QString shown = balloons->messages().last();
+            EXPECT_TRUE(shown.endsWith(end)) << shown.toStdString();
+            EXPECT_LE(shown.size(), tunalo::PublishCycle::kBalloonUnits);
+            EXPECT_TRUE(song.startsWith(shown.chopped(end.size())));
+            EXPECT_FALSE(shown.chopped(end.size()).back().isHighSurrogate());
+        }
+        app->cycle().showSongBalloon(QStringLiteral("Short - Song"), end, BalloonIcon::Quiet, kClickDoesNothing);
+        EXPECT_EQ(balloons->messages().last(), QStringLiteral("Short - Song") + end);
+    }
+}
+
 TEST_F(PublishCycle, SwitchingOffAndOnWithTheSameSongPostsNothingAgain)
 {
     state().loginState = 1;
@@ -247,6 +288,13 @@ TEST_F(PublishCycle, APlayerOnTheSessionBusIsFollowedAndPostedLikeAWindow)
     EXPECT_EQ(postedSongs(*app),
               QStringList({QStringLiteral("Ann, Bo - Duet"), QStringLiteral("Élodie - Nuit")}));
 
+    // The followed player quits while another one is paused: no song, and no " - " either.
+    fakes.players->playing = {};
+    tick();
+    EXPECT_EQ(window().sts->text(), QString());
+    fakes.players->playing = {QStringLiteral("Élodie - Nuit"), QStringLiteral("Elisa")};
+    tick();
+
     // Every player left the bus: the status line keeps the last song, and publishing asks for a player.
     fakes.players->any = false;
     fakes.players->playing = {};
@@ -283,6 +331,9 @@ TEST_P(WordFilter, HoldsBackASongWithANonEmptyWordAnywhere)
     app->form<optionsfrm>().Text1->setText(QString::fromUtf8(row.list));
     EXPECT_EQ(app->cycle().hasscreenword(QString::fromUtf8(row.song)), row.heldBack ? -1 : 0)
         << "list \"" << row.list << "\", song \"" << row.song << "\"";
+    // The list itself stays as the user typed it.
+    EXPECT_EQ(app->cycle().screenWordList(), QString::fromUtf8(row.list));
+    EXPECT_EQ(fakes.settings->value(settings::kScreenWordList), QString::fromUtf8(row.list));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -294,9 +345,13 @@ INSTANTIATE_TEST_SUITE_P(
                       FilterCase{",", "Anything - At All", false},
                       FilterCase{"", "Unknown - Untitled", false},
                       FilterCase{"UNTITLED", "artist - untitled", true},
-                      // Words are not trimmed: " track" needs the blank in front.
-                      FilterCase{"live, track", "Track 01 - Artist", false},
-                      FilterCase{"live, track", "Artist - Bonus track", true}),
+                      // The blanks around a word belong to the list, not to the word.
+                      FilterCase{"live, track", "Track 01 - Artist", true},
+                      FilterCase{"rain, snow", "Snow Patrol - Chasing Cars", true},
+                      FilterCase{"rain ,\u3000snow\t", "Snow Patrol - Chasing Cars", true},
+                      FilterCase{"rain, snow", "Rainbow - Stargazer", true},
+                      FilterCase{" , \t,", "Anything - At All", false},
+                      FilterCase{"live, track", "Artist - Title", false}),
     [](const ::testing::TestParamInfo<FilterCase>& info) { return "Case" + std::to_string(info.index); });
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 
+#include <algorithm>
+#include <utility>
 
 namespace tunalo {
 
@@ -64,14 +66,27 @@ MprisBus::MprisBus(Clock& clock, std::function<QDBusConnection()> connectBus)
 
 MprisBus::~MprisBus() = default;
 
+QDBusConnection MprisBus::connectSessionBus()
+{
+    static int made = 0;
+    return QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                         QStringLiteral("tunalo-mpris-%1").arg(++made));
+}
+
 void MprisBus::watch()
 {
-    if (m_bus)
+    if (m_watching)
         return;
+    m_watching = true;
+    // Without a session bus at start there are simply no players.
+    m_wasConnected = connectToBus();
+}
+
+bool MprisBus::connectToBus()
+{
     m_bus = m_connectBus();
-    // Without a session bus there are simply no players.
     if (!m_bus->isConnected())
-        return;
+        return false;
     // Players come and go with their names: the bus announces every change of a name's owner.
     // Naming the bus as the sender here would make Qt ask the bus for its owner and wait for the
     // answer; the slot checks the sender instead, which the bus stamps on every message.
@@ -86,16 +101,48 @@ void MprisBus::watch()
         if (!reply.arguments().isEmpty())
             namesListed(reply.arguments().constFirst().toStringList());
     });
+    return true;
+}
+
+void MprisBus::keepConnected()
+{
+    if (!m_wasConnected)
+        return;
+    const qint64 now = m_clock.now();
+    if (!m_reconnectAt) {
+        if (m_bus->isConnected())
+            return;
+        // The bus went away, and every player on it with it.
+        for (const auto& [name, known] : m_known)
+            m_cache.remove(name);
+        m_known.clear();
+        QDBusConnection::disconnectFromBus(m_bus->name());
+        m_reconnectDelay = kFirstReconnectMs;
+        m_reconnectAt = now + m_reconnectDelay;
+        return;
+    }
+    if (now < *m_reconnectAt)
+        return;
+    if (connectToBus()) {
+        m_reconnectAt.reset();
+        return;
+    }
+    QDBusConnection::disconnectFromBus(m_bus->name());
+    m_reconnectDelay = std::min(m_reconnectDelay * 2, kLongestReconnectMs);
+    m_reconnectAt = now + m_reconnectDelay;
 }
 
 bool MprisBus::anyPlayer()
 {
+    keepConnected();
     return m_cache.any();
 }
 
 NowPlaying MprisBus::nowPlaying()
 {
+    keepConnected();
     rereadQuietPlayers();
+    settleTracks();
     return m_cache.current();
 }
 
@@ -123,7 +170,35 @@ void MprisBus::addPlayer(const QString& name, const QString& owner)
     Known known;
     known.owner = owner;
     m_known[name] = known;
+    // A player counts once the bus has said who it is.
+    if (owner.isEmpty()) {
+        learnOwner(name);
+        return;
+    }
     m_cache.add(name);
+    readPlayer(name);
+}
+
+void MprisBus::learnOwner(const QString& name)
+{
+    // Only the bus can say who owns a name: a player that never answers is still known by its
+    // announcements, and an answer from whoever owned the name before counts for nothing.
+    QDBusMessage get =
+        QDBusMessage::createMethodCall(kBusService, kBusPath, kBusService, QStringLiteral("GetNameOwner"));
+    get << name;
+    whenAnswered(m_bus->asyncCall(get, kCallTimeoutMs), [this, name](const QDBusMessage& reply) {
+        const auto it = m_known.find(name);
+        if (it == m_known.end() || !it->second.owner.isEmpty() || reply.type() != QDBusMessage::ReplyMessage ||
+            reply.arguments().isEmpty())
+            return;
+        it->second.owner = reply.arguments().constFirst().toString();
+        m_cache.add(name);
+        readPlayer(name);
+    });
+}
+
+void MprisBus::readPlayer(const QString& name)
+{
     readProperties(name, kRootInterface);
     readProperties(name, kPlayerInterface);
 }
@@ -154,8 +229,6 @@ void MprisBus::readProperties(const QString& name, const QString& interfaceName)
                          known.reading = false;
                      if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
                          return;
-                     if (known.owner.isEmpty())
-                         known.owner = reply.service();
                      // An answer from a player that has since left the bus and come back tells nothing.
                      if (reply.service() == known.owner)
                          takeProperties(name, interfaceName, unpackMap(reply.arguments().constFirst()));
@@ -171,13 +244,54 @@ void MprisBus::takeProperties(const QString& name, const QString& interfaceName,
             m_cache.setIdentity(name, unpackVariant(*identity).toString());
         return;
     }
+    const auto it = m_known.find(name);
+    if (it == m_known.end())
+        return;
     // The track first: a player that starts playing a new track counts once, with that track.
     const auto metadata = properties.find(QStringLiteral("Metadata"));
     if (metadata != properties.end())
-        m_cache.setTrack(name, trackOf(unpackMap(unpackVariant(*metadata))));
+        trackAnnounced(name, it->second, trackOf(unpackMap(unpackVariant(*metadata))));
     const auto status = properties.find(QStringLiteral("PlaybackStatus"));
     if (status != properties.end())
-        m_cache.setStatus(name, unpackVariant(*status).toString());
+        statusAnnounced(name, it->second, unpackVariant(*status).toString());
+}
+
+void MprisBus::trackAnnounced(const QString& name, Known& known, const MprisTrack& track)
+{
+    if (!known.newTrack) {
+        if (track == known.track)
+            return;
+        known.newTrackSince = m_clock.now();
+    }
+    known.newTrack = track;
+    // Back to the track it had: nothing changed after all.
+    if (track == known.track) {
+        known.newTrack.reset();
+        if (const std::optional<QString> status = std::exchange(known.newStatus, std::nullopt))
+            m_cache.setStatus(name, *status);
+    }
+}
+
+void MprisBus::statusAnnounced(const QString& name, Known& known, const QString& status)
+{
+    // Playing with a track that is still changing counts together with that track, not with the old one.
+    if (known.newTrack)
+        known.newStatus = status;
+    else
+        m_cache.setStatus(name, status);
+}
+
+void MprisBus::settleTracks()
+{
+    const qint64 now = m_clock.now();
+    for (auto& [name, known] : m_known) {
+        if (!known.newTrack || now - known.newTrackSince < kSettleMs)
+            continue;
+        known.track = *std::exchange(known.newTrack, std::nullopt);
+        m_cache.setTrack(name, known.track);
+        if (const std::optional<QString> status = std::exchange(known.newStatus, std::nullopt))
+            m_cache.setStatus(name, *status);
+    }
 }
 
 void MprisBus::propertiesChanged(const QDBusMessage& message)
@@ -206,7 +320,8 @@ void MprisBus::rereadQuietPlayers()
 {
     const qint64 now = m_clock.now();
     for (auto& [name, known] : m_known) {
-        if (!known.announces && !known.reading && (!known.readAt || now - *known.readAt >= kRereadMs))
+        if (!known.owner.isEmpty() && !known.announces && !known.reading &&
+            (!known.readAt || now - *known.readAt >= kRereadMs))
             readProperties(name, kPlayerInterface);
     }
 }

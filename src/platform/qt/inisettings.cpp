@@ -1,22 +1,17 @@
 #include "platform/qt/inisettings.h"
 
-#include "platform/qt/filedescriptor.h"
 #include "core/inifile.h"
+#include "platform/qt/filewrite.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QLoggingCategory>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tunalo {
 
@@ -37,9 +32,10 @@ struct Loaded {
 
 Loaded loadFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.exists())
+    // A link that points to no file yet counts as no file.
+    if (!QFileInfo::exists(path))
         return {Load::Missing, {}};
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {Load::Unreadable, {}};
     const QByteArray bytes = file.readAll();
@@ -48,54 +44,6 @@ Loaded loadFile(const QString& path)
     if (auto document = ini::parse(bytes))
         return {Load::Read, std::move(*document)};
     return {Load::Damaged, {}};
-}
-
-// What stood in the way of a write, in the user's terms, from the system's error number.
-QString causeOf(int error, const QString& folder)
-{
-    switch (error) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return QStringLiteral("the folder %1 cannot be written").arg(folder);
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return QStringLiteral("the disk is full");
-    default:
-        return QString::fromLocal8Bit(std::strerror(error));
-    }
-}
-
-// Writes the bytes to a new file beside path and puts it in path's place in one step, so a
-// failure at any point leaves the old file whole. 0, or the error number of the step that failed.
-int replaceFile(const QString& path, const QByteArray& bytes)
-{
-    const QByteArray target = QFile::encodeName(path);
-    QByteArray temporary = target + ".XXXXXX";
-    FileDescriptor file(::mkstemp(temporary.data()));
-    if (file.get() < 0)
-        return errno;
-    const auto failed = [&](int error) {
-        ::unlink(temporary.constData());
-        return error;
-    };
-    struct stat old {};
-    ::fchmod(file.get(), ::stat(target.constData(), &old) == 0 ? old.st_mode & 07777 : 0644);
-    for (qsizetype written = 0; written < bytes.size();) {
-        const ssize_t step = ::write(file.get(), bytes.constData() + written,
-                                     static_cast<std::size_t>(bytes.size() - written));
-        if (step < 0 && errno != EINTR)
-            return failed(errno);
-        written += step < 0 ? 0 : step;
-    }
-    if (::fsync(file.get()) != 0)
-        return failed(errno);
-    if (const int error = file.close())
-        return failed(error);
-    if (::rename(temporary.constData(), target.constData()) != 0)
-        return failed(errno);
-    return 0;
 }
 
 } // namespace
@@ -137,16 +85,18 @@ SettingsSection IniSettingsStore::readSection(const QString& application, const 
     return ini::section(loaded.document, section);
 }
 
-void IniSettingsStore::save(const QString& application, const QString& section, const QString& key,
-                            const QString& text)
+ChangeResult IniSettingsStore::save(const QString& application, const QString& section,
+                                    const QString& key, const QString& text)
 {
     const QString path = filePath(application);
     const auto fail = [&](const QString& why) {
-        warn(m_writeWarning, QStringLiteral("cannot save the settings to %1: %2").arg(path, why));
+        const QString message = QStringLiteral("cannot save the settings to %1: %2").arg(path, why);
+        warn(m_writeWarning, message);
+        return ChangeResult::refused(message);
     };
     errno = 0;
     if (!QDir().mkpath(m_folder))
-        return fail(errno != 0 ? causeOf(errno, m_folder)
+        return fail(errno != 0 ? writeCause(errno, m_folder)
                                : QStringLiteral("the folder %1 cannot be made").arg(m_folder));
     QLockFile lock(path + QStringLiteral(".lock"));
     errno = 0;
@@ -154,10 +104,19 @@ void IniSettingsStore::save(const QString& application, const QString& section, 
         const int error = errno;
         if (lock.error() == QLockFile::LockFailedError)
             return fail(QStringLiteral("another program holds the file"));
-        return fail(causeOf(lock.error() == QLockFile::PermissionError ? EACCES : error, m_folder));
+        return fail(writeCause(lock.error() == QLockFile::PermissionError ? EACCES : error, m_folder));
     }
+    // A settings file that links elsewhere (a folder of dotfiles) is written where it points.
+    const QByteArray target = linkedFile(QFile::encodeName(path));
+    if (target.isEmpty())
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    const QString targetPath = QFile::decodeName(target);
+    if (writeProtected(target))
+        return fail(targetPath == path
+                        ? QStringLiteral("the file is read-only")
+                        : QStringLiteral("the file %1 it links to is read-only").arg(targetPath));
 
-    Loaded loaded = loadFile(path);
+    Loaded loaded = loadFile(targetPath);
     if (loaded.result == Load::Unreadable)
         return fail(QStringLiteral("the file cannot be read, so it is left as it is"));
     if (loaded.result == Load::Damaged) {
@@ -170,8 +129,9 @@ void IniSettingsStore::save(const QString& application, const QString& section, 
         qCWarning(lcSettings).noquote() << "the damaged settings file was kept as" << kept;
     }
     ini::setValue(loaded.document, section, key, text);
-    if (const int error = replaceFile(path, ini::serialize(loaded.document)))
-        fail(causeOf(error, m_folder));
+    if (const int error = replaceFile(target, ini::serialize(loaded.document)))
+        return fail(writeCause(error, QFileInfo(targetPath).path()));
+    return {};
 }
 
 } // namespace tunalo

@@ -25,24 +25,26 @@ QString systemError(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// The file at the path is still the one we locked: an instance that was ending may have removed
-// it between our open and our lock.
-bool stillNamed(int fd, const QByteArray& path)
+// The file under the name in the folder is still the one we locked: an instance that was ending
+// may have removed it between our open and our lock.
+bool stillNamed(int fd, int folder, const QByteArray& name)
 {
     struct stat opened {};
     struct stat named {};
-    return ::fstat(fd, &opened) == 0 && ::stat(path.constData(), &named) == 0 &&
+    return ::fstat(fd, &opened) == 0 &&
+           ::fstatat(folder, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 // The process id the holder wrote, for the message; empty when the file holds none.
-QString holderOf(const QString& path)
+QString holderOf(int folder, const QByteArray& name)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const FileDescriptor file(::openat(folder, name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    char text[32] = {};
+    if (file.get() < 0 || ::read(file.get(), text, sizeof text - 1) <= 0)
         return {};
     bool ok = false;
-    const qint64 pid = file.readLine(32).trimmed().toLongLong(&ok);
+    const qint64 pid = QByteArray(text).split('\n').constFirst().trimmed().toLongLong(&ok);
     return ok && pid > 0 ? QStringLiteral(" (process %1)").arg(pid) : QString();
 }
 
@@ -66,8 +68,9 @@ bool writeProcessId(int fd)
 
 } // namespace
 
-LockFileInstanceLock::LockFileInstanceLock(QString path)
-    : m_path(std::move(path)), m_socketPath(socketBeside(m_path))
+LockFileInstanceLock::LockFileInstanceLock(Place place)
+    : m_path(std::move(place.path)), m_name(QFile::encodeName(QFileInfo(m_path).fileName())),
+      m_privateFolder(place.privateFolder), m_socketPath(socketBeside(m_path))
 {
 }
 
@@ -77,19 +80,15 @@ LockFileInstanceLock::~LockFileInstanceLock()
     // Removed while still locked (the file closes after this): a start that opened it before the
     // removal finds it no longer under the lock's name and makes a new one.
     if (m_file.get() >= 0)
-        ::unlink(QFile::encodeName(m_path).constData());
+        ::unlinkat(m_folder.get(), m_name.constData(), 0);
 }
 
-QString LockFileInstanceLock::defaultPath()
+LockFileInstanceLock::Place LockFileInstanceLock::defaultPlace()
 {
-    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
-        folder = QDir::tempPath() + QStringLiteral("/tunalo-%1").arg(getuid());
-        QDir().mkpath(folder);
-        QFile::setPermissions(folder,
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    }
-    return folder + QStringLiteral("/tunalo.lock");
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+        return {runtime + QStringLiteral("/tunalo.lock"), false};
+    return {QDir::tempPath() + QStringLiteral("/tunalo-%1/tunalo.lock").arg(::getuid()), true};
 }
 
 bool LockFileInstanceLock::tryLock()
@@ -112,10 +111,54 @@ bool LockFileInstanceLock::tryLock()
     return false;
 }
 
+LockFileInstanceLock::Attempt LockFileInstanceLock::openFolder()
+{
+    const QString folderPath = QFileInfo(m_path).path();
+    const QByteArray folder = QFile::encodeName(folderPath);
+    if (m_privateFolder && ::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST)
+        return refuse(
+            false, QStringLiteral("cannot make the lock folder %1: %2").arg(folderPath, systemError(errno)));
+    // The private folder is never reached through a link: the link's owner chose where it leads.
+    FileDescriptor opened(
+        ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (m_privateFolder ? O_NOFOLLOW : 0)));
+    if (opened.get() < 0) {
+        const int error = errno;
+        if (m_privateFolder && error == ENOENT)
+            return Attempt::Again; // removed between making and opening it
+        if (m_privateFolder && (error == ELOOP || error == ENOTDIR))
+            return refuse(
+                false, QStringLiteral("the lock folder %1 is a link or no folder; remove it to start Tunalo")
+                           .arg(folderPath));
+        return refuse(
+            false, QStringLiteral("cannot open the lock folder %1: %2").arg(folderPath, systemError(error)));
+    }
+    if (m_privateFolder) {
+        // Whoever owns the folder or may write in it could hold the lock and keep Tunalo from starting.
+        struct stat status {};
+        if (::fstat(opened.get(), &status) != 0)
+            return refuse(
+                false,
+                QStringLiteral("cannot examine the lock folder %1: %2").arg(folderPath, systemError(errno)));
+        if (status.st_uid != ::geteuid())
+            return refuse(
+                false, QStringLiteral("the lock folder %1 belongs to another user; remove it to start Tunalo")
+                           .arg(folderPath));
+        if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+            return refuse(false,
+                          QStringLiteral("the lock folder %1 is open to other users; remove it or make it "
+                                         "private (chmod 700) to start Tunalo")
+                              .arg(folderPath));
+    }
+    m_folder = std::move(opened);
+    return Attempt::Held;
+}
+
 LockFileInstanceLock::Attempt LockFileInstanceLock::attempt()
 {
-    const QByteArray path = QFile::encodeName(m_path);
-    FileDescriptor file(::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (const Attempt folder = openFolder(); folder != Attempt::Held)
+        return folder;
+    FileDescriptor file(
+        ::openat(m_folder.get(), m_name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (file.get() < 0) {
         const int error = errno;
         if (error == EISDIR)
@@ -127,10 +170,10 @@ LockFileInstanceLock::Attempt LockFileInstanceLock::attempt()
         const int error = errno;
         if (error == EWOULDBLOCK)
             return refuse(
-                true, QStringLiteral("Tunalo is already running%1").arg(holderOf(m_path)));
+                true, QStringLiteral("Tunalo is already running%1").arg(holderOf(m_folder.get(), m_name)));
         return refuse(false, QStringLiteral("cannot lock %1: %2").arg(m_path, systemError(error)));
     }
-    if (!stillNamed(file.get(), path))
+    if (!stillNamed(file.get(), m_folder.get(), m_name))
         return Attempt::Again;
     // The process id is for people and messages only: the kernel's lock is what counts, so a
     // full disk that keeps it from being written does not matter.
@@ -211,7 +254,7 @@ bool LockFileInstanceLock::askToShow()
 // removed: whatever is inside belongs to someone.
 LockFileInstanceLock::Attempt LockFileInstanceLock::clearFolder()
 {
-    if (::rmdir(QFile::encodeName(m_path).constData()) == 0 || errno == ENOENT)
+    if (::unlinkat(m_folder.get(), m_name.constData(), AT_REMOVEDIR) == 0 || errno == ENOENT)
         return Attempt::Again;
     return refuse(false, QStringLiteral("a folder that is not empty stands in the place of the lock file %1; "
                                         "remove it to start Tunalo")

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <memory>
+#include <utility>
 
 class QLocalServer;
 
@@ -16,11 +17,22 @@ namespace tunalo {
 // ends, so only a live instance can hold it: whatever a crash or a full disk left in the file's place
 // (nothing, an empty file, text that is no process id, an empty folder) is taken over.
 //
+// Without a runtime folder the lock lives in a folder of the user's own in the system's temporary
+// folder, which anyone may write in: Tunalo makes it with only the user let in, and refuses one that
+// another user owns or may enter, or a link in its place, so that nobody else can hold the lock.
+//
 // The holder listens on a local socket beside the lock (tunalo.socket for tunalo.lock), where a
 // later start asks it, with the line "show", to show its main window; it answers "shown".
 class LockFileInstanceLock : public InstanceLock {
 public:
-    explicit LockFileInstanceLock(QString path = defaultPath());
+    struct Place {
+        QString path;
+        bool privateFolder = false; // the folder is made when missing, and checked before the lock is taken
+    };
+
+    explicit LockFileInstanceLock(Place place = defaultPlace());
+    // A lock file in a folder that is there and needs no check.
+    explicit LockFileInstanceLock(QString path) : LockFileInstanceLock(Place{std::move(path), false}) {}
     ~LockFileInstanceLock() override;
     LockFileInstanceLock(const LockFileInstanceLock&) = delete;
     LockFileInstanceLock& operator=(const LockFileInstanceLock&) = delete;
@@ -30,18 +42,25 @@ public:
     void onShowAsked(std::function<void()> show) override;
     bool askToShow() override;
 
-    static QString defaultPath();
+    // $XDG_RUNTIME_DIR/tunalo.lock, or without it tunalo.lock in the private folder tunalo-UID of the
+    // system's temporary folder.
+    static Place defaultPlace();
 
 private:
     enum class Attempt { Held, Again, Refused };
     Attempt attempt();
+    // Opens the lock's folder into m_folder, making and checking a private one.
+    Attempt openFolder();
     Attempt refuse(bool anotherInstance, const QString& reason);
     Attempt clearFolder();
     void listen();
     void showAsked();
 
     QString m_path;
-    FileDescriptor m_file{-1}; // open and locked while this instance holds the lock
+    QByteArray m_name; // the lock file's name inside its folder
+    bool m_privateFolder;
+    FileDescriptor m_folder{-1}; // the lock's folder, opened without following a link
+    FileDescriptor m_file{-1};   // open and locked while this instance holds the lock
     Refusal m_refusal;
     QString m_socketPath;
     std::unique_ptr<QLocalServer> m_server;

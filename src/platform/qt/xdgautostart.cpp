@@ -1,11 +1,16 @@
 #include "platform/qt/xdgautostart.h"
 
+#include "platform/qt/filewrite.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
 
 namespace tunalo {
 namespace {
@@ -83,28 +88,43 @@ bool XdgAutostart::isEnabled() const
     return true;
 }
 
-bool XdgAutostart::setEnabled(bool on)
+ChangeResult XdgAutostart::setEnabled(bool on)
 {
-    if (!on)
-        return !QFileInfo::exists(m_entryPath) || QFile::remove(m_entryPath);
-    if (!QDir().mkpath(QFileInfo(m_entryPath).path()))
-        return false;
-    QSaveFile entry(m_entryPath);
-    if (!entry.open(QIODevice::WriteOnly))
-        return false;
+    const QString folder = QFileInfo(m_entryPath).path();
+    const auto refused = [&](const QString& why) {
+        return ChangeResult::refused((on ? QStringLiteral("cannot make Tunalo start at log-in: %1")
+                                         : QStringLiteral("cannot stop Tunalo starting at log-in: %1"))
+                                         .arg(why));
+    };
+    const QByteArray path = QFile::encodeName(m_entryPath);
+    if (!on) {
+        // The entry goes, or the link to it from a folder of dotfiles: the desktop no longer sees it.
+        if (::unlink(path.constData()) == 0 || errno == ENOENT)
+            return {};
+        return refused(writeCause(errno, folder));
+    }
+    errno = 0;
+    if (!QDir().mkpath(folder))
+        return refused(writeCause(errno != 0 ? errno : ENOTDIR, folder));
+    const QByteArray target = linkedFile(path);
+    if (target.isEmpty())
+        return refused(QString::fromLocal8Bit(std::strerror(errno)));
+    if (writeProtected(target))
+        return refused(QStringLiteral("the file %1 is read-only").arg(QFile::decodeName(target)));
     // TryExec has the desktop skip the entry once the program is gone.
-    const QString text = QStringLiteral("[Desktop Entry]\n"
-                                        "Type=Application\n"
-                                        "Name=Tunalo\n"
-                                        "TryExec=%1\n"
-                                        "Exec=%2 %3\n"
-                                        "Icon=tunalo\n"
-                                        "Terminal=false\n"
-                                        "X-GNOME-Autostart-enabled=true\n")
-                             .arg(escapeValue(m_program), execValue(m_program),
-                                  QLatin1String(kAutostartArgument));
-    entry.write(text.toUtf8());
-    return entry.commit();
+    const QString text =
+        QStringLiteral("[Desktop Entry]\n"
+                       "Type=Application\n"
+                       "Name=Tunalo\n"
+                       "TryExec=%1\n"
+                       "Exec=%2 %3\n"
+                       "Icon=tunalo\n"
+                       "Terminal=false\n"
+                       "X-GNOME-Autostart-enabled=true\n")
+            .arg(escapeValue(m_program), execValue(m_program), QLatin1String(kAutostartArgument));
+    if (const int error = replaceFile(target, text.toUtf8()))
+        return refused(writeCause(error, QFileInfo(QFile::decodeName(target)).path()));
+    return {};
 }
 
 } // namespace tunalo
