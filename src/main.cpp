@@ -5,7 +5,6 @@
 #include <QApplication>
 
 #include <cstdio>
-#include <unistd.h>
 
 int main(int argc, char* argv[])
 {
@@ -15,9 +14,6 @@ int main(int argc, char* argv[])
             qEnvironmentVariableIsSet("DISPLAY") ? qPrintable(qEnvironmentVariable("DISPLAY")) : "unset");
         return 2;
     }
-    // The browser engine's sandbox cannot run as root; only then does it go.
-    if (geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     tunalo::prepareWebEngineApplication();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tunalo"));
