@@ -2,11 +2,13 @@
 // selected player, twice. Measured on the X desktop in $DISPLAY (bench/run-nowplaying makes a
 // private one) with the player right below the foreground window or at the bottom of the stack.
 // And the same tick with the fifth choice, a player on the desktop's session bus.
-#include "core/mainmodule.h"
+#include "core/publishcycle.h"
 #include "nowplaying/findwondowlike.h"
 #include "nowplaying/players.h"
 #include "platform/dbus/mprisbus.h"
+#include "platform/qt/systemclock.h"
 #include "platform/x11/xcbwindowlist.h"
+#include "support/fakes.h"
 #include "support/mprisplayer.h"
 #include "support/playerwindow.h"
 #include "support/process.h"
@@ -69,15 +71,26 @@ Desktop* desktopOf(int windows)
     return desktop->ready() ? desktop.get() : nullptr;
 }
 
+// The publish cycle of the program on the desktop's windows and players, watching player; its tick
+// is the program's, publishing off.
+struct Cycle {
+    Cycle(WindowList& windows, MediaPlayers& players, PlayerId player)
+        : cycle(PublishServices{settings, PlayerDesktop{windows, players}, clock, nullptr, QString()})
+    {
+        cycle.state().selectedPlayer = player;
+    }
+
+    test::MemorySettingsStore settings;
+    SystemClock clock;
+    PublishCycle cycle;
+};
+
 // Each tick is a turn of the event loop of its own, as in the program, so its first question takes
 // in what the server told since the last one.
-void tick(mainmodule& app, WindowList& windows)
+void tick(PublishCycle& cycle)
 {
     QCoreApplication::processEvents();
-    for (int read = 0; read < 2; ++read) {
-        benchmark::DoNotOptimize(isrunning(windows, QStringLiteral("winamp")));
-        benchmark::DoNotOptimize(readsong(app, 0));
-    }
+    benchmark::DoNotOptimize(cycle.tick());
 }
 
 // Arguments: number of windows, player at the bottom (1) or right below the foreground (0),
@@ -92,17 +105,17 @@ void Tick(benchmark::State& state)
     auto list = std::make_unique<XcbWindowList>(state.range(2) ? XcbWindowList::Mode::Cached
                                                                : XcbWindowList::Mode::Fresh);
     XcbWindowList& windows = *list;
-    Platform platform;
-    platform.windows = std::move(list);
-    mainmodule app(platform);
-    if (readsong(app, 0) != QStringLiteral(" The Example Band - First Light")) {
+    SystemClock clock;
+    MprisBus noBus(clock); // never watched: no player on the bus
+    Cycle cycle(windows, noBus, 0);
+    if (cycle.cycle.tick() != QStringLiteral(" The Example Band - First Light - Winamp")) {
         state.SkipWithError("the player's song did not read");
         return;
     }
-    tick(app, windows); // the steady state: everything read once
+    tick(cycle.cycle); // the steady state: everything read once
     const std::uint64_t before = windows.roundTrips();
     for (auto _ : state)
-        tick(app, windows);
+        tick(cycle.cycle);
     state.counters["round_trips_per_tick"] = benchmark::Counter(
         static_cast<double>(windows.roundTrips() - before) / static_cast<double>(state.iterations()));
 }
@@ -121,18 +134,6 @@ BENCHMARK(Tick)->Apply(arguments);
 
 constexpr PlayerId kBusPlayer = 4;
 
-// The publish cycle's work for the player on the bus: running test and song twice, and the
-// player's name for the status line.
-void busTick(mainmodule& app)
-{
-    const PlayerRow& row = playerRow(kBusPlayer);
-    for (int read = 0; read < 2; ++read) {
-        benchmark::DoNotOptimize(playerRunning(app, kBusPlayer));
-        benchmark::DoNotOptimize(readsong(app, kBusPlayer));
-    }
-    benchmark::DoNotOptimize(row.source->statusName(app, row));
-}
-
 // Argument: the player announces its changes (0) or never does and is read afresh (1). Between
 // ticks the event loop takes in what the bus sent, as it does in the program.
 void TickOnTheBus(benchmark::State& state)
@@ -147,11 +148,10 @@ void TickOnTheBus(benchmark::State& state)
         state.SkipWithError("the stand-in player did not start on the session bus");
         return;
     }
-    auto bus = std::make_unique<MprisBus>();
-    MprisBus& players = *bus;
-    Platform platform;
-    platform.players = std::move(bus);
-    mainmodule app(platform);
+    SystemClock clock;
+    MprisBus players(clock);
+    XcbWindowList windows;
+    Cycle cycle(windows, players, kBusPlayer);
     players.watch();
     if (!test::waitUntil(
             [&] { return players.nowPlaying().song == QStringLiteral("The Example Band - First Light"); })) {
@@ -160,7 +160,7 @@ void TickOnTheBus(benchmark::State& state)
     }
     const std::uint64_t before = players.callsSent();
     for (auto _ : state) {
-        busTick(app);
+        benchmark::DoNotOptimize(cycle.cycle.tick());
         QCoreApplication::processEvents();
     }
     state.counters["bus_calls_per_tick"] = benchmark::Counter(

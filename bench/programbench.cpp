@@ -6,23 +6,26 @@
 //   tunalo-programbench latency [changes]        time from a title change to the post's arrival
 //   tunalo-programbench bare                     memory of Qt WebEngine alone with the program's
 //                                                settings and its two pages (tunalo-bench-bare)
+//   tunalo-programbench weight [seconds] [changes]
+//                                                memory of the process tree with the main window
+//                                                shown, closed to the tray for seconds, and after
+//                                                changes posts with it closed, each beside the bare
+//                                                two pages of the same run; the title-to-post times
+//                                                of those posts
 // It serves the service's pages itself on loopback, so it measures the program and nothing else.
 #include "serviceprotocol.h"
+#include "support/standinservice.h"
 
-#include <httplib.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -36,6 +39,8 @@
 #include <unistd.h>
 
 namespace {
+
+using tunalo::test::StandInService;
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -106,6 +111,20 @@ public:
             while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection))
                 std::free(event);
         }
+    }
+
+    // Asks window to close, as its title bar's close button does.
+    void close(xcb_window_t window)
+    {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = atom("WM_PROTOCOLS");
+        message.data.data32[0] = atom("WM_DELETE_WINDOW");
+        message.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(m_connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+        xcb_flush(m_connection);
     }
 
     // How many windows the window manager lists.
@@ -179,83 +198,18 @@ private:
     xcb_atom_t m_utf8, m_netWmName, m_clientList, m_netWmPid;
 };
 
+const std::string kHomePath(tunalo::protocol::kHomePath);
+const std::string kPostPath(tunalo::protocol::kPostPath);
+
 // The service's pages as the program reads them: logged in, and a post id for every post.
-class FakeService {
-public:
-    struct Post {
-        Clock::time_point arrived;
-        std::string song;
-    };
-
-    FakeService()
-    {
-        namespace protocol = tunalo::protocol;
-        m_server.Get(std::string(protocol::kRootPath),
-                     [](const httplib::Request&, httplib::Response& response) {
-                         response.set_content("<html><head><title>Tunalo</title></head></html>", "text/html");
-                     });
-        m_server.Get(std::string(protocol::kHomePath),
-                     [this](const httplib::Request&, httplib::Response& response) {
-                         {
-                             std::lock_guard lock(m_mutex);
-                             ++m_homeRequests;
-                         }
-                         response.set_content(titled(protocol::kLoggedInTitle), "text/html");
-                     });
-        m_server.Get(std::string(protocol::kPostPath), [this](const httplib::Request& request,
-                                                              httplib::Response& response) {
-            std::lock_guard lock(m_mutex);
-            m_posts.push_back({Clock::now(), request.get_param_value(std::string(protocol::kSongKey))});
-            response.set_content(
-                titled(std::string(protocol::kPostedTitlePrefix) + std::to_string(m_posts.size())),
-                "text/html");
-            m_changed.notify_all();
-        });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-    }
-    ~FakeService()
-    {
-        m_server.stop();
-        m_thread.join();
-    }
-
-    static std::string titled(std::string_view title)
-    {
-        return "<html><head><title>" + std::string(title) + "</title></head></html>";
-    }
-
-    std::string address() const { return "http://127.0.0.1:" + std::to_string(m_port); }
-
-    int homeRequests()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_homeRequests;
-    }
-
-    // The first post whose song contains fragment, waiting up to timeout.
-    std::optional<Post> waitForPost(const std::string& fragment, std::chrono::milliseconds timeout)
-    {
-        std::unique_lock lock(m_mutex);
-        std::optional<Post> found;
-        m_changed.wait_for(lock, timeout, [&] {
-            for (const Post& post : m_posts)
-                if (post.song.find(fragment) != std::string::npos)
-                    found = post;
-            return found.has_value();
-        });
-        return found;
-    }
-
-private:
-    httplib::Server m_server;
-    int m_port = 0;
-    std::thread m_thread;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<Post> m_posts;
-    int m_homeRequests = 0;
-};
+void answerLoggedIn(StandInService& service)
+{
+    namespace protocol = tunalo::protocol;
+    using Kind = StandInService::Answer::Kind;
+    service.answer(std::string(protocol::kRootPath), {Kind::Page, "Tunalo"});
+    service.answer(kHomePath, {Kind::Page, std::string(protocol::kLoggedInTitle)});
+    service.answer(kPostPath, {Kind::Page, std::string(protocol::kPostedTitlePrefix) + "{n}"});
+}
 
 // The program (or another program of the build) in a process group of its own, with a fresh home
 // so every run is a first start.
@@ -320,11 +274,11 @@ xcb_window_t waitForMainWindow(Display& display, const Program& program)
 }
 
 // Waits until the home page has told the log-in state, then presses "start publishing".
-void startPublishing(Display& display, FakeService& service, const Program& program)
+void startPublishing(Display& display, StandInService& service, const Program& program)
 {
     const xcb_window_t window = waitForMainWindow(display, program);
     const auto deadline = Clock::now() + 30s;
-    while (service.homeRequests() < 1 && Clock::now() < deadline)
+    while (service.requests(kHomePath).empty() && Clock::now() < deadline)
         std::this_thread::sleep_for(50ms);
     std::this_thread::sleep_for(1500ms); // the page's title reaches the program on its next poll
     const std::string click = "xdotool mousemove --window " + std::to_string(window) + " 80 88 click 1";
@@ -352,10 +306,11 @@ Spread spread(std::vector<double> values)
 int startup(int runs)
 {
     Display display;
-    FakeService service;
+    StandInService service;
+    answerLoggedIn(service);
     std::vector<double> times;
     for (int run = 0; run < runs; ++run) {
-        Program program(service.address());
+        Program program(service.base());
         waitForMainWindow(display, program);
         times.push_back(millisecondsSince(program.started()));
         std::printf("run %d: %.0f ms\n", run + 1, times.back());
@@ -444,29 +399,44 @@ Memory memoryKb(pid_t pid)
     return memory;
 }
 
-// Prints the memory of the process at root and of its tree.
-void printMemory(const char* what, pid_t root)
-{
+struct TreeMemory {
     Memory total;
-    const std::vector<pid_t> tree = processTree(root);
-    for (pid_t pid : tree) {
+    std::size_t processes = 0;
+};
+
+TreeMemory treeMemoryKb(pid_t root)
+{
+    TreeMemory tree;
+    const std::vector<pid_t> pids = processTree(root);
+    for (pid_t pid : pids) {
         const Memory one = memoryKb(pid);
-        total.rss += one.rss;
-        total.pss += one.pss;
-        total.anonymous += one.anonymous;
+        tree.total.rss += one.rss;
+        tree.total.pss += one.pss;
+        tree.total.anonymous += one.anonymous;
     }
+    tree.processes = pids.size();
+    return tree;
+}
+
+// Prints the memory of the process at root and of its tree; returns the tree's.
+TreeMemory printMemory(const char* what, pid_t root)
+{
+    const TreeMemory tree = treeMemoryKb(root);
+    const Memory& total = tree.total;
     const Memory own = memoryKb(root);
     std::printf(
         "memory: %s %ld MB resident (%ld MB proportional, %ld MB anonymous); whole tree of %zu processes "
         "%ld MB resident, %ld MB proportional, %ld MB anonymous\n",
-        what, own.rss / 1024, own.pss / 1024, own.anonymous / 1024, tree.size(), total.rss / 1024,
+        what, own.rss / 1024, own.pss / 1024, own.anonymous / 1024, tree.processes, total.rss / 1024,
         total.pss / 1024, total.anonymous / 1024);
+    return tree;
 }
 
 int steady(int seconds, int others)
 {
     Display display;
-    FakeService service;
+    StandInService service;
+    answerLoggedIn(service);
     std::vector<xcb_window_t> windows;
     for (int i = 0; i < others; ++i)
         windows.push_back(display.createWindow("Other window " + std::to_string(i)));
@@ -475,12 +445,12 @@ int steady(int seconds, int others)
     const auto managed = Clock::now() + 120s;
     while (display.managedWindows() < others + 1 && Clock::now() < managed)
         std::this_thread::sleep_for(100ms);
-    Program program(service.address());
+    Program program(service.base());
     startPublishing(display, service, program);
-    if (!service.waitForPost("Bench Artist 0", 10s))
+    if (!service.waitForSong(kPostPath, "Bench Artist 0", 10s))
         fail("publishing did not start: no post arrived");
     display.setTitle(player, songTitle(1));
-    if (!service.waitForPost("Bench Artist 1", 10s))
+    if (!service.waitForSong(kPostPath, "Bench Artist 1", 10s))
         fail("a new song was not posted");
     std::this_thread::sleep_for(5s); // balloons and page loads settle
 
@@ -507,40 +477,94 @@ int steady(int seconds, int others)
     return 0;
 }
 
-int bare()
+// The floor: Qt WebEngine alone with the program's settings and its two pages loaded.
+TreeMemory bareFloor()
 {
-    FakeService service;
-    Program program(service.address(), "tunalo-bench-bare");
-    if (!service.waitForPost("Bare Artist", 30s))
+    StandInService service;
+    answerLoggedIn(service);
+    Program program(service.base(), "tunalo-bench-bare");
+    if (!service.waitForSong(kPostPath, "Bare Artist", 30s))
         fail("the bare browsers did not load the post page");
     std::this_thread::sleep_for(5s); // page loads settle, as in steady
-    printMemory("bare browsers", program.pid());
+    return printMemory("bare browsers", program.pid());
+}
+
+int bare()
+{
+    bareFloor();
     return 0;
+}
+
+// Changes the player's title to the songs first to last, each a quarter second after the one
+// before was posted; the time from each change to its post's arrival.
+std::vector<double> postChanges(Display& display, StandInService& service, xcb_window_t player, int first, int last)
+{
+    std::vector<double> times;
+    for (int change = first; change <= last; ++change) {
+        std::this_thread::sleep_for(250ms);
+        const auto changed = Clock::now();
+        display.setTitle(player, songTitle(change));
+        const auto post = service.waitForSong(kPostPath, "Bench Artist " + std::to_string(change) + " ", 5s);
+        if (!post)
+            fail("change " + std::to_string(change) + " was not posted within 5 s");
+        times.push_back(std::chrono::duration<double, std::milli>(post->arrived - changed).count());
+    }
+    return times;
+}
+
+void printLatency(const char* how, const std::vector<double>& times)
+{
+    const Spread s = spread(times);
+    std::printf("title change to post arrival%s over %zu changes: median %.1f ms, 95th percentile %.1f ms, "
+                "min %.1f ms, max %.1f ms\n",
+                how, times.size(), s.median, s.p95, s.min, s.max);
 }
 
 int latency(int changes)
 {
     Display display;
-    FakeService service;
+    StandInService service;
+    answerLoggedIn(service);
     const xcb_window_t player = display.createWindow(songTitle(0));
-    Program program(service.address());
+    Program program(service.base());
     startPublishing(display, service, program);
-    if (!service.waitForPost("Bench Artist 0", 10s))
+    if (!service.waitForSong(kPostPath, "Bench Artist 0", 10s))
         fail("publishing did not start: no post arrived");
-    std::vector<double> times;
-    for (int change = 1; change <= changes; ++change) {
-        std::this_thread::sleep_for(250ms);
-        const auto changed = Clock::now();
-        display.setTitle(player, songTitle(change));
-        const auto post = service.waitForPost("Bench Artist " + std::to_string(change) + " ", 5s);
-        if (!post)
-            fail("change " + std::to_string(change) + " was not posted within 5 s");
-        times.push_back(std::chrono::duration<double, std::milli>(post->arrived - changed).count());
-    }
-    const Spread s = spread(times);
-    std::printf("title change to post arrival over %d changes: median %.1f ms, 95th percentile %.1f ms, "
-                "min %.1f ms, max %.1f ms\n",
-                changes, s.median, s.p95, s.min, s.max);
+    printLatency("", postChanges(display, service, player, 1, changes));
+    return 0;
+}
+
+// The weight of the program while it waits in the tray, beside the bare two pages of the same run.
+int weight(int seconds, int changes)
+{
+    const TreeMemory floor = bareFloor();
+    const auto ratio = [&](const char* what, const TreeMemory& tree) {
+        std::printf("weight: %s: %ld MB proportional over %zu processes, %.2f of the bare two pages (%ld MB)\n",
+                    what, tree.total.pss / 1024, tree.processes,
+                    static_cast<double>(tree.total.pss) / static_cast<double>(floor.total.pss),
+                    floor.total.pss / 1024);
+    };
+    Display display;
+    StandInService service;
+    answerLoggedIn(service);
+    const xcb_window_t player = display.createWindow(songTitle(0));
+    Program program(service.base());
+    startPublishing(display, service, program);
+    if (!service.waitForSong(kPostPath, "Bench Artist 0", 10s))
+        fail("publishing did not start: no post arrived");
+    std::this_thread::sleep_for(5s); // page loads settle, as in steady
+    ratio("window shown", treeMemoryKb(program.pid()));
+
+    display.close(waitForMainWindow(display, program));
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    ratio(("window hidden " + std::to_string(seconds) + " s").c_str(), treeMemoryKb(program.pid()));
+
+    const std::vector<double> times = postChanges(display, service, player, 1, changes);
+    std::this_thread::sleep_for(5s);
+    ratio(("window hidden, after " + std::to_string(changes) + " posts").c_str(), treeMemoryKb(program.pid()));
+    const std::size_t posts = service.requests(kPostPath).size();
+    std::printf("weight: %zu post requests for %d songs\n", posts, changes + 1);
+    printLatency(" with the window hidden", times);
     return 0;
 }
 
@@ -563,11 +587,15 @@ int main(int argc, char* argv[])
             return latency(argument(argc, argv, 2, 100));
         if (what == "bare")
             return bare();
+        if (what == "weight")
+            return weight(argument(argc, argv, 2, 60), argument(argc, argv, 3, 100));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "programbench: %s\n", error.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: %s startup [runs] | steady [seconds] [windows] | latency [changes] | bare\n",
+    std::fprintf(stderr,
+                 "usage: %s startup [runs] | steady [seconds] [windows] | latency [changes] | bare | weight [seconds] "
+                 "[changes]\n",
                  argv[0]);
     return 2;
 }

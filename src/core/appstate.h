@@ -7,10 +7,8 @@
 
 namespace tunalo {
 
-// Index into the player table (nowplaying/players.h): 0 Winamp, 1 MediaMonkey, 2 VLC Media Player,
-// 3 RealPlayer, 4 any other player that announces its song on the session bus.
+// Index into the player table (nowplaying/players.h), which alone knows how many players there are.
 using PlayerId = std::int16_t;
-inline constexpr int kPlayerCount = 5; // the rows of the player table
 
 // 0 none yet, 1 logged in, 2 log-in failed.
 using LoginState = std::int32_t;

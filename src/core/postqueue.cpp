@@ -1,9 +1,7 @@
 #include "core/postqueue.h"
 
-#include "core/mainmodule.h"
 #include "core/protocoltext.h"
-#include "ui/interface.h"
-#include "web/updatewb.h"
+#include "core/publishcycle.h"
 
 #include <QLoggingCategory>
 #include <QUrl>
@@ -38,13 +36,10 @@ QString postAddress(const QString& serviceBase, const QString& song, std::int16_
     return address;
 }
 
-PostQueue::PostQueue(mainmodule& app) : m_app(app), m_browser(app.form<updatewb>().wb())
+PostQueue::PostQueue(PublishCycle& cycle, Browser& browser)
+    : answerLimit(cycle.clock().makeTimer([this] { answerLimit_Timer(); })),
+      retryDelay(cycle.clock().makeTimer([this] { retryDelay_Timer(); })), m_cycle(cycle), m_browser(browser)
 {
-    answerLimit.setSingleShot(true);
-    answerLimit.setInterval(kAnswerLimitMs);
-    QObject::connect(&answerLimit, &QTimer::timeout, [this] { answerLimit_Timer(); });
-    retryDelay.setSingleShot(true);
-    QObject::connect(&retryDelay, &QTimer::timeout, [this] { retryDelay_Timer(); });
     m_browser.setLoadListener([this](const LoadResult& result) { loaded(result); });
 }
 
@@ -60,7 +55,7 @@ void PostQueue::add(const QString& song)
         return;
     }
     // A failed song resting before its next try gives way to the newer one.
-    retryDelay.stop();
+    retryDelay->stop();
     send(song);
 }
 
@@ -71,11 +66,11 @@ void PostQueue::send(const QString& song)
         m_failureShown = false;
     }
     m_current = song;
-    const AppState& state = m_app.state();
-    const QString address = postAddress(m_app.serviceBase(), song, state.autoDelete, state.lastPostTitle);
+    const AppState& state = m_cycle.state();
+    const QString address = postAddress(m_cycle.serviceBase(), song, state.autoDelete, state.lastPostTitle);
     qCDebug(lcPost) << "posting" << address;
     m_stage = Stage::Sending;
-    answerLimit.start();
+    answerLimit->start(kAnswerLimitMs);
     m_browser.Navigate(address);
 }
 
@@ -84,7 +79,7 @@ void PostQueue::send(const QString& song)
 // that went no further (held back by the word filter, offered in a balloon), stays unposted.
 bool PostQueue::stillWanted(const QString& song) const
 {
-    const AppState& state = m_app.state();
+    const AppState& state = m_cycle.state();
     return state.publishing == kTrue && state.currentSong == song;
 }
 
@@ -100,7 +95,7 @@ void PostQueue::loaded(const LoadResult& result)
 {
     if (!inFlight())
         return;
-    answerLimit.stop();
+    answerLimit->stop();
     switch (result.outcome) {
     case LoadResult::Outcome::NotReached:
         return failed(Failure::NoAnswer, QStringLiteral("%1 (%2)").arg(result.reason).arg(result.code));
@@ -122,14 +117,14 @@ void PostQueue::answerLimit_Timer()
     if (!inFlight())
         return;
     // The page may still come; it then belongs to no post.
-    answerLimit.stop();
+    answerLimit->stop();
     m_browser.Stop();
     failed(Failure::NoAnswer, QStringLiteral("no answer within %1 s").arg(kAnswerLimitMs / 1000));
 }
 
 void PostQueue::retryDelay_Timer()
 {
-    retryDelay.stop();
+    retryDelay->stop();
     if (m_stage != Stage::Resting)
         return;
     if (stillWanted(*m_current))
@@ -140,15 +135,11 @@ void PostQueue::retryDelay_Timer()
 
 void PostQueue::confirmed(const QString& title)
 {
-    AppState& state = m_app.state();
+    AppState& state = m_cycle.state();
     state.lastPostTitle = title;
     qCDebug(lcPost) << "posted" << *m_current << "as" << title;
-    if (state.autoAlert != 0) {
-        interface& window = m_app.form<interface>();
-        window.BallonMsgs = 0;
-        window.showBalloon(*m_current + QStringLiteral(" (Song Posted)"), interface::kBalloonTitle,
-                           interface::kNoIconNoSound);
-    }
+    if (state.autoAlert != 0)
+        m_cycle.showBalloon(*m_current + QStringLiteral(" (Song Posted)"), BalloonIcon::Quiet, kClickDoesNothing);
     sendWaiting();
 }
 
@@ -172,17 +163,15 @@ void PostQueue::failed(Failure failure, const QString& detail)
     // Told once per song, whatever the alert option says: a retry that fails again is no news.
     if (!m_failureShown) {
         m_failureShown = true;
-        interface& window = m_app.form<interface>();
-        window.BallonMsgs = 0;
-        window.showBalloon(song + QStringLiteral(" (Not Posted): ") + QString::fromLatin1(words),
-                           interface::kBalloonTitle, interface::kNoIconNoSound);
+        m_cycle.showBalloon(song + QStringLiteral(" (Not Posted): ") + QString::fromLatin1(words),
+                            BalloonIcon::Quiet, kClickDoesNothing);
     }
     if (failure == Failure::SessionGone)
         return sessionGone();
     if (m_waiting)
         return sendWaiting();
     m_stage = Stage::Resting;
-    retryDelay.start(m_nextRetryMs);
+    retryDelay->start(m_nextRetryMs);
     m_nextRetryMs = std::min(2 * m_nextRetryMs, kLongestRetryMs);
 }
 
@@ -195,10 +184,10 @@ void PostQueue::sessionGone()
     m_stage = Stage::Idle;
     m_current.reset();
     m_waiting.reset();
-    AppState& state = m_app.state();
+    AppState& state = m_cycle.state();
     state.loginState = 2;
     state.previousSong.clear();
-    m_app.refuseNotLoggedIn(song);
+    m_cycle.refuseNotLoggedIn(song);
 }
 
 } // namespace tunalo

@@ -1,16 +1,17 @@
 #pragma once
 
 #include "platform/browser.h"
+#include "platform/clock.h"
 
 #include <QString>
-#include <QTimer>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace tunalo {
 
-class mainmodule;
+class PublishCycle;
 
 // The post page's address for song; with deletion on, it also names the post that lastPostTitle
 // reports, so the service removes it.
@@ -27,7 +28,7 @@ public:
     static constexpr int kFirstRetryMs = 5000;
     static constexpr int kLongestRetryMs = 60000;
 
-    explicit PostQueue(mainmodule& app);
+    PostQueue(PublishCycle& cycle, Browser& browser);
     ~PostQueue();
     PostQueue(const PostQueue&) = delete;
     PostQueue& operator=(const PostQueue&) = delete;
@@ -44,8 +45,8 @@ public:
     const std::optional<QString>& current() const { return m_current; }
     bool inFlight() const { return m_stage == Stage::Sending; }
 
-    QTimer answerLimit; // runs while a post is in flight
-    QTimer retryDelay;  // runs while a failed post rests
+    std::unique_ptr<Timer> answerLimit; // runs while a post is in flight
+    std::unique_ptr<Timer> retryDelay;  // runs while a failed post rests
 
 private:
     enum class Stage { Idle, Sending, Resting };
@@ -59,7 +60,7 @@ private:
     void sendWaiting();
     bool stillWanted(const QString& song) const;
 
-    mainmodule& m_app;
+    PublishCycle& m_cycle;
     Browser& m_browser;
     Stage m_stage = Stage::Idle;
     std::optional<QString> m_current;

@@ -1,22 +1,14 @@
 #include "nowplaying/players.h"
 
-#include "core/mainmodule.h"
 #include "nowplaying/findwondowlike.h"
-#include "ui/cpanel.h"
 
 #include <stdexcept>
-#include <type_traits>
 
 namespace tunalo {
 
 namespace {
 
 using Piece = PlayerTitleFormat::Piece;
-
-const QString kNotRunningHeading = QStringLiteral("Please Select A Media Player Error Code:#19");
-const QString kNotRunningBody = QStringLiteral(
-    "In order to be able to post the song you are currently playing on facebook, you must first "
-    "select a media player from the 'Select Media Player' Panel");
 
 // The piece of the title that holds the song; the whole title when the marker is not in it.
 QString songPiece(const QString& title, const PlayerTitleFormat& format)
@@ -56,14 +48,14 @@ QString withoutTrailingSpaces(QString text)
 // and the song is cut out of the title of the window that holds its lookup text.
 class WindowTitleSource : public SongSource {
 public:
-    std::int16_t running(mainmodule& app, const QString& key) const override
+    std::int16_t running(PlayerDesktop& desktop, const QString& key) const override
     {
-        return isrunning(*app.platform().windows, key);
+        return isrunning(desktop.windows, key);
     }
 
-    QString song(mainmodule& app, const PlayerRow& row) const override
+    QString song(PlayerDesktop& desktop, const PlayerRow& row) const override
     {
-        WindowList& windows = *app.platform().windows;
+        WindowList& windows = desktop.windows;
         const HWND h = findbytitle(windows, row.title.lookupText);
         if (!isWindowHandle(h))
             return {};
@@ -81,20 +73,20 @@ public:
 // asking costs nothing. The row's keys mean nothing here: any such player will do.
 class MediaPlayersSource : public SongSource {
 public:
-    std::int16_t running(mainmodule& app, const QString& /*key*/) const override
+    std::int16_t running(PlayerDesktop& desktop, const QString& /*key*/) const override
     {
-        return app.platform().players->anyPlayer() ? kTrue : kFalse;
+        return desktop.players.anyPlayer() ? kTrue : kFalse;
     }
 
-    QString song(mainmodule& app, const PlayerRow& /*row*/) const override
+    QString song(PlayerDesktop& desktop, const PlayerRow& /*row*/) const override
     {
-        return app.platform().players->nowPlaying().song;
+        return desktop.players.nowPlaying().song;
     }
 
     // The player's own name for itself ("Rhythmbox").
-    QString statusName(mainmodule& app, const PlayerRow& /*row*/) const override
+    QString statusName(PlayerDesktop& desktop, const PlayerRow& /*row*/) const override
     {
-        return app.platform().players->nowPlaying().identity;
+        return desktop.players.nowPlaying().identity;
     }
 };
 
@@ -112,17 +104,16 @@ const SongSource& mediaPlayersSource()
 
 } // namespace
 
-QString SongSource::statusName(mainmodule& /*app*/, const PlayerRow& row) const
+QString SongSource::statusName(PlayerDesktop& /*desktop*/, const PlayerRow& row) const
 {
     return row.name;
 }
 
 // One row per PlayerId, in index order. A player whose song does not come from a window title
 // gets a row of its own below these: its name and keys, an empty title format, no download page
-// if it has none, and a SongSource of its own (running test, song, status-line name); kPlayerCount
-// in core/appstate.h grows with it, and the panel, the publish cycle, readsong and the range of
-// "lastsmp" follow without change.
-std::span<const PlayerRow, kPlayerCount> players()
+// if it has none, and a SongSource of its own (running test, song, status-line name); the panel,
+// the publish cycle, readsong and the range of "lastsmp" follow without change.
+std::span<const PlayerRow> players()
 {
     const SongSource* const titles = &windowTitleSource();
     static const PlayerRow rows[] = {
@@ -160,31 +151,33 @@ std::span<const PlayerRow, kPlayerCount> players()
          {},
          &mediaPlayersSource()},
     };
-    static_assert(std::extent_v<decltype(rows)> == kPlayerCount, "one row for every PlayerId");
-    return std::span<const PlayerRow, kPlayerCount>(rows);
+    return std::span<const PlayerRow>(rows);
+}
+
+int playerCount()
+{
+    return static_cast<int>(players().size());
 }
 
 const PlayerRow& playerRow(PlayerId player)
 {
-    if (player < 0 || player >= kPlayerCount)
+    if (player < 0 || player >= playerCount())
         throw std::out_of_range("no player with this number");
     return players()[static_cast<std::size_t>(player)];
 }
 
-std::int16_t playerRunning(mainmodule& app, PlayerId player)
+std::int16_t playerRunning(PlayerDesktop& desktop, PlayerId player)
 {
     const PlayerRow& row = playerRow(player);
-    return row.source->running(app, row.runningKey);
+    return row.source->running(desktop, row.runningKey);
 }
 
-QString readsong(mainmodule& app, PlayerId player)
+SongReading readsong(PlayerDesktop& desktop, PlayerId player)
 {
     const PlayerRow& row = playerRow(player);
-    if (row.source->running(app, row.runningKey) == kFalse) {
-        showmessage(app, kNotRunningHeading, kNotRunningBody);
+    if (row.source->running(desktop, row.runningKey) == kFalse)
         return {};
-    }
-    return row.source->song(app, row);
+    return {true, row.source->song(desktop, row)};
 }
 
 } // namespace tunalo

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "core/appstate.h"
+#include "nowplaying/windowlist.h"
+#include "platform/mediaplayers.h"
 
 #include <QString>
 
@@ -9,7 +11,11 @@
 
 namespace tunalo {
 
-class mainmodule;
+// What the players are read from: the desktop's windows and the players on the session bus.
+struct PlayerDesktop {
+    WindowList& windows;
+    MediaPlayers& players;
+};
 
 // How a player puts the song into its window title.
 struct PlayerTitleFormat {
@@ -31,11 +37,11 @@ public:
     virtual ~SongSource() = default;
 
     // -1 when a player answering to key (the row's runningKey or panelKey) runs, else 0.
-    virtual std::int16_t running(mainmodule& app, const QString& key) const = 0;
+    virtual std::int16_t running(PlayerDesktop& desktop, const QString& key) const = 0;
     // The song the running player plays now; empty when there is none.
-    virtual QString song(mainmodule& app, const PlayerRow& row) const = 0;
+    virtual QString song(PlayerDesktop& desktop, const PlayerRow& row) const = 0;
     // What the status line names after the song and " - ".
-    virtual QString statusName(mainmodule& app, const PlayerRow& row) const;
+    virtual QString statusName(PlayerDesktop& desktop, const PlayerRow& row) const;
 };
 
 // One supported player, everything the program knows of it. Start-up, the publish cycle, readsong,
@@ -51,17 +57,26 @@ struct PlayerRow {
 
 // The player table, indexed by PlayerId. A player whose song does not come from a window title is
 // one more row with its own SongSource, an empty title format and, if it has none, no download
-// page; kPlayerCount grows by one and nothing that reads the table changes.
-std::span<const PlayerRow, kPlayerCount> players();
+// page; nothing that reads the table changes.
+std::span<const PlayerRow> players();
+// The number of rows: PlayerIds run from 0 to one less.
+int playerCount();
 
 // The row of a player; refuses a number outside the table with std::out_of_range.
 const PlayerRow& playerRow(PlayerId player);
 
 // The publish cycle's running test for the player: -1 when it runs, else 0.
-std::int16_t playerRunning(mainmodule& app, PlayerId player);
+std::int16_t playerRunning(PlayerDesktop& desktop, PlayerId player);
 
-// The song the player is playing now; empty when there is none. When the player does not run,
-// the message panel says so.
-QString readsong(mainmodule& app, PlayerId player);
+// What readsong found: the song the player plays now (possibly empty), or that the player does not
+// run and so there is no song.
+struct SongReading {
+    bool running = false;
+    QString song;
+};
+
+// The song the player is playing now. It does its own running test, since the player may have
+// closed since the caller's; the caller decides what to tell the user.
+SongReading readsong(PlayerDesktop& desktop, PlayerId player);
 
 } // namespace tunalo

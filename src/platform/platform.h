@@ -2,12 +2,13 @@
 
 #include "platform/autostart.h"
 #include "platform/browser.h"
+#include "platform/clock.h"
 #include "platform/instancelock.h"
 #include "platform/mediaplayers.h"
 #include "platform/notifyshell.h"
 #include "platform/settingsstore.h"
 #include "platform/shellopen.h"
-#include "platform/windowlist.h"
+#include "nowplaying/windowlist.h"
 
 #include <memory>
 
@@ -16,6 +17,7 @@ namespace tunalo {
 // Everything the program needs from the desktop, one service each. The program builds the real
 // adapters; the tests build fakes.
 struct Platform {
+    std::unique_ptr<Clock> clock;
     std::unique_ptr<InstanceLock> lock;
     std::unique_ptr<SettingsStore> settings;
     std::unique_ptr<WindowList> windows;

@@ -4,6 +4,7 @@
 #include "platform/qt/desktopopen.h"
 #include "platform/qt/inisettings.h"
 #include "platform/qt/lockfile.h"
+#include "platform/qt/systemclock.h"
 #include "platform/qt/trayshell.h"
 #include "platform/qt/xdgautostart.h"
 #include "platform/webengine/webenginebrowsers.h"
@@ -18,13 +19,14 @@ namespace tunalo {
 std::unique_ptr<Platform> makeRealPlatform()
 {
     auto platform = std::make_unique<Platform>();
+    platform->clock = std::make_unique<SystemClock>();
     platform->lock = std::make_unique<LockFileInstanceLock>();
     platform->settings = std::make_unique<IniSettingsStore>();
     platform->windows = std::make_unique<XcbWindowList>();
     platform->shell = std::make_unique<QtTrayShell>();
     platform->browsers = std::make_unique<WebEngineBrowsers>();
     platform->shellOpen = std::make_unique<DesktopShellOpen>();
-    platform->players = std::make_unique<MprisBus>();
+    platform->players = std::make_unique<MprisBus>(*platform->clock);
     // At log-in the desktop starts the very program the user is running now.
     platform->autostart = std::make_unique<XdgAutostart>(QCoreApplication::applicationFilePath());
     return platform;

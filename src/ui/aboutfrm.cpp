@@ -18,7 +18,7 @@ QLabel* boxed(QLabel* label, const char* colours)
 }
 } // namespace
 
-aboutfrm::aboutfrm(mainmodule&) : m_picture(artwork::picture(QStringLiteral("flowers")))
+aboutfrm::aboutfrm() : m_picture(artwork::picture(QStringLiteral("flowers")))
 {
     using paneltext::label;
     QLabel* title = boxed(label(QStringLiteral("Tunalo FB APP 2.0"), this, 120, 120, 7455, 375),

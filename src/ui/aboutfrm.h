@@ -4,12 +4,10 @@
 
 namespace tunalo {
 
-class mainmodule;
-
 // The about panel: who made the program, over a picture of flowers.
 class aboutfrm : public Panel {
 public:
-    explicit aboutfrm(mainmodule& app);
+    aboutfrm();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,8 +1,6 @@
 #include "ui/cpanel.h"
 
-#include "core/mainmodule.h"
 #include "ui/info.h"
-#include "ui/interface.h"
 
 #include <QLabel>
 #include <QStringList>
@@ -42,13 +40,12 @@ QString wrapMessage(const QString& body)
     return text;
 }
 
-void showmessage(mainmodule& app, const QString& heading, const QString& body)
+void showmessage(info& panel, QWidget& container, const QString& heading, const QString& body)
 {
-    info& panel = app.form<info>();
     panel.title->setText(heading);
     // The label breaks lines at the line feed alone; a carriage return would show as a stray glyph.
     panel.msg->setText(wrapMessage(body).remove(QLatin1Char('\r')));
-    dockpanel(*app.form<interface>().cp, panel);
+    dockpanel(container, panel);
 }
 
 } // namespace tunalo

@@ -1,11 +1,9 @@
 #include "ui/helpfrm.h"
 
-#include "core/mainmodule.h"
+#include "platform/shellopen.h"
 #include "ui/paneltext.h"
 
-#include <QEvent>
 #include <QLabel>
-#include <QMouseEvent>
 
 namespace tunalo {
 
@@ -14,8 +12,8 @@ QString applicationPageAddress()
     return QStringLiteral("https://www.facebook.com/apps/application.php?id=126439790721473");
 }
 
-helpfrm::helpfrm(mainmodule& app)
-    : Label3(paneltext::link(QStringLiteral("TNLO FB APP Facebook Page"), this)), m_app(app)
+helpfrm::helpfrm(ShellOpen& shellOpen)
+    : Label3(paneltext::link(QStringLiteral("TNLO FB APP Facebook Page"), this)), m_shellOpen(shellOpen)
 {
     using paneltext::label;
     // A narrow face keeps every step on its line at the panel's width.
@@ -59,22 +57,12 @@ helpfrm::helpfrm(mainmodule& app)
                   "report section of the Tunalo site or write to the author."),
               this, 240, 4080, 7095, 1095, QColor(128, 0, 0)),
         9.75, false);
-    Label3->installEventFilter(this);
+    paneltext::onClick(Label3, [this] { Label3_Click(); });
 }
 
 void helpfrm::Label3_Click()
 {
-    m_app.platform().shellOpen->open(applicationPageAddress());
-}
-
-bool helpfrm::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == Label3 && event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        Label3_Click();
-        return true;
-    }
-    return Panel::eventFilter(watched, event);
+    m_shellOpen.open(applicationPageAddress());
 }
 
 } // namespace tunalo

@@ -6,12 +6,12 @@ class QLabel;
 
 namespace tunalo {
 
-class mainmodule;
+class ShellOpen;
 
 // The instructions panel, with the link to the program's application page.
 class helpfrm : public Panel {
 public:
-    explicit helpfrm(mainmodule& app);
+    explicit helpfrm(ShellOpen& shellOpen);
 
     // Opens the application page in the user's browser.
     void Label3_Click();
@@ -19,10 +19,9 @@ public:
     QLabel* Label3;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    mainmodule& m_app;
+    ShellOpen& m_shellOpen;
 };
 
 // The program's application page.

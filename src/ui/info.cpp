@@ -8,7 +8,7 @@
 
 namespace tunalo {
 
-info::info(mainmodule&)
+info::info()
     : title(paneltext::heading(QStringLiteral("Options"), this)),
       // The text stops short of the warning sign, so the sign never hides a word.
       msg(paneltext::label(QString(), this, 120, 1080, 5040, 4095, QColor(128, 0, 0))),

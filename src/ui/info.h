@@ -6,12 +6,10 @@ class QLabel;
 
 namespace tunalo {
 
-class mainmodule;
-
 // The message panel: a heading and a text about a problem, with a warning sign.
 class info : public Panel {
 public:
-    explicit info(mainmodule& app);
+    info();
 
     QLabel* title;
     QLabel* msg;

@@ -1,23 +1,17 @@
 #include "ui/interface.h"
 
-#include "core/mainmodule.h"
-#include "core/settings.h"
-#include "nowplaying/players.h"
+#include "core/publishcycle.h"
+#include "platform/clock.h"
+#include "platform/notifyshell.h"
 #include "tray/frmsystray.h"
-#include "ui/aboutfrm.h"
 #include "ui/artwork.h"
-#include "ui/cpanel.h"
-#include "ui/helpfrm.h"
-#include "ui/optionsfrm.h"
 #include "ui/panel.h"
-#include "web/showhome.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QTimer>
 
 namespace tunalo {
 
@@ -36,7 +30,7 @@ QPushButton* makeButton(const QString& caption, int top, int height, QWidget* pa
 
 } // namespace
 
-interface::interface(mainmodule& app)
+interface::interface(PublishCycle& cycle, NotifyShell& shell, Clock& clock)
     : Command1(makeButton(kStartPublishing, 1200, 255, this)),
       Command2(makeButton(QStringLiteral("home"), 1560, 1095, this)),
       Command3(makeButton(QStringLiteral("select a media player"), 2760, 1095, this)),
@@ -44,7 +38,7 @@ interface::interface(mainmodule& app)
       Command5(makeButton(QStringLiteral("about"), 5160, 1095, this)),
       Command6(makeButton(QStringLiteral("instructions"), 6360, 615, this)),
       sts(new QLabel(QStringLiteral(" you are not listening to any song right now"), this)),
-      cp(new QWidget(this)), update(new QTimer(this)), m_app(app),
+      cp(new QWidget(this)), update(clock.makeTimer([this] { update_Timer(); })), m_cycle(cycle), m_shell(shell),
       m_background(artwork::picture(QStringLiteral("background")))
 {
     setWindowTitle(QStringLiteral("TUNALO"));
@@ -69,9 +63,10 @@ interface::interface(mainmodule& app)
     connect(Command5, &QPushButton::clicked, this, &interface::Command5_Click);
     connect(Command6, &QPushButton::clicked, this, &interface::Command6_Click);
 
-    update->setInterval(100);
-    connect(update, &QTimer::timeout, this, &interface::update_Timer);
-    update->start();
+    connect(&m_cycle, &PublishCycle::publishingChanged, this, &interface::setPublishingLook);
+    connect(&m_cycle, &PublishCycle::balloon, this, &interface::showBalloon);
+    constexpr int kTickMs = 100;
+    update->startRepeating(kTickMs);
     Form_Load();
 }
 
@@ -79,7 +74,7 @@ interface::~interface() = default;
 
 void interface::Form_Load()
 {
-    m_frmSysTray = std::make_unique<frmSysTray>(*m_app.platform().shell);
+    m_frmSysTray = std::make_unique<frmSysTray>(m_shell);
     connectTray();
     m_frmSysTray->AddMenuItem(QStringLiteral("&Open TNLO FB App"), QStringLiteral("open"), true);
     m_frmSysTray->AddMenuItem(QStringLiteral("-"), QString());
@@ -87,10 +82,10 @@ void interface::Form_Load()
     m_frmSysTray->AddMenuItem(QStringLiteral("-"), QString());
     m_frmSysTray->AddMenuItem(QStringLiteral("&Exit"), QStringLiteral("Exit"));
     m_frmSysTray->setToolTip(QStringLiteral("TNLO FB App 2.0"));
-    m_frmSysTray->setIconHandle(m_app.platform().shell->registerIcon(windowIcon()));
-    BallonMsgs = 0;
+    m_frmSysTray->setIconHandle(m_shell.registerIcon(windowIcon()));
+    m_cycle.BallonMsgs = kClickDoesNothing;
     showBalloon(QStringLiteral("You can close the main window and reopen me anytime you want from down here"),
-                QStringLiteral("Tunalo FB App"), 16);
+                QStringLiteral("Tunalo FB App"), static_cast<std::int32_t>(BalloonIcon::Quiet));
 }
 
 void interface::connectTray()
@@ -105,7 +100,7 @@ void interface::connectTray()
 void interface::Form_Unload()
 {
     // Without a notification area a hidden window could never come back, and neither could "&Exit".
-    if (m_app.platform().shell->hasNotificationArea())
+    if (m_shell.hasNotificationArea())
         hide();
     else
         showMinimized();
@@ -133,62 +128,41 @@ void interface::setPublishingLook(bool on)
 
 void interface::Command1_Click()
 {
-    AppState& state = m_app.state();
-    if (Command1->text() == kStartPublishing) {
-        setPublishingLook(true);
-        state.publishing = kTrue;
-        m_app.checkpublish();
-    } else if (Command1->text() == kStopPublishing) {
-        setPublishingLook(false);
-        state.publishing = kFalse;
-    }
+    if (Command1->text() == kStartPublishing)
+        m_cycle.startPublishing();
+    else if (Command1->text() == kStopPublishing)
+        m_cycle.stopPublishing();
 }
 
 void interface::Command2_Click()
 {
-    showhome(m_app);
+    emit homeWanted();
 }
 
 void interface::Command3_Click()
 {
-    m_app.showplayerpanel();
+    emit playerPanelWanted();
 }
 
 void interface::Command4_Click()
 {
-    optionsfrm& options = m_app.form<optionsfrm>();
-    options.updateoptions();
-    dockpanel(*cp, options);
+    emit optionsWanted();
 }
 
 void interface::Command5_Click()
 {
-    dockpanel(*cp, m_app.form<aboutfrm>());
+    emit aboutWanted();
 }
 
 void interface::Command6_Click()
 {
-    dockpanel(*cp, m_app.form<helpfrm>());
+    emit instructionsWanted();
 }
 
 void interface::update_Timer()
 {
-    AppState& state = m_app.state();
-    const PlayerId player = state.selectedPlayer;
-    // Until start-up has chosen a player there is nothing to follow.
-    if (player < 0 || player >= kPlayerCount)
-        return;
-    const PlayerRow& row = playerRow(player);
-    if (playerRunning(m_app, player) == kTrue)
-        sts->setText(readsong(m_app, player) + QStringLiteral(" - ") + row.source->statusName(m_app, row));
-    if (state.publishing != kTrue)
-        return;
-    state.previousSong = state.currentSong;
-    if (playerRunning(m_app, player) == kTrue) {
-        state.currentSong = readsong(m_app, player);
-        if (state.previousSong != state.currentSong)
-            m_app.checkpublish();
-    }
+    if (const std::optional<QString> status = m_cycle.tick())
+        sts->setText(*status);
 }
 
 void interface::showBalloon(const QString& sMessage, const QString& sTitle, std::int32_t eIcon)
@@ -209,8 +183,7 @@ void interface::showInFront()
 void interface::m_frmSysTray_MenuClick(std::int32_t, const QString& sKey)
 {
     if (sKey == QStringLiteral("Exit")) {
-        m_app.platform().settings->save(settings::kApplication, settings::kSection, settings::kLastPlayer,
-                                        settings::numberText(m_app.state().selectedPlayer));
+        emit exitChosen();
         update->stop();
         // The component is still inside its own MenuClick; it goes, taking the icon out of the
         // notification area, once that has returned, and the event loop ends right after.
@@ -222,7 +195,7 @@ void interface::m_frmSysTray_MenuClick(std::int32_t, const QString& sKey)
             },
             Qt::QueuedConnection);
     } else if (sKey == QStringLiteral("login")) {
-        showhome(m_app);
+        emit homeWanted();
         showNormal();
     } else if (sKey == QStringLiteral("open")) {
         showNormal();
@@ -244,14 +217,7 @@ void interface::m_frmSysTray_SysTrayMouseDown(std::int32_t eButton)
 
 void interface::m_frmSysTray_BalloonClicked()
 {
-    if (BallonMsgs == 1000)
-        m_app.postsong();
-    if (BallonMsgs == 2000) {
-        optionsfrm& options = m_app.form<optionsfrm>();
-        options.updateoptions();
-        dockpanel(*cp, options);
-        showNormal();
-    }
+    m_cycle.BalloonClicked();
 }
 
 } // namespace tunalo

@@ -7,19 +7,22 @@
 
 class QLabel;
 class QPushButton;
-class QTimer;
 
 namespace tunalo {
 
-class mainmodule;
+class Clock;
+class NotifyShell;
+class PublishCycle;
+class Timer;
 class frmSysTray;
 
 // The main window: six buttons, the status line and the container the panels are docked into.
-// It owns the tray icon and carries the timer that follows the selected player.
+// It owns the tray icon and carries the timer that follows the selected player. What its buttons
+// and the tray menu ask for that lies beyond the window, it asks for through its signals.
 class interface : public QWidget {
     Q_OBJECT
 public:
-    explicit interface(mainmodule& app);
+    interface(PublishCycle& cycle, NotifyShell& shell, Clock& clock);
     ~interface() override;
 
     void Form_Load();
@@ -41,10 +44,6 @@ public:
     void m_frmSysTray_SysTrayMouseDown(std::int32_t eButton);
     void m_frmSysTray_BalloonClicked();
 
-    // The title of the publish cycle's and the posts' balloons, and their eIcon: no icon, no sound.
-    static constexpr QLatin1String kBalloonTitle{"Tunalo"};
-    static constexpr std::int32_t kNoIconNoSound = 16;
-
     // Shows a balloon on the tray icon for 30 seconds; callers set BallonMsgs first.
     void showBalloon(const QString& sMessage, const QString& sTitle, std::int32_t eIcon);
     // The publish button's look for publishing on or off.
@@ -60,11 +59,18 @@ public:
     QPushButton* Command6;
     QLabel* sts;
     QWidget* cp;
-    QTimer* update;
+    std::unique_ptr<Timer> update;
 
-    // What a click on the balloon now shown does: 0 nothing, 1000 post the song, 2000 open the options.
-    std::int32_t BallonMsgs = 0;
     std::unique_ptr<frmSysTray> m_frmSysTray;
+
+signals:
+    void homeWanted();
+    void playerPanelWanted();
+    void optionsWanted();
+    void aboutWanted();
+    void instructionsWanted();
+    // "&Exit" was chosen: the program ends once the tray icon is gone.
+    void exitChosen();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -73,7 +79,8 @@ protected:
 private:
     void connectTray();
 
-    mainmodule& m_app;
+    PublishCycle& m_cycle;
+    NotifyShell& m_shell;
     QPixmap m_background;
 };
 

@@ -1,7 +1,9 @@
 #include "ui/optionsfrm.h"
 
-#include "core/mainmodule.h"
+#include "core/publishcycle.h"
 #include "core/settings.h"
+#include "platform/autostart.h"
+#include "platform/settingsstore.h"
 
 #include "ui/paneltext.h"
 
@@ -14,7 +16,7 @@
 
 namespace tunalo {
 
-optionsfrm::optionsfrm(mainmodule& app)
+optionsfrm::optionsfrm(PublishCycle& cycle, SettingsStore& settings, Autostart& autostart)
     : autopublish(new QCheckBox(QStringLiteral("Automatically Publish Posts"), this)),
       Check1(new QCheckBox(QStringLiteral("Automatically Delete Previous Posts"), this)),
       Check2(new QCheckBox(QStringLiteral("Show Alert Window After Every Song Change"), this)),
@@ -29,7 +31,7 @@ optionsfrm::optionsfrm(mainmodule& app)
                          "Browser, Which Uses The Desktop's Proxy Settings. Your Log-in And Cookies "
                          "Stay In That Browser."),
           Frame1, 360, 480, 6495, 1335)),
-      m_app(app)
+      m_cycle(cycle), m_settings(settings), m_autostart(autostart)
 {
     Label1->setGeometry(twips(120), twips(120), twips(7335), twips(495));
     Frame1->setGeometry(twips(120), twips(3480), twips(7455), twips(1815));
@@ -55,19 +57,19 @@ optionsfrm::optionsfrm(mainmodule& app)
 
 void optionsfrm::updateoptions()
 {
-    m_app.loadsettings(false);
-    const AppState& state = m_app.state();
+    m_cycle.loadsettings(false);
+    const AppState& state = m_cycle.state();
     autopublish->setChecked(state.autoPublish != 0);
     Check1->setChecked(state.autoDelete != 0);
     Check2->setChecked(state.autoAlert != 0);
     Check3->setChecked(state.screenWords != 0);
-    Check4->setChecked(m_app.platform().autostart->isEnabled());
+    Check4->setChecked(m_autostart.isEnabled());
 }
 
 void optionsfrm::saveCheckBox(const QCheckBox* box, const QString& key)
 {
-    m_app.platform().settings->save(settings::kApplication, settings::kSection, key,
-                                    settings::numberText(box->isChecked() ? 1 : 0));
+    m_settings.save(settings::kApplication, settings::kSection, key,
+                    settings::numberText(box->isChecked() ? 1 : 0));
 }
 
 void optionsfrm::autopublish_Click()
@@ -89,16 +91,15 @@ void optionsfrm::Check3_Click()
 
 void optionsfrm::Check4_Click()
 {
-    Autostart& autostart = *m_app.platform().autostart;
-    autostart.setEnabled(Check4->isChecked());
+    m_autostart.setEnabled(Check4->isChecked());
     // The box shows what happens at the next log-in, also when the desktop refused the change.
-    Check4->setChecked(autostart.isEnabled());
+    Check4->setChecked(m_autostart.isEnabled());
 }
 
 void optionsfrm::Text1_Change()
 {
-    m_app.platform().settings->save(settings::kApplication, settings::kSection, settings::kScreenWordList,
-                                    Text1->text());
+    m_settings.save(settings::kApplication, settings::kSection, settings::kScreenWordList, Text1->text());
+    m_cycle.setScreenWordList(Text1->text());
 }
 
 } // namespace tunalo

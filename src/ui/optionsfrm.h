@@ -9,13 +9,15 @@ class QLineEdit;
 
 namespace tunalo {
 
-class mainmodule;
+class Autostart;
+class PublishCycle;
+class SettingsStore;
 
 // The options panel: four switches of the publish cycle and the word list, each change saved at once,
 // and the switch that has the desktop start the program at log-in.
 class optionsfrm : public Panel {
 public:
-    explicit optionsfrm(mainmodule& app);
+    optionsfrm(PublishCycle& cycle, SettingsStore& settings, Autostart& autostart);
 
     // Fills the check boxes from the store.
     void updateoptions();
@@ -40,7 +42,9 @@ public:
 private:
     void saveCheckBox(const QCheckBox* box, const QString& key);
 
-    mainmodule& m_app;
+    PublishCycle& m_cycle;
+    SettingsStore& m_settings;
+    Autostart& m_autostart;
 };
 
 } // namespace tunalo

@@ -1,5 +1,8 @@
 #include "ui/paneltext.h"
 
+#include <QEvent>
+#include <QMouseEvent>
+
 #include "ui/panel.h"
 
 #include <QLabel>
@@ -55,6 +58,39 @@ QLabel* label(const QString& text, QWidget* parent, int left, int top, int width
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setColour(label, colour);
     return label;
+}
+
+namespace {
+
+// Turns a left click on the label it watches into a call.
+class ClickFilter : public QObject {
+public:
+    ClickFilter(QLabel* label, std::function<void()> clicked)
+        : QObject(label), m_clicked(std::move(clicked))
+    {
+        label->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            m_clicked();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_clicked;
+};
+
+} // namespace
+
+void onClick(QLabel* label, std::function<void()> clicked)
+{
+    new ClickFilter(label, std::move(clicked));
 }
 
 } // namespace tunalo::paneltext

@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QString>
 
+#include <functional>
+
 class QLabel;
 class QWidget;
 
@@ -19,5 +21,7 @@ QLabel* label(const QString& text, QWidget* parent, int left, int top, int width
               const QColor& colour = Qt::black);
 // Changes a label's font: size in points (0 keeps it), bold.
 void setFont(QLabel* label, qreal points, bool bold);
+// Runs clicked when the label is clicked with the left button.
+void onClick(QLabel* label, std::function<void()> clicked);
 
 } // namespace tunalo::paneltext

@@ -1,9 +1,6 @@
 #include "ui/smp.h"
 
-#include "core/mainmodule.h"
-#include "nowplaying/players.h"
-#include "ui/cpanel.h"
-#include "ui/interface.h"
+#include "platform/shellopen.h"
 #include "ui/paneltext.h"
 
 #include <QEvent>
@@ -19,23 +16,25 @@ namespace {
 constexpr int kRowTop = 840;
 constexpr int kRowStep = 480;
 
-bool panelRunning(mainmodule& app, const PlayerRow& row)
+bool panelRunning(PlayerDesktop& desktop, const PlayerRow& row)
 {
-    return row.source->running(app, row.panelKey) == kTrue;
+    return row.source->running(desktop, row.panelKey) == kTrue;
 }
 
 } // namespace
 
-smp::smp(mainmodule& app)
+smp::smp(AppState& state, PlayerDesktop desktop, ShellOpen& shellOpen)
     : Label1(paneltext::heading(QStringLiteral("Select A Media Player"), this)),
       Label2(new QLabel(
           QStringLiteral("Select Your Preferred Media Player From The List Of Supported Media Players. "
                          "Only Running Media Players Are Enabled."),
           this)),
-      m_app(app)
+      m_state(state), m_desktop(desktop), m_shellOpen(shellOpen)
 {
     Label1->setGeometry(twips(120), twips(120), twips(7335), twips(495));
-    for (int index = 0; index < kPlayerCount; ++index) {
+    mp.resize(players().size());
+    dl.resize(players().size());
+    for (int index = 0; index < playerCount(); ++index) {
         const int top = kRowTop + kRowStep * index;
         mp[index] = new QRadioButton(players()[index].name, this);
         mp[index]->setGeometry(twips(480), twips(top), twips(2895), twips(375));
@@ -51,9 +50,9 @@ smp::smp(mainmodule& app)
         narrow.setBold(true);
         narrow.setUnderline(true);
         dl[index]->setFont(narrow);
-        dl[index]->installEventFilter(this);
+        paneltext::onClick(dl[index], [this, index] { dl_Click(index); });
     }
-    Label2->setGeometry(twips(480), twips(kRowTop + kPlayerCount * kRowStep + 240), twips(6735), twips(735));
+    Label2->setGeometry(twips(480), twips(kRowTop + playerCount() * kRowStep + 240), twips(6735), twips(735));
     Label2->setWordWrap(true);
     QFont hint = Label2->font();
     hint.setPointSizeF(8.25);
@@ -63,12 +62,12 @@ smp::smp(mainmodule& app)
 
 void smp::checkplayers()
 {
-    for (int index = 0; index < kPlayerCount; ++index)
-        mp[index]->setEnabled(panelRunning(m_app, players()[index]));
-    for (int index = 0; index < kPlayerCount; ++index) {
+    for (int index = 0; index < playerCount(); ++index)
+        mp[index]->setEnabled(panelRunning(m_desktop, players()[index]));
+    for (int index = 0; index < playerCount(); ++index) {
         const PlayerRow& row = players()[index];
         // A player without a download page has no link to show.
-        const bool linked = !panelRunning(m_app, row) && !row.downloadPage.isEmpty();
+        const bool linked = !panelRunning(m_desktop, row) && !row.downloadPage.isEmpty();
         dl[index]->setVisible(linked);
         if (linked)
             dl[index]->setText(QStringLiteral("Download ") + row.name);
@@ -77,13 +76,13 @@ void smp::checkplayers()
 
 void smp::mp_Click(int Index)
 {
-    m_app.state().selectedPlayer = static_cast<PlayerId>(Index);
+    m_state.selectedPlayer = static_cast<PlayerId>(Index);
 }
 
 void smp::dl_Click(int Index)
 {
-    if (Index >= 0 && Index < kPlayerCount && !players()[Index].downloadPage.isEmpty())
-        m_app.platform().shellOpen->open(players()[Index].downloadPage);
+    if (Index >= 0 && Index < playerCount() && !players()[Index].downloadPage.isEmpty())
+        m_shellOpen.open(players()[Index].downloadPage);
 }
 
 void smp::paintEvent(QPaintEvent* event)
@@ -93,7 +92,7 @@ void smp::paintEvent(QPaintEvent* event)
     QPainter painter(this);
     painter.setPen(QPen(QColor(0, 0, 128), 1));
     painter.drawRoundedRect(
-        QRect(twips(360), twips(kRowTop - 120), twips(7095), twips(kPlayerCount * kRowStep + 120)), 6, 6);
+        QRect(twips(360), twips(kRowTop - 120), twips(7095), twips(playerCount() * kRowStep + 120)), 6, 6);
     checkplayers();
 }
 
@@ -120,28 +119,6 @@ void smp::changeEvent(QEvent* event)
     Panel::changeEvent(event);
     if (event->type() == QEvent::ActivationChange)
         checkplayers();
-}
-
-bool smp::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        for (int index = 0; index < kPlayerCount; ++index) {
-            if (watched == dl[index]) {
-                dl_Click(index);
-                return true;
-            }
-        }
-    }
-    return Panel::eventFilter(watched, event);
-}
-
-void mainmodule::showplayerpanel()
-{
-    interface& window = form<interface>();
-    dockpanel(*window.cp, form<smp>());
-    window.activateWindow();
-    window.setFocus();
 }
 
 } // namespace tunalo

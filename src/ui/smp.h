@@ -1,28 +1,29 @@
 #pragma once
 
 #include "core/appstate.h"
+#include "nowplaying/players.h"
 #include "ui/panel.h"
 
-#include <array>
+#include <vector>
 
 class QLabel;
 class QRadioButton;
 
 namespace tunalo {
 
-class mainmodule;
+class ShellOpen;
 
 // The player selection panel: one option button for each player, enabled while that player runs,
 // and a download link beside each player that does not run.
 class smp : public Panel {
 public:
-    explicit smp(mainmodule& app);
+    smp(AppState& state, PlayerDesktop desktop, ShellOpen& shellOpen);
 
     void mp_Click(int Index);
     void dl_Click(int Index);
 
-    std::array<QRadioButton*, kPlayerCount> mp{};
-    std::array<QLabel*, kPlayerCount> dl{};
+    std::vector<QRadioButton*> mp; // one for each row of the player table
+    std::vector<QLabel*> dl;
     QLabel* Label1;
     QLabel* Label2;
 
@@ -34,12 +35,13 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void changeEvent(QEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void checkplayers();
 
-    mainmodule& m_app;
+    AppState& m_state;
+    PlayerDesktop m_desktop;
+    ShellOpen& m_shellOpen;
 };
 
 } // namespace tunalo

@@ -1,11 +1,5 @@
 #include "web/frmloadhome.h"
 
-#include "core/mainmodule.h"
-#include "core/protocoltext.h"
-#include "ui/cpanel.h"
-#include "ui/interface.h"
-#include "web/frmweb.h"
-#include "web/updatewb.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -38,18 +32,6 @@ constexpr NoticePiece kNotice[] = {
      "is Down For Some Reason. In That Case Please Try Again After Some Time.",
      false},
 };
-
-// A timer of the form, running from the start, that calls one of its handlers.
-QTimer* makeTimer(int intervalMs, frmloadhome* form, void (frmloadhome::*handler)(),
-                  Qt::TimerType type = Qt::CoarseTimer)
-{
-    auto* timer = new QTimer(form);
-    timer->setInterval(intervalMs);
-    timer->setTimerType(type);
-    QObject::connect(timer, &QTimer::timeout, form, [form, handler] { (form->*handler)(); });
-    timer->start();
-    return timer;
-}
 
 QLabel* makeNoticeLabel(const NoticePiece& piece, QWidget* parent)
 {
@@ -106,16 +88,14 @@ QPixmap loadingFrame(int index, int dots)
     return picture;
 }
 
-frmloadhome::frmloadhome(mainmodule& app)
-    : st(new QLabel(this)), frame{},
-      checkConstantly(makeTimer(10, this, &frmloadhome::checkConstantly_Timer)),
-      gifAnim(makeTimer(100, this, &frmloadhome::gifAnim_Timer)),
-      // A coarse timer may fire half a second early at this length; the notice promises ten seconds.
-      notifyDelay(makeTimer(10000, this, &frmloadhome::notifyDelay_Timer, Qt::PreciseTimer)),
-      Timer1(makeTimer(200, this, &frmloadhome::Timer1_Timer)),
+frmloadhome::frmloadhome()
+    : st(new QLabel(this)), frame{}, gifAnim(new QTimer(this)),
       Label1(new QLabel(QStringLiteral("The Home Page Is Taking Longer To Load Than Expected."), this)),
-      Label2{}, m_app(app)
+      Label2{}
 {
+    // The animation is the view's own: it runs while the loader can be seen.
+    gifAnim->setInterval(100);
+    connect(gifAnim, &QTimer::timeout, this, &frmloadhome::gifAnim_Timer);
     for (std::size_t index = 0; index < frame.size(); ++index) {
         frame[index] = new QLabel(this);
         frame[index]->setPixmap(loadingFrame(static_cast<int>(index), static_cast<int>(frame.size())));
@@ -125,20 +105,6 @@ frmloadhome::frmloadhome(mainmodule& app)
     for (std::size_t index = 0; index < Label2.size(); ++index)
         Label2[index] = makeNoticeLabel(kNotice[index], this);
     layOut();
-    watchTitles();
-    gifAnim->stop(); // until the loader is on screen
-}
-
-void frmloadhome::watchTitles()
-{
-    // The title is read within 10 ms of any change of the home page rather than every 10 ms: the
-    // state follows it just the same, and an idle program does not wake a hundred times a second.
-    // The post page's title counts only once its page has come in whole; the post queue reads it.
-    checkConstantly->setSingleShot(true);
-    const auto poll = [this] { checkConstantly->start(); };
-    m_app.form<frmWeb>().wb().setTitleListener(poll);
-    m_app.form<updatewb>();
-    poll();
 }
 
 // The animation runs while it can be seen; hidden, it waits on the frame where it stopped.
@@ -178,31 +144,24 @@ void frmloadhome::layOut()
     layout->addStretch();
 
     // The notice shows only when the home page is slow.
-    Label1->hide();
+    setNoticeVisible(false);
+}
+
+void frmloadhome::setNoticeVisible(bool visible)
+{
+    Label1->setVisible(visible);
     for (QLabel* piece : Label2)
-        piece->hide();
+        piece->setVisible(visible);
 }
 
 void frmloadhome::resset()
 {
-    Label1->hide();
-    for (QLabel* piece : Label2)
-        piece->hide();
-    Timer1->start();
-    // Started again, the notice's count begins anew: it comes ten seconds after the latest Home.
-    notifyDelay->start();
-    // Home forgets the log-in state; the page still shown tells it again until the new one comes.
-    checkConstantly->start();
+    setNoticeVisible(false);
 }
 
-void frmloadhome::checkConstantly_Timer()
+void frmloadhome::showNotice()
 {
-    AppState& state = m_app.state();
-    const QString homeTitle = m_app.form<frmWeb>().wb().LocationName();
-    if (homeTitle == qtText(protocol::kLoggedInTitle))
-        state.loginState = 1;
-    if (homeTitle == qtText(protocol::kFailedTitle))
-        state.loginState = 2;
+    setNoticeVisible(true);
 }
 
 void frmloadhome::gifAnim_Timer()
@@ -211,24 +170,6 @@ void frmloadhome::gifAnim_Timer()
         m_frameCounter = 0;
     st->setPixmap(frame[static_cast<std::size_t>(m_frameCounter)]->pixmap());
     ++m_frameCounter;
-}
-
-void frmloadhome::notifyDelay_Timer()
-{
-    Label1->show();
-    for (QLabel* piece : Label2)
-        piece->show();
-    notifyDelay->stop();
-}
-
-void frmloadhome::Timer1_Timer()
-{
-    const LoginState login = m_app.state().loginState;
-    if (login != 1 && login != 2)
-        return;
-    hide();
-    dockpanel(*m_app.form<interface>().cp, m_app.form<frmWeb>());
-    Timer1->stop();
 }
 
 } // namespace tunalo

@@ -12,30 +12,23 @@ class QTimer;
 
 namespace tunalo {
 
-class mainmodule;
-
-// The home page loader: a loading animation shown until the home page tells the log-in state.
-// From its creation it also reads both browsers' page titles, for as long as the program runs.
+// The home page loader: a loading animation shown until the home page tells the log-in state
+// (the log-in watch says when), with a notice when the page is slow to come.
 class frmloadhome : public Panel {
 public:
-    explicit frmloadhome(mainmodule& app);
+    frmloadhome();
 
-    // Back to "loading": the slow-loading notice hidden, the hand-over and the notice's count
-    // switched on again.
+    // Back to "loading": the slow-loading notice hidden.
     void resset();
+    // The home page is taking longer than expected.
+    void showNotice();
 
-    // Timer handlers.
-    void checkConstantly_Timer();
+    // Timer handler.
     void gifAnim_Timer();
-    void notifyDelay_Timer();
-    void Timer1_Timer();
 
     QLabel* st;
     std::array<QLabel*, 11> frame;
-    QTimer* checkConstantly;
     QTimer* gifAnim;
-    QTimer* notifyDelay;
-    QTimer* Timer1;
     QLabel* Label1;
     std::array<QLabel*, 7> Label2;
 
@@ -45,9 +38,8 @@ protected:
 
 private:
     void layOut();
-    void watchTitles();
+    void setNoticeVisible(bool visible);
 
-    mainmodule& m_app;
     std::int16_t m_frameCounter = 0;
 };
 

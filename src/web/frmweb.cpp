@@ -1,7 +1,5 @@
 #include "web/frmweb.h"
 
-#include "core/mainmodule.h"
-#include "ui/interface.h"
 
 #include <QVBoxLayout>
 
@@ -10,8 +8,8 @@ namespace tunalo {
 // The form lives in the main window's panel container from the start, hidden until it is docked,
 // so the window never takes in a browser while on screen: were the browser drawn through OpenGL,
 // Qt would make the window anew, which flickers and loses its place and focus.
-frmWeb::frmWeb(mainmodule& app)
-    : Panel(app.form<interface>().cp), m_wb(app.platform().browsers->createBrowser(this))
+frmWeb::frmWeb(BrowserFactory& browsers, QWidget* container)
+    : Panel(container), m_wb(browsers.createBrowser(this))
 {
     hide();
     auto* layout = new QVBoxLayout(this);
@@ -19,6 +17,10 @@ frmWeb::frmWeb(mainmodule& app)
     layout->addWidget(m_wb->widget());
 }
 
-frmWeb::~frmWeb() = default;
+frmWeb::~frmWeb()
+{
+    // A browser that closes may still report a change of title; nobody listens any more.
+    m_wb->setTitleListener({});
+}
 
 } // namespace tunalo

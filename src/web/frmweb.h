@@ -7,13 +7,13 @@
 
 namespace tunalo {
 
-class mainmodule;
+class BrowserFactory;
 
 // The home browser's form: the service's pages, docked into the main window once the log-in
 // state is known.
 class frmWeb : public Panel {
 public:
-    explicit frmWeb(mainmodule& app);
+    frmWeb(BrowserFactory& browsers, QWidget* container);
     ~frmWeb() override;
 
     Browser& wb() { return *m_wb; }

@@ -1,10 +1,9 @@
 #include "web/updatewb.h"
 
-#include "core/mainmodule.h"
 
 namespace tunalo {
 
-updatewb::updatewb(mainmodule& app) : m_wb(app.platform().browsers->createBrowser(this))
+updatewb::updatewb(BrowserFactory& browsers) : m_wb(browsers.createBrowser(this))
 {
     resize(281, 185);
 }

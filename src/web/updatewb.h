@@ -8,12 +8,12 @@
 
 namespace tunalo {
 
-class mainmodule;
+class BrowserFactory;
 
 // The post browser's form; it is never shown.
 class updatewb : public QWidget {
 public:
-    explicit updatewb(mainmodule& app);
+    explicit updatewb(BrowserFactory& browsers);
     ~updatewb() override;
 
     Browser& wb() { return *m_wb; }

@@ -1,6 +1,7 @@
 // The media players on a session bus, followed by the real adapter: stand-in players on a bus of
 // the test's own, and one real player.
 #include "platform/dbus/mprisbus.h"
+#include "support/fakes.h"
 #include "support/mprisplayer.h"
 #include "support/process.h"
 #include "support/taggedwav.h"
@@ -20,10 +21,12 @@ class MprisOnTheBus : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(bus.started()) << "dbus-daemon did not start"; }
 
-    // Follows the test's bus from now on.
-    std::unique_ptr<MprisBus> follow(MprisBus::Clock clock = {})
+    ManualClock clock;
+
+    // Follows the test's bus from now on, on the test's clock.
+    std::unique_ptr<MprisBus> follow()
     {
-        auto players = std::make_unique<MprisBus>([this] { return bus.connect(); }, std::move(clock));
+        auto players = std::make_unique<MprisBus>(clock, [this] { return bus.connect(); });
         players->watch();
         return players;
     }
@@ -156,30 +159,28 @@ TEST_F(MprisOnTheBus, APlayerThatQuitsIsGoneWithItsSong)
 
 TEST_F(MprisOnTheBus, APlayerThatNeverAnnouncesIsReadAfreshAtMostOnceASecond)
 {
-    qint64 now = 0;
     MprisPlayer quiet(bus.environment(), QStringLiteral("quiet"),
                       {QStringLiteral("--identity"), QStringLiteral("Quiet"), QStringLiteral("--quiet")});
     ASSERT_TRUE(quiet.started());
     ASSERT_TRUE(quiet.play(QStringLiteral("One")));
-    const auto players = follow([&] { return now; });
+    const auto players = follow();
     ASSERT_TRUE(showsSoon(*players, QStringLiteral("One"), QStringLiteral("Quiet")));
     const int readsBefore = quiet.reads();
 
     ASSERT_TRUE(quiet.track(QStringLiteral("Two")));
-    now += MprisBus::kRereadMs - 1;
+    clock.advance(MprisBus::kRereadMs - 1);
     // Many ticks within the second: no read, and the song stays what was read last.
     EXPECT_FALSE(showsSoon(*players, QStringLiteral("Two"), QStringLiteral("Quiet"), 500));
     EXPECT_EQ(quiet.reads(), readsBefore);
 
-    now += 1;
+    clock.advance(1);
     EXPECT_TRUE(showsSoon(*players, QStringLiteral("Two"), QStringLiteral("Quiet")));
     EXPECT_EQ(quiet.reads(), readsBefore + 1);
 }
 
 TEST_F(MprisOnTheBus, APlayerThatAnnouncesItsChangesIsNotAsked)
 {
-    qint64 now = 0;
-    const auto players = follow([&] { return now; });
+    const auto players = follow();
     MprisPlayer player(bus.environment(), QStringLiteral("elisa"),
                        {QStringLiteral("--identity"), QStringLiteral("Elisa")});
     ASSERT_TRUE(player.started());
@@ -188,7 +189,7 @@ TEST_F(MprisOnTheBus, APlayerThatAnnouncesItsChangesIsNotAsked)
     ASSERT_TRUE(showsSoon(*players, QStringLiteral("One"), QStringLiteral("Elisa")));
     const int readsBefore = player.reads();
     for (int second = 0; second < 5; ++second) {
-        now += MprisBus::kRereadMs;
+        clock.advance(MprisBus::kRereadMs);
         players->nowPlaying();
         pause(20);
     }
@@ -203,7 +204,7 @@ TEST_F(MprisOnTheBus, WithoutASessionBusThereIsNoPlayerAndNoComplaint)
     QTemporaryDir runtime;
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    MprisBus players;
+    MprisBus players(clock);
     players.watch();
     pause(200);
     EXPECT_FALSE(players.anyPlayer());

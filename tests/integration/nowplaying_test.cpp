@@ -1,4 +1,4 @@
-#include "core/mainmodule.h"
+#include "app/mainmodule.h"
 #include "nowplaying/findwondowlike.h"
 #include "nowplaying/players.h"
 #include "platform/x11/xcbwindowlist.h"
@@ -68,6 +68,7 @@ protected:
     }
 
     void expectSameAsFresh() { EXPECT_EQ(walk(*cached), walk(fresh)); }
+    QString song(PlayerId player) { return readsong(app->cycle().desktop(), player).song; }
 
     // The program, logged in and publishing what the Winamp window plays, has posted its first song.
     void startPublishing(PlayerWindow& player, const QString& firstSong)
@@ -107,7 +108,7 @@ TEST_F(RealDesktop, ReadsTheSongOutOfRealTitlesTheMomentTheyChange)
         ASSERT_TRUE(player.setTitle(QString::fromUtf8(c.title)));
         // No waiting: the change must show in the very next tick.
         nextTick();
-        EXPECT_EQ(readsong(*app, c.player), QString::fromUtf8(c.song)) << c.title;
+        EXPECT_EQ(song(c.player), QString::fromUtf8(c.song)) << c.title;
         expectSameAsFresh();
     }
     EXPECT_TRUE(cached->usesWindowManager());
@@ -146,20 +147,20 @@ TEST_F(RealDesktop, AnUnchangedDesktopCostsNoRoundTrip)
     // The window manager goes on placing and stacking the new windows for a moment.
     ASSERT_TRUE(waitUntil([&] {
         const std::uint64_t start = cached->roundTrips();
-        readsong(*app, 0);
+        song(0);
         isrunning(*cached, QStringLiteral("no such player"));
         return cached->roundTrips() == start;
     }));
     const std::uint64_t before = cached->roundTrips();
     for (int tick = 0; tick < 10; ++tick) {
-        EXPECT_EQ(readsong(*app, 0), QStringLiteral(" A - B"));
+        EXPECT_EQ(song(0), QStringLiteral(" A - B"));
         EXPECT_EQ(isrunning(*cached, QStringLiteral("no such player")), 0);
     }
     EXPECT_EQ(cached->roundTrips(), before);
 
     ASSERT_TRUE(player.setTitle(QStringLiteral("2. C - D - Winamp")));
     nextTick();
-    EXPECT_EQ(readsong(*app, 0), QStringLiteral(" C - D"));
+    EXPECT_EQ(song(0), QStringLiteral(" C - D"));
     EXPECT_LE(cached->roundTrips(), before + 2) << "only the changed title is read again";
     EXPECT_GT(fresh.roundTrips(), 0u);
 }
@@ -191,7 +192,7 @@ TEST_F(RealDesktop, OddTitlesReadLikeAFreshReadAndNeverHarm)
         ASSERT_TRUE(player.send(odd.command)) << odd.command.left(40).toStdString();
         nextTick();
         const bool found = findbytitle(*cached, QStringLiteral("- winamp")) == player.handle();
-        EXPECT_EQ(found ? readsong(*app, 0) : QString(), odd.song) << odd.command.left(40).toStdString();
+        EXPECT_EQ(found ? song(0) : QString(), odd.song) << odd.command.left(40).toStdString();
         expectSameAsFresh();
     }
 }
@@ -205,7 +206,7 @@ TEST_F(RealDesktop, AClosedPlayerNoLongerRunsAndEndsTheWalk)
     activate(notepad, fresh);
     ASSERT_TRUE(player.send(QStringLiteral("lower")) && below.send(QStringLiteral("lower")));
     ASSERT_TRUE(waitUntil([&] { return findbytitle(fresh, QStringLiteral("- winamp")) == player.handle(); }));
-    EXPECT_EQ(readsong(*app, 0), QStringLiteral("Song"));
+    EXPECT_EQ(song(0), QStringLiteral("Song"));
 
     const HWND gone = player.handle();
     player.close();
@@ -217,7 +218,7 @@ TEST_F(RealDesktop, AClosedPlayerNoLongerRunsAndEndsTheWalk)
     }));
     EXPECT_EQ(cached->GetWindowTextA(gone, kTitleCapacity), QString());
     EXPECT_EQ(cached->GetWindow(gone, GW_HWNDNEXT), 0u);
-    EXPECT_EQ(readsong(*app, 0), QStringLiteral("Below"));
+    EXPECT_EQ(song(0), QStringLiteral("Below"));
     expectSameAsFresh();
 }
 

@@ -41,8 +41,12 @@ protected:
         app = std::make_unique<mainmodule>(fakes.platform);
         qunsetenv("TUNALO_SERVICE_URL");
         ASSERT_TRUE(app->startup());
-        // Logged in, and the home page has taken the loader's place.
-        ASSERT_TRUE(waitUntil([&] { return !app->form<frmloadhome>().Timer1->isActive(); }));
+        // Logged in, and the home page has taken the loader's place; the test's clock moves on as
+        // the page comes.
+        ASSERT_TRUE(waitUntil([&] {
+            fakes.clock->advance(LoginWatch::kHandOverMs);
+            return !app->login().Timer1->isActive();
+        }));
         ASSERT_EQ(app->state().loginState, 1);
         app->state().autoDelete = 1;
         app->state().autoAlert = 1;
@@ -52,9 +56,9 @@ protected:
     void postSong(const std::string& song)
     {
         app->state().currentSong = QString::fromStdString(song);
-        app->postsong();
+        app->cycle().postsong();
     }
-    PostQueue& queue() { return app->posts(); }
+    PostQueue& queue() { return app->cycle().posts(); }
     bool posted(std::size_t count) { return service.requests(kPost).size() >= count; }
     bool settled() { return !queue().inFlight(); }
 
@@ -123,7 +127,7 @@ TEST_F(Posting, OnlyAWholePageWithAnIdConfirmsAPost)
         EXPECT_EQ(app->state().lastPostTitle, QString::fromUtf8(row.lastPostTitle));
         ASSERT_FALSE(balloons->messages().isEmpty());
         EXPECT_EQ(balloons->messages().last(), QString::fromStdString(song) + QString::fromUtf8(row.balloon));
-        queue().retryDelay.stop();
+        queue().retryDelay->stop();
     }
 }
 
@@ -146,7 +150,7 @@ TEST_F(Posting, AHangingPostFailsAndTheNextSongStillGoesOut)
     service.answer(kPost, {Kind::Page, "Posted ID:7"});
     postSong("Next - Song");
     // The fifteen seconds are up.
-    queue().answerLimit_Timer();
+    fakes.clock->advance(PostQueue::kAnswerLimitMs);
     ASSERT_TRUE(waitUntil([&] { return app->state().lastPostTitle == QStringLiteral("Posted ID:7"); }));
     EXPECT_EQ(service.songs(kPost), std::vector<std::string>({"Hanging - Song", "Next - Song"}));
     EXPECT_EQ(balloons->messages(),
@@ -159,12 +163,15 @@ TEST_F(Posting, ASongPlayedWhileTheServiceIsDownArrivesOnceAtTheNextTryAfterItsR
     startUp(service.base());
     service.goDown();
     postSong("Outage - Song");
-    ASSERT_TRUE(waitUntil([&] { return queue().retryDelay.isActive(); }));
-    queue().retryDelay_Timer();
-    ASSERT_TRUE(waitUntil([&] { return queue().retryDelay.isActive(); }));
-    EXPECT_EQ(queue().retryDelay.interval(), 10000);
+    ASSERT_TRUE(waitUntil([&] { return queue().retryDelay->isActive(); }));
+    fakes.clock->advance(5000);
+    ASSERT_TRUE(waitUntil([&] { return queue().retryDelay->isActive(); }));
     service.comeUp();
-    queue().retryDelay_Timer();
+    // The second rest is twice the first.
+    fakes.clock->advance(9999);
+    EXPECT_FALSE(queue().inFlight());
+    fakes.clock->advance(1);
+    EXPECT_TRUE(queue().inFlight());
     ASSERT_TRUE(waitUntil([&] { return app->state().lastPostTitle == QStringLiteral("Posted ID:1"); }));
     EXPECT_EQ(service.songs(kPost), std::vector<std::string>{"Outage - Song"});
     EXPECT_EQ(balloons->messages().last(), QStringLiteral("Outage - Song (Song Posted)"));

@@ -1,3 +1,4 @@
+#include "platform/qt/systemclock.h"
 #include "platform/webengine/webenginebrowsers.h"
 #include "serviceprotocol.h"
 #include "support/appfixture.h"
@@ -6,7 +7,6 @@
 #include "ui/interface.h"
 #include "web/frmloadhome.h"
 #include "web/frmweb.h"
-#include "web/showhome.h"
 #include "web/updatewb.h"
 
 #include <QFile>
@@ -39,6 +39,8 @@ protected:
     {
         setPage(service, "/", 200, StandInService::page("Tunalo"));
         fakes.platform.browsers = std::make_unique<WebEngineBrowsers>();
+        // The loader's timers run in real time here, as the pages come.
+        fakes.platform.clock = std::make_unique<SystemClock>();
     }
     ~Web() override
     {
@@ -86,7 +88,7 @@ TEST_F(Web, LogsInThroughTheHomeBrowserAndPostsWithItsCookies)
     const std::string song = "Tom & Jerry #1 + 50% ?x=y=ID: Ünïcødé";
     app->state().currentSong = QString::fromStdString(song);
     app->state().autoDelete = 1;
-    app->postsong();
+    app->cycle().postsong();
     ASSERT_TRUE(waitUntil([&] { return app->state().lastPostTitle == QStringLiteral("Posted ID:4711"); }));
     ASSERT_EQ(service.requests(kPost).size(), 1u);
     const StandInService::Request first = service.requests(kPost).front();
@@ -99,7 +101,7 @@ TEST_F(Web, LogsInThroughTheHomeBrowserAndPostsWithItsCookies)
     EXPECT_EQ(view(home()).page()->renderProcessPid(), view(post()).page()->renderProcessPid());
 
     setPage(service, kPost, 200, StandInService::page("Posted ID:4712"));
-    app->postsong();
+    app->cycle().postsong();
     ASSERT_TRUE(waitUntil([&] { return app->state().lastPostTitle == QStringLiteral("Posted ID:4712"); }));
     EXPECT_EQ(service.requests(kPost).back().postId, "4711");
 
@@ -135,7 +137,7 @@ TEST_F(Web, ALogInLastsIntoTheNextRun)
     fakes.platform.browsers = std::make_unique<WebEngineBrowsers>();
     startUp();
     app->state().currentSong = QStringLiteral("Artist - Title");
-    app->postsong();
+    app->cycle().postsong();
     ASSERT_TRUE(waitUntil([&] { return !service.requests(kPost).empty(); }));
     EXPECT_EQ(service.requests(kPost).front().cookie, "tnlo=kept");
 }
@@ -164,9 +166,9 @@ TEST_F(Web, PagesThatAreNotTheProtocolsChangeNothing)
         SCOPED_TRACE(row.what);
         setPage(service, kHome, row.status, row.body);
         setPage(service, kPost, row.status, row.body);
-        showhome(*app);
+        app->showhome();
         app->state().currentSong = QStringLiteral("ID:2 failed");
-        app->postsong();
+        app->cycle().postsong();
         const QString shown = QString::fromUtf8(row.shown);
         ASSERT_TRUE(waitUntil([&] {
             return home().LocationName().startsWith(shown) && post().LocationName().startsWith(shown) &&

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <optional>
 
 namespace tunalo::test {
 
@@ -205,32 +206,89 @@ void MemorySettingsStore::set(const QString& key, const QString& text)
     values.insert(storeKey(settings::kApplication, settings::kSection, key), text);
 }
 
-FakePlatform::FakePlatform()
+class ManualClock::ManualTimer : public Timer {
+public:
+    ManualTimer(ManualClock& clock, std::function<void()> handler) : m_clock(clock), m_handler(std::move(handler))
+    {
+        m_clock.m_timers.push_back(this);
+    }
+    ~ManualTimer() override { std::erase(m_clock.m_timers, this); }
+
+    void start(int ms) override { begin(ms, 0); }
+    void startRepeating(int ms) override { begin(ms, ms); }
+    void stop() override { m_due.reset(); }
+    bool isActive() const override { return m_due.has_value(); }
+
+    std::optional<qint64> due() const { return m_due; }
+    std::uint64_t order() const { return m_order; }
+    void fire()
+    {
+        m_due = m_repeatMs > 0 ? std::optional<qint64>(*m_due + m_repeatMs) : std::nullopt;
+        m_order = ++m_clock.m_nextOrder;
+        m_handler();
+    }
+
+private:
+    void begin(int ms, int repeatMs)
+    {
+        m_due = m_clock.m_now + std::max(ms, 0);
+        m_repeatMs = repeatMs;
+        m_order = ++m_clock.m_nextOrder;
+    }
+
+    ManualClock& m_clock;
+    std::function<void()> m_handler;
+    std::optional<qint64> m_due;
+    int m_repeatMs = 0;
+    std::uint64_t m_order = 0; // of two timers due at one moment, the one started first runs first
+};
+
+ManualClock::ManualClock() = default;
+ManualClock::~ManualClock() = default;
+
+std::unique_ptr<Timer> ManualClock::makeTimer(std::function<void()> handler)
 {
-    auto ownLock = std::make_unique<FakeInstanceLock>();
-    auto ownSettings = std::make_unique<MemorySettingsStore>();
-    auto ownWindows = std::make_unique<FakeWindowList>();
-    auto ownShell = std::make_unique<FakeNotifyShell>();
-    auto ownBrowsers = std::make_unique<FakeBrowserFactory>();
-    auto ownShellOpen = std::make_unique<RecordingShellOpen>();
-    auto ownPlayers = std::make_unique<FakeMediaPlayers>();
-    auto ownAutostart = std::make_unique<FakeAutostart>();
-    lock = ownLock.get();
-    settings = ownSettings.get();
-    windows = ownWindows.get();
-    shell = ownShell.get();
-    browsers = ownBrowsers.get();
-    shellOpen = ownShellOpen.get();
-    players = ownPlayers.get();
-    autostart = ownAutostart.get();
-    platform.lock = std::move(ownLock);
-    platform.settings = std::move(ownSettings);
-    platform.windows = std::move(ownWindows);
-    platform.shell = std::move(ownShell);
-    platform.browsers = std::move(ownBrowsers);
-    platform.shellOpen = std::move(ownShellOpen);
-    platform.players = std::move(ownPlayers);
-    platform.autostart = std::move(ownAutostart);
+    return std::make_unique<ManualTimer>(*this, std::move(handler));
+}
+
+void ManualClock::advance(qint64 ms)
+{
+    const qint64 until = m_now + ms;
+    for (;;) {
+        ManualTimer* next = nullptr;
+        for (ManualTimer* timer : m_timers) {
+            const auto due = timer->due();
+            if (!due || *due > until)
+                continue;
+            if (!next || *due < *next->due() || (*due == *next->due() && timer->order() < next->order()))
+                next = timer;
+        }
+        if (!next)
+            break;
+        m_now = *next->due();
+        next->fire();
+    }
+    m_now = until;
+}
+
+namespace {
+template <class Fake, class Interface>
+Fake* own(std::unique_ptr<Interface>& slot)
+{
+    auto fake = std::make_unique<Fake>();
+    Fake* raw = fake.get();
+    slot = std::move(fake);
+    return raw;
+}
+} // namespace
+
+FakePlatform::FakePlatform()
+    : clock(own<ManualClock>(platform.clock)), lock(own<FakeInstanceLock>(platform.lock)),
+      settings(own<MemorySettingsStore>(platform.settings)), windows(own<FakeWindowList>(platform.windows)),
+      shell(own<FakeNotifyShell>(platform.shell)), browsers(own<FakeBrowserFactory>(platform.browsers)),
+      shellOpen(own<RecordingShellOpen>(platform.shellOpen)), players(own<FakeMediaPlayers>(platform.players)),
+      autostart(own<FakeAutostart>(platform.autostart))
+{
 }
 
 } // namespace tunalo::test

@@ -198,11 +198,32 @@ public:
     int changes = 0;
 };
 
+// Time that moves only when the test moves it: advance runs every timer that falls due on the way,
+// in the order they fall due, each seeing the clock at its own moment.
+class ManualClock : public Clock {
+public:
+    ManualClock();
+    ~ManualClock() override;
+    qint64 now() const override { return m_now; }
+    std::unique_ptr<Timer> makeTimer(std::function<void()> handler) override;
+
+    void advance(qint64 ms);
+
+private:
+    class ManualTimer;
+    friend class ManualTimer;
+
+    qint64 m_now = 0;
+    std::uint64_t m_nextOrder = 0;
+    std::vector<ManualTimer*> m_timers;
+};
+
 // A platform made of fakes, with typed access to each.
 struct FakePlatform {
     FakePlatform();
 
     Platform platform;
+    ManualClock* clock;
     FakeInstanceLock* lock;
     MemorySettingsStore* settings;
     FakeWindowList* windows;

@@ -2,7 +2,7 @@
 //   build/bin/tunalo-screenshotstool docs
 // Run it on a desktop with a private home (scripts/desktop.sh: use_private_home). A media player on
 // the session bus (tunalo-mprisplayertool) shows the fifth choice enabled.
-#include "core/mainmodule.h"
+#include "app/mainmodule.h"
 #include "platform/realplatform.h"
 #include "ui/aboutfrm.h"
 #include "ui/cpanel.h"
@@ -60,8 +60,8 @@ int main(int argc, char* argv[])
         {QStringLiteral("about-panel"), [&] { window.Command5_Click(); }},
         {QStringLiteral("message-panel"),
          [&] {
-             tunalo::showmessage(
-                 app, QStringLiteral("Please Select A Media Player"),
+             app.showmessage(
+                 QStringLiteral("Please Select A Media Player"),
                  QStringLiteral("In order to be able to post the song you are currently playing on "
                                 "facebook, you must first select a media player from the 'Select "
                                 "Media Player' Panel"));

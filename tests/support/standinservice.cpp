@@ -282,8 +282,9 @@ void StandInService::serve(int connection)
         Answer answer{Answer::Kind::Page, "Not Found", 404};
         {
             std::lock_guard lock(m_mutex);
-            m_requests.push_back(
-                {target, path, queryValue(query, "s"), queryValue(query, "d"), header(head, "Cookie")});
+            m_requests.push_back({target, path, queryValue(query, "s"), queryValue(query, "d"),
+                                  header(head, "Cookie"), std::chrono::steady_clock::now()});
+            m_requestCame.notify_all();
             if (const auto found = m_answers.find(path); found != m_answers.end())
                 answer = found->second;
             if (const auto number = answer.title.find("{n}"); number != std::string::npos) {
@@ -295,6 +296,24 @@ void StandInService::serve(int connection)
         }
         reply(connection, answer);
     }
+}
+
+std::optional<StandInService::Request> StandInService::waitForSong(const std::string& path,
+                                                                   const std::string& fragment,
+                                                                   std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(m_mutex);
+    std::optional<Request> found;
+    m_requestCame.wait_for(lock, timeout, [&] {
+        for (const Request& request : m_requests) {
+            if (request.path == path && request.song.find(fragment) != std::string::npos) {
+                found = request;
+                return true;
+            }
+        }
+        return false;
+    });
+    return found;
 }
 
 void StandInService::reply(int connection, const Answer& answer)

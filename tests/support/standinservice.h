@@ -1,10 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -80,6 +82,7 @@ public:
         std::string song;   // the query value s, decoded
         std::string postId; // d
         std::string cookie;
+        std::chrono::steady_clock::time_point arrived; // when its head had come in
     };
 
     StandInService();
@@ -90,6 +93,9 @@ public:
     std::vector<Request> requests(const std::string& path);
     // The songs posted so far, in the order their requests came.
     std::vector<std::string> songs(const std::string& postPath);
+    // The first request for path whose song contains fragment, waiting up to timeout for it.
+    std::optional<Request> waitForSong(const std::string& path, const std::string& fragment,
+                                       std::chrono::milliseconds timeout);
 
     static std::string page(const std::string& title);
 
@@ -99,6 +105,7 @@ private:
 
     std::map<std::string, Answer> m_answers;
     std::vector<Request> m_requests;
+    std::condition_variable m_requestCame;
 };
 
 // Sends every request it is given on to one service on loopback, whatever host the request

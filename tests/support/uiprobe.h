@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/mainmodule.h"
+#include "app/mainmodule.h"
 #include "support/fakes.h"
 
 #include <QObject>

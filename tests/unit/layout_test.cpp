@@ -67,13 +67,13 @@ TEST_F(Layout, EveryTextFitsItsPlaceOnTheMainWindowAndEachPanel)
 {
     startUp();
     interface& window = app->form<interface>();
-    showmessage(
-        *app, QStringLiteral("Please Log-in To Your Facebook Account First"),
+    app->showmessage(
+        QStringLiteral("Please Log-in To Your Facebook Account First"),
         QStringLiteral("You must be logged into Facebook before you can share that you are listening to   "
                        "The Example Band - First Light   as your status (duh!). Please click on 'Home' "
                        "and log into facebook"));
     frmloadhome& loader = app->form<frmloadhome>();
-    loader.notifyDelay_Timer();
+    app->login().notifyDelay_Timer();
     loader.grab();
     app->showplayerpanel();
     app->form<smp>().grab();

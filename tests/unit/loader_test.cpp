@@ -3,7 +3,6 @@
 #include "ui/interface.h"
 #include "web/frmloadhome.h"
 #include "web/frmweb.h"
-#include "web/showhome.h"
 #include "web/updatewb.h"
 
 #include <QLabel>
@@ -17,6 +16,8 @@ protected:
     FakeBrowser& home() { return static_cast<FakeBrowser&>(app->form<frmWeb>().wb()); }
     FakeBrowser& post() { return static_cast<FakeBrowser&>(app->form<updatewb>().wb()); }
     frmloadhome& loader() { return app->form<frmloadhome>(); }
+    LoginWatch& watch() { return app->login(); }
+    ManualClock& clock() { return *fakes.clock; }
     QWidget* cp() { return app->form<interface>().cp; }
 
     bool noticeShown()
@@ -48,45 +49,44 @@ protected:
     }
 };
 
-TEST_F(Loader, StartsItsTimersWhenCreatedWithTheNoticeHidden)
+TEST_F(Loader, TheNoticeComesTenSecondsAfterTheLatestHome)
 {
-    struct Row {
-        QTimer* timer;
-        int interval;
-        bool active;
-    };
-    // The first reading of the titles is due at once; the animation waits until it can be seen.
-    for (const Row& row : {Row{loader().checkConstantly, 10, true}, Row{loader().gifAnim, 100, false},
-                           Row{loader().notifyDelay, 10000, true}, Row{loader().Timer1, 200, true}}) {
-        EXPECT_EQ(row.timer->isActive(), row.active) << row.interval;
-        EXPECT_EQ(row.timer->interval(), row.interval);
-    }
+    startUp();
     EXPECT_TRUE(noticeHidden());
     EXPECT_FALSE(loader().frame[0]->isVisibleTo(&loader()));
+    clock().advance(6000);
+    app->showhome();
+    clock().advance(9999);
+    EXPECT_TRUE(noticeHidden());
+    clock().advance(1);
+    EXPECT_TRUE(noticeShown());
 }
 
 TEST_F(Loader, ReadsTheTitlesWithinTenMillisecondsOfAnyChangeAndOtherwiseSleeps)
 {
     startUp();
-    QTimer& poll = *loader().checkConstantly;
-    ASSERT_TRUE(waitUntil([&] { return !poll.isActive(); }, 1000));
+    Timer& poll = *watch().checkConstantly;
+    clock().advance(10);
+    EXPECT_FALSE(poll.isActive());
     EXPECT_EQ(app->state().loginState, 0);
 
     home().setTitle(QStringLiteral("Login Succsesfull"));
     EXPECT_TRUE(poll.isActive());
-    ASSERT_TRUE(waitUntil([&] { return app->state().loginState == 1; }, 1000));
+    clock().advance(10);
+    EXPECT_EQ(app->state().loginState, 1);
+    EXPECT_FALSE(poll.isActive());
 
-    ASSERT_TRUE(waitUntil([&] { return !poll.isActive(); }, 1000));
     // A post page's title is the post queue's to read, once its page is in.
     post().setTitle(QStringLiteral("Posted ID:7"));
     EXPECT_FALSE(poll.isActive());
-    loader().checkConstantly_Timer();
+    watch().checkConstantly_Timer();
     EXPECT_TRUE(app->state().lastPostTitle.isEmpty());
 
     // Home forgets the log-in state; the page still shown tells it again at once.
-    showhome(*app);
+    app->showhome();
     EXPECT_EQ(app->state().loginState, 0);
-    EXPECT_TRUE(waitUntil([&] { return app->state().loginState == 1; }, 1000));
+    clock().advance(10);
+    EXPECT_EQ(app->state().loginState, 1);
 }
 
 TEST_F(Loader, AnimatesOnlyWhileOnScreen)
@@ -94,9 +94,9 @@ TEST_F(Loader, AnimatesOnlyWhileOnScreen)
     startUp();
     EXPECT_TRUE(loader().gifAnim->isActive());
     app->state().loginState = 2;
-    loader().Timer1_Timer();
+    watch().Timer1_Timer();
     EXPECT_FALSE(loader().gifAnim->isActive());
-    showhome(*app);
+    app->showhome();
     EXPECT_TRUE(loader().gifAnim->isActive());
 }
 
@@ -124,28 +124,28 @@ TEST_F(Loader, ReadsThePageTitlesExactly)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.homeTitle);
         app->state().loginState = row.before;
-        home().title = QString::fromUtf8(row.homeTitle);
-        loader().checkConstantly_Timer();
+        home().setTitle(QString::fromUtf8(row.homeTitle));
+        watch().checkConstantly_Timer();
         EXPECT_EQ(app->state().loginState, row.after);
     }
 }
 
-TEST_F(Loader, TheFirstPollBringsThePostBrowserIntoBeing)
+TEST_F(Loader, TheLoaderBringsThePostBrowserIntoBeing)
 {
     EXPECT_FALSE(app->isLoaded<updatewb>());
-    loader().checkConstantly_Timer();
+    loader();
     EXPECT_TRUE(app->isLoaded<updatewb>());
 }
 
 TEST_F(Loader, ShowhomeForgetsTheStateAndNavigatesAroundTheLoader)
 {
     startUp();
-    loader().notifyDelay_Timer();
+    watch().notifyDelay_Timer();
     app->state().loginState = 2;
     const QString root = QStringLiteral("http://127.0.0.1:8631/");
     const QString page = QStringLiteral("http://127.0.0.1:8631/fb/tnlouserhome.php");
     loader().hide();
-    loader().Timer1->stop();
+    watch().Timer1->stop();
     home().navigations.clear();
 
     QStringList seen;
@@ -157,11 +157,11 @@ TEST_F(Loader, ShowhomeForgetsTheStateAndNavigatesAroundTheLoader)
                     .arg(docked)
                     .arg(!noticeHidden());
     };
-    showhome(*app);
+    app->showhome();
     EXPECT_EQ(seen, QStringList({root + QStringLiteral(" login=0 docked=0 notice=1"),
                                  page + QStringLiteral(" login=0 docked=1 notice=0")}));
-    EXPECT_TRUE(loader().Timer1->isActive());
-    EXPECT_TRUE(loader().notifyDelay->isActive());
+    EXPECT_TRUE(watch().Timer1->isActive());
+    EXPECT_TRUE(watch().notifyDelay->isActive());
 }
 
 TEST_F(Loader, HandsOverToTheHomeBrowserOnceTheLogInStateIsKnown)
@@ -169,24 +169,24 @@ TEST_F(Loader, HandsOverToTheHomeBrowserOnceTheLogInStateIsKnown)
     startUp();
     for (const LoginState login : {0, 1, 2}) {
         SCOPED_TRACE(login);
-        showhome(*app);
+        app->showhome();
         app->state().loginState = login;
-        loader().Timer1_Timer();
+        watch().Timer1_Timer();
         EXPECT_EQ(handedOver(), login != 0);
         EXPECT_EQ(loader().isVisible(), login == 0);
-        EXPECT_EQ(loader().Timer1->isActive(), login == 0);
+        EXPECT_EQ(watch().Timer1->isActive(), login == 0);
     }
 }
 
 TEST_F(Loader, TheOldPageStillCountsRightAfterShowhome)
 {
     startUp();
-    home().title = QStringLiteral("Login Succsesfull");
-    showhome(*app);
+    home().setTitle(QStringLiteral("Login Succsesfull"));
+    app->showhome();
     EXPECT_EQ(app->state().loginState, 0);
-    loader().checkConstantly_Timer();
+    watch().checkConstantly_Timer();
     EXPECT_EQ(app->state().loginState, 1);
-    loader().Timer1_Timer();
+    watch().Timer1_Timer();
     EXPECT_TRUE(handedOver());
     EXPECT_FALSE(loader().isVisible());
 }
@@ -195,15 +195,15 @@ TEST_F(Loader, TheNoticeLandsOnTheHiddenLoaderAndTheNextHomeHidesIt)
 {
     startUp();
     app->state().loginState = 1;
-    loader().Timer1_Timer();
+    watch().Timer1_Timer();
     ASSERT_FALSE(loader().isVisible());
 
-    loader().notifyDelay_Timer();
+    watch().notifyDelay_Timer();
     EXPECT_TRUE(noticeShown());
-    EXPECT_FALSE(loader().notifyDelay->isActive());
+    EXPECT_FALSE(watch().notifyDelay->isActive());
     EXPECT_TRUE(handedOver()) << "the notice does not bring the loader back";
 
-    showhome(*app);
+    app->showhome();
     EXPECT_TRUE(noticeHidden());
     EXPECT_TRUE(loader().isVisible());
 }
@@ -215,7 +215,7 @@ TEST_F(Loader, TheAnimationRunsRoundAndShowhomeDoesNotRestartIt)
         loader().gifAnim_Timer();
         EXPECT_EQ(shownFrame(), tick % 11) << tick;
         if (tick == 6)
-            showhome(*app);
+            app->showhome();
     }
     // Also while the loader is hidden.
     loader().hide();

@@ -1,4 +1,4 @@
-#include "platform/mpriscache.h"
+#include "nowplaying/mpriscache.h"
 
 #include <gtest/gtest.h>
 

@@ -152,6 +152,8 @@ protected:
         fakes.windows->foreground = fakes.windows->add(kNotepad);
     }
     bool messageShown() { return app->isLoaded<info>() && app->form<info>().isVisible(); }
+    PlayerDesktop& desktop() { return app->cycle().desktop(); }
+    QString song(PlayerId player) { return readsong(desktop(), player).song; }
 };
 
 // The status line names the player after the song, for every row of the player table.
@@ -163,7 +165,7 @@ TEST_F(ReadSong, CutsTheSongOutOfEachPlayersTitleAndTheStatusLineNamesThePlayer)
     interface& window = app->form<interface>();
     for (const SongCase& c : songCases()) {
         fakes.windows->setTitle(player, QString::fromUtf8(c.title));
-        EXPECT_EQ(readsong(*app, c.player), QString::fromUtf8(c.song)) << c.title;
+        EXPECT_EQ(song(c.player), QString::fromUtf8(c.song)) << c.title;
         app->state().selectedPlayer = c.player;
         window.sts->clear();
         window.update_Timer();
@@ -173,10 +175,23 @@ TEST_F(ReadSong, CutsTheSongOutOfEachPlayersTitleAndTheStatusLineNamesThePlayer)
     EXPECT_FALSE(messageShown());
 }
 
-TEST_F(ReadSong, WhenThePlayerDoesNotRunTheMessagePanelSaysSo)
+TEST_F(ReadSong, APlayerThatDoesNotRunGivesNoSongAndATickItClosesInSaysSo)
 {
-    fakes.windows->add(QStringLiteral("clip.avi - VLC media player"));
-    EXPECT_EQ(readsong(*app, 0), QString());
+    const HWND player = fakes.windows->add(QStringLiteral("clip.avi - VLC media player"));
+    const SongReading winamp = readsong(desktop(), 0);
+    EXPECT_FALSE(winamp.running);
+    EXPECT_EQ(winamp.song, QString());
+    EXPECT_FALSE(messageShown()) << "the caller decides what to show";
+
+    // The player closes after the tick's running test (which reads its title twice), before its song
+    // is read.
+    app->state().selectedPlayer = 2;
+    int playerReads = 0;
+    fakes.windows->beforeRead = [&](HWND read) {
+        if (read == player && ++playerReads == 3)
+            fakes.windows->destroy(player);
+    };
+    app->form<interface>().update_Timer();
     ASSERT_TRUE(messageShown());
     EXPECT_EQ(app->form<info>().title->text(), QStringLiteral("Please Select A Media Player Error Code:#19"));
     // The panel wraps the body; the words are the program's own.
@@ -189,9 +204,9 @@ TEST_F(ReadSong, WhenThePlayerDoesNotRunTheMessagePanelSaysSo)
 TEST_F(ReadSong, ARunningPlayerWithoutTheLookupTextGivesNothingAndNoMessage)
 {
     const HWND player = fakes.windows->add(QStringLiteral("Winamp 5.9"));
-    EXPECT_EQ(readsong(*app, 0), QString());
+    EXPECT_EQ(song(0), QString());
     fakes.windows->setTitle(player, QStringLiteral("RealPlayer"));
-    EXPECT_EQ(readsong(*app, 3), QString());
+    EXPECT_EQ(song(3), QString());
     EXPECT_FALSE(messageShown());
 }
 
@@ -200,15 +215,15 @@ TEST_F(ReadSong, AMarkerBeyondThe254thCharacterIsNotSeen)
     const QString song = QStringLiteral("2. ") + QString(240, QLatin1Char('s')) + QStringLiteral(" - winamp");
     fakes.windows->add(song + QStringLiteral(" - Winamp"));
     // The title is cut inside the marker, so the song runs to the cut.
-    EXPECT_EQ(readsong(*app, 0), (song + QStringLiteral(" -")).mid(2));
+    EXPECT_EQ(this->song(0), (song + QStringLiteral(" -")).mid(2));
 }
 
 TEST_F(ReadSong, AnUnknownPlayerIsRefusedBeforeAnyWindowIsRead)
 {
     fakes.windows->add(kWinamp);
     fakes.windows->titleReads = 0;
-    EXPECT_THROW(readsong(*app, kPlayerCount), std::out_of_range);
-    EXPECT_THROW(readsong(*app, -1), std::out_of_range);
+    EXPECT_THROW(readsong(desktop(), static_cast<PlayerId>(playerCount())), std::out_of_range);
+    EXPECT_THROW(readsong(desktop(), -1), std::out_of_range);
     EXPECT_EQ(fakes.windows->titleReads, 0);
     EXPECT_FALSE(messageShown());
 }

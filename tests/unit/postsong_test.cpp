@@ -60,17 +60,30 @@ protected:
 
     AppState& state() { return app->state(); }
     FakeBrowser& post() { return static_cast<FakeBrowser&>(app->form<updatewb>().wb()); }
-    PostQueue& queue() { return app->posts(); }
+    PostQueue& queue() { return app->cycle().posts(); }
+    ManualClock& clock() { return *fakes.clock; }
     void postSong(const QString& song)
     {
         state().currentSong = song;
-        app->postsong();
+        app->cycle().postsong();
     }
     // The value of key in the post browser's navigation number index.
     QString sent(qsizetype index, const char* key = "s")
     {
         return QUrlQuery(QUrl(post().navigations.at(index)))
             .queryItemValue(QString::fromLatin1(key), QUrl::FullyDecoded);
+    }
+
+    // How long until the post browser is sent again, in the clock's time.
+    qint64 untilTheNextPost()
+    {
+        const qint64 from = clock().now();
+        const qsizetype before = post().navigations.size();
+        constexpr qint64 kStepMs = 100;
+        constexpr qint64 kLongestMs = 10 * 60 * 1000;
+        while (post().navigations.size() == before && clock().now() - from < kLongestMs)
+            clock().advance(kStepMs);
+        return clock().now() - from;
     }
 
     std::unique_ptr<BalloonLog> balloons;
@@ -99,13 +112,13 @@ TEST_F(PostSong, ABurstOfSongsCostsOnePostAndOneWaitingAndEachPostDeletesTheOneB
     EXPECT_FALSE(queue().current());
     EXPECT_EQ(balloons->messages(), QStringList({QStringLiteral("Artist - Song 1 (Song Posted)"),
                                                  QStringLiteral("Artist - Song 12 (Song Posted)")}));
-    EXPECT_EQ(app->form<interface>().BallonMsgs, 0);
+    EXPECT_EQ(app->cycle().BallonMsgs, 0);
 }
 
 // How a post ends, and what the user and the next post see of it.
 struct Ending {
     const char* what;
-    std::function<void(FakeBrowser&, PostQueue&)> end;
+    std::function<void(FakeBrowser&, ManualClock&)> end;
     const char* lastPostTitle; // afterwards; it was "Posted ID:1"
     const char* balloon;       // after the song; empty for none
     bool triedAgain;
@@ -125,43 +138,39 @@ TEST_P(PostEnding, OnlyAConfirmedPostCountsAndAFailedOneIsToldAndTriedAgain)
         SCOPED_TRACE(alert);
         state().autoAlert = alert;
         state().lastPostTitle = QStringLiteral("Posted ID:1");
-        app->form<interface>().BallonMsgs = 1000;
+        app->cycle().BallonMsgs = 1000;
         postSong(QStringLiteral("Artist - Song %1").arg(alert));
-        ASSERT_TRUE(queue().answerLimit.isActive());
-        EXPECT_EQ(queue().answerLimit.interval(), 15000);
-        ending.end(post(), queue());
-        EXPECT_FALSE(queue().answerLimit.isActive());
+        ASSERT_TRUE(queue().answerLimit->isActive());
+        ending.end(post(), clock());
+        EXPECT_FALSE(queue().answerLimit->isActive());
         EXPECT_EQ(state().lastPostTitle, QString::fromUtf8(ending.lastPostTitle));
         const bool confirmed = QString::fromUtf8(ending.balloon) == QStringLiteral(" (Song Posted)");
         const QStringList shown = balloons->messages();
         if (confirmed && alert == 0) {
             EXPECT_TRUE(shown.isEmpty() || !shown.last().contains(QStringLiteral("Song 0")));
-            EXPECT_EQ(app->form<interface>().BallonMsgs, 1000);
+            EXPECT_EQ(app->cycle().BallonMsgs, 1000);
         } else {
             ASSERT_FALSE(shown.isEmpty());
             EXPECT_EQ(shown.last(),
                       QStringLiteral("Artist - Song %1").arg(alert) + QString::fromUtf8(ending.balloon))
                 << "a failure is told whatever the alert option says";
-            EXPECT_EQ(app->form<interface>().BallonMsgs, 0);
+            EXPECT_EQ(app->cycle().BallonMsgs, 0);
         }
-        EXPECT_EQ(queue().retryDelay.isActive(), ending.triedAgain);
-        if (ending.triedAgain) {
-            EXPECT_EQ(queue().retryDelay.interval(), 5000);
-        }
+        EXPECT_EQ(queue().retryDelay->isActive(), ending.triedAgain);
         // A late page of the ended post changes nothing.
         post().finishLoading(QStringLiteral("Posted ID:99"));
         EXPECT_EQ(state().lastPostTitle, QString::fromUtf8(ending.lastPostTitle));
-        queue().retryDelay.stop();
+        queue().retryDelay->stop();
         queue().add(QStringLiteral("clears the queue"));
         post().finishLoading(QStringLiteral("ID:0"));
     }
 }
 
 const auto finished = [](const char* title) {
-    return [title](FakeBrowser& browser, PostQueue&) { browser.finishLoading(QString::fromUtf8(title)); };
+    return [title](FakeBrowser& browser, ManualClock&) { browser.finishLoading(QString::fromUtf8(title)); };
 };
 const auto failedWith = [](LoadResult::Outcome outcome, int code) {
-    return [outcome, code](FakeBrowser& browser, PostQueue&) { browser.failLoading(outcome, code); };
+    return [outcome, code](FakeBrowser& browser, ManualClock&) { browser.failLoading(outcome, code); };
 };
 
 INSTANTIATE_TEST_SUITE_P(
@@ -177,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
                " (Not Posted): the service answered with an error", true},
         Ending{"refused or cut off", failedWith(LoadResult::Outcome::NotReached, -102), "Posted ID:1",
                " (Not Posted): the service did not answer", true},
-        Ending{"no answer in 15 s", [](FakeBrowser&, PostQueue& queue) { queue.answerLimit_Timer(); },
+        Ending{"no answer in 15 s", [](FakeBrowser&, ManualClock& clock) { clock.advance(15000); },
                "Posted ID:1", " (Not Posted): the service did not answer", true}),
     [](const auto& info) {
         QString name = QString::fromLatin1(info.param.what);
@@ -189,11 +198,13 @@ TEST_F(PostSong, ANoAnswerStopsThePageAndTheNextSongStillGoesOut)
 {
     postSong(QStringLiteral("Hanging - Song"));
     postSong(QStringLiteral("Next - Song"));
-    queue().answerLimit_Timer();
+    clock().advance(14999);
+    EXPECT_EQ(post().stops, 0) << "the service has fifteen seconds";
+    clock().advance(1);
     EXPECT_EQ(post().stops, 1);
     ASSERT_EQ(post().navigations.size(), 2) << "the waiting song takes the failed one's place";
     EXPECT_EQ(sent(1), QStringLiteral("Next - Song"));
-    EXPECT_FALSE(queue().retryDelay.isActive());
+    EXPECT_FALSE(queue().retryDelay->isActive());
     post().finishLoading(QStringLiteral("Posted ID:5"));
     EXPECT_EQ(state().lastPostTitle, QStringLiteral("Posted ID:5"));
 }
@@ -201,14 +212,12 @@ TEST_F(PostSong, ANoAnswerStopsThePageAndTheNextSongStillGoesOut)
 TEST_F(PostSong, AFailedPostIsTriedAgainLaterEachTimeUntilItArrivesOrANewerSongComes)
 {
     postSong(QStringLiteral("Outage - Song"));
-    QList<int> waits;
+    QList<qint64> waits;
     for (int attempt = 0; attempt < 6; ++attempt) {
         post().failLoading(LoadResult::Outcome::NotReached, -102);
-        ASSERT_TRUE(queue().retryDelay.isActive());
-        waits.append(queue().retryDelay.interval());
-        queue().retryDelay_Timer();
+        waits.append(untilTheNextPost());
     }
-    EXPECT_EQ(waits, QList<int>({5000, 10000, 20000, 40000, 60000, 60000}));
+    EXPECT_EQ(waits, QList<qint64>({5000, 10000, 20000, 40000, 60000, 60000}));
     ASSERT_EQ(post().navigations.size(), 7);
     EXPECT_EQ(post().navigations.last(), post().navigations.first());
     post().finishLoading(QStringLiteral("Posted ID:8"));
@@ -221,11 +230,11 @@ TEST_F(PostSong, AFailedPostIsTriedAgainLaterEachTimeUntilItArrivesOrANewerSongC
     postSong(QStringLiteral("Old - Song"));
     post().failLoading(LoadResult::Outcome::HttpError, 503);
     postSong(QStringLiteral("New - Song"));
-    EXPECT_FALSE(queue().retryDelay.isActive());
+    EXPECT_FALSE(queue().retryDelay->isActive());
     EXPECT_EQ(sent(post().navigations.size() - 1), QStringLiteral("New - Song"));
     EXPECT_EQ(sent(post().navigations.size() - 1, "d"), QStringLiteral("8"));
     post().failLoading(LoadResult::Outcome::NotReached, -105);
-    EXPECT_EQ(queue().retryDelay.interval(), 5000);
+    EXPECT_EQ(untilTheNextPost(), 5000);
 }
 
 TEST_F(PostSong, NothingGoesOutAgainOnceTheUserStoppedPublishingOrThePlayerMovedOn)
@@ -234,7 +243,7 @@ TEST_F(PostSong, NothingGoesOutAgainOnceTheUserStoppedPublishingOrThePlayerMoved
     postSong(QStringLiteral("Outage - Song"));
     post().failLoading(LoadResult::Outcome::NotReached, -102);
     state().publishing = kFalse;
-    queue().retryDelay_Timer();
+    clock().advance(5000);
     EXPECT_EQ(post().navigations.size(), 1);
     EXPECT_FALSE(queue().current());
 
@@ -251,7 +260,7 @@ TEST_F(PostSong, NothingGoesOutAgainOnceTheUserStoppedPublishingOrThePlayerMoved
     postSong(QStringLiteral("Left - Song"));
     post().failLoading(LoadResult::Outcome::HttpError, 503);
     state().currentSong = QStringLiteral("Offered - Song");
-    queue().retryDelay_Timer();
+    clock().advance(5000);
     EXPECT_EQ(post().navigations.size(), 3);
     EXPECT_FALSE(queue().current());
 }
@@ -270,7 +279,7 @@ TEST_F(PostSong, AFailedSessionSwitchesPublishingOffAndTheSongIsPostedAgainAfter
               QStringLiteral("Please Log-in To Your Facebook Account First"));
     EXPECT_TRUE(app->form<info>().msg->text().simplified().contains(QStringLiteral("to Gone - Song as")));
     EXPECT_EQ(post().navigations.size(), 1) << "nothing more goes out without a session";
-    EXPECT_FALSE(queue().retryDelay.isActive());
+    EXPECT_FALSE(queue().retryDelay->isActive());
     EXPECT_EQ(balloons->messages(),
               QStringList{QStringLiteral("Gone - Song (Not Posted): you are not logged in")});
 
@@ -278,7 +287,7 @@ TEST_F(PostSong, AFailedSessionSwitchesPublishingOffAndTheSongIsPostedAgainAfter
     fakes.windows->foreground = fakes.windows->add(QStringLiteral("Waiting - Song - MediaMonkey"));
     state().loginState = 1;
     state().publishing = kTrue;
-    app->checkpublish();
+    app->cycle().checkpublish();
     ASSERT_EQ(post().navigations.size(), 2) << app->form<info>().title->text().toStdString();
     EXPECT_EQ(sent(1), QStringLiteral("Waiting - Song"));
 }

@@ -87,7 +87,7 @@ TEST_F(PublishCycle, EachChangeOfSongIsPostedOnceAndARepeatOnlyAfterAnotherTitle
     EXPECT_EQ(window().Command1->text(), QStringLiteral("stop publishing"));
     EXPECT_TRUE(window().Command1->font().bold());
 
-    window().BallonMsgs = 1000; // an offer from before; the first post's balloon replaces it
+    app->cycle().BallonMsgs = 1000; // an offer from before; the first post's balloon replaces it
     // An empty song (a title without the marker) counts as a title in between, but is not posted.
     for (const char* song : {"A - One", "A - One", "B - Two", "B - Two", "A - One", "", "A - One"}) {
         if (*song == '\0')
@@ -99,7 +99,7 @@ TEST_F(PublishCycle, EachChangeOfSongIsPostedOnceAndARepeatOnlyAfterAnotherTitle
     EXPECT_EQ(postedSongs(*app), QStringList({QStringLiteral("A - One"), QStringLiteral("B - Two"),
                                               QStringLiteral("A - One"), QStringLiteral("A - One")}));
     // With alerts on, every post is confirmed by a balloon whose click does nothing.
-    EXPECT_EQ(window().BallonMsgs, 0);
+    EXPECT_EQ(app->cycle().BallonMsgs, 0);
     window().m_frmSysTray_BalloonClicked();
     EXPECT_EQ(postedSongs(*app).size(), 4);
 }
@@ -169,7 +169,7 @@ TEST_F(PublishCycle, TheWordFilterHoldsASongBackAndItsBalloonOpensTheOptions)
     pressPublish();
     playAndTick(QStringLiteral("Artist - Unknown Title"));
     EXPECT_TRUE(postedSongs(*app).isEmpty());
-    EXPECT_EQ(window().BallonMsgs, 2000);
+    EXPECT_EQ(app->cycle().BallonMsgs, 2000);
     EXPECT_EQ(balloons->messages().last(), QStringLiteral("Artist - Unknown Title (Can't Be Posted)"));
 
     option(settings::kAutoPublish, " 0");
@@ -194,7 +194,7 @@ TEST_F(PublishCycle, WithoutAutomaticPublishingABalloonOffersTheSongAndItsClickP
     state().loginState = 1;
     pressPublish();
     playAndTick(QStringLiteral("First - Song"));
-    EXPECT_EQ(window().BallonMsgs, 1000);
+    EXPECT_EQ(app->cycle().BallonMsgs, 1000);
     EXPECT_EQ(balloons->messages().last(), QStringLiteral("First - Song (Click To Post)"));
     EXPECT_TRUE(postedSongs(*app).isEmpty());
 
@@ -211,7 +211,7 @@ TEST_F(PublishCycle, AutomaticPublishingWithoutAlertsPostsWithoutAVisibleSign)
 {
     option(settings::kAutoAlert, " 0");
     state().loginState = 1;
-    window().BallonMsgs = 1000;
+    app->cycle().BallonMsgs = 1000;
     const QStringList before = balloons->messages();
     const auto shellCallsBefore = fakes.shell->calls.size();
     pressPublish();
@@ -219,7 +219,7 @@ TEST_F(PublishCycle, AutomaticPublishingWithoutAlertsPostsWithoutAVisibleSign)
     EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Quiet - Song")});
     EXPECT_EQ(balloons->messages(), before);
     EXPECT_EQ(fakes.shell->calls.size(), shellCallsBefore);
-    EXPECT_EQ(window().BallonMsgs, 1000);
+    EXPECT_EQ(app->cycle().BallonMsgs, 1000);
     EXPECT_TRUE(messageInFront().isEmpty());
 }
 
@@ -261,7 +261,7 @@ TEST_F(PublishCycle, APlayerOnTheSessionBusIsFollowedAndPostedLikeAWindow)
 TEST_F(PublishCycle, AClickOnTheWelcomeBalloonDoesNothing)
 {
     EXPECT_EQ(balloons->messages().size(), 0); // the welcome balloon came before the log started
-    EXPECT_EQ(window().BallonMsgs, 0);
+    EXPECT_EQ(app->cycle().BallonMsgs, 0);
     QWidget* front = frontPanel(*app);
     state().currentSong = QStringLiteral("Artist - Title");
     window().m_frmSysTray_BalloonClicked();
@@ -281,7 +281,7 @@ TEST_P(WordFilter, HoldsBackASongWithANonEmptyWordAnywhere)
 {
     const FilterCase& row = GetParam();
     app->form<optionsfrm>().Text1->setText(QString::fromUtf8(row.list));
-    EXPECT_EQ(app->hasscreenword(QString::fromUtf8(row.song)), row.heldBack ? -1 : 0)
+    EXPECT_EQ(app->cycle().hasscreenword(QString::fromUtf8(row.song)), row.heldBack ? -1 : 0)
         << "list \"" << row.list << "\", song \"" << row.song << "\"";
 }
 

@@ -6,7 +6,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 
-#include <chrono>
 
 namespace tunalo {
 
@@ -22,12 +21,6 @@ const QString kBusPath = QStringLiteral("/org/freedesktop/DBus");
 // A player that does not answer within this time is asked again on a later tick.
 constexpr int kCallTimeoutMs = 5000;
 
-qint64 steadyMilliseconds()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // The bus hands nested values over still packed; unpacks a dictionary of strings to variants.
 QVariantMap unpackMap(const QVariant& value)
@@ -64,8 +57,8 @@ MprisTrack trackOf(const QVariantMap& metadata)
 
 } // namespace
 
-MprisBus::MprisBus(std::function<QDBusConnection()> connectBus, Clock clock)
-    : m_connectBus(std::move(connectBus)), m_clock(clock ? std::move(clock) : Clock(&steadyMilliseconds))
+MprisBus::MprisBus(Clock& clock, std::function<QDBusConnection()> connectBus)
+    : m_connectBus(std::move(connectBus)), m_clock(clock)
 {
 }
 
@@ -146,7 +139,7 @@ void MprisBus::readProperties(const QString& name, const QString& interfaceName)
     if (interfaceName == kPlayerInterface) {
         Known& known = m_known[name];
         known.reading = true;
-        known.readAt = m_clock();
+        known.readAt = m_clock.now();
     }
     QDBusMessage get =
         QDBusMessage::createMethodCall(name, kPath, kPropertiesInterface, QStringLiteral("GetAll"));
@@ -211,7 +204,7 @@ void MprisBus::propertiesChanged(const QDBusMessage& message)
 
 void MprisBus::rereadQuietPlayers()
 {
-    const qint64 now = m_clock();
+    const qint64 now = m_clock.now();
     for (auto& [name, known] : m_known) {
         if (!known.announces && !known.reading && (!known.readAt || now - *known.readAt >= kRereadMs))
             readProperties(name, kPlayerInterface);

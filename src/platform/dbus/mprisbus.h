@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/clock.h"
 #include "platform/mediaplayers.h"
-#include "platform/mpriscache.h"
+#include "nowplaying/mpriscache.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -22,12 +23,9 @@ namespace tunalo {
 class MprisBus : public QObject, public MediaPlayers {
     Q_OBJECT
 public:
-    // Milliseconds on a clock that never goes back.
-    using Clock = std::function<qint64()>;
-
     // connectBus makes the connection on first use; by default the user's session bus.
-    explicit MprisBus(std::function<QDBusConnection()> connectBus = &QDBusConnection::sessionBus,
-                      Clock clock = {});
+    explicit MprisBus(Clock& clock,
+                      std::function<QDBusConnection()> connectBus = &QDBusConnection::sessionBus);
     ~MprisBus() override;
 
     void watch() override;
@@ -63,7 +61,7 @@ private:
     void whenAnswered(const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> handler);
 
     std::function<QDBusConnection()> m_connectBus;
-    Clock m_clock;
+    Clock& m_clock;
     std::optional<QDBusConnection> m_bus;
     std::map<QString, Known> m_known; // by the player's name on the bus
     MprisCache m_cache;

@@ -1,7 +1,7 @@
 #include "platform/qt/inisettings.h"
 
 #include "platform/qt/filedescriptor.h"
-#include "platform/qt/inifile.h"
+#include "core/inifile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/windowlist.h"
+#include "nowplaying/windowlist.h"
 
 #include <cstdint>
 #include <memory>

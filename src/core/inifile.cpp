@@ -1,4 +1,4 @@
-#include "platform/qt/inifile.h"
+#include "core/inifile.h"
 
 #include <QStringDecoder>
 

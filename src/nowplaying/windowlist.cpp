@@ -1,4 +1,4 @@
-#include "platform/windowlist.h"
+#include "nowplaying/windowlist.h"
 
 namespace tunalo {
 

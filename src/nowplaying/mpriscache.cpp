@@ -1,4 +1,4 @@
-#include "platform/mpriscache.h"
+#include "nowplaying/mpriscache.h"
 
 namespace tunalo {
 

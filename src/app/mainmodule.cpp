@@ -1,0 +1,180 @@
+#include "app/mainmodule.h"
+
+#include "core/protocoltext.h"
+#include "ui/cpanel.h"
+
+#include <QLineEdit>
+#include <QRadioButton>
+
+namespace tunalo {
+
+namespace {
+
+const QString kDefaultServiceBase = QStringLiteral("http://127.0.0.1:8631");
+
+QString serviceBaseFromEnvironment()
+{
+    QString base = qEnvironmentVariable("TUNALO_SERVICE_URL").trimmed();
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return base.isEmpty() ? kDefaultServiceBase : base;
+}
+
+} // namespace
+
+mainmodule::mainmodule(Platform& platform)
+    : m_platform(platform),
+      m_cycle(PublishServices{*platform.settings,
+                              PlayerDesktop{*platform.windows, *platform.players},
+                              *platform.clock,
+                              [this]() -> Browser& { return form<updatewb>().wb(); },
+                              serviceBaseFromEnvironment()}),
+      m_login(m_cycle.state(), *platform.clock)
+{
+    connectCore();
+}
+
+mainmodule::~mainmodule() = default;
+
+void mainmodule::connectCore()
+{
+    QObject::connect(&m_cycle, &PublishCycle::message,
+                     [this](const QString& heading, const QString& body) { showmessage(heading, body); });
+    QObject::connect(&m_cycle, &PublishCycle::settingsLoaded,
+                     [this] { form<optionsfrm>().Text1->setText(m_cycle.screenWordList()); });
+    QObject::connect(&m_cycle, &PublishCycle::optionsWanted, [this] {
+        showoptions();
+        form<interface>().showNormal();
+    });
+    QObject::connect(&m_login, &LoginWatch::slowLoading, [this] { form<frmloadhome>().showNotice(); });
+    QObject::connect(&m_login, &LoginWatch::loginKnown, [this] {
+        form<frmloadhome>().hide();
+        dock(form<frmWeb>());
+    });
+}
+
+void mainmodule::create(std::unique_ptr<interface>& slot)
+{
+    slot = std::make_unique<interface>(m_cycle, *m_platform.shell, *m_platform.clock);
+    interface* window = slot.get();
+    QObject::connect(window, &interface::homeWanted, [this] { showhome(); });
+    QObject::connect(window, &interface::playerPanelWanted, [this] { showplayerpanel(); });
+    QObject::connect(window, &interface::optionsWanted, [this] { showoptions(); });
+    QObject::connect(window, &interface::aboutWanted, [this] { dock(form<aboutfrm>()); });
+    QObject::connect(window, &interface::instructionsWanted, [this] { dock(form<helpfrm>()); });
+    QObject::connect(window, &interface::exitChosen, [this] { m_cycle.saveSelectedPlayer(); });
+}
+
+void mainmodule::create(std::unique_ptr<frmloadhome>& slot)
+{
+    slot = std::make_unique<frmloadhome>();
+    // The loader has always watched the post browser as well; it comes into being with it.
+    form<updatewb>();
+}
+
+void mainmodule::create(std::unique_ptr<frmWeb>& slot)
+{
+    slot = std::make_unique<frmWeb>(*m_platform.browsers, form<interface>().cp);
+    // The log-in state follows the home page's title; the post page's title is the post queue's.
+    Browser& home = slot->wb();
+    home.setTitleListener([this, &home] { m_login.homeTitleChanged(home.LocationName()); });
+}
+
+void mainmodule::create(std::unique_ptr<updatewb>& slot)
+{
+    slot = std::make_unique<updatewb>(*m_platform.browsers);
+}
+
+void mainmodule::create(std::unique_ptr<smp>& slot)
+{
+    slot = std::make_unique<smp>(m_cycle.state(), m_cycle.desktop(), *m_platform.shellOpen);
+}
+
+void mainmodule::create(std::unique_ptr<optionsfrm>& slot)
+{
+    slot = std::make_unique<optionsfrm>(m_cycle, *m_platform.settings, *m_platform.autostart);
+}
+
+void mainmodule::create(std::unique_ptr<helpfrm>& slot)
+{
+    slot = std::make_unique<helpfrm>(*m_platform.shellOpen);
+}
+
+void mainmodule::create(std::unique_ptr<aboutfrm>& slot)
+{
+    slot = std::make_unique<aboutfrm>();
+}
+
+void mainmodule::create(std::unique_ptr<info>& slot)
+{
+    slot = std::make_unique<info>();
+}
+
+QString mainmodule::homePageAddress() const
+{
+    return serviceBase() + qtText(protocol::kHomePath);
+}
+
+bool mainmodule::startup()
+{
+    if (!m_platform.lock->tryLock())
+        return false;
+    state().loginState = 0;
+    // The players on the session bus are known by the time the user looks for them.
+    m_platform.players->watch();
+    form<interface>();
+    form<frmWeb>().loadShownAndHidden();
+    form<smp>().loadShownAndHidden();
+    state().selectedPlayer = -1;
+    loadstart();
+    form<interface>().show();
+    showhome();
+    return true;
+}
+
+void mainmodule::loadstart()
+{
+    state().currentSong.clear();
+    loadsettings(true);
+    form<smp>().mp[static_cast<std::size_t>(state().selectedPlayer)]->setChecked(true);
+    form<frmWeb>().wb().Navigate(homePageAddress());
+}
+
+void mainmodule::dock(QWidget& panel)
+{
+    dockpanel(*form<interface>().cp, panel);
+}
+
+void mainmodule::showhome()
+{
+    m_login.forget();
+    Browser& home = form<frmWeb>().wb();
+    home.Navigate(serviceBase() + qtText(protocol::kRootPath));
+    frmloadhome& loader = form<frmloadhome>();
+    loader.resset();
+    m_login.resset();
+    dock(loader);
+    home.Navigate(homePageAddress());
+}
+
+void mainmodule::showplayerpanel()
+{
+    interface& window = form<interface>();
+    dock(form<smp>());
+    window.activateWindow();
+    window.setFocus();
+}
+
+void mainmodule::showoptions()
+{
+    optionsfrm& options = form<optionsfrm>();
+    options.updateoptions();
+    dock(options);
+}
+
+void mainmodule::showmessage(const QString& heading, const QString& body)
+{
+    tunalo::showmessage(form<info>(), *form<interface>().cp, heading, body);
+}
+
+} // namespace tunalo

@@ -1,0 +1,174 @@
+#include "core/publishcycle.h"
+
+#include "core/postqueue.h"
+#include "core/settings.h"
+#include "platform/settingsstore.h"
+
+namespace tunalo {
+
+namespace {
+
+const QString kSelectPlayerHeading = QStringLiteral("Please Select A Media Player");
+const QString kPlayerGoneHeading = QStringLiteral("Please Select A Media Player Error Code:#19");
+const QString kSelectPlayerBody = QStringLiteral(
+    "In order to be able to post the song you are currently playing on facebook, you must first "
+    "select a media player from the 'Select Media Player' Panel");
+
+} // namespace
+
+PublishCycle::PublishCycle(PublishServices services) : m_services(std::move(services)) {}
+
+PublishCycle::~PublishCycle() = default;
+
+PostQueue& PublishCycle::posts()
+{
+    if (!m_posts)
+        m_posts = std::make_unique<PostQueue>(*this, m_services.postBrowser());
+    return *m_posts;
+}
+
+void PublishCycle::loadsettings(bool atstartup)
+{
+    // One read of the store; every value comes from that same moment.
+    const SettingsSection stored =
+        m_services.settings.readSection(settings::kApplication, settings::kSection);
+    const auto option = [&stored](const QString& key, std::int16_t fallback) {
+        return settings::readNumber(stored.value(key, settings::numberText(fallback))).value_or(fallback);
+    };
+    m_state.autoPublish = option(settings::kAutoPublish, settings::kOptionDefault);
+    m_state.autoDelete = option(settings::kAutoDelete, settings::kOptionDefault);
+    m_state.autoAlert = option(settings::kAutoAlert, settings::kOptionDefault);
+    m_state.screenWords = option(settings::kScreenWords, settings::kOptionDefault);
+    m_screenWordList = stored.value(settings::kScreenWordList, settings::kScreenWordListDefault);
+    if (atstartup) {
+        const std::int16_t player = option(settings::kLastPlayer, settings::kLastPlayerDefault);
+        // Only a known player can be watched; anything else in the store means the default one.
+        m_state.selectedPlayer =
+            (player >= 0 && player < playerCount()) ? player : settings::kLastPlayerDefault;
+    }
+    emit settingsLoaded();
+}
+
+void PublishCycle::saveSelectedPlayer()
+{
+    m_services.settings.save(settings::kApplication, settings::kSection, settings::kLastPlayer,
+                             settings::numberText(m_state.selectedPlayer));
+}
+
+std::optional<QString> PublishCycle::tick()
+{
+    const PlayerId player = m_state.selectedPlayer;
+    // Until start-up has chosen a player there is nothing to follow.
+    if (player < 0 || player >= playerCount())
+        return std::nullopt;
+    PlayerDesktop& desktop = m_services.desktop;
+    const bool running = playerRunning(desktop, player) == kTrue;
+    std::optional<QString> status;
+    SongReading reading;
+    if (running) {
+        reading = readsong(desktop, player);
+        // The player closed between the running test and the read.
+        if (!reading.running)
+            emit message(kPlayerGoneHeading, kSelectPlayerBody);
+        const PlayerRow& row = playerRow(player);
+        status = reading.song + QStringLiteral(" - ") + row.source->statusName(desktop, row);
+    }
+    if (m_state.publishing != kTrue)
+        return status;
+    m_state.previousSong = m_state.currentSong;
+    if (running) {
+        m_state.currentSong = reading.song;
+        if (m_state.previousSong != m_state.currentSong)
+            checkpublish();
+    }
+    return status;
+}
+
+void PublishCycle::setPublishing(bool on)
+{
+    m_state.publishing = on ? kTrue : kFalse;
+    emit publishingChanged(on);
+}
+
+void PublishCycle::startPublishing()
+{
+    setPublishing(true);
+    checkpublish();
+}
+
+void PublishCycle::stopPublishing()
+{
+    setPublishing(false);
+}
+
+// Publishing goes off with a message; the user fixes the cause and switches it on again.
+void PublishCycle::refuse(const QString& heading, const QString& body)
+{
+    emit message(heading, body);
+    setPublishing(false);
+}
+
+void PublishCycle::checkpublish()
+{
+    loadsettings(false);
+    const AppState& state = m_state;
+    if (state.publishing != kTrue || state.currentSong.isEmpty())
+        return;
+    if (playerRunning(m_services.desktop, state.selectedPlayer) == kFalse)
+        return refuse(kSelectPlayerHeading, kSelectPlayerBody);
+    if (state.loginState != 1) {
+        const SongReading reading = readsong(m_services.desktop, state.selectedPlayer);
+        if (!reading.running)
+            emit message(kPlayerGoneHeading, kSelectPlayerBody);
+        return refuseNotLoggedIn(reading.song);
+    }
+    if (state.previousSong == state.currentSong)
+        return;
+    if (state.screenWords != 0 && hasscreenword(state.currentSong) == kTrue)
+        showBalloon(state.currentSong + QStringLiteral(" (Can't Be Posted)"), BalloonIcon::Plain,
+                    kClickOpensOptions);
+    else if (state.autoPublish != 0)
+        postsong();
+    else
+        showBalloon(state.currentSong + QStringLiteral(" (Click To Post)"), BalloonIcon::Quiet, kClickPosts);
+}
+
+// The song goes out once the post before it is done; the balloon tells how it went.
+void PublishCycle::postsong()
+{
+    posts().add(m_state.currentSong);
+}
+
+void PublishCycle::refuseNotLoggedIn(const QString& song)
+{
+    refuse(QStringLiteral("Please Log-in To Your Facebook Account First"),
+           QStringLiteral("You must be logged into Facebook before you can share that you are listening to   ") +
+               song + QStringLiteral("   as your status (duh!). Please click on 'Home' and log into facebook"));
+}
+
+std::int16_t PublishCycle::hasscreenword(const QString& song) const
+{
+    const QString lowerSong = song.toLower();
+    // A word anywhere in the song holds it back, at its very start too; an empty word holds nothing.
+    for (const QString& word : m_screenWordList.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        if (lowerSong.contains(word.toLower()))
+            return kTrue;
+    }
+    return kFalse;
+}
+
+void PublishCycle::showBalloon(const QString& text, BalloonIcon icon, BalloonClick click)
+{
+    BallonMsgs = click;
+    emit balloon(text, kBalloonTitle, static_cast<std::int32_t>(icon));
+}
+
+void PublishCycle::BalloonClicked()
+{
+    if (BallonMsgs == kClickPosts)
+        postsong();
+    if (BallonMsgs == kClickOpensOptions)
+        emit optionsWanted();
+}
+
+} // namespace tunalo

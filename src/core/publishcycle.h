@@ -1,0 +1,106 @@
+#pragma once
+
+#include "core/appstate.h"
+#include "nowplaying/players.h"
+
+#include <QLatin1String>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace tunalo {
+
+class Browser;
+class Clock;
+class PostQueue;
+class SettingsStore;
+
+// A balloon's icon, as the tray's eIcon numbers: no icon with the desktop's sound, or no icon and
+// no sound.
+enum class BalloonIcon : std::int32_t { Plain = 0, Quiet = 16 };
+
+// What a click on the balloon now shown does (BallonMsgs).
+enum BalloonClick : std::int32_t { kClickDoesNothing = 0, kClickPosts = 1000, kClickOpensOptions = 2000 };
+
+// What the publish cycle works with.
+struct PublishServices {
+    SettingsStore& settings;
+    PlayerDesktop desktop;
+    Clock& clock;
+    std::function<Browser&()> postBrowser; // the post browser, brought into being on first use
+    QString serviceBase;                   // scheme, host and port of the service, no trailing slash
+};
+
+// The publish cycle: it follows the selected player's song, decides whether a new song is posted,
+// held back by the word list or offered in a balloon, and sends the posts through the post queue.
+// It knows no window: it takes in what happened (a tick, a click, a setting changed) and tells what
+// should be shown through its signals, which the forms connect.
+class PublishCycle : public QObject {
+    Q_OBJECT
+public:
+    // The title of every balloon of the publish cycle and of the posts.
+    static constexpr QLatin1String kBalloonTitle{"Tunalo"};
+
+    explicit PublishCycle(PublishServices services);
+    ~PublishCycle() override;
+
+    AppState& state() { return m_state; }
+    const AppState& state() const { return m_state; }
+    const QString& serviceBase() const { return m_services.serviceBase; }
+    Clock& clock() { return m_services.clock; }
+    PlayerDesktop& desktop() { return m_services.desktop; }
+
+    // Reads the options (and at start-up the player watched last) from the store, in one read.
+    void loadsettings(bool atstartup);
+    // The word list as the options show it.
+    const QString& screenWordList() const { return m_screenWordList; }
+    // The user changed the word list in the options.
+    void setScreenWordList(const QString& list) { m_screenWordList = list; }
+    // Stores the player now watched, for the next start.
+    void saveSelectedPlayer();
+
+    // One tick of the player's timer: follows the song while publishing and decides on a new one.
+    // Returns what the status line should show, or nothing when it keeps its text.
+    std::optional<QString> tick();
+
+    // The user switched publishing on (and the playing song is decided on at once) or off.
+    void startPublishing();
+    void stopPublishing();
+
+    void checkpublish();
+    void postsong();
+    std::int16_t hasscreenword(const QString& song) const;
+    // Switches publishing off with the message that asks the user to log in first.
+    void refuseNotLoggedIn(const QString& song);
+    // The balloon now shown was clicked.
+    void BalloonClicked();
+    // Shows a balloon and sets what a click on it does.
+    void showBalloon(const QString& text, BalloonIcon icon, BalloonClick click);
+
+    // The posts on their way, made with the first.
+    PostQueue& posts();
+
+    std::int32_t BallonMsgs = kClickDoesNothing;
+
+signals:
+    void balloon(const QString& sMessage, const QString& sTitle, std::int32_t eIcon);
+    void message(const QString& heading, const QString& body);
+    void publishingChanged(bool on);
+    void settingsLoaded();
+    void optionsWanted();
+
+private:
+    void refuse(const QString& heading, const QString& body);
+    void setPublishing(bool on);
+
+    PublishServices m_services;
+    AppState m_state;
+    QString m_screenWordList;
+    std::unique_ptr<PostQueue> m_posts;
+};
+
+} // namespace tunalo
