@@ -86,6 +86,8 @@ private:
 
     void dock(QWidget& panel);
     void connectCore();
+    void sleepHomeWhileHidden();
+    void wakeHome();
 
     Platform& m_platform;
     std::unique_ptr<interface> m_interface;

@@ -22,6 +22,7 @@ QString postAddress(const QString& serviceBase, const QString& song, std::int16_
 // waits for the one before to be confirmed, so it carries that post's id; of the songs that come
 // meanwhile only the newest waits, so a burst of skips costs one post in flight and one waiting.
 // A post that fails is tried again, a little later each time, for as long as no newer song came.
+// The post browser sleeps whenever no post is in flight and is woken for the next.
 class PostQueue {
 public:
     static constexpr int kAnswerLimitMs = 15000;
@@ -54,6 +55,8 @@ private:
 
     void send(const QString& song);
     void loaded(const LoadResult& result);
+    void answered(const LoadResult& result);
+    void sleepUnlessSending();
     void confirmed(const QString& title);
     void failed(Failure failure, const QString& detail);
     void sessionGone();
