@@ -535,36 +535,47 @@ int latency(int changes)
 }
 
 // The weight of the program while it waits in the tray, beside the bare two pages of the same run.
+// The proportional share moves with whatever else on the machine maps the same libraries, so the
+// floor is taken before and after and the figures are set beside their mean; the anonymous memory,
+// which other programs do not move, is set beside the floor's as well.
 int weight(int seconds, int changes)
 {
-    const TreeMemory floor = bareFloor();
-    const auto ratio = [&](const char* what, const TreeMemory& tree) {
-        std::printf("weight: %s: %ld MB proportional over %zu processes, %.2f of the bare two pages (%ld MB)\n",
-                    what, tree.total.pss / 1024, tree.processes,
-                    static_cast<double>(tree.total.pss) / static_cast<double>(floor.total.pss),
-                    floor.total.pss / 1024);
-    };
-    Display display;
-    StandInService service;
-    answerLoggedIn(service);
-    const xcb_window_t player = display.createWindow(songTitle(0));
-    Program program(service.base());
-    startPublishing(display, service, program);
-    if (!service.waitForSong(kPostPath, "Bench Artist 0", 10s))
-        fail("publishing did not start: no post arrived");
-    std::this_thread::sleep_for(5s); // page loads settle, as in steady
-    ratio("window shown", treeMemoryKb(program.pid()));
+    const TreeMemory first = bareFloor();
+    std::vector<std::pair<std::string, TreeMemory>> trees;
+    {
+        Display display;
+        StandInService service;
+        answerLoggedIn(service);
+        const xcb_window_t player = display.createWindow(songTitle(0));
+        Program program(service.base());
+        startPublishing(display, service, program);
+        if (!service.waitForSong(kPostPath, "Bench Artist 0", 10s))
+            fail("publishing did not start: no post arrived");
+        std::this_thread::sleep_for(5s); // page loads settle, as in steady
+        trees.emplace_back("window shown", treeMemoryKb(program.pid()));
 
-    display.close(waitForMainWindow(display, program));
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    ratio(("window hidden " + std::to_string(seconds) + " s").c_str(), treeMemoryKb(program.pid()));
+        display.close(waitForMainWindow(display, program));
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        trees.emplace_back("window hidden " + std::to_string(seconds) + " s", treeMemoryKb(program.pid()));
 
-    const std::vector<double> times = postChanges(display, service, player, 1, changes);
-    std::this_thread::sleep_for(5s);
-    ratio(("window hidden, after " + std::to_string(changes) + " posts").c_str(), treeMemoryKb(program.pid()));
-    const std::size_t posts = service.requests(kPostPath).size();
-    std::printf("weight: %zu post requests for %d songs\n", posts, changes + 1);
-    printLatency(" with the window hidden", times);
+        const std::vector<double> times = postChanges(display, service, player, 1, changes);
+        std::this_thread::sleep_for(5s);
+        trees.emplace_back("window hidden, after " + std::to_string(changes) + " posts",
+                           treeMemoryKb(program.pid()));
+        std::printf("weight: %zu post requests for %d songs\n", service.requests(kPostPath).size(), changes + 1);
+        printLatency(" with the window hidden", times);
+    }
+    const TreeMemory last = bareFloor();
+    const double floorPss = static_cast<double>(first.total.pss + last.total.pss) / 2.0;
+    const double floorAnonymous = static_cast<double>(first.total.anonymous + last.total.anonymous) / 2.0;
+    std::printf("weight: the bare two pages: %.0f MB proportional (%ld and %ld MB), %.0f MB anonymous\n",
+                floorPss / 1024, first.total.pss / 1024, last.total.pss / 1024, floorAnonymous / 1024);
+    for (const auto& [what, tree] : trees)
+        std::printf("weight: %s: %ld MB proportional over %zu processes, %.2f of the bare two pages; %ld MB "
+                    "anonymous, %.2f of theirs\n",
+                    what.c_str(), tree.total.pss / 1024, tree.processes,
+                    static_cast<double>(tree.total.pss) / floorPss, tree.total.anonymous / 1024,
+                    static_cast<double>(tree.total.anonymous) / floorAnonymous);
     return 0;
 }
 

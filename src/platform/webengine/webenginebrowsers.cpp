@@ -72,6 +72,8 @@ public:
         m_awaitingStart = false;
         m_loading = false;
         m_blankUrl = QUrl(origin + QLatin1Char('/'));
+        // Over a navigation still under way the engine may tell only the empty page's end.
+        m_blankLoading = true;
         m_view->setHtml(QString(), m_blankUrl);
     }
     void wake() override
