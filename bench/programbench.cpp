@@ -26,6 +26,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -520,17 +521,28 @@ void printLatency(const char* how, const std::vector<double>& times)
                 how, times.size(), s.median, s.p95, s.min, s.max);
 }
 
-int latency(int changes)
-{
+// The program publishing the songs of a player window to the stand-in service, its first song posted.
+struct Publishing {
+    Publishing()
+    {
+        answerLoggedIn(service);
+        player = display.createWindow(songTitle(0));
+        program = std::make_unique<Program>(service.base());
+        startPublishing(display, service, *program);
+        if (!service.waitForSong(kPostPath, "Bench Artist 0", 10s))
+            fail("publishing did not start: no post arrived");
+    }
+
     Display display;
     StandInService service;
-    answerLoggedIn(service);
-    const xcb_window_t player = display.createWindow(songTitle(0));
-    Program program(service.base());
-    startPublishing(display, service, program);
-    if (!service.waitForSong(kPostPath, "Bench Artist 0", 10s))
-        fail("publishing did not start: no post arrived");
-    printLatency("", postChanges(display, service, player, 1, changes));
+    xcb_window_t player = 0;
+    std::unique_ptr<Program> program; // ends first
+};
+
+int latency(int changes)
+{
+    Publishing run;
+    printLatency("", postChanges(run.display, run.service, run.player, 1, changes));
     return 0;
 }
 
@@ -543,26 +555,20 @@ int weight(int seconds, int changes)
     const TreeMemory first = bareFloor();
     std::vector<std::pair<std::string, TreeMemory>> trees;
     {
-        Display display;
-        StandInService service;
-        answerLoggedIn(service);
-        const xcb_window_t player = display.createWindow(songTitle(0));
-        Program program(service.base());
-        startPublishing(display, service, program);
-        if (!service.waitForSong(kPostPath, "Bench Artist 0", 10s))
-            fail("publishing did not start: no post arrived");
+        Publishing run;
+        const pid_t pid = run.program->pid();
         std::this_thread::sleep_for(5s); // page loads settle, as in steady
-        trees.emplace_back("window shown", treeMemoryKb(program.pid()));
+        trees.emplace_back("window shown", treeMemoryKb(pid));
 
-        display.close(waitForMainWindow(display, program));
+        run.display.close(waitForMainWindow(run.display, *run.program));
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
-        trees.emplace_back("window hidden " + std::to_string(seconds) + " s", treeMemoryKb(program.pid()));
+        trees.emplace_back("window hidden " + std::to_string(seconds) + " s", treeMemoryKb(pid));
 
-        const std::vector<double> times = postChanges(display, service, player, 1, changes);
+        const std::vector<double> times = postChanges(run.display, run.service, run.player, 1, changes);
         std::this_thread::sleep_for(5s);
-        trees.emplace_back("window hidden, after " + std::to_string(changes) + " posts",
-                           treeMemoryKb(program.pid()));
-        std::printf("weight: %zu post requests for %d songs\n", service.requests(kPostPath).size(), changes + 1);
+        trees.emplace_back("window hidden, after " + std::to_string(changes) + " posts", treeMemoryKb(pid));
+        std::printf("weight: %zu post requests for %d songs\n", run.service.requests(kPostPath).size(),
+                    changes + 1);
         printLatency(" with the window hidden", times);
     }
     const TreeMemory last = bareFloor();

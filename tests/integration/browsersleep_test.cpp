@@ -6,6 +6,7 @@
 #include "support/standinservice.h"
 
 #include <QFile>
+#include <QWebEngineLoadingInfo>
 #include <QTemporaryDir>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -93,6 +94,24 @@ TEST_F(BrowserSleep, AWokenPostBrowserNeverSendsAnEarlierPostAgain)
         EXPECT_EQ(post.LocationName().toStdString(), title);
         sleepAndWait(post);
         EXPECT_NE(post.LocationName().toStdString(), title);
+    }
+    // The next post may come while the empty page is still loading, as the page starts.
+    for (int number = 21; number <= 25; ++number) {
+        SCOPED_TRACE(number);
+        const std::string song = "Artist - Song " + std::to_string(number);
+        sent.push_back(song);
+        post.sleep(base());
+        loaded.reset();
+        QMetaObject::Connection started;
+        started = QObject::connect(&page(post), &QWebEnginePage::loadingChanged, [&](const QWebEngineLoadingInfo& info) {
+            if (info.status() != QWebEngineLoadingInfo::LoadStartedStatus)
+                return;
+            QObject::disconnect(started);
+            post.Navigate(base() + QString::fromStdString(kPost + "?s=") + QString::fromStdString(song).replace(' ', "%20"));
+        });
+        ASSERT_TRUE(runUntil([&] { return loaded.has_value(); })) << "the post's end was told";
+        EXPECT_EQ(loaded->outcome, LoadResult::Outcome::Loaded);
+        EXPECT_EQ(post.LocationName().toStdString(), "Posted ID:" + std::to_string(number));
     }
     pause(300);
     EXPECT_EQ(service.songs(kPost), sent);

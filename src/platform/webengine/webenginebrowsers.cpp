@@ -115,11 +115,14 @@ private:
             m_awaitingStart = false;
             return std::nullopt;
         }
-        if (std::exchange(m_blankLoading, false) && info.url() == m_blankUrl) {
+        const bool overBlank = std::exchange(m_blankLoading, false);
+        if (overBlank && info.url() == m_blankUrl) {
             blankShown();
             return std::nullopt;
         }
-        if (!m_loading)
+        // A navigation asked for while the empty page was still loading replaces it, and the engine
+        // may tell that navigation's end without its start.
+        if (!m_loading && !(overBlank && m_awaitingStart))
             return std::nullopt;
         m_loading = false;
         m_awaitingStart = false;
