@@ -55,6 +55,10 @@ public:
 
     void Navigate(const QString& url) override
     {
+        // A navigation that wakes the page, or replaces its empty page still loading, may have its
+        // start merged into the empty page's; the engine then tells only its end.
+        m_startMayGoUntold =
+            m_blankLoading || m_view->page()->lifecycleState() != QWebEnginePage::LifecycleState::Active;
         wake();
         // Whatever the page did so far belongs to the navigation this one replaces.
         m_awaitingStart = true;
@@ -104,8 +108,7 @@ private:
     {
         if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
             if (info.url().scheme() == QLatin1String("data")) {
-                // The empty page of sleep, or, on waking, the same page loaded again. A navigation
-                // that wakes the page replaces that load, and the engine may tell only its end.
+                // The empty page of sleep, or, on waking, the same page loaded again.
                 m_blankLoading = true;
                 m_loading = m_loading || m_awaitingStart;
                 return std::nullopt;
@@ -120,12 +123,11 @@ private:
             blankShown();
             return std::nullopt;
         }
-        // A navigation asked for while the empty page was still loading replaces it, and the engine
-        // may tell that navigation's end without its start.
-        if (!m_loading && !(overBlank && m_awaitingStart))
+        if (!m_loading && !(m_startMayGoUntold && m_awaitingStart))
             return std::nullopt;
         m_loading = false;
         m_awaitingStart = false;
+        m_startMayGoUntold = false;
         qCDebug(lcWeb) << "loaded" << info.status() << info.errorDomain() << info.errorCode()
                        << info.url().path();
         if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
@@ -152,6 +154,7 @@ private:
     bool m_loading = false;       // the newest navigation started and has not ended
     bool m_asleep = false;        // between sleep and the next wake
     bool m_blankLoading = false;  // the empty page of sleep started loading and has not ended
+    bool m_startMayGoUntold = false; // the newest navigation may end without a start told
     QUrl m_blankUrl;              // where the empty page of sleep says it comes from
 };
 
