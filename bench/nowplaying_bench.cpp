@@ -1,5 +1,5 @@
-// One tick of the publish cycle as far as windows go: the running test and the song read for the
-// selected player, twice. Measured on the X desktop in $DISPLAY (bench/run-nowplaying makes a
+// One tick of the publish cycle, publishing off: the running test and the song read for the
+// selected player, once each, and the status line's text. Measured on the X desktop in $DISPLAY (bench/run-nowplaying makes a
 // private one) with the player right below the foreground window or at the bottom of the stack.
 // And the same tick with the fifth choice, a player on the desktop's session bus.
 #include "core/publishcycle.h"

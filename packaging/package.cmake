@@ -7,6 +7,9 @@ set(TUNALO_RELEASE_DATE_RFC "Thu, 10 Dec 2026 12:00:00 +0000")
 set(TUNALO_PACKAGE_CONTACT "Tunalo developers <tunalo@example.org>"
     CACHE STRING "Maintainer of the Debian package, name and address")
 set(CPACK_PACKAGE_CONTACT ${TUNALO_PACKAGE_CONTACT})
+# The project's home page, which publishes the README and its pictures in docs/: the AppStream
+# metadata's screenshots are read from there.
+set(TUNALO_HOMEPAGE "https://example.org/tunalo" CACHE STRING "The project's home page, without a trailing slash")
 
 set(packaging ${CMAKE_SOURCE_DIR}/packaging)
 set(generated ${CMAKE_BINARY_DIR}/packaging)
@@ -42,15 +45,21 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tunalo)
 set(CPACK_PACKAGE_VENDOR "Tunalo developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tells your friends which song you are listening to")
-# Lines of the extended description stay under 80 characters; CPack does not wrap them.
+# Lines of the extended description stay under 80 characters; CPack does not wrap them, and
+# writes the text into its own configuration between quotes, so it holds none.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "Tunalo is a small tray utility that watches one media player by reading\n"
-    "the titles of the desktop's windows, shows the song in its window and,\n"
-    "while publishing is on, posts every new song to the Tunalo web service.\n"
+    "Tunalo is a small tray utility that watches one media player, shows the\n"
+    "song in its window and, while publishing is on, posts every new song to\n"
+    "the Tunalo web service. It finds Winamp, MediaMonkey, VLC media player and\n"
+    "RealPlayer by the titles of their windows. Its choice Other player (MPRIS)\n"
+    "follows whichever player announces its songs on the session bus\n"
+    "(Rhythmbox, Strawberry, Elisa, Audacious, mpv, VLC, web browsers, Spotify),\n"
+    "also on a Wayland desktop.\n"
     "\n"
     "The package also holds the reference web service, tunalo-service, with a\n"
     "systemd unit that is installed but not enabled.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${TUNALO_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

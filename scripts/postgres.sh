@@ -15,7 +15,9 @@ as_cluster_owner() {
 }
 
 # Starts a cluster in $1 (a new folder) and exports TUNALO_TEST_POSTGRES, the address of its
-# `postgres` database. Further arguments are server settings (-c name=value).
+# `postgres` database, and TUNALO_TEST_POSTGRES_DATA, its data folder (whose postmaster.pid names
+# the server, which the tests stop and resume to play a hung database). Further arguments are
+# server settings (-c name=value).
 start_private_postgres() {
     local folder=$1
     shift
@@ -34,6 +36,7 @@ start_private_postgres() {
     }
     # The socket folder goes into the address's host part, its slashes percent-encoded.
     export TUNALO_TEST_POSTGRES="postgresql://postgres@${folder//\//%2F}/postgres"
+    export TUNALO_TEST_POSTGRES_DATA="$folder/data"
 }
 
 # Stops the cluster at once (its data is thrown away) and removes its folder.
@@ -43,5 +46,5 @@ stop_private_postgres() {
         true
     rm -rf "$postgres_folder"
     postgres_folder=
-    unset TUNALO_TEST_POSTGRES
+    unset TUNALO_TEST_POSTGRES TUNALO_TEST_POSTGRES_DATA
 }

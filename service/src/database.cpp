@@ -8,13 +8,18 @@ Database::Database(const std::string& path)
     const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     m_db.reset(raw);
     if (rc != SQLITE_OK)
-        fail("cannot open the database");
-    sqlite3_busy_timeout(m_db.get(), 5000);
+        fail(("cannot open the database " + path).c_str());
+    // Another instance holding the file's write lock longer than this makes the database late.
+    sqlite3_busy_timeout(m_db.get(), 2000);
 }
 
 void Database::fail(const char* what) const
 {
-    throw DatabaseError(std::string(what) + ": " + (m_db ? sqlite3_errmsg(m_db.get()) : "out of memory"));
+    const std::string message = std::string(what) + ": " + (m_db ? sqlite3_errmsg(m_db.get()) : "out of memory");
+    const int code = m_db ? sqlite3_errcode(m_db.get()) : SQLITE_NOMEM;
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+        throw DatabaseUnavailable(message);
+    throw DatabaseError(message);
 }
 
 void Database::exec(const char* sql)
@@ -23,9 +28,9 @@ void Database::exec(const char* sql)
         fail(sql);
 }
 
-bool Database::tryExec(const char* sql) noexcept
+void Database::rollback() noexcept
 {
-    return sqlite3_exec(m_db.get(), sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 Statement Database::prepare(const char* sql)
@@ -73,23 +78,6 @@ std::string Statement::text(int column) const
     const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt.get(), column));
     return data ? std::string(data, static_cast<std::size_t>(sqlite3_column_bytes(m_stmt.get(), column)))
                 : std::string{};
-}
-
-Transaction::Transaction(Database& db) : m_db(db)
-{
-    m_db.exec("BEGIN IMMEDIATE");
-}
-
-Transaction::~Transaction()
-{
-    if (!m_done)
-        m_db.tryExec("ROLLBACK");
-}
-
-void Transaction::commit()
-{
-    m_db.exec("COMMIT");
-    m_done = true;
 }
 
 } // namespace tunalo::service

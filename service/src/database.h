@@ -1,5 +1,8 @@
 #pragma once
 
+#include "store.h"
+#include "transaction.h"
+
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -11,10 +14,6 @@
 
 namespace tunalo::service {
 
-struct DatabaseError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 class Statement;
 
 // One SQLite connection. Not shared between threads without a lock of the caller's.
@@ -23,7 +22,10 @@ public:
     explicit Database(const std::string& path);
 
     void exec(const char* sql);
-    bool tryExec(const char* sql) noexcept;
+    // For Transaction: a write transaction that takes the file's write lock at once.
+    void begin() { exec("BEGIN IMMEDIATE"); }
+    void commit() { exec("COMMIT"); }
+    void rollback() noexcept;
     Statement prepare(const char* sql);
     std::int64_t lastInsertId() const { return sqlite3_last_insert_rowid(m_db.get()); }
     int changes() const { return sqlite3_changes(m_db.get()); }
@@ -58,20 +60,6 @@ private:
     };
     const Database* m_db;
     std::unique_ptr<sqlite3_stmt, Finalizer> m_stmt;
-};
-
-// Commits when commit() is called, rolls back when left without it (an exception on the way).
-class Transaction {
-public:
-    explicit Transaction(Database& db);
-    ~Transaction();
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-    void commit();
-
-private:
-    Database& m_db;
-    bool m_done = false;
 };
 
 } // namespace tunalo::service

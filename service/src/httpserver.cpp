@@ -6,6 +6,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
@@ -15,6 +16,9 @@
 #include <boost/beast/http/write.hpp>
 
 #include <atomic>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
 #include <optional>
 
 namespace tunalo::service {
@@ -22,12 +26,19 @@ namespace tunalo::service {
 namespace beast = boost::beast;
 using tcp = asio::ip::tcp;
 
+namespace {
+class Connection;
+} // namespace
+
 struct HttpServer::State : std::enable_shared_from_this<State> {
     State(asio::io_context& io, Limits limits, Handler handler)
         : io(io), limits(limits), handler(std::move(handler)), acceptor(io), retry(io)
     {
     }
     void accept();
+    void closeIdleConnections();
+    void exchangeEnded();
+    void drainedIfNothingOpen();
 
     asio::io_context& io;
     const Limits limits;
@@ -35,9 +46,30 @@ struct HttpServer::State : std::enable_shared_from_this<State> {
     tcp::acceptor acceptor;
     asio::steady_timer retry;
     std::atomic<bool> stopping = false;
+
+    std::mutex mutex; // guards the two below
+    std::unordered_map<Connection*, std::weak_ptr<Connection>> connections;
+    std::function<void()> drained;
+    std::atomic<int> openExchanges = 0;
+    std::atomic<bool> drainedOnce = false;
 };
 
 namespace {
+
+// Held from the first byte of a request until its answer has gone out: what a stop waits for.
+class Exchange {
+public:
+    explicit Exchange(std::shared_ptr<HttpServer::State> server) : m_server(std::move(server))
+    {
+        ++m_server->openExchanges;
+    }
+    ~Exchange() { m_server->exchangeEnded(); }
+    Exchange(const Exchange&) = delete;
+    Exchange& operator=(const Exchange&) = delete;
+
+private:
+    std::shared_ptr<HttpServer::State> m_server;
+};
 
 using Parser = http::request_parser<http::string_body>;
 
@@ -47,6 +79,12 @@ using Parser = http::request_parser<http::string_body>;
 unsigned refusalFor(const Parser& parser)
 {
     const auto& request = parser.get();
+    // HTTP/1.1 names the host in every request, once; the request line may name it instead.
+    const auto hosts = request.count(http::field::host);
+    if (hosts > 1 || (hosts == 0 && request.version() >= 11 && request.target().starts_with('/')))
+        return 400;
+    if (request.count(http::field::expect) > 0 && !beast::iequals(request[http::field::expect], "100-continue"))
+        return 417;
     if (request.count(http::field::content_encoding) > 0)
         return 415;
     if (request.count(http::field::content_length) > 1 || request.count(http::field::transfer_encoding) > 1)
@@ -66,6 +104,25 @@ std::string pathOf(std::string_view target)
     return std::string(target.substr(0, target.find('?')));
 }
 
+// A request line may name the whole address, as clients do towards a proxy
+// ("GET http://host/fb/feed HTTP/1.1"); the pages see the path and the host it names.
+void takeAbsoluteForm(Request& request)
+{
+    const auto target = request.target();
+    const auto scheme = target.find("://");
+    if (target.starts_with('/') || scheme == std::string_view::npos ||
+        !(beast::iequals(target.substr(0, scheme), "http") || beast::iequals(target.substr(0, scheme), "https")))
+        return;
+    const auto authority = target.substr(scheme + 3);
+    const auto end = authority.find_first_of("/?#");
+    const std::string host(authority.substr(0, end));
+    std::string rest(end == std::string_view::npos ? std::string_view{} : authority.substr(end));
+    if (!rest.starts_with('/'))
+        rest.insert(0, "/");
+    request.target(rest);
+    request.set(http::field::host, host);
+}
+
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(tcp::socket socket, std::shared_ptr<HttpServer::State> server)
@@ -76,21 +133,46 @@ public:
         m_client = ignored ? "-" : peer.address().to_string();
     }
 
+    ~Connection()
+    {
+        std::lock_guard lock(m_server->mutex);
+        m_server->connections.erase(this);
+    }
+
     // A new connection gets no idle time: its first request is due at once.
-    void start() { readHead(); }
+    void start()
+    {
+        {
+            std::lock_guard lock(m_server->mutex);
+            m_server->connections.emplace(this, weak_from_this());
+        }
+        waitForNext(limits().headTime);
+    }
+
+    // On a stop: a connection between requests ends now; one in an exchange finishes it first.
+    void closeIfIdle()
+    {
+        asio::dispatch(m_stream.get_executor(), [self = shared_from_this()] {
+            if (!self->m_exchange)
+                self->m_stream.cancel();
+        });
+    }
 
 private:
     const HttpServer::Limits& limits() const { return m_server->limits; }
 
-    void waitForNext()
+    void waitForNext(std::chrono::milliseconds wait)
     {
         if (m_buffer.size() > 0)
             return readHead();
-        m_stream.expires_after(limits().idleTime);
+        m_exchange.reset();
+        if (m_server->stopping)
+            return; // the connection ends here
+        m_stream.expires_after(wait);
         m_stream.async_read_some(
             m_buffer.prepare(1024), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
                 if (ec)
-                    return; // idle too long, or the client went: the connection ends here
+                    return; // idle too long, the client went, or the service stops
                 self->m_buffer.commit(n);
                 self->readHead();
             });
@@ -98,6 +180,8 @@ private:
 
     void readHead()
     {
+        if (!m_exchange)
+            m_exchange = std::make_unique<Exchange>(m_server);
         m_parser.emplace();
         m_parser->header_limit(static_cast<std::uint32_t>(limits().headBytes));
         m_parser->body_limit(limits().bodyBytes);
@@ -115,11 +199,29 @@ private:
             return fail(ec);
         m_method = std::string(m_parser->get().method_string());
         m_path = pathOf(m_parser->get().target());
+        m_version = m_parser->get().version();
         if (const auto status = refusalFor(*m_parser))
             return refuse(status);
+        takeAbsoluteForm(m_parser->get());
+        m_path = pathOf(m_parser->get().target());
         if (m_parser->is_done())
             return dispatch();
         m_stream.expires_after(limits().bodyTime);
+        // A client that waits for leave to send its body gets it before the body is read.
+        if (m_parser->get().count(http::field::expect) > 0 && m_parser->get().version() >= 11) {
+            static constexpr std::string_view proceed = "HTTP/1.1 100 Continue\r\n\r\n";
+            return asio::async_write(m_stream, asio::buffer(proceed),
+                                     [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                         if (ec)
+                                             return self->fail(ec);
+                                         self->readBody();
+                                     });
+        }
+        readBody();
+    }
+
+    void readBody()
+    {
         http::async_read(m_stream, m_buffer, *m_parser,
                          [self = shared_from_this()](beast::error_code ec, std::size_t) {
                              if (ec)
@@ -206,10 +308,12 @@ private:
                           [self = shared_from_this()](beast::error_code ec, std::size_t) {
                               if (ec)
                                   return;
-                              if (!self->m_response.keep_alive())
+                              if (!self->m_response.keep_alive()) {
+                                  self->m_exchange.reset();
                                   return self->closeGracefully();
+                              }
                               self->m_response = {};
-                              self->waitForNext();
+                              self->waitForNext(self->limits().idleTime);
                           });
     }
 
@@ -247,6 +351,7 @@ private:
     unsigned m_version = 11;
     bool m_head = false;
     bool m_keepAlive = false;
+    std::unique_ptr<Exchange> m_exchange; // while a request is open
 };
 
 } // namespace
@@ -306,13 +411,51 @@ unsigned short HttpServer::port() const
     return m_state->acceptor.local_endpoint().port();
 }
 
-void HttpServer::stop()
+void HttpServer::State::closeIdleConnections()
 {
-    asio::post(m_state->io, [state = m_state] {
+    std::vector<std::shared_ptr<Connection>> open;
+    {
+        std::lock_guard lock(mutex);
+        for (const auto& [raw, weak] : connections)
+            if (auto connection = weak.lock())
+                open.push_back(std::move(connection));
+    }
+    for (const auto& connection : open)
+        connection->closeIfIdle();
+}
+
+void HttpServer::State::exchangeEnded()
+{
+    if (--openExchanges == 0 && stopping)
+        drainedIfNothingOpen();
+}
+
+void HttpServer::State::drainedIfNothingOpen()
+{
+    if (openExchanges > 0 || drainedOnce.exchange(true))
+        return;
+    std::function<void()> done;
+    {
+        std::lock_guard lock(mutex);
+        done = std::move(drained);
+    }
+    if (done)
+        done();
+}
+
+void HttpServer::stop(std::function<void()> drained)
+{
+    asio::post(m_state->io, [state = m_state, drained = std::move(drained)]() mutable {
+        {
+            std::lock_guard lock(state->mutex);
+            state->drained = std::move(drained);
+        }
         state->stopping = true;
         beast::error_code ignored;
         state->acceptor.close(ignored);
         state->retry.cancel();
+        state->closeIdleConnections();
+        state->drainedIfNothingOpen();
     });
 }
 

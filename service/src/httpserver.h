@@ -54,8 +54,10 @@ public:
     // No SO_REUSEPORT: a second service cannot share a port with the first.
     void listen(const std::string& host, unsigned short port);
     unsigned short port() const;
-    // Stops accepting; connections already open finish their current exchange.
-    void stop();
+    // Stops accepting and closes the connections that wait for a request; every exchange already
+    // open (a request on its way in, at work or its answer on its way out) finishes, and then
+    // `drained` runs, once, on some thread.
+    void stop(std::function<void()> drained);
 
     struct State; // shared with the connections, which may outlive the server object
 

@@ -1,9 +1,11 @@
 // tunalo-service: the reference web service the Tunalo desktop program talks to.
 #include "httpserver.h"
 #include "options.h"
+#include "requestlog.h"
 #include "service.h"
 
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <sodium.h>
 #include <sys/resource.h>
@@ -18,9 +20,12 @@ using namespace tunalo::service;
 
 namespace {
 
-// Threads that serve requests: waiting costs them nothing, but a write to the database holds
-// one for the few milliseconds of its sync.
+// Threads that serve requests; they never wait for the database or a password hash, which have
+// threads of their own.
 constexpr unsigned serveThreads = 4;
+
+// How long a stop lets the exchanges already open finish.
+constexpr std::chrono::seconds drainTime{5};
 
 // Every open connection is a descriptor: allow as many as the system lets this user have.
 void raiseDescriptorLimit()
@@ -32,39 +37,78 @@ void raiseDescriptorLimit()
     }
 }
 
-int run(const Options& options)
+// SIGINT and SIGTERM stop the service: it stops accepting, lets every open exchange finish (a
+// post is confirmed only after its commit, so whatever a late stop cuts short was never
+// confirmed) and then ends. SIGHUP opens the log file again.
+void handleSignals(asio::signal_set& signals, asio::io_context& io, HttpServer& server, Store& store,
+                   asio::steady_timer& deadline)
 {
-    const auto path = options.databasePath.empty() ? defaultDatabasePath() : options.databasePath;
+    signals.async_wait([&](boost::system::error_code ec, int signal) {
+        if (ec)
+            return;
+        if (signal == SIGHUP) {
+            reopenLog();
+            return handleSignals(signals, io, server, store, deadline);
+        }
+        logNote("stopping: finishing the requests under way");
+        server.stop([&io] { io.stop(); });
+        deadline.expires_after(drainTime);
+        deadline.async_wait([&io, &store](boost::system::error_code waitError) {
+            if (!waitError) {
+                logNote("stopping: requests still under way are cut off");
+                store.abandonWaits();
+                io.stop();
+            }
+        });
+    });
+}
+
+int serve(const Options& options, const std::string& path)
+{
     asio::io_context io;
     const auto store = openStore(path);
-    Service service(*store, options.publicUrl);
-    HttpServer server(io, HttpServer::Limits{}, [&service](const CallPtr& call) { service.handle(call); });
+    std::unique_ptr<Service> service; // made once the port is known; no request is served before run()
+    HttpServer server(io, HttpServer::Limits{}, [&service](const CallPtr& call) { service->handle(call); });
     try {
         server.listen(options.host, static_cast<unsigned short>(options.port));
     } catch (const boost::system::system_error& e) {
-        std::fprintf(stderr, "tunalo-service: cannot listen on %s:%d: %s\n", options.host.c_str(),
-                     options.port, e.code().message().c_str());
+        logNote("cannot listen on " + options.host + ":" + std::to_string(options.port) + ": " +
+                e.code().message());
         return 1;
     }
+    const auto listening = listeningAddress(options.host, server.port());
+    service = std::make_unique<Service>(*store, options.publicUrl, listening);
 
-    // SIGINT and SIGTERM stop the service; a post is confirmed only after its commit, so
-    // whatever is cut short was never confirmed.
-    asio::signal_set signals(io, SIGINT, SIGTERM);
-    signals.async_wait([&](boost::system::error_code, int) {
-        server.stop();
-        io.stop();
-    });
+    asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
+    asio::steady_timer deadline(io);
+    handleSignals(signals, io, server, *store, deadline);
 
-    std::fprintf(stderr, "tunalo-service: listening on http://%s:%d, database %s\n", options.host.c_str(),
-                 server.port(), withoutPassword(path).c_str());
+    logNote("listening on " + listening + ", database " + withoutPassword(path));
     std::vector<std::thread> threads;
     for (unsigned i = 1; i < serveThreads; ++i)
         threads.emplace_back([&io] { io.run(); });
     io.run();
     for (auto& thread : threads)
         thread.join();
-    std::fprintf(stderr, "tunalo-service: stopped\n");
+    // No request is left to answer: the database threads need not wait for the database either.
+    store->abandonWaits();
+    service.reset();
+    logNote("stopped");
     return 0;
+}
+
+int run(const Options& options)
+{
+    const auto path = options.databasePath.empty() ? defaultDatabasePath() : options.databasePath;
+    startLog(options.logFile);
+    int status = 1;
+    try {
+        status = serve(options, path);
+    } catch (const std::exception& e) {
+        logNote(e.what());
+    }
+    stopLog();
+    return status;
 }
 
 } // namespace

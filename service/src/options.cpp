@@ -44,6 +44,7 @@ void parsePublicUrl(const std::string& value, Options& options)
 std::string usage()
 {
     return "Usage: tunalo-service [--listen HOST:PORT] [--db PATH|postgresql://...] [--public-url URL]\n"
+           "                      [--log FILE]\n"
            "The reference web service of Tunalo: accounts, posted songs and a feed.\n\n"
            "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8631; port 0 picks a free one)\n"
            "  --db PATH           SQLite database file (default $XDG_DATA_HOME/tunalo/service.db,\n"
@@ -54,6 +55,8 @@ std::string usage()
            "  --public-url URL    the https://HOST[:PORT] a TLS proxy in front of the service answers\n"
            "                      on; session cookies become Secure and the proxy's X-Forwarded-For\n"
            "                      names the client\n"
+           "  --log FILE          write the log to FILE instead of stderr; SIGHUP opens it again\n"
+           "                      (after logrotate has moved it)\n"
            "  --help              show this text\n";
 }
 
@@ -75,6 +78,8 @@ Options parseOptions(const std::vector<std::string>& args)
             parsePublicUrl(value(), options);
         else if (arg == "--db")
             options.databasePath = value();
+        else if (arg == "--log")
+            options.logFile = value();
         else
             throw std::invalid_argument("unknown option '" + arg + "'");
     }
@@ -94,6 +99,12 @@ std::string defaultDatabasePath()
     const auto folder = base / "tunalo";
     fs::create_directories(folder);
     return (folder / "service.db").string();
+}
+
+std::string listeningAddress(const std::string& host, int port)
+{
+    const bool ipv6 = host.find(':') != std::string::npos;
+    return "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
 std::string withoutPassword(const std::string& address)

@@ -12,6 +12,7 @@ struct Options {
     std::string databasePath;
     // The address people use when a TLS proxy stands in front, such as https://tunalo.example.org
     std::string publicUrl;
+    std::string logFile; // empty: stderr
     bool help = false;
 };
 
@@ -20,6 +21,8 @@ Options parseOptions(const std::vector<std::string>& args);
 std::string usage();
 // ${XDG_DATA_HOME:-~/.local/share}/tunalo/service.db; creates the folder.
 std::string defaultDatabasePath();
+// http://HOST:PORT for the address the service listens on (an IPv6 host in brackets).
+std::string listeningAddress(const std::string& host, int port);
 // The database address as the log may show it: a password in it replaced by "***".
 std::string withoutPassword(const std::string& address);
 

@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::string_view style = R"(<style>
 body{font-family:sans-serif;max-width:40em;margin:2em auto;padding:0 1em;color:#222}
-h1{color:#8b0000}ol.posts{padding-left:1.2em}ol.posts li{margin:.4em 0}
+h1{color:#8b0000}ol.posts{padding-left:1.2em}ol.posts li{margin:.4em 0;overflow-wrap:anywhere}
 .when{color:#777;font-size:.85em}.message{color:#8b0000;font-weight:bold}
 form.box{border:1px solid #ccc;padding:1em;margin:1em 0}label{display:block;margin:.4em 0}
 button.link{background:none;border:none;color:#00e;text-decoration:underline;cursor:pointer;padding:0;font:inherit}
@@ -38,9 +38,11 @@ std::string postList(const std::vector<Post>& posts, bool withNames)
     std::string html = "<ol class=\"posts\">";
     for (const auto& post : posts) {
         html += "<li id=\"post-" + std::to_string(post.id) + "\">";
+        // Each name and song in an isolate of its own: a right-to-left character in one leaves the
+        // order of the rest of the line alone.
         if (withNames)
-            html += "<strong>" + htmlEscape(post.user) + "</strong> listens to ";
-        html += "<q>" + htmlEscape(post.song) + "</q> <span class=\"when\">" +
+            html += "<strong><bdi>" + htmlEscape(post.user) + "</bdi></strong> listens to ";
+        html += "<q><bdi>" + htmlEscape(post.song) + "</bdi></q> <span class=\"when\">" +
                 utcTime(post.postedAt, "%Y-%m-%d %H:%M UTC") + "</span></li>";
     }
     return html + "</ol>";

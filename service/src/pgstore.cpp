@@ -58,21 +58,23 @@ std::vector<Post> postsFrom(const pg::Result& rows)
     return posts;
 }
 
+} // namespace
+
 // A post is confirmed only once its commit is on the server's disk, whatever the server's own
-// default; a connection that connects again loses its settings, so each (re)connection gets them.
-std::unique_ptr<pg::Connection> ready(std::unique_ptr<pg::Connection> conn)
+// default; the server gives up on a statement when the client does; a connection that connects
+// again loses its settings, so each (re)connection gets them.
+std::unique_ptr<pg::Connection> ConnectionPool::ready(std::unique_ptr<pg::Connection> conn) const
 {
     conn->script("SET synchronous_commit TO on");
+    conn->limitStatements(m_deadlines.statement);
     return conn;
 }
 
-} // namespace
-
-ConnectionPool::ConnectionPool(std::string address, std::size_t size)
-    : m_address(std::move(address)), m_size(size)
+ConnectionPool::ConnectionPool(std::string address, std::size_t size, pg::Deadlines deadlines)
+    : m_address(std::move(address)), m_size(size), m_deadlines(deadlines)
 {
     // The first connection at once, so a wrong address is reported at start.
-    m_idle.push_back(ready(std::make_unique<pg::Connection>(m_address)));
+    m_idle.push_back(ready(std::make_unique<pg::Connection>(m_address, m_deadlines)));
     m_opened = 1;
 }
 
@@ -90,7 +92,7 @@ ConnectionPool::Lease ConnectionPool::acquire()
     lock.unlock();
     try {
         if (!conn)
-            conn = ready(std::make_unique<pg::Connection>(m_address));
+            conn = ready(std::make_unique<pg::Connection>(m_address, m_deadlines));
         else if (!conn->healthy()) {
             conn->reconnect();
             conn = ready(std::move(conn));
@@ -115,7 +117,7 @@ void ConnectionPool::giveBack(std::unique_ptr<pg::Connection> conn)
 }
 
 PostgresStore::PostgresStore(const std::string& address, std::size_t connections)
-    : m_pool(address, connections)
+    : m_pool(address, connections, {connectTime, statementTime, &m_abandon})
 {
     migrate();
 }
@@ -123,7 +125,9 @@ PostgresStore::PostgresStore(const std::string& address, std::size_t connections
 void PostgresStore::migrate()
 {
     auto conn = m_pool.acquire();
-    pg::Transaction transaction(*conn);
+    // Instances starting together wait for each other's migration, which may take its time.
+    conn->limitStatements(std::chrono::minutes(1));
+    Transaction transaction(*conn);
     conn->query("SELECT pg_advisory_xact_lock($1)", {migrationLock});
     conn->script("CREATE TABLE IF NOT EXISTS schema_version (version integer NOT NULL)");
     const auto version = conn->query("SELECT coalesce(max(version), 0) FROM schema_version").integer(0, 0);
@@ -134,6 +138,7 @@ void PostgresStore::migrate()
     conn->script("DELETE FROM schema_version");
     conn->query("INSERT INTO schema_version (version) VALUES ($1)", {std::int64_t{schemaVersion}});
     transaction.commit();
+    conn->limitStatements(statementTime);
 }
 
 std::optional<User> PostgresStore::createUser(const std::string& name, const std::string& nameKey,
@@ -161,7 +166,7 @@ bool PostgresStore::takeSignUpSlot(const std::string& address, std::int64_t now,
                                    int limit)
 {
     auto conn = m_pool.acquire();
-    pg::Transaction transaction(*conn);
+    Transaction transaction(*conn);
     // Instances counting the same address take turns, so two cannot both take the last slot.
     conn->query("SELECT pg_advisory_xact_lock($1, hashtext($2))", {signUpLock, address});
     conn->query("DELETE FROM signups WHERE at < $1", {since});
@@ -246,6 +251,11 @@ std::vector<Post> PostgresStore::recentPosts(int limit, std::optional<std::int64
     return postsFrom(conn->query("SELECT posts.id, users.name, posts.song, posts.posted_at FROM posts "
                                  "JOIN users ON users.id = posts.user_id ORDER BY posts.id DESC LIMIT $1",
                                  {std::int64_t{limit}}));
+}
+
+void PostgresStore::ping()
+{
+    m_pool.acquire()->script("SELECT 1");
 }
 
 } // namespace tunalo::service

@@ -9,10 +9,10 @@
 namespace tunalo::service {
 
 // A few connections to one server, handed out one request at a time. A connection that broke
-// (the server restarted) connects again before its next use.
+// (the server restarted, or did not answer in time) connects again before its next use.
 class ConnectionPool {
 public:
-    ConnectionPool(std::string address, std::size_t size);
+    ConnectionPool(std::string address, std::size_t size, pg::Deadlines deadlines);
 
     class Lease {
     public:
@@ -36,8 +36,11 @@ public:
 private:
     void giveBack(std::unique_ptr<pg::Connection> conn);
 
+    std::unique_ptr<pg::Connection> ready(std::unique_ptr<pg::Connection> conn) const;
+
     std::string m_address;
     std::size_t m_size;
+    pg::Deadlines m_deadlines;
     std::size_t m_opened = 0;
     std::mutex m_mutex;
     std::condition_variable m_returned;
@@ -47,7 +50,12 @@ private:
 // The store in a PostgreSQL database, which any number of service instances share.
 class PostgresStore final : public Store {
 public:
+    // Connections: as many as the service's database threads.
     explicit PostgresStore(const std::string& address, std::size_t connections = 8);
+
+    // The most a statement may take before the database counts as late, and a connection.
+    static constexpr std::chrono::milliseconds statementTime{2000};
+    static constexpr std::chrono::milliseconds connectTime{2000};
 
     static constexpr int schemaVersion = 1;
 
@@ -68,10 +76,14 @@ public:
     std::int64_t addPost(std::int64_t userId, const std::string& song, std::optional<std::int64_t> deleteId,
                          std::int64_t now) override;
     std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) override;
+    void ping() override;
+
+    void abandonWaits() override { m_abandon = true; }
 
 private:
     void migrate();
 
+    std::atomic<bool> m_abandon = false;
     ConnectionPool m_pool;
 };
 

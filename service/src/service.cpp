@@ -6,12 +6,12 @@
 #include "requestlog.h"
 #include "serviceprotocol.h"
 #include "text.h"
+#include "validators.h"
 
 #include <boost/asio/steady_timer.hpp>
 
 #include <algorithm>
 #include <ctime>
-#include <regex>
 
 namespace tunalo::service {
 
@@ -96,7 +96,7 @@ Response errorResponse(http::status status)
     return htmlResponse(status, errorPage(static_cast<int>(status)));
 }
 
-// The hashing pool is full: the client may try again in a moment.
+// The hashing queue is full, or the database down or late: the client may try again in a moment.
 Response busyResponse()
 {
     auto response = errorResponse(http::status::service_unavailable);
@@ -162,10 +162,18 @@ bool isLoopback(std::string_view address)
 
 } // namespace
 
-Service::Service(Store& store, std::string publicUrl)
+Service::Service(Store& store, std::string publicUrl, std::string listening)
     : m_store(store), m_publicOrigin(lowerCase(publicUrl)),
+      m_site(m_publicOrigin.empty() ? std::move(listening) : m_publicOrigin),
       m_secureCookie(m_publicOrigin.starts_with("https://"))
 {
+    prepareText();
+}
+
+Service::~Service()
+{
+    m_hashing.stop();
+    m_database.stop();
 }
 
 void Service::handle(const CallPtr& call)
@@ -175,13 +183,42 @@ void Service::handle(const CallPtr& call)
 
 void Service::guarded(const CallPtr& call, const std::function<void()>& step)
 {
+    const auto path = call->request.target().substr(0, call->request.target().find('?'));
     try {
         step();
+    } catch (const DatabaseUnavailable& e) {
+        logFailure(call->request.method_string(), path, e.what());
+        call->answer(busyResponse());
     } catch (const std::exception& e) {
-        logFailure(call->request.method_string(),
-                   call->request.target().substr(0, call->request.target().find('?')), e.what());
+        logFailure(call->request.method_string(), path, e.what());
         call->answer(errorResponse(http::status::internal_server_error));
     }
+}
+
+void Service::withStore(const CallPtr& call, std::function<void()> step)
+{
+    const bool queued = m_database.submit([this, call, step = std::move(step)](bool admitted) {
+        if (!admitted)
+            return call->answer(busyResponse());
+        guarded(call, [&] {
+            try {
+                step();
+            } catch (const DatabaseUnavailable&) {
+                m_database.reached(false);
+                throw;
+            }
+            m_database.reached(true);
+        });
+    });
+    if (!queued)
+        call->answer(busyResponse());
+}
+
+void Service::onHashingPool(const CallPtr& call, std::function<void()> step)
+{
+    const bool queued = m_hashing.submit([this, call, step = std::move(step)] { guarded(call, step); });
+    if (!queued)
+        call->answer(busyResponse());
 }
 
 void Service::route(const CallPtr& call)
@@ -239,33 +276,27 @@ std::string Service::clientOf(const Call& call) const
     return trimBlanks(comma == std::string_view::npos ? forwarded : forwarded.substr(comma + 1));
 }
 
-std::optional<User> Service::sessionUser(const Request& request)
-{
-    const auto token = hashCookieValue(cookieValue(request));
-    return token ? m_store.sessionUser(*token, now()) : std::nullopt;
-}
-
-// The address people reach the service by, for the links they keep or share: the public address
-// behind a proxy, otherwise the Host they asked for when it is a plain host and port.
-std::string Service::siteOf(const Request& request) const
-{
-    if (!m_publicOrigin.empty())
-        return m_publicOrigin;
-    static const std::regex plainHost(R"([A-Za-z0-9.-]+(:[0-9]{1,5})?|\[[0-9A-Fa-f:.]+\](:[0-9]{1,5})?)");
-    const std::string host(request[http::field::host]);
-    return std::regex_match(host, plainHost) ? "http://" + host : std::string{};
-}
-
 void Service::about(const CallPtr& call)
 {
     call->answer(htmlPage(aboutPage()));
 }
 
+// Without a session cookie the home page needs no database: it answers whatever the database does.
 void Service::home(const CallPtr& call)
 {
-    if (const auto user = sessionUser(call->request))
-        return call->answer(
-            htmlPage(loggedInPage(*user, m_store.recentPosts(20, user->id), siteOf(call->request))));
+    const auto token = hashCookieValue(cookieValue(call->request));
+    if (!token)
+        return loggedOut(call);
+    withStore(call, [this, call, token = *token] {
+        const auto user = m_store.sessionUser(token, now());
+        if (!user)
+            return loggedOut(call);
+        call->answer(htmlPage(loggedInPage(*user, m_store.recentPosts(20, user->id), m_site)));
+    });
+}
+
+void Service::loggedOut(const CallPtr& call)
+{
     const auto query = parseQuery(call->request.target());
     const auto key = query.find("m");
     call->answer(htmlPage(loggedOutPage(key == query.end() ? std::string_view{} : messageFor(key->second))));
@@ -273,15 +304,32 @@ void Service::home(const CallPtr& call)
 
 void Service::feed(const CallPtr& call)
 {
-    call->answer(htmlPage(feedPage(m_store.recentPosts(50))));
+    withStore(call, [this, call] {
+        const auto posts = m_store.recentPosts(50);
+        answerFeed(call, posts, "text/html; charset=utf-8", feedPage(posts));
+    });
 }
 
 void Service::feedAsJson(const CallPtr& call)
 {
+    withStore(call, [this, call] {
+        const auto posts = m_store.recentPosts(50);
+        answerFeed(call, posts, "application/json", feedJson(posts));
+    });
+}
+
+// Feeds are read again and again by the same readers: a reader that holds the current version gets
+// a 304 instead of the body. A feed changes only with a new post (a deletion comes with one), so
+// the newest post's time is its Last-Modified.
+void Service::answerFeed(const CallPtr& call, const std::vector<Post>& posts, std::string_view type,
+                         std::string body, std::string_view cacheControl)
+{
     Response response{http::status::ok, 11};
-    response.set(http::field::content_type, "application/json");
-    response.set(http::field::cache_control, "no-store");
-    response.body() = feedJson(m_store.recentPosts(50));
+    response.set(http::field::content_type, type);
+    response.set(http::field::cache_control, cacheControl);
+    response.body() = std::move(body);
+    answerUnlessUnchanged(call->request, response,
+                          posts.empty() ? std::nullopt : std::optional(posts.front().postedAt));
     call->answer(std::move(response));
 }
 
@@ -290,33 +338,41 @@ void Service::person(const CallPtr& call)
     const auto target = call->request.target();
     const auto tail = percentDecode(target.substr(0, target.find('?')).substr(personPrefix.size()));
     const auto wanted = personRequestFrom(tail);
-    const auto account =
-        tail.find('/') == std::string::npos ? m_store.findAccount(nameKey(wanted.name)) : std::nullopt;
-    if (!account)
+    if (tail.find('/') != std::string::npos)
         return call->answer(errorResponse(http::status::not_found));
-    const auto posts = m_store.recentPosts(personPosts, account->user.id);
-    if (!wanted.feed)
-        return call->answer(htmlPage(personPage(account->user, posts)));
-    Response response{http::status::ok, 11};
-    response.set(http::field::content_type, "application/atom+xml; charset=utf-8");
-    // Feed readers ask often; a minute of caching spares the database without hiding a song long.
-    response.set(http::field::cache_control, "max-age=60");
-    response.body() = personAtom(account->user, posts, siteOf(call->request));
-    call->answer(std::move(response));
+    withStore(call, [this, call, wanted] {
+        const auto account = m_store.findAccount(nameKey(wanted.name));
+        if (!account)
+            return call->answer(errorResponse(http::status::not_found));
+        const auto posts = m_store.recentPosts(personPosts, account->user.id);
+        if (!wanted.feed)
+            return call->answer(htmlPage(personPage(account->user, posts)));
+        // Feed readers ask often; a minute of caching spares the database without hiding a song long.
+        answerFeed(call, posts, "application/atom+xml; charset=utf-8", personAtom(account->user, posts, m_site),
+                   "max-age=60");
+    });
 }
 
 void Service::update(const CallPtr& call)
 {
-    const auto user = sessionUser(call->request);
-    if (!user)
-        return call->answer(
-            htmlPage(notPostedPage(failedTitle, "You are not logged in; nothing was posted.")));
+    const auto notLoggedIn = [call] {
+        call->answer(htmlPage(notPostedPage(failedTitle, "You are not logged in; nothing was posted.")));
+    };
+    const auto token = hashCookieValue(cookieValue(call->request));
+    if (!token)
+        return notLoggedIn();
     auto query = parseQuery(call->request.target());
-    const auto song = cleanText(query[std::string(protocol::kSongKey)], maxSongChars);
-    if (isBlank(song))
-        return call->answer(htmlPage(notPostedPage(failedTitle, "There was no song to post.")));
-    call->answer(htmlPage(postedPage(
-        m_store.addPost(user->id, song, postIdFrom(query[std::string(protocol::kDeleteKey)]), now()))));
+    auto song = cleanText(query[std::string(protocol::kSongKey)], maxSongChars);
+    const auto deleteId = postIdFrom(query[std::string(protocol::kDeleteKey)]);
+    // The post is confirmed only once the store has committed it.
+    withStore(call, [this, call, token = *token, song = std::move(song), deleteId, notLoggedIn] {
+        const auto user = m_store.sessionUser(token, now());
+        if (!user)
+            return notLoggedIn();
+        if (isBlank(song))
+            return call->answer(htmlPage(notPostedPage(failedTitle, "There was no song to post.")));
+        call->answer(htmlPage(postedPage(m_store.addPost(user->id, song, deleteId, now()))));
+    });
 }
 
 std::string Service::sessionCookie(const std::string& value, std::int64_t maxAge) const
@@ -325,6 +381,7 @@ std::string Service::sessionCookie(const std::string& value, std::int64_t maxAge
            "; Path=/; HttpOnly; SameSite=Strict" + (m_secureCookie ? "; Secure" : "");
 }
 
+// On a database thread.
 void Service::startSession(const User& user, Response& response)
 {
     const auto token = newSessionToken();
@@ -338,29 +395,35 @@ void Service::startSession(const User& user, Response& response)
 void Service::login(const CallPtr& call)
 {
     const auto credentials = credentialsFrom(call->request);
-    const auto key = nameKey(credentials.name);
-    const auto delay = loginDelay(m_store.loginFailures(key, now() - failureMemorySeconds));
-    if (delay.count() == 0)
-        return checkPassword(call, key, credentials.password);
-    auto timer = std::make_shared<asio::steady_timer>(call->executor, delay);
-    timer->async_wait([this, call, timer, key, password = credentials.password](boost::system::error_code) {
-        guarded(call, [&] { checkPassword(call, key, password); });
+    withStore(call, [this, call, key = nameKey(credentials.name), password = credentials.password] {
+        const auto delay = loginDelay(m_store.loginFailures(key, now() - failureMemorySeconds));
+        if (delay.count() == 0)
+            return checkPassword(call, key, password);
+        auto timer = std::make_shared<asio::steady_timer>(call->executor, delay);
+        timer->async_wait([this, call, timer, key, password](boost::system::error_code) {
+            withStore(call, [this, call, key, password] { checkPassword(call, key, password); });
+        });
     });
 }
 
+// On a database thread: the account, then the hash on the hashing pool, then what it showed back
+// on a database thread.
 void Service::checkPassword(const CallPtr& call, const std::string& key, const std::string& password)
 {
     const auto account = m_store.findAccount(key);
     onHashingPool(call, [this, call, key, password, account] {
         const auto stored = account ? std::optional(account->passwordHash) : std::nullopt;
-        if (!m_hasher.verify(stored, password)) {
-            m_store.recordLoginFailure(key, now(), now() - failureMemorySeconds);
-            return call->answer(redirectHome("wrong"));
-        }
-        m_store.clearLoginFailures(key);
-        auto response = redirectHome();
-        startSession(account->user, response);
-        call->answer(std::move(response));
+        const bool right = m_hasher.verify(stored, password);
+        withStore(call, [this, call, key, account, right] {
+            if (!right) {
+                m_store.recordLoginFailure(key, now(), now() - failureMemorySeconds);
+                return call->answer(redirectHome("wrong"));
+            }
+            m_store.clearLoginFailures(key);
+            auto response = redirectHome();
+            startSession(account->user, response);
+            call->answer(std::move(response));
+        });
     });
 }
 
@@ -374,11 +437,13 @@ void Service::registerAccount(const CallPtr& call)
     const auto key = nameKey(credentials.name);
     if (isFeedName(key))
         return call->answer(redirectHome("feedname"));
-    if (m_store.findAccount(key))
-        return call->answer(redirectHome("taken"));
-    if (!m_store.takeSignUpSlot(clientOf(*call), now(), now() - 60, signUpsPerMinute))
-        return call->answer(redirectHome("signups"));
-    createAccount(call, credentials.name, key, credentials.password);
+    withStore(call, [this, call, credentials, key, client = clientOf(*call)] {
+        if (m_store.findAccount(key))
+            return call->answer(redirectHome("taken"));
+        if (!m_store.takeSignUpSlot(client, now(), now() - 60, signUpsPerMinute))
+            return call->answer(redirectHome("signups"));
+        createAccount(call, credentials.name, key, credentials.password);
+    });
 }
 
 void Service::createAccount(const CallPtr& call, const std::string& name, const std::string& key,
@@ -388,29 +453,31 @@ void Service::createAccount(const CallPtr& call, const std::string& name, const 
         const auto hash = m_hasher.hash(password);
         if (!hash)
             return call->answer(redirectHome("busy"));
-        const auto user = m_store.createUser(name, key, *hash, now());
-        if (!user)
-            return call->answer(redirectHome("taken"));
-        auto response = redirectHome();
-        startSession(*user, response);
-        call->answer(std::move(response));
+        withStore(call, [this, call, name, key, hash = *hash] {
+            const auto user = m_store.createUser(name, key, hash, now());
+            if (!user)
+                return call->answer(redirectHome("taken"));
+            auto response = redirectHome();
+            startSession(*user, response);
+            call->answer(std::move(response));
+        });
     });
-}
-
-void Service::onHashingPool(const CallPtr& call, std::function<void()> step)
-{
-    const bool queued = m_hashing.submit([this, call, step = std::move(step)] { guarded(call, step); });
-    if (!queued)
-        call->answer(busyResponse());
 }
 
 void Service::logout(const CallPtr& call)
 {
-    if (const auto token = hashCookieValue(cookieValue(call->request)))
-        m_store.removeSession(*token);
-    auto response = redirectHome("out");
-    response.set(http::field::set_cookie, sessionCookie("", 0));
-    call->answer(std::move(response));
+    const auto answer = [this, call] {
+        auto response = redirectHome("out");
+        response.set(http::field::set_cookie, sessionCookie("", 0));
+        call->answer(std::move(response));
+    };
+    const auto token = hashCookieValue(cookieValue(call->request));
+    if (!token)
+        return answer();
+    withStore(call, [this, token = *token, answer] {
+        m_store.removeSession(token);
+        answer();
+    });
 }
 
 } // namespace tunalo::service

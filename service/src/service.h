@@ -1,6 +1,7 @@
 #pragma once
 
 #include "auth.h"
+#include "databasegate.h"
 #include "httpserver.h"
 #include "store.h"
 #include "workerpool.h"
@@ -24,9 +25,19 @@ public:
     // Password hashes at once (64 MiB each) and how many may wait for them before a 503.
     static constexpr std::size_t hashThreads = 2;
     static constexpr std::size_t hashQueue = 64;
+    // The database's threads (as many as a PostgreSQL store's connections) and how much work may
+    // wait for them; work that waited longer than databaseLate, or finds the database down, gets
+    // a 503, and a database that went down is asked again every databaseRetry.
+    static constexpr std::size_t databaseThreads = 8;
+    static constexpr std::size_t databaseQueue = 256;
+    static constexpr std::chrono::milliseconds databaseLate{2000};
+    static constexpr std::chrono::milliseconds databaseRetry{1000};
 
-    // publicUrl: what a TLS proxy in front answers on (empty when people reach the service directly).
-    Service(Store& store, std::string publicUrl);
+    // publicUrl: what a TLS proxy in front answers on (empty when people reach the service directly);
+    // listening: the address it listens on, http://HOST:PORT, which links use without a publicUrl.
+    Service(Store& store, std::string publicUrl, std::string listening);
+    // Finishes the work under way on the hashing and database threads.
+    ~Service();
 
     void handle(const CallPtr& call);
 
@@ -53,13 +64,18 @@ private:
     void route(const CallPtr& call);
     bool fromAnotherSite(const Request& request) const;
     std::string clientOf(const Call& call) const;
-    std::optional<User> sessionUser(const Request& request);
-    std::string siteOf(const Request& request) const;
-    // Runs a step of a page and answers 500 if it throws.
+    // Runs a step of a page and answers 500 if it throws, 503 if the database is down or late.
     void guarded(const CallPtr& call, const std::function<void()>& step);
     // Runs step on the hashing pool, guarded; a full queue is answered as busy at once.
     void onHashingPool(const CallPtr& call, std::function<void()> step);
+    // Runs step on a database thread, guarded; a database known to be down or late, or a full
+    // queue, is answered 503 at once.
+    void withStore(const CallPtr& call, std::function<void()> step);
+    void loggedOut(const CallPtr& call);
 
+    // Answers a feed with validators; cacheControl "no-cache" lets a reader keep it but ask each time.
+    void answerFeed(const CallPtr& call, const std::vector<Post>& posts, std::string_view type,
+                    std::string body, std::string_view cacheControl = "no-cache");
     void checkPassword(const CallPtr& call, const std::string& key, const std::string& password);
     void createAccount(const CallPtr& call, const std::string& name, const std::string& key,
                        const std::string& password);
@@ -69,8 +85,13 @@ private:
     Store& m_store;
     PasswordHasher m_hasher;
     std::string m_publicOrigin; // scheme://host[:port], lower case; empty without a proxy
+    // Where the links people keep or share point: the public address, or the listening one. Never
+    // anything a request says, so every reader gets the same ids and no visitor can plant a host.
+    std::string m_site;
     bool m_secureCookie = false;
-    // Last, so that it goes first: its jobs use everything above until its threads have ended.
+    // Last, so that they go first: their jobs use everything above until their threads have ended,
+    // and each hands work to the other (the destructor stops both before either goes).
+    DatabaseGate m_database{databaseThreads, databaseQueue, databaseLate, databaseRetry, [this] { m_store.ping(); }};
     WorkerPool m_hashing{hashThreads, hashQueue};
 };
 

@@ -251,4 +251,11 @@ std::vector<Post> SqliteStore::recentPosts(int limit, std::optional<std::int64_t
     return posts;
 }
 
+// Takes the write lock and lets it go: late while another program holds it.
+void SqliteStore::ping()
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+}
+
 } // namespace tunalo::service

@@ -4,10 +4,20 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace tunalo::service {
+
+struct DatabaseError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The database cannot be reached, or did not answer within its time: down or late, not wrong.
+struct DatabaseUnavailable : DatabaseError {
+    using DatabaseError::DatabaseError;
+};
 
 using TokenHash = std::array<unsigned char, 32>;
 
@@ -63,6 +73,13 @@ public:
                                  std::optional<std::int64_t> deleteId, std::int64_t now) = 0;
     // Newest first; only one user's posts when userId is given.
     virtual std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) = 0;
+
+    // Asks the database whether it takes writes again; throws DatabaseUnavailable while it does not.
+    virtual void ping() = 0;
+
+    // From now on every wait for the database gives up at once (DatabaseUnavailable): the service
+    // is stopping and waits for no database.
+    virtual void abandonWaits() {}
 };
 
 // True for a PostgreSQL connection address (postgresql:// or postgres://).

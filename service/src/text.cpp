@@ -132,10 +132,12 @@ bool isNameChar(UChar32 c)
     return isLetterOrDigit(c) || (U_GET_GC_MASK(c) & U_GC_M_MASK) != 0 || c == '.' || c == '_' || c == '-';
 }
 
-// One script per name, as a careful registrar would have it: "Аnn" with a Cyrillic А is refused.
-bool singleScript(const icu::UnicodeString& name)
+using Checker = std::unique_ptr<USpoofChecker, decltype(&uspoof_close)>;
+
+// ICU's normalizer and spoof checker are made once (prepareText at start makes them before any
+// request thread runs) and then only read, which is safe from several threads at once.
+const Checker& spoofChecker()
 {
-    using Checker = std::unique_ptr<USpoofChecker, decltype(&uspoof_close)>;
     static const Checker checker = [] {
         UErrorCode status = U_ZERO_ERROR;
         Checker made(uspoof_open(&status), uspoof_close);
@@ -143,13 +145,35 @@ bool singleScript(const icu::UnicodeString& name)
         uspoof_setRestrictionLevel(made.get(), USPOOF_HIGHLY_RESTRICTIVE);
         return U_SUCCESS(status) ? std::move(made) : Checker(nullptr, uspoof_close);
     }();
+    return checker;
+}
+
+const icu::Normalizer2* nfkcCasefold()
+{
+    static const icu::Normalizer2* const folding = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        const auto* made = icu::Normalizer2::getNFKCCasefoldInstance(status);
+        return U_SUCCESS(status) ? made : nullptr;
+    }();
+    return folding;
+}
+
+// One script per name, as a careful registrar would have it: "Аnn" with a Cyrillic А is refused.
+bool singleScript(const icu::UnicodeString& name)
+{
+    const auto& checker = spoofChecker();
     UErrorCode status = U_ZERO_ERROR;
-    // A configured checker is safe to use from several threads at once.
     return checker && uspoof_check2UnicodeString(checker.get(), name, nullptr, &status) == 0 &&
            U_SUCCESS(status);
 }
 
 } // namespace
+
+void prepareText()
+{
+    nfkcCasefold();
+    spoofChecker();
+}
 
 std::string cleanText(std::string_view text, std::size_t maxChars)
 {
@@ -195,10 +219,10 @@ std::string nameKey(std::string_view name)
     const auto in = fromUtf8(name);
     if (toUtf8(in) != name)
         return {};
-    UErrorCode status = U_ZERO_ERROR;
-    const auto* folding = icu::Normalizer2::getNFKCCasefoldInstance(status);
-    if (U_FAILURE(status))
+    const auto* folding = nfkcCasefold();
+    if (!folding)
         return {};
+    UErrorCode status = U_ZERO_ERROR;
     const auto key = folding->normalize(in, status);
     return U_SUCCESS(status) ? toUtf8(key) : std::string{};
 }

@@ -22,6 +22,9 @@ std::map<std::string, std::string> parseForm(std::string_view body);
 // Code points in valid UTF-8.
 std::size_t countChars(std::string_view text);
 
+// Makes what the Unicode functions below share, before the threads that use them start.
+void prepareText();
+
 // Valid UTF-8 of at most maxChars code points: ill-formed bytes become U+FFFD, control
 // characters become blanks.
 std::string cleanText(std::string_view text, std::size_t maxChars);

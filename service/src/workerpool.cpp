@@ -10,6 +10,11 @@ WorkerPool::WorkerPool(std::size_t threads, std::size_t queueLimit) : m_queueLim
 
 WorkerPool::~WorkerPool()
 {
+    stop();
+}
+
+void WorkerPool::stop()
+{
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
@@ -17,7 +22,8 @@ WorkerPool::~WorkerPool()
     }
     m_wake.notify_all();
     for (auto& thread : m_threads)
-        thread.join();
+        if (thread.joinable())
+            thread.join();
 }
 
 bool WorkerPool::submit(std::function<void()> job)

@@ -15,13 +15,15 @@ namespace tunalo::service {
 class WorkerPool {
 public:
     WorkerPool(std::size_t threads, std::size_t queueLimit);
-    // Finishes the jobs that are running; jobs still queued are dropped.
+    // Stops as stop() does.
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
     // False, and the job dropped, when queueLimit jobs are already waiting.
     bool submit(std::function<void()> job);
+    // Finishes the jobs that are running; jobs still queued are dropped and later ones refused.
+    void stop();
 
 private:
     void work();

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
+#include <vector>
 
 namespace tunalo::service::testkit {
 
@@ -24,6 +27,20 @@ private:
     std::string m_cluster;
     std::string m_name;
     std::string m_address;
+};
+
+// The test cluster's server hung: its postmaster and every backend stopped with SIGSTOP until this
+// is destroyed (SIGCONT). Finds them through TUNALO_TEST_POSTGRES_DATA, the cluster's data folder
+// (scripts/postgres.sh sets it); throws when that is not set.
+class StoppedCluster {
+public:
+    StoppedCluster();
+    ~StoppedCluster();
+    StoppedCluster(const StoppedCluster&) = delete;
+    StoppedCluster& operator=(const StoppedCluster&) = delete;
+
+private:
+    std::vector<pid_t> m_stopped;
 };
 
 } // namespace tunalo::service::testkit

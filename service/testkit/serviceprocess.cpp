@@ -24,7 +24,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -54,41 +53,47 @@ TempDir::~TempDir()
 ServiceProcess::ServiceProcess(const std::string& database, fs::path log,
                                const std::vector<std::string>& options)
 {
-    const std::string& db = database;
     const std::string logPath = log.string();
-    std::vector<std::string> args = {"tunalo-service", "--listen", "127.0.0.1:0", "--db", db};
+    std::vector<std::string> args = {"tunalo-service", "--listen", "127.0.0.1:0", "--db", database};
     args.insert(args.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (auto& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
+    int pipeEnds[2] = {-1, -1};
+    if (log.empty() && ::pipe2(pipeEnds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
     m_pid = ::fork();
     if (m_pid < 0)
         throw std::runtime_error("fork failed");
     if (m_pid == 0) {
-        const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        const int fd = log.empty() ? pipeEnds[1] : ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         ::dup2(fd, STDERR_FILENO);
         ::execv(TUNALO_SERVICE_BIN, argv.data());
         ::_exit(127);
     }
+    m_pipe = pipeEnds[0];
+    if (pipeEnds[1] >= 0)
+        ::close(pipeEnds[1]);
     // The service names its port in the first line of its log.
-    const std::regex listening(R"(listening on http://127\.0\.0\.1:(\d+))");
+    std::string piped;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
-        std::ifstream in(log);
-        std::stringstream text;
-        text << in.rdbuf();
-        const auto all = text.str();
-        std::smatch match;
-        if (std::regex_search(all, match, listening)) {
-            m_port = std::stoi(match[1]);
-            return;
+        if (m_pipe >= 0) {
+            pollfd entry{m_pipe, POLLIN, 0};
+            char byte = 0;
+            if (::poll(&entry, 1, 20) > 0 && ::read(m_pipe, &byte, 1) == 1)
+                piped += byte;
         }
+        m_port = listeningPort(m_pipe >= 0 ? piped : fileText(log));
+        if (m_port > 0)
+            return;
         if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
             m_pid = -1;
             throw std::runtime_error("tunalo-service ended at start; see " + logPath);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (m_pipe < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     stop(SIGKILL);
     throw std::runtime_error("tunalo-service did not start; see " + logPath);
@@ -98,6 +103,8 @@ ServiceProcess::~ServiceProcess()
 {
     if (m_pid > 0)
         stop(SIGKILL);
+    if (m_pipe >= 0)
+        ::close(m_pipe);
 }
 
 int ServiceProcess::stop(int signal)
@@ -111,10 +118,50 @@ int ServiceProcess::stop(int signal)
     return status;
 }
 
+int ServiceProcess::waitForEnd(std::chrono::milliseconds wait)
+{
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (m_pid > 0) {
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return status;
+        }
+        if (std::chrono::steady_clock::now() > deadline)
+            return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+int listeningPort(std::string_view log)
+{
+    constexpr std::string_view marker = "listening on http://127.0.0.1:";
+    const auto at = log.find(marker);
+    if (at == std::string_view::npos)
+        return 0;
+    const auto digits = log.substr(at + marker.size());
+    const auto end = digits.find_first_not_of("0123456789");
+    if (end == std::string_view::npos || end == 0)
+        return 0; // the line is not whole yet
+    return std::stoi(std::string(digits.substr(0, end)));
+}
+
 std::string fileText(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string fileTextOnceItHas(const fs::path& path, std::string_view needle)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto text = fileText(path);
+    while (text.find(needle) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        text = fileText(path);
+    }
+    return text;
 }
 
 std::string titleOf(const std::string& html)
@@ -128,9 +175,12 @@ std::string titleOf(const std::string& html)
 
 long long postedId(const std::string& title)
 {
-    std::smatch match;
-    static const std::regex posted(std::string(tunalo::protocol::kPostedTitlePrefix) + R"((\d+))");
-    return std::regex_match(title, match, posted) ? std::stoll(match[1]) : -1;
+    const std::string_view prefix = tunalo::protocol::kPostedTitlePrefix;
+    const std::string_view digits = std::string_view(title).substr(std::min(title.size(), prefix.size()));
+    if (!title.starts_with(prefix) || digits.empty() || digits.size() > 18 ||
+        digits.find_first_not_of("0123456789") != std::string_view::npos)
+        return -1;
+    return std::stoll(std::string(digits));
 }
 
 std::string Answer::header(std::string_view name) const
@@ -180,8 +230,13 @@ Result Visitor::send(std::string_view method, const std::string& target, const F
     request.set(http::field::host, "127.0.0.1:" + std::to_string(m_port));
     if (!m_cookie.empty())
         request.set(http::field::cookie, m_cookie);
-    for (const auto& [name, value] : headers)
-        request.insert(name, value);
+    // A Host given replaces the one above; any other header is added, so a test may send two.
+    for (const auto& [name, value] : headers) {
+        if (beast::iequals(name, "Host"))
+            request.set(http::field::host, value);
+        else
+            request.insert(name, value);
+    }
     request.body() = std::move(body);
     request.prepare_payload();
     // A kept connection the service has closed meanwhile fails at once; a fresh one is tried then.
@@ -305,6 +360,24 @@ bool RawConnection::closedWithin(std::chrono::milliseconds wait)
         return false;
     char byte = 0;
     return ::recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
+}
+
+std::string rawLogIn(const std::string& name, const std::string& password, const std::string& headers)
+{
+    const std::string form = "name=" + percentEncode(name) + "&password=" + percentEncode(password);
+    return "POST /fb/login HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded\r\n" + headers +
+           "Content-Length: " + std::to_string(form.size()) + "\r\n\r\n" + form;
+}
+
+std::vector<std::unique_ptr<RawConnection>> sendOnEach(int port, const std::string& request, int count)
+{
+    std::vector<std::unique_ptr<RawConnection>> connections;
+    for (int i = 0; i < count; ++i) {
+        connections.push_back(std::make_unique<RawConnection>(port));
+        if (!connections.back()->send(request))
+            throw std::runtime_error("the service refused a request");
+    }
+    return connections;
 }
 
 } // namespace tunalo::service::testkit

@@ -30,7 +30,8 @@ private:
 };
 
 // build/bin/tunalo-service on a free loopback port with the given database (a SQLite file or a
-// PostgreSQL address) and any further options, its stderr in a new log file; killed when destroyed.
+// PostgreSQL address) and any further options, its stderr in a new log file, or with an empty log
+// path in a pipe that the test reads (or leaves unread); killed when destroyed.
 class ServiceProcess {
 public:
     ServiceProcess(const std::string& database, std::filesystem::path log,
@@ -41,12 +42,17 @@ public:
 
     int port() const { return m_port; }
     pid_t pid() const { return m_pid; }
+    // The reading end of the stderr pipe, or -1.
+    int stderrPipe() const { return m_pipe; }
     // Sends a signal and waits for the process to end; returns its wait status.
     int stop(int signal);
+    // Waits for the process to end by itself; its wait status, or -1 after `wait`.
+    int waitForEnd(std::chrono::milliseconds wait);
 
 private:
     pid_t m_pid = -1;
     int m_port = 0;
+    int m_pipe = -1;
 };
 
 // Percent-encodes every byte outside the unreserved set, as the desktop program does.
@@ -55,8 +61,15 @@ using service::percentEncode;
 // The whole of a file, such as a log written so far; empty when it cannot be read.
 std::string fileText(const std::filesystem::path& path);
 
+// The file once it holds `needle` (the service writes its log on a thread of its own, a moment
+// after the answer), or as it stands after ten seconds.
+std::string fileTextOnceItHas(const std::filesystem::path& path, std::string_view needle);
+
 // The text between <title> and </title>, or "(no title)".
 std::string titleOf(const std::string& html);
+
+// The port in the service's "listening on http://127.0.0.1:PORT" line, or 0 before that line.
+int listeningPort(std::string_view log);
 
 // The id in a "Posted ID:n" title, or -1.
 long long postedId(const std::string& title);
@@ -125,5 +138,12 @@ public:
 private:
     int m_fd = -1;
 };
+
+// A log-in form post as a browser sends it, for a RawConnection; `headers` are further whole
+// header lines ("Connection: close\r\n").
+std::string rawLogIn(const std::string& name, const std::string& password, const std::string& headers = {});
+
+// `count` connections, each with `request` sent whole on it.
+std::vector<std::unique_ptr<RawConnection>> sendOnEach(int port, const std::string& request, int count);
 
 } // namespace tunalo::service::testkit

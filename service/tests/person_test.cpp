@@ -1,7 +1,9 @@
-// A page and an Atom feed per person, and the home page that tells the user their address.
+// A page and an Atom feed per person, the home page that tells the user their address, and the
+// validators of every feed.
 #include "servicefixture.h"
 
 using namespace tunalo::service::testkit;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -71,6 +73,66 @@ TEST_F(PersonPages, BehindAProxyTheAddressesAreThePublicOnes)
     EXPECT_EQ(at(home, "attacker.example"), std::string::npos);
     const auto feed = ann.get("/fb/u/Ann.atom");
     EXPECT_NE(at(feed, "<id>https://tunalo.example.org/fb/u/Ann</id>"), std::string::npos);
+}
+
+// Ids and links must not follow the Host a reader sends: one entry would get other ids from other
+// readers, a request without Host a relative id, and any host a visitor names would be written into
+// the links that caches keep. A Host long enough once overflowed the stack of the check on it.
+TEST_F(PersonPages, FeedLinksComeFromTheServiceWhateverHostARequestNames)
+{
+    auto ann = member("Ann");
+    ASSERT_GT(postedId(ann.postSong("Song")), 0);
+    const auto own = visitor().get("/fb/u/Ann.atom");
+    ASSERT_TRUE(own);
+    const auto site = "http://127.0.0.1:" + std::to_string(port());
+    EXPECT_NE(at(own, "<id>" + site + "/fb/u/Ann</id>"), std::string::npos) << own->body;
+
+    const struct {
+        const char* what;
+        std::string head;
+    } cases[] = {
+        {"another host", "HTTP/1.1\r\nHost: evil.example"},
+        {"a host of 16,200 characters", "HTTP/1.1\r\nHost: " + std::string(16200, 'a')},
+        {"no host", "HTTP/1.0"},
+    };
+    for (const auto& c : cases) {
+        RawConnection connection(port());
+        ASSERT_TRUE(connection.send("GET /fb/u/Ann.atom " + c.head + "\r\nConnection: close\r\n\r\n"));
+        const auto answer = connection.receive(10s);
+        EXPECT_TRUE(answer.starts_with("HTTP/1.")) << c.what;
+        EXPECT_NE(answer.find(" 200 OK\r\n"), std::string::npos) << c.what;
+        EXPECT_TRUE(answer.ends_with("\r\n\r\n" + own->body)) << c.what << ": the same feed for every reader";
+    }
+    EXPECT_EQ(visitor().title("/"), "Tunalo service") << "the service goes on";
+}
+
+TEST_F(PersonPages, AFeedReaderThatHoldsTheCurrentVersionGets304)
+{
+    auto ann = member("Ann");
+    ASSERT_GT(postedId(ann.postSong("First")), 0);
+    auto reader = visitor();
+    for (const auto* feed : {"/fb/feed", "/fb/feed.json", "/fb/u/Ann.atom"}) {
+        const auto first = reader.get(feed);
+        ASSERT_TRUE(first) << feed;
+        const auto etag = first->header("ETag");
+        EXPECT_FALSE(etag.empty()) << feed;
+        EXPECT_FALSE(first->header("Last-Modified").empty()) << feed;
+
+        const auto again = reader.get(feed, {{"If-None-Match", etag}});
+        ASSERT_TRUE(again) << feed;
+        EXPECT_EQ(again->status, 304) << feed;
+        EXPECT_TRUE(again->body.empty()) << feed;
+        const auto since = reader.get(feed, {{"If-Modified-Since", first->header("Last-Modified")}});
+        ASSERT_TRUE(since) << feed;
+        EXPECT_EQ(since->status, 304) << feed;
+
+        ASSERT_GT(postedId(ann.postSong(std::string("After ") + feed)), 0);
+        const auto changed = reader.get(feed, {{"If-None-Match", etag}});
+        ASSERT_TRUE(changed) << feed;
+        EXPECT_EQ(changed->status, 200) << feed;
+        EXPECT_NE(changed->header("ETag"), etag) << feed;
+        EXPECT_NE(changed->body.find(std::string("After ") + feed), std::string::npos) << feed;
+    }
 }
 
 } // namespace

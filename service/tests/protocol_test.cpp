@@ -3,7 +3,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <regex>
 
 using namespace tunalo::service::testkit;
 
@@ -173,10 +172,10 @@ TEST_F(Protocol, SessionCookieIsHttpOnlyStrictAndLastsThirtyDays)
     const auto result = v.post("/fb/register", {{"name", "Ann"}, {"password", "correct horse"}});
     ASSERT_TRUE(result);
     const auto cookie = result->header("Set-Cookie");
-    EXPECT_TRUE(std::regex_match(
-        cookie,
-        std::regex(R"(tunalo_session=[0-9a-f]{32}; Max-Age=2592000; Path=/; HttpOnly; SameSite=Strict)")))
-        << cookie;
+    const std::string token = cookie.substr(std::min<std::size_t>(cookie.size(), 15), 32);
+    EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos) << cookie;
+    EXPECT_EQ(cookie, "tunalo_session=" + token + "; Max-Age=2592000; Path=/; HttpOnly; SameSite=Strict");
+    EXPECT_EQ(token.size(), 32u);
 
     EXPECT_EQ(sql("SELECT (expires_at - " + sqlNow() + " + 60) / 3600 FROM sessions"),
               std::vector<std::string>{"720"})

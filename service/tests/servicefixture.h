@@ -33,6 +33,19 @@ protected:
         restart();
     }
 
+    // A sanitizer build of the service writes what it finds to the log, and may go on running.
+    void TearDown() override
+    {
+        m_service.reset();
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.path())) {
+            if (entry.path().extension() != ".log")
+                continue;
+            const auto log = fileText(entry.path());
+            for (const auto* report : {"Sanitizer", "runtime error:"})
+                EXPECT_EQ(log.find(report), std::string::npos) << entry.path() << ":\n" << log;
+        }
+    }
+
     static bool onPostgres()
     {
         const char* store = std::getenv("TUNALO_TEST_STORE");
@@ -57,6 +70,11 @@ protected:
 
     // What the running service has written to its log so far.
     std::string logText() const { return fileText(m_dir.path() / ("run" + std::to_string(m_runs) + ".log")); }
+    // The log once it holds `needle`, or as it stands after ten seconds.
+    std::string logTextOnceItHas(const std::string& needle) const
+    {
+        return fileTextOnceItHas(m_dir.path() / ("run" + std::to_string(m_runs) + ".log"), needle);
+    }
 
     std::string database() const
     {

@@ -1,6 +1,7 @@
 #include "app/mainmodule.h"
 
 #include "core/protocoltext.h"
+#include "core/settings.h"
 #include "ui/cpanel.h"
 
 #include <QLineEdit>
@@ -10,24 +11,21 @@ namespace tunalo {
 
 namespace {
 
-const QString kDefaultServiceBase = QStringLiteral("http://127.0.0.1:8631");
-
+// The address TUNALO_SERVICE_URL gives, without a trailing slash; empty when it gives none.
 QString serviceBaseFromEnvironment()
 {
     QString base = qEnvironmentVariable("TUNALO_SERVICE_URL").trimmed();
     while (base.endsWith(QLatin1Char('/')))
         base.chop(1);
-    return base.isEmpty() ? kDefaultServiceBase : base;
+    return base;
 }
 
 } // namespace
 
 mainmodule::mainmodule(Platform& platform)
     : m_platform(platform),
-      m_cycle(PublishServices{*platform.settings,
-                              PlayerDesktop{*platform.windows, *platform.players},
-                              *platform.clock,
-                              [this]() -> Browser& { return form<updatewb>().wb(); },
+      m_cycle(PublishServices{*platform.settings, PlayerDesktop{*platform.windows, *platform.players},
+                              *platform.clock, [this]() -> Browser& { return form<updatewb>().wb(); },
                               serviceBaseFromEnvironment()}),
       m_login(m_cycle.state(), *platform.clock)
 {
@@ -100,7 +98,8 @@ void mainmodule::create(std::unique_ptr<interface>& slot)
 void mainmodule::create(std::unique_ptr<frmloadhome>& slot)
 {
     slot = std::make_unique<frmloadhome>();
-    // The loader has always watched the post browser as well; it comes into being with it.
+    // The post browser comes into being with the loader, so its engine starts while the home page
+    // loads rather than at the first post.
     form<updatewb>();
 }
 
@@ -110,6 +109,11 @@ void mainmodule::create(std::unique_ptr<frmWeb>& slot)
     // The log-in state follows the home page's title; the post page's title is the post queue's.
     Browser& home = slot->wb();
     home.setTitleListener([this, &home] { m_login.homeTitleChanged(home.LocationName()); });
+    // Where the home page cannot be reached the loading notice says which address and why.
+    home.setLoadListener([this](const LoadResult& result) {
+        const bool unreached = result.outcome == LoadResult::Outcome::NotReached;
+        form<frmloadhome>().setUnreached(unreached ? serviceBase() : QString(), result.reason);
+    });
 }
 
 void mainmodule::create(std::unique_ptr<updatewb>& slot)
@@ -125,6 +129,16 @@ void mainmodule::create(std::unique_ptr<smp>& slot)
 void mainmodule::create(std::unique_ptr<optionsfrm>& slot)
 {
     slot = std::make_unique<optionsfrm>(m_cycle, *m_platform.settings, *m_platform.autostart);
+    slot->showServiceAddress(serviceBase(), m_cycle.serviceBaseFixed());
+    QObject::connect(slot.get(), &optionsfrm::serviceAddressChanged, [this](const QString& base) {
+        if (base == serviceBase())
+            return;
+        // The log-in belongs to the service it was made with: the home page of the new one says
+        // anew whether the user is logged in there.
+        m_cycle.setServiceBase(base);
+        m_login.forget();
+        form<frmWeb>().wb().Navigate(homePageAddress());
+    });
 }
 
 void mainmodule::create(std::unique_ptr<helpfrm>& slot)
@@ -147,7 +161,7 @@ QString mainmodule::homePageAddress() const
     return serviceBase() + qtText(protocol::kHomePath);
 }
 
-bool mainmodule::startup()
+bool mainmodule::startup(StartShown shown)
 {
     if (!m_platform.lock->tryLock())
         return false;
@@ -159,8 +173,10 @@ bool mainmodule::startup()
     form<smp>().loadShownAndHidden();
     state().selectedPlayer = -1;
     loadstart();
-    form<interface>().show();
+    if (shown == StartShown::Window)
+        form<interface>().show();
     showhome();
+    m_platform.lock->onShowAsked([this] { form<interface>().showInFront(); });
     return true;
 }
 

@@ -20,11 +20,16 @@
 
 namespace tunalo {
 
+// How a start shows itself: with its main window, or, when the desktop starts it at log-in, only
+// as its icon in the notification area.
+enum class StartShown { Window, InTray };
+
 // The composition root: it takes the platform, builds the core (the publish cycle and the log-in
 // watch), the forms and the browsers, and connects them. Forms come into being on first use and
-// live as long as the module; its members are torn down in the reverse of their order here, which
-// is the order the forms need: the post queue goes before the post browser it listens to, every
-// docked panel before the main window that holds its container.
+// live as long as the module. Its members are torn down in the reverse of their order here, which
+// is the order they need: every form that holds the core, or a browser that reports to the log-in
+// watch, goes before the core; every docked panel before the main window that holds its container;
+// the core, with the post queue that listens to the post browser, before the post browser.
 class mainmodule {
 public:
     explicit mainmodule(Platform& platform);
@@ -52,8 +57,9 @@ public:
     QString homePageAddress() const;
 
     // Start-up. False when another instance of the program already runs: then nothing was
-    // created and the program should end at once.
-    bool startup();
+    // created and the program should end at once. Once started, a later start's request shows
+    // the main window.
+    bool startup(StartShown shown = StartShown::Window);
     void loadstart();
     void loadsettings(bool atstartup) { m_cycle.loadsettings(atstartup); }
 
@@ -90,17 +96,17 @@ private:
     void wakeHome();
 
     Platform& m_platform;
+    std::unique_ptr<updatewb> m_updatewb;
+    PublishCycle m_cycle;
+    LoginWatch m_login;
     std::unique_ptr<interface> m_interface;
     std::unique_ptr<frmloadhome> m_frmloadhome;
     std::unique_ptr<frmWeb> m_frmWeb;
-    std::unique_ptr<updatewb> m_updatewb;
     std::unique_ptr<smp> m_smp;
     std::unique_ptr<optionsfrm> m_optionsfrm;
     std::unique_ptr<helpfrm> m_helpfrm;
     std::unique_ptr<aboutfrm> m_aboutfrm;
     std::unique_ptr<info> m_info;
-    PublishCycle m_cycle;
-    LoginWatch m_login;
 };
 
 } // namespace tunalo

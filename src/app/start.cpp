@@ -19,16 +19,37 @@ int start(int argc, char* argv[])
         return 2;
     }
     prepareWebEngineApplication();
+    // Window titles need X11, so Tunalo runs on it (XWayland on a Wayland desktop) unless the user
+    // chose another platform; asked for at once, Qt tries no Wayland first and prints no error.
+    // The choice is not passed on to the programs Tunalo opens, such as the user's browser.
+    const bool platformChosen = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (!platformChosen)
+        qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication application(argc, argv);
+    if (!platformChosen)
+        qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName(QStringLiteral("tunalo"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     const std::unique_ptr<Platform> platform = makeRealPlatform();
     mainmodule app(*platform);
-    if (!app.startup()) {
+    const bool atLogIn = QApplication::arguments().contains(QLatin1String(kAutostartArgument));
+    if (!app.startup(atLogIn ? StartShown::InTray : StartShown::Window)) {
         const InstanceLock::Refusal refusal = platform->lock->refusal();
-        std::fprintf(stderr, "tunalo: %s\n", qPrintable(refusal.reason));
-        return refusal.anotherInstance ? 0 : 1;
+        if (!refusal.anotherInstance) {
+            std::fprintf(stderr, "tunalo: %s\n", qPrintable(refusal.reason));
+            return 1;
+        }
+        // A start from the menu while Tunalo runs is how a person gets its window back; the
+        // desktop's start at log-in leaves the running one as it is.
+        if (atLogIn)
+            std::fprintf(stderr, "tunalo: %s\n", qPrintable(refusal.reason));
+        else if (platform->lock->askToShow())
+            std::fprintf(stderr, "tunalo: %s; its window is shown\n", qPrintable(refusal.reason));
+        else
+            std::fprintf(stderr, "tunalo: %s; it did not answer the request to show its window\n",
+                         qPrintable(refusal.reason));
+        return 0;
     }
     return QApplication::exec();
 }

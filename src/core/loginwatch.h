@@ -11,7 +11,8 @@
 namespace tunalo {
 
 // Turns the home page's title into the log-in state, and tells when the page can be shown (the
-// state is known) and when it is slow to come. The web layer feeds it the page's titles.
+// state is known) and when it is slow to come. The composition root feeds it the home browser's
+// titles.
 class LoginWatch : public QObject {
     Q_OBJECT
 public:

@@ -16,7 +16,12 @@ const QString kSelectPlayerBody = QStringLiteral(
 
 } // namespace
 
-PublishCycle::PublishCycle(PublishServices services) : m_services(std::move(services)) {}
+PublishCycle::PublishCycle(PublishServices services)
+    : m_services(std::move(services)), m_serviceBaseFixed(!m_services.serviceBase.isEmpty())
+{
+    if (!m_serviceBaseFixed)
+        m_services.serviceBase = settings::kServiceUrlDefault;
+}
 
 PublishCycle::~PublishCycle() = default;
 
@@ -40,6 +45,12 @@ void PublishCycle::loadsettings(bool atstartup)
     m_state.autoAlert = option(settings::kAutoAlert, settings::kOptionDefault);
     m_state.screenWords = option(settings::kScreenWords, settings::kOptionDefault);
     m_screenWordList = stored.value(settings::kScreenWordList, settings::kScreenWordListDefault);
+    if (atstartup && !m_serviceBaseFixed) {
+        // An address the user gave that no longer reads as one leaves the reference service.
+        const settings::ServiceAddress address =
+            settings::serviceAddress(stored.value(settings::kServiceUrl, settings::kServiceUrlDefault));
+        m_services.serviceBase = address.base.isEmpty() ? settings::kServiceUrlDefault : address.base;
+    }
     if (atstartup) {
         const std::int16_t player = option(settings::kLastPlayer, settings::kLastPlayerDefault);
         // Only a known player can be watched; anything else in the store means the default one.
@@ -76,7 +87,9 @@ std::optional<QString> PublishCycle::tick()
     if (m_state.publishing != kTrue)
         return status;
     m_state.previousSong = m_state.currentSong;
-    if (running) {
+    // A player that closed before its song was read keeps its last song, so its return with the
+    // same song is no new song.
+    if (running && reading.running) {
         m_state.currentSong = reading.song;
         if (m_state.previousSong != m_state.currentSong)
             checkpublish();
@@ -141,9 +154,10 @@ void PublishCycle::postsong()
 
 void PublishCycle::refuseNotLoggedIn(const QString& song)
 {
-    refuse(QStringLiteral("Please Log-in To Your Facebook Account First"),
-           QStringLiteral("You must be logged into Facebook before you can share that you are listening to   ") +
-               song + QStringLiteral("   as your status (duh!). Please click on 'Home' and log into facebook"));
+    refuse(
+        QStringLiteral("Please Log-in To Your Facebook Account First"),
+        QStringLiteral("You must be logged into Facebook before you can share that you are listening to   ") +
+            song + QStringLiteral("   as your status (duh!). Please click on 'Home' and log into facebook"));
 }
 
 std::int16_t PublishCycle::hasscreenword(const QString& song) const

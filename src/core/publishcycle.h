@@ -32,7 +32,9 @@ struct PublishServices {
     PlayerDesktop desktop;
     Clock& clock;
     std::function<Browser&()> postBrowser; // the post browser, brought into being on first use
-    QString serviceBase;                   // scheme, host and port of the service, no trailing slash
+    // Scheme, host and port of the service, no trailing slash, when the environment sets it; empty
+    // leaves it to the settings.
+    QString serviceBase;
 };
 
 // The publish cycle: it follows the selected player's song, decides whether a new song is posted,
@@ -46,11 +48,15 @@ public:
     static constexpr QLatin1String kBalloonTitle{"Tunalo"};
 
     explicit PublishCycle(PublishServices services);
+    // Whether the environment set the service's address, which the settings then cannot change.
+    bool serviceBaseFixed() const { return m_serviceBaseFixed; }
     ~PublishCycle() override;
 
     AppState& state() { return m_state; }
     const AppState& state() const { return m_state; }
     const QString& serviceBase() const { return m_services.serviceBase; }
+    // The user gave the service another address: the next post goes there.
+    void setServiceBase(const QString& base) { m_services.serviceBase = base; }
     Clock& clock() { return m_services.clock; }
     PlayerDesktop& desktop() { return m_services.desktop; }
 
@@ -98,6 +104,7 @@ private:
     void setPublishing(bool on);
 
     PublishServices m_services;
+    bool m_serviceBaseFixed;
     AppState m_state;
     QString m_screenWordList;
     std::unique_ptr<PostQueue> m_posts;

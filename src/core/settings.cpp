@@ -1,5 +1,7 @@
 #include "core/settings.h"
 
+#include <QUrl>
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -74,6 +76,19 @@ std::optional<std::int16_t> readNumber(const QString& text)
           rounded <= std::numeric_limits<std::int16_t>::max()))
         return std::nullopt;
     return static_cast<std::int16_t>(rounded);
+}
+
+ServiceAddress serviceAddress(const QString& text)
+{
+    const QUrl url(text.trimmed(), QUrl::StrictMode);
+    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
+        return {{}, QStringLiteral("an address starts with http:// or https://")};
+    if (url.host().isEmpty())
+        return {{}, QStringLiteral("the address names no host")};
+    if (!url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment() ||
+        (!url.path().isEmpty() && url.path() != QLatin1String("/")))
+        return {{}, QStringLiteral("only a scheme, a host and a port are taken")};
+    return {url.adjusted(QUrl::RemovePath).toString(QUrl::FullyEncoded), {}};
 }
 
 } // namespace tunalo::settings

@@ -16,10 +16,21 @@ inline const QString kAutoAlert = QStringLiteral("autoalert");
 inline const QString kScreenWords = QStringLiteral("screenwords");
 inline const QString kScreenWordList = QStringLiteral("screenwordlist");
 inline const QString kLastPlayer = QStringLiteral("lastsmp");
+inline const QString kServiceUrl = QStringLiteral("serviceurl");
 
 inline constexpr std::int16_t kOptionDefault = 1;
 inline constexpr std::int16_t kLastPlayerDefault = 1; // MediaMonkey
 inline const QString kScreenWordListDefault = QStringLiteral("untitled,unknown,track,");
+inline const QString kServiceUrlDefault = QStringLiteral("http://127.0.0.1:8631");
+
+// The service's address as the program uses it (scheme, host and, when given, port, without a
+// trailing slash), or why text is none: only http and https, a host, and nothing after the port but
+// a lone "/".
+struct ServiceAddress {
+    QString base; // empty when the text is refused
+    QString why;  // the reason, when refused
+};
+ServiceAddress serviceAddress(const QString& text);
 
 // A number as the store keeps it: its decimal text, with one blank in front when it is not negative.
 QString numberText(long value);

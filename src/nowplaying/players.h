@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/appstate.h"
-#include "nowplaying/windowlist.h"
+#include "platform/windowlist.h"
 #include "platform/mediaplayers.h"
 
 #include <QString>

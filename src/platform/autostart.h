@@ -2,6 +2,10 @@
 
 namespace tunalo {
 
+// The argument the desktop starts the program with at log-in: such a start stays in the
+// notification area and shows no window.
+inline constexpr char kAutostartArgument[] = "--autostart";
+
 // Whether the desktop starts the program when the user logs in.
 class Autostart {
 public:

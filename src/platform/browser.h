@@ -18,7 +18,8 @@ struct LoadResult {
     };
     Outcome outcome = Outcome::Loaded;
     int code = 0;   // the HTTP status for HttpError, the engine's error number for NotReached
-    QString reason; // the engine's words, for the log
+    QString reason; // for the log and the user: "connection refused", "name not found",
+                    // "certificate refused", "time-out", or the engine's own words
 };
 
 // One embedded web browser.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "nowplaying/windowlist.h"
+#include "platform/windowlist.h"
 
 #include <QIcon>
 #include <QString>
@@ -122,6 +122,11 @@ public:
     // of the item the user picks, after the menu has closed; nothing runs when none is picked.
     virtual void PopupMenu(const std::vector<MenuEntry>& items, int defaultItem,
                            std::function<void(int)> chosen) = 0;
+    // The menu of the window's icons for a notification area that draws the menu itself (a
+    // StatusNotifier host reads it over the session bus and shows it on a right click). It holds
+    // the items given last; chosen runs as for PopupMenu.
+    virtual void setIconMenu(HWND hWnd, const std::vector<MenuEntry>& items, int defaultItem,
+                             std::function<void(int)> chosen) = 0;
 
     // Icon handles: a handle for a picture, and the picture behind a handle.
     virtual HICON registerIcon(const QIcon& icon) = 0;

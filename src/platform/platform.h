@@ -8,7 +8,7 @@
 #include "platform/notifyshell.h"
 #include "platform/settingsstore.h"
 #include "platform/shellopen.h"
-#include "nowplaying/windowlist.h"
+#include "platform/windowlist.h"
 
 #include <memory>
 

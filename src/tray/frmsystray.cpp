@@ -142,6 +142,7 @@ void frmSysTray::Form_Load()
     send(NIM_ADD);
     if (m_bBalloonShell)
         send(NIM_SETVERSION);
+    publishMenu();
 }
 
 void frmSysTray::Form_QueryUnload()
@@ -295,13 +296,16 @@ std::int32_t frmSysTray::AddMenuItem(const QString& sCaption, const QString& sKe
     item.caption = sCaption;
     if (bDefault)
         m_lDefaultItem = index;
+    publishMenu();
     return index;
 }
 
 void frmSysTray::EnableMenuItem(std::int32_t lIndex, bool bState)
 {
-    if (IsValidIndex(lIndex))
-        mnuSysTray[static_cast<std::size_t>(lIndex)].enabled = bState;
+    if (!IsValidIndex(lIndex))
+        return;
+    mnuSysTray[static_cast<std::size_t>(lIndex)].enabled = bState;
+    publishMenu();
 }
 
 std::int32_t frmSysTray::RemoveMenuItem(std::int32_t iIndex)
@@ -310,6 +314,7 @@ std::int32_t frmSysTray::RemoveMenuItem(std::int32_t iIndex)
         return 0;
     if (iIndex == 0) {
         mnuSysTray.front().caption.clear();
+        publishMenu();
         return 0;
     }
     // Captions and keys move down one place; the states belong to the places.
@@ -318,28 +323,61 @@ std::int32_t frmSysTray::RemoveMenuItem(std::int32_t iIndex)
         mnuSysTray[i - 1].key = mnuSysTray[i].key;
     }
     mnuSysTray.pop_back();
+    publishMenu();
     return 0;
 }
 
 void frmSysTray::setDefaultMenuIndex(std::int32_t lIndex)
 {
     m_lDefaultItem = IsValidIndex(lIndex) ? lIndex : 0;
+    publishMenu();
+}
+
+std::vector<MenuEntry> frmSysTray::menuEntries() const
+{
+    std::vector<MenuEntry> entries;
+    entries.reserve(mnuSysTray.size());
+    for (const MenuItem& item : mnuSysTray)
+        entries.push_back({item.caption, item.enabled, item.visible});
+    return entries;
+}
+
+int frmSysTray::drawnDefault() const
+{
+    // A default that a removal took away draws no item in bold.
+    return IsValidIndex(m_lDefaultItem) ? m_lDefaultItem : -1;
+}
+
+std::function<void(int)> frmSysTray::menuChoice()
+{
+    QPointer<frmSysTray> self(this);
+    return [self](int index) {
+        if (self)
+            self->mnuSysTray_Click(index);
+    };
+}
+
+void frmSysTray::publishMenu()
+{
+    // A run of changes, such as the items added one by one at load, goes out once, from the event
+    // loop.
+    if (m_bMenuPublishing)
+        return;
+    m_bMenuPublishing = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_bMenuPublishing = false;
+            if (!m_bUnloaded)
+                m_shell.setIconMenu(m_hWnd, menuEntries(), drawnDefault(), menuChoice());
+        },
+        Qt::QueuedConnection);
 }
 
 void frmSysTray::ShowMenu()
 {
     m_shell.SetForegroundWindow(m_hWnd);
-    std::vector<MenuEntry> entries;
-    entries.reserve(mnuSysTray.size());
-    for (const MenuItem& item : mnuSysTray)
-        entries.push_back({item.caption, item.enabled, item.visible});
-    // A default that a removal took away draws no item in bold.
-    const int defaultItem = IsValidIndex(m_lDefaultItem) ? m_lDefaultItem : -1;
-    QPointer<frmSysTray> self(this);
-    m_shell.PopupMenu(entries, defaultItem, [self](int index) {
-        if (self)
-            self->mnuSysTray_Click(index);
-    });
+    m_shell.PopupMenu(menuEntries(), drawnDefault(), menuChoice());
 }
 
 void frmSysTray::mnuSysTray_Click(std::int32_t Index)

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace tunalo {
@@ -75,6 +76,13 @@ private:
     void send(std::uint32_t dwMessage);
     void sendAnsi(std::uint32_t dwMessage);
     bool IsValidIndex(std::int32_t l) const;
+    // The menu as the shell draws it, with the item to draw in bold (-1 for none), and what a
+    // choice from it runs.
+    std::vector<MenuEntry> menuEntries() const;
+    int drawnDefault() const;
+    std::function<void(int)> menuChoice();
+    // Gives the shell the menu again after a change, for a notification area that shows it itself.
+    void publishMenu();
 
     NotifyShell& m_shell;
     HWND m_hWnd = 0;
@@ -88,6 +96,7 @@ private:
 
     std::vector<MenuItem> mnuSysTray{MenuItem{}};
     bool m_bItemZeroUsed = false;
+    bool m_bMenuPublishing = false; // the menu goes to the shell from the event loop
     std::int32_t m_lDefaultItem = 0;
 };
 

@@ -99,11 +99,10 @@ void interface::connectTray()
 
 void interface::Form_Unload()
 {
-    // Without a notification area a hidden window could never come back, and neither could "&Exit".
-    if (m_shell.hasNotificationArea())
-        hide();
-    else
-        showMinimized();
+    // Hidden, not minimised: some window managers (sway's) ignore a minimise, and the window would
+    // stay with a blank page. It comes back from the tray icon or, with no notification area, from
+    // starting Tunalo again.
+    hide();
 }
 
 void interface::closeEvent(QCloseEvent* event)
@@ -212,7 +211,7 @@ void interface::m_frmSysTray_MenuClick(std::int32_t, const QString& sKey)
         emit homeWanted();
         showNormal();
     } else if (sKey == QStringLiteral("open")) {
-        showNormal();
+        showInFront();
     }
 }
 

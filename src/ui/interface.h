@@ -26,7 +26,7 @@ public:
     ~interface() override;
 
     void Form_Load();
-    // Closing only hides the window (or minimizes it where nothing could bring it back).
+    // Closing only hides the window, on every desktop.
     void Form_Unload();
 
     void Command1_Click();
@@ -44,7 +44,8 @@ public:
     void m_frmSysTray_SysTrayMouseDown(std::int32_t eButton);
     void m_frmSysTray_BalloonClicked();
 
-    // Shows a balloon on the tray icon for 30 seconds; callers set BallonMsgs first.
+    // Shows a balloon on the tray icon for 30 seconds; the publish cycle's balloons come through it
+    // with their click set in the cycle's BallonMsgs.
     void showBalloon(const QString& sMessage, const QString& sTitle, std::int32_t eIcon);
     // The publish button's look for publishing on or off.
     void setPublishingLook(bool on);

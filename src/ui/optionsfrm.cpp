@@ -26,16 +26,15 @@ optionsfrm::optionsfrm(PublishCycle& cycle, SettingsStore& settings, Autostart& 
       Check4(new QCheckBox(QStringLiteral("Start Tunalo when I log in"), this)), Text1(new QLineEdit(this)),
       Label1(paneltext::heading(QStringLiteral("Options"), this)),
       Frame1(new QGroupBox(QStringLiteral("Facebook And Proxy Settings"), this)),
-      Label2(paneltext::label(
-          QStringLiteral("\"Tunalo FB App\" Connects To The Internet Through Tunalo's Built-In "
-                         "Browser, Which Uses The Desktop's Proxy Settings. Your Log-in And Cookies "
-                         "Stay In That Browser."),
-          Frame1, 360, 480, 6495, 1335)),
-      m_cycle(cycle), m_settings(settings), m_autostart(autostart)
+      Label2(paneltext::label(QString(), Frame1, 360, 480, 6495, 1150)),
+      Label3(paneltext::label(QStringLiteral("Service Address:"), Frame1, 360, 1665, 1695, 360)),
+      Text2(new QLineEdit(Frame1)), m_cycle(cycle), m_settings(settings), m_autostart(autostart)
 {
     Label1->setGeometry(twips(120), twips(120), twips(7335), twips(495));
-    Frame1->setGeometry(twips(120), twips(3480), twips(7455), twips(1815));
+    Frame1->setGeometry(twips(120), twips(3480), twips(7455), twips(2055));
+    Text2->setGeometry(twips(2100), twips(1665), twips(5115), twips(360));
     paneltext::setFont(Label2, 12, false);
+    showAbout({});
     autopublish->setGeometry(twips(120), twips(720), twips(4935), twips(375));
     Check1->setGeometry(twips(120), twips(1200), twips(4935), twips(375));
     Check2->setGeometry(twips(120), twips(1680), twips(4935), twips(375));
@@ -51,6 +50,8 @@ optionsfrm::optionsfrm(PublishCycle& cycle, SettingsStore& settings, Autostart& 
     connect(Check2, &QCheckBox::stateChanged, this, &optionsfrm::Check2_Click);
     connect(Check3, &QCheckBox::stateChanged, this, &optionsfrm::Check3_Click);
     connect(Text1, &QLineEdit::textChanged, this, &optionsfrm::Text1_Change);
+    // The address is taken once the user is done with it, not at every key.
+    connect(Text2, &QLineEdit::editingFinished, this, &optionsfrm::Text2_Change);
     // Only the user's click changes the desktop's autostart entry; filling the box reads it.
     connect(Check4, &QCheckBox::clicked, this, &optionsfrm::Check4_Click);
 }
@@ -94,6 +95,41 @@ void optionsfrm::Check4_Click()
     m_autostart.setEnabled(Check4->isChecked());
     // The box shows what happens at the next log-in, also when the desktop refused the change.
     Check4->setChecked(m_autostart.isEnabled());
+}
+
+namespace {
+const QString kAboutTheBrowser = QStringLiteral(
+    "\"Tunalo FB App\" Connects To The Internet Through Tunalo's Built-In Browser, Which Uses The "
+    "Desktop's Proxy Settings. Your Log-in And Cookies Stay In That Browser.");
+} // namespace
+
+void optionsfrm::showAbout(const QString& refusal)
+{
+    // A refused address is told where the frame's words stand, until an address is taken.
+    Label2->setText(refusal.isEmpty()
+                        ? kAboutTheBrowser
+                        : QStringLiteral("The address was not saved: ") + refusal + QLatin1Char('.'));
+    Label2->setForegroundRole(refusal.isEmpty() ? QPalette::WindowText : QPalette::Link);
+}
+
+void optionsfrm::showServiceAddress(const QString& base, bool setByEnvironment)
+{
+    Text2->setText(base);
+    Text2->setEnabled(!setByEnvironment);
+    Text2->setToolTip(setByEnvironment ? QStringLiteral("Set by TUNALO_SERVICE_URL") : QString());
+}
+
+void optionsfrm::Text2_Change()
+{
+    const settings::ServiceAddress address = settings::serviceAddress(Text2->text());
+    if (address.base.isEmpty()) {
+        showAbout(address.why);
+        return;
+    }
+    showAbout({});
+    Text2->setText(address.base);
+    m_settings.save(settings::kApplication, settings::kSection, settings::kServiceUrl, address.base);
+    emit serviceAddressChanged(address.base);
 }
 
 void optionsfrm::Text1_Change()

@@ -14,8 +14,9 @@ class PublishCycle;
 class SettingsStore;
 
 // The options panel: four switches of the publish cycle and the word list, each change saved at once,
-// and the switch that has the desktop start the program at log-in.
+// the switch that has the desktop start the program at log-in, and the service's address.
 class optionsfrm : public Panel {
+    Q_OBJECT
 public:
     optionsfrm(PublishCycle& cycle, SettingsStore& settings, Autostart& autostart);
 
@@ -28,6 +29,11 @@ public:
     void Check3_Click();
     void Check4_Click();
     void Text1_Change();
+    // The address was edited: saved and taken when it is one, refused with the reason otherwise.
+    void Text2_Change();
+
+    // Shows the address in effect; one set by the environment cannot be changed here.
+    void showServiceAddress(const QString& base, bool setByEnvironment);
 
     QCheckBox* autopublish;
     QCheckBox* Check1;
@@ -38,9 +44,16 @@ public:
     QLabel* Label1;
     QGroupBox* Frame1;
     QLabel* Label2;
+    QLabel* Label3;   // "Service Address:"
+    QLineEdit* Text2; // the service's address
+
+signals:
+    void serviceAddressChanged(const QString& base);
 
 private:
     void saveCheckBox(const QCheckBox* box, const QString& key);
+
+    void showAbout(const QString& refusal);
 
     PublishCycle& m_cycle;
     SettingsStore& m_settings;

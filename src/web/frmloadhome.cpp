@@ -91,7 +91,7 @@ QPixmap loadingFrame(int index, int dots)
 frmloadhome::frmloadhome()
     : st(new QLabel(this)), frame{}, gifAnim(new QTimer(this)),
       Label1(new QLabel(QStringLiteral("The Home Page Is Taking Longer To Load Than Expected."), this)),
-      Label2{}
+      Label2{}, Label3(new QLabel(this))
 {
     // The animation is the view's own: it runs while the loader can be seen.
     gifAnim->setInterval(100);
@@ -141,6 +141,12 @@ void frmloadhome::layOut()
     layout->addLayout(row({Label2[0], Label2[1], Label2[2]}));
     layout->addLayout(row({Label2[3], Label2[4], Label2[5]}));
     layout->addWidget(Label2[6]); // wraps across the panel's width
+    Label3->setAlignment(Qt::AlignCenter);
+    Label3->setWordWrap(true);
+    QFont bold = Label3->font();
+    bold.setBold(true);
+    Label3->setFont(bold);
+    layout->addWidget(Label3);
     layout->addStretch();
 
     // The notice shows only when the home page is slow.
@@ -152,6 +158,7 @@ void frmloadhome::setNoticeVisible(bool visible)
     Label1->setVisible(visible);
     for (QLabel* piece : Label2)
         piece->setVisible(visible);
+    Label3->setVisible(visible && !Label3->text().isEmpty());
 }
 
 void frmloadhome::resset()
@@ -162,6 +169,13 @@ void frmloadhome::resset()
 void frmloadhome::showNotice()
 {
     setNoticeVisible(true);
+}
+
+void frmloadhome::setUnreached(const QString& address, const QString& cause)
+{
+    Label3->setText(address.isEmpty() ? QString()
+                                      : QStringLiteral("Tunalo could not reach %1: %2.").arg(address, cause));
+    setNoticeVisible(Label1->isVisibleTo(this));
 }
 
 void frmloadhome::gifAnim_Timer()

@@ -22,6 +22,9 @@ public:
     void resset();
     // The home page is taking longer than expected.
     void showNotice();
+    // The service at address could not be reached, for the cause given; the notice says so.
+    // An empty address: it was reached after all.
+    void setUnreached(const QString& address, const QString& cause);
 
     // Timer handler.
     void gifAnim_Timer();
@@ -31,6 +34,7 @@ public:
     QTimer* gifAnim;
     QLabel* Label1;
     std::array<QLabel*, 7> Label2;
+    QLabel* Label3; // the address that could not be reached and why, under the notice
 
 protected:
     void showEvent(QShowEvent* event) override;

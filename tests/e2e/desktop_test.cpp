@@ -1,6 +1,8 @@
 #include "session.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -60,9 +62,9 @@ TEST(Desktop, OnASlowServiceABurstOfSkipsLeavesOnlyTheNewestPostAndASongPlayedIn
         << session.screenshot(QStringLiteral("outage"));
 }
 
-TEST(Desktop, WithAutomaticPublishingOffASongIsPostedWhenItsBalloonIsClicked)
+// Logs in, turns automatic publishing off and starts publishing, so that the song is offered.
+void publishWithOffers(Session& session)
 {
-    Session session(QStringLiteral("Quiet Artist - Offered Song - MediaMonkey"));
     ASSERT_TRUE(session.startProgram());
     ASSERT_TRUE(session.logIn()) << session.screenshot(QStringLiteral("login"));
 
@@ -74,6 +76,14 @@ TEST(Desktop, WithAutomaticPublishingOffASongIsPostedWhenItsBalloonIsClicked)
     })) << session.screenshot(QStringLiteral("options"));
 
     session.pressStartPublishing();
+}
+
+TEST(Desktop, WithAutomaticPublishingOffASongIsPostedWhenItsBalloonIsClicked)
+{
+    Session session(QStringLiteral("Quiet Artist - Offered Song - MediaMonkey"));
+    publishWithOffers(session);
+    if (HasFatalFailure())
+        return;
     // The song is offered in a balloon, not posted.
     ASSERT_TRUE(waitUntil([&] { return !session.balloon().isEmpty(); }))
         << session.screenshot(QStringLiteral("offer"));
@@ -82,6 +92,45 @@ TEST(Desktop, WithAutomaticPublishingOffASongIsPostedWhenItsBalloonIsClicked)
     session.clickOnScreen(session.balloon());
     EXPECT_TRUE(session.waitForFeed({QStringLiteral("Quiet Artist - Offered Song")}))
         << session.screenshot(QStringLiteral("clicked"));
+}
+
+TEST(Desktop, WithANotificationServerTheOfferIsANotificationThatPostsTheSongWhenClicked)
+{
+    // dunst with its settings as installed: a middle click runs a notification's action.
+    QTemporaryDir dunstSettings;
+    QProcess dunst;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dunstSettings.path());
+    dunst.setProcessEnvironment(environment);
+    dunst.start(QStringLiteral("dunst"), {});
+    const auto note = [] {
+        const QString window = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                        QStringLiteral("--class"), QStringLiteral("dunst")})
+                                   .section(QLatin1Char('\n'), 0, 0);
+        const QString geometry = window.isEmpty() ? QString()
+                                                  : xdotool({QStringLiteral("getwindowgeometry"), window});
+        static const QRegularExpression numbers(QStringLiteral(R"(Position: (\d+),(\d+).*Geometry: (\d+)x(\d+))"),
+                                                QRegularExpression::DotMatchesEverythingOption);
+        const QRegularExpressionMatch match = numbers.match(geometry);
+        return match.hasMatch() ? QRect(match.captured(1).toInt(), match.captured(2).toInt(),
+                                        match.captured(3).toInt(), match.captured(4).toInt())
+                                : QRect();
+    };
+
+    Session session(QStringLiteral("Quiet Artist - Noted Song - MediaMonkey"));
+    publishWithOffers(session);
+    if (HasFatalFailure())
+        return;
+    // The offer replaces the welcome on the server; Qt draws no balloon of its own.
+    ASSERT_TRUE(waitUntil([&] { return !note().isEmpty(); })) << session.screenshot(QStringLiteral("note"));
+    pause(1000);
+    EXPECT_TRUE(session.feed().isEmpty());
+    EXPECT_TRUE(session.balloon().isEmpty()) << session.screenshot(QStringLiteral("bubble"));
+    session.clickOnScreen(note(), 2);
+    EXPECT_TRUE(session.waitForFeed({QStringLiteral("Quiet Artist - Noted Song")}))
+        << session.screenshot(QStringLiteral("noted"));
+    dunst.terminate();
+    dunst.waitForFinished(5000);
 }
 
 TEST(Desktop, ExitFromTheTrayMenuRemembersThePlayerAndASecondStartEndsAtOnce)
@@ -141,13 +190,18 @@ TEST(Desktop, StartAtLogInWritesAnEntryThatStartsThisProgramAndTakesItAway)
     const QStringList exec =
         QString::fromUtf8(file.readAll()).split(u'\n').filter(QRegularExpression("^Exec="));
     ASSERT_EQ(exec.size(), 1);
-    // The desktop runs the line at log-in; run now, it meets the instance that runs already.
+    // The desktop runs the line at log-in; run now, it meets the instance that runs already and
+    // leaves it as it is.
     QProcess login;
     login.setProcessEnvironment(session.programFiles().environment());
-    login.start(exec.front().mid(5), {});
+    const QStringList command = QProcess::splitCommand(exec.front().mid(5));
+    ASSERT_EQ(command.size(), 2) << exec.front().toStdString();
+    login.start(command[0], command.mid(1));
     ASSERT_TRUE(login.waitForFinished(15000)) << exec.front().toStdString();
     EXPECT_EQ(login.exitCode(), 0);
-    EXPECT_TRUE(login.readAllStandardError().startsWith("tunalo: Tunalo is already running"));
+    const QByteArray error = login.readAllStandardError();
+    EXPECT_TRUE(error.startsWith("tunalo: Tunalo is already running")) << error.constData();
+    EXPECT_FALSE(error.contains("window")) << "no request to show the window: " << error.constData();
 
     session.clickInPanel(120, 3000, 600, 375);
     EXPECT_TRUE(waitUntil([&] { return !QFile::exists(entry); }))

@@ -22,15 +22,6 @@ constexpr int kContainerLeft = 2520;
 constexpr int kContainerTop = 1440;
 } // namespace
 
-QString xdotool(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    if (!process.waitForFinished(15000) || process.exitCode() != 0)
-        return {};
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
 Session::Session(const QString& playerTitle)
     : m_service(std::make_unique<service::testkit::ServiceProcess>(m_dir.path() / "service.db",
                                                                    m_dir.path() / "service.log")),

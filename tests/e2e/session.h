@@ -76,7 +76,4 @@ private:
     quint32 m_mainWindow = 0;
 };
 
-// Runs xdotool with the arguments; its output, or nothing when it failed.
-QString xdotool(const QStringList& arguments);
-
 } // namespace tunalo::test

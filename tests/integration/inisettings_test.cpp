@@ -167,8 +167,9 @@ public:
     }
     ~ReadOnlyFolder()
     {
-        if (m_wasRoot && seteuid(0) == 0)
-            setegid(0);
+        if (m_wasRoot) {
+            [[maybe_unused]] const bool restored = seteuid(0) == 0 && setegid(0) == 0;
+        }
         chmod(QFile::encodeName(m_folder).constData(), 0755);
     }
     ReadOnlyFolder(const ReadOnlyFolder&) = delete;

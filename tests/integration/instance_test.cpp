@@ -1,3 +1,4 @@
+#include "support/playerwindow.h"
 #include "support/process.h"
 
 #include <QDir>
@@ -31,6 +32,7 @@ TEST(SingleInstance, ASecondStartEndsAtOnceSayingWhyAndAStaleLockDoesNotBlock)
     EXPECT_TRUE(second.readAllStandardOutput().isEmpty());
     const QByteArray error = second.readAllStandardError();
     EXPECT_TRUE(error.startsWith("tunalo: Tunalo is already running")) << error.constData();
+    EXPECT_TRUE(error.contains("; its window is shown")) << error.constData();
     EXPECT_EQ(error.count('\n'), 1) << error.constData();
     EXPECT_EQ(first.state(), QProcess::Running);
 
@@ -81,6 +83,75 @@ TEST(NoDisplay, TheProgramSaysSoInOneLineAndFails)
     const QByteArray error = process.readAllStandardError();
     EXPECT_TRUE(error.contains("cannot reach an X display")) << error.constData();
     EXPECT_EQ(error.count('\n'), 1) << error.constData();
+}
+
+// Tunalo's windows by the main window's title, mapped or not.
+QString windowsTitledTunalo(bool onlyVisible)
+{
+    QStringList arguments{QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^TUNALO$")};
+    if (onlyVisible)
+        arguments.insert(1, QStringLiteral("--onlyvisible"));
+    return xdotool(arguments);
+}
+
+// The program's main window while it is on the screen; 0 while it is not.
+std::uint32_t shownMainWindow()
+{
+    // Qt also keeps an unmapped helper window with the same title.
+    return windowsTitledTunalo(true).section(QLatin1Char('\n'), 0, 0).toUInt();
+}
+
+// Started at log-in, Tunalo stays in the notification area; a start from the menu brings its
+// window, hidden or covered, to the front with the focus, and ends.
+TEST(SingleInstance, AStartAtLogInStaysInTheTrayAndALaterStartBringsTheWindowToTheFront)
+{
+    ProgramUnderTest program;
+    QProcess& first = program.start({}, {QStringLiteral("--autostart")});
+    ASSERT_TRUE(waitUntil([&] { return !windowsTitledTunalo(false).isEmpty(); }, 30000));
+    pause(2000);
+    EXPECT_EQ(shownMainWindow(), 0u) << "started at log-in";
+
+    PlayerWindow other(QStringLiteral("Untitled - Notepad"));
+    ASSERT_TRUE(other.started());
+    ASSERT_TRUE(other.send(QStringLiteral("activate")));
+    std::uint32_t window = 0;
+    for (const char* before : {"hidden", "covered"}) {
+        SCOPED_TRACE(before);
+        ASSERT_TRUE(waitUntil([&] { return activeWindow() == other.handle(); }));
+        QProcess& again = program.start();
+        ASSERT_TRUE(again.waitForFinished(20000));
+        EXPECT_EQ(again.exitCode(), 0) << again.readAllStandardError().constData();
+        EXPECT_TRUE(waitUntil([&] { return (window = shownMainWindow()) != 0 && activeWindow() == window; }))
+            << "shown " << shownMainWindow() << ", active " << activeWindow();
+        EXPECT_EQ(first.state(), QProcess::Running);
+        ASSERT_TRUE(other.send(QStringLiteral("activate")));
+    }
+}
+
+// A Wayland session: Qt would look for its Wayland plugin first and say so on stderr.
+TEST(WaylandSession, TunaloGoesStraightToX11UnlessThePlatformIsChosen)
+{
+    QProcessEnvironment wayland;
+    wayland.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+    wayland.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("sway"));
+    wayland.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-tunalo-test"));
+    wayland.insert(QStringLiteral("QT_QPA_PLATFORM"), QString());
+    {
+        ProgramUnderTest program;
+        QProcess& process = program.start(wayland);
+        ASSERT_TRUE(waitUntil([&] { return shownMainWindow() != 0; }, 30000));
+        process.kill();
+        process.waitForFinished(5000);
+        const QByteArray error = process.readAllStandardError();
+        EXPECT_FALSE(error.contains("wayland") || error.contains("qt.qpa")) << error.constData();
+    }
+
+    wayland.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("tunalo-test-platform"));
+    ProgramUnderTest program;
+    QProcess& process = program.start(wayland);
+    ASSERT_TRUE(process.waitForFinished(15000));
+    EXPECT_TRUE(process.readAllStandardError().contains("\"tunalo-test-platform\""))
+        << "the user's own choice is the one Qt tries";
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "platform/qt/lockfile.h"
+#include "support/process.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <unistd.h>
 
 namespace tunalo::test {
@@ -87,6 +89,43 @@ TEST(LockFile, AFolderWithContentsIsLeftAloneAndTheRefusalSaysWhatToDo)
     EXPECT_TRUE(lock.refusal().reason.contains(QStringLiteral("folder")))
         << lock.refusal().reason.toStdString();
     EXPECT_TRUE(QFileInfo::exists(path + QStringLiteral("/keep")));
+}
+
+
+// A later start asks from a process of its own; here a thread stands in for it, so that the
+// holder's event loop runs meanwhile.
+std::future<bool> askFromAnotherStart(const QString& path)
+{
+    return std::async(std::launch::async, [path] {
+        LockFileInstanceLock later(path);
+        return !later.tryLock() && later.refusal().anotherInstance && later.askToShow();
+    });
+}
+
+bool answered(std::future<bool>& asked)
+{
+    EXPECT_TRUE(waitUntil([&] { return asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    return asked.valid() && asked.get();
+}
+
+TEST(LockFile, ALaterStartReachesTheHolderEvenBeforeItCanShowAnythingAndPastASocketLeftBehind)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("tunalo.lock"));
+    // A run that was killed leaves its socket behind.
+    writeFile(folder.filePath(QStringLiteral("tunalo.socket")), "left behind");
+    LockFileInstanceLock holder(path);
+    ASSERT_TRUE(holder.tryLock());
+
+    auto early = askFromAnotherStart(path);
+    EXPECT_TRUE(answered(early)) << "asked while the holder was still starting";
+    int shown = 0;
+    holder.onShowAsked([&shown] { ++shown; });
+    EXPECT_EQ(shown, 1) << "the early request is carried out once the holder can show its window";
+
+    auto later = askFromAnotherStart(path);
+    EXPECT_TRUE(answered(later));
+    EXPECT_EQ(shown, 2);
 }
 
 } // namespace

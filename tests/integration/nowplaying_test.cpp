@@ -15,7 +15,9 @@
 #include <QProcess>
 
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -220,16 +222,6 @@ TEST_F(RealDesktop, AClosedPlayerNoLongerRunsAndEndsTheWalk)
     EXPECT_EQ(cached->GetWindow(gone, GW_HWNDNEXT), 0u);
     EXPECT_EQ(song(0), QStringLiteral("Below"));
     expectSameAsFresh();
-}
-
-// The window manager's active window, as xprop reads it; 0 for none.
-std::uint32_t activeWindow()
-{
-    QProcess xprop;
-    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")});
-    xprop.waitForFinished(5000);
-    const QString answer = QString::fromLatin1(xprop.readAllStandardOutput()).trimmed();
-    return answer.section(QLatin1Char('#'), 1).trimmed().toUInt(nullptr, 16);
 }
 
 // Clicks the empty desktop, where no window lies, until the window manager takes the focus away
@@ -437,6 +429,101 @@ TEST_F(BareDesktop, AThousandWindowsWalkAlike)
     const std::uint64_t before = cached->roundTrips();
     EXPECT_EQ(isrunning(*cached, QStringLiteral("no such player")), 0);
     EXPECT_EQ(cached->roundTrips(), before);
+}
+
+
+// One client of a private server, drawing windows and writing root properties by hand.
+class XClient {
+public:
+    explicit XClient(const QString& display)
+        : m_connection(xcb_connect(display.toLatin1().constData(), nullptr))
+    {
+        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
+    }
+    ~XClient() { xcb_disconnect(m_connection); }
+    XClient(const XClient&) = delete;
+    XClient& operator=(const XClient&) = delete;
+
+    xcb_window_t makeWindow(const QString& title)
+    {
+        const xcb_window_t window = xcb_generate_id(m_connection);
+        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, window, m_root, 0, 0, 10, 10, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+        const QByteArray text = title.toUtf8();
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_NAME"),
+                            atom("UTF8_STRING"), 8, static_cast<std::uint32_t>(text.size()), text.constData());
+        sync();
+        return window;
+    }
+
+    // Announces a window manager that keeps the stacking list the test writes, whatever windows
+    // come and go: sway's X11 support kept a window's id listed after the window was gone.
+    void actAsWindowManager()
+    {
+        const xcb_window_t check = makeWindow(QStringLiteral("manager"));
+        setList(check, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW, {check});
+        setList(m_root, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW, {check});
+        setList(m_root, "_NET_SUPPORTED", XCB_ATOM_ATOM,
+                {atom("_NET_CLIENT_LIST_STACKING"), atom("_NET_ACTIVE_WINDOW"), atom("_NET_WM_NAME")});
+    }
+    void list(const std::vector<xcb_window_t>& bottomUp, xcb_window_t active)
+    {
+        setList(m_root, "_NET_CLIENT_LIST_STACKING", XCB_ATOM_WINDOW, bottomUp);
+        setList(m_root, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW, {active});
+    }
+
+private:
+    xcb_atom_t atom(const char* name)
+    {
+        const auto cookie =
+            xcb_intern_atom(m_connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(m_connection, cookie, nullptr);
+        const xcb_atom_t atom = reply ? reply->atom : XCB_NONE;
+        std::free(reply);
+        return atom;
+    }
+    void setList(xcb_window_t window, const char* name, xcb_atom_t type, const std::vector<std::uint32_t>& values)
+    {
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, window, atom(name), type, 32,
+                            static_cast<std::uint32_t>(values.size()), values.data());
+        sync();
+    }
+    // Every request so far has reached the server once this returns.
+    void sync() { std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr)); }
+
+    xcb_connection_t* m_connection;
+    xcb_window_t m_root = XCB_NONE;
+};
+
+// A program that ends takes its windows with it, and the next program to connect is given the same
+// ids; a list that remembered the old window's end must read the new one as it is.
+TEST_F(BareDesktop, AWindowMadeUnderTheIdOfOneGoneIsReadAfresh)
+{
+    XClient manager(display.name);
+    manager.actAsWindowManager();
+    const xcb_window_t bottom = manager.makeWindow(QStringLiteral("Bottom"));
+    const xcb_window_t top = manager.makeWindow(kNotepad);
+    const QString winamp = QStringLiteral("- winamp");
+    xcb_window_t player = XCB_NONE;
+    {
+        XClient first(display.name);
+        player = first.makeWindow(QStringLiteral("Old - Winamp"));
+        manager.list({bottom, player, top}, top);
+        ASSERT_TRUE(waitUntil([&] { return managed(*cached); }));
+        ASSERT_TRUE(waitUntil([&] { return findbytitle(*cached, winamp) == player; }));
+    }
+    // The window went with its program; the manager goes on listing it.
+    ASSERT_TRUE(waitUntil([&] { return findbytitle(*cached, winamp) == 0; }));
+    EXPECT_EQ(cached->GetWindowTextA(player, kTitleCapacity), QString());
+    EXPECT_EQ(cached->GetWindow(player, GW_HWNDNEXT), 0u);
+
+    XClient second(display.name);
+    ASSERT_EQ(second.makeWindow(QStringLiteral("New - Winamp")), player)
+        << "the server gave the next program's window another id";
+    EXPECT_TRUE(waitUntil([&] { return findbytitle(*cached, winamp) == player; }, 5000));
+    EXPECT_EQ(cached->GetWindow(player, GW_HWNDNEXT), bottom);
+    EXPECT_EQ(cached->GetWindowTextA(player, kTitleCapacity), QStringLiteral("New - Winamp"));
+    EXPECT_EQ(walk(*cached), walk(*fresh));
 }
 
 } // namespace

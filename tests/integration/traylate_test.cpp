@@ -1,3 +1,4 @@
+#include "support/desktophosts.h"
 #include "support/process.h"
 
 #include <QDir>
@@ -10,54 +11,6 @@
 
 namespace tunalo::test {
 namespace {
-
-// A bare X server of the test's own, without a notification area until the test starts one.
-class BareDisplay {
-public:
-    BareDisplay()
-    {
-        int number = 150;
-        while (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)) ||
-               QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
-            ++number;
-        m_display = QStringLiteral(":%1").arg(number);
-        m_environment.insert(QStringLiteral("DISPLAY"), m_display);
-        start(QStringLiteral("Xvfb"),
-              {m_display, QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("800x600x24"),
-               QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        m_ready = waitUntil([&] {
-            return QProcess::execute(
-                       QStringLiteral("sh"),
-                       {QStringLiteral("-c"),
-                        QStringLiteral("DISPLAY=%1 xdpyinfo >/dev/null 2>&1").arg(m_display)}) == 0;
-        });
-    }
-    ~BareDisplay()
-    {
-        // Last started, first ended: the X server goes after its clients.
-        for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it) {
-            (*it)->terminate();
-            if (!(*it)->waitForFinished(5000))
-                (*it)->kill();
-        }
-    }
-    bool ready() const { return m_ready; }
-
-    QProcess& start(const QString& program, const QStringList& arguments)
-    {
-        auto process = std::make_unique<QProcess>();
-        process->setProcessEnvironment(m_environment);
-        process->start(program, arguments);
-        m_processes.push_back(std::move(process));
-        return *m_processes.back();
-    }
-
-private:
-    QString m_display;
-    QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
-    std::vector<std::unique_ptr<QProcess>> m_processes;
-    bool m_ready = false;
-};
 
 TEST(LateNotificationArea, TheIconDocksWhenTheAreaAppearsAfterTheStart)
 {

@@ -213,6 +213,8 @@ TEST_F(Web, ARefusedConnectionLeavesTheLoaderWaiting)
     waitUntil([] { return false; }, 200);
     EXPECT_EQ(app->state().loginState, 0);
     EXPECT_TRUE(loader().isVisible());
+    // The notice, when it comes, says which address and why.
+    EXPECT_EQ(loader().Label3->text(), QStringLiteral("Tunalo could not reach %1: connection refused.").arg(base));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,17 @@ QString entryText(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// The desktop's own checker of entries finds nothing to complain about.
+void expectValidEntry(const QString& path)
+{
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::MergedChannels);
+    validate.start(QStringLiteral("desktop-file-validate"), {path});
+    ASSERT_TRUE(validate.waitForFinished(15000)) << "desktop-file-validate (desktop-file-utils) did not run";
+    EXPECT_EQ(validate.exitCode(), 0) << validate.readAll().constData();
+    EXPECT_EQ(validate.readAll(), QByteArray()) << "hints for " << path.toStdString();
 }
 
 TEST(XdgAutostart, TheEntryComesAndGoesAndIsReadBack)
@@ -27,8 +39,10 @@ TEST(XdgAutostart, TheEntryComesAndGoesAndIsReadBack)
     EXPECT_TRUE(autostart.isEnabled());
     const QString text = entryText(entry);
     EXPECT_TRUE(text.startsWith(QStringLiteral("[Desktop Entry]\n"))) << text.toStdString();
-    EXPECT_TRUE(text.contains(QStringLiteral("\nExec=/usr/bin/tunalo\n"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("\nExec=/usr/bin/tunalo --autostart\n"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("\nTryExec=/usr/bin/tunalo\n"))) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("\nType=Application\n"))) << text.toStdString();
+    expectValidEntry(entry);
 
     ASSERT_TRUE(autostart.setEnabled(false));
     EXPECT_FALSE(QFile::exists(entry));
@@ -76,6 +90,16 @@ TEST(XdgAutostart, TheProgramsPathIsQuotedWhereTheEntryFormatNeedsIt)
     };
     for (const auto& [program, exec] : rows)
         EXPECT_EQ(XdgAutostart::execValue(program), exec) << program.toStdString();
+
+    // TryExec holds the path as it is, Exec as the quoted argument.
+    QTemporaryDir config;
+    const QString entry = config.filePath(QStringLiteral("tunalo.desktop"));
+    ASSERT_TRUE(XdgAutostart(rows[1].first, entry).setEnabled(true));
+    const QString text = entryText(entry);
+    EXPECT_TRUE(text.contains(QStringLiteral("\nTryExec=/opt/My Programs/tunalo\n"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("\nExec=\"/opt/My Programs/tunalo\" --autostart\n")))
+        << text.toStdString();
+    expectValidEntry(entry);
 }
 
 TEST(XdgAutostart, TheDefaultEntryFollowsXdgConfigHome)

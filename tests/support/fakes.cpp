@@ -1,11 +1,13 @@
 #include "support/fakes.h"
 
 #include "core/settings.h"
+#include "nowplaying/cuttitle.h"
 
 #include <QWidget>
 
 #include <algorithm>
 #include <optional>
+#include <stdexcept>
 
 namespace tunalo::test {
 
@@ -98,6 +100,15 @@ void FakeNotifyShell::PopupMenu(const std::vector<MenuEntry>& items, int default
     m_chosen = std::move(chosen);
 }
 
+void FakeNotifyShell::setIconMenu(HWND hWnd, const std::vector<MenuEntry>& items, int defaultItem,
+                                  std::function<void(int)> chosen)
+{
+    iconMenu = {items, defaultItem};
+    iconMenuWindow = hWnd;
+    ++iconMenuChanges;
+    m_iconMenuChosen = std::move(chosen);
+}
+
 HICON FakeNotifyShell::registerIcon(const QIcon& icon)
 {
     m_icons.push_back(icon);
@@ -122,6 +133,13 @@ void FakeNotifyShell::choose(int index)
         std::exchange(m_chosen, nullptr)(index);
 }
 
+void FakeNotifyShell::chooseFromIconMenu(int index)
+{
+    // The menu stays on offer after a choice, unlike a popup.
+    if (m_iconMenuChosen)
+        m_iconMenuChosen(index);
+}
+
 FakeBrowser::FakeBrowser(QWidget* parent) : m_widget(new QWidget(parent)) {}
 
 void FakeBrowser::setTitle(const QString& text)
@@ -138,10 +156,10 @@ void FakeBrowser::finishLoading(const QString& text)
         m_loadListener(LoadResult{});
 }
 
-void FakeBrowser::failLoading(LoadResult::Outcome outcome, int code)
+void FakeBrowser::failLoading(LoadResult::Outcome outcome, int code, const QString& reason)
 {
     if (m_loadListener)
-        m_loadListener(LoadResult{outcome, code, QStringLiteral("as the test says")});
+        m_loadListener(LoadResult{outcome, code, reason});
 }
 
 void FakeBrowser::Stop()
@@ -215,7 +233,13 @@ public:
     ~ManualTimer() override { std::erase(m_clock.m_timers, this); }
 
     void start(int ms) override { begin(ms, 0); }
-    void startRepeating(int ms) override { begin(ms, ms); }
+    // A repeating wait of no time would never let advance end.
+    void startRepeating(int ms) override
+    {
+        if (ms <= 0)
+            throw std::invalid_argument("a repeating timer needs a wait longer than 0 ms");
+        begin(ms, ms);
+    }
     void stop() override { m_due.reset(); }
     bool isActive() const override { return m_due.has_value(); }
 

@@ -64,6 +64,8 @@ public:
     bool SetForegroundWindow(HWND hWnd) override;
     void PopupMenu(const std::vector<MenuEntry>& items, int defaultItem,
                    std::function<void(int)> chosen) override;
+    void setIconMenu(HWND hWnd, const std::vector<MenuEntry>& items, int defaultItem,
+                     std::function<void(int)> chosen) override;
     HICON registerIcon(const QIcon& icon) override;
     QIcon iconFor(HICON hIcon) const override;
     bool hasNotificationArea() const override { return notificationArea; }
@@ -72,11 +74,16 @@ public:
     void notify(std::uint32_t code);
     // Picks an item of the last popup menu.
     void choose(int index);
+    // Picks an item of the icon's menu as the notification area shows it now.
+    void chooseFromIconMenu(int index);
 
     std::uint32_t version = 0x0A280005; // NT family, version 5: the wide record with balloon tips
     bool notificationArea = true;
     std::vector<Call> calls;
     std::vector<Popup> popups;
+    Popup iconMenu{{}, -1}; // the icon's menu as given last
+    HWND iconMenuWindow = 0;
+    int iconMenuChanges = 0; // how often the icon's menu was given
     std::vector<HWND> foregroundCalls;
     HWND hiddenWindow = 0;
     bool hiddenWindowDestroyed = false;
@@ -85,6 +92,7 @@ private:
     Listener m_listener;
     std::uint32_t m_callbackMessage = 0;
     std::function<void(int)> m_chosen;
+    std::function<void(int)> m_iconMenuChosen;
     std::vector<QIcon> m_icons;
 };
 
@@ -111,7 +119,8 @@ public:
     // Ends the navigation under way: the page titled title came in whole.
     void finishLoading(const QString& text);
     // Ends the navigation under way without a page.
-    void failLoading(LoadResult::Outcome outcome, int code = 0);
+    void failLoading(LoadResult::Outcome outcome, int code = 0,
+                     const QString& reason = QStringLiteral("as the test says"));
 
     QStringList navigations;
     QString title;
@@ -177,8 +186,11 @@ public:
         return free;
     }
     Refusal refusal() const override { return {!free, free ? QString() : QStringLiteral("held")}; }
+    void onShowAsked(std::function<void()> handler) override { show = std::move(handler); }
+    bool askToShow() override { return false; }
     bool free = true;
     int attempts = 0;
+    std::function<void()> show; // what a later start's request calls
 };
 
 // Start at log-in as a flag; a refusing desktop keeps the flag as it was.

@@ -38,14 +38,14 @@ QProcessEnvironment ProgramUnderTest::environment() const
     return environment;
 }
 
-QProcess& ProgramUnderTest::start(const QProcessEnvironment& extra)
+QProcess& ProgramUnderTest::start(const QProcessEnvironment& extra, const QStringList& arguments)
 {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = this->environment();
     for (const QString& key : extra.keys())
         environment.insert(key, extra.value(key));
     process->setProcessEnvironment(environment);
-    process->start(QStringLiteral(TUNALO_BIN_DIR "/tunalo"), {});
+    process->start(QStringLiteral(TUNALO_BIN_DIR "/tunalo"), arguments);
     m_processes.push_back(std::move(process));
     return *m_processes.back();
 }
@@ -75,6 +75,24 @@ bool runUntil(const std::function<bool()>& condition, int timeoutMs)
     if (!condition())
         loop.exec();
     return condition();
+}
+
+QString xdotool(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    if (!process.waitForFinished(15000) || process.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+std::uint32_t activeWindow()
+{
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")});
+    xprop.waitForFinished(5000);
+    const QString answer = QString::fromLatin1(xprop.readAllStandardOutput()).trimmed();
+    return answer.section(QLatin1Char('#'), 1).trimmed().toUInt(nullptr, 16);
 }
 
 } // namespace tunalo::test

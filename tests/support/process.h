@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <cstdint>
 #include <functional>
 
 namespace tunalo::test {
@@ -17,7 +18,7 @@ public:
     ~ProgramUnderTest();
 
     // Starts another process of the program with the shared home.
-    QProcess& start(const QProcessEnvironment& extra = {});
+    QProcess& start(const QProcessEnvironment& extra = {}, const QStringList& arguments = {});
 
     QString home() const { return m_home.path(); }
     QString settingsFile() const { return m_home.path() + QStringLiteral("/config/TNLO2.ini"); }
@@ -43,6 +44,12 @@ inline void nextTick()
 {
     QCoreApplication::processEvents();
 }
+
+// Runs xdotool with the arguments; its output, or nothing when it failed.
+QString xdotool(const QStringList& arguments);
+
+// The window manager's active window, as xprop reads it; 0 for none.
+std::uint32_t activeWindow();
 
 // Lets the program and the desktop work for a while, with the test's own event loop running.
 inline void pause(int milliseconds)

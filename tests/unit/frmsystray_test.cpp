@@ -2,6 +2,8 @@
 #include "support/trayevents.h"
 #include "tray/frmsystray.h"
 
+#include <QCoreApplication>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -277,20 +279,32 @@ TEST(TrayComponent, DecodesEachNotificationCodeIntoAtMostOneEvent)
     }
 }
 
-// The menu as the shell is asked to show it: "*" marks the bold default, "!" a disabled item,
-// and each item's key is the one MenuClick reports when the item is chosen.
-QString menuLayout(frmSysTray& tray, FakeNotifyShell& shell)
+// The menu as the shell is asked to show it, popped up by ShowMenu or held for a notification
+// area that shows it itself: "*" marks the bold default, "!" a disabled item, and each item's key
+// is the one MenuClick reports when the item is chosen.
+QString menuLayout(frmSysTray& tray, FakeNotifyShell& shell, bool iconMenu)
 {
-    tray.ShowMenu();
-    const FakeNotifyShell::Popup popup = shell.popups.back();
+    const auto offer = [&] {
+        if (!iconMenu) {
+            tray.ShowMenu();
+            return shell.popups.back();
+        }
+        QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(shell.iconMenuWindow, shell.hiddenWindow);
+        return shell.iconMenu;
+    };
+    const FakeNotifyShell::Popup popup = offer();
     QStringList items;
     for (std::size_t i = 0; i < popup.items.size(); ++i) {
         const MenuEntry& entry = popup.items[i];
         QString key;
         auto connection = QObject::connect(&tray, &frmSysTray::MenuClick,
                                            [&key](int, const QString& k) { key = QLatin1Char('=') + k; });
-        tray.ShowMenu();
-        shell.choose(static_cast<int>(i));
+        offer();
+        if (iconMenu)
+            shell.chooseFromIconMenu(static_cast<int>(i));
+        else
+            shell.choose(static_cast<int>(i));
         QObject::disconnect(connection);
         items.append(QString::fromLatin1(static_cast<int>(i) == popup.defaultItem ? "*" : "") +
                      QString::fromLatin1(entry.enabled ? "" : "!") + entry.caption + key);
@@ -390,7 +404,8 @@ TEST(TrayMenu, Layouts)
         FakeNotifyShell shell;
         const auto tray = load(shell, kNt50);
         row.build(*tray);
-        EXPECT_EQ(menuLayout(*tray, shell), QString::fromLatin1(row.layout));
+        EXPECT_EQ(menuLayout(*tray, shell, false), QString::fromLatin1(row.layout));
+        EXPECT_EQ(menuLayout(*tray, shell, true), QString::fromLatin1(row.layout));
     }
 }
 
@@ -431,6 +446,27 @@ TEST(TrayMenu, ShowMenuBringsTheHiddenWindowForwardAndReportsTheChoiceButNotSepa
     tray->ShowMenu();
     tray.reset();
     shell.choose(0);
+}
+
+TEST(TrayMenu, TheIconMenuGoesToTheShellOnceAfterARunOfChangesAndNeverAfterUnload)
+{
+    FakeNotifyShell shell;
+    auto tray = load(shell, kNt50);
+    addItems(*tray, "abc");
+    tray->EnableMenuItem(1, false);
+    EXPECT_EQ(shell.iconMenuChanges, 0) << "the menu goes out from the event loop";
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(shell.iconMenuChanges, 1);
+    ASSERT_EQ(shell.iconMenu.items.size(), 3u);
+    EXPECT_FALSE(shell.iconMenu.items[1].enabled);
+
+    tray->RemoveMenuItem(2);
+    tray->Form_QueryUnload();
+    QCoreApplication::sendPostedEvents();
+    tray->setDefaultMenuIndex(1);
+    tray.reset();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(shell.iconMenuChanges, 1);
 }
 
 TEST(TrayMenu, AddingPastIndex32767FailsAndAddsNothing)

@@ -62,6 +62,27 @@ TEST_F(Loader, TheNoticeComesTenSecondsAfterTheLatestHome)
     EXPECT_TRUE(noticeShown());
 }
 
+// A fresh install whose service is not started: the notice says which address and why, beside
+// the advice about the internet connection.
+TEST_F(Loader, TheNoticeNamesTheAddressAndTheCauseWhenTheServiceCannotBeReached)
+{
+    startUp();
+    QLabel& cause = *loader().Label3;
+    home().failLoading(LoadResult::Outcome::NotReached, -102, QStringLiteral("connection refused"));
+    EXPECT_FALSE(cause.isVisibleTo(&loader())) << "only with the notice";
+    clock().advance(10000);
+    EXPECT_TRUE(noticeShown());
+    EXPECT_TRUE(cause.isVisibleTo(&loader()));
+    EXPECT_EQ(cause.text(), QStringLiteral("Tunalo could not reach http://127.0.0.1:8631: connection refused."));
+
+    // Reached on the next try, only slow: the notice no longer blames the address.
+    app->showhome();
+    home().finishLoading(QStringLiteral("Tunalo"));
+    clock().advance(10000);
+    EXPECT_TRUE(noticeShown());
+    EXPECT_FALSE(cause.isVisibleTo(&loader()));
+}
+
 TEST_F(Loader, ReadsTheTitlesWithinTenMillisecondsOfAnyChangeAndOtherwiseSleeps)
 {
     startUp();
@@ -79,8 +100,6 @@ TEST_F(Loader, ReadsTheTitlesWithinTenMillisecondsOfAnyChangeAndOtherwiseSleeps)
     // A post page's title is the post queue's to read, once its page is in.
     post().setTitle(QStringLiteral("Posted ID:7"));
     EXPECT_FALSE(poll.isActive());
-    watch().checkConstantly_Timer();
-    EXPECT_TRUE(app->state().lastPostTitle.isEmpty());
 
     // Home forgets the log-in state; the page still shown tells it again at once.
     app->showhome();
@@ -229,6 +248,20 @@ TEST_F(Loader, TheHomeBrowserSleepsWhileTheWindowIsHidden)
     window.show();
     EXPECT_FALSE(home().asleep);
     EXPECT_EQ(home().navigations.last(), app->homePageAddress());
+}
+
+TEST_F(Loader, TheHomePageTakesTheLoadersPlaceWithinAFifthOfASecondOfTheStateBeingKnown)
+{
+    startUp();
+    clock().advance(1000);
+    EXPECT_FALSE(handedOver()) << "nothing is known yet";
+    app->showhome();
+    home().setTitle(QStringLiteral("Login Succsesfull"));
+    clock().advance(199);
+    EXPECT_EQ(app->state().loginState, 1);
+    EXPECT_FALSE(handedOver());
+    clock().advance(1);
+    EXPECT_TRUE(handedOver());
 }
 
 TEST_F(Loader, TheOldPageStillCountsRightAfterShowhome)

@@ -84,6 +84,19 @@ TEST_F(StartUp, ShowsTheMainWindowWithTheLoaderDockedAndTheOtherFormsHidden)
     EXPECT_TRUE(loader.isVisible());
 }
 
+// Started by the desktop at log-in, Tunalo stays in the notification area until a later start,
+// from the menu for one, asks for its window.
+TEST_F(StartUp, AStartAtLogInStaysInTheTrayUntilALaterStartAsksForTheWindow)
+{
+    ASSERT_TRUE(app->startup(StartShown::InTray));
+    interface& window = app->form<interface>();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(app->form<frmloadhome>().parentWidget(), window.cp) << "the home page loads all the same";
+    ASSERT_TRUE(fakes.lock->show) << "a later start's request has somewhere to go";
+    fakes.lock->show();
+    EXPECT_TRUE(window.isVisible());
+}
+
 TEST(ServiceBase, ComesFromTheEnvironmentWithoutATrailingSlash)
 {
     qputenv("TUNALO_SERVICE_URL", "https://tunalo.example:9000/");

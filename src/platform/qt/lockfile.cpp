@@ -1,8 +1,12 @@
 #include "platform/qt/lockfile.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QThread>
 
 #include <cerrno>
 #include <cstring>
@@ -42,6 +46,18 @@ QString holderOf(const QString& path)
     return ok && pid > 0 ? QStringLiteral(" (process %1)").arg(pid) : QString();
 }
 
+// The socket beside the lock: tunalo.socket for tunalo.lock.
+QString socketBeside(const QString& lockPath)
+{
+    const QFileInfo lock(lockPath);
+    return lock.dir().filePath(lock.completeBaseName() + QStringLiteral(".socket"));
+}
+
+constexpr char kShowRequest[] = "show\n";
+constexpr char kShown[] = "shown\n";
+// A request is one short line; anything longer is no request of ours.
+constexpr qint64 kLongestRequest = 64;
+
 bool writeProcessId(int fd)
 {
     const QByteArray pid = QByteArray::number(static_cast<qint64>(::getpid())) + '\n';
@@ -50,10 +66,14 @@ bool writeProcessId(int fd)
 
 } // namespace
 
-LockFileInstanceLock::LockFileInstanceLock(QString path) : m_path(std::move(path)) {}
+LockFileInstanceLock::LockFileInstanceLock(QString path)
+    : m_path(std::move(path)), m_socketPath(socketBeside(m_path))
+{
+}
 
 LockFileInstanceLock::~LockFileInstanceLock()
 {
+    m_server.reset(); // removes the socket while this instance still holds the lock
     // Removed while still locked (the file closes after this): a start that opened it before the
     // removal finds it no longer under the lock's name and makes a new one.
     if (m_file.get() >= 0)
@@ -107,7 +127,7 @@ LockFileInstanceLock::Attempt LockFileInstanceLock::attempt()
         const int error = errno;
         if (error == EWOULDBLOCK)
             return refuse(
-                true, QStringLiteral("Tunalo is already running%1; this start ends").arg(holderOf(m_path)));
+                true, QStringLiteral("Tunalo is already running%1").arg(holderOf(m_path)));
         return refuse(false, QStringLiteral("cannot lock %1: %2").arg(m_path, systemError(error)));
     }
     if (!stillNamed(file.get(), path))
@@ -116,7 +136,75 @@ LockFileInstanceLock::Attempt LockFileInstanceLock::attempt()
     // full disk that keeps it from being written does not matter.
     [[maybe_unused]] const bool written = writeProcessId(file.get());
     m_file = std::move(file);
+    listen();
     return Attempt::Held;
+}
+
+// Only the lock's holder listens, so a socket already in the place is what a dead run left.
+void LockFileInstanceLock::listen()
+{
+    QLocalServer::removeServer(m_socketPath);
+    m_server = std::make_unique<QLocalServer>();
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(m_socketPath)) {
+        // The program runs on; later starts end without reaching it, as before there was a socket.
+        m_server.reset();
+        return;
+    }
+    QLocalServer* server = m_server.get();
+    QObject::connect(server, &QLocalServer::newConnection, server, [this, server] {
+        while (QLocalSocket* caller = server->nextPendingConnection()) {
+            QObject::connect(caller, &QLocalSocket::disconnected, caller, &QObject::deleteLater);
+            QObject::connect(caller, &QLocalSocket::readyRead, caller, [this, caller] {
+                if (!caller->canReadLine()) {
+                    if (caller->bytesAvailable() > kLongestRequest)
+                        caller->disconnectFromServer();
+                    return;
+                }
+                if (caller->readLine(kLongestRequest + 1) == kShowRequest) {
+                    caller->write(kShown);
+                    showAsked();
+                }
+                caller->disconnectFromServer();
+            });
+        }
+    });
+}
+
+void LockFileInstanceLock::showAsked()
+{
+    if (m_show)
+        m_show();
+    else
+        m_showPending = true;
+}
+
+void LockFileInstanceLock::onShowAsked(std::function<void()> show)
+{
+    m_show = std::move(show);
+    if (m_show && std::exchange(m_showPending, false))
+        m_show();
+}
+
+bool LockFileInstanceLock::askToShow()
+{
+    QLocalSocket socket;
+    // The holder listens a moment after it took the lock, and answers once its start-up is done.
+    const QDeadlineTimer connecting(3000);
+    for (socket.connectToServer(m_socketPath); !socket.waitForConnected(500);
+         socket.connectToServer(m_socketPath)) {
+        if (connecting.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
+    socket.write(kShowRequest);
+    socket.flush();
+    const QDeadlineTimer answering(15000);
+    while (!socket.canReadLine()) {
+        if (answering.hasExpired() || !socket.waitForReadyRead(static_cast<int>(answering.remainingTime())))
+            return false;
+    }
+    return socket.readLine(kLongestRequest + 1) == kShown;
 }
 
 // A folder cannot hold a lock, so one in the lock's place is a leftover. Only an empty one is

@@ -1,10 +1,17 @@
 #include "platform/qt/trayshell.h"
 
+#include "platform/dbus/notifications.h"
+#include "platform/dbus/statusnotifier.h"
+
+#include <QCoreApplication>
 #include <QCursor>
 #include <QEvent>
 #include <QMenu>
 
+#include <xcb/xcb.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 #include <limits>
 
@@ -12,10 +19,12 @@ namespace tunalo {
 
 namespace {
 
-// A desktop that shows balloons passes for an NT-family 6.1; one without for NT 4.0, which makes
-// the component take the short record without balloons.
+// The desktop passes for an NT-family 6.1, which shows balloons: its notification server does, and
+// Qt draws its own where none exists.
 constexpr std::uint32_t kVersionWithBalloons = 0x0106;
-constexpr std::uint32_t kVersionWithoutBalloons = 0x0004;
+
+// The size of the picture a notification server gets with a balloon.
+constexpr int kBalloonPictureSize = 64;
 
 constexpr HICON kFirstIconHandle = 0x3001;
 
@@ -31,6 +40,30 @@ QSystemTrayIcon::MessageIcon messageIcon(std::uint32_t dwInfoFlags)
         return QSystemTrayIcon::Critical;
     default:
         return QSystemTrayIcon::NoIcon;
+    }
+}
+
+// Fills a menu with the items as the shell draws them; chosen runs from the event loop, after the
+// choice has closed the menu.
+void fillMenu(QMenu& menu, const std::vector<MenuEntry>& items, int defaultItem,
+              const std::function<void(int)>& chosen, QObject* receiver)
+{
+    for (std::size_t index = 0; index < items.size(); ++index) {
+        const MenuEntry& entry = items[index];
+        QAction* action =
+            entry.caption == QLatin1String("-") ? menu.addSeparator() : menu.addAction(entry.caption);
+        action->setEnabled(entry.enabled);
+        action->setVisible(entry.visible);
+        if (static_cast<int>(index) == defaultItem) {
+            QFont bold = action->font();
+            bold.setBold(true);
+            action->setFont(bold);
+            menu.setDefaultAction(action);
+        }
+        QObject::connect(action, &QAction::triggered, receiver, [receiver, chosen, index] {
+            QMetaObject::invokeMethod(
+                receiver, [chosen, index] { chosen(static_cast<int>(index)); }, Qt::QueuedConnection);
+        });
     }
 }
 
@@ -55,10 +88,15 @@ template <typename Record> QtTrayShell::Update QtTrayShell::read(const Record& r
 struct QtTrayShell::Icon {
     IconKey key;
     std::uint32_t uCallbackMessage = 0;
-    std::unique_ptr<QSystemTrayIcon> tray = std::make_unique<QSystemTrayIcon>();
-    // Runs out with the balloon on screen, which closes itself at the same time.
+    QIcon picture;
+    QString tip;
+    // Qt's icon, made once a notification area is there.
+    std::unique_ptr<QSystemTrayIcon> tray;
+    // The balloons the notification server shows, made for the first of them.
+    std::unique_ptr<NotificationBalloon> balloon;
+    // Runs out with Qt's balloon on screen, which closes itself at the same time.
     QTimer balloonTimeOut;
-    // A balloon click that may still turn out to be a click on the icon.
+    // A click on Qt's balloon that may still turn out to be a click on the icon.
     bool clickPending = false;
 };
 
@@ -72,6 +110,14 @@ QtTrayShell::~QtTrayShell()
 {
     closeMenu();
     m_icons.clear();
+    m_iconMenus.clear();
+    if (m_x)
+        xcb_disconnect(m_x);
+}
+
+QDBusConnection QtTrayShell::bus() const
+{
+    return QDBusConnection::sessionBus();
 }
 
 HWND QtTrayShell::createHiddenWindow(Listener listener)
@@ -85,6 +131,7 @@ void QtTrayShell::destroyHiddenWindow(HWND hWnd)
 {
     m_windows.erase(hWnd);
     std::erase_if(m_icons, [hWnd](const auto& entry) { return entry.first.first == hWnd; });
+    m_iconMenus.erase(hWnd);
 }
 
 bool QtTrayShell::Shell_NotifyIconW(std::uint32_t dwMessage, NOTIFYICONDATAW* lpData)
@@ -108,21 +155,28 @@ bool QtTrayShell::notify(std::uint32_t dwMessage, const Update& update)
         icon->key = update.key;
         Icon& added = *icon;
         m_icons.emplace(update.key, std::move(icon));
-        connect(added.tray.get(), &QSystemTrayIcon::activated, added.tray.get(),
-                [this, &added](QSystemTrayIcon::ActivationReason reason) { onActivated(added, reason); });
-        connect(added.tray.get(), &QSystemTrayIcon::messageClicked, added.tray.get(),
-                [this, &added] { onMessageClicked(added); });
-        added.tray->installEventFilter(this);
         added.balloonTimeOut.setSingleShot(true);
-        connect(&added.balloonTimeOut, &QTimer::timeout, added.tray.get(),
-                [this, &added] { post(added.key, {NIN_BALLOONTIMEOUT}); });
+        connect(&added.balloonTimeOut, &QTimer::timeout, &added.balloonTimeOut,
+                [this, key = added.key] { post(key, {NIN_BALLOONTIMEOUT}); });
         apply(added, update);
-        // Qt looks for the notification area only when an icon is shown, so showing waits for one.
         if (hasNotificationArea()) {
-            added.tray->show();
-        } else if (!m_retry.isActive()) {
-            m_retriesLeft = kRetryCount;
-            m_retry.start();
+            dock(added);
+        } else {
+            // Looked for again every second for a while, and whenever a StatusNotifier watcher
+            // comes onto the bus.
+            if (!m_watcher && bus().isConnected()) {
+                m_watcher = std::make_unique<QDBusServiceWatcher>(
+                    QString::fromLatin1(kStatusNotifierWatcher), bus(),
+                    QDBusServiceWatcher::WatchForRegistration);
+                connect(m_watcher.get(), &QDBusServiceWatcher::serviceRegistered, this, [this] {
+                    m_retriesLeft = kRetryCount;
+                    m_retry.start();
+                });
+            }
+            if (!m_retry.isActive()) {
+                m_retriesLeft = kRetryCount;
+                m_retry.start();
+            }
         }
         return true;
     }
@@ -144,28 +198,99 @@ bool QtTrayShell::notify(std::uint32_t dwMessage, const Update& update)
     }
 }
 
+void QtTrayShell::dock(Icon& icon)
+{
+    if (icon.tray)
+        return;
+    // Qt decides with its first icon, the same way.
+    if (m_area == Area::Undecided)
+        m_area = statusNotifierHostRegistered(bus()) ? Area::StatusNotifier : Area::XEmbed;
+    icon.tray = std::make_unique<QSystemTrayIcon>();
+    QSystemTrayIcon* tray = icon.tray.get();
+    connect(tray, &QSystemTrayIcon::activated, tray,
+            [this, &icon](QSystemTrayIcon::ActivationReason reason) { onActivated(icon, reason); });
+    // Qt takes any click the notification server reports for a balloon of its own; its balloons
+    // are used only in an XEmbed area.
+    if (m_area == Area::XEmbed)
+        connect(tray, &QSystemTrayIcon::messageClicked, tray, [this, &icon] { onMessageClicked(icon); });
+    tray->installEventFilter(this);
+    tray->setIcon(icon.picture);
+    tray->setToolTip(icon.tip);
+    offerMenu(icon);
+    tray->show();
+}
+
+void QtTrayShell::offerMenu(Icon& icon)
+{
+    // An XEmbed area leaves the menu to the program, which pops it up on a right click.
+    const auto menu = m_iconMenus.find(icon.key.first);
+    if (icon.tray && m_area == Area::StatusNotifier && menu != m_iconMenus.end())
+        icon.tray->setContextMenu(menu->second.get());
+}
+
+void QtTrayShell::setIconMenu(HWND hWnd, const std::vector<MenuEntry>& items, int defaultItem,
+                              std::function<void(int)> chosen)
+{
+    if (!m_windows.contains(hWnd))
+        return;
+    std::unique_ptr<QMenu>& menu = m_iconMenus[hWnd];
+    if (!menu)
+        menu = std::make_unique<QMenu>();
+    // The same menu, refilled: the host that shows it is told of the new layout.
+    menu->clear();
+    fillMenu(*menu, items, defaultItem, chosen, this);
+    for (auto& [key, icon] : m_icons)
+        if (key.first == hWnd)
+            offerMenu(*icon);
+}
+
 void QtTrayShell::apply(Icon& icon, const Update& update)
 {
     if (update.uFlags & NIF_MESSAGE)
         icon.uCallbackMessage = update.uCallbackMessage;
-    if (update.uFlags & NIF_ICON)
-        icon.tray->setIcon(iconFor(update.hIcon));
-    if (update.uFlags & NIF_TIP)
-        icon.tray->setToolTip(update.tip);
+    if (update.uFlags & NIF_ICON) {
+        icon.picture = iconFor(update.hIcon);
+        if (icon.tray)
+            icon.tray->setIcon(icon.picture);
+    }
+    if (update.uFlags & NIF_TIP) {
+        icon.tip = update.tip;
+        if (icon.tray)
+            icon.tray->setToolTip(icon.tip);
+    }
     if ((update.uFlags & NIF_INFO) && update.balloons)
         showBalloon(icon, update);
 }
 
 void QtTrayShell::showBalloon(Icon& icon, const Update& update)
 {
-    // A balloon needs an icon on screen to point at; an empty message shows none.
-    if (!icon.tray->isVisible() || update.info.isEmpty())
+    // An empty message shows no balloon.
+    if (update.info.isEmpty())
         return;
     const int timeOut =
         static_cast<int>(std::min<std::uint32_t>(update.uTimeout, std::numeric_limits<int>::max()));
-    icon.tray->showMessage(update.infoTitle, update.info, messageIcon(update.dwInfoFlags), timeOut);
     icon.clickPending = false;
     icon.balloonTimeOut.stop();
+    if (NotificationBalloon::serverExists(bus())) {
+        if (!icon.balloon) {
+            icon.balloon = std::make_unique<NotificationBalloon>(QCoreApplication::applicationName(), bus());
+            const IconKey key = icon.key;
+            connect(icon.balloon.get(), &NotificationBalloon::clicked, this,
+                    [this, key] { post(key, {NIN_BALLOONUSERCLICK}); });
+            connect(icon.balloon.get(), &NotificationBalloon::hidden, this,
+                    [this, key] { post(key, {NIN_BALLOONHIDE}); });
+            connect(icon.balloon.get(), &NotificationBalloon::timedOut, this,
+                    [this, key] { post(key, {NIN_BALLOONTIMEOUT}); });
+        }
+        icon.balloon->show(update.infoTitle, update.info,
+                           icon.picture.pixmap(kBalloonPictureSize).toImage(), timeOut);
+        post(icon.key, {NIN_BALLOONSHOW});
+        return;
+    }
+    // Qt's balloon points at an icon on screen, which only an XEmbed area has.
+    if (m_area != Area::XEmbed || !icon.tray->isVisible())
+        return;
+    icon.tray->showMessage(update.infoTitle, update.info, messageIcon(update.dwInfoFlags), timeOut);
     if (timeOut > 0)
         icon.balloonTimeOut.start(timeOut);
     post(icon.key, {NIN_BALLOONSHOW});
@@ -182,7 +307,12 @@ void QtTrayShell::onActivated(Icon& icon, QSystemTrayIcon::ActivationReason reas
     }
     switch (reason) {
     case QSystemTrayIcon::Trigger:
-        post(icon.key, {WM_LBUTTONDOWN, WM_LBUTTONUP});
+        // A StatusNotifier host has no double click: its activation is the one that opens the
+        // program.
+        if (m_area == Area::StatusNotifier)
+            post(icon.key, {WM_LBUTTONDBLCLK});
+        else
+            post(icon.key, {WM_LBUTTONDOWN, WM_LBUTTONUP});
         break;
     case QSystemTrayIcon::DoubleClick:
         post(icon.key, {WM_LBUTTONDBLCLK});
@@ -238,7 +368,7 @@ void QtTrayShell::retryShowing()
     if (hasNotificationArea()) {
         m_retry.stop();
         for (auto& [key, icon] : m_icons)
-            icon->tray->show();
+            dock(*icon);
     } else if (--m_retriesLeft <= 0) {
         m_retry.stop();
     }
@@ -250,14 +380,14 @@ bool QtTrayShell::eventFilter(QObject* watched, QEvent* event)
     // pointer moving over it.
     if (event->type() == QEvent::ToolTip)
         for (const auto& [key, icon] : m_icons)
-            if (icon->tray.get() == watched)
+            if (icon->tray && icon->tray.get() == watched)
                 post(key, {WM_MOUSEMOVE});
     return QObject::eventFilter(watched, event);
 }
 
 std::uint32_t QtTrayShell::GetVersion()
 {
-    return QSystemTrayIcon::supportsMessages() ? kVersionWithBalloons : kVersionWithoutBalloons;
+    return kVersionWithBalloons;
 }
 
 bool QtTrayShell::SetForegroundWindow(HWND hWnd)
@@ -272,24 +402,7 @@ void QtTrayShell::PopupMenu(const std::vector<MenuEntry>& items, int defaultItem
     closeMenu();
     auto* menu = new QMenu; // a popup of its own; it deletes itself once it has closed
     connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
-    for (std::size_t index = 0; index < items.size(); ++index) {
-        const MenuEntry& entry = items[index];
-        QAction* action =
-            entry.caption == QLatin1String("-") ? menu->addSeparator() : menu->addAction(entry.caption);
-        action->setEnabled(entry.enabled);
-        action->setVisible(entry.visible);
-        if (static_cast<int>(index) == defaultItem) {
-            QFont bold = action->font();
-            bold.setBold(true);
-            action->setFont(bold);
-            menu->setDefaultAction(action);
-        }
-        // The choice is reported once the menu has gone, from the event loop.
-        connect(action, &QAction::triggered, this, [this, chosen, index] {
-            QMetaObject::invokeMethod(
-                this, [chosen, index] { chosen(static_cast<int>(index)); }, Qt::QueuedConnection);
-        });
-    }
+    fillMenu(*menu, items, defaultItem, chosen, this);
     m_menu = menu;
     menu->popup(QCursor::pos());
 }
@@ -315,14 +428,39 @@ QIcon QtTrayShell::iconFor(HICON hIcon) const
 
 bool QtTrayShell::hasNotificationArea() const
 {
+    // Asking Qt before its first icon would make it decide there and then.
+    if (m_area == Area::Undecided)
+        return statusNotifierHostRegistered(bus()) || xembedAreaPresent();
     return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool QtTrayShell::xembedAreaPresent() const
+{
+    // The area owns the selection _NET_SYSTEM_TRAY_S<screen> of the screen Qt shows its icons on.
+    if (!m_x) {
+        int screen = 0;
+        m_x = xcb_connect(nullptr, &screen);
+        const QByteArray name = "_NET_SYSTEM_TRAY_S" + QByteArray::number(screen);
+        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+            m_x, xcb_intern_atom(m_x, 0, static_cast<std::uint16_t>(name.size()), name.constData()), nullptr);
+        m_trayAtom = atom ? atom->atom : 0;
+        std::free(atom);
+    }
+    if (xcb_connection_has_error(m_x) || m_trayAtom == 0)
+        return false;
+    xcb_get_selection_owner_reply_t* owner =
+        xcb_get_selection_owner_reply(m_x, xcb_get_selection_owner(m_x, m_trayAtom), nullptr);
+    const bool owned = owner && owner->owner != XCB_NONE;
+    std::free(owner);
+    return owned;
 }
 
 std::vector<QSystemTrayIcon*> QtTrayShell::trayIcons() const
 {
     std::vector<QSystemTrayIcon*> icons;
     for (const auto& [key, icon] : m_icons)
-        icons.push_back(icon->tray.get());
+        if (icon->tray)
+            icons.push_back(icon->tray.get());
     return icons;
 }
 

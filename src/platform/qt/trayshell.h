@@ -2,6 +2,8 @@
 
 #include "platform/notifyshell.h"
 
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
@@ -12,11 +14,20 @@
 #include <memory>
 #include <utility>
 
+struct xcb_connection_t;
+
 namespace tunalo {
 
 // The notification shell on a Linux desktop: each icon is a QSystemTrayIcon, its clicks and
 // balloons come back to the owning hidden window as the shell's notification codes, and the
 // popup menu is a QMenu. Notifications are posted, never delivered inside a call.
+//
+// Qt makes its icons StatusNotifier items on the session bus when a StatusNotifier host is there
+// as the first icon is made, and windows docked in an XEmbed notification area otherwise, for the
+// rest of the run. So no icon is made before either kind of area is there; the shell follows the
+// StatusNotifier watcher to notice a host that comes later. A StatusNotifier host reads the
+// window's icon menu over the bus and opens the window with an activation; balloons go to the
+// desktop's notification server where one exists, and are Qt's own otherwise.
 class QtTrayShell : public QObject, public NotifyShell {
     Q_OBJECT
 public:
@@ -33,7 +44,13 @@ public:
                    std::function<void(int)> chosen) override;
     HICON registerIcon(const QIcon& icon) override;
     QIcon iconFor(HICON hIcon) const override;
+    void setIconMenu(HWND hWnd, const std::vector<MenuEntry>& items, int defaultItem,
+                     std::function<void(int)> chosen) override;
     bool hasNotificationArea() const override;
+
+    // Whether the icons are StatusNotifier items rather than windows in an XEmbed area; known
+    // once the first icon shows.
+    bool statusNotifierItems() const { return m_area == Area::StatusNotifier; }
 
     // The tray icons that show the icons added so far.
     std::vector<QSystemTrayIcon*> trayIcons() const;
@@ -73,6 +90,13 @@ private:
     void deliver(const IconKey& key, std::uint32_t code);
     void retryShowing();
     void closeMenu();
+    // Makes and shows the icon's QSystemTrayIcon once a notification area is there.
+    void dock(Icon& icon);
+    void offerMenu(Icon& icon);
+    bool xembedAreaPresent() const;
+    QDBusConnection bus() const;
+
+    enum class Area { Undecided, StatusNotifier, XEmbed };
 
     std::map<HWND, Listener> m_windows;
     std::map<IconKey, std::unique_ptr<Icon>> m_icons;
@@ -81,6 +105,13 @@ private:
     QTimer m_retry;
     int m_retriesLeft = 0;
     QPointer<QMenu> m_menu;
+    std::map<HWND, std::unique_ptr<QMenu>> m_iconMenus;
+    Area m_area = Area::Undecided;
+    // Follows the StatusNotifier watcher once the first icon waits for an area.
+    std::unique_ptr<QDBusServiceWatcher> m_watcher;
+    // The X connection that looks for an XEmbed area, opened on first use.
+    mutable xcb_connection_t* m_x = nullptr;
+    mutable std::uint32_t m_trayAtom = 0;
 };
 
 } // namespace tunalo

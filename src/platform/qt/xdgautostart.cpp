@@ -92,14 +92,17 @@ bool XdgAutostart::setEnabled(bool on)
     QSaveFile entry(m_entryPath);
     if (!entry.open(QIODevice::WriteOnly))
         return false;
+    // TryExec has the desktop skip the entry once the program is gone.
     const QString text = QStringLiteral("[Desktop Entry]\n"
                                         "Type=Application\n"
                                         "Name=Tunalo\n"
-                                        "Exec=%1\n"
+                                        "TryExec=%1\n"
+                                        "Exec=%2 %3\n"
                                         "Icon=tunalo\n"
                                         "Terminal=false\n"
                                         "X-GNOME-Autostart-enabled=true\n")
-                             .arg(execValue(m_program));
+                             .arg(escapeValue(m_program), execValue(m_program),
+                                  QLatin1String(kAutostartArgument));
     entry.write(text.toUtf8());
     return entry.commit();
 }

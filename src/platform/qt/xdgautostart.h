@@ -7,7 +7,8 @@
 namespace tunalo {
 
 // Start at log-in through the desktop's autostart folder: an entry
-// ${XDG_CONFIG_HOME:-~/.config}/autostart/tunalo.desktop whose Exec line starts the program.
+// ${XDG_CONFIG_HOME:-~/.config}/autostart/tunalo.desktop whose Exec line starts the program with
+// kAutostartArgument.
 // The entry is the only record of the choice, so the user's desktop settings and the options
 // panel can never disagree.
 class XdgAutostart : public Autostart {

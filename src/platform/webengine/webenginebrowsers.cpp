@@ -12,6 +12,7 @@
 #include <QWebEngineView>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 #include <optional>
 #include <utility>
@@ -24,6 +25,29 @@ namespace tunalo {
 Q_LOGGING_CATEGORY(lcWeb, "tunalo.web", QtWarningMsg)
 
 namespace {
+
+// Why the engine reached no page, in the words a person reads; the engine's own otherwise.
+QString unreachedCause(const QWebEngineLoadingInfo& info)
+{
+    if (info.errorDomain() == QWebEngineLoadingInfo::CertificateErrorDomain)
+        return QStringLiteral("certificate refused");
+    if (info.errorDomain() == QWebEngineLoadingInfo::ConnectionErrorDomain) {
+        // The engine's network error numbers.
+        switch (std::abs(info.errorCode())) {
+        case 102:
+            return QStringLiteral("connection refused");
+        case 105: // the name does not resolve
+        case 137: // no answer from the name server
+            return QStringLiteral("name not found");
+        case 7:
+        case 118:
+            return QStringLiteral("time-out");
+        default:
+            break;
+        }
+    }
+    return info.errorString();
+}
 
 const QString kProfileName = QStringLiteral("tunalo");
 
@@ -137,7 +161,7 @@ private:
         return LoadResult{LoadResult::Outcome::NotReached, info.errorCode(),
                           info.status() == QWebEngineLoadingInfo::LoadStoppedStatus
                               ? QStringLiteral("stopped")
-                              : info.errorString()};
+                              : unreachedCause(info)};
     }
 
     // The empty page is in: a page that should sleep and is not on screen lets its renderer go.

@@ -1,5 +1,6 @@
 #include "platform/x11/xcbwindowlist.h"
 
+#include "nowplaying/cuttitle.h"
 #include "platform/x11/titletext.h"
 
 #include <QByteArray>
@@ -63,7 +64,9 @@ struct Atoms {
     xcb_atom_t windowTypeDesktop = XCB_NONE;
 };
 
-constexpr std::uint32_t kRootEwmhMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+// The root's new children are heard under a window manager too: the server hands out the id of a
+// window gone to a window made later, and the manager's list may still hold that id.
+constexpr std::uint32_t kRootEwmhMask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
 constexpr std::uint32_t kRootPlainMask =
     XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_FOCUS_CHANGE;
 constexpr std::uint32_t kWindowEwmhMask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
@@ -290,6 +293,7 @@ private:
         if (m_stackKnown)
             return;
         m_gone.clear(); // the list read now no longer holds them
+        m_ended.clear();
         std::vector<xcb_window_t> bottomUp =
             m_ewmh ? readProperty(m_root, m_atoms.clientListStacking, kListLongs).windows()
                    : readRootChildren();
@@ -383,7 +387,20 @@ private:
         if (m_position.contains(window)) {
             std::erase(m_stack, window);
             reindex();
+            m_ended.insert(window);
         }
+    }
+
+    // A window was made under an id that may have named a window before: nothing known of that
+    // one holds for it. A window manager that kept listing the old id lists the new window, in a
+    // list that need not change, so the list is read again.
+    void arrived(xcb_window_t window)
+    {
+        const bool known = m_gone.erase(window) + m_titles.erase(window) + m_watched.erase(window) +
+                               m_ended.erase(window) + m_position.contains(window) >
+                           0;
+        if (known)
+            m_stackKnown = false;
     }
 
     void takeInEvents()
@@ -416,7 +433,13 @@ private:
             m_stackKnown = m_stackKnown && m_ewmh;
             break;
         }
-        case XCB_CREATE_NOTIFY:
+        case XCB_CREATE_NOTIFY: {
+            const auto& created = *reinterpret_cast<const xcb_create_notify_event_t*>(event);
+            if (created.parent == m_root)
+                arrived(created.window);
+            m_stackKnown = m_stackKnown && m_ewmh;
+            break;
+        }
         case XCB_REPARENT_NOTIFY:
         case XCB_CONFIGURE_NOTIFY:
         case XCB_CIRCULATE_NOTIFY:
@@ -470,6 +493,8 @@ private:
     std::unordered_map<xcb_window_t, CachedTitle> m_titles;
     std::unordered_set<xcb_window_t> m_watched;
     std::unordered_set<xcb_window_t> m_gone;
+    // Destroyed while the window manager's list, unchanged since, still held them.
+    std::unordered_set<xcb_window_t> m_ended;
 
     bool m_pictureTaken = false;
     QTimer m_pictureEnd;

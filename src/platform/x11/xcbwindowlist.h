@@ -1,6 +1,6 @@
 #pragma once
 
-#include "nowplaying/windowlist.h"
+#include "platform/windowlist.h"
 
 #include <cstdint>
 #include <memory>

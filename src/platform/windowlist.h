@@ -24,12 +24,9 @@ public:
     // With GW_HWNDNEXT: the next window below hWnd in the stacking order, or 0 after the last one
     // and for a handle that no longer names a window.
     virtual HWND GetWindow(HWND hWnd, std::uint32_t uCmd) = 0;
-    // The window's title, at most nMaxCount - 1 characters (see cutTitle); empty for a window
+    // The window's title, at most nMaxCount - 1 characters (see nowplaying/cuttitle.h); empty for a window
     // without a title and for a handle that no longer names a window.
     virtual QString GetWindowTextA(HWND hWnd, int nMaxCount) = 0;
 };
-
-// Cuts a title to at most nMaxCount - 1 characters, never between the halves of a surrogate pair.
-QString cutTitle(const QString& title, int nMaxCount);
 
 } // namespace tunalo

@@ -1,4 +1,4 @@
-#include "nowplaying/windowlist.h"
+#include "nowplaying/cuttitle.h"
 
 namespace tunalo {
 

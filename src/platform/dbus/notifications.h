@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+class QDBusPendingCallWatcher;
+
+namespace tunalo {
+
+// One balloon at a time shown by the desktop's notification server (org.freedesktop.Notifications):
+// each balloon replaces the one before, a click on it is its "default" action. Only the server's
+// own signals about this balloon's id count; another program's notification or a signal sent by
+// anyone but the server says nothing about it.
+class NotificationBalloon : public QObject {
+    Q_OBJECT
+public:
+    // appName names the program, its icon in the icon theme and its desktop entry.
+    explicit NotificationBalloon(const QString& appName,
+                                 QDBusConnection bus = QDBusConnection::sessionBus(),
+                                 QObject* parent = nullptr);
+    // The balloon on screen goes with its owner.
+    ~NotificationBalloon() override;
+
+    // Whether a notification server runs on the bus, or the bus starts one when asked.
+    static bool serverExists(const QDBusConnection& bus);
+
+    // Shows the balloon; timeOutMs 0 leaves it up until the user closes it. picture is the
+    // program's icon as the notification area shows it.
+    void show(const QString& title, const QString& text, const QImage& picture, int timeOutMs);
+    // Takes the balloon on screen away, without a signal.
+    void close();
+
+    // The server's id of the balloon shown last; 0 before the server has answered.
+    quint32 id() const { return m_id; }
+
+    static constexpr const char* kService = "org.freedesktop.Notifications";
+    static constexpr const char* kPath = "/org/freedesktop/Notifications";
+    static constexpr const char* kInterface = "org.freedesktop.Notifications";
+    // The notification reasons of NotificationClosed.
+    static constexpr quint32 kExpired = 1;
+
+signals:
+    void clicked();
+    void hidden();
+    void timedOut();
+
+private slots:
+    void onActionInvoked(quint32 id, const QString& actionKey);
+    void onNotificationClosed(quint32 id, quint32 reason);
+
+private:
+    struct Request {
+        QString title;
+        QString text;
+        QImage picture;
+        int timeOutMs;
+    };
+    void send(const Request& request);
+    void answered(QDBusPendingCallWatcher* call);
+
+    QString m_appName;
+    QDBusConnection m_bus;
+    quint32 m_id = 0;
+    // The balloon on screen is still the server's to report on: not yet clicked, closed or replaced.
+    bool m_showing = false;
+    bool m_waiting = false; // a Notify call has not been answered yet
+    std::optional<Request> m_next; // the newest balloon asked for while waiting
+};
+
+} // namespace tunalo
