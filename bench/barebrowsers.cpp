@@ -8,12 +8,9 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
-#include <unistd.h>
 
 int main(int argc, char* argv[])
 {
-    if (geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     tunalo::prepareWebEngineApplication();
     QApplication application(argc, argv);
     const QString service = qEnvironmentVariable("TUNALO_SERVICE_URL");

@@ -6,6 +6,12 @@
 //   tunalo-programbench latency [changes]        time from a title change to the post's arrival
 //   tunalo-programbench bare                     memory of Qt WebEngine alone with the program's
 //                                                settings and its two pages (tunalo-bench-bare)
+//   tunalo-programbench weight [seconds] [changes]
+//                                                memory of the process tree with the main window
+//                                                shown, closed to the tray for seconds, and after
+//                                                changes posts with it closed, each beside the bare
+//                                                two pages of the same run; the title-to-post times
+//                                                of those posts
 // It serves the service's pages itself on loopback, so it measures the program and nothing else.
 #include "serviceprotocol.h"
 #include "support/standinservice.h"
@@ -20,6 +26,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -105,6 +112,20 @@ public:
             while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection))
                 std::free(event);
         }
+    }
+
+    // Asks window to close, as its title bar's close button does.
+    void close(xcb_window_t window)
+    {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = atom("WM_PROTOCOLS");
+        message.data.data32[0] = atom("WM_DELETE_WINDOW");
+        message.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(m_connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+        xcb_flush(m_connection);
     }
 
     // How many windows the window manager lists.
@@ -379,23 +400,37 @@ Memory memoryKb(pid_t pid)
     return memory;
 }
 
-// Prints the memory of the process at root and of its tree.
-void printMemory(const char* what, pid_t root)
-{
+struct TreeMemory {
     Memory total;
-    const std::vector<pid_t> tree = processTree(root);
-    for (pid_t pid : tree) {
+    std::size_t processes = 0;
+};
+
+TreeMemory treeMemoryKb(pid_t root)
+{
+    TreeMemory tree;
+    const std::vector<pid_t> pids = processTree(root);
+    for (pid_t pid : pids) {
         const Memory one = memoryKb(pid);
-        total.rss += one.rss;
-        total.pss += one.pss;
-        total.anonymous += one.anonymous;
+        tree.total.rss += one.rss;
+        tree.total.pss += one.pss;
+        tree.total.anonymous += one.anonymous;
     }
+    tree.processes = pids.size();
+    return tree;
+}
+
+// Prints the memory of the process at root and of its tree; returns the tree's.
+TreeMemory printMemory(const char* what, pid_t root)
+{
+    const TreeMemory tree = treeMemoryKb(root);
+    const Memory& total = tree.total;
     const Memory own = memoryKb(root);
     std::printf(
         "memory: %s %ld MB resident (%ld MB proportional, %ld MB anonymous); whole tree of %zu processes "
         "%ld MB resident, %ld MB proportional, %ld MB anonymous\n",
-        what, own.rss / 1024, own.pss / 1024, own.anonymous / 1024, tree.size(), total.rss / 1024,
+        what, own.rss / 1024, own.pss / 1024, own.anonymous / 1024, tree.processes, total.rss / 1024,
         total.pss / 1024, total.anonymous / 1024);
+    return tree;
 }
 
 int steady(int seconds, int others)
@@ -443,7 +478,8 @@ int steady(int seconds, int others)
     return 0;
 }
 
-int bare()
+// The floor: Qt WebEngine alone with the program's settings and its two pages loaded.
+TreeMemory bareFloor()
 {
     StandInService service;
     answerLoggedIn(service);
@@ -451,22 +487,21 @@ int bare()
     if (!service.waitForSong(kPostPath, "Bare Artist", 30s))
         fail("the bare browsers did not load the post page");
     std::this_thread::sleep_for(5s); // page loads settle, as in steady
-    printMemory("bare browsers", program.pid());
+    return printMemory("bare browsers", program.pid());
+}
+
+int bare()
+{
+    bareFloor();
     return 0;
 }
 
-int latency(int changes)
+// Changes the player's title to the songs first to last, each a quarter second after the one
+// before was posted; the time from each change to its post's arrival.
+std::vector<double> postChanges(Display& display, StandInService& service, xcb_window_t player, int first, int last)
 {
-    Display display;
-    StandInService service;
-    answerLoggedIn(service);
-    const xcb_window_t player = display.createWindow(songTitle(0));
-    Program program(service.base());
-    startPublishing(display, service, program);
-    if (!service.waitForSong(kPostPath, "Bench Artist 0", 10s))
-        fail("publishing did not start: no post arrived");
     std::vector<double> times;
-    for (int change = 1; change <= changes; ++change) {
+    for (int change = first; change <= last; ++change) {
         std::this_thread::sleep_for(250ms);
         const auto changed = Clock::now();
         display.setTitle(player, songTitle(change));
@@ -475,10 +510,78 @@ int latency(int changes)
             fail("change " + std::to_string(change) + " was not posted within 5 s");
         times.push_back(std::chrono::duration<double, std::milli>(post->arrived - changed).count());
     }
+    return times;
+}
+
+void printLatency(const char* how, const std::vector<double>& times)
+{
     const Spread s = spread(times);
-    std::printf("title change to post arrival over %d changes: median %.1f ms, 95th percentile %.1f ms, "
+    std::printf("title change to post arrival%s over %zu changes: median %.1f ms, 95th percentile %.1f ms, "
                 "min %.1f ms, max %.1f ms\n",
-                changes, s.median, s.p95, s.min, s.max);
+                how, times.size(), s.median, s.p95, s.min, s.max);
+}
+
+// The program publishing the songs of a player window to the stand-in service, its first song posted.
+struct Publishing {
+    Publishing()
+    {
+        answerLoggedIn(service);
+        player = display.createWindow(songTitle(0));
+        program = std::make_unique<Program>(service.base());
+        startPublishing(display, service, *program);
+        if (!service.waitForSong(kPostPath, "Bench Artist 0", 10s))
+            fail("publishing did not start: no post arrived");
+    }
+
+    Display display;
+    StandInService service;
+    xcb_window_t player = 0;
+    std::unique_ptr<Program> program; // ends first
+};
+
+int latency(int changes)
+{
+    Publishing run;
+    printLatency("", postChanges(run.display, run.service, run.player, 1, changes));
+    return 0;
+}
+
+// The weight of the program while it waits in the tray, beside the bare two pages of the same run.
+// The proportional share moves with whatever else on the machine maps the same libraries, so the
+// floor is taken before and after and the figures are set beside their mean; the anonymous memory,
+// which other programs do not move, is set beside the floor's as well.
+int weight(int seconds, int changes)
+{
+    const TreeMemory first = bareFloor();
+    std::vector<std::pair<std::string, TreeMemory>> trees;
+    {
+        Publishing run;
+        const pid_t pid = run.program->pid();
+        std::this_thread::sleep_for(5s); // page loads settle, as in steady
+        trees.emplace_back("window shown", treeMemoryKb(pid));
+
+        run.display.close(waitForMainWindow(run.display, *run.program));
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        trees.emplace_back("window hidden " + std::to_string(seconds) + " s", treeMemoryKb(pid));
+
+        const std::vector<double> times = postChanges(run.display, run.service, run.player, 1, changes);
+        std::this_thread::sleep_for(5s);
+        trees.emplace_back("window hidden, after " + std::to_string(changes) + " posts", treeMemoryKb(pid));
+        std::printf("weight: %zu post requests for %d songs\n", run.service.requests(kPostPath).size(),
+                    changes + 1);
+        printLatency(" with the window hidden", times);
+    }
+    const TreeMemory last = bareFloor();
+    const double floorPss = static_cast<double>(first.total.pss + last.total.pss) / 2.0;
+    const double floorAnonymous = static_cast<double>(first.total.anonymous + last.total.anonymous) / 2.0;
+    std::printf("weight: the bare two pages: %.0f MB proportional (%ld and %ld MB), %.0f MB anonymous\n",
+                floorPss / 1024, first.total.pss / 1024, last.total.pss / 1024, floorAnonymous / 1024);
+    for (const auto& [what, tree] : trees)
+        std::printf("weight: %s: %ld MB proportional over %zu processes, %.2f of the bare two pages; %ld MB "
+                    "anonymous, %.2f of theirs\n",
+                    what.c_str(), tree.total.pss / 1024, tree.processes,
+                    static_cast<double>(tree.total.pss) / floorPss, tree.total.anonymous / 1024,
+                    static_cast<double>(tree.total.anonymous) / floorAnonymous);
     return 0;
 }
 
@@ -501,11 +604,15 @@ int main(int argc, char* argv[])
             return latency(argument(argc, argv, 2, 100));
         if (what == "bare")
             return bare();
+        if (what == "weight")
+            return weight(argument(argc, argv, 2, 60), argument(argc, argv, 3, 100));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "programbench: %s\n", error.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: %s startup [runs] | steady [seconds] [windows] | latency [changes] | bare\n",
+    std::fprintf(stderr,
+                 "usage: %s startup [runs] | steady [seconds] [windows] | latency [changes] | bare | weight [seconds] "
+                 "[changes]\n",
                  argv[0]);
     return 2;
 }

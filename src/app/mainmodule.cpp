@@ -48,7 +48,33 @@ void mainmodule::connectCore()
     QObject::connect(&m_login, &LoginWatch::loginKnown, [this] {
         form<frmloadhome>().hide();
         dock(form<frmWeb>());
+        sleepHomeWhileHidden();
     });
+}
+
+// While the main window is off the screen nobody sees the home page, so once the page has told the
+// log-in state it sleeps, and the state stays what it said (or what a post's answer said since).
+void mainmodule::sleepHomeWhileHidden()
+{
+    const LoginState login = state().loginState;
+    if (!isLoaded<frmWeb>() || form<interface>().isVisible() || (login != 1 && login != 2))
+        return;
+    Browser& home = form<frmWeb>().wb();
+    if (!home.isAsleep())
+        home.sleep(serviceBase());
+}
+
+// Back on the screen, the home page is loaded again. Until it has come the log-in state stays as
+// it was, so a song that changes meanwhile is posted as before.
+void mainmodule::wakeHome()
+{
+    if (!isLoaded<frmWeb>())
+        return;
+    Browser& home = form<frmWeb>().wb();
+    if (!home.isAsleep())
+        return;
+    home.wake();
+    home.Navigate(homePageAddress());
 }
 
 void mainmodule::create(std::unique_ptr<interface>& slot)
@@ -61,6 +87,12 @@ void mainmodule::create(std::unique_ptr<interface>& slot)
     QObject::connect(window, &interface::aboutWanted, [this] { dock(form<aboutfrm>()); });
     QObject::connect(window, &interface::instructionsWanted, [this] { dock(form<helpfrm>()); });
     QObject::connect(window, &interface::exitChosen, [this] { m_cycle.saveSelectedPlayer(); });
+    QObject::connect(window, &interface::shownChanged, [this](bool shown) {
+        if (shown)
+            wakeHome();
+        else
+            sleepHomeWhileHidden();
+    });
 }
 
 void mainmodule::create(std::unique_ptr<frmloadhome>& slot)

@@ -92,6 +92,8 @@ private:
 
     void dock(QWidget& panel);
     void connectCore();
+    void sleepHomeWhileHidden();
+    void wakeHome();
 
     Platform& m_platform;
     std::unique_ptr<updatewb> m_updatewb;

@@ -7,7 +7,6 @@
 #include <QApplication>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace tunalo {
 
@@ -19,9 +18,6 @@ int start(int argc, char* argv[])
             qEnvironmentVariableIsSet("DISPLAY") ? qPrintable(qEnvironmentVariable("DISPLAY")) : "unset");
         return 2;
     }
-    // The browser engine's sandbox cannot run as root; only then does it go.
-    if (geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     prepareWebEngineApplication();
     // Window titles need X11, so Tunalo runs on it (XWayland on a Wayland desktop) unless the user
     // chose another platform; asked for at once, Qt tries no Wayland first and prints no error.

@@ -79,7 +79,15 @@ void PostQueue::send(const QString& song)
     qCDebug(lcPost) << "posting" << address;
     m_stage = Stage::Sending;
     answerLimit->start(kAnswerLimitMs);
+    m_browser.wake();
     m_browser.Navigate(address);
+}
+
+// Between posts the post browser sleeps, so its page holds no renderer while the program waits.
+void PostQueue::sleepUnlessSending()
+{
+    if (!inFlight() && !m_browser.isAsleep())
+        m_browser.sleep(m_cycle.serviceBase());
 }
 
 // A song goes out again, or after the one before it, only while the user still publishes and the
@@ -103,6 +111,12 @@ void PostQueue::loaded(const LoadResult& result)
 {
     if (!inFlight())
         return;
+    answered(result);
+    sleepUnlessSending();
+}
+
+void PostQueue::answered(const LoadResult& result)
+{
     answerLimit->stop();
     switch (result.outcome) {
     case LoadResult::Outcome::NotReached:
@@ -134,6 +148,7 @@ void PostQueue::answerLimit_Timer()
     answerLimit->stop();
     m_browser.Stop();
     failed(Failure::Unconfirmed, QStringLiteral("no answer within %1 s").arg(kAnswerLimitMs / 1000));
+    sleepUnlessSending();
 }
 
 void PostQueue::retryDelay_Timer()

@@ -26,6 +26,7 @@ QString postAddress(const QString& serviceBase, const QString& song, std::int16_
 // a post the service refused (a 4xx answer other than a time-out) is not. A post whose answer did
 // not come may have been made all the same: it is told as not confirmed yet, and its next try
 // carries the same key, so the service does not make it twice.
+// The post browser sleeps whenever no post is in flight and is woken for the next.
 class PostQueue {
 public:
     static constexpr int kAnswerLimitMs = 15000;
@@ -58,6 +59,8 @@ private:
 
     void send(const QString& song);
     void loaded(const LoadResult& result);
+    void answered(const LoadResult& result);
+    void sleepUnlessSending();
     void confirmed(const QString& title);
     void failed(Failure failure, const QString& detail);
     void sessionGone();

@@ -42,6 +42,16 @@ public:
     // listener runs once for each navigation when it has ended, the newest only: a navigation that
     // a later one replaced reports nothing. LocationName then gives the page's final title.
     virtual void setLoadListener(std::function<void(const LoadResult&)> listener) = 0;
+
+    // Lets the page go while nobody needs it, so that its share of the engine's memory goes too: the
+    // page is replaced by an empty one of origin (scheme, host and port) and then put to sleep. A
+    // page shown on screen stays awake. The navigation under way, if any, reports nothing.
+    virtual void sleep(const QString& origin) = 0;
+    // Brings the page back, empty; the next Navigate loads as usual. Waking never loads an address
+    // the browser showed before it slept. Navigate wakes a sleeping browser too.
+    virtual void wake() = 0;
+    // Between sleep and the next wake or Navigate.
+    virtual bool isAsleep() const = 0;
 };
 
 // Makes browsers that share one cookie store, so a log-in made in one is in force in the others.

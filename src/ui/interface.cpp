@@ -111,6 +111,20 @@ void interface::closeEvent(QCloseEvent* event)
     Form_Unload();
 }
 
+void interface::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    emit shownChanged(true);
+}
+
+// A minimized window is still visible; only a hidden one is off the screen.
+void interface::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    if (!isVisible())
+        emit shownChanged(false);
+}
+
 void interface::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);

@@ -72,9 +72,13 @@ signals:
     void instructionsWanted();
     // "&Exit" was chosen: the program ends once the tray icon is gone.
     void exitChosen();
+    // The window went off the screen (closed to the tray) or came onto it.
+    void shownChanged(bool shown);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:

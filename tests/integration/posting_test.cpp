@@ -1,4 +1,5 @@
 #include "core/postqueue.h"
+#include "core/protocoltext.h"
 #include "platform/webengine/webenginebrowsers.h"
 #include "serviceprotocol.h"
 #include "support/appfixture.h"
@@ -9,6 +10,8 @@
 #include "web/frmloadhome.h"
 
 #include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 
 namespace tunalo::test {
 namespace {
@@ -67,6 +70,40 @@ protected:
     std::unique_ptr<mainmodule> app;
     std::unique_ptr<BalloonLog> balloons;
 };
+
+// Between posts the post browser sleeps without its renderer; waking it for the next post never
+// sends the one before again, and with the main window closed the home page sleeps too.
+TEST_F(Posting, ManyPostsWithSleepingBrowsersReachTheServiceOnceEach)
+{
+    startUp(service.base());
+    service.answer(kPost, {Kind::Page, "Posted ID:{n}"});
+    QWebEnginePage& postPage = *qobject_cast<QWebEngineView*>(app->form<updatewb>().wb().widget())->page();
+    QWebEnginePage& homePage = *qobject_cast<QWebEngineView*>(app->form<frmWeb>().wb().widget())->page();
+    app->form<interface>().close();
+    EXPECT_TRUE(runUntil([&] { return homePage.lifecycleState() == QWebEnginePage::LifecycleState::Discarded; }));
+    std::vector<std::string> songs;
+    for (int number = 1; number <= 15; ++number) {
+        songs.push_back("Artist - Song " + std::to_string(number));
+        postSong(songs.back());
+        ASSERT_TRUE(runUntil([&] { return settled(); })) << number;
+        EXPECT_EQ(app->state().lastPostTitle, QStringLiteral("Posted ID:%1").arg(number));
+        EXPECT_TRUE(runUntil([&] {
+            return postPage.lifecycleState() == QWebEnginePage::LifecycleState::Discarded &&
+                   postPage.renderProcessPid() == 0;
+        })) << number;
+    }
+    pause(300);
+    EXPECT_EQ(service.songs(kPost), songs);
+    EXPECT_EQ(service.requests(kHome).size(), 1u) << "the sleeping home page loads nothing";
+    EXPECT_EQ(app->state().loginState, 1);
+
+    // The window comes back, and with it the home page.
+    app->form<interface>().show();
+    EXPECT_TRUE(runUntil([&] {
+        return service.requests(kHome).size() == 2 &&
+               app->form<frmWeb>().wb().LocationName() == qtText(protocol::kLoggedInTitle);
+    }));
+}
 
 TEST_F(Posting, ABurstOfSongsOnASlowServiceLeavesOnePostAndAChainOfIdsWithoutAGap)
 {

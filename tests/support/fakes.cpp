@@ -167,8 +167,17 @@ void FakeBrowser::Stop()
     ++stops;
 }
 
+void FakeBrowser::sleep(const QString& origin)
+{
+    asleep = true;
+    ++sleeps;
+    sleepOrigin = origin;
+    setTitle(QString());
+}
+
 void FakeBrowser::Navigate(const QString& url)
 {
+    asleep = false;
     navigations.append(url);
     if (onNavigate)
         onNavigate(url);

@@ -109,6 +109,10 @@ public:
     {
         m_loadListener = std::move(listener);
     }
+    // Shows an empty page with no title, as a browser does before it sleeps.
+    void sleep(const QString& origin) override;
+    void wake() override { asleep = false; }
+    bool isAsleep() const override { return asleep; }
 
     // Shows a page with this title, telling the listener as a browser does.
     void setTitle(const QString& text);
@@ -121,6 +125,9 @@ public:
     QStringList navigations;
     QString title;
     int stops = 0;
+    bool asleep = false;
+    int sleeps = 0;
+    QString sleepOrigin; // the origin of the last sleep
     // Runs at each navigation, with the address, after it was recorded.
     std::function<void(const QString&)> onNavigate;
 

@@ -3,8 +3,10 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QThread>
+#include <QTimer>
 
 namespace tunalo::test {
 
@@ -58,6 +60,21 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
         QThread::msleep(20);
     }
     return true;
+}
+
+bool runUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QEventLoop loop;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+        if (condition() || deadline.hasExpired())
+            loop.quit();
+    });
+    look.start(10);
+    if (!condition())
+        loop.exec();
+    return condition();
 }
 
 QString xdotool(const QStringList& arguments)

@@ -33,6 +33,11 @@ private:
 // Runs the event loop until condition holds or timeoutMs passes; true when it holds.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 15000);
 
+// As waitUntil, but the event loop runs freely between the looks at the condition: the browser
+// engine works through many turns of the loop for one page, and a loop that sleeps between turns
+// makes each page take seconds.
+bool runUntil(const std::function<bool()>& condition, int timeoutMs = 15000);
+
 // One turn of the event loop: what the program asks next belongs to a new tick, which sees the
 // desktop as it is now.
 inline void nextTick()

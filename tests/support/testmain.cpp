@@ -11,7 +11,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 int main(int argc, char* argv[])
 {
@@ -29,8 +28,6 @@ int main(int argc, char* argv[])
 #endif
 #ifndef TUNALO_TEST_OFFSCREEN
     // The tiers on a real desktop run the browser engine as the program does.
-    if (geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     tunalo::prepareWebEngineApplication();
 #endif
     QApplication application(argc, argv);

@@ -197,6 +197,59 @@ TEST_F(Loader, HandsOverToTheHomeBrowserOnceTheLogInStateIsKnown)
     }
 }
 
+// Closed to the tray, nobody sees the home page: it sleeps once it has told the log-in state, and is
+// loaded again when the window comes back.
+TEST_F(Loader, TheHomeBrowserSleepsWhileTheWindowIsHidden)
+{
+    startUp();
+    interface& window = app->form<interface>();
+    AppState& state = app->state();
+    ASSERT_TRUE(window.isVisible());
+    window.close();
+    ASSERT_FALSE(window.isVisible());
+    EXPECT_FALSE(home().asleep) << "the log-in state is still to come";
+
+    home().finishLoading(QStringLiteral("Login Succsesfull"));
+    clock().advance(LoginWatch::kReadTitleMs + LoginWatch::kHandOverMs);
+    EXPECT_EQ(state.loginState, 1);
+    EXPECT_TRUE(handedOver());
+    ASSERT_TRUE(home().asleep);
+    EXPECT_EQ(home().sleepOrigin, app->serviceBase());
+
+    // Asleep, the page tells nothing: the state stays what the page or a post's answer said last.
+    clock().advance(1000);
+    EXPECT_EQ(state.loginState, 1);
+    state.loginState = 2;
+    clock().advance(1000);
+    EXPECT_EQ(state.loginState, 2);
+
+    // Shown again: the page is loaded again, and until it has come the state is the one of before,
+    // so a song that changes meanwhile still goes out.
+    const qsizetype before = home().navigations.size();
+    window.show();
+    EXPECT_FALSE(home().asleep);
+    ASSERT_EQ(home().navigations.size(), before + 1);
+    EXPECT_EQ(home().navigations.last(), app->homePageAddress());
+    state.loginState = 1;
+    state.publishing = kTrue;
+    fakes.windows->foreground = fakes.windows->add(QStringLiteral("Opening - Song - MediaMonkey"));
+    window.update_Timer();
+    EXPECT_EQ(post().navigations.size(), 1) << "a song that changed while the window opened";
+    home().finishLoading(QStringLiteral("Login Succsesfull"));
+    clock().advance(LoginWatch::kReadTitleMs);
+    EXPECT_EQ(state.loginState, 1);
+
+    // Hidden once the state is known, the page sleeps at once; Home from the tray wakes it with the
+    // window.
+    window.close();
+    EXPECT_TRUE(home().asleep);
+    EXPECT_EQ(home().sleeps, 2);
+    app->showhome();
+    window.show();
+    EXPECT_FALSE(home().asleep);
+    EXPECT_EQ(home().navigations.last(), app->homePageAddress());
+}
+
 TEST_F(Loader, TheHomePageTakesTheLoadersPlaceWithinAFifthOfASecondOfTheStateBeingKnown)
 {
     startUp();

@@ -131,6 +131,8 @@ TEST_F(PostSong, ABurstOfSongsCostsOnePostAndOneWaitingAndEachPostDeletesTheOneB
     EXPECT_TRUE(balloons->messages().isEmpty());
 
     post().finishLoading(QStringLiteral("Posted ID:101"));
+    EXPECT_FALSE(post().asleep) << "the waiting song goes on at once";
+    EXPECT_EQ(post().sleeps, 0);
     ASSERT_EQ(post().navigations.size(), 2);
     EXPECT_EQ(sent(1), QStringLiteral("Artist - Song 12")) << "only the newest waiting song is kept";
     EXPECT_EQ(sent(1, "d"), QStringLiteral("101"));
@@ -138,6 +140,9 @@ TEST_F(PostSong, ABurstOfSongsCostsOnePostAndOneWaitingAndEachPostDeletesTheOneB
     EXPECT_EQ(post().navigations.size(), 2);
     EXPECT_EQ(state().lastPostTitle, QStringLiteral("Posted ID:102"));
     EXPECT_FALSE(queue().current());
+    // With nothing left to post, the post browser sleeps on an empty page of the service.
+    EXPECT_TRUE(post().asleep);
+    EXPECT_EQ(post().sleepOrigin, app->serviceBase());
     EXPECT_EQ(balloons->messages(), QStringList({QStringLiteral("Artist - Song 1 (Song Posted)"),
                                                  QStringLiteral("Artist - Song 12 (Song Posted)")}));
     EXPECT_EQ(app->cycle().BallonMsgs, 0);
@@ -169,8 +174,10 @@ TEST_P(PostEnding, OnlyAConfirmedPostCountsAndAFailedOneIsToldAndTriedAgain)
         app->cycle().BallonMsgs = 1000;
         postSong(QStringLiteral("Artist - Song %1").arg(alert));
         ASSERT_TRUE(queue().answerLimit->isActive());
+        EXPECT_FALSE(post().asleep);
         ending.end(post(), clock());
         EXPECT_FALSE(queue().answerLimit->isActive());
+        EXPECT_TRUE(post().asleep) << "confirmed or given up, the post browser sleeps till the next post";
         EXPECT_EQ(state().lastPostTitle, QString::fromUtf8(ending.lastPostTitle));
         const bool confirmed = QString::fromUtf8(ending.balloon) == QStringLiteral(" (Song Posted)");
         const QStringList shown = balloons->messages();
@@ -341,6 +348,7 @@ TEST_F(PostSong, AFailedSessionSwitchesPublishingOffAndTheSongIsPostedAgainAfter
               QStringLiteral("Please Log-in To Your Facebook Account First"));
     EXPECT_TRUE(app->form<info>().msg->text().simplified().contains(QStringLiteral("to Gone - Song as")));
     EXPECT_EQ(post().navigations.size(), 1) << "nothing more goes out without a session";
+    EXPECT_TRUE(post().asleep);
     EXPECT_FALSE(queue().retryDelay->isActive());
     EXPECT_EQ(balloons->messages(),
               QStringList{QStringLiteral("Gone - Song (Not Posted): you are not logged in")});

@@ -15,6 +15,10 @@
 #include <cstdlib>
 #include <iterator>
 #include <optional>
+#include <utility>
+#include <vector>
+
+#include <unistd.h>
 
 namespace tunalo {
 
@@ -75,12 +79,39 @@ public:
 
     void Navigate(const QString& url) override
     {
+        // A navigation that wakes the page, or replaces its empty page still loading, may have its
+        // start merged into the empty page's; the engine then tells only its end.
+        m_startMayGoUntold =
+            m_blankLoading || m_view->page()->lifecycleState() != QWebEnginePage::LifecycleState::Active;
+        wake();
         // Whatever the page did so far belongs to the navigation this one replaces.
         m_awaitingStart = true;
         m_loading = false;
         m_view->load(QUrl(url));
     }
     void Stop() override { m_view->stop(); }
+    // A sleeping page is loaded again when it wakes, from the address it showed last. That must
+    // never be the last post page, or waking would post its song again; so the page first shows
+    // an empty page of the service's own origin, and goes to sleep once that is in: a page put to
+    // sleep before would still have the earlier address to load.
+    void sleep(const QString& origin) override
+    {
+        m_asleep = true;
+        m_awaitingStart = false;
+        m_loading = false;
+        m_blankUrl = QUrl(origin + QLatin1Char('/'));
+        // Over a navigation still under way the engine may tell only the empty page's end.
+        m_blankLoading = true;
+        m_view->setHtml(QString(), m_blankUrl);
+    }
+    void wake() override
+    {
+        m_asleep = false;
+        QWebEnginePage* page = m_view->page();
+        if (page->lifecycleState() != QWebEnginePage::LifecycleState::Active)
+            page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
+    }
+    bool isAsleep() const override { return m_asleep; }
     QString LocationName() const override { return m_view->title(); }
     QWidget* widget() override { return m_view; }
     void setTitleListener(std::function<void()> listener) override
@@ -95,18 +126,32 @@ public:
     }
 
 private:
-    // The end of the newest navigation, once; the news of one it replaced, or of the engine's own
-    // error page shown after a failure, is nothing.
+    // The end of the newest navigation, once; the news of one it replaced, of the engine's own
+    // error page shown after a failure, or of the empty page of sleep, is nothing.
     std::optional<LoadResult> ended(const QWebEngineLoadingInfo& info)
     {
         if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+            if (info.url().scheme() == QLatin1String("data")) {
+                // The empty page of sleep, or, on waking, the same page loaded again.
+                m_blankLoading = true;
+                m_loading = m_loading || m_awaitingStart;
+                return std::nullopt;
+            }
+            m_blankLoading = false;
             m_loading = m_awaitingStart && !info.isErrorPage();
             m_awaitingStart = false;
             return std::nullopt;
         }
-        if (!m_loading)
+        const bool overBlank = std::exchange(m_blankLoading, false);
+        if (overBlank && info.url() == m_blankUrl) {
+            blankShown();
+            return std::nullopt;
+        }
+        if (!m_loading && !(m_startMayGoUntold && m_awaitingStart))
             return std::nullopt;
         m_loading = false;
+        m_awaitingStart = false;
+        m_startMayGoUntold = false;
         qCDebug(lcWeb) << "loaded" << info.status() << info.errorDomain() << info.errorCode()
                        << info.url().path();
         if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
@@ -119,10 +164,22 @@ private:
                               : unreachedCause(info)};
     }
 
+    // The empty page is in: a page that should sleep and is not on screen lets its renderer go.
+    void blankShown()
+    {
+        QWebEnginePage* page = m_view->page();
+        if (m_asleep && !page->isVisible())
+            page->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
+    }
+
     QWebEngineView* m_view;
     std::function<void(const LoadResult&)> m_loadListener;
     bool m_awaitingStart = false; // a navigation was asked for and has not started yet
     bool m_loading = false;       // the newest navigation started and has not ended
+    bool m_asleep = false;        // between sleep and the next wake
+    bool m_blankLoading = false;  // the empty page of sleep started loading and has not ended
+    bool m_startMayGoUntold = false; // the newest navigation may end without a start told
+    QUrl m_blankUrl;              // where the empty page of sleep says it comes from
 };
 
 QString userFolder(QStandardPaths::StandardLocation location)
@@ -152,6 +209,37 @@ bool isOpenGlProbe(QtMsgType type, const QString& message)
                        [&](QLatin1String probe) { return message.startsWith(probe); });
 }
 
+// What the user had in each environment variable the program set for Qt and the engine: unset, or
+// a value.
+struct UserValue {
+    const char* name;
+    std::optional<QByteArray> value;
+};
+std::vector<UserValue> g_userValues;
+
+// Sets name for Qt and the engine, remembering the user's own value the first time.
+void setForEngine(const char* name, const QByteArray& value)
+{
+    const auto known = std::find_if(g_userValues.begin(), g_userValues.end(),
+                                    [name](const UserValue& user) { return qstrcmp(user.name, name) == 0; });
+    if (known == g_userValues.end())
+        g_userValues.push_back({name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt});
+    qputenv(name, value);
+}
+
+// Qt's X11 plug-in and the engine have read their settings: the environment is the user's again,
+// for the programs Tunalo starts (the user's own browser, opened on a download page or a help link).
+void restoreUserEnvironment()
+{
+    for (const UserValue& user : g_userValues) {
+        if (user.value)
+            qputenv(user.name, *user.value);
+        else
+            qunsetenv(user.name);
+    }
+    g_userValues.clear();
+}
+
 // The handler before ours; Qt hands back its own default one when there was none.
 QtMessageHandler g_nextHandler = nullptr;
 
@@ -165,11 +253,14 @@ void quietOpenGlProbes(QtMsgType type, const QMessageLogContext& context, const 
 
 void prepareWebEngineApplication()
 {
+    // The engine's sandbox cannot run as root; only then does it go.
+    if (geteuid() == 0)
+        setForEngine("QTWEBENGINE_DISABLE_SANDBOX", "1");
     // Without an OpenGL integration no GL driver is loaded: on a machine without a GPU that is
     // Mesa's software rasterizer with its compiler, tens of megabytes for a context nothing draws
     // with. A user's own choice stands.
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
-        qputenv("QT_XCB_GL_INTEGRATION", "none");
+        setForEngine("QT_XCB_GL_INTEGRATION", "none");
     g_nextHandler = qInstallMessageHandler(quietOpenGlProbes);
 }
 
@@ -179,7 +270,7 @@ void prepareWebEngineEnvironment()
     addChromiumFlag(flags, "--disable-gpu");
     // Both browsers show pages of the one service, so they share one renderer process.
     addChromiumFlag(flags, "--process-per-site");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+    setForEngine("QTWEBENGINE_CHROMIUM_FLAGS", flags);
     // The pages are drawn into the window by the CPU, as the engine draws them without a GPU. (Qt
     // takes the choice once; a later profile finds it made.)
     if (QQuickWindow::sceneGraphBackend() != QLatin1String("software"))
@@ -206,6 +297,9 @@ QWebEngineProfile& WebEngineBrowsers::sharedProfile()
         QNetworkProxyFactory::setUseSystemConfiguration(true);
         QDir().mkpath(storageFolder());
         m_profile = std::make_unique<QWebEngineProfile>(kProfileName);
+        // The engine started with the profile; its renderers take its settings from it, not from
+        // the environment.
+        restoreUserEnvironment();
         m_profile->setPersistentStoragePath(storageFolder());
         m_profile->setCachePath(userFolder(QStandardPaths::GenericCacheLocation));
     }

@@ -37,13 +37,18 @@ private:
 
 // Call before the application object exists. Leaves OpenGL out of the program: the pages are drawn
 // by the CPU (see prepareWebEngineEnvironment), so a GL driver would only take memory. Qt's and the
-// engine's notes that they found no OpenGL stay off stderr.
+// engine's notes that they found no OpenGL stay off stderr. Switches the engine's sandbox off for
+// root, where it cannot run.
+//
+// What this and prepareWebEngineEnvironment put into the environment is for Qt and the engine
+// alone: once the engine has started with the first browser, each variable is back as the user had
+// it (unset, or the user's value), so the programs Tunalo starts keep their own settings.
 void prepareWebEngineApplication();
 
-// Sets what the engine reads when its first page comes: no GPU process, which a few small pages do
-// not need and which fails on virtual displays; pages drawn by Qt Quick's software renderer; one
-// renderer process for the one site that both browsers show. Adds to flags the user set. (The
-// sandbox is switched off for root before the application object exists.)
+// Sets what the engine reads when it starts, with the first browser: no GPU process, which a few
+// small pages do not need and which fails on virtual displays; pages drawn by Qt Quick's software
+// renderer; one renderer process for the one site that both browsers show. Adds to flags the user
+// set.
 void prepareWebEngineEnvironment();
 
 } // namespace tunalo
