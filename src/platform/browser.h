@@ -35,7 +35,8 @@ public:
     virtual QString LocationName() const = 0;
     // The widget that shows the page, to be laid into a form.
     virtual QWidget* widget() = 0;
-    // listener runs whenever LocationName may have changed.
+    // listener runs whenever LocationName may have changed; it replaces the one set before, and an
+    // empty one stops the calls.
     virtual void setTitleListener(std::function<void()> listener) = 0;
     // Stops the navigation under way; it then ends as NotReached.
     virtual void Stop() = 0;

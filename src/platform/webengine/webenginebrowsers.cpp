@@ -69,12 +69,20 @@ public:
     {
         // The page belongs to the view, which belongs to the form.
         m_view->setPage(new QuietPage(&profile, m_view));
-        QObject::connect(m_view->page(), &QWebEnginePage::loadingChanged, m_view,
+        QObject::connect(m_view->page(), &QWebEnginePage::loadingChanged, &m_listening,
                          [this](const QWebEngineLoadingInfo& info) {
                              const auto result = ended(info);
                              if (result && m_loadListener)
                                  m_loadListener(*result);
                          });
+        // A page without a title shows its address as its title, so both changes count. The
+        // listener is the latest one set; an empty one hears nothing.
+        const auto titleMayHaveChanged = [this] {
+            if (m_titleListener)
+                m_titleListener();
+        };
+        QObject::connect(m_view, &QWebEngineView::titleChanged, &m_listening, titleMayHaveChanged);
+        QObject::connect(m_view, &QWebEngineView::urlChanged, &m_listening, titleMayHaveChanged);
     }
 
     void Navigate(const QString& url) override
@@ -116,9 +124,7 @@ public:
     QWidget* widget() override { return m_view; }
     void setTitleListener(std::function<void()> listener) override
     {
-        // A page without a title shows its address as its title, so both changes count.
-        QObject::connect(m_view, &QWebEngineView::titleChanged, m_view, listener);
-        QObject::connect(m_view, &QWebEngineView::urlChanged, m_view, listener);
+        m_titleListener = std::move(listener);
     }
     void setLoadListener(std::function<void(const LoadResult&)> listener) override
     {
@@ -174,6 +180,10 @@ private:
 
     QWebEngineView* m_view;
     std::function<void(const LoadResult&)> m_loadListener;
+    std::function<void()> m_titleListener;
+    // The view belongs to the form and outlives this object by a moment; what it reports then
+    // reaches nobody, as the connections end with this.
+    QObject m_listening;
     bool m_awaitingStart = false; // a navigation was asked for and has not started yet
     bool m_loading = false;       // the newest navigation started and has not ended
     bool m_asleep = false;        // between sleep and the next wake
