@@ -36,6 +36,13 @@ constexpr std::array migrations{
            failures integer NOT NULL,
            last_at bigint NOT NULL);
        CREATE INDEX login_failures_by_time ON login_failures(last_at);)",
+    // A post's key stays when the post goes: the key's repeat must find the post it made.
+    R"(CREATE TABLE post_keys (
+           user_id bigint NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           key text NOT NULL,
+           post_id bigint,
+           made_at bigint NOT NULL,
+           PRIMARY KEY (user_id, key));)",
 };
 static_assert(std::size(migrations) == PostgresStore::schemaVersion);
 
@@ -229,15 +236,33 @@ void PostgresStore::removeSession(const TokenHash& token)
 }
 
 std::int64_t PostgresStore::addPost(std::int64_t userId, const std::string& song,
-                                    std::optional<std::int64_t> deleteId, std::int64_t now)
+                                    std::optional<std::int64_t> deleteId, std::int64_t now,
+                                    const std::optional<std::string>& key)
 {
-    // One statement is one transaction: the deletion and the new post land together or not at all.
     const pg::Param doomed = deleteId ? pg::Param{*deleteId} : pg::Param{nullptr};
-    return m_pool.acquire()
-        ->query("WITH doomed AS (DELETE FROM posts WHERE id = $4 AND user_id = $1) "
-                "INSERT INTO posts (user_id, song, posted_at) VALUES ($1, $2, $3) RETURNING id",
-                {userId, song, now, doomed})
-        .integer(0, 0);
+    // One statement is one transaction: the deletion and the new post land together or not at all.
+    const char* const post = "WITH doomed AS (DELETE FROM posts WHERE id = $4 AND user_id = $1) "
+                             "INSERT INTO posts (user_id, song, posted_at) VALUES ($1, $2, $3) RETURNING id";
+    auto conn = m_pool.acquire();
+    if (!key)
+        return conn->query(post, {userId, song, now, doomed}).integer(0, 0);
+    Transaction transaction(*conn);
+    // Claiming the key waits for another instance's claim of it to end, so of two requests with one
+    // key one makes the post and the other finds it.
+    const pg::Result claimed = conn->query("INSERT INTO post_keys (user_id, key, made_at) VALUES ($1, $2, $3) "
+                                           "ON CONFLICT DO NOTHING RETURNING user_id",
+                                           {userId, *key, now});
+    if (claimed.rows() == 0) {
+        const std::int64_t made = conn->query("SELECT post_id FROM post_keys WHERE user_id = $1 AND key = $2",
+                                              {userId, *key})
+                                      .integer(0, 0);
+        transaction.commit();
+        return made;
+    }
+    const std::int64_t id = conn->query(post, {userId, song, now, doomed}).integer(0, 0);
+    conn->query("UPDATE post_keys SET post_id = $3 WHERE user_id = $1 AND key = $2", {userId, *key, id});
+    transaction.commit();
+    return id;
 }
 
 std::vector<Post> PostgresStore::recentPosts(int limit, std::optional<std::int64_t> userId)

@@ -11,6 +11,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <ctime>
 
 namespace tunalo::service {
@@ -353,6 +354,22 @@ void Service::person(const CallPtr& call)
     });
 }
 
+namespace {
+
+// A post's key as the program makes it: 1 to 64 letters, digits, "-" and "_". Anything else is
+// taken for no key, so the request posts as one without a key does.
+std::optional<std::string> postKeyFrom(const std::string& text)
+{
+    constexpr std::size_t kLongestKey = 64;
+    const bool sane = !text.empty() && text.size() <= kLongestKey &&
+                      std::all_of(text.begin(), text.end(), [](unsigned char c) {
+                          return std::isalnum(c) != 0 || c == '-' || c == '_';
+                      });
+    return sane ? std::optional<std::string>(text) : std::nullopt;
+}
+
+} // namespace
+
 void Service::update(const CallPtr& call)
 {
     const auto notLoggedIn = [call] {
@@ -364,14 +381,16 @@ void Service::update(const CallPtr& call)
     auto query = parseQuery(call->request.target());
     auto song = cleanText(query[std::string(protocol::kSongKey)], maxSongChars);
     const auto deleteId = postIdFrom(query[std::string(protocol::kDeleteKey)]);
+    auto key = postKeyFrom(query[std::string(protocol::kPostKeyKey)]);
     // The post is confirmed only once the store has committed it.
-    withStore(call, [this, call, token = *token, song = std::move(song), deleteId, notLoggedIn] {
+    withStore(call, [this, call, token = *token, song = std::move(song), deleteId, key = std::move(key),
+                     notLoggedIn] {
         const auto user = m_store.sessionUser(token, now());
         if (!user)
             return notLoggedIn();
         if (isBlank(song))
             return call->answer(htmlPage(notPostedPage(failedTitle, "There was no song to post.")));
-        call->answer(htmlPage(postedPage(m_store.addPost(user->id, song, deleteId, now()))));
+        call->answer(htmlPage(postedPage(m_store.addPost(user->id, song, deleteId, now(), key))));
     });
 }
 

@@ -74,7 +74,18 @@ void addNameKeysAndCounters(Database& db)
     db.exec("DROP TABLE users; ALTER TABLE users_keyed RENAME TO users;");
 }
 
-constexpr std::array<Migration, 2> migrations{createFirstSchema, addNameKeysAndCounters};
+// A post's key stays when the post goes: the key's repeat must find the post it made, not make it anew.
+void addPostKeys(Database& db)
+{
+    db.exec(R"(CREATE TABLE post_keys (
+           user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           key TEXT NOT NULL,
+           post_id INTEGER NOT NULL,
+           made_at INTEGER NOT NULL,
+           PRIMARY KEY (user_id, key)) WITHOUT ROWID;)");
+}
+
+constexpr std::array<Migration, 3> migrations{createFirstSchema, addNameKeysAndCounters, addPostKeys};
 static_assert(std::size(migrations) == SqliteStore::schemaVersion);
 
 } // namespace
@@ -214,10 +225,22 @@ void SqliteStore::removeSession(const TokenHash& token)
 }
 
 std::int64_t SqliteStore::addPost(std::int64_t userId, const std::string& song,
-                                  std::optional<std::int64_t> deleteId, std::int64_t now)
+                                  std::optional<std::int64_t> deleteId, std::int64_t now,
+                                  const std::optional<std::string>& key)
 {
     std::lock_guard lock(m_mutex);
+    // BEGIN IMMEDIATE holds the write lock from here, so no other instance can make the key's post
+    // between the look and the insert.
     Transaction transaction(m_db);
+    if (key) {
+        auto made = m_db.prepare("SELECT post_id FROM post_keys WHERE user_id = ? AND key = ?");
+        made.bind(1, userId).bind(2, *key);
+        if (made.step()) {
+            const std::int64_t id = made.integer(0);
+            transaction.commit();
+            return id;
+        }
+    }
     if (deleteId)
         m_db.prepare("DELETE FROM posts WHERE id = ? AND user_id = ?")
             .bind(1, *deleteId)
@@ -229,6 +252,13 @@ std::int64_t SqliteStore::addPost(std::int64_t userId, const std::string& song,
         .bind(3, now)
         .run();
     const auto id = m_db.lastInsertId();
+    if (key)
+        m_db.prepare("INSERT INTO post_keys (user_id, key, post_id, made_at) VALUES (?, ?, ?, ?)")
+            .bind(1, userId)
+            .bind(2, *key)
+            .bind(3, id)
+            .bind(4, now)
+            .run();
     transaction.commit();
     return id;
 }

@@ -12,7 +12,7 @@ class SqliteStore final : public Store {
 public:
     explicit SqliteStore(const std::string& path);
 
-    static constexpr int schemaVersion = 2;
+    static constexpr int schemaVersion = 3;
 
     std::optional<User> createUser(const std::string& name, const std::string& nameKey,
                                    const std::string& passwordHash, std::int64_t now) override;
@@ -29,7 +29,8 @@ public:
     void removeSession(const TokenHash& token) override;
 
     std::int64_t addPost(std::int64_t userId, const std::string& song, std::optional<std::int64_t> deleteId,
-                         std::int64_t now) override;
+                         std::int64_t now,
+                         const std::optional<std::string>& key) override;
     std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) override;
     void ping() override;
 

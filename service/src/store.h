@@ -69,8 +69,11 @@ public:
     virtual void removeSession(const TokenHash& token) = 0;
 
     // Stores a post and, in the same transaction, removes the user's own post deleteId if given.
+    // With a key, a post of the user's under the same key is not made again: its id is the answer,
+    // and nothing is stored or removed, also when that post has been deleted since.
     virtual std::int64_t addPost(std::int64_t userId, const std::string& song,
-                                 std::optional<std::int64_t> deleteId, std::int64_t now) = 0;
+                                 std::optional<std::int64_t> deleteId, std::int64_t now,
+                                 const std::optional<std::string>& key) = 0;
     // Newest first; only one user's posts when userId is given.
     virtual std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) = 0;
 

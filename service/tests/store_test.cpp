@@ -143,9 +143,9 @@ TEST_P(Stores, PostsComeNewestFirstAndOnlyTheOwnerDeletes)
     ASSERT_TRUE(ann && bob);
     // Quotes, a statement of its own and letters beyond ASCII arrive as written.
     const std::string tricky = "O'Brien \"Live\" '); DROP TABLE posts; -- Élodie ☃";
-    const auto first = store->addPost(ann->id, tricky, std::nullopt, 10);
-    const auto second = store->addPost(bob->id, "Bob's song", first, 11);
-    const auto third = store->addPost(ann->id, "Ann's second", std::nullopt, 12);
+    const auto first = store->addPost(ann->id, tricky, std::nullopt, 10, std::nullopt);
+    const auto second = store->addPost(bob->id, "Bob's song", first, 11, std::nullopt);
+    const auto third = store->addPost(ann->id, "Ann's second", std::nullopt, 12, std::nullopt);
     EXPECT_LT(first, second);
     EXPECT_LT(second, third);
 
@@ -157,13 +157,54 @@ TEST_P(Stores, PostsComeNewestFirstAndOnlyTheOwnerDeletes)
     EXPECT_EQ(all[2].postedAt, 10);
     EXPECT_EQ(store->recentPosts(1).size(), 1u);
 
-    store->addPost(ann->id, "Ann's third", first, 13);
+    store->addPost(ann->id, "Ann's third", first, 13, std::nullopt);
     const auto anns = store->recentPosts(10, ann->id);
     ASSERT_EQ(anns.size(), 2u);
     EXPECT_EQ(anns[0].song, "Ann's third");
     EXPECT_EQ(anns[1].id, third);
     // An id once deleted never names a newer post.
-    EXPECT_GT(store->addPost(bob->id, "later", std::nullopt, 14), third + 1);
+    EXPECT_GT(store->addPost(bob->id, "later", std::nullopt, 14, std::nullopt), third + 1);
+}
+
+// A retry of a post whose answer was lost carries the first request's key: it makes no second post,
+// also once a later post has deleted the first, and another person's key is their own.
+TEST_P(Stores, APostsKeyMakesItOnceAndItsRepeatAnswersTheFirstId)
+{
+    const auto store = open();
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "hash", 0);
+    const auto bob = store->createUser("Bob", nameKey("Bob"), "hash", 0);
+    ASSERT_TRUE(ann && bob);
+    const std::string key = "0f1e2d3c4b5a69788796a5b4c3d2e1f0";
+    const auto first = store->addPost(ann->id, "Song", std::nullopt, 10, key);
+    EXPECT_EQ(store->addPost(ann->id, "Song", std::nullopt, 11, key), first);
+    EXPECT_EQ(store->recentPosts(10).size(), 1u);
+
+    const auto next = store->addPost(ann->id, "Next", first, 12, std::string("another key"));
+    EXPECT_EQ(store->addPost(ann->id, "Song", std::nullopt, 13, key), first) << "its post is gone, not its key";
+    const auto annsPosts = store->recentPosts(10, ann->id);
+    ASSERT_EQ(annsPosts.size(), 1u);
+    EXPECT_EQ(annsPosts[0].id, next);
+
+    EXPECT_NE(store->addPost(bob->id, "Song", std::nullopt, 14, key), first);
+    EXPECT_EQ(store->recentPosts(10).size(), 2u);
+}
+
+// Two instances taking one key at the same moment still make one post.
+TEST_P(Stores, OneKeyFromTwoInstancesAtOnceMakesOnePost)
+{
+    const auto first = open();
+    const auto second = open();
+    const auto ann = first->createUser("Ann", nameKey("Ann"), "hash", 0);
+    ASSERT_TRUE(ann);
+    for (int round = 0; round < 20; ++round) {
+        const std::string key = "race-" + std::to_string(round);
+        std::int64_t ids[2] = {};
+        std::thread other([&] { ids[1] = second->addPost(ann->id, "Race", std::nullopt, round, key); });
+        ids[0] = first->addPost(ann->id, "Race", std::nullopt, round, key);
+        other.join();
+        EXPECT_EQ(ids[0], ids[1]) << round;
+    }
+    EXPECT_EQ(first->recentPosts(50, ann->id).size(), 20u);
 }
 
 TEST_P(Stores, AFailedWriteLeavesNothingBehind)
@@ -173,8 +214,8 @@ TEST_P(Stores, AFailedWriteLeavesNothingBehind)
     ASSERT_TRUE(ann);
     // A post for a user who does not exist breaks the foreign key; the deletion of Ann's post
     // that comes with it must roll back.
-    const auto kept = store->addPost(ann->id, "Kept", std::nullopt, 0);
-    EXPECT_THROW(store->addPost(ann->id + 100, "Orphan", kept, 0), DatabaseError);
+    const auto kept = store->addPost(ann->id, "Kept", std::nullopt, 0, std::nullopt);
+    EXPECT_THROW(store->addPost(ann->id + 100, "Orphan", kept, 0, std::nullopt), DatabaseError);
     const auto posts = store->recentPosts(10);
     ASSERT_EQ(posts.size(), 1u);
     EXPECT_EQ(posts[0].id, kept);

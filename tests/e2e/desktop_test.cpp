@@ -64,6 +64,28 @@ TEST(Desktop, OnASlowServiceABurstOfSkipsLeavesOnlyTheNewestPostAndASongPlayedIn
         << session.screenshot(QStringLiteral("outage"));
 }
 
+// A post whose answer is late past the program's patience is tried again with the same key; the
+// service takes the late first request and the retry as one post, so no copy is left behind.
+TEST(Desktop, APostServedAfterItsRetryIsStillOnePost)
+{
+    Session session(QStringLiteral("Stall Artist - Song 0 - MediaMonkey"));
+    ASSERT_TRUE(session.startProgram());
+    ASSERT_TRUE(session.logIn()) << session.screenshot(QStringLiteral("login"));
+    session.pressStartPublishing();
+    ASSERT_TRUE(session.waitForFeed({QStringLiteral("Stall Artist - Song 0")}));
+
+    // The service stalls for 20 s: the program gives up on the answer after 15 s and tries again.
+    session.front().delay("/fb/update.php", 20000);
+    ASSERT_TRUE(session.player().setTitle(QStringLiteral("Stall Artist - Song 1 - MediaMonkey")));
+    pause(24000);
+    session.front().delay("/fb/update.php", 0);
+    EXPECT_TRUE(session.waitForFeed({QStringLiteral("Stall Artist - Song 1")}))
+        << session.feed().join(QStringLiteral(" | ")).toStdString();
+    // Both requests have reached the service by now, and the feed still holds the song once.
+    pause(20000);
+    EXPECT_EQ(session.feed(), QStringList{QStringLiteral("Stall Artist - Song 1")});
+}
+
 // Logs in, turns automatic publishing off and starts publishing, so that the song is offered.
 void publishWithOffers(Session& session)
 {
