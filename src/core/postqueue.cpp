@@ -2,6 +2,7 @@
 
 #include "core/protocoltext.h"
 #include "core/publishcycle.h"
+#include "nowplaying/cuttitle.h"
 
 #include <QLoggingCategory>
 #include <QUrl>

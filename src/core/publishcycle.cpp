@@ -23,19 +23,6 @@ bool isBlank(const QString& song)
     return song.trimmed().isEmpty();
 }
 
-QString cutToCharacters(const QString& text, qsizetype limit)
-{
-    qsizetype characters = 0;
-    for (qsizetype at = 0; at < text.size(); ++characters) {
-        if (characters == limit)
-            return text.left(at);
-        // A character beyond the basic plane takes two units.
-        at +=
-            text.at(at).isHighSurrogate() && at + 1 < text.size() && text.at(at + 1).isLowSurrogate() ? 2 : 1;
-    }
-    return text;
-}
-
 PublishCycle::PublishCycle(PublishServices services)
     : m_services(std::move(services)), m_serviceBaseFixed(!m_services.serviceBase.isEmpty())
 {

@@ -30,8 +30,6 @@ enum BalloonClick : std::int32_t { kClickDoesNothing = 0, kClickPosts = 1000, kC
 
 // A song with nothing but white space (of any script) in it is no song.
 bool isBlank(const QString& song);
-// The text cut to at most limit characters, never inside a character.
-QString cutToCharacters(const QString& text, qsizetype limit);
 
 // What the publish cycle works with.
 struct PublishServices {

@@ -2,18 +2,22 @@
 
 namespace tunalo {
 
+QString cutToCharacters(const QString& text, qsizetype limit)
+{
+    qsizetype characters = 0;
+    for (qsizetype at = 0; at < text.size(); ++characters) {
+        if (characters == limit)
+            return text.left(at);
+        // A character beyond the basic plane takes two units.
+        at +=
+            text.at(at).isHighSurrogate() && at + 1 < text.size() && text.at(at + 1).isLowSurrogate() ? 2 : 1;
+    }
+    return text;
+}
+
 QString cutTitle(const QString& title, int nMaxCount)
 {
-    const int room = nMaxCount - 1;
-    if (room <= 0)
-        return {};
-    int units = 0;
-    int characters = 0;
-    while (units < title.size() && characters < room) {
-        units += (title.at(units).isHighSurrogate() && units + 1 < title.size()) ? 2 : 1;
-        ++characters;
-    }
-    return title.left(units);
+    return nMaxCount <= 1 ? QString() : cutToCharacters(title, nMaxCount - 1);
 }
 
 } // namespace tunalo
