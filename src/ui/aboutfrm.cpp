@@ -16,10 +16,20 @@ QLabel* boxed(QLabel* label, const char* colours)
     label->setContentsMargins(4, 0, 4, 0);
     return label;
 }
+QColor averageColour(const QPixmap& picture)
+{
+    return picture.toImage().scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixelColor(0, 0);
+}
 } // namespace
 
 aboutfrm::aboutfrm() : m_picture(artwork::picture(QStringLiteral("flowers")))
 {
+    // The words stand on the picture, whatever the theme: the form's colours are the picture's own
+    // (its average, under the picture where no one sees it) and the design's dark text.
+    QPalette onPicture = palette();
+    onPicture.setColor(QPalette::Window, averageColour(m_picture));
+    onPicture.setColor(QPalette::WindowText, Qt::black);
+    setPalette(onPicture);
     using paneltext::label;
     QLabel* title = boxed(label(QStringLiteral("Tunalo FB APP 2.0"), this, 120, 120, 7455, 375),
                           "QLabel { background: black; color: white; }");

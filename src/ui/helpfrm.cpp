@@ -18,7 +18,7 @@ helpfrm::helpfrm(ShellOpen& shellOpen)
     using paneltext::label;
     // A narrow face keeps every step on its line at the panel's width.
     QFont body(QStringLiteral("Nimbus Sans"));
-    body.setPointSizeF(8.5);
+    body.setPointSizeF(designPoints(8.5));
     setFont(body);
     QLabel* heading = paneltext::heading(QStringLiteral("General Instructions"), this);
     heading->setGeometry(twips(120), twips(120), twips(7335), twips(495));

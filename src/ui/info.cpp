@@ -15,7 +15,9 @@ info::info()
       Picture1(new QLabel(this)), Shape1(new QFrame(this))
 {
     title->setGeometry(twips(120), twips(120), twips(7455), twips(495));
-    msg->setFont(QFont(QStringLiteral("Nimbus Sans"), 13));
+    QFont message(QStringLiteral("Nimbus Sans"));
+    message.setPointSizeF(designPoints(13));
+    msg->setFont(message);
     msg->setAttribute(Qt::WA_TranslucentBackground);
     Picture1->setGeometry(twips(5280), twips(1080), twips(1695), twips(1695));
     Picture1->setPixmap(artwork::picture(QStringLiteral("warning")));

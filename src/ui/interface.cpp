@@ -45,16 +45,13 @@ interface::interface(PublishCycle& cycle, NotifyShell& shell, Clock& clock)
     setWindowIcon(artwork::programIcon());
     setFixedSize(twips(10470), twips(7080));
 
-    sts->setGeometry(twips(2520), twips(1200), kPanelWidth, twips(255));
+    sts->setGeometry(twips(2520), twips(1200), panelWidth(), twips(255));
     sts->setAlignment(Qt::AlignCenter);
     sts->setStyleSheet(
-        QStringLiteral("QLabel { background-color: #808080; color: white; font-weight: bold; }"));
-    cp->setGeometry(twips(2520), twips(1440), kPanelWidth, kPanelHeight);
+        QStringLiteral("QLabel { background-color: #767676; color: white; font-weight: bold; }"));
+    cp->setGeometry(twips(2520), twips(1440), panelWidth(), panelHeight());
     // A palette, not a style sheet: a sheet would also paint the labels of every docked panel.
-    QPalette white = cp->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    cp->setPalette(white);
-    cp->setAutoFillBackground(true);
+    paintWhiteUnlessDark(*cp);
 
     connect(Command1, &QPushButton::clicked, this, &interface::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &interface::Command2_Click);

@@ -10,10 +10,11 @@
 namespace tunalo::paneltext {
 
 namespace {
-void setColour(QLabel* label, const QColor& colour)
+// The design's colour on a light form, the theme's role on a dark one.
+void setColour(QLabel* label, const QColor& colour, QPalette::ColorRole role = QPalette::WindowText)
 {
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::WindowText, textColour(palette, colour, role));
     label->setPalette(palette);
 }
 } // namespace
@@ -22,7 +23,7 @@ void setFont(QLabel* label, qreal points, bool bold)
 {
     QFont font = label->font();
     if (points > 0)
-        font.setPointSizeF(points);
+        font.setPointSizeF(designPoints(points));
     font.setBold(bold);
     label->setFont(font);
 }
@@ -41,7 +42,7 @@ QLabel* heading(const QString& text, QWidget* parent)
 QLabel* link(const QString& text, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
-    setColour(label, QColor(0, 0, 192));
+    setColour(label, QColor(0, 0, 192), QPalette::Link);
     QFont font = label->font();
     font.setUnderline(true);
     label->setFont(font);

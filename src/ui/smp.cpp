@@ -46,7 +46,7 @@ smp::smp(AppState& state, PlayerDesktop desktop, ShellOpen& shellOpen)
         dl[index] = paneltext::link(QStringLiteral("Download Winamp"), this);
         dl[index]->setGeometry(twips(3600), twips(top), twips(3615), twips(375));
         QFont narrow(QStringLiteral("Nimbus Sans Narrow"));
-        narrow.setPointSizeF(9.75);
+        narrow.setPointSizeF(designPoints(9.75));
         narrow.setBold(true);
         narrow.setUnderline(true);
         dl[index]->setFont(narrow);
@@ -55,7 +55,7 @@ smp::smp(AppState& state, PlayerDesktop desktop, ShellOpen& shellOpen)
     Label2->setGeometry(twips(480), twips(kRowTop + playerCount() * kRowStep + 240), twips(6735), twips(735));
     Label2->setWordWrap(true);
     QFont hint = Label2->font();
-    hint.setPointSizeF(8.25);
+    hint.setPointSizeF(designPoints(8.25));
     hint.setBold(true);
     Label2->setFont(hint);
 }
@@ -90,7 +90,7 @@ void smp::paintEvent(QPaintEvent* event)
     Panel::paintEvent(event);
     // The decorative frame around the player column.
     QPainter painter(this);
-    painter.setPen(QPen(QColor(0, 0, 128), 1));
+    painter.setPen(QPen(textColour(palette(), paneltext::kNavy), 1));
     painter.drawRoundedRect(
         QRect(twips(360), twips(kRowTop - 120), twips(7095), twips(playerCount() * kRowStep + 120)), 6, 6);
     checkplayers();

@@ -129,7 +129,9 @@ void frmloadhome::layOut()
     heading.setBold(true);
     heading.setUnderline(true);
     Label1->setFont(heading);
-    Label1->setStyleSheet(QStringLiteral("color: #8b0000;"));
+    QPalette darkRed = Label1->palette();
+    darkRed.setColor(QPalette::WindowText, textColour(darkRed, QColor(0x8b, 0, 0)));
+    Label1->setPalette(darkRed);
     Label1->setAlignment(Qt::AlignCenter);
     Label1->setWordWrap(true);
 

@@ -1,4 +1,5 @@
 #include "support/appfixture.h"
+#include "support/darkpalette.h"
 #include "ui/aboutfrm.h"
 #include "ui/cpanel.h"
 #include "ui/helpfrm.h"
@@ -9,6 +10,8 @@
 #include "web/frmloadhome.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 
@@ -61,12 +64,85 @@ QStringList overlaps(QWidget& form)
     return found;
 }
 
-using Layout = AppTest;
-
-TEST_F(Layout, EveryTextFitsItsPlaceOnTheMainWindowAndEachPanel)
+// Text that does not stand out from what is drawn behind it (WCAG's 4.5:1 for body text). The
+// background is the nearest one painted: the control's own (a button's, a styled label's) or that of
+// the first form under it that fills its background. Greyed-out controls need not be read.
+QStringList unreadableTexts(QWidget& form)
 {
+    QStringList unreadable;
+    for (QWidget* widget : form.findChildren<QWidget*>()) {
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(widget))
+            text = label->text();
+        else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            text = button->text();
+        else if (auto* frame = qobject_cast<QGroupBox*>(widget))
+            text = frame->title();
+        if (text.trimmed().isEmpty() || !widget->isVisibleTo(&form) || !widget->isEnabled())
+            continue;
+        widget->ensurePolished();
+        const QColor ink = widget->palette().color(widget->foregroundRole());
+        QColor paper = widget->palette().color(widget->backgroundRole());
+        if (!qobject_cast<QPushButton*>(widget)) {
+            const QWidget* painted = widget;
+            while (painted->parentWidget() && !painted->autoFillBackground() &&
+                   !painted->testAttribute(Qt::WA_StyledBackground))
+                painted = painted->parentWidget();
+            paper = painted->palette().color(painted->backgroundRole());
+        }
+        const double ratio = contrastRatio(ink, paper);
+        if (ratio < 4.5)
+            unreadable.append(QStringLiteral("%1 (%2 on %3, %4:1)")
+                                  .arg(text, ink.name(), paper.name())
+                                  .arg(ratio, 0, 'f', 1));
+    }
+    return unreadable;
+}
+
+// The desktop's font size and theme the program starts under; a device pixel ratio of 2 is the
+// same table run with QT_SCALE_FACTOR=2 (tests/CMakeLists.txt).
+using Desktop = std::tuple<int, bool>; // the font's size in points, a dark theme
+
+class Layout : public AppTest, public ::testing::WithParamInterface<Desktop> {
+protected:
+    Layout() : m_font(QApplication::font()), m_palette(QApplication::palette())
+    {
+        QFont font = m_font;
+        font.setPointSize(points());
+        QApplication::setFont(font);
+        if (std::get<1>(GetParam()))
+            QApplication::setPalette(darkPalette());
+    }
+    ~Layout() override
+    {
+        app.reset();
+        QApplication::setFont(m_font);
+        QApplication::setPalette(m_palette);
+    }
+
+    int points() const { return std::get<0>(GetParam()); }
+
+private:
+    QFont m_font;
+    QPalette m_palette;
+};
+
+TEST_P(Layout, EveryTextFitsItsPlaceAndReadsOnTheMainWindowAndEachPanel)
+{
+    fakes.players->any = true; // the fifth player is running, so its choice is not greyed out
     startUp();
     interface& window = app->form<interface>();
+    const qreal ratio = qEnvironmentVariableIsSet("QT_SCALE_FACTOR") ? qgetenv("QT_SCALE_FACTOR").toDouble() : 1.0;
+    EXPECT_EQ(window.devicePixelRatioF(), ratio);
+    // The design's size at its own font and below it; grown at least with a larger one, in the
+    // design's proportions.
+    const QSize design(10470 / 15, 7080 / 15);
+    if (points() <= 9) {
+        EXPECT_EQ(window.size(), design);
+    } else {
+        EXPECT_GE(window.width(), design.width() * points() / 9);
+        EXPECT_NEAR(window.width() * 1.0 / window.height(), design.width() * 1.0 / design.height(), 0.01);
+    }
     app->showmessage(
         QStringLiteral("Please Log-in To Your Facebook Account First"),
         QStringLiteral("You must be logged into Facebook before you can share that you are listening to   "
@@ -88,8 +164,18 @@ TEST_F(Layout, EveryTextFitsItsPlaceOnTheMainWindowAndEachPanel)
         EXPECT_TRUE(cutOffTexts(*form).isEmpty())
             << name << ": " << cutOffTexts(*form).join(" | ").toStdString();
         EXPECT_TRUE(overlaps(*form).isEmpty()) << name << ": " << overlaps(*form).join(" | ").toStdString();
+        EXPECT_TRUE(unreadableTexts(*form).isEmpty())
+            << name << ": " << unreadableTexts(*form).join(" | ").toStdString();
     }
 }
+
+// 8 pt is below the design's font: the forms keep the design's sizes.
+INSTANTIATE_TEST_SUITE_P(FontsAndThemes, Layout,
+                         ::testing::Combine(::testing::Values(8, 9, 10, 11, 12), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<Desktop>& info) {
+                             return std::to_string(std::get<0>(info.param)) + "pt" +
+                                    (std::get<1>(info.param) ? "Dark" : "Light");
+                         });
 
 } // namespace
 } // namespace tunalo::test
