@@ -1,7 +1,9 @@
 // Photographs the main window with each panel docked, for the README:
-//   build/bin/tunalo-screenshotstool docs
+//   build/bin/tunalo-screenshotstool [--dark] [--points N] FOLDER [PANEL...]
 // Run it on a desktop with a private home (scripts/desktop.sh: use_private_home). A media player on
-// the session bus (tunalo-mprisplayertool) shows the fifth choice enabled.
+// the session bus (tunalo-mprisplayertool) shows the fifth choice enabled. --dark starts the program
+// under a dark theme and --points under a desktop font of N points; their pictures' names end in
+// "-dark" and "-Npt". Named panels ("options-panel") are the only ones taken.
 #include "app/mainmodule.h"
 #include "platform/realplatform.h"
 #include "ui/aboutfrm.h"
@@ -11,11 +13,15 @@
 #include "ui/optionsfrm.h"
 #include "ui/smp.h"
 
+#include "darkpalette.h"
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
 #include <QPixmap>
+#include <QStringList>
+#include <QStyleFactory>
 
 #include <cstdio>
 #include <functional>
@@ -37,11 +43,26 @@ int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: tunalo-screenshotstool FOLDER\n");
+    QStringList arguments = QApplication::arguments().mid(1);
+    QString suffix;
+    if (arguments.value(0) == QStringLiteral("--dark")) {
+        arguments.removeFirst();
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QApplication::setPalette(tunalo::test::darkPalette());
+        suffix += QStringLiteral("-dark");
+    }
+    if (arguments.value(0) == QStringLiteral("--points") && arguments.value(1).toInt() > 0) {
+        QFont font = QApplication::font();
+        font.setPointSize(arguments.value(1).toInt());
+        QApplication::setFont(font);
+        suffix += QStringLiteral("-%1pt").arg(font.pointSize());
+        arguments = arguments.mid(2);
+    }
+    if (arguments.isEmpty() || arguments.first().startsWith(QLatin1Char('-'))) {
+        std::fprintf(stderr, "usage: tunalo-screenshotstool [--dark] [--points N] FOLDER [PANEL...]\n");
         return 2;
     }
-    const QDir folder(QString::fromLocal8Bit(argv[1]));
+    const QDir folder(arguments.takeFirst());
     const auto platform = tunalo::makeRealPlatform();
     tunalo::mainmodule app(*platform);
     if (!app.startup())
@@ -69,8 +90,10 @@ int main(int argc, char* argv[])
     };
     bool ok = true;
     for (const auto& [name, open] : shots) {
+        if (!arguments.isEmpty() && !arguments.contains(name))
+            continue;
         open();
-        ok = photograph(window, folder, name) && ok;
+        ok = photograph(window, folder, name + suffix) && ok;
     }
     return ok ? 0 : 1;
 }
