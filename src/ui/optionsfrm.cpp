@@ -36,6 +36,10 @@ optionsfrm::optionsfrm(PublishCycle& cycle, SettingsStore& settings, Autostart& 
     Frame1->setGeometry(twips(120), twips(3480), twips(7455), twips(2055));
     Text2->setGeometry(twips(2100), twips(1665), twips(5115), twips(360));
     paneltext::setFont(Label2, 12, false);
+    // A refusal is told in the link colour, where a dark theme's stands out from its window.
+    QPalette refusal = Label2->palette();
+    refusal.setColor(QPalette::Link, textColour(refusal, refusal.color(QPalette::Link), QPalette::Link));
+    Label2->setPalette(refusal);
     showAbout({});
     autopublish->setGeometry(twips(120), twips(720), twips(4935), twips(375));
     Check1->setGeometry(twips(120), twips(1200), twips(4935), twips(375));

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 
 namespace tunalo::test {
@@ -153,6 +154,10 @@ TEST_P(Layout, EveryTextFitsItsPlaceAndReadsOnTheMainWindowAndEachPanel)
     loader.grab();
     app->showplayerpanel();
     app->form<smp>().grab();
+    // The options panel tells a refused address in its own colour.
+    optionsfrm& options = app->form<optionsfrm>();
+    options.Text2->setText(QStringLiteral("no address"));
+    options.Text2_Change();
     const std::vector<std::pair<const char*, QWidget*>> forms = {{"main window", &window},
                                                                  {"loader's slow-loading notice", &loader},
                                                                  {"player panel", &app->form<smp>()},
