@@ -16,6 +16,7 @@ QLabel* boxed(QLabel* label, const char* colours)
     label->setContentsMargins(4, 0, 4, 0);
     return label;
 }
+
 QColor averageColour(const QPixmap& picture)
 {
     return picture.toImage().scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixelColor(0, 0);

@@ -9,15 +9,12 @@
 
 namespace tunalo::paneltext {
 
-namespace {
-// The design's colour on a light form, the theme's role on a dark one.
-void setColour(QLabel* label, const QColor& colour, QPalette::ColorRole role = QPalette::WindowText)
+void setColour(QLabel* label, const QColor& colour, QPalette::ColorRole role)
 {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, textColour(palette, colour, role));
     label->setPalette(palette);
 }
-} // namespace
 
 void setFont(QLabel* label, qreal points, bool bold)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPalette>
 #include <QString>
 
 #include <functional>
@@ -22,6 +23,8 @@ QLabel* link(const QString& text, QWidget* parent);
 // A label at a place given in twips, word-wrapped, in the given colour.
 QLabel* label(const QString& text, QWidget* parent, int left, int top, int width, int height,
               const QColor& colour = Qt::black);
+// Colours the label's text: the design's colour on a light form, the role's on a dark one.
+void setColour(QLabel* label, const QColor& colour, QPalette::ColorRole role = QPalette::WindowText);
 // Changes a label's font: size in the design's points (0 keeps it), bold.
 void setFont(QLabel* label, qreal points, bool bold);
 // Runs clicked when the label is clicked with the left button.

@@ -1,5 +1,6 @@
 #include "web/frmloadhome.h"
 
+#include "ui/paneltext.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -129,9 +130,7 @@ void frmloadhome::layOut()
     heading.setBold(true);
     heading.setUnderline(true);
     Label1->setFont(heading);
-    QPalette darkRed = Label1->palette();
-    darkRed.setColor(QPalette::WindowText, textColour(darkRed, QColor(0x8b, 0, 0)));
-    Label1->setPalette(darkRed);
+    paneltext::setColour(Label1, QColor(0x8b, 0, 0));
     Label1->setAlignment(Qt::AlignCenter);
     Label1->setWordWrap(true);
 
