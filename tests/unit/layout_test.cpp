@@ -100,16 +100,19 @@ QStringList unreadableTexts(QWidget& form)
     return unreadable;
 }
 
-// The desktop's font size and theme the program starts under; a device pixel ratio of 2 is the
-// same table run with QT_SCALE_FACTOR=2 (tests/CMakeLists.txt).
+// The desktop's font size and theme the program starts under (a size of 0: as the desktop's theme
+// engine gives them). A device pixel ratio of 2 is the same table run with QT_SCALE_FACTOR=2, and a
+// real theme engine's dark colours and 12 pt font are qt6ct's (tests/CMakeLists.txt).
 using Desktop = std::tuple<int, bool>; // the font's size in points, a dark theme
 
 class Layout : public AppTest, public ::testing::WithParamInterface<Desktop> {
 protected:
     Layout() : m_font(QApplication::font()), m_palette(QApplication::palette())
     {
+        if (std::get<0>(GetParam()) == 0)
+            return;
         QFont font = m_font;
-        font.setPointSize(points());
+        font.setPointSize(std::get<0>(GetParam()));
         QApplication::setFont(font);
         if (std::get<1>(GetParam()))
             QApplication::setPalette(darkPalette());
@@ -121,7 +124,7 @@ protected:
         QApplication::setPalette(m_palette);
     }
 
-    int points() const { return std::get<0>(GetParam()); }
+    static qreal points() { return QApplication::font().pointSizeF(); }
 
 private:
     QFont m_font;
@@ -131,6 +134,14 @@ private:
 TEST_P(Layout, EveryTextFitsItsPlaceAndReadsOnTheMainWindowAndEachPanel)
 {
     fakes.players->any = true; // the fifth player is running, so its choice is not greyed out
+    if (qEnvironmentVariableIsSet("TUNALO_THEME_ENGINE_GIVES")) {
+        // The theme engine's own font and colours must have reached the program.
+        ASSERT_EQ(QStringLiteral("%1 pt %2")
+                      .arg(points())
+                      .arg(isLight(QApplication::palette()) ? "light" : "dark")
+                      .toStdString(),
+                  qEnvironmentVariable("TUNALO_THEME_ENGINE_GIVES").toStdString());
+    }
     startUp();
     interface& window = app->form<interface>();
     const qreal ratio = qEnvironmentVariableIsSet("QT_SCALE_FACTOR") ? qgetenv("QT_SCALE_FACTOR").toDouble() : 1.0;
@@ -181,6 +192,8 @@ INSTANTIATE_TEST_SUITE_P(FontsAndThemes, Layout,
                              return std::to_string(std::get<0>(info.param)) + "pt" +
                                     (std::get<1>(info.param) ? "Dark" : "Light");
                          });
+INSTANTIATE_TEST_SUITE_P(TheThemeEngines, Layout, ::testing::Values(Desktop{0, false}),
+                         [](const ::testing::TestParamInfo<Desktop>&) { return std::string("Own"); });
 
 } // namespace
 } // namespace tunalo::test
