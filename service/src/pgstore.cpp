@@ -237,7 +237,7 @@ void PostgresStore::removeSession(const TokenHash& token)
 
 std::int64_t PostgresStore::addPost(std::int64_t userId, const std::string& song,
                                     std::optional<std::int64_t> deleteId, std::int64_t now,
-                                    const std::optional<std::string>& key)
+                                    const std::optional<std::string>& key, bool /*federate*/)
 {
     const pg::Param doomed = deleteId ? pg::Param{*deleteId} : pg::Param{nullptr};
     // One statement is one transaction: the deletion and the new post land together or not at all.

@@ -226,7 +226,7 @@ void SqliteStore::removeSession(const TokenHash& token)
 
 std::int64_t SqliteStore::addPost(std::int64_t userId, const std::string& song,
                                   std::optional<std::int64_t> deleteId, std::int64_t now,
-                                  const std::optional<std::string>& key)
+                                  const std::optional<std::string>& key, bool /*federate*/)
 {
     std::lock_guard lock(m_mutex);
     // BEGIN IMMEDIATE holds the write lock from here, so no other instance can make the key's post

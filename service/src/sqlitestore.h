@@ -30,7 +30,7 @@ public:
 
     std::int64_t addPost(std::int64_t userId, const std::string& song, std::optional<std::int64_t> deleteId,
                          std::int64_t now,
-                         const std::optional<std::string>& key) override;
+                         const std::optional<std::string>& key, bool federate) override;
     std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) override;
     void ping() override;
 
