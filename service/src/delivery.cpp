@@ -165,8 +165,8 @@ void Delivery::send(const Job& job)
         request.body = listen->dump();
     } else {
         if (m_site.empty()) {
-            // Queued while the service federated; it does not any more.
-            m_store.finishJob(job.id);
+            // This instance has no public address to sign for: the job stays leased, and an
+            // instance that federates takes it once the lease has run out.
             return;
         }
         const auto at = activities::Addresses::of(m_site, job.userName);

@@ -21,6 +21,8 @@ protected:
         ServiceTest::SetUp();
         if (IsSkipped())
             return;
+        // The fixture's own instance does not federate; this test's instance alone sends the jobs.
+        service().stop(SIGTERM);
         m_port = freePort();
         restartFederating();
     }
@@ -205,6 +207,27 @@ TEST_F(Federating, AKilledServiceSendsWhatItConfirmedAfterItsRestart)
     for (int tries = 0; tries < 50 && sql("SELECT count(*) FROM jobs")[0] != "0"; ++tries)
         std::this_thread::sleep_for(100ms);
     EXPECT_EQ(sql("SELECT count(*) FROM jobs"), std::vector<std::string>{"0"});
+}
+
+TEST_F(Federating, TwoInstancesOnOneDatabaseSendEachNoteOnce)
+{
+    if (!onPostgres())
+        GTEST_SKIP() << "one instance serves a SQLite database";
+    auto ann = person("ann");
+    Elsewhere elsewhere(false);
+    ASSERT_EQ(deliver(elsewhere, "bo", elsewhere.follow("bo", actorOf("ann")), "/fb/inbox"), 202);
+    ServiceProcess second(database(), folder() / "second.log", {"--public-url", site(), "--allow-private-peers"});
+    Visitor annThere(second.port());
+    annThere.cookie() = ann.cookie();
+    constexpr int posts = 20;
+    for (int i = 0; i < posts; ++i)
+        (i % 2 ? ann : annThere).postSong("Song - " + std::to_string(i));
+    const auto arrived = elsewhere.arrivals(1 + posts);
+    std::set<std::string> ids;
+    for (const auto& arrival : arrived)
+        ids.insert(arrival.activity["id"].get<std::string>());
+    EXPECT_EQ(ids.size(), arrived.size()) << "no activity twice";
+    EXPECT_EQ(elsewhere.arrivals(2 + posts, 1s).size(), 1u + posts);
 }
 
 TEST_F(Federating, WithoutTheFlagNoPrivateAddressIsReached)
