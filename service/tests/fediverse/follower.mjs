@@ -3,7 +3,7 @@
 // verified. The fediverse test commands it with JSON over HTTP under /control/:
 //   POST /control/follow   {"handle": "NAME@HOST:PORT" or an actor URL}  follows that account
 //   POST /control/unfollow                                             undoes that follow
-//   GET  /control/received                                             what the inboxes kept
+//   POST /control/received                                             what the inboxes kept
 //   POST /control/tamper   {"actor": URL}  posts a Like signed by Fedify to that account's inboxes,
 //                          then the same with a header altered and with the body altered, and
 //                          answers the status of each
