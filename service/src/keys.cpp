@@ -6,8 +6,9 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include <algorithm>
 #include <array>
-#include <climits>
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 
