@@ -132,41 +132,37 @@ public:
     // Newest first; only one user's posts when userId is given.
     virtual std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) = 0;
 
-#pragma GCC diagnostic push // until the stores build these
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-    virtual std::optional<PostRecord> findPost(std::int64_t postId) { throw DatabaseError("not built yet"); }
-    virtual Counts counts() { throw DatabaseError("not built yet"); }
+    virtual std::optional<PostRecord> findPost(std::int64_t postId) = 0;
+    virtual Counts counts() = 0;
 
     // The person's key pair; keepKeys stores the given pair unless they have one already, and
     // gives the pair that stands (two instances making one at once agree on the first).
-    virtual std::optional<KeyPair> keys(std::int64_t userId) { throw DatabaseError("not built yet"); }
-    virtual KeyPair keepKeys(std::int64_t userId, const KeyPair& fresh) { throw DatabaseError("not built yet"); }
+    virtual std::optional<KeyPair> keys(std::int64_t userId) = 0;
+    virtual KeyPair keepKeys(std::int64_t userId, const KeyPair& fresh) = 0;
 
-    virtual Destinations destinations(std::int64_t userId) { throw DatabaseError("not built yet"); }
-    virtual void setAudience(std::int64_t userId, Audience audience) { throw DatabaseError("not built yet"); }
+    virtual Destinations destinations(std::int64_t userId) = 0;
+    virtual void setAudience(std::int64_t userId, Audience audience) = 0;
     // An empty token leaves the token as it is; the error is cleared.
-    virtual void setListenService(std::int64_t userId, const std::string& url, const std::string& token) { throw DatabaseError("not built yet"); }
-    virtual void setListenError(std::int64_t userId, const std::string& error) { throw DatabaseError("not built yet"); }
+    virtual void setListenService(std::int64_t userId, const std::string& url, const std::string& token) = 0;
+    virtual void setListenError(std::int64_t userId, const std::string& error) = 0;
 
     // Adds the follower, or renews its inboxes when it follows already.
-    virtual void addFollower(std::int64_t userId, const Follower& follower) { throw DatabaseError("not built yet"); }
+    virtual void addFollower(std::int64_t userId, const Follower& follower) = 0;
     // Whether it was following.
-    virtual bool removeFollower(std::int64_t userId, const std::string& actor) { throw DatabaseError("not built yet"); }
+    virtual bool removeFollower(std::int64_t userId, const std::string& actor) = 0;
     // The actor is gone: it follows nobody here any more. Gives how many follows ended.
-    virtual int removeActor(const std::string& actor) { throw DatabaseError("not built yet"); }
+    virtual int removeActor(const std::string& actor) = 0;
     // An inbox answered that it is gone: every follower delivered there ends.
-    virtual int removeFollowersAt(const std::string& inbox) { throw DatabaseError("not built yet"); }
-    virtual std::int64_t followerCount(std::int64_t userId) { throw DatabaseError("not built yet"); }
+    virtual int removeFollowersAt(const std::string& inbox) = 0;
+    virtual std::int64_t followerCount(std::int64_t userId) = 0;
 
     // Leases up to limit jobs that are due, leased to nobody else, until leaseUntil; two instances
     // never lease one job at once (the lease ends on finish, retry or time).
-    virtual std::vector<Job> claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit) { throw DatabaseError("not built yet"); }
-    virtual void finishJob(std::int64_t jobId) { throw DatabaseError("not built yet"); }
+    virtual std::vector<Job> claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit) = 0;
+    virtual void finishJob(std::int64_t jobId) = 0;
     // Counts a failed send and makes the job due again at dueAt.
-    virtual void retryJob(std::int64_t jobId, std::int64_t dueAt) { throw DatabaseError("not built yet"); }
-    virtual std::int64_t pendingJobs() { throw DatabaseError("not built yet"); }
-
-#pragma GCC diagnostic pop
+    virtual void retryJob(std::int64_t jobId, std::int64_t dueAt) = 0;
+    virtual std::int64_t pendingJobs() = 0;
 
     // Asks the database whether it takes writes again; throws DatabaseUnavailable while it does not.
     virtual void ping() = 0;
