@@ -282,8 +282,7 @@ struct PeerClient::State {
     {
         tls.set_default_verify_paths();
         tls.set_verify_mode(ssl::verify_peer);
-        tls.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
-                        ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1);
+        SSL_CTX_set_min_proto_version(tls.native_handle(), TLS1_2_VERSION);
     }
 
     // Everything below runs on the client's thread only.

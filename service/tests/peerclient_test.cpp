@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include <unistd.h>
@@ -418,11 +419,18 @@ TEST_F(PeerClientTest, CertificatesAreChecked)
     ssl::context tls(ssl::context::tls_server);
     SSL_CTX_use_certificate(tls.native_handle(), certificate.cert.get());
     SSL_CTX_use_PrivateKey(tls.native_handle(), certificate.key.get());
-    RawServer secure(m_io, [&tls](std::shared_ptr<tcp::socket> socket) {
+    std::mutex namedMutex;
+    std::vector<std::string> named; // the names sent in the handshakes that succeeded
+    RawServer secure(m_io, [&tls, &named, &namedMutex](std::shared_ptr<tcp::socket> socket) {
         auto stream = std::make_shared<ssl::stream<tcp::socket>>(std::move(*socket), tls);
-        stream->async_handshake(ssl::stream_base::server, [stream](beast::error_code ec) {
+        stream->async_handshake(ssl::stream_base::server, [stream, &named,
+                                                           &namedMutex](beast::error_code ec) {
             if (ec)
                 return;
+            if (const char* name = SSL_get_servername(stream->native_handle(), TLSEXT_NAMETYPE_host_name)) {
+                std::lock_guard lock(namedMutex);
+                named.push_back(name);
+            }
             auto buffer = std::make_shared<beast::flat_buffer>();
             auto request = std::make_shared<Request>();
             http::async_read(*stream, *buffer, *request,
@@ -449,9 +457,11 @@ TEST_F(PeerClientTest, CertificatesAreChecked)
     PeerClient trusting(quick(), true);
     ::unsetenv("SSL_CERT_FILE");
     std::filesystem::remove(trusted);
-    const auto named = get(trusting, "https://localhost:" + port + "/");
-    EXPECT_EQ(named.body, "secure") << named.error;
+    const auto secured = get(trusting, "https://localhost:" + port + "/");
+    EXPECT_EQ(secured.body, "secure") << secured.error;
     EXPECT_EQ(get(trusting, "https://127.0.0.1:" + port + "/").error, "certificate refused");
+    std::lock_guard lock(namedMutex);
+    EXPECT_EQ(named, std::vector<std::string>{"localhost"}) << "the client names the server it wants";
 }
 
 TEST_F(PeerClientTest, DestructionAnswersEveryRequestOnce)
