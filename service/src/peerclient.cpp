@@ -316,12 +316,11 @@ class Exchange : public std::enable_shared_from_this<Exchange> {
 public:
     Exchange(PeerClient::State& client, PeerRequest request, Url url, std::function<void(PeerAnswer)> done)
         : m_client(client), m_request(std::move(request)), m_url(std::move(url)), m_done(std::move(done)),
-          m_resolver(client.io), m_timer(client.io)
+          m_hostKey(m_url.key()), m_resolver(client.io), m_timer(client.io)
     {
     }
 
     const std::string& hostKey() const { return m_hostKey; }
-    void setHostKey(std::string key) { m_hostKey = std::move(key); }
 
     // Called when the host has a place for it: the answer's clock starts now, not while it waited.
     void start()
@@ -483,8 +482,12 @@ private:
     {
         armTimer(m_answerBy);
         m_outgoing = outgoing();
-        if (m_request.sign)
-            m_request.sign(m_outgoing);
+        try {
+            if (m_request.sign)
+                m_request.sign(m_outgoing);
+        } catch (const std::exception& e) {
+            return finish(failure(e.what())); // a request that cannot be signed is not sent
+        }
         onStream(
             [this](auto& stream) { http::async_write(stream, m_outgoing, then(&Exchange::readAnswer)); });
     }
@@ -643,19 +646,16 @@ PeerClient::~PeerClient()
 
 void PeerClient::send(PeerRequest request, std::function<void(PeerAnswer)> done)
 {
-    asio::post(
-        m_state->io, [state = m_state.get(), request = std::move(request), done = std::move(done)]() mutable {
-            auto url = parseUrl(request.url);
-            if (!url || (!url->tls && !state->allowPrivatePeers))
-                return deliver(done, failure("bad address"));
-            if (state->stopping)
-                return deliver(done, failure("stopped"));
-            auto key = url->key();
-            auto exchange =
-                std::make_shared<Exchange>(*state, std::move(request), std::move(*url), std::move(done));
-            exchange->setHostKey(std::move(key));
-            state->admit(exchange);
-        });
+    asio::post(m_state->io,
+               [state = m_state.get(), request = std::move(request), done = std::move(done)]() mutable {
+                   auto url = parseUrl(request.url);
+                   if (!url || (!url->tls && !state->allowPrivatePeers))
+                       return deliver(done, failure("bad address"));
+                   if (state->stopping)
+                       return deliver(done, failure("stopped"));
+                   state->admit(std::make_shared<Exchange>(*state, std::move(request), std::move(*url),
+                                                           std::move(done)));
+               });
 }
 
 bool isPublicAddress(const asio::ip::address& address)

@@ -300,6 +300,13 @@ TEST_F(PeerClientTest, GetsAndPostsSignedRequests)
     EXPECT_EQ(seen[http::field::content_length], "4");
     EXPECT_EQ(seen[http::field::content_type], "application/activity+json");
     EXPECT_TRUE(seen[http::field::user_agent].starts_with("Tunalo/")) << seen[http::field::user_agent];
+
+    // A request that cannot be signed is not sent, and gives its place to the next one.
+    PeerRequest unsigned_;
+    unsigned_.url = pages("/echo");
+    unsigned_.sign = [](Request&) { throw std::runtime_error("no key"); };
+    EXPECT_EQ(fetch(client, std::move(unsigned_)).error, "no key");
+    EXPECT_EQ(get(client, pages("/hello")).body, "hello");
 }
 
 TEST_F(PeerClientTest, FollowsRedirectsOnTheSameHostOnly)
