@@ -21,6 +21,13 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+// prefix and n, appended (GCC 12 warns falsely about a literal + std::string here).
+std::string numbered(std::string prefix, int n)
+{
+    prefix += std::to_string(n);
+    return prefix;
+}
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -88,7 +95,7 @@ int main(int argc, char** argv)
     for (int s = 0; s < serverCount; ++s) {
         servers.push_back(std::make_unique<Elsewhere>(true, key));
         for (int f = 0; f < perServer; ++f) {
-            const auto name = "f" + std::to_string(f);
+            const auto name = numbered("f", f);
             const auto body = servers.back()->follow(name, site + "/fb/u/ann").dump();
             const auto answer = Visitor(port).send(
                 "POST", "/fb/inbox", servers.back()->signedBy(name, http::verb::post, "/fb/inbox", body, port), body);
@@ -103,9 +110,9 @@ int main(int argc, char** argv)
     // servers have the followed person's post.
     std::vector<double> alone, followed, spread;
     for (int i = 0; i < posts; ++i) {
-        alone.push_back(timedPost(solo, "Solo - Song " + std::to_string(i)));
+        alone.push_back(timedPost(solo, numbered("Solo - Song ", i)));
         const auto start = Clock::now();
-        followed.push_back(timedPost(ann, "Ann - Song " + std::to_string(i)));
+        followed.push_back(timedPost(ann, numbered("Ann - Song ", i)));
         for (auto& server : servers)
             server->arrivals(static_cast<std::size_t>(perServer) + 1 + static_cast<std::size_t>(i), 30s);
         spread.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());

@@ -138,6 +138,9 @@ void Delivery::retryOrDrop(const Job& job, const std::string& why)
                 escapeForLog(job.target) + " after " + std::to_string(attempt + 1) + " attempts: " + why);
         return m_store.finishJob(job.id);
     }
+    logNote(std::string("sending ") + kindName(job.kind) + std::to_string(job.postId) + " to " +
+            escapeForLog(job.target) + " failed (" + why + "); next try in " +
+            std::to_string(retryDelays[attempt].count()) + " s");
     m_store.retryJob(job.id, now() + retryDelays[attempt].count());
 }
 

@@ -121,8 +121,11 @@ void Elsewhere::serve(const CallPtr& call)
     case Inbox::gone:
         response.result(http::status::gone);
         break;
-    case Inbox::hold:
-        return; // never answers
+    case Inbox::hold: {
+        std::lock_guard lock(m_mutex);
+        m_held.push_back(call); // never answered while this server lives
+        return;
+    }
     case Inbox::huge:
         response.body().assign(50 * 1024 * 1024, 'x');
         break;

@@ -61,6 +61,7 @@ private:
     std::condition_variable m_arrived;
     std::map<std::string, KeyPair> m_keys;
     std::vector<Arrival> m_arrivals;
+    std::vector<CallPtr> m_held; // requests left without an answer, their connections open
     Inbox m_inbox = Inbox::accept;
     int m_follows = 0;
     HttpServer m_server;

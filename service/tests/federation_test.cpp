@@ -7,6 +7,8 @@
 #include "elsewhere.h"
 #include "servicefixture.h"
 
+#include <algorithm>
+
 using namespace tunalo::service;
 using namespace tunalo::service::testkit;
 using namespace std::chrono_literals;
@@ -27,13 +29,22 @@ protected:
         restartFederating();
     }
 
+    void TearDown() override
+    {
+        if (HasFailure())
+            std::cerr << "the federating service's log:\n" << fileText(m_log);
+        ServiceTest::TearDown();
+    }
+
     void restartFederating(bool allowPrivate = true)
     {
         std::vector<std::string> options = {"--listen", "127.0.0.1:" + std::to_string(m_port), "--public-url", site()};
         if (allowPrivate)
             options.push_back("--allow-private-peers");
         m_federating.reset();
-        m_federating = std::make_unique<ServiceProcess>(database(), folder() / "federating.log", options);
+        // A log of its own for each start: the one before names the port too.
+        m_log = folder() / ("federating" + std::to_string(++m_starts) + ".log");
+        m_federating = std::make_unique<ServiceProcess>(database(), m_log, options);
     }
 
     std::string site() const { return "http://127.0.0.1:" + std::to_string(m_port); }
@@ -69,6 +80,8 @@ protected:
     }
 
     int m_port = 0;
+    int m_starts = 0;
+    std::filesystem::path m_log;
     std::unique_ptr<ServiceProcess> m_federating;
 };
 
@@ -100,11 +113,15 @@ TEST_F(Federating, AFollowerSeesEachSongAndThePreviousOneDeletedUntilItUnfollows
     const auto first = postedId(ann.postSong("Nina Simone - Feeling Good"));
     ann.postSong("Miles Davis - So What", std::to_string(first));
     arrived = elsewhere.arrivals(4);
-    ASSERT_EQ(typesOf(arrived), (std::vector<std::string>{"Accept", "Create", "Create", "Delete"}));
+    // The second song's note and the first one's deletion go out at once, in either order.
+    auto types = typesOf(arrived);
+    std::sort(types.begin() + 2, types.end());
+    ASSERT_EQ(types, (std::vector<std::string>{"Accept", "Create", "Create", "Delete"}));
     for (const auto& arrival : arrived)
         expectSignedBy(arrival, key);
     EXPECT_EQ(arrived[1].activity["object"]["content"], "<p>ann is listening to Nina Simone - Feeling Good</p>");
-    EXPECT_EQ(arrived[3].activity["object"]["id"], arrived[1].activity["object"]["id"]);
+    const auto& removal = arrived[2].activity["type"] == "Delete" ? arrived[2] : arrived[3];
+    EXPECT_EQ(removal.activity["object"]["id"], arrived[1].activity["object"]["id"]);
     const auto note = Visitor(m_port).get("/fb/u/ann/posts/" + std::to_string(first),
                                           {{"Accept", "application/activity+json"}});
     EXPECT_EQ(note->status, 410) << "the deleted note is gone";
@@ -167,7 +184,7 @@ TEST_F(Federating, DeliveryGoesOncePerServerAndSurvivesServersThatFail)
     EXPECT_EQ(shared.arrivals(5, 1s).size(), 4u) << "and only one";
     ASSERT_EQ(failing.arrivals(2).size(), 2u);
     // The failed job waits for its next attempt.
-    EXPECT_EQ(sql("SELECT attempts FROM jobs"), std::vector<std::string>{"1"});
+    EXPECT_EQ(sql("SELECT attempts FROM jobs WHERE attempts > 0"), std::vector<std::string>{"1"});
 
     shared.answer(Elsewhere::Inbox::gone);
     ann.postSong("Song - Two");
@@ -237,8 +254,8 @@ TEST_F(Federating, WithoutTheFlagNoPrivateAddressIsReached)
     Elsewhere elsewhere;
     EXPECT_EQ(deliver(elsewhere, "bo", elsewhere.follow("bo", actorOf("ann")), "/fb/inbox"), 401);
     EXPECT_TRUE(elsewhere.arrivals(1, 500ms).empty()) << "its key was not even fetched";
-    EXPECT_NE(fileTextOnceItHas(folder() / "federating.log", "private address").find("private address"),
-              std::string::npos);
+    // Plain http is refused as well as any private address; the client's own test tells them apart.
+    EXPECT_NE(fileTextOnceItHas(m_log, "cannot fetch the key").find("cannot fetch the key"), std::string::npos);
 }
 
 // A ListenBrainz-compatible service, played by the test's server: what it gets, and its refusal
@@ -270,7 +287,7 @@ TEST_F(Federating, EachSongIsPlayingNowAtThePersonsListeningService)
     }
     EXPECT_NE(home.find("refused your token (401)"), std::string::npos);
     EXPECT_EQ(home.find("token-1234-abcd"), std::string::npos) << "the token is never shown back";
-    EXPECT_EQ(fileText(folder() / "federating.log").find("token-1234"), std::string::npos) << "nor logged";
+    EXPECT_EQ(fileText(m_log).find("token-1234"), std::string::npos) << "nor logged";
 }
 
 } // namespace
