@@ -201,11 +201,8 @@ TEST_F(Fediverse, AFollowerMadeWithFedifySeesEachSongAndThePreviousOneDeletedUnt
     EXPECT_EQ(accepted[0].value("object", ""), followed.value("follow", "")) << "the Accept names the Follow";
     EXPECT_EQ(followersOnceThey("Ann", 1), 1);
 
-    // The next song comes once the first one's note has arrived, as songs do minutes apart: a note
-    // still waiting when its post is deleted is never sent, only its deletion.
     const auto first = postedId(ann.postSong("First Song - An Artist"));
     ASSERT_GT(first, 0);
-    ASSERT_EQ(ofType(m_follower->received(2), "Create").size(), 1u) << m_follower->received().dump(1);
     ASSERT_GT(postedId(ann.postSong("Second & <Song>", std::to_string(first))), 0);
     const auto received = m_follower->received(4);
     const auto creates = ofType(received, "Create");
