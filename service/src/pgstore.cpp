@@ -314,9 +314,8 @@ std::int64_t PostgresStore::addPost(std::int64_t userId, const std::string& song
     if (key)
         conn->query("UPDATE post_keys SET post_id = $3 WHERE user_id = $1 AND key = $2", {userId, *key, id});
     if (federate && removed) {
-        // A note never sent needs no deletion sent after it; the removes go to every inbox anyway,
-        // as an earlier try of the create may have arrived.
-        conn->query("DELETE FROM jobs WHERE kind = 'create' AND post_id = $1", {*deleteId});
+        // A note still waiting goes out all the same (followers see every song); its deletion waits
+        // for it at each inbox (see claimJobs).
         queueInboxJobs(*conn, "remove", userId, *deleteId, "", now);
     }
     if (federate)
@@ -463,7 +462,9 @@ std::vector<Job> PostgresStore::claimJobs(std::int64_t now, std::int64_t leaseUn
 {
     const auto rows = m_pool.acquire()->query(
         "WITH claimed AS (UPDATE jobs SET leased_until = $2 WHERE id IN (SELECT id FROM jobs "
-        "WHERE due_at <= $1 AND (leased_until IS NULL OR leased_until < $1) ORDER BY due_at, id LIMIT $3 "
+        "WHERE due_at <= $1 AND (leased_until IS NULL OR leased_until < $1) AND "
+        "NOT (kind = 'remove' AND EXISTS (SELECT 1 FROM jobs AS note WHERE note.kind = 'create' AND "
+        "note.post_id = jobs.post_id AND note.target = jobs.target)) ORDER BY due_at, id LIMIT $3 "
         "FOR UPDATE SKIP LOCKED) RETURNING *) "
         "SELECT jobs.id, jobs.kind, jobs.user_id, users.name, jobs.post_id, jobs.song, jobs.posted_at, "
         "jobs.audience, jobs.target, CASE WHEN jobs.kind = 'listen' THEN users.listen_token ELSE '' END, "

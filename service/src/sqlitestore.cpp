@@ -295,9 +295,8 @@ std::int64_t SqliteStore::addPost(std::int64_t userId, const std::string& song,
             .bind(4, now)
             .run();
     if (federate && removed) {
-        // A note never sent needs no deletion sent after it; the removes go to every inbox anyway,
-        // as an earlier try of the create may have arrived.
-        m_db.prepare("DELETE FROM jobs WHERE kind = 'create' AND post_id = ?").bind(1, *deleteId).run();
+        // A note still waiting goes out all the same (followers see every song); its deletion waits
+        // for it at each inbox (see claimJobs).
         queueInboxJobs("remove", userId, *deleteId, "", now);
     }
     if (federate)
@@ -500,7 +499,9 @@ std::vector<Job> SqliteStore::claimJobs(std::int64_t now, std::int64_t leaseUnti
             "SELECT jobs.id, jobs.kind, jobs.user_id, users.name, jobs.post_id, jobs.song, jobs.posted_at, "
             "jobs.audience, jobs.target, CASE WHEN jobs.kind = 'listen' THEN users.listen_token ELSE '' END, "
             "jobs.attempts FROM jobs JOIN users ON users.id = jobs.user_id "
-            "WHERE jobs.due_at <= ?1 AND (jobs.leased_until IS NULL OR jobs.leased_until < ?1) "
+            "WHERE jobs.due_at <= ?1 AND (jobs.leased_until IS NULL OR jobs.leased_until < ?1) AND "
+            "NOT (jobs.kind = 'remove' AND EXISTS (SELECT 1 FROM jobs AS note WHERE note.kind = 'create' AND "
+            "note.post_id = jobs.post_id AND note.target = jobs.target)) "
             "ORDER BY jobs.due_at, jobs.id LIMIT ?2");
         due.bind(1, now).bind(2, static_cast<std::int64_t>(limit));
         while (due.step())
