@@ -4,6 +4,7 @@
 // inbox, so the service sends one request per server.
 //   build/bin/tunalo-service-fedbench [SERVERS] [FOLLOWERS PER SERVER] [POSTS]   (100 10 30)
 #include "elsewhere.h"
+#include "requestlog.h"
 #include "serviceprocess.h"
 
 #include <sys/utsname.h>
@@ -48,6 +49,14 @@ std::string machine()
     return std::string(name.nodename) + ", " + std::to_string(std::thread::hardware_concurrency()) + " cores, " + model;
 }
 
+// The stand-in servers' request lines go nowhere while it lives.
+struct QuietLog {
+    QuietLog() { startLog("/dev/null"); }
+    ~QuietLog() { stopLog(); }
+    QuietLog(const QuietLog&) = delete;
+    QuietLog& operator=(const QuietLog&) = delete;
+};
+
 // The time a post takes to be confirmed, in milliseconds.
 double timedPost(Visitor& visitor, const std::string& song)
 {
@@ -75,6 +84,7 @@ int main(int argc, char** argv)
     const int perServer = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
     const int posts = argc > 3 ? std::max(1, std::atoi(argv[3])) : 30;
 
+    const QuietLog quiet;
     TempDir dir;
     const int port = freePort();
     const auto site = "http://127.0.0.1:" + std::to_string(port);
