@@ -68,8 +68,6 @@ Json person(const User& user, const Addresses& at, const std::string& publicPem)
             {"inbox", at.inbox},
             {"outbox", at.outbox},
             {"followers", at.followers},
-            {"manuallyApprovesFollowers", false},
-            {"discoverable", true},
             {"endpoints", {{"sharedInbox", at.sharedInbox}}},
             {"publicKey", {{"id", at.key}, {"owner", at.actor}, {"publicKeyPem", publicPem}}}};
 }

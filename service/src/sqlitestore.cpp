@@ -492,6 +492,15 @@ std::int64_t SqliteStore::followerCount(std::int64_t userId)
 std::vector<Job> SqliteStore::claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit)
 {
     std::lock_guard lock(m_mutex);
+    // The delivery asks every few seconds, mostly to hear that nothing is due: a read answers
+    // that without taking the database's write lock from posts.
+    {
+        auto any = m_db.prepare("SELECT EXISTS (SELECT 1 FROM jobs WHERE due_at <= ?1 AND "
+                                "(leased_until IS NULL OR leased_until < ?1))");
+        any.bind(1, now);
+        if (!any.step() || any.integer(0) == 0)
+            return {};
+    }
     Transaction transaction(m_db);
     std::vector<Job> jobs;
     {
