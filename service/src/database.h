@@ -50,6 +50,8 @@ public:
     // Advances to the next row; false once the statement is done.
     bool step();
     void run() { step(); }
+    // Makes the statement ready to run again; its values stay bound.
+    void reset() { sqlite3_reset(m_stmt.get()); }
 
     std::int64_t integer(int column) const { return sqlite3_column_int64(m_stmt.get(), column); }
     std::string text(int column) const;

@@ -184,7 +184,7 @@ private:
             m_exchange = std::make_unique<Exchange>(m_server);
         m_parser.emplace();
         m_parser->header_limit(static_cast<std::uint32_t>(limits().headBytes));
-        m_parser->body_limit(limits().bodyBytes);
+        m_parser->body_limit(limits().largeBody ? limits().largeBodyBytes : limits().bodyBytes);
         m_method = "-";
         m_path = "-";
         m_stream.expires_after(limits().headTime);
@@ -204,6 +204,11 @@ private:
             return refuse(status);
         takeAbsoluteForm(m_parser->get());
         m_path = pathOf(m_parser->get().target());
+        const auto allowed = limits().largeBody && limits().largeBody(m_path) ? limits().largeBodyBytes
+                                                                              : limits().bodyBytes;
+        if (m_parser->content_length().value_or(0) > allowed)
+            return refuse(413);
+        m_parser->body_limit(allowed); // what is left for a body that comes in chunks
         if (m_parser->is_done())
             return dispatch();
         m_stream.expires_after(limits().bodyTime);

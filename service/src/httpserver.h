@@ -39,6 +39,10 @@ public:
     struct Limits {
         std::size_t headBytes = 16 * 1024; // request line and headers
         std::size_t bodyBytes = 16 * 1024;
+        // Paths for which largeBody says so take bodies up to largeBodyBytes (activities that other
+        // servers post), every other path bodyBytes.
+        std::size_t largeBodyBytes = 256 * 1024;
+        std::function<bool(std::string_view path)> largeBody;
         std::chrono::milliseconds headTime{10000}; // from the first byte of a request to its last header
         std::chrono::milliseconds bodyTime{10000};
         std::chrono::milliseconds idleTime{30000}; // between requests on a kept-alive connection

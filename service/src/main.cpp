@@ -68,7 +68,9 @@ int serve(const Options& options, const std::string& path)
     asio::io_context io;
     const auto store = openStore(path);
     std::unique_ptr<Service> service; // made once the port is known; no request is served before run()
-    HttpServer server(io, HttpServer::Limits{}, [&service](const CallPtr& call) { service->handle(call); });
+    HttpServer::Limits limits;
+    limits.largeBody = &Service::takesActivities;
+    HttpServer server(io, limits, [&service](const CallPtr& call) { service->handle(call); });
     try {
         server.listen(options.host, static_cast<unsigned short>(options.port));
     } catch (const boost::system::system_error& e) {
@@ -77,7 +79,10 @@ int serve(const Options& options, const std::string& path)
         return 1;
     }
     const auto listening = listeningAddress(options.host, server.port());
-    service = std::make_unique<Service>(*store, options.publicUrl, listening);
+    service = std::make_unique<Service>(*store, options.publicUrl, listening, options.allowPrivatePeers);
+    if (!service->federates())
+        logNote("federation is off: without --public-url the service has no address that other servers "
+                "could reach its people at");
 
     asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
     asio::steady_timer deadline(io);

@@ -44,7 +44,7 @@ void parsePublicUrl(const std::string& value, Options& options)
 std::string usage()
 {
     return "Usage: tunalo-service [--listen HOST:PORT] [--db PATH|postgresql://...] [--public-url URL]\n"
-           "                      [--log FILE]\n"
+           "                      [--log FILE] [--allow-private-peers]\n"
            "The reference web service of Tunalo: accounts, posted songs and a feed.\n\n"
            "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8631; port 0 picks a free one)\n"
            "  --db PATH           SQLite database file (default $XDG_DATA_HOME/tunalo/service.db,\n"
@@ -54,9 +54,13 @@ std::string usage()
            "                      instances of the service can share\n"
            "  --public-url URL    the https://HOST[:PORT] a TLS proxy in front of the service answers\n"
            "                      on; session cookies become Secure and the proxy's X-Forwarded-For\n"
-           "                      names the client\n"
+           "                      names the client; with it, every person is an account that people\n"
+           "                      on the fediverse can follow (@NAME@HOST)\n"
            "  --log FILE          write the log to FILE instead of stderr; SIGHUP opens it again\n"
            "                      (after logrotate has moved it)\n"
+           "  --allow-private-peers\n"
+           "                      let the service reach other servers on loopback and private\n"
+           "                      addresses and over plain http (tests and closed networks only)\n"
            "  --help              show this text\n";
 }
 
@@ -80,6 +84,8 @@ Options parseOptions(const std::vector<std::string>& args)
             options.databasePath = value();
         else if (arg == "--log")
             options.logFile = value();
+        else if (arg == "--allow-private-peers")
+            options.allowPrivatePeers = true;
         else
             throw std::invalid_argument("unknown option '" + arg + "'");
     }

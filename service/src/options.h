@@ -13,6 +13,9 @@ struct Options {
     // The address people use when a TLS proxy stands in front, such as https://tunalo.example.org
     std::string publicUrl;
     std::string logFile; // empty: stderr
+    // Lets the service reach other servers on loopback and private addresses and over plain http:
+    // for tests and closed networks only.
+    bool allowPrivatePeers = false;
     bool help = false;
 };
 

@@ -67,6 +67,47 @@ std::string ownAddresses(const User& user, std::string_view site)
            feed + "\">" + feed + "</a></p>\n";
 }
 
+// The last characters of a token, enough for its owner to know it again.
+std::string tokenHint(const std::string& token)
+{
+    constexpr std::size_t shown = 4;
+    if (token.empty())
+        return "none yet";
+    return token.size() <= 2 * shown ? "kept" : "kept, ending in " + htmlEscape(token.substr(token.size() - shown));
+}
+
+std::string audienceChoice(Audience chosen, Audience value, std::string_view name, std::string_view label)
+{
+    return "<label><input type=\"radio\" name=\"audience\" value=\"" + std::string(name) + "\"" +
+           (chosen == value ? " checked" : "") + "> " + std::string(label) + "</label>";
+}
+
+std::string reachForm(const Reach& reach)
+{
+    const auto& chosen = reach.destinations;
+    std::string html = "<form class=\"box\" method=\"post\" action=\"/fb/destinations\">";
+    if (!reach.handle.empty()) {
+        html += "<h2>On the fediverse</h2>\n<p>Friends on Mastodon and other fediverse servers follow you as "
+                "<strong class=\"handle\">" + htmlEscape(reach.handle) + "</strong> (search for it there). "
+                "Followers: <span class=\"followers\">" + std::to_string(reach.followers) + "</span>.</p>\n"
+                "<fieldset><legend>Who sees your songs there</legend>" +
+                audienceChoice(chosen.audience, Audience::everyone, "public", "Everyone (public)") +
+                audienceChoice(chosen.audience, Audience::followers, "followers", "Your followers only") +
+                audienceChoice(chosen.audience, Audience::nobody, "nobody", "Nobody") + "</fieldset>\n";
+    }
+    html += "<h2>ListenBrainz</h2>\n<p>Tunalo can also send each song, as playing now, to ListenBrainz or "
+            "a service that speaks its language.</p>\n";
+    if (!chosen.listenError.empty())
+        html += "<p class=\"message\" role=\"alert\">The listening service refused your token (" +
+                htmlEscape(chosen.listenError) + "). Please check it and save it again.</p>\n";
+    html += "<label>Address <input name=\"listen_url\" type=\"url\" maxlength=\"200\" value=\"" +
+            htmlEscape(chosen.listenUrl) + "\" placeholder=\"https://api.listenbrainz.org\"></label>"
+            "<label>Token (" + tokenHint(chosen.listenToken) + ") <input name=\"listen_token\" type=\"password\" "
+            "maxlength=\"100\" autocomplete=\"off\"></label>\n"
+            "<button type=\"submit\">Save</button></form>\n";
+    return html;
+}
+
 } // namespace
 
 std::string aboutPage()
@@ -78,7 +119,8 @@ as a feed that your friends can open.</p>
 <li><a href="/fb/feed">The feed</a> of everyone's recent songs (also as <a href="/fb/feed.json">JSON</a>)</li></ul>)");
 }
 
-std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::string_view site)
+std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::string_view site,
+                         const Reach& reach)
 {
     return page(loggedInTitle,
                 "<h1>Hello, " + htmlEscape(user.name) + "</h1>\n" +
@@ -86,6 +128,7 @@ std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::
                     "<a href=\"/fb/feed\">the feed</a> and on your own page, which they can follow "
                     "in any feed reader:</p>\n" +
                     ownAddresses(user, site) + "<h2>Your recent songs</h2>\n" + postList(posts, false) +
+                    "\n" + reachForm(reach) +
                     "\n<form method=\"post\" action=\"/fb/logout\">"
                     "<button class=\"link\" type=\"submit\">Log out</button></form>");
 }

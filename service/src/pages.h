@@ -15,8 +15,16 @@ inline constexpr std::string_view failedTitle = protocol::kFailedTitle;
 inline constexpr std::string_view postedTitlePrefix = protocol::kPostedTitlePrefix;
 
 std::string aboutPage();
+// Where a person's songs go beyond the service's pages, as the home page shows and changes it.
+struct Reach {
+    std::string handle; // @NAME@HOST on the fediverse; empty when the service does not federate
+    std::int64_t followers = 0;
+    Destinations destinations;
+};
+
 // site: the service's public address without a trailing slash, for the addresses the user shares.
-std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::string_view site);
+std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::string_view site,
+                         const Reach& reach = {});
 std::string loggedOutPage(std::string_view message);
 std::string postedPage(std::int64_t id);
 std::string notPostedPage(std::string_view title, std::string_view message);

@@ -1,5 +1,7 @@
 #include "pgstore.h"
 
+#include "storerows.h"
+
 #include <iterator>
 
 namespace tunalo::service {
@@ -43,6 +45,40 @@ constexpr std::array migrations{
            post_id bigint,
            made_at bigint NOT NULL,
            PRIMARY KEY (user_id, key));)",
+    // What federation keeps: each person's key pair and where their songs go, who follows them,
+    // the posts deleted (their ids answer that they are gone) and the deliveries still to make.
+    R"(ALTER TABLE users
+           ADD COLUMN public_key text,
+           ADD COLUMN private_key text,
+           ADD COLUMN audience text NOT NULL DEFAULT 'followers',
+           ADD COLUMN listen_url text NOT NULL DEFAULT '',
+           ADD COLUMN listen_token text NOT NULL DEFAULT '',
+           ADD COLUMN listen_error text NOT NULL DEFAULT '';
+       CREATE TABLE deleted_posts (
+           post_id bigint PRIMARY KEY,
+           user_id bigint NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           deleted_at bigint NOT NULL);
+       CREATE TABLE followers (
+           user_id bigint NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           actor text NOT NULL,
+           inbox text NOT NULL,
+           shared_inbox text NOT NULL,
+           followed_at bigint NOT NULL,
+           PRIMARY KEY (user_id, actor));
+       CREATE INDEX followers_by_actor ON followers(actor);
+       CREATE TABLE jobs (
+           id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+           kind text NOT NULL,
+           user_id bigint NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           post_id bigint NOT NULL,
+           song text NOT NULL,
+           posted_at bigint NOT NULL,
+           audience text NOT NULL,
+           target text NOT NULL,
+           attempts integer NOT NULL DEFAULT 0,
+           due_at bigint NOT NULL,
+           leased_until bigint);
+       CREATE INDEX jobs_by_due ON jobs(due_at);)",
 };
 static_assert(std::size(migrations) == PostgresStore::schemaVersion);
 
@@ -55,6 +91,14 @@ pg::Bytes bytes(const TokenHash& token)
 {
     return {token.data(), token.size()};
 }
+
+// One row of an answer, read as the rows of both stores are.
+struct RowOf {
+    const pg::Result& rows;
+    int row;
+    std::int64_t integer(int column) const { return rows.integer(row, column); }
+    std::string text(int column) const { return rows.text(row, column); }
+};
 
 std::vector<Post> postsFrom(const pg::Result& rows)
 {
@@ -237,32 +281,65 @@ void PostgresStore::removeSession(const TokenHash& token)
 
 std::int64_t PostgresStore::addPost(std::int64_t userId, const std::string& song,
                                     std::optional<std::int64_t> deleteId, std::int64_t now,
-                                    const std::optional<std::string>& key)
+                                    const std::optional<std::string>& key, bool federate)
 {
-    const pg::Param doomed = deleteId ? pg::Param{*deleteId} : pg::Param{nullptr};
-    // One statement is one transaction: the deletion and the new post land together or not at all.
-    const char* const post = "WITH doomed AS (DELETE FROM posts WHERE id = $4 AND user_id = $1) "
-                             "INSERT INTO posts (user_id, song, posted_at) VALUES ($1, $2, $3) RETURNING id";
     auto conn = m_pool.acquire();
-    if (!key)
-        return conn->query(post, {userId, song, now, doomed}).integer(0, 0);
     Transaction transaction(*conn);
-    // Claiming the key waits for another instance's claim of it to end, so of two requests with one
-    // key one makes the post and the other finds it.
-    const pg::Result claimed = conn->query("INSERT INTO post_keys (user_id, key, made_at) VALUES ($1, $2, $3) "
-                                           "ON CONFLICT DO NOTHING RETURNING user_id",
-                                           {userId, *key, now});
-    if (claimed.rows() == 0) {
-        const std::int64_t made = conn->query("SELECT post_id FROM post_keys WHERE user_id = $1 AND key = $2",
-                                              {userId, *key})
-                                      .integer(0, 0);
-        transaction.commit();
-        return made;
+    if (key) {
+        // Claiming the key waits for another instance's claim of it to end, so of two requests with
+        // one key one makes the post and the other finds it.
+        const pg::Result claimed =
+            conn->query("INSERT INTO post_keys (user_id, key, made_at) VALUES ($1, $2, $3) "
+                        "ON CONFLICT DO NOTHING RETURNING user_id",
+                        {userId, *key, now});
+        if (claimed.rows() == 0) {
+            const std::int64_t made =
+                conn->query("SELECT post_id FROM post_keys WHERE user_id = $1 AND key = $2", {userId, *key})
+                    .integer(0, 0);
+            transaction.commit();
+            return made;
+        }
     }
-    const std::int64_t id = conn->query(post, {userId, song, now, doomed}).integer(0, 0);
-    conn->query("UPDATE post_keys SET post_id = $3 WHERE user_id = $1 AND key = $2", {userId, *key, id});
+    const pg::Param doomed = deleteId ? pg::Param{*deleteId} : pg::Param{nullptr};
+    // The deleted post (if it is the user's) leaves its id and owner behind, so its address answers
+    // that it is gone.
+    const pg::Result made = conn->query(
+        "WITH doomed AS (DELETE FROM posts WHERE id = $4 AND user_id = $1 RETURNING id), "
+        "remembered AS (INSERT INTO deleted_posts (post_id, user_id, deleted_at) SELECT id, $1, $3 FROM doomed) "
+        "INSERT INTO posts (user_id, song, posted_at) VALUES ($1, $2, $3) "
+        "RETURNING id, (SELECT count(*) FROM doomed)",
+        {userId, song, now, doomed});
+    const std::int64_t id = made.integer(0, 0);
+    const bool removed = made.integer(0, 1) > 0;
+    if (key)
+        conn->query("UPDATE post_keys SET post_id = $3 WHERE user_id = $1 AND key = $2", {userId, *key, id});
+    if (federate && removed) {
+        // A note still waiting goes out all the same (followers see every song); its deletion waits
+        // for it at each inbox (see claimJobs).
+        queueInboxJobs(*conn, "remove", userId, *deleteId, "", now);
+    }
+    if (federate)
+        queueInboxJobs(*conn, "create", userId, id, song, now);
+    conn->query("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at) "
+                "SELECT 'listen', id, $2, $3, $4, audience, listen_url, $4 FROM users "
+                "WHERE id = $1 AND listen_url <> '' AND listen_token <> ''",
+                {userId, id, song, now});
     transaction.commit();
     return id;
+}
+
+// One job per inbox the user's followers are reached at: followers on a server with a shared inbox
+// share one. Creates go nowhere while the user's audience is nobody.
+void PostgresStore::queueInboxJobs(pg::Connection& conn, std::string_view kind, std::int64_t userId,
+                                   std::int64_t postId, const std::string& song, std::int64_t now)
+{
+    conn.query("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at) "
+               "SELECT $5::text, users.id, $2::bigint, $3::text, $4::bigint, users.audience, inboxes.target, "
+               "$4::bigint FROM users, "
+               "(SELECT DISTINCT CASE WHEN shared_inbox <> '' THEN shared_inbox ELSE inbox END AS target "
+               "FROM followers WHERE user_id = $1) AS inboxes "
+               "WHERE users.id = $1 AND ($5::text = 'remove' OR users.audience <> 'nobody')",
+               {userId, postId, song, now, kind});
 }
 
 std::vector<Post> PostgresStore::recentPosts(int limit, std::optional<std::int64_t> userId)
@@ -276,6 +353,144 @@ std::vector<Post> PostgresStore::recentPosts(int limit, std::optional<std::int64
     return postsFrom(conn->query("SELECT posts.id, users.name, posts.song, posts.posted_at FROM posts "
                                  "JOIN users ON users.id = posts.user_id ORDER BY posts.id DESC LIMIT $1",
                                  {std::int64_t{limit}}));
+}
+
+std::optional<PostRecord> PostgresStore::findPost(std::int64_t postId)
+{
+    const auto rows = m_pool.acquire()->query(
+        "SELECT posts.id, users.name, posts.song, posts.posted_at, 0 FROM posts "
+        "JOIN users ON users.id = posts.user_id WHERE posts.id = $1 "
+        "UNION ALL SELECT deleted_posts.post_id, users.name, '', 0, 1 FROM deleted_posts "
+        "JOIN users ON users.id = deleted_posts.user_id WHERE deleted_posts.post_id = $1",
+        {postId});
+    if (rows.rows() == 0)
+        return std::nullopt;
+    return postRecordFromRow(RowOf{rows, 0});
+}
+
+Counts PostgresStore::counts()
+{
+    const auto rows =
+        m_pool.acquire()->query("SELECT (SELECT count(*) FROM users), (SELECT count(*) FROM posts)");
+    return {rows.integer(0, 0), rows.integer(0, 1)};
+}
+
+std::optional<KeyPair> PostgresStore::keys(std::int64_t userId)
+{
+    const auto rows = m_pool.acquire()->query(
+        "SELECT public_key, private_key FROM users WHERE id = $1 AND public_key IS NOT NULL", {userId});
+    if (rows.rows() == 0)
+        return std::nullopt;
+    return KeyPair{rows.text(0, 0), rows.text(0, 1)};
+}
+
+// The update waits for another instance's update of the row and then finds a key there; the
+// reading statement after it sees whichever pair came first.
+KeyPair PostgresStore::keepKeys(std::int64_t userId, const KeyPair& fresh)
+{
+    m_pool.acquire()->query(
+        "UPDATE users SET public_key = $2, private_key = $3 WHERE id = $1 AND public_key IS NULL",
+        {userId, fresh.publicPem, fresh.privatePem});
+    auto kept = keys(userId);
+    if (!kept)
+        throw DatabaseError("no account " + std::to_string(userId) + " to keep keys for");
+    return *kept;
+}
+
+Destinations PostgresStore::destinations(std::int64_t userId)
+{
+    const auto rows = m_pool.acquire()->query(
+        "SELECT audience, listen_url, listen_token, listen_error FROM users WHERE id = $1", {userId});
+    if (rows.rows() == 0)
+        return {};
+    return {audienceFromCode(rows.text(0, 0)), rows.text(0, 1), rows.text(0, 2), rows.text(0, 3)};
+}
+
+void PostgresStore::setAudience(std::int64_t userId, Audience audience)
+{
+    m_pool.acquire()->query("UPDATE users SET audience = $2 WHERE id = $1", {userId, audienceCode(audience)});
+}
+
+void PostgresStore::setListenService(std::int64_t userId, const std::string& url, const std::string& token)
+{
+    m_pool.acquire()->query("UPDATE users SET listen_url = $2, listen_token = CASE WHEN $3::text = '' "
+                            "THEN listen_token ELSE $3::text END, listen_error = '' WHERE id = $1",
+                            {userId, url, token});
+}
+
+void PostgresStore::setListenError(std::int64_t userId, const std::string& error)
+{
+    m_pool.acquire()->query("UPDATE users SET listen_error = $2 WHERE id = $1", {userId, error});
+}
+
+void PostgresStore::addFollower(std::int64_t userId, const Follower& follower)
+{
+    m_pool.acquire()->query(
+        "INSERT INTO followers (user_id, actor, inbox, shared_inbox, followed_at) "
+        "VALUES ($1, $2, $3, $4, extract(epoch FROM now())::bigint) ON CONFLICT (user_id, actor) "
+        "DO UPDATE SET inbox = excluded.inbox, shared_inbox = excluded.shared_inbox",
+        {userId, follower.actor, follower.inbox, follower.sharedInbox});
+}
+
+bool PostgresStore::removeFollower(std::int64_t userId, const std::string& actor)
+{
+    return m_pool.acquire()
+               ->query("DELETE FROM followers WHERE user_id = $1 AND actor = $2 RETURNING 1", {userId, actor})
+               .rows() > 0;
+}
+
+int PostgresStore::removeActor(const std::string& actor)
+{
+    return m_pool.acquire()->query("DELETE FROM followers WHERE actor = $1 RETURNING 1", {actor}).rows();
+}
+
+int PostgresStore::removeFollowersAt(const std::string& inbox)
+{
+    return m_pool.acquire()
+        ->query("DELETE FROM followers WHERE inbox = $1 OR shared_inbox = $1 RETURNING 1", {inbox})
+        .rows();
+}
+
+std::int64_t PostgresStore::followerCount(std::int64_t userId)
+{
+    return m_pool.acquire()->query("SELECT count(*) FROM followers WHERE user_id = $1", {userId}).integer(0, 0);
+}
+
+// Rows another instance is claiming are skipped, not waited for; a row whose lease that instance
+// has just committed is checked again and no longer qualifies.
+std::vector<Job> PostgresStore::claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit)
+{
+    const auto rows = m_pool.acquire()->query(
+        "WITH claimed AS (UPDATE jobs SET leased_until = $2 WHERE id IN (SELECT id FROM jobs "
+        "WHERE due_at <= $1 AND (leased_until IS NULL OR leased_until < $1) AND "
+        "NOT (kind = 'remove' AND EXISTS (SELECT 1 FROM jobs AS note WHERE note.kind = 'create' AND "
+        "note.post_id = jobs.post_id AND note.target = jobs.target)) ORDER BY due_at, id LIMIT $3 "
+        "FOR UPDATE SKIP LOCKED) RETURNING *) "
+        "SELECT jobs.id, jobs.kind, jobs.user_id, users.name, jobs.post_id, jobs.song, jobs.posted_at, "
+        "jobs.audience, jobs.target, CASE WHEN jobs.kind = 'listen' THEN users.listen_token ELSE '' END, "
+        "jobs.attempts FROM claimed AS jobs JOIN users ON users.id = jobs.user_id ORDER BY jobs.due_at, jobs.id",
+        {now, leaseUntil, std::int64_t{limit}});
+    std::vector<Job> jobs;
+    jobs.reserve(static_cast<std::size_t>(rows.rows()));
+    for (int row = 0; row < rows.rows(); ++row)
+        jobs.push_back(jobFromRow(RowOf{rows, row}));
+    return jobs;
+}
+
+void PostgresStore::finishJob(std::int64_t jobId)
+{
+    m_pool.acquire()->query("DELETE FROM jobs WHERE id = $1", {jobId});
+}
+
+void PostgresStore::retryJob(std::int64_t jobId, std::int64_t dueAt)
+{
+    m_pool.acquire()->query(
+        "UPDATE jobs SET attempts = attempts + 1, due_at = $2, leased_until = NULL WHERE id = $1", {jobId, dueAt});
+}
+
+std::int64_t PostgresStore::pendingJobs()
+{
+    return m_pool.acquire()->query("SELECT count(*) FROM jobs").integer(0, 0);
 }
 
 void PostgresStore::ping()

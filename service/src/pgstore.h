@@ -57,7 +57,7 @@ public:
     static constexpr std::chrono::milliseconds statementTime{2000};
     static constexpr std::chrono::milliseconds connectTime{2000};
 
-    static constexpr int schemaVersion = 2;
+    static constexpr int schemaVersion = 3;
 
     std::optional<User> createUser(const std::string& name, const std::string& nameKey,
                                    const std::string& passwordHash, std::int64_t now) override;
@@ -75,14 +75,38 @@ public:
 
     std::int64_t addPost(std::int64_t userId, const std::string& song, std::optional<std::int64_t> deleteId,
                          std::int64_t now,
-                         const std::optional<std::string>& key) override;
+                         const std::optional<std::string>& key, bool federate) override;
     std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) override;
+    std::optional<PostRecord> findPost(std::int64_t postId) override;
+    Counts counts() override;
+
+    std::optional<KeyPair> keys(std::int64_t userId) override;
+    KeyPair keepKeys(std::int64_t userId, const KeyPair& fresh) override;
+
+    Destinations destinations(std::int64_t userId) override;
+    void setAudience(std::int64_t userId, Audience audience) override;
+    void setListenService(std::int64_t userId, const std::string& url, const std::string& token) override;
+    void setListenError(std::int64_t userId, const std::string& error) override;
+
+    void addFollower(std::int64_t userId, const Follower& follower) override;
+    bool removeFollower(std::int64_t userId, const std::string& actor) override;
+    int removeActor(const std::string& actor) override;
+    int removeFollowersAt(const std::string& inbox) override;
+    std::int64_t followerCount(std::int64_t userId) override;
+
+    std::vector<Job> claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit) override;
+    void finishJob(std::int64_t jobId) override;
+    void retryJob(std::int64_t jobId, std::int64_t dueAt) override;
+    std::int64_t pendingJobs() override;
+
     void ping() override;
 
     void abandonWaits() override { m_abandon = true; }
 
 private:
     void migrate();
+    void queueInboxJobs(pg::Connection& conn, std::string_view kind, std::int64_t userId, std::int64_t postId,
+                        const std::string& song, std::int64_t now);
 
     std::atomic<bool> m_abandon = false;
     ConnectionPool m_pool;

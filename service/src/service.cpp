@@ -45,6 +45,9 @@ constexpr Message messages[] = {
     {"short", "Please choose a password of at least 8 characters."},
     {"busy", "The service could not do that just now. Please try again."},
     {"out", "You are logged out."},
+    {"saved", "Your choices are saved."},
+    {"listenurl", "Please give the listening service's address as https://HOST[:PORT][/PATH] and a token of "
+                  "letters, digits and dashes."},
 };
 
 std::string_view messageFor(std::string_view key)
@@ -66,6 +69,13 @@ constexpr Service::Route routes[] = {
     {http::verb::post, "/fb/register", &Service::registerAccount, true},
     {http::verb::post, "/fb/logout", &Service::logout, true},
     {http::verb::get, personPrefix, &Service::person, false, true},
+    // Other servers post activities here; their signature, not a cookie, says who they are.
+    {http::verb::post, personPrefix, &Service::personInbox, false, true},
+    {http::verb::post, "/fb/inbox", &Service::federated<&Federation::sharedInbox>, false},
+    {http::verb::post, "/fb/destinations", &Service::saveDestinations, true},
+    {http::verb::get, "/.well-known/webfinger", &Service::federated<&Federation::webfinger>, false},
+    {http::verb::get, "/.well-known/nodeinfo", &Service::federated<&Federation::nodeinfoLinks>, false},
+    {http::verb::get, "/nodeinfo/2.1", &Service::federated<&Federation::nodeinfo>, false},
 };
 
 Response htmlResponse(http::status status, std::string html)
@@ -163,18 +173,30 @@ bool isLoopback(std::string_view address)
 
 } // namespace
 
-Service::Service(Store& store, std::string publicUrl, std::string listening)
+Service::Service(Store& store, std::string publicUrl, std::string listening, bool allowPrivatePeers)
     : m_store(store), m_publicOrigin(lowerCase(publicUrl)),
       m_site(m_publicOrigin.empty() ? std::move(listening) : m_publicOrigin),
-      m_secureCookie(m_publicOrigin.starts_with("https://"))
+      m_secureCookie(m_publicOrigin.starts_with("https://")), m_peers(PeerClient::Limits{}, allowPrivatePeers)
 {
     prepareText();
+    m_delivery = std::make_unique<Delivery>(m_store, m_publicOrigin, m_peers);
+    if (m_publicOrigin.empty())
+        return;
+    Workers workers{[this](const CallPtr& call, std::function<void()> step) { withStore(call, std::move(step)); },
+                    [this](const CallPtr& call, std::function<void()> step) { onHashingPool(call, std::move(step)); }};
+    m_federation = std::make_unique<Federation>(m_store, m_publicOrigin, m_peers, std::move(workers));
 }
 
 Service::~Service()
 {
+    m_delivery->stop();
     m_hashing.stop();
     m_database.stop();
+}
+
+bool Service::takesActivities(std::string_view path)
+{
+    return path == "/fb/inbox" || (path.starts_with(personPrefix) && path.ends_with("/inbox"));
 }
 
 void Service::handle(const CallPtr& call)
@@ -227,16 +249,21 @@ void Service::route(const CallPtr& call)
     const auto& request = call->request;
     const auto target = request.target();
     const auto path = target.substr(0, target.find('?'));
+    // One path may have a page for GET and another for POST.
     const Route* found = nullptr;
-    for (const auto& route : routes)
-        if (route.path == path || (route.below && path.starts_with(route.path)))
-            found = &route;
-    if (!found)
+    const Route* other = nullptr;
+    for (const auto& route : routes) {
+        if (route.path != path && !(route.below && path.starts_with(route.path)))
+            continue;
+        const bool fits = request.method() == route.verb ||
+                          (request.method() == http::verb::head && route.verb == http::verb::get);
+        (fits ? found : other) = &route;
+    }
+    if (!found && !other)
         return call->answer(errorResponse(http::status::not_found));
-    const bool headOfPage = request.method() == http::verb::head && !found->changesState;
-    if (request.method() != found->verb && !headOfPage) {
+    if (!found || (request.method() == http::verb::head && found->changesState)) {
         auto response = errorResponse(http::status::method_not_allowed);
-        response.set(http::field::allow, found->verb == http::verb::get ? "GET" : "POST");
+        response.set(http::field::allow, (found ? found : other)->verb == http::verb::get ? "GET" : "POST");
         return call->answer(std::move(response));
     }
     if (found->changesState && fromAnotherSite(request))
@@ -292,7 +319,68 @@ void Service::home(const CallPtr& call)
         const auto user = m_store.sessionUser(token, now());
         if (!user)
             return loggedOut(call);
-        call->answer(htmlPage(loggedInPage(*user, m_store.recentPosts(20, user->id), m_site)));
+        Reach reach;
+        reach.destinations = m_store.destinations(user->id);
+        if (m_federation) {
+            reach.handle = "@" + user->name + "@" + activities::handleHost(m_site);
+            reach.followers = m_store.followerCount(user->id);
+        }
+        call->answer(htmlPage(loggedInPage(*user, m_store.recentPosts(20, user->id), m_site, reach)));
+    });
+}
+
+namespace {
+
+constexpr std::string_view defaultListenUrl = "https://api.listenbrainz.org";
+
+std::optional<Audience> audienceFrom(const std::string& text)
+{
+    if (text == "public")
+        return Audience::everyone;
+    if (text == "followers")
+        return Audience::followers;
+    if (text == "nobody")
+        return Audience::nobody;
+    return std::nullopt;
+}
+
+bool saneListenUrl(const std::string& url)
+{
+    const bool web = url.starts_with("https://") || url.starts_with("http://");
+    return url.empty() || (web && url.size() <= 200 && url.find_first_of(" \"'<>\\") == std::string::npos &&
+                           std::all_of(url.begin(), url.end(), [](unsigned char c) { return c > 0x20 && c < 0x7f; }));
+}
+
+bool saneToken(const std::string& token)
+{
+    return token.size() <= 100 && std::all_of(token.begin(), token.end(), [](unsigned char c) {
+               return std::isalnum(c) != 0 || c == '-' || c == '_' || c == '.';
+           });
+}
+
+} // namespace
+
+void Service::saveDestinations(const CallPtr& call)
+{
+    auto form = parseForm(call->request.body());
+    const auto audience = audienceFrom(form["audience"]);
+    auto url = trimBlanks(form["listen_url"]);
+    const auto token = trimBlanks(form["listen_token"]);
+    if (url.empty() && !token.empty())
+        url = defaultListenUrl;
+    if (!saneListenUrl(url) || !saneToken(token))
+        return call->answer(redirectHome("listenurl"));
+    const auto session = hashCookieValue(cookieValue(call->request));
+    if (!session)
+        return loggedOut(call);
+    withStore(call, [this, call, session = *session, audience, url, token] {
+        const auto user = m_store.sessionUser(session, now());
+        if (!user)
+            return loggedOut(call);
+        if (audience)
+            m_store.setAudience(user->id, *audience);
+        m_store.setListenService(user->id, url, token);
+        call->answer(redirectHome("saved"));
     });
 }
 
@@ -339,7 +427,14 @@ void Service::person(const CallPtr& call)
     const auto target = call->request.target();
     const auto tail = percentDecode(target.substr(0, target.find('?')).substr(personPrefix.size()));
     const auto wanted = personRequestFrom(tail);
-    if (tail.find('/') != std::string::npos)
+    const auto slash = tail.find('/');
+    // The fediverse asks for the person's account at the address of their page.
+    const bool document = slash != std::string::npos ||
+                          (!wanted.feed && activities::wantsActivity(call->request[http::field::accept]));
+    if (document && m_federation)
+        return m_federation->personDocument(call, tail.substr(0, slash),
+                                            slash == std::string::npos ? std::string{} : tail.substr(slash + 1));
+    if (slash != std::string::npos)
         return call->answer(errorResponse(http::status::not_found));
     withStore(call, [this, call, wanted] {
         const auto account = m_store.findAccount(nameKey(wanted.name));
@@ -352,6 +447,27 @@ void Service::person(const CallPtr& call)
         answerFeed(call, posts, "application/atom+xml; charset=utf-8", personAtom(account->user, posts, m_site),
                    "max-age=60");
     });
+}
+
+void Service::personInbox(const CallPtr& call)
+{
+    const auto target = call->request.target();
+    const auto path = target.substr(0, target.find('?'));
+    constexpr std::string_view inboxSuffix = "/inbox";
+    if (!m_federation || !takesActivities(path) || path == "/fb/inbox")
+        return call->answer(errorResponse(http::status::not_found));
+    const auto name = percentDecode(path.substr(personPrefix.size(), path.size() - personPrefix.size() - inboxSuffix.size()));
+    if (name.empty() || name.find('/') != std::string::npos)
+        return call->answer(errorResponse(http::status::not_found));
+    m_federation->inbox(call, name);
+}
+
+template <void (Federation::*page)(const CallPtr&)>
+void Service::federated(const CallPtr& call)
+{
+    if (!m_federation)
+        return call->answer(errorResponse(http::status::not_found));
+    (m_federation.get()->*page)(call);
 }
 
 namespace {
@@ -390,7 +506,9 @@ void Service::update(const CallPtr& call)
             return notLoggedIn();
         if (isBlank(song))
             return call->answer(htmlPage(notPostedPage(failedTitle, "There was no song to post.")));
-        call->answer(htmlPage(postedPage(m_store.addPost(user->id, song, deleteId, now(), key))));
+        const auto id = m_store.addPost(user->id, song, deleteId, now(), key, federates());
+        m_delivery->wake();
+        call->answer(htmlPage(postedPage(id)));
     });
 }
 
@@ -472,10 +590,14 @@ void Service::createAccount(const CallPtr& call, const std::string& name, const 
         const auto hash = m_hasher.hash(password);
         if (!hash)
             return call->answer(redirectHome("busy"));
-        withStore(call, [this, call, name, key, hash = *hash] {
+        // The account's key pair for the fediverse is made here, away from the database's threads.
+        auto keys = federates() ? std::optional(makeKeyPair()) : std::nullopt;
+        withStore(call, [this, call, name, key, hash = *hash, keys = std::move(keys)] {
             const auto user = m_store.createUser(name, key, hash, now());
             if (!user)
                 return call->answer(redirectHome("taken"));
+            if (keys)
+                m_store.keepKeys(user->id, *keys);
             auto response = redirectHome();
             startSession(*user, response);
             call->answer(std::move(response));

@@ -2,7 +2,10 @@
 
 #include "auth.h"
 #include "databasegate.h"
+#include "delivery.h"
+#include "federation.h"
 #include "httpserver.h"
+#include "peerclient.h"
 #include "store.h"
 #include "workerpool.h"
 
@@ -35,7 +38,9 @@ public:
 
     // publicUrl: what a TLS proxy in front answers on (empty when people reach the service directly);
     // listening: the address it listens on, http://HOST:PORT, which links use without a publicUrl.
-    Service(Store& store, std::string publicUrl, std::string listening);
+    // With a publicUrl every person is an account on the fediverse; allowPrivatePeers lets the
+    // service reach other servers on private addresses and over plain http.
+    Service(Store& store, std::string publicUrl, std::string listening, bool allowPrivatePeers = false);
     // Finishes the work under way on the hashing and database threads.
     ~Service();
 
@@ -51,6 +56,15 @@ public:
     void registerAccount(const CallPtr& call);
     void logout(const CallPtr& call);
     void person(const CallPtr& call);
+    void personInbox(const CallPtr& call);
+    // A page of the fediverse's, or 404 when the service does not federate.
+    template <void (Federation::*page)(const CallPtr&)>
+    void federated(const CallPtr& call);
+    void saveDestinations(const CallPtr& call);
+
+    // The paths where other servers post activities, which may be larger than a form.
+    static bool takesActivities(std::string_view path);
+    bool federates() const { return m_federation != nullptr; }
 
     struct Route {
         http::verb verb;
@@ -89,10 +103,15 @@ private:
     // anything a request says, so every reader gets the same ids and no visitor can plant a host.
     std::string m_site;
     bool m_secureCookie = false;
-    // Last, so that they go first: their jobs use everything above until their threads have ended,
-    // and each hands work to the other (the destructor stops both before either goes).
+    std::unique_ptr<Delivery> m_delivery;
+    std::unique_ptr<Federation> m_federation; // none without a public address
+    // Their jobs use everything above until their threads have ended, and each hands work to the
+    // other and to the peer client (the destructor stops all three before any goes).
     DatabaseGate m_database{databaseThreads, databaseQueue, databaseLate, databaseRetry, [this] { m_store.ping(); }};
     WorkerPool m_hashing{hashThreads, hashQueue};
+    // Last, so that it goes first: its answers still reach the delivery and the pages above, which
+    // by then only note them.
+    PeerClient m_peers;
 };
 
 } // namespace tunalo::service

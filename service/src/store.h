@@ -1,5 +1,7 @@
 #pragma once
 
+#include "keys.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -29,6 +31,55 @@ struct User {
 struct Account {
     User user;
     std::string passwordHash;
+};
+
+// Who sees a person's songs on the fediverse: nobody, their followers, or everyone (public).
+enum class Audience { nobody, followers, everyone };
+
+// A fediverse account following a person: its actor id and where deliveries for it go.
+struct Follower {
+    std::string actor;
+    std::string inbox;
+    std::string sharedInbox; // empty when its server has none
+};
+
+// What a person chose for their songs beyond the service's own pages.
+struct Destinations {
+    Audience audience = Audience::followers;
+    std::string listenUrl;   // a ListenBrainz-compatible service; empty: none
+    std::string listenToken; // never shown back in full, never logged
+    std::string listenError; // what that service said last time when it refused, such as "401"
+};
+
+// Work to send out after a post: one per follower inbox (shared inboxes once), and one for the
+// listening service.
+enum class JobKind { create, remove, listen };
+struct Job {
+    std::int64_t id = 0;
+    JobKind kind = JobKind::create;
+    std::int64_t userId = 0;
+    std::string userName;
+    std::int64_t postId = 0;
+    std::string song;            // create and listen
+    std::int64_t postedAt = 0;   // create and listen
+    Audience audience = Audience::followers; // create: as chosen when posted
+    std::string target;          // the inbox, or the listening service's address
+    std::string listenToken;     // listen: the person's token as it stands now
+    int attempts = 0;            // failed sends so far
+};
+
+// A post looked up by its id; deleted posts are remembered by id and owner.
+struct PostRecord {
+    std::int64_t id = 0;
+    std::string user;
+    std::string song;
+    std::int64_t postedAt = 0;
+    bool deleted = false;
+};
+
+struct Counts {
+    std::int64_t users = 0;
+    std::int64_t posts = 0;
 };
 
 struct Post {
@@ -71,11 +122,47 @@ public:
     // Stores a post and, in the same transaction, removes the user's own post deleteId if given.
     // With a key, a post of the user's under the same key is not made again: its id is the answer,
     // and nothing is stored or removed, also when that post has been deleted since.
+    // With federate, the same transaction queues the post's jobs: a create for each inbox of the
+    // user's followers (unless their audience is nobody) and, for a deleted post, a remove for each
+    // inbox (a create of that post still waiting is dropped); without it, none of those. A listen
+    // job is queued whenever the user has a listening service with a token.
     virtual std::int64_t addPost(std::int64_t userId, const std::string& song,
                                  std::optional<std::int64_t> deleteId, std::int64_t now,
-                                 const std::optional<std::string>& key) = 0;
+                                 const std::optional<std::string>& key, bool federate = false) = 0;
     // Newest first; only one user's posts when userId is given.
     virtual std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) = 0;
+
+    virtual std::optional<PostRecord> findPost(std::int64_t postId) = 0;
+    virtual Counts counts() = 0;
+
+    // The person's key pair; keepKeys stores the given pair unless they have one already, and
+    // gives the pair that stands (two instances making one at once agree on the first).
+    virtual std::optional<KeyPair> keys(std::int64_t userId) = 0;
+    virtual KeyPair keepKeys(std::int64_t userId, const KeyPair& fresh) = 0;
+
+    virtual Destinations destinations(std::int64_t userId) = 0;
+    virtual void setAudience(std::int64_t userId, Audience audience) = 0;
+    // An empty token leaves the token as it is; the error is cleared.
+    virtual void setListenService(std::int64_t userId, const std::string& url, const std::string& token) = 0;
+    virtual void setListenError(std::int64_t userId, const std::string& error) = 0;
+
+    // Adds the follower, or renews its inboxes when it follows already.
+    virtual void addFollower(std::int64_t userId, const Follower& follower) = 0;
+    // Whether it was following.
+    virtual bool removeFollower(std::int64_t userId, const std::string& actor) = 0;
+    // The actor is gone: it follows nobody here any more. Gives how many follows ended.
+    virtual int removeActor(const std::string& actor) = 0;
+    // An inbox answered that it is gone: every follower delivered there ends.
+    virtual int removeFollowersAt(const std::string& inbox) = 0;
+    virtual std::int64_t followerCount(std::int64_t userId) = 0;
+
+    // Leases up to limit jobs that are due, leased to nobody else, until leaseUntil; two instances
+    // never lease one job at once (the lease ends on finish, retry or time).
+    virtual std::vector<Job> claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit) = 0;
+    virtual void finishJob(std::int64_t jobId) = 0;
+    // Counts a failed send and makes the job due again at dueAt.
+    virtual void retryJob(std::int64_t jobId, std::int64_t dueAt) = 0;
+    virtual std::int64_t pendingJobs() = 0;
 
     // Asks the database whether it takes writes again; throws DatabaseUnavailable while it does not.
     virtual void ping() = 0;

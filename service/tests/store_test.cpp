@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <thread>
 
 using namespace tunalo::service;
@@ -241,6 +243,278 @@ TEST_P(Stores, SignUpSlotsPerAddressAndLoginFailuresAreSharedBetweenInstances)
     EXPECT_EQ(two->loginFailures("ann", 0), 0);
 }
 
+// Three followers on two servers: the first server has a shared inbox, the second has none.
+const Follower followers[] = {{"https://one.example/u/a", "https://one.example/u/a/inbox", "https://one.example/inbox"},
+                              {"https://one.example/u/b", "https://one.example/u/b/inbox", "https://one.example/inbox"},
+                              {"https://two.example/u/c", "https://two.example/u/c/inbox", ""}};
+
+const char* kindName(JobKind kind)
+{
+    return kind == JobKind::create ? "create" : kind == JobKind::remove ? "remove" : "listen";
+}
+
+// Claims every job due by the end of time, finishing each claim before the next, until none is
+// left to claim; gives them in the order claimed.
+std::vector<Job> drain(Store& store)
+{
+    std::vector<Job> all;
+    for (auto jobs = store.claimJobs(1'000'000'000, 1'000'000'001, 1000); !jobs.empty();
+         jobs = store.claimJobs(1'000'000'000, 1'000'000'001, 1000)) {
+        for (const auto& job : jobs)
+            store.finishJob(job.id);
+        all.insert(all.end(), jobs.begin(), jobs.end());
+    }
+    return all;
+}
+
+// What a post queues, by the person's audience and listening service, and whether the post is
+// federated and deletes the person's previous one (whose create still waits).
+TEST_P(Stores, JobsAreQueuedWithThePost)
+{
+    struct Case {
+        const char* name;
+        Audience audience;
+        const char* listenUrl;
+        const char* listenToken;
+        bool federate;
+        bool deletesPrevious;
+        std::multiset<std::string> expected; // kind, then target, then which post
+    };
+    const std::string shared = "https://one.example/inbox", own = "https://two.example/u/c/inbox";
+    const std::string lb = "https://lb.example";
+    const Case cases[] = {
+        {"to each distinct inbox", Audience::followers, "", "", true, false,
+         {"create " + shared + " new", "create " + own + " new"}},
+        {"public, and a listen", Audience::everyone, "https://lb.example", "tok", true, false,
+         {"create " + shared + " new", "create " + own + " new", "listen " + lb + " new"}},
+        {"audience nobody", Audience::nobody, "https://lb.example", "tok", true, false, {"listen " + lb + " new"}},
+        {"not federated", Audience::everyone, "", "", false, false, {}},
+        {"a service without a token", Audience::nobody, "https://lb.example", "", true, false, {}},
+        {"a delete waits for the note still waiting", Audience::followers, "", "", true, true,
+         {"create " + shared + " old", "create " + own + " old", "remove " + shared + " old",
+          "remove " + own + " old", "create " + shared + " new", "create " + own + " new"}},
+        {"a delete goes out whatever the audience", Audience::nobody, "", "", true, true,
+         {"remove " + shared + " old", "remove " + own + " old"}},
+        {"no delete goes out unfederated", Audience::followers, "https://lb.example", "tok", false, true,
+         {"listen " + lb + " old", "listen " + lb + " new"}},
+    };
+    const auto store = open();
+    int person = 0;
+    for (const auto& c : cases) {
+        const auto name = "P" + std::to_string(++person);
+        const auto user = store->createUser(name, nameKey(name), "h", 0);
+        ASSERT_TRUE(user);
+        for (const auto& follower : followers)
+            store->addFollower(user->id, follower);
+        store->setAudience(user->id, c.audience);
+        store->setListenService(user->id, c.listenUrl, c.listenToken);
+        std::optional<std::int64_t> previous;
+        if (c.deletesPrevious)
+            previous = store->addPost(user->id, "Old song", std::nullopt, 100, std::nullopt, c.federate);
+        const auto id = store->addPost(user->id, "New song", previous, 200, std::string("key"), c.federate);
+        // A repeat of the key posts nothing, so it queues nothing either.
+        EXPECT_EQ(store->addPost(user->id, "New song", previous, 201, std::string("key"), c.federate), id);
+        std::multiset<std::string> queued;
+        std::vector<std::string> order;
+        for (const auto& job : drain(*store)) {
+            order.push_back(std::string(kindName(job.kind)) + " " + job.target + (job.postId == id ? " new" : " old"));
+            queued.insert(order.back());
+            EXPECT_EQ(job.userName, user->name) << c.name;
+            EXPECT_EQ(job.attempts, 0) << c.name;
+            if (job.kind == JobKind::remove)
+                continue;
+            EXPECT_EQ(job.song, job.postId == id ? "New song" : "Old song") << c.name;
+            EXPECT_EQ(job.postedAt, job.postId == id ? 200 : 100) << c.name;
+            if (job.kind == JobKind::create) {
+                EXPECT_EQ(job.audience, c.audience) << c.name;
+            }
+            EXPECT_EQ(job.listenToken, job.kind == JobKind::listen ? c.listenToken : "") << c.name;
+        }
+        EXPECT_EQ(queued, c.expected) << c.name;
+        EXPECT_EQ(store->pendingJobs(), 0) << c.name;
+        // A deletion never overtakes its note at an inbox: the receiver would keep the note.
+        for (const auto& inbox : {shared, own}) {
+            const auto note = std::find(order.begin(), order.end(), "create " + inbox + " old");
+            const auto removal = std::find(order.begin(), order.end(), "remove " + inbox + " old");
+            if (note != order.end()) {
+                EXPECT_LT(note, removal) << c.name << " " << inbox;
+            }
+        }
+    }
+}
+
+// A lease keeps a job from every other claim until it ends; a retry counts the attempt and makes
+// the job due again at once at its time; the oldest due goes first.
+TEST_P(Stores, AJobIsLeasedUntilItsLeaseEndsOrItIsRetried)
+{
+    const auto store = open();
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "h", 0);
+    ASSERT_TRUE(ann);
+    store->addFollower(ann->id, followers[2]);
+    const auto later = store->addPost(ann->id, "Later", std::nullopt, 100, std::nullopt, true);
+    const auto earlier = store->addPost(ann->id, "Earlier", std::nullopt, 90, std::nullopt, true);
+    EXPECT_TRUE(store->claimJobs(89, 200, 10).empty()) << "nothing is due yet";
+
+    auto claimed = store->claimJobs(95, 130, 10);
+    ASSERT_EQ(claimed.size(), 1u);
+    EXPECT_EQ(claimed[0].postId, earlier);
+    claimed = store->claimJobs(100, 130, 1);
+    ASSERT_EQ(claimed.size(), 1u);
+    EXPECT_EQ(claimed[0].postId, later);
+    EXPECT_TRUE(store->claimJobs(130, 160, 10).empty()) << "both are leased until 130";
+
+    claimed = store->claimJobs(131, 160, 10);
+    ASSERT_EQ(claimed.size(), 2u) << "the leases ended";
+    EXPECT_EQ(claimed[0].postId, earlier) << "the oldest due first";
+    store->retryJob(claimed[0].id, 140);
+    store->finishJob(claimed[1].id);
+    EXPECT_TRUE(store->claimJobs(139, 170, 10).empty());
+    claimed = store->claimJobs(140, 170, 10);
+    ASSERT_EQ(claimed.size(), 1u) << "a retry ends the lease";
+    EXPECT_EQ(claimed[0].postId, earlier);
+    EXPECT_EQ(claimed[0].attempts, 1);
+    EXPECT_EQ(store->pendingJobs(), 1);
+    store->finishJob(claimed[0].id);
+    EXPECT_EQ(store->pendingJobs(), 0);
+}
+
+// Two instances on one database, two threads each, claiming at once: every job is claimed by one.
+TEST_P(Stores, InstancesClaimingAtOnceNeverShareAJob)
+{
+    const std::shared_ptr<Store> stores[] = {open(), open()};
+    const auto ann = stores[0]->createUser("Ann", nameKey("Ann"), "h", 0);
+    ASSERT_TRUE(ann);
+    constexpr int inboxes = 200;
+    for (int i = 0; i < inboxes; ++i) {
+        const auto actor = "https://s" + std::to_string(i) + ".example/u";
+        stores[0]->addFollower(ann->id, {actor, actor + "/inbox", ""});
+    }
+    stores[0]->addPost(ann->id, "Song", std::nullopt, 100, std::nullopt, true);
+    ASSERT_EQ(stores[1]->pendingJobs(), inboxes);
+
+    std::vector<std::int64_t> claims[4];
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 4; ++w)
+        workers.emplace_back([&, w] {
+            auto& store = *stores[w % 2];
+            for (auto jobs = store.claimJobs(100, 1000, 3); !jobs.empty(); jobs = store.claimJobs(100, 1000, 3))
+                for (const auto& job : jobs)
+                    claims[w].push_back(job.id);
+        });
+    for (auto& worker : workers)
+        worker.join();
+    std::vector<std::int64_t> all;
+    for (const auto& claim : claims)
+        all.insert(all.end(), claim.begin(), claim.end());
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(all.size(), std::size_t{inboxes});
+    EXPECT_TRUE(std::adjacent_find(all.begin(), all.end()) == all.end()) << "a job was claimed twice";
+}
+
+TEST_P(Stores, FollowersComeRenewAndGo)
+{
+    const auto store = open();
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "h", 0);
+    const auto bob = store->createUser("Bob", nameKey("Bob"), "h", 0);
+    ASSERT_TRUE(ann && bob);
+    for (const auto& follower : followers)
+        store->addFollower(ann->id, follower);
+    store->addFollower(bob->id, followers[0]);
+    store->addFollower(bob->id, followers[2]);
+    // A follow again from the same actor renews where it is delivered, and counts once.
+    store->addFollower(ann->id, {followers[2].actor, "https://two.example/moved/inbox", ""});
+    EXPECT_EQ(store->followerCount(ann->id), 3);
+    EXPECT_EQ(store->followerCount(bob->id), 2);
+
+    EXPECT_TRUE(store->removeFollower(ann->id, followers[1].actor));
+    EXPECT_FALSE(store->removeFollower(ann->id, followers[1].actor)) << "no longer following";
+    EXPECT_EQ(store->removeFollowersAt(followers[2].inbox), 1) << "only Bob's follow is still delivered there";
+    EXPECT_EQ(store->removeFollowersAt("https://two.example/moved/inbox"), 1);
+    EXPECT_EQ(store->removeActor(followers[0].actor), 2) << "the actor followed both";
+    EXPECT_EQ(store->followerCount(ann->id), 0);
+    EXPECT_EQ(store->followerCount(bob->id), 0);
+
+    store->addFollower(ann->id, followers[0]);
+    store->addFollower(bob->id, followers[1]);
+    EXPECT_EQ(store->removeFollowersAt("https://one.example/inbox"), 2) << "a shared inbox gone ends all it served";
+}
+
+// Two instances making a pair for one person at once keep one of them, the same for both.
+TEST_P(Stores, TheFirstKeyPairStays)
+{
+    const std::unique_ptr<Store> stores[] = {open(), open()};
+    const auto ann = stores[0]->createUser("Ann", nameKey("Ann"), "h", 0);
+    ASSERT_TRUE(ann);
+    EXPECT_FALSE(stores[0]->keys(ann->id));
+    KeyPair kept[2];
+    std::thread other([&] { kept[1] = stores[1]->keepKeys(ann->id, {"public 1", "private 1"}); });
+    kept[0] = stores[0]->keepKeys(ann->id, {"public 0", "private 0"});
+    other.join();
+    EXPECT_EQ(kept[0].publicPem, kept[1].publicPem);
+    EXPECT_EQ(kept[0].privatePem, kept[1].privatePem);
+    EXPECT_EQ(kept[0].privatePem, "private" + kept[0].publicPem.substr(6)) << "a pair stays whole";
+    const auto later = stores[1]->keepKeys(ann->id, {"public 2", "private 2"});
+    EXPECT_EQ(later.publicPem, kept[0].publicPem);
+    const auto read = stores[0]->keys(ann->id);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->privatePem, kept[0].privatePem);
+}
+
+TEST_P(Stores, DestinationsAndCounts)
+{
+    const auto store = open();
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "h", 0);
+    ASSERT_TRUE(ann);
+    auto chosen = store->destinations(ann->id);
+    EXPECT_EQ(chosen.audience, Audience::followers);
+    EXPECT_EQ(chosen.listenUrl + chosen.listenToken + chosen.listenError, "");
+
+    store->setAudience(ann->id, Audience::everyone);
+    store->setListenService(ann->id, "https://lb.example", "secret");
+    store->setListenError(ann->id, "401");
+    chosen = store->destinations(ann->id);
+    EXPECT_EQ(chosen.audience, Audience::everyone);
+    EXPECT_EQ(chosen.listenToken, "secret");
+    EXPECT_EQ(chosen.listenError, "401");
+    store->setListenService(ann->id, "https://other.example", "");
+    chosen = store->destinations(ann->id);
+    EXPECT_EQ(chosen.listenUrl, "https://other.example");
+    EXPECT_EQ(chosen.listenToken, "secret") << "an empty token leaves the token";
+    EXPECT_EQ(chosen.listenError, "") << "a new service starts without the old one's error";
+
+    store->createUser("Bob", nameKey("Bob"), "h", 0);
+    const auto first = store->addPost(ann->id, "One", std::nullopt, 0, std::nullopt);
+    store->addPost(ann->id, "Two", first, 0, std::nullopt);
+    const auto counted = store->counts();
+    EXPECT_EQ(counted.users, 2);
+    EXPECT_EQ(counted.posts, 1) << "a deleted post is not counted";
+}
+
+TEST_P(Stores, APostIsFoundByIdAndADeletedOneIsRemembered)
+{
+    const auto store = open();
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "h", 0);
+    const auto bob = store->createUser("Bob", nameKey("Bob"), "h", 0);
+    ASSERT_TRUE(ann && bob);
+    const auto first = store->addPost(ann->id, "First", std::nullopt, 10, std::nullopt);
+    const auto second = store->addPost(ann->id, "Second", first, 20, std::nullopt);
+    store->addPost(bob->id, "Bob's", second, 30, std::nullopt); // not Bob's to delete
+
+    const auto live = store->findPost(second);
+    ASSERT_TRUE(live);
+    EXPECT_EQ(live->user, "Ann");
+    EXPECT_EQ(live->song, "Second");
+    EXPECT_EQ(live->postedAt, 20);
+    EXPECT_FALSE(live->deleted);
+    const auto gone = store->findPost(first);
+    ASSERT_TRUE(gone);
+    EXPECT_EQ(gone->id, first);
+    EXPECT_EQ(gone->user, "Ann");
+    EXPECT_EQ(gone->song, "");
+    EXPECT_TRUE(gone->deleted);
+    EXPECT_FALSE(store->findPost(second + 100));
+}
+
 INSTANTIATE_TEST_SUITE_P(Each, Stores, ::testing::Values(Kind::sqlite, Kind::postgres), [](const auto& info) {
     return info.param == Kind::sqlite ? "SQLite" : "PostgreSQL";
 });
@@ -288,6 +562,18 @@ TEST(SqliteStore, UpgradesAFirstSchemaDatabaseKeepingEveryAccount)
     EXPECT_EQ(session->id, 2);
     EXPECT_FALSE(store.createUser("\xC3\x89LODIE", nameKey("\xC3\x89LODIE"), "h", 0));
     EXPECT_TRUE(store.createUser("Bob", nameKey("Bob"), "h", 0));
+    // The accounts of before federated nothing: they follow the default audience, have no keys yet,
+    // and their posts are found by id.
+    EXPECT_EQ(store.destinations(1).audience, Audience::followers);
+    EXPECT_FALSE(store.keys(1));
+    const auto kept = store.findPost(1);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->song, "Kept");
+    EXPECT_EQ(store.counts().users, 4);
+    store.addFollower(1, {"https://one.example/u/a", "https://one.example/u/a/inbox", ""});
+    store.addPost(1, "Next", 1, 5, std::nullopt, true);
+    EXPECT_EQ(store.pendingJobs(), 2) << "the old post's delete and the new one's create";
+    EXPECT_TRUE(store.findPost(1)->deleted);
 }
 
 TEST(PostgresStore, ConnectsAgainAfterTheServerDroppedItsConnections)

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "activities.h"
+#include "httpserver.h"
+#include "keys.h"
+#include "serviceprocess.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tunalo::service::testkit {
+
+using Json = activities::Json;
+
+// A free loopback port: a federating service's public address must be known before it starts.
+int freePort();
+
+// Another server on the fediverse, on loopback: accounts at /users/NAME with keys of their own (or
+// one key for all, which is quicker to make), their inboxes and a shared one, which record what
+// arrives and answer as the test says.
+class Elsewhere {
+public:
+    enum class Inbox { accept, refuse, fail, gone, hold, huge };
+
+    explicit Elsewhere(bool shared = true, std::optional<KeyPair> oneKeyForAll = std::nullopt);
+    ~Elsewhere();
+    Elsewhere(const Elsewhere&) = delete;
+    Elsewhere& operator=(const Elsewhere&) = delete;
+
+    std::string origin() const;
+    std::string actor(const std::string& name) const { return origin() + "/users/" + name; }
+    void answer(Inbox how);
+
+    struct Arrival {
+        Request request;
+        Json activity;
+        std::chrono::steady_clock::time_point at;
+    };
+    // Waits until count requests have arrived (or wait has passed) and gives all so far.
+    std::vector<Arrival> arrivals(std::size_t count = 0, std::chrono::milliseconds wait = std::chrono::seconds{10});
+
+    // The headers of a request from one of this server's accounts to the service, signed by its key.
+    Fields signedBy(const std::string& name, http::verb method, const std::string& target, const std::string& body,
+                    int servicePort);
+    Json follow(const std::string& name, const std::string& whom);
+
+private:
+    const KeyPair& keysOf(const std::string& name);
+    void serve(const CallPtr& call);
+
+    const bool m_shared;
+    const std::optional<KeyPair> m_oneKey;
+    asio::io_context m_io;
+    std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    std::map<std::string, KeyPair> m_keys;
+    std::vector<Arrival> m_arrivals;
+    std::vector<CallPtr> m_held; // requests left without an answer, their connections open
+    Inbox m_inbox = Inbox::accept;
+    int m_follows = 0;
+    HttpServer m_server;
+    std::thread m_thread;
+};
+
+} // namespace tunalo::service::testkit

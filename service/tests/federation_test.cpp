@@ -1,0 +1,293 @@
+// A person's followers elsewhere on the fediverse, played by a small server of the test's own: what
+// reaches them, signed how, and what happens when their server fails. (Interoperability with an
+// ActivityPub implementation nobody here wrote is judged in the fediverse test.)
+#include "activities.h"
+#include "httpsignature.h"
+#include "keys.h"
+#include "elsewhere.h"
+#include "servicefixture.h"
+
+#include <algorithm>
+
+using namespace tunalo::service;
+using namespace tunalo::service::testkit;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The service with a public address of its own, allowed to reach the test's servers on loopback.
+class Federating : public ServiceTest {
+protected:
+    void SetUp() override
+    {
+        ServiceTest::SetUp();
+        if (IsSkipped())
+            return;
+        // The fixture's own instance does not federate; this test's instance alone sends the jobs.
+        service().stop(SIGTERM);
+        m_port = freePort();
+        restartFederating();
+    }
+
+    void TearDown() override
+    {
+        if (HasFailure())
+            std::cerr << "the federating service's log:\n" << fileText(m_log);
+        ServiceTest::TearDown();
+    }
+
+    void restartFederating(bool allowPrivate = true)
+    {
+        std::vector<std::string> options = {"--listen", "127.0.0.1:" + std::to_string(m_port), "--public-url", site()};
+        if (allowPrivate)
+            options.push_back("--allow-private-peers");
+        m_federating.reset();
+        // A log of its own for each start: the one before names the port too.
+        m_log = folder() / ("federating" + std::to_string(++m_starts) + ".log");
+        m_federating = std::make_unique<ServiceProcess>(database(), m_log, options);
+    }
+
+    std::string site() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+    std::string actorOf(const std::string& name) const { return site() + "/fb/u/" + name; }
+    Visitor person(const std::string& name)
+    {
+        Visitor v(m_port);
+        EXPECT_TRUE(v.signUp(name, "correct horse")) << name;
+        return v;
+    }
+
+    // Posts the activity to a person's inbox (or the shared one) signed by an account elsewhere.
+    int deliver(Elsewhere& from, const std::string& name, const Json& activity, const std::string& inbox)
+    {
+        const auto body = activity.dump();
+        const auto answer = Visitor(m_port).send("POST", inbox, from.signedBy(name, http::verb::post, inbox, body, m_port), body);
+        return answer ? answer->status : 0;
+    }
+
+    // The person's public key, as any server fetches it.
+    std::string keyOf(const std::string& name)
+    {
+        const auto answer = Visitor(m_port).get("/fb/u/" + name, {{"Accept", "application/activity+json"}});
+        EXPECT_TRUE(answer && answer->status == 200);
+        return answer ? Json::parse(answer->body)["publicKey"]["publicKeyPem"].get<std::string>() : "";
+    }
+
+    static void expectSignedBy(const Elsewhere::Arrival& arrival, const std::string& publicPem)
+    {
+        const auto check = precheckSignature(arrival.request, std::chrono::system_clock::now());
+        ASSERT_EQ(check.result, SignatureCheck::ok) << arrival.request.target();
+        EXPECT_TRUE(signatureHolds(arrival.request, *check.header, publicPem)) << arrival.activity.dump();
+    }
+
+    int m_port = 0;
+    int m_starts = 0;
+    std::filesystem::path m_log;
+    std::unique_ptr<ServiceProcess> m_federating;
+};
+
+std::vector<std::string> typesOf(const std::vector<Elsewhere::Arrival>& arrivals)
+{
+    std::vector<std::string> types;
+    for (const auto& arrival : arrivals)
+        types.push_back(arrival.activity.value("type", "?"));
+    return types;
+}
+
+TEST_F(Federating, AFollowerSeesEachSongAndThePreviousOneDeletedUntilItUnfollows)
+{
+    auto ann = person("ann");
+    Elsewhere elsewhere(false);
+    const auto finger = Visitor(m_port).get("/.well-known/webfinger?resource=acct:ann@127.0.0.1:" + std::to_string(m_port));
+    ASSERT_TRUE(finger && finger->status == 200);
+    EXPECT_EQ(Json::parse(finger->body)["links"][0]["href"], actorOf("ann"));
+
+    const auto follow = elsewhere.follow("bo", actorOf("ann"));
+    ASSERT_EQ(deliver(elsewhere, "bo", follow, "/fb/u/ann/inbox"), 202);
+    const auto key = keyOf("ann");
+    auto arrived = elsewhere.arrivals(1);
+    ASSERT_EQ(typesOf(arrived), std::vector<std::string>{"Accept"});
+    expectSignedBy(arrived[0], key);
+    EXPECT_EQ(arrived[0].activity["object"]["id"], follow["id"]);
+    EXPECT_NE(ann.get("/fb/tnlouserhome.php")->body.find("<span class=\"followers\">1</span>"), std::string::npos);
+
+    const auto first = postedId(ann.postSong("Nina Simone - Feeling Good"));
+    ann.postSong("Miles Davis - So What", std::to_string(first));
+    arrived = elsewhere.arrivals(4);
+    // The second song's note and the first one's deletion go out at once, in either order.
+    auto types = typesOf(arrived);
+    std::sort(types.begin() + 2, types.end());
+    ASSERT_EQ(types, (std::vector<std::string>{"Accept", "Create", "Create", "Delete"}));
+    for (const auto& arrival : arrived)
+        expectSignedBy(arrival, key);
+    EXPECT_EQ(arrived[1].activity["object"]["content"], "<p>ann is listening to Nina Simone - Feeling Good</p>");
+    const auto& removal = arrived[2].activity["type"] == "Delete" ? arrived[2] : arrived[3];
+    EXPECT_EQ(removal.activity["object"]["id"], arrived[1].activity["object"]["id"]);
+    const auto note = Visitor(m_port).get("/fb/u/ann/posts/" + std::to_string(first),
+                                          {{"Accept", "application/activity+json"}});
+    EXPECT_EQ(note->status, 410) << "the deleted note is gone";
+
+    const Json undo = {{"id", follow["id"].get<std::string>() + "/undo"}, {"type", "Undo"},
+                       {"actor", elsewhere.actor("bo")}, {"object", follow}};
+    ASSERT_EQ(deliver(elsewhere, "bo", undo, "/fb/inbox"), 202);
+    ann.postSong("Third - Song");
+    EXPECT_EQ(elsewhere.arrivals(5, 2s).size(), 4u) << "nothing reaches a follower that left";
+}
+
+// Every change, or a request from a site that speaks for another's account, is refused.
+TEST_F(Federating, TheInboxTakesOnlyWhatItsActorSigned)
+{
+    person("ann");
+    Elsewhere elsewhere;
+    const auto body = elsewhere.follow("bo", actorOf("ann")).dump();
+    const std::string inbox = "/fb/u/ann/inbox";
+    const auto signedHeaders = elsewhere.signedBy("bo", http::verb::post, inbox, body, m_port);
+    const auto send = [&](const Fields& headers, const std::string& text) {
+        const auto answer = Visitor(m_port).send("POST", inbox, headers, text);
+        return answer ? answer->status : 0;
+    };
+    auto otherDate = signedHeaders;
+    for (auto& [name, value] : otherDate)
+        if (name == "Date")
+            value = httpDate(std::chrono::system_clock::now() - 1min);
+    auto stranger = elsewhere.follow("bo", actorOf("ann"));
+    stranger["actor"] = "http://127.0.0.2:9/users/bo"; // signed by a key of another site
+    EXPECT_EQ(send({}, body), 401) << "unsigned";
+    EXPECT_EQ(send(signedHeaders, body + " "), 401) << "body changed";
+    EXPECT_EQ(send(otherDate, body), 401) << "a signed header changed";
+    EXPECT_EQ(send(elsewhere.signedBy("bo", http::verb::post, inbox, stranger.dump(), m_port), stranger.dump()), 401);
+    EXPECT_EQ(send(signedHeaders, std::string(300 * 1024, ' ')), 413);
+    EXPECT_EQ(send(signedHeaders, body), 202) << "the same request unchanged";
+}
+
+// Followers on one server with a shared inbox cost one request per post; a server whose inbox is
+// gone loses its followers; one that fails is tried again later, and one that never answers or
+// answers without end holds up no post.
+TEST_F(Federating, DeliveryGoesOncePerServerAndSurvivesServersThatFail)
+{
+    auto ann = person("ann");
+    Elsewhere shared, failing(false), silent(false);
+    for (const auto* name : {"bo", "cy", "di"})
+        ASSERT_EQ(deliver(shared, name, shared.follow(name, actorOf("ann")), "/fb/inbox"), 202);
+    ASSERT_EQ(deliver(failing, "ed", failing.follow("ed", actorOf("ann")), "/fb/inbox"), 202);
+    ASSERT_EQ(deliver(silent, "fi", silent.follow("fi", actorOf("ann")), "/fb/inbox"), 202);
+    shared.arrivals(3);
+    failing.arrivals(1);
+    silent.arrivals(1);
+    failing.answer(Elsewhere::Inbox::fail);
+    silent.answer(Elsewhere::Inbox::hold);
+
+    EXPECT_EQ(titleOf(ann.get("/fb/update.php?s=Song%20-%20One")->body).rfind("Posted ID:", 0), 0u)
+        << "the post is confirmed while a follower's server holds its request";
+    const auto toShared = shared.arrivals(4);
+    ASSERT_EQ(toShared.size(), 4u);
+    EXPECT_EQ(toShared[3].request.target(), "/inbox") << "one request to the shared inbox";
+    EXPECT_EQ(shared.arrivals(5, 1s).size(), 4u) << "and only one";
+    ASSERT_EQ(failing.arrivals(2).size(), 2u);
+    // The failed job waits for its next attempt.
+    EXPECT_EQ(sql("SELECT attempts FROM jobs WHERE attempts > 0"), std::vector<std::string>{"1"});
+
+    shared.answer(Elsewhere::Inbox::gone);
+    ann.postSong("Song - Two");
+    shared.arrivals(5);
+    for (int tries = 0; tries < 50 && sql("SELECT count(*) FROM followers")[0] != "2"; ++tries)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(sql("SELECT count(*) FROM followers"), std::vector<std::string>{"2"})
+        << "the three followers behind the gone inbox are removed";
+
+    shared.answer(Elsewhere::Inbox::huge);
+    ASSERT_EQ(deliver(shared, "bo", shared.follow("bo", actorOf("ann")), "/fb/inbox"), 202);
+    ann.postSong("Song - Three");
+    EXPECT_GE(shared.arrivals(7).size(), 7u);
+    EXPECT_EQ(titleOf(ann.get("/fb/update.php?s=Song%20-%20Four")->body).rfind("Posted ID:", 0), 0u)
+        << "a follower's endless answer leaves the service at work";
+}
+
+// The jobs are written with the post: a service killed right after confirming it sends them on its
+// next start.
+TEST_F(Federating, AKilledServiceSendsWhatItConfirmedAfterItsRestart)
+{
+    auto ann = person("ann");
+    Elsewhere elsewhere(false);
+    ASSERT_EQ(deliver(elsewhere, "bo", elsewhere.follow("bo", actorOf("ann")), "/fb/inbox"), 202);
+    elsewhere.arrivals(1);
+    elsewhere.answer(Elsewhere::Inbox::hold);
+    ann.postSong("Song - Before The Kill");
+    elsewhere.arrivals(2);
+    m_federating->stop(SIGKILL);
+    // Its lease would run out in a while; the test does not wait for it.
+    sql("UPDATE jobs SET leased_until = NULL, due_at = 0");
+    elsewhere.answer(Elsewhere::Inbox::accept);
+    restartFederating();
+    const auto arrived = elsewhere.arrivals(3);
+    ASSERT_EQ(typesOf(arrived), (std::vector<std::string>{"Accept", "Create", "Create"}));
+    EXPECT_EQ(arrived[2].activity["id"], arrived[1].activity["id"]) << "the same activity, sent again";
+    for (int tries = 0; tries < 50 && sql("SELECT count(*) FROM jobs")[0] != "0"; ++tries)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(sql("SELECT count(*) FROM jobs"), std::vector<std::string>{"0"});
+}
+
+TEST_F(Federating, TwoInstancesOnOneDatabaseSendEachNoteOnce)
+{
+    if (!onPostgres())
+        GTEST_SKIP() << "one instance serves a SQLite database";
+    auto ann = person("ann");
+    Elsewhere elsewhere(false);
+    ASSERT_EQ(deliver(elsewhere, "bo", elsewhere.follow("bo", actorOf("ann")), "/fb/inbox"), 202);
+    ServiceProcess second(database(), folder() / "second.log", {"--public-url", site(), "--allow-private-peers"});
+    Visitor annThere(second.port());
+    annThere.cookie() = ann.cookie();
+    constexpr int posts = 20;
+    for (int i = 0; i < posts; ++i)
+        (i % 2 ? ann : annThere).postSong("Song - " + std::to_string(i));
+    const auto arrived = elsewhere.arrivals(1 + posts);
+    std::set<std::string> ids;
+    for (const auto& arrival : arrived)
+        ids.insert(arrival.activity["id"].get<std::string>());
+    EXPECT_EQ(ids.size(), arrived.size()) << "no activity twice";
+    EXPECT_EQ(elsewhere.arrivals(2 + posts, 1s).size(), 1u + posts);
+}
+
+TEST_F(Federating, WithoutTheFlagNoPrivateAddressIsReached)
+{
+    restartFederating(false);
+    person("ann");
+    Elsewhere elsewhere;
+    EXPECT_EQ(deliver(elsewhere, "bo", elsewhere.follow("bo", actorOf("ann")), "/fb/inbox"), 401);
+    EXPECT_TRUE(elsewhere.arrivals(1, 500ms).empty()) << "its key was not even fetched";
+    // Plain http is refused as well as any private address; the client's own test tells them apart.
+    EXPECT_NE(fileTextOnceItHas(m_log, "cannot fetch the key").find("cannot fetch the key"), std::string::npos);
+}
+
+// A ListenBrainz-compatible service, played by the test's server: what it gets, and its refusal
+// shown on the person's home page.
+TEST_F(Federating, EachSongIsPlayingNowAtThePersonsListeningService)
+{
+    auto ann = person("ann");
+    Elsewhere listening;
+    ASSERT_EQ(ann.post("/fb/destinations", {{"audience", "followers"}, {"listen_url", listening.origin()},
+                                            {"listen_token", "token-1234-abcd"}})->status, 303);
+    ann.postSong("Nina Simone - Feeling Good");
+    auto arrived = listening.arrivals(1);
+    ASSERT_EQ(arrived.size(), 1u);
+    EXPECT_EQ(arrived[0].request.target(), "/1/submit-listens");
+    EXPECT_EQ(arrived[0].request[http::field::authorization], "Token token-1234-abcd");
+    const auto& listen = arrived[0].activity;
+    EXPECT_EQ(listen["listen_type"], "playing_now");
+    ASSERT_EQ(listen["payload"].size(), 1u);
+    EXPECT_EQ(listen["payload"][0]["track_metadata"]["artist_name"], "Nina Simone");
+    EXPECT_EQ(listen["payload"][0]["track_metadata"]["track_name"], "Feeling Good");
+
+    listening.answer(Elsewhere::Inbox::refuse);
+    ann.postSong("Miles Davis - So What");
+    listening.arrivals(2);
+    std::string home;
+    for (int tries = 0; tries < 50 && home.find("refused your token (401)") == std::string::npos; ++tries) {
+        std::this_thread::sleep_for(100ms);
+        home = ann.get("/fb/tnlouserhome.php")->body;
+    }
+    EXPECT_NE(home.find("refused your token (401)"), std::string::npos);
+    EXPECT_EQ(home.find("token-1234-abcd"), std::string::npos) << "the token is never shown back";
+    EXPECT_EQ(fileText(m_log).find("token-1234"), std::string::npos) << "nor logged";
+}
+
+} // namespace

@@ -1,0 +1,260 @@
+// Interoperability judged by an ActivityPub implementation nobody here wrote: a friend's server made
+// with Fedify (tests/fediverse/follower.mjs on Node 22) finds a person by WebFinger, follows them,
+// verifies what the service signs and sends, and signs what the service's inbox must take or refuse.
+#include "elsewhere.h"
+#include "servicefixture.h"
+
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace tunalo::service::testkit;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+namespace {
+
+const fs::path fediverseDir = TUNALO_FEDIVERSE_DIR;
+
+// Why the follower cannot run here, or "" when Node 22 and Fedify are installed.
+std::string whyNoFedify()
+{
+    if (fs::exists(fediverseDir / "node_modules/.bin/node") && fs::exists(fediverseDir / "node_modules/@fedify/fedify"))
+        return {};
+    const auto npm = fileText(fediverseDir / "unavailable");
+    return "Node 22 and Fedify are not installed in " + fediverseDir.string() + " (scripts/setup installs them)" +
+           (npm.empty() ? "" : ": " + npm);
+}
+
+// The follower on Node 22, its stdout and stderr (Fedify's log) in a file; killed when destroyed.
+class Follower {
+public:
+    explicit Follower(fs::path log) : m_log(std::move(log))
+    {
+        const auto node = (fediverseDir / "node_modules/.bin/node").string();
+        const auto script = (fediverseDir / "follower.mjs").string();
+        m_pid = ::fork();
+        if (m_pid < 0)
+            throw std::runtime_error("fork failed");
+        if (m_pid == 0) {
+            const int fd = ::open(m_log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            ::dup2(fd, STDOUT_FILENO);
+            ::dup2(fd, STDERR_FILENO);
+            ::execl(node.c_str(), node.c_str(), script.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        // Its first line names its port ("follower listening on http://127.0.0.1:PORT").
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (m_port == 0 && std::chrono::steady_clock::now() < deadline) {
+            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+                m_pid = -1;
+                throw std::runtime_error("the follower ended at start:\n" + fileText(m_log));
+            }
+            std::this_thread::sleep_for(50ms);
+            m_port = listeningPort(fileText(m_log));
+        }
+        if (m_port == 0)
+            throw std::runtime_error("the follower did not start:\n" + fileText(m_log));
+    }
+
+    ~Follower()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    Follower(const Follower&) = delete;
+    Follower& operator=(const Follower&) = delete;
+
+    // Runs a command; its JSON answer, or {"error": ...} when it failed.
+    Json command(const std::string& name, const Json& arguments = Json::object())
+    {
+        const auto answer = Visitor(m_port).send("POST", "/control/" + name, {{"Content-Type", "application/json"}},
+                                                 arguments.dump());
+        if (!answer)
+            return {{"error", "no answer from the follower"}};
+        auto result = Json::parse(answer->body, nullptr, false);
+        return result.is_discarded() ? Json{{"error", answer->body}} : result;
+    }
+
+    // Every activity the follower's inboxes took, once there are at least `count` or after 20 seconds.
+    Json received(std::size_t count = 0)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        auto all = command("received");
+        while ((!all.is_array() || all.size() < count) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(100ms);
+            all = command("received");
+        }
+        return all;
+    }
+
+    const fs::path& log() const { return m_log; }
+
+private:
+    fs::path m_log;
+    pid_t m_pid = -1;
+    int m_port = 0;
+};
+
+// The service with a public address of its own, allowed to reach the follower on loopback, and the
+// follower. A failing test shows both logs: what the service did and what Fedify said of it.
+class Fediverse : public ServiceTest {
+protected:
+    void SetUp() override
+    {
+        if (const auto why = whyNoFedify(); !why.empty())
+            GTEST_SKIP() << why;
+        ServiceTest::SetUp();
+        if (IsSkipped())
+            return;
+        // The fixture's own instance does not federate.
+        service().stop(SIGTERM);
+        m_port = freePort();
+        m_federating = std::make_unique<ServiceProcess>(
+            database(), folder() / "federating.log",
+            std::vector<std::string>{"--listen", "127.0.0.1:" + std::to_string(m_port), "--public-url", site(),
+                                     "--allow-private-peers"});
+        m_follower = std::make_unique<Follower>(folder() / "follower.log");
+    }
+
+    void TearDown() override
+    {
+        if (HasFailure() && m_follower) {
+            std::cout << "--- the follower's log (Fedify):\n" << fileText(m_follower->log())
+                      << "--- the service's log:\n" << fileText(folder() / "federating.log");
+        }
+        m_follower.reset();
+        m_federating.reset();
+        ServiceTest::TearDown();
+    }
+
+    std::string host() const { return "127.0.0.1:" + std::to_string(m_port); }
+    std::string site() const { return "http://" + host(); }
+    std::string actorOf(const std::string& name) const { return site() + "/fb/u/" + name; }
+
+    Visitor person(const std::string& name)
+    {
+        Visitor v(m_port);
+        EXPECT_TRUE(v.signUp(name, "correct horse")) << name;
+        return v;
+    }
+
+    // The number of followers the person's followers collection tells, once it is `count` or after
+    // ten seconds; -1 when it cannot be read.
+    long long followersOnceThey(const std::string& name, long long count)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        for (;;) {
+            const auto answer = Visitor(m_port).get("/fb/u/" + name + "/followers",
+                                                    {{"Accept", "application/activity+json"}});
+            const auto collection = answer ? Json::parse(answer->body, nullptr, false) : Json();
+            const auto total = collection.is_object() ? collection.value("totalItems", -1LL) : -1;
+            if (total == count || std::chrono::steady_clock::now() > deadline)
+                return total;
+            std::this_thread::sleep_for(100ms);
+        }
+    }
+
+    int m_port = 0;
+    std::unique_ptr<ServiceProcess> m_federating;
+    std::unique_ptr<Follower> m_follower;
+};
+
+// The activities of that type, in the order they arrived.
+std::vector<Json> ofType(const Json& received, const std::string& type)
+{
+    std::vector<Json> found;
+    for (const auto& activity : received)
+        if (activity.value("type", "") == type)
+            found.push_back(activity);
+    return found;
+}
+
+bool addressedTo(const Json& activity, const std::string& audience)
+{
+    for (const auto* field : {"to", "cc"})
+        for (const auto& each : activity[field])
+            if (each == audience)
+                return true;
+    return false;
+}
+
+TEST_F(Fediverse, AFollowerMadeWithFedifySeesEachSongAndThePreviousOneDeletedUntilItUnfollows)
+{
+    auto ann = person("Ann");
+    const auto followed = m_follower->command("follow", {{"handle", "@Ann@" + host()}});
+    ASSERT_EQ(followed.value("actor", ""), actorOf("Ann")) << followed.dump(1);
+    EXPECT_EQ(followed.value("preferredUsername", ""), "Ann");
+    EXPECT_EQ(followed.value("inbox", ""), actorOf("Ann") + "/inbox");
+    EXPECT_EQ(followed.value("sharedInbox", ""), site() + "/fb/inbox");
+    EXPECT_EQ(followed.value("keyOwner", ""), actorOf("Ann")) << "Fedify finds the key of the actor";
+
+    const auto accepted = m_follower->received(1);
+    ASSERT_EQ(ofType(accepted, "Accept").size(), 1u) << accepted.dump(1);
+    EXPECT_EQ(accepted[0].value("actor", ""), actorOf("Ann"));
+    EXPECT_EQ(accepted[0].value("object", ""), followed.value("follow", "")) << "the Accept names the Follow";
+    EXPECT_EQ(followersOnceThey("Ann", 1), 1);
+
+    const auto first = postedId(ann.postSong("First Song - An Artist"));
+    ASSERT_GT(first, 0);
+    ASSERT_GT(postedId(ann.postSong("Second & <Song>", std::to_string(first))), 0);
+    const auto received = m_follower->received(4);
+    const auto creates = ofType(received, "Create");
+    const auto deletes = ofType(received, "Delete");
+    ASSERT_EQ(creates.size(), 2u) << received.dump(1);
+    ASSERT_EQ(deletes.size(), 1u) << received.dump(1);
+    EXPECT_EQ(received.size(), 4u) << received.dump(1);
+    const auto firstNote = std::find_if(creates.begin(), creates.end(), [](const Json& create) {
+        return create.value("content", "").find("First Song - An Artist") != std::string::npos;
+    });
+    const auto secondNote = std::find_if(creates.begin(), creates.end(), [](const Json& create) {
+        return create.value("content", "").find("Second &amp; &lt;Song&gt;") != std::string::npos;
+    });
+    ASSERT_NE(firstNote, creates.end()) << received.dump(1);
+    ASSERT_NE(secondNote, creates.end()) << "the song as plain text in the note's HTML: " << received.dump(1);
+    for (const auto& create : creates) {
+        EXPECT_EQ(create.value("actor", ""), actorOf("Ann"));
+        EXPECT_EQ(create.value("objectType", ""), "Note");
+        EXPECT_TRUE(addressedTo(create, followed.value("followers", ""))) << create.dump(1);
+    }
+    EXPECT_EQ(deletes[0].value("object", ""), firstNote->value("object", "")) << "the first song's note is deleted";
+    EXPECT_EQ(deletes[0].value("actor", ""), actorOf("Ann"));
+
+    const auto undone = m_follower->command("unfollow");
+    ASSERT_FALSE(undone.contains("error")) << undone.dump(1);
+    EXPECT_EQ(followersOnceThey("Ann", 0), 0);
+    ASSERT_GT(postedId(ann.postSong("Third Song")), 0);
+    std::this_thread::sleep_for(3s);
+    EXPECT_EQ(m_follower->received().size(), 4u) << "nothing after the Undo: " << m_follower->received().dump(1);
+}
+
+// Fedify signs as draft-cavage describes; the inbox takes that, and refuses it once anything the
+// signature covers has changed.
+TEST_F(Fediverse, TheInboxTakesWhatFedifySignedAndRefusesItAltered)
+{
+    person("Ann");
+    const auto result = m_follower->command("tamper", {{"actor", actorOf("Ann")}});
+    ASSERT_FALSE(result.contains("error")) << result.dump(1);
+    const struct {
+        const char* request;
+        bool taken;
+    } cases[] = {
+        {"signed", true},       {"signedToSharedInbox", true},   {"dateAltered", false},
+        {"bodyAltered", false}, {"bodyAndDigestAltered", false},
+    };
+    for (const auto& c : cases) {
+        const auto status = result[c.request].value("status", 0);
+        if (c.taken)
+            EXPECT_TRUE(status == 202 || status == 200) << c.request << ": " << result[c.request].dump();
+        else
+            EXPECT_EQ(status, 401) << c.request << ": " << result[c.request].dump();
+    }
+}
+
+} // namespace
