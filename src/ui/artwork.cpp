@@ -1,5 +1,7 @@
 #include "ui/artwork.h"
 
+#include <QImage>
+
 // The pictures are compiled into a static library, which keeps them only when something names them.
 static void loadPictures()
 {
@@ -25,10 +27,12 @@ QIcon programIcon()
     return icon;
 }
 
+// Read through QImage: a QPixmap read from a file stays in Qt's picture cache as well, so a form
+// that lets its picture go would not give its memory back.
 QPixmap picture(const QString& name)
 {
     ensureLoaded();
-    return QPixmap(QStringLiteral(":/tunalo/%1.png").arg(name));
+    return QPixmap::fromImage(QImage(QStringLiteral(":/tunalo/%1.png").arg(name)));
 }
 
 } // namespace tunalo::artwork

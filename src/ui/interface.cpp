@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QPushButton>
 
 namespace tunalo {
@@ -38,8 +39,7 @@ interface::interface(PublishCycle& cycle, NotifyShell& shell, Clock& clock)
       Command5(makeButton(QStringLiteral("about"), 5160, 1095, this)),
       Command6(makeButton(QStringLiteral("instructions"), 6360, 615, this)),
       sts(new QLabel(QStringLiteral(" you are not listening to any song right now"), this)),
-      cp(new QWidget(this)), update(clock.makeTimer([this] { update_Timer(); })), m_cycle(cycle), m_shell(shell),
-      m_background(artwork::picture(QStringLiteral("background")))
+      cp(new QWidget(this)), update(clock.makeTimer([this] { update_Timer(); })), m_cycle(cycle), m_shell(shell)
 {
     setWindowTitle(QStringLiteral("TUNALO"));
     setWindowIcon(artwork::programIcon());
@@ -114,16 +114,28 @@ void interface::showEvent(QShowEvent* event)
     emit shownChanged(true);
 }
 
-// A minimized window is still visible; only a hidden one is off the screen.
+// A minimized window is still visible; only a hidden one is off the screen. Off the screen the
+// window keeps none of its pictures: the background (a window's worth of pixels) and what Qt drew
+// and kept for the buttons come again with the next paint.
 void interface::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
-    if (!isVisible())
-        emit shownChanged(false);
+    if (isVisible())
+        return;
+    m_background = QPixmap();
+    QPixmapCache::clear();
+    emit shownChanged(false);
+}
+
+bool interface::holdsBackground() const
+{
+    return !m_background.isNull();
 }
 
 void interface::paintEvent(QPaintEvent*)
 {
+    if (m_background.isNull())
+        m_background = artwork::picture(QStringLiteral("background"));
     QPainter painter(this);
     painter.drawPixmap(rect(), m_background);
 }

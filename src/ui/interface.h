@@ -64,6 +64,10 @@ public:
 
     std::unique_ptr<frmSysTray> m_frmSysTray;
 
+    // The background picture is in memory: only between the first paint on the screen and the
+    // window's going off it.
+    bool holdsBackground() const;
+
 signals:
     void homeWanted();
     void playerPanelWanted();

@@ -370,6 +370,21 @@ TEST_F(MainWindow, TheTrayBringsTheWindowBackAndLoginGoesHome)
               QStringList({app->serviceBase() + QStringLiteral("/"), app->homePageAddress()}));
 }
 
+TEST_F(MainWindow, OffTheScreenTheWindowHoldsNoBackgroundAndShownAgainLooksAsBefore)
+{
+    startUp();
+    interface& window = app->form<interface>();
+    const QImage before = window.grab().toImage();
+    EXPECT_TRUE(window.holdsBackground());
+
+    window.close();
+    EXPECT_FALSE(window.holdsBackground());
+
+    window.showNormal();
+    EXPECT_EQ(window.grab().toImage(), before);
+    EXPECT_TRUE(window.holdsBackground());
+}
+
 TEST_F(MainWindow, WithoutANotificationAreaClosingHidesAndALaterStartBringsItBack)
 {
     fakes.shell->notificationArea = false;

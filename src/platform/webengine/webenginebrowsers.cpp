@@ -5,6 +5,7 @@
 #include <QNetworkProxyFactory>
 #include <QQuickWindow>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
@@ -12,6 +13,7 @@
 #include <QWebEngineView>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <iterator>
 #include <optional>
@@ -19,6 +21,10 @@
 #include <vector>
 
 #include <unistd.h>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace tunalo {
 
@@ -51,6 +57,9 @@ QString unreachedCause(const QWebEngineLoadingInfo& info)
 
 const QString kProfileName = QStringLiteral("tunalo");
 
+// The engine ends a discarded page's renderer and frees what it kept for it within this time.
+constexpr std::chrono::milliseconds kHeapTrimDelay{2000};
+
 // A page that keeps the scripts' console to itself: the program is quiet by default, and the engine's
 // own error pages write to the console too.
 class QuietPage : public QWebEnginePage {
@@ -65,7 +74,8 @@ protected:
 
 class WebEngineBrowser : public Browser {
 public:
-    WebEngineBrowser(QWebEngineProfile& profile, QWidget* parent) : m_view(new QWebEngineView(parent))
+    WebEngineBrowser(QWebEngineProfile& profile, QWidget* parent, QTimer& heapTrim)
+        : m_view(new QWebEngineView(parent)), m_heapTrim(heapTrim)
     {
         // The page belongs to the view, which belongs to the form.
         m_view->setPage(new QuietPage(&profile, m_view));
@@ -170,15 +180,19 @@ private:
                               : unreachedCause(info)};
     }
 
-    // The empty page is in: a page that should sleep and is not on screen lets its renderer go.
+    // The empty page is in: a page that should sleep and is not on screen lets its renderer go, and
+    // what the engine held for it goes back to the system once it has let go.
     void blankShown()
     {
         QWebEnginePage* page = m_view->page();
-        if (m_asleep && !page->isVisible())
+        if (m_asleep && !page->isVisible()) {
             page->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
+            m_heapTrim.start();
+        }
     }
 
     QWebEngineView* m_view;
+    QTimer& m_heapTrim;
     std::function<void(const LoadResult&)> m_loadListener;
     std::function<void()> m_titleListener;
     // The view belongs to the form and outlives this object by a moment; what it reports then
@@ -290,7 +304,21 @@ void prepareWebEngineEnvironment()
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
 }
 
-WebEngineBrowsers::WebEngineBrowsers() = default;
+// The memory a program frees stays with it in the C library's heap, at hand for the next
+// allocation, unless it is handed back. A page that went to sleep freed megabytes (its renderer's
+// share of the engine, and with the main window hidden, the window's pictures), which the program
+// then holds for nothing until the page wakes; so after the last page fell asleep the heap is
+// trimmed. Posts in quick succession trim once, when they are done.
+WebEngineBrowsers::WebEngineBrowsers()
+{
+    m_heapTrim.setSingleShot(true);
+    m_heapTrim.setInterval(kHeapTrimDelay);
+    m_heapTrim.callOnTimeout([] {
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+    });
+}
 
 WebEngineBrowsers::~WebEngineBrowsers() = default;
 
@@ -318,7 +346,7 @@ QWebEngineProfile& WebEngineBrowsers::sharedProfile()
 
 std::unique_ptr<Browser> WebEngineBrowsers::createBrowser(QWidget* parent)
 {
-    return std::make_unique<WebEngineBrowser>(sharedProfile(), parent);
+    return std::make_unique<WebEngineBrowser>(sharedProfile(), parent, m_heapTrim);
 }
 
 } // namespace tunalo

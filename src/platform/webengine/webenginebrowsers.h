@@ -3,6 +3,7 @@
 #include "platform/browser.h"
 
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
@@ -33,6 +34,8 @@ private:
     QWebEngineProfile& sharedProfile();
 
     std::unique_ptr<QWebEngineProfile> m_profile;
+    // Hands the memory that sleeping pages freed back to the system, a while after the last fell asleep.
+    QTimer m_heapTrim;
 };
 
 // Call before the application object exists. Leaves OpenGL out of the program: the pages are drawn
