@@ -257,9 +257,11 @@ void Federation::withSigner(const CallPtr& call, const SignatureHeader& header, 
                                std::optional<Signer> signer, unsigned status) {
         if (!signer) {
             // An account that was deleted cannot sign its own deletion with a key that is gone:
-            // its site saying so is the proof.
+            // its site saying so of the actor's own document is the proof. Any other missing
+            // address on that site proves nothing: anyone can name one.
             const auto activity = Json::parse(call->request.body(), nullptr, false);
-            if ((status == 404 || status == 410) && activity.value("type", "") == "Delete" &&
+            if ((status == 404 || status == 410) && withoutFragment(header.keyId) == actor &&
+                activity.value("type", "") == "Delete" &&
                 activities::idOf(activity.value("object", Json())) == actor)
                 return deleteActor(call, actor);
             return refuse();

@@ -159,6 +159,30 @@ TEST_F(Federating, TheInboxTakesOnlyWhatItsActorSigned)
     EXPECT_EQ(send(signedHeaders, body), 202) << "the same request unchanged";
 }
 
+// A server's word that a key is gone proves only the deletion of the actor whose document held it:
+// anyone can name a missing key on a follower's site and sign with a key of their own.
+TEST_F(Federating, NoOneButItsSiteDeletesAFollower)
+{
+    auto ann = person("ann");
+    Elsewhere elsewhere(false);
+    ASSERT_EQ(deliver(elsewhere, "bo", elsewhere.follow("bo", actorOf("ann")), "/fb/inbox"), 202);
+    elsewhere.arrivals(1);
+    elsewhere.answer(Elsewhere::Inbox::gone); // what is not an account answers 410
+    const Json removal = {{"id", elsewhere.origin() + "/forged"}, {"type", "Delete"},
+                          {"actor", elsewhere.actor("bo")}, {"object", elsewhere.actor("bo")}};
+    Request request{http::verb::post, "/fb/inbox", 11};
+    request.set(http::field::content_type, "application/activity+json");
+    request.body() = removal.dump();
+    signRequest(request, "127.0.0.1:" + std::to_string(m_port), elsewhere.origin() + "/missing#key",
+                makeKeyPair().privatePem, std::chrono::system_clock::now());
+    Fields headers;
+    for (const auto& field : request)
+        headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+    const auto answer = Visitor(m_port).send("POST", "/fb/inbox", headers, request.body());
+    EXPECT_EQ(answer ? answer->status : 0, 401);
+    EXPECT_EQ(sql("SELECT count(*) FROM followers"), std::vector<std::string>{"1"});
+}
+
 // Followers on one server with a shared inbox cost one request per post; a server whose inbox is
 // gone loses its followers; one that fails is tried again later, and one that never answers or
 // answers without end holds up no post.
