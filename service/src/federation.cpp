@@ -261,7 +261,7 @@ void Federation::withSigner(const CallPtr& call, const SignatureHeader& header, 
             // address on that site proves nothing: anyone can name one.
             const auto activity = Json::parse(call->request.body(), nullptr, false);
             if ((status == 404 || status == 410) && withoutFragment(header.keyId) == actor &&
-                activity.value("type", "") == "Delete" &&
+                stringField(activity, "type") == "Delete" &&
                 activities::idOf(activity.value("object", Json())) == actor)
                 return deleteActor(call, actor);
             return refuse();
@@ -347,7 +347,7 @@ void Federation::undo(const CallPtr& call, const Json& activity, const Signer& s
     const auto& object = activity.value("object", Json());
     std::optional<std::string> name;
     if (object.is_object()) {
-        if (object.value("type", "") != "Follow" || activities::idOf(object.value("actor", Json())) != signer.owner)
+        if (stringField(object, "type") != "Follow" || activities::idOf(object.value("actor", Json())) != signer.owner)
             return call->answer(plainAnswer(http::status::accepted));
         name = localName(activities::idOf(object.value("object", Json())));
     } else {

@@ -183,6 +183,20 @@ TEST_F(Federating, NoOneButItsSiteDeletesAFollower)
     EXPECT_EQ(sql("SELECT count(*) FROM followers"), std::vector<std::string>{"1"});
 }
 
+// Fields of another type than the usual one are read as missing: the activity is taken and does
+// nothing, also when it comes before its signer's key is known.
+TEST_F(Federating, AnUndoOfAnOddShapeIsTakenAndChangesNothing)
+{
+    person("ann");
+    Elsewhere elsewhere(false);
+    auto follow = elsewhere.follow("bo", actorOf("ann"));
+    follow["type"] = Json::array({"Follow"});
+    const Json undo = {{"id", elsewhere.actor("bo") + "/undo"}, {"type", "Undo"},
+                       {"actor", elsewhere.actor("bo")}, {"object", follow}};
+    EXPECT_EQ(deliver(elsewhere, "bo", undo, "/fb/inbox"), 202) << "the key fetched first";
+    EXPECT_EQ(deliver(elsewhere, "bo", undo, "/fb/inbox"), 202) << "the key known";
+}
+
 // Followers on one server with a shared inbox cost one request per post; a server whose inbox is
 // gone loses its followers; one that fails is tried again later, and one that never answers or
 // answers without end holds up no post.
