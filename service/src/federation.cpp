@@ -253,8 +253,15 @@ void Federation::withSigner(const CallPtr& call, const SignatureHeader& header, 
             holds(kept->second))
             return next(kept->second);
     }
+    if (m_keyFetches.fetch_add(1) >= keyFetchesAtOnce) {
+        --m_keyFetches;
+        auto busy = plainAnswer(http::status::service_unavailable, "too many keys to fetch, try again later");
+        busy.set(http::field::retry_after, "60");
+        return call->answer(std::move(busy));
+    }
     fetchKey(header.keyId, [this, call, header, actor, holds, refuse, next = std::move(next)](
                                std::optional<Signer> signer, unsigned status) {
+        --m_keyFetches;
         if (!signer) {
             // An account that was deleted cannot sign its own deletion with a key that is gone:
             // its site saying so of the actor's own document is the proof. Any other missing

@@ -6,6 +6,7 @@
 #include "peerclient.h"
 #include "store.h"
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -36,6 +37,8 @@ public:
     static constexpr std::size_t maxActivityBytes = 256 * 1024;
     // Signatures are checked against keys kept this long before they are fetched again.
     static constexpr std::chrono::hours keyMemory{24};
+    // Keys fetched at once: each holds its request, which any well-formed signature brings about.
+    static constexpr std::size_t keyFetchesAtOnce = 64;
 
     // site: the public address, scheme://host[:port].
     Federation(Store& store, std::string site, PeerClient& peers, Workers workers);
@@ -84,6 +87,7 @@ private:
     Workers m_workers;
     std::mutex m_keysMutex;
     std::map<std::string, Signer> m_keys; // by key id
+    std::atomic<std::size_t> m_keyFetches{0};
 };
 
 } // namespace tunalo::service

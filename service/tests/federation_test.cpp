@@ -2,12 +2,16 @@
 // reaches them, signed how, and what happens when their server fails. (Interoperability with an
 // ActivityPub implementation nobody here wrote is judged in the fediverse test.)
 #include "activities.h"
+#include "federation.h"
 #include "httpsignature.h"
 #include "keys.h"
 #include "elsewhere.h"
 #include "servicefixture.h"
 
+#include <boost/beast/http/write.hpp>
+
 #include <algorithm>
+#include <sstream>
 
 using namespace tunalo::service;
 using namespace tunalo::service::testkit;
@@ -62,6 +66,24 @@ protected:
         const auto body = activity.dump();
         const auto answer = Visitor(m_port).send("POST", inbox, from.signedBy(name, http::verb::post, inbox, body, m_port), body);
         return answer ? answer->status : 0;
+    }
+
+    static const KeyPair& strangersKey()
+    {
+        static const KeyPair key = makeKeyPair();
+        return key;
+    }
+
+    // The activity for the shared inbox, signed by a key of the test's own that keyId names.
+    Request signedWith(const std::string& keyId, const Json& activity)
+    {
+        Request request{http::verb::post, "/fb/inbox", 11};
+        request.set(http::field::content_type, "application/activity+json");
+        request.body() = activity.dump();
+        request.prepare_payload();
+        signRequest(request, "127.0.0.1:" + std::to_string(m_port), keyId, strangersKey().privatePem,
+                    std::chrono::system_clock::now());
+        return request;
     }
 
     // The person's public key, as any server fetches it.
@@ -170,11 +192,7 @@ TEST_F(Federating, NoOneButItsSiteDeletesAFollower)
     elsewhere.answer(Elsewhere::Inbox::gone); // what is not an account answers 410
     const Json removal = {{"id", elsewhere.origin() + "/forged"}, {"type", "Delete"},
                           {"actor", elsewhere.actor("bo")}, {"object", elsewhere.actor("bo")}};
-    Request request{http::verb::post, "/fb/inbox", 11};
-    request.set(http::field::content_type, "application/activity+json");
-    request.body() = removal.dump();
-    signRequest(request, "127.0.0.1:" + std::to_string(m_port), elsewhere.origin() + "/missing#key",
-                makeKeyPair().privatePem, std::chrono::system_clock::now());
+    const auto request = signedWith(elsewhere.origin() + "/missing#key", removal);
     Fields headers;
     for (const auto& field : request)
         headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
@@ -195,6 +213,32 @@ TEST_F(Federating, AnUndoOfAnOddShapeIsTakenAndChangesNothing)
                        {"actor", elsewhere.actor("bo")}, {"object", follow}};
     EXPECT_EQ(deliver(elsewhere, "bo", undo, "/fb/inbox"), 202) << "the key fetched first";
     EXPECT_EQ(deliver(elsewhere, "bo", undo, "/fb/inbox"), 202) << "the key known";
+}
+
+// Every well-formed signature makes the service fetch the key it names before it knows whether
+// the signature holds: a server that never answers those fetches holds only so many requests, and
+// the rest are told to come back later.
+TEST_F(Federating, KeysThatNeverComeHoldOnlySoManyRequests)
+{
+    Elsewhere elsewhere;
+    elsewhere.answer(Elsewhere::Inbox::hold);
+    std::ostringstream request;
+    request << signedWith(elsewhere.origin() + "/keys/held#key", elsewhere.follow("bo", actorOf("ann")));
+    constexpr int extra = 6;
+    constexpr auto held = static_cast<int>(Federation::keyFetchesAtOnce);
+    const auto connections = sendOnEach(m_port, request.str(), held + extra);
+    std::vector<std::string> answers(connections.size());
+    const auto refused = [&] {
+        return std::count_if(answers.begin(), answers.end(),
+                             [](const std::string& a) { return a.starts_with("HTTP/1.1 503"); });
+    };
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (refused() < extra && std::chrono::steady_clock::now() < until)
+        for (std::size_t i = 0; i < connections.size(); ++i)
+            if (answers[i].empty())
+                answers[i] = connections[i]->receive(2ms);
+    EXPECT_EQ(refused(), extra);
+    EXPECT_EQ(std::count(answers.begin(), answers.end(), std::string()), held) << "the others wait for their keys";
 }
 
 // Followers on one server with a shared inbox cost one request per post; a server whose inbox is
