@@ -24,12 +24,6 @@ void address(Json& object, const Addresses& at, Audience audience)
     }
 }
 
-std::string lowerCase(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-    return out;
-}
 
 } // namespace
 
@@ -171,7 +165,7 @@ Json nodeinfo(const Counts& counts)
 
 bool wantsActivity(std::string_view accept)
 {
-    const auto text = lowerCase(accept);
+    const auto text = asciiLower(accept);
     if (text.find("application/activity+json") != std::string::npos)
         return true;
     const auto ld = text.find("application/ld+json");

@@ -1,6 +1,7 @@
 #include "httpsignature.h"
 
 #include "keys.h"
+#include "text.h"
 
 #include <algorithm>
 #include <array>
@@ -35,17 +36,9 @@ std::string_view trim(std::string_view text)
     return text;
 }
 
-std::string lowerCase(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size() && lowerCase(a) == lowerCase(b);
+    return a.size() == b.size() && asciiLower(a) == asciiLower(b);
 }
 
 // Reads the Signature header's pairs, key="value", separated by commas, one at a time.
@@ -113,7 +106,7 @@ std::vector<std::string> headerNames(std::string_view list)
     while (at < list.size()) {
         const std::size_t end = std::min(list.find(' ', at), list.size());
         if (end > at)
-            names.push_back(lowerCase(list.substr(at, end - at)));
+            names.push_back(asciiLower(list.substr(at, end - at)));
         at = end + 1;
     }
     return names;
@@ -224,7 +217,7 @@ std::optional<std::string> signingString(const Request& request, const std::vect
         if (!out.empty())
             out += '\n';
         if (name == requestTarget) {
-            out += name + ": " + lowerCase(request.method_string()) + " " + std::string(request.target());
+            out += name + ": " + asciiLower(request.method_string()) + " " + std::string(request.target());
             continue;
         }
         // Pseudo-headers other than (request-target), such as (created), need values from the

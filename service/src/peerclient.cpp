@@ -1,6 +1,7 @@
 #include "peerclient.h"
 
 #include "requestlog.h"
+#include "text.h"
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/executor_work_guard.hpp>
@@ -67,14 +68,6 @@ struct Url {
     std::string key() const { return hostHeader() + (tls ? "" : " http"); }
 };
 
-std::string lowered(std::string_view text)
-{
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
-}
-
 std::optional<unsigned short> portIn(std::string_view text)
 {
     unsigned value = 0;
@@ -95,7 +88,7 @@ std::optional<Url> parseUrl(std::string_view text)
     if (schemeEnd == std::string_view::npos)
         return std::nullopt;
     Url url;
-    const auto scheme = lowered(text.substr(0, schemeEnd));
+    const auto scheme = asciiLower(text.substr(0, schemeEnd));
     if (scheme != "https" && scheme != "http")
         return std::nullopt;
     url.tls = scheme == "https";
@@ -113,7 +106,7 @@ std::optional<Url> parseUrl(std::string_view text)
         const auto close = authority.find(']');
         if (close == std::string_view::npos)
             return std::nullopt;
-        url.host = lowered(authority.substr(1, close - 1));
+        url.host = asciiLower(authority.substr(1, close - 1));
         const auto after = authority.substr(close + 1);
         if (!after.empty() && !after.starts_with(':'))
             return std::nullopt;
@@ -124,7 +117,7 @@ std::optional<Url> parseUrl(std::string_view text)
             return std::nullopt;
     } else {
         const auto colon = authority.find(':');
-        url.host = lowered(authority.substr(0, colon));
+        url.host = asciiLower(authority.substr(0, colon));
         if (colon != std::string_view::npos)
             port = authority.substr(colon + 1);
         if (url.host.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789.-_") != std::string::npos)

@@ -159,13 +159,6 @@ Credentials credentialsFrom(const Request& request)
     return {trimBlanks(form["name"]), form["password"].substr(0, maxPasswordBytes)};
 }
 
-std::string lowerCase(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-    return out;
-}
-
 bool isLoopback(std::string_view address)
 {
     return address.starts_with("127.") || address == "::1" || address.starts_with("::ffff:127.");
@@ -174,7 +167,7 @@ bool isLoopback(std::string_view address)
 } // namespace
 
 Service::Service(Store& store, std::string publicUrl, std::string listening, bool allowPrivatePeers)
-    : m_store(store), m_publicOrigin(lowerCase(publicUrl)),
+    : m_store(store), m_publicOrigin(asciiLower(publicUrl)),
       m_site(m_publicOrigin.empty() ? std::move(listening) : m_publicOrigin),
       m_secureCookie(m_publicOrigin.starts_with("https://")), m_peers(PeerClient::Limits{}, allowPrivatePeers)
 {
@@ -280,16 +273,16 @@ void Service::route(const CallPtr& call)
 // "same-origin" beside it; without that word a "null" origin may be any sandboxed page.
 bool Service::fromAnotherSite(const Request& request) const
 {
-    const auto site = lowerCase(request["Sec-Fetch-Site"]);
+    const auto site = asciiLower(request["Sec-Fetch-Site"]);
     if (site == "cross-site")
         return true;
-    const auto origin = lowerCase(request[http::field::origin]);
+    const auto origin = asciiLower(request[http::field::origin]);
     if (origin.empty())
         return false;
     if (origin == "null")
         return site != "same-origin";
     const auto own =
-        m_publicOrigin.empty() ? "http://" + lowerCase(request[http::field::host]) : m_publicOrigin;
+        m_publicOrigin.empty() ? "http://" + asciiLower(request[http::field::host]) : m_publicOrigin;
     return origin != own;
 }
 

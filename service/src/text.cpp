@@ -255,6 +255,15 @@ std::string utcTime(std::int64_t seconds, const char* format)
     return text;
 }
 
+std::string asciiLower(std::string_view text)
+{
+    std::string out(text);
+    for (auto& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
 std::string htmlEscape(std::string_view text)
 {
     std::string out;

@@ -42,6 +42,10 @@ std::string nameKey(std::string_view name);
 
 std::string htmlEscape(std::string_view text);
 
+// The text with A-Z as a-z and every other byte as it stands: for the parts of addresses and
+// headers that compare without case (names go through nameKey instead).
+std::string asciiLower(std::string_view text);
+
 // A moment (seconds since the epoch) in UTC, written by strftime's format; rfc3339 is the form of
 // Atom feeds and of the log.
 inline constexpr const char* rfc3339 = "%Y-%m-%dT%H:%M:%SZ";
