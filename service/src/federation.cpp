@@ -40,17 +40,26 @@ std::string originOf(std::string_view address)
     const auto scheme = address.find("://");
     if (scheme == std::string_view::npos)
         return {};
-    const auto end = address.find_first_of("/?#", scheme + 3);
-    std::string origin(address.substr(0, end));
-    for (auto& c : origin)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return origin;
+    return asciiLower(address.substr(0, address.find_first_of("/?#", scheme + 3)));
 }
 
 std::string stringField(const Json& object, const char* name)
 {
     const auto found = object.find(name);
     return found != object.end() && found->is_string() ? found->get<std::string>() : std::string{};
+}
+
+// The id that a field of an activity gives, as an object or as its id; empty when neither.
+std::string idField(const Json& activity, const char* name)
+{
+    const auto found = activity.find(name);
+    return found == activity.end() ? std::string{} : activities::idOf(*found);
+}
+
+// An account's deletion of itself.
+bool deletesItself(const Json& activity, const std::string& actor)
+{
+    return stringField(activity, "type") == "Delete" && idField(activity, "object") == actor;
 }
 
 // The key that keyId names in a fetched document: the document itself when it is the key, or one
@@ -150,10 +159,7 @@ void Federation::webfinger(const CallPtr& call)
         const auto at = resource.rfind('@');
         if (at == std::string::npos)
             return call->answer(plainAnswer(http::status::bad_request, "resource wants acct:NAME@HOST"));
-        auto host = resource.substr(at + 1);
-        for (auto& c : host)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (host != activities::handleHost(m_site))
+        if (asciiLower(resource.substr(at + 1)) != activities::handleHost(m_site))
             return call->answer(plainAnswer(http::status::not_found));
         name = resource.substr(0, at);
     } else if (auto local = localName(resource)) {
@@ -223,10 +229,10 @@ void Federation::inbox(const CallPtr& call, const std::optional<std::string>& na
     auto activity = Json::parse(request.body(), nullptr, false);
     if (activity.is_discarded() || !activity.is_object())
         return call->answer(plainAnswer(http::status::bad_request, "the body is not a JSON object"));
-    const auto actor = activities::idOf(activity.value("actor", Json()));
+    const auto actor = idField(activity, "actor");
     if (actor.empty())
         return call->answer(plainAnswer(http::status::bad_request, "the activity names no actor"));
-    withSigner(call, *check.header, actor,
+    withSigner(call, *check.header, actor, deletesItself(activity, actor),
                [this, call, activity = std::move(activity), name](const Signer& signer) {
                    handleActivity(call, activity, signer, name);
                });
@@ -235,7 +241,7 @@ void Federation::inbox(const CallPtr& call, const std::optional<std::string>& na
 // The signature holds when the key it names verifies it and belongs to the activity's actor. A
 // key kept from before that fails is fetched once more: its owner may have made a new one.
 void Federation::withSigner(const CallPtr& call, const SignatureHeader& header, const std::string& actor,
-                            std::function<void(const Signer&)> next)
+                            bool actorDeletesItself, std::function<void(const Signer&)> next)
 {
     const auto refuse = [call] {
         call->answer(plainAnswer(http::status::unauthorized, "the signature does not hold"));
@@ -259,17 +265,14 @@ void Federation::withSigner(const CallPtr& call, const SignatureHeader& header, 
         busy.set(http::field::retry_after, "60");
         return call->answer(std::move(busy));
     }
-    fetchKey(header.keyId, [this, call, header, actor, holds, refuse, next = std::move(next)](
+    fetchKey(header.keyId, [this, call, header, actor, actorDeletesItself, holds, refuse, next = std::move(next)](
                                std::optional<Signer> signer, unsigned status) {
         --m_keyFetches;
         if (!signer) {
             // An account that was deleted cannot sign its own deletion with a key that is gone:
             // its site saying so of the actor's own document is the proof. Any other missing
             // address on that site proves nothing: anyone can name one.
-            const auto activity = Json::parse(call->request.body(), nullptr, false);
-            if ((status == 404 || status == 410) && withoutFragment(header.keyId) == actor &&
-                stringField(activity, "type") == "Delete" &&
-                activities::idOf(activity.value("object", Json())) == actor)
+            if ((status == 404 || status == 410) && withoutFragment(header.keyId) == actor && actorDeletesItself)
                 return deleteActor(call, actor);
             return refuse();
         }
@@ -307,19 +310,19 @@ void Federation::fetchKey(const std::string& keyId,
 void Federation::handleActivity(const CallPtr& call, const Json& activity, const Signer& signer,
                                 const std::optional<std::string>& inboxOwner)
 {
-    const auto type = activity.value("type", Json()).is_string() ? activity["type"].get<std::string>() : "";
+    const auto type = stringField(activity, "type");
     if (type == "Follow")
         return follow(call, activity, signer);
     if (type == "Undo")
         return undo(call, activity, signer, inboxOwner);
-    if (type == "Delete" && activities::idOf(activity.value("object", Json())) == signer.owner)
+    if (deletesItself(activity, signer.owner))
         return deleteActor(call, signer.owner);
     call->answer(plainAnswer(http::status::accepted));
 }
 
 void Federation::follow(const CallPtr& call, const Json& activity, const Signer& signer)
 {
-    const auto name = localName(activities::idOf(activity.value("object", Json())));
+    const auto name = localName(idField(activity, "object"));
     if (!name)
         return call->answer(plainAnswer(http::status::not_found, "no such person here"));
     if (signer.inbox.empty())
@@ -354,9 +357,9 @@ void Federation::undo(const CallPtr& call, const Json& activity, const Signer& s
     const auto& object = activity.value("object", Json());
     std::optional<std::string> name;
     if (object.is_object()) {
-        if (stringField(object, "type") != "Follow" || activities::idOf(object.value("actor", Json())) != signer.owner)
+        if (stringField(object, "type") != "Follow" || idField(object, "actor") != signer.owner)
             return call->answer(plainAnswer(http::status::accepted));
-        name = localName(activities::idOf(object.value("object", Json())));
+        name = localName(idField(object, "object"));
     } else {
         name = inboxOwner; // only the follow's id: the person whose inbox it came to
     }

@@ -66,8 +66,10 @@ public:
 
 private:
     using Json = activities::Json;
+    // actorDeletesItself: the activity is its actor's deletion of itself, which a key that is
+    // gone with its actor's document may still prove.
     void withSigner(const CallPtr& call, const SignatureHeader& header, const std::string& actor,
-                    std::function<void(const Signer&)> next);
+                    bool actorDeletesItself, std::function<void(const Signer&)> next);
     void fetchKey(const std::string& keyId, std::function<void(std::optional<Signer>, unsigned status)> done);
     void handleActivity(const CallPtr& call, const Json& activity, const Signer& signer,
                         const std::optional<std::string>& inboxOwner);
