@@ -76,9 +76,9 @@ std::string tokenHint(const std::string& token)
     return token.size() <= 2 * shown ? "kept" : "kept, ending in " + htmlEscape(token.substr(token.size() - shown));
 }
 
-std::string audienceChoice(Audience chosen, Audience value, std::string_view name, std::string_view label)
+std::string audienceChoice(Audience chosen, Audience value, std::string_view label)
 {
-    return "<label><input type=\"radio\" name=\"audience\" value=\"" + std::string(name) + "\"" +
+    return "<label><input type=\"radio\" name=\"audience\" value=\"" + std::string(audienceWord(value)) + "\"" +
            (chosen == value ? " checked" : "") + "> " + std::string(label) + "</label>";
 }
 
@@ -91,9 +91,9 @@ std::string reachForm(const Reach& reach)
                 "<strong class=\"handle\">" + htmlEscape(reach.handle) + "</strong> (search for it there). "
                 "Followers: <span class=\"followers\">" + std::to_string(reach.followers) + "</span>.</p>\n"
                 "<fieldset><legend>Who sees your songs there</legend>" +
-                audienceChoice(chosen.audience, Audience::everyone, "public", "Everyone (public)") +
-                audienceChoice(chosen.audience, Audience::followers, "followers", "Your followers only") +
-                audienceChoice(chosen.audience, Audience::nobody, "nobody", "Nobody") + "</fieldset>\n";
+                audienceChoice(chosen.audience, Audience::everyone, "Everyone (public)") +
+                audienceChoice(chosen.audience, Audience::followers, "Your followers only") +
+                audienceChoice(chosen.audience, Audience::nobody, "Nobody") + "</fieldset>\n";
     }
     html += "<h2>ListenBrainz</h2>\n<p>Tunalo can also send each song, as playing now, to ListenBrainz or "
             "a service that speaks its language.</p>\n";

@@ -408,7 +408,7 @@ Destinations PostgresStore::destinations(std::int64_t userId)
 
 void PostgresStore::setAudience(std::int64_t userId, Audience audience)
 {
-    m_pool.acquire()->query("UPDATE users SET audience = $2 WHERE id = $1", {userId, audienceCode(audience)});
+    m_pool.acquire()->query("UPDATE users SET audience = $2 WHERE id = $1", {userId, audienceWord(audience)});
 }
 
 void PostgresStore::setListenService(std::int64_t userId, const std::string& url, const std::string& token)

@@ -326,17 +326,6 @@ namespace {
 
 constexpr std::string_view defaultListenUrl = "https://api.listenbrainz.org";
 
-std::optional<Audience> audienceFrom(const std::string& text)
-{
-    if (text == "public")
-        return Audience::everyone;
-    if (text == "followers")
-        return Audience::followers;
-    if (text == "nobody")
-        return Audience::nobody;
-    return std::nullopt;
-}
-
 bool saneListenUrl(const std::string& url)
 {
     const bool web = url.starts_with("https://") || url.starts_with("http://");
@@ -356,7 +345,7 @@ bool saneToken(const std::string& token)
 void Service::saveDestinations(const CallPtr& call)
 {
     auto form = parseForm(call->request.body());
-    const auto audience = audienceFrom(form["audience"]);
+    const auto audience = audienceOfWord(form["audience"]);
     auto url = trimBlanks(form["listen_url"]);
     const auto token = trimBlanks(form["listen_token"]);
     if (url.empty() && !token.empty())

@@ -442,7 +442,7 @@ Destinations SqliteStore::destinations(std::int64_t userId)
 
 void SqliteStore::setAudience(std::int64_t userId, Audience audience)
 {
-    write("UPDATE users SET audience = ?2 WHERE id = ?1", userId, audienceCode(audience));
+    write("UPDATE users SET audience = ?2 WHERE id = ?1", userId, audienceWord(audience));
 }
 
 void SqliteStore::setListenService(std::int64_t userId, const std::string& url, const std::string& token)

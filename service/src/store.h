@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tunalo::service {
@@ -35,6 +36,29 @@ struct Account {
 
 // Who sees a person's songs on the fediverse: nobody, their followers, or everyone (public).
 enum class Audience { nobody, followers, everyone };
+
+// An audience's word, as the tables and the home page's form spell it, and back; empty for a
+// word that names none.
+inline std::string_view audienceWord(Audience audience)
+{
+    switch (audience) {
+    case Audience::nobody:
+        return "nobody";
+    case Audience::everyone:
+        return "public";
+    case Audience::followers:
+        break;
+    }
+    return "followers";
+}
+
+inline std::optional<Audience> audienceOfWord(std::string_view word)
+{
+    for (const auto audience : {Audience::nobody, Audience::followers, Audience::everyone})
+        if (audienceWord(audience) == word)
+            return audience;
+    return std::nullopt;
+}
 
 // A fediverse account following a person: its actor id and where deliveries for it go.
 struct Follower {

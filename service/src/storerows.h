@@ -8,27 +8,11 @@ namespace tunalo::service {
 
 // What both stores write in their rows and read back from them.
 
-// An audience as the tables spell it.
-inline std::string_view audienceCode(Audience audience)
-{
-    switch (audience) {
-    case Audience::nobody:
-        return "nobody";
-    case Audience::everyone:
-        return "public";
-    case Audience::followers:
-        break;
-    }
-    return "followers";
-}
-
 // A word the program does not know (a newer service wrote it) reads as nobody: nothing goes
 // further than its owner meant.
 inline Audience audienceFromCode(std::string_view code)
 {
-    if (code == "public")
-        return Audience::everyone;
-    return code == "followers" ? Audience::followers : Audience::nobody;
+    return audienceOfWord(code).value_or(Audience::nobody);
 }
 
 inline JobKind jobKindFromCode(std::string_view code)
