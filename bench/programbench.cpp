@@ -577,7 +577,7 @@ int weight(int seconds, int changes)
     std::printf("weight: the bare two pages: %.0f MB proportional (%ld and %ld MB), %.0f MB anonymous\n",
                 floorPss / 1024, first.total.pss / 1024, last.total.pss / 1024, floorAnonymous / 1024);
     for (const auto& [what, tree] : trees)
-        std::printf("weight: %s: %ld MB proportional over %zu processes, %.2f of the bare two pages; %ld MB "
+        std::printf("weight: %s: %ld MB proportional over %zu processes, %.3f of the bare two pages; %ld MB "
                     "anonymous, %.2f of theirs\n",
                     what.c_str(), tree.total.pss / 1024, tree.processes,
                     static_cast<double>(tree.total.pss) / floorPss, tree.total.anonymous / 1024,

@@ -5,6 +5,7 @@
 #include "support/process.h"
 #include "support/standinservice.h"
 
+#include <QDir>
 #include <QFile>
 #include <QWebEngineLoadingInfo>
 #include <QTemporaryDir>
@@ -64,6 +65,23 @@ protected:
         }));
     }
 
+    // The engine's zygotes: the processes it forks its renderers from, idle while every page sleeps.
+    static int zygotes()
+    {
+        int count = 0;
+        const QString parent = QString::number(QCoreApplication::applicationPid());
+        for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+            QFile command(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (!status.open(QIODevice::ReadOnly) || !command.open(QIODevice::ReadOnly))
+                continue;
+            const bool child = status.readAll().contains("\nPPid:\t" + parent.toLatin1() + '\n');
+            if (child && command.readAll().contains("--type=zygote"))
+                ++count;
+        }
+        return count;
+    }
+
     // Torn down from the last: the browsers and their windows, then their profile, while the
     // service still answers.
     StandInService service;
@@ -115,6 +133,10 @@ TEST_F(BrowserSleep, AWokenPostBrowserNeverSendsAnEarlierPostAgain)
     }
     pause(300);
     EXPECT_EQ(service.songs(kPost), sent);
+    // Asleep, the engine keeps no more than the one zygote its renderers come from; a second one,
+    // for helpers outside the sandbox, would hold megabytes all day for nothing.
+    sleepAndWait(post);
+    EXPECT_EQ(zygotes(), 1);
 }
 
 // The home browser sleeps while its window is hidden and comes back with the log-in of before: the
