@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -97,10 +98,9 @@ frmloadhome::frmloadhome()
     // The animation is the view's own: it runs while the loader can be seen.
     gifAnim->setInterval(100);
     connect(gifAnim, &QTimer::timeout, this, &frmloadhome::gifAnim_Timer);
-    for (std::size_t index = 0; index < frame.size(); ++index) {
-        frame[index] = new QLabel(this);
-        frame[index]->setPixmap(loadingFrame(static_cast<int>(index), static_cast<int>(frame.size())));
-        frame[index]->hide();
+    for (QLabel*& picture : frame) {
+        picture = new QLabel(this);
+        picture->hide();
     }
     static_assert(std::size(kNotice) == std::tuple_size_v<decltype(Label2)>);
     for (std::size_t index = 0; index < Label2.size(); ++index)
@@ -108,9 +108,12 @@ frmloadhome::frmloadhome()
     layOut();
 }
 
-// The animation runs while it can be seen; hidden, it waits on the frame where it stopped.
+// The animation runs while it can be seen; hidden, it waits on the frame where it stopped. Its
+// pictures (440 KB) are drawn only for as long as the loader is on screen: a program started in the
+// tray, or closed to it, never shows them.
 void frmloadhome::showEvent(QShowEvent* event)
 {
+    drawFrames();
     gifAnim->start();
     Panel::showEvent(event);
 }
@@ -118,7 +121,21 @@ void frmloadhome::showEvent(QShowEvent* event)
 void frmloadhome::hideEvent(QHideEvent* event)
 {
     gifAnim->stop();
+    for (QLabel* picture : frame)
+        picture->setPixmap(QPixmap());
+    st->setPixmap(QPixmap());
     Panel::hideEvent(event);
+}
+
+void frmloadhome::drawFrames()
+{
+    if (!frame[0]->pixmap().isNull())
+        return;
+    for (std::size_t index = 0; index < frame.size(); ++index)
+        frame[index]->setPixmap(loadingFrame(static_cast<int>(index), static_cast<int>(frame.size())));
+    // The frame where the animation stopped, until the next step.
+    const int last = std::clamp(m_frameCounter - 1, 0, static_cast<int>(frame.size()) - 1);
+    st->setPixmap(frame[static_cast<std::size_t>(last)]->pixmap());
 }
 
 void frmloadhome::layOut()
@@ -181,6 +198,7 @@ void frmloadhome::setUnreached(const QString& address, const QString& cause)
 
 void frmloadhome::gifAnim_Timer()
 {
+    drawFrames();
     if (m_frameCounter > static_cast<int>(frame.size()) - 1)
         m_frameCounter = 0;
     st->setPixmap(frame[static_cast<std::size_t>(m_frameCounter)]->pixmap());

@@ -42,6 +42,8 @@ protected:
 
 private:
     void layOut();
+    // The animation's pictures, drawn when they are not.
+    void drawFrames();
     void setNoticeVisible(bool visible);
 
     std::int16_t m_frameCounter = 0;

@@ -8,6 +8,7 @@
 #include "ui/interface.h"
 #include "ui/optionsfrm.h"
 #include "ui/smp.h"
+#include "web/frmloadhome.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -370,19 +371,32 @@ TEST_F(MainWindow, TheTrayBringsTheWindowBackAndLoginGoesHome)
               QStringList({app->serviceBase() + QStringLiteral("/"), app->homePageAddress()}));
 }
 
-TEST_F(MainWindow, OffTheScreenTheWindowHoldsNoBackgroundAndShownAgainLooksAsBefore)
+TEST_F(MainWindow, OffTheScreenTheWindowHoldsNoPicturesAndShownAgainLooksAsBefore)
 {
     startUp();
     interface& window = app->form<interface>();
+    frmloadhome& loader = app->form<frmloadhome>();
+    const auto loaderPictures = [&] {
+        int held = loader.st->pixmap().isNull() ? 0 : 1;
+        for (QLabel* frame : loader.frame)
+            held += frame->pixmap().isNull() ? 0 : 1;
+        return held;
+    };
+    ASSERT_TRUE(loader.isVisible()) << "the home page has not told the log-in state yet";
+    loader.gifAnim_Timer();
+    loader.gifAnim_Timer();
     const QImage before = window.grab().toImage();
     EXPECT_TRUE(window.holdsBackground());
+    EXPECT_EQ(loaderPictures(), 12);
 
     window.close();
     EXPECT_FALSE(window.holdsBackground());
+    EXPECT_EQ(loaderPictures(), 0);
 
     window.showNormal();
-    EXPECT_EQ(window.grab().toImage(), before);
+    EXPECT_EQ(window.grab().toImage(), before) << "the loader shows the frame it stopped at";
     EXPECT_TRUE(window.holdsBackground());
+    EXPECT_EQ(loaderPictures(), 12);
 }
 
 TEST_F(MainWindow, WithoutANotificationAreaClosingHidesAndALaterStartBringsItBack)
@@ -402,8 +416,20 @@ TEST_F(MainWindow, TheIconGoesToTheTrayAndTheWindowHasItsLayout)
     startUp();
     interface& window = app->form<interface>();
     EXPECT_EQ(window.windowTitle(), QStringLiteral("TUNALO"));
-    EXPECT_FALSE(window.windowIcon().isNull());
     EXPECT_FALSE(fakes.shell->iconFor(0x501).isNull());
+    // Each size shipped is the picture drawn for it, any other is the next larger one made smaller.
+    const QIcon icon = window.windowIcon();
+    EXPECT_EQ(icon.availableSizes().size(), 7);
+    for (const int side : {16, 24, 32, 48, 64, 128, 256})
+        EXPECT_EQ(icon.pixmap(side).toImage(), QImage(QStringLiteral(":/tunalo/icon-%1.png").arg(side))
+                                                   .convertToFormat(icon.pixmap(side).toImage().format()))
+            << side;
+    EXPECT_EQ(icon.pixmap(20).size(), QSize(20, 20));
+    EXPECT_EQ(icon.pixmap(20).toImage(),
+              QImage(QStringLiteral(":/tunalo/icon-24.png"))
+                  .scaled(20, 20, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                  .convertToFormat(icon.pixmap(20).toImage().format()));
+    EXPECT_NE(icon.pixmap(32, QIcon::Disabled).toImage(), icon.pixmap(32).toImage());
     EXPECT_EQ(window.size(), QSize(698, 472));
     EXPECT_EQ(window.cp->geometry(), QRect(168, 96, 521, 369));
     // The tick follows the player ten times a second.
