@@ -4,6 +4,7 @@
 #include "tray/frmsystray.h"
 
 #include <QApplication>
+#include <QPixmapCache>
 #include <QMenu>
 #include <QProcess>
 
@@ -141,13 +142,23 @@ TEST_F(RealTray, AClickOnTheIconWhileABalloonShowsOnlyHidesTheBalloon)
         << log->entries.join(QLatin1Char(',')).toStdString();
 }
 
-TEST_F(RealTray, ABalloonThatIsLeftAloneTimesOut)
+// Each of Qt's balloons leaves pictures in the program's picture cache that no later one finds; a
+// program that shows one per song all day lets them go with the balloon.
+TEST_F(RealTray, ABalloonThatIsLeftAloneTimesOutAndLeavesNoPicturesBehind)
 {
     pointAt({10, 10}); // a balloon under the pointer stays
+    QPixmap drawn(32, 32);
+    drawn.fill(Qt::red);
+    const QPixmapCache::Key before = QPixmapCache::insert(drawn);
     tray->ShowBalloonTip(QStringLiteral("Song Posted"), QString(), 0, 1500);
+    ASSERT_TRUE(waitUntil([] { return visibleBalloon() != nullptr; }));
+    const QPixmapCache::Key during = QPixmapCache::insert(drawn);
     EXPECT_TRUE(logged({QStringLiteral("show"), QStringLiteral("timeout")}))
         << log->entries.join(QLatin1Char(',')).toStdString();
     EXPECT_TRUE(waitUntil([] { return visibleBalloon() == nullptr; }));
+    QPixmap found;
+    EXPECT_FALSE(QPixmapCache::find(before, &found));
+    EXPECT_FALSE(QPixmapCache::find(during, &found));
 }
 
 TEST_F(RealTray, ARightClickOpensTheMenuWithTheDefaultInBoldAndExitReportsItsKey)

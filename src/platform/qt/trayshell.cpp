@@ -7,6 +7,7 @@
 #include <QCursor>
 #include <QEvent>
 #include <QMenu>
+#include <QPixmapCache>
 
 #include <xcb/xcb.h>
 
@@ -18,6 +19,15 @@
 namespace tunalo {
 
 namespace {
+
+// Qt's balloon is a new window each time, with a palette and an icon of its own, and the style keeps
+// what it draws for it in the program's picture cache under keys that name them: no later balloon
+// finds those pictures, and with a song every few minutes all day they would pile up to the cache's
+// limit of 10 MB. So the cache is emptied before a balloon comes and when it has had its time.
+void forgetBalloonPictures()
+{
+    QPixmapCache::clear();
+}
 
 // The desktop passes for an NT-family 6.1, which shows balloons: its notification server does, and
 // Qt draws its own where none exists.
@@ -156,8 +166,10 @@ bool QtTrayShell::notify(std::uint32_t dwMessage, const Update& update)
         Icon& added = *icon;
         m_icons.emplace(update.key, std::move(icon));
         added.balloonTimeOut.setSingleShot(true);
-        connect(&added.balloonTimeOut, &QTimer::timeout, &added.balloonTimeOut,
-                [this, key = added.key] { post(key, {NIN_BALLOONTIMEOUT}); });
+        connect(&added.balloonTimeOut, &QTimer::timeout, &added.balloonTimeOut, [this, key = added.key] {
+            forgetBalloonPictures();
+            post(key, {NIN_BALLOONTIMEOUT});
+        });
         apply(added, update);
         if (hasNotificationArea()) {
             dock(added);
@@ -290,6 +302,7 @@ void QtTrayShell::showBalloon(Icon& icon, const Update& update)
     // Qt's balloon points at an icon on screen, which only an XEmbed area has.
     if (m_area != Area::XEmbed || !icon.tray->isVisible())
         return;
+    forgetBalloonPictures();
     icon.tray->showMessage(update.infoTitle, update.info, messageIcon(update.dwInfoFlags), timeOut);
     if (timeOut > 0)
         icon.balloonTimeOut.start(timeOut);
