@@ -116,7 +116,9 @@ void interface::showEvent(QShowEvent* event)
 
 // A minimized window is still visible; only a hidden one is off the screen. Off the screen the
 // window keeps none of its pictures: the background (a window's worth of pixels) and what Qt drew
-// and kept for the buttons come again with the next paint.
+// and kept for the buttons come again with the next paint. Once Qt is done hiding it, the window
+// also gives back its window on the desktop with the image it is drawn into (another window's worth,
+// shared with the X server); showing it makes them again.
 void interface::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
@@ -125,6 +127,13 @@ void interface::hideEvent(QHideEvent* event)
     m_background = QPixmap();
     QPixmapCache::clear();
     emit shownChanged(false);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!isVisible())
+                destroy();
+        },
+        Qt::QueuedConnection);
 }
 
 bool interface::holdsBackground() const

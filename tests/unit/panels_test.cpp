@@ -1,5 +1,6 @@
 #include "core/settings.h"
 #include "support/appfixture.h"
+#include "support/process.h"
 #include "support/uiprobe.h"
 #include "ui/aboutfrm.h"
 #include "ui/cpanel.h"
@@ -392,11 +393,14 @@ TEST_F(MainWindow, OffTheScreenTheWindowHoldsNoPicturesAndShownAgainLooksAsBefor
     window.close();
     EXPECT_FALSE(window.holdsBackground());
     EXPECT_EQ(loaderPictures(), 0);
+    nextTick();
+    EXPECT_FALSE(window.testAttribute(Qt::WA_WState_Created)) << "the window on the desktop is given back";
 
     window.showNormal();
     EXPECT_EQ(window.grab().toImage(), before) << "the loader shows the frame it stopped at";
     EXPECT_TRUE(window.holdsBackground());
     EXPECT_EQ(loaderPictures(), 12);
+    EXPECT_TRUE(window.testAttribute(Qt::WA_WState_Created));
 }
 
 TEST_F(MainWindow, WithoutANotificationAreaClosingHidesAndALaterStartBringsItBack)
