@@ -24,11 +24,9 @@ void ensureLoaded()
     static const bool loaded = (loadPictures(), true);
     (void)loaded;
 }
-} // namespace
-
-namespace {
 
 constexpr int kIconSides[] = {16, 24, 32, 48, 64, 128, 256};
+constexpr int kLargestIconSide = std::end(kIconSides)[-1];
 
 // The program's icon, read from the program's pictures each time a size is asked for. The window
 // manager and the tray take the sizes they need and keep their own copies; Qt's own icon would keep
@@ -40,7 +38,7 @@ public:
         const int wanted = std::max(size.width(), size.height());
         const auto side = std::find_if(std::begin(kIconSides), std::end(kIconSides),
                                        [wanted](int shipped) { return shipped >= wanted; });
-        QImage picture(QStringLiteral(":/tunalo/icon-%1.png").arg(side == std::end(kIconSides) ? 256 : *side));
+        QImage picture(QStringLiteral(":/tunalo/icon-%1.png").arg(side == std::end(kIconSides) ? kLargestIconSide : *side));
         if (picture.size() != size)
             picture = picture.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         QPixmap result = QPixmap::fromImage(std::move(picture));
@@ -60,7 +58,7 @@ public:
     }
     QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override
     {
-        const int side = std::min({size.width(), size.height(), 256});
+        const int side = std::min({size.width(), size.height(), kLargestIconSide});
         return {side, side};
     }
     QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
