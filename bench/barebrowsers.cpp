@@ -2,7 +2,7 @@
 // nothing else. The home page shows in a window of the main window's size, the post page loads in a
 // browser that is never shown, both on the one profile. `tunalo-programbench bare` measures it.
 #include "core/protocoltext.h"
-#include "platform/webengine/webenginebrowsers.h"
+#include "adapters/webengine/webenginebrowsers.h"
 
 #include <QApplication>
 #include <QVBoxLayout>

@@ -1,8 +1,8 @@
 #include "app/start.h"
 
 #include "app/mainmodule.h"
-#include "platform/realplatform.h"
-#include "platform/webengine/webenginebrowsers.h"
+#include "adapters/realplatform.h"
+#include "adapters/webengine/webenginebrowsers.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 #include "core/protocoltext.h"
-#include "platform/qt/desktopopen.h"
-#include "platform/webengine/webenginebrowsers.h"
+#include "adapters/qt/desktopopen.h"
+#include "adapters/webengine/webenginebrowsers.h"
 #include "serviceprotocol.h"
 #include "support/process.h"
 #include "support/standinservice.h"

@@ -1,4 +1,4 @@
-#include "platform/qt/inisettings.h"
+#include "adapters/qt/inisettings.h"
 #include "support/qtwarnings.h"
 #include "support/readonlyfolder.h"
 

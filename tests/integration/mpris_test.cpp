@@ -1,6 +1,6 @@
 // The media players on a session bus, followed by the real adapter: stand-in players on a bus of
 // the test's own, and one real player.
-#include "platform/dbus/mprisbus.h"
+#include "adapters/dbus/mprisbus.h"
 #include "support/fakes.h"
 #include "support/mprisplayer.h"
 #include "support/process.h"

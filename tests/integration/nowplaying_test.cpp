@@ -1,7 +1,7 @@
 #include "app/mainmodule.h"
 #include "nowplaying/findwondowlike.h"
 #include "nowplaying/players.h"
-#include "platform/x11/xcbwindowlist.h"
+#include "adapters/x11/xcbwindowlist.h"
 #include "support/fakes.h"
 #include "support/playerwindow.h"
 #include "support/process.h"

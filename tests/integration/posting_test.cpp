@@ -1,6 +1,6 @@
 #include "core/postqueue.h"
 #include "core/protocoltext.h"
-#include "platform/webengine/webenginebrowsers.h"
+#include "adapters/webengine/webenginebrowsers.h"
 #include "serviceprotocol.h"
 #include "support/appfixture.h"
 #include "support/process.h"

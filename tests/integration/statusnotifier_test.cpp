@@ -1,8 +1,8 @@
 // The tray component on the notification areas and notification servers of today's desktops:
 // Xfce's panel as the StatusNotifier host and dunst as the notification server under X, waybar and
 // mako on sway.
-#include "platform/dbus/notifications.h"
-#include "platform/qt/trayshell.h"
+#include "adapters/dbus/notifications.h"
+#include "adapters/qt/trayshell.h"
 #include "support/desktophosts.h"
 #include "support/process.h"
 #include "support/trayevents.h"

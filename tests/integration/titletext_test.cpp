@@ -1,4 +1,4 @@
-#include "platform/x11/titletext.h"
+#include "adapters/x11/titletext.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/qt/trayshell.h"
+#include "adapters/qt/trayshell.h"
 #include "support/process.h"
 #include "support/trayevents.h"
 #include "tray/frmsystray.h"

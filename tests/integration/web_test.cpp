@@ -1,5 +1,5 @@
-#include "platform/qt/systemclock.h"
-#include "platform/webengine/webenginebrowsers.h"
+#include "adapters/qt/systemclock.h"
+#include "adapters/webengine/webenginebrowsers.h"
 #include "serviceprotocol.h"
 #include "support/appfixture.h"
 #include "support/process.h"

@@ -1,4 +1,4 @@
-#include "platform/qt/xdgautostart.h"
+#include "adapters/qt/xdgautostart.h"
 #include "support/readonlyfolder.h"
 
 #include <QDir>

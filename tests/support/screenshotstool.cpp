@@ -5,7 +5,7 @@
 // under a dark theme and --points under a desktop font of N points; their pictures' names end in
 // "-dark" and "-Npt". Named panels ("options-panel") are the only ones taken.
 #include "app/mainmodule.h"
-#include "platform/realplatform.h"
+#include "adapters/realplatform.h"
 #include "ui/aboutfrm.h"
 #include "ui/cpanel.h"
 #include "ui/helpfrm.h"

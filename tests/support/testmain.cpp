@@ -2,7 +2,7 @@
 // counted as a failure.
 #include "support/qtwarnings.h"
 #ifndef TUNALO_TEST_OFFSCREEN
-#include "platform/webengine/webenginebrowsers.h"
+#include "adapters/webengine/webenginebrowsers.h"
 #endif
 
 #include <QApplication>

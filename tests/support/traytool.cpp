@@ -1,6 +1,6 @@
 // A program that holds one tray icon on the real shell and says on stdout when the icon is
 // docked, so a test can start a notification area after it.
-#include "platform/qt/trayshell.h"
+#include "adapters/qt/trayshell.h"
 #include "tray/frmsystray.h"
 
 #include <QApplication>

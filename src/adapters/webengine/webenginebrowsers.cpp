@@ -1,4 +1,4 @@
-#include "platform/webengine/webenginebrowsers.h"
+#include "adapters/webengine/webenginebrowsers.h"
 
 #include <QDir>
 #include <QLoggingCategory>

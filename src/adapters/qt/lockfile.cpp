@@ -1,4 +1,4 @@
-#include "platform/qt/lockfile.h"
+#include "adapters/qt/lockfile.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

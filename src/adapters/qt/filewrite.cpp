@@ -1,6 +1,6 @@
-#include "platform/qt/filewrite.h"
+#include "adapters/qt/filewrite.h"
 
-#include "platform/qt/filedescriptor.h"
+#include "adapters/qt/filedescriptor.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/instancelock.h"
-#include "platform/qt/filedescriptor.h"
+#include "adapters/qt/filedescriptor.h"
 
 #include <QString>
 

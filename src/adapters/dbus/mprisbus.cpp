@@ -1,4 +1,4 @@
-#include "platform/dbus/mprisbus.h"
+#include "adapters/dbus/mprisbus.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>

@@ -1,4 +1,4 @@
-#include "platform/qt/desktopopen.h"
+#include "adapters/qt/desktopopen.h"
 
 #include <QDesktopServices>
 #include <QUrl>

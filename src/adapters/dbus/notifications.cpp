@@ -1,4 +1,4 @@
-#include "platform/dbus/notifications.h"
+#include "adapters/dbus/notifications.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>

@@ -1,4 +1,4 @@
-#include "platform/dbus/statusnotifier.h"
+#include "adapters/dbus/statusnotifier.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>

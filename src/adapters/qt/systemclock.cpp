@@ -1,4 +1,4 @@
-#include "platform/qt/systemclock.h"
+#include "adapters/qt/systemclock.h"
 
 #include <QTimer>
 

@@ -1,6 +1,6 @@
-#include "platform/qt/xdgautostart.h"
+#include "adapters/qt/xdgautostart.h"
 
-#include "platform/qt/filewrite.h"
+#include "adapters/qt/filewrite.h"
 
 #include <QDir>
 #include <QFile>

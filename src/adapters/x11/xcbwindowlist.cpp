@@ -1,7 +1,7 @@
-#include "platform/x11/xcbwindowlist.h"
+#include "adapters/x11/xcbwindowlist.h"
 
 #include "nowplaying/cuttitle.h"
-#include "platform/x11/titletext.h"
+#include "adapters/x11/titletext.h"
 
 #include <QByteArray>
 #include <QTimer>

@@ -1,7 +1,7 @@
-#include "platform/qt/inisettings.h"
+#include "adapters/qt/inisettings.h"
 
 #include "core/inifile.h"
-#include "platform/qt/filewrite.h"
+#include "adapters/qt/filewrite.h"
 
 #include <QDir>
 #include <QFile>

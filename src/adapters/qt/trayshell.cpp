@@ -1,7 +1,7 @@
-#include "platform/qt/trayshell.h"
+#include "adapters/qt/trayshell.h"
 
-#include "platform/dbus/notifications.h"
-#include "platform/dbus/statusnotifier.h"
+#include "adapters/dbus/notifications.h"
+#include "adapters/dbus/statusnotifier.h"
 
 #include <QCoreApplication>
 #include <QCursor>

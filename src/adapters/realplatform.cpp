@@ -1,14 +1,14 @@
-#include "platform/realplatform.h"
+#include "adapters/realplatform.h"
 
-#include "platform/dbus/mprisbus.h"
-#include "platform/qt/desktopopen.h"
-#include "platform/qt/inisettings.h"
-#include "platform/qt/lockfile.h"
-#include "platform/qt/systemclock.h"
-#include "platform/qt/trayshell.h"
-#include "platform/qt/xdgautostart.h"
-#include "platform/webengine/webenginebrowsers.h"
-#include "platform/x11/xcbwindowlist.h"
+#include "adapters/dbus/mprisbus.h"
+#include "adapters/qt/desktopopen.h"
+#include "adapters/qt/inisettings.h"
+#include "adapters/qt/lockfile.h"
+#include "adapters/qt/systemclock.h"
+#include "adapters/qt/trayshell.h"
+#include "adapters/qt/xdgautostart.h"
+#include "adapters/webengine/webenginebrowsers.h"
+#include "adapters/x11/xcbwindowlist.h"
 
 #include <QCoreApplication>
 
