@@ -123,7 +123,11 @@ void mainmodule::create(std::unique_ptr<updatewb>& slot)
 
 void mainmodule::create(std::unique_ptr<smp>& slot)
 {
-    slot = std::make_unique<smp>(m_cycle.state(), m_cycle.desktop(), *m_platform.shellOpen);
+    slot = std::make_unique<smp>(m_cycle.state(), m_cycle.desktop(), *m_platform.shellOpen, *m_platform.settings,
+                                 [this](const ChangeResult& refused) {
+                                     m_cycle.tellRefused(QStringLiteral("Your Choice Of Players Could Not Be Saved"),
+                                                         refused);
+                                 });
 }
 
 void mainmodule::create(std::unique_ptr<optionsfrm>& slot)
@@ -168,6 +172,8 @@ bool mainmodule::startup(StartShown shown)
     state().loginState = 0;
     // The players on the session bus are known by the time the user looks for them.
     m_platform.players->watch();
+    m_platform.players->choosePlayers(m_platform.settings->read(settings::kApplication, settings::kSection,
+                                                                settings::kMprisPlayers, QString()));
     form<interface>();
     form<frmWeb>().loadShownAndHidden();
     form<smp>().loadShownAndHidden();

@@ -17,6 +17,8 @@ inline const QString kScreenWords = QStringLiteral("screenwords");
 inline const QString kScreenWordList = QStringLiteral("screenwordlist");
 inline const QString kLastPlayer = QStringLiteral("lastsmp");
 inline const QString kServiceUrl = QStringLiteral("serviceurl");
+// Which players on the session bus count; empty: every one but the web browsers.
+inline const QString kMprisPlayers = QStringLiteral("mprisplayers");
 
 inline constexpr std::int16_t kOptionDefault = 1;
 inline constexpr std::int16_t kLastPlayerDefault = 1; // MediaMonkey

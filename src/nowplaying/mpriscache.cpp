@@ -66,11 +66,29 @@ void MprisCache::setTrack(const QString& busName, const MprisTrack& track)
     choose();
 }
 
+void MprisCache::setChoice(const PlayerChoice& choice)
+{
+    m_choice = choice;
+    if (!m_followed.isEmpty() && !m_choice.counts(m_followed)) {
+        m_followed.clear();
+        m_current = {};
+    }
+    choose();
+}
+
+std::vector<BusPlayer> MprisCache::players() const
+{
+    std::vector<BusPlayer> found;
+    for (const auto& [name, player] : m_players)
+        found.push_back({mprisPlayerName(name), player.identity});
+    return found;
+}
+
 void MprisCache::choose()
 {
     const Player* latest = nullptr;
     for (const auto& [name, player] : m_players) {
-        if (player.playing && (!latest || player.lastActive > latest->lastActive)) {
+        if (player.playing && m_choice.counts(name) && (!latest || player.lastActive > latest->lastActive)) {
             latest = &player;
             m_followed = name;
         }

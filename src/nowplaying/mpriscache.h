@@ -1,5 +1,6 @@
 #pragma once
 
+#include "nowplaying/playerchoice.h"
 #include "platform/mediaplayers.h"
 
 #include <QString>
@@ -7,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <vector>
 
 namespace tunalo {
 
@@ -24,8 +26,8 @@ struct MprisTrack {
 QString songOf(const MprisTrack& track);
 
 // What the players on the bus last reported, and which of them Tunalo follows: among the players
-// that play, the one that most recently started playing or changed its track. Knows nothing of the
-// bus; its owner tells it what the players say.
+// the user's choice lets count and that play, the one that most recently started playing or changed
+// its track. Knows nothing of the bus; its owner tells it what the players say.
 class MprisCache {
 public:
     void add(const QString& busName);
@@ -35,7 +37,12 @@ public:
     void setStatus(const QString& busName, const QString& status);
     void setTrack(const QString& busName, const MprisTrack& track);
 
+    // Which players count from now on; a followed player that no longer counts is left at once.
+    void setChoice(const PlayerChoice& choice);
+
     bool has(const QString& busName) const { return m_players.contains(busName); }
+    // Every player on the bus, counting or not, by name.
+    std::vector<BusPlayer> players() const;
     bool any() const { return !m_players.empty(); }
     const NowPlaying& current() const { return m_current; }
 
@@ -51,6 +58,7 @@ private:
     // Follows the player that played last; with none playing, the song stays as it was.
     void choose();
 
+    PlayerChoice m_choice;
     std::map<QString, Player> m_players;
     std::uint64_t m_clock = 0;
     QString m_followed; // bus name of the player the song comes from

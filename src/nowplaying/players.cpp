@@ -154,6 +154,11 @@ std::span<const PlayerRow> players()
     return std::span<const PlayerRow>(rows);
 }
 
+bool followsSessionBus(const PlayerRow& row)
+{
+    return row.source == &mediaPlayersSource();
+}
+
 int playerCount()
 {
     return static_cast<int>(players().size());

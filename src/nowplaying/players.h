@@ -59,6 +59,8 @@ struct PlayerRow {
 // one more row with its own SongSource, an empty title format and, if it has none, no download
 // page; nothing that reads the table changes.
 std::span<const PlayerRow> players();
+// Whether the row stands for the players on the session bus, whichever of them plays.
+bool followsSessionBus(const PlayerRow& row);
 // The number of rows: PlayerIds run from 0 to one less.
 int playerCount();
 

@@ -173,10 +173,14 @@ public:
     void watch() override { watching = true; }
     bool anyPlayer() override { return watching && any; }
     NowPlaying nowPlaying() override { return watching ? playing : NowPlaying{}; }
+    std::vector<BusPlayer> busPlayers() override { return watching ? onBus : std::vector<BusPlayer>{}; }
+    void choosePlayers(const QString& text) override { choice = text; }
 
     bool watching = false;
     bool any = false;
     NowPlaying playing;
+    std::vector<BusPlayer> onBus;
+    QString choice; // the choice last given, as the settings keep it
 };
 
 class FakeInstanceLock : public InstanceLock {

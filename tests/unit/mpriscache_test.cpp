@@ -138,5 +138,132 @@ TEST_F(MprisFollow, ReportsFromPlayersNotOnTheBusAreIgnored)
     EXPECT_EQ(song(), QString());
 }
 
+TEST(MprisPlayerName, DropsTheBusPrefixTheInstanceAndTheLetterCase)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"org.mpris.MediaPlayer2.strawberry", "strawberry"},
+        {"org.mpris.MediaPlayer2.chromium.instance4242", "chromium"},
+        {"org.mpris.MediaPlayer2.firefox.instance_1_23", "firefox"},
+        {"org.mpris.MediaPlayer2.Rhythmbox", "rhythmbox"},
+        {"org.mpris.MediaPlayer2.vlc.desktop", "vlc.desktop"}, // a dot is part of some names
+        {"org.mpris.MediaPlayer2.", ""},
+    };
+    for (const auto& [busName, name] : cases)
+        EXPECT_EQ(mprisPlayerName(busName), QString::fromLatin1(name)) << busName;
+}
+
+TEST(MprisBrowsers, AreKnownByTheirNamesWhateverTheyAdd)
+{
+    for (const char* browser : {"firefox", "chromium", "chrome", "google-chrome", "brave", "Vivaldi",
+                                "opera", "msedge", "epiphany", "org.gnome.epiphany", "falkon",
+                                "qutebrowser", "plasma-browser-integration"})
+        EXPECT_TRUE(isWebBrowser(browser)) << browser;
+    for (const char* player : {"strawberry", "mpv", "vlc", "rhythmbox", "spotify", "elisa", "chromecast",
+                               "operator", "edge"})
+        EXPECT_FALSE(isWebBrowser(player)) << player;
+}
+
+struct ChoiceCase {
+    const char* what;
+    QString text;
+    std::vector<const char*> counted;
+    std::vector<const char*> notCounted;
+};
+
+TEST(MprisChoice, CountsWhatThePersonWrote)
+{
+    const char* const browser = "org.mpris.MediaPlayer2.chromium.instance4242";
+    const char* const music = "org.mpris.MediaPlayer2.strawberry";
+    const char* const video = "org.mpris.MediaPlayer2.mpv";
+    const ChoiceCase cases[] = {
+        {"nothing written: all but the browsers", "", {music, video}, {browser}},
+        {"only blanks and commas", " , ,", {music, video}, {browser}},
+        {"a browser by name", "chromium", {browser, "org.mpris.MediaPlayer2.chromium.instance7"}, {music, video}},
+        {"trimmed, any letter case, an unknown name",
+         " Strawberry ,MPV ,, nosuchplayer",
+         {music, video},
+         {browser}},
+        {"a whole bus name", "org.mpris.MediaPlayer2.chromium.instance1", {browser}, {music}},
+        {"none", "none", {}, {music, video, browser}},
+    };
+    for (const ChoiceCase& c : cases) {
+        const PlayerChoice choice = PlayerChoice::fromText(c.text);
+        for (const char* name : c.counted)
+            EXPECT_TRUE(choice.counts(name)) << c.what << ": " << name;
+        for (const char* name : c.notCounted)
+            EXPECT_FALSE(choice.counts(name)) << c.what << ": " << name;
+    }
+}
+
+TEST(MprisChoice, AnEmptyChoiceOfThePanelIsNoPlayerAndReadsBackTheSame)
+{
+    const PlayerChoice none = PlayerChoice::only({});
+    EXPECT_FALSE(none.everyPlayerButBrowsers());
+    EXPECT_FALSE(none.counts("org.mpris.MediaPlayer2.strawberry"));
+    EXPECT_EQ(PlayerChoice::fromText(none.text()), none);
+    const PlayerChoice two = PlayerChoice::only({"strawberry", "chromium", "strawberry"});
+    EXPECT_EQ(two.text(), "strawberry,chromium");
+    EXPECT_EQ(PlayerChoice::fromText(two.text()), two);
+}
+
+// A browser playing a video and a music player playing a song, the browser started last.
+class MprisChosen : public ::testing::Test {
+protected:
+    MprisChosen()
+    {
+        for (const auto& [name, identity] : {std::pair{kMusic, "Strawberry"}, std::pair{kBrowser, "Chromium"}}) {
+            cache.add(name);
+            cache.setIdentity(name, identity);
+        }
+        cache.setTrack(kMusic, {"1", "Song", {"Band"}});
+        cache.setStatus(kMusic, "Playing");
+        cache.setTrack(kBrowser, {"2", "Funny Cats", {}});
+        cache.setStatus(kBrowser, "Playing");
+    }
+
+    static constexpr const char* kMusic = "org.mpris.MediaPlayer2.strawberry";
+    static constexpr const char* kBrowser = "org.mpris.MediaPlayer2.chromium.instance4242";
+    MprisCache cache;
+};
+
+TEST_F(MprisChosen, ByDefaultTheBrowserIsPassedOver)
+{
+    EXPECT_EQ(cache.current().song, "Band - Song");
+    EXPECT_EQ(cache.current().identity, "Strawberry");
+    const std::vector<BusPlayer> listed = cache.players();
+    EXPECT_EQ(listed, (std::vector<BusPlayer>{{"chromium", "Chromium"}, {"strawberry", "Strawberry"}}));
+}
+
+TEST_F(MprisChosen, AChoiceTakesEffectAtOnceAndLeavesAPlayerNoLongerChosen)
+{
+    cache.setChoice(PlayerChoice::fromText("chromium"));
+    EXPECT_EQ(cache.current().song, "Funny Cats");
+    EXPECT_EQ(cache.current().identity, "Chromium");
+    cache.setChoice(PlayerChoice::only({}));
+    EXPECT_EQ(cache.current().song, QString());
+    EXPECT_EQ(cache.current().identity, QString());
+}
+
+TEST_F(MprisChosen, TheBrowserComingBackUnderANewInstanceKeepsTheChoice)
+{
+    cache.setChoice(PlayerChoice::fromText("chromium"));
+    cache.remove(kBrowser);
+    EXPECT_EQ(cache.current().song, QString()) << "the music player does not count";
+    const QString again = "org.mpris.MediaPlayer2.chromium.instance5150";
+    cache.add(again);
+    cache.setTrack(again, {"3", "Another Video", {}});
+    cache.setStatus(again, "Playing");
+    EXPECT_EQ(cache.current().song, "Another Video");
+}
+
+TEST_F(MprisChosen, APausedPlayerHandsOverToOneThatCountsAndPlays)
+{
+    cache.setChoice(PlayerChoice::fromText("strawberry,chromium"));
+    EXPECT_EQ(cache.current().identity, "Chromium") << "it started last";
+    cache.setStatus(kBrowser, "Paused");
+    EXPECT_EQ(cache.current().song, "Band - Song");
+    EXPECT_EQ(cache.current().identity, "Strawberry");
+}
+
 } // namespace
 } // namespace tunalo

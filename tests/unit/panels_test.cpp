@@ -18,6 +18,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
@@ -214,6 +215,66 @@ TEST_F(Panels, LinksOpenTheirPagesInTheUsersBrowserAndChangeNothingElse)
     const QUrl page(opened.back());
     EXPECT_EQ(page.path(), QStringLiteral("/apps/application.php"));
     EXPECT_FALSE(QUrlQuery(page).queryItemValue(QStringLiteral("id")).isEmpty());
+}
+
+// The list of the players on the bus, as the user sees it: each player's name and whether its tick is set.
+std::vector<std::pair<QString, bool>> busList(const smp& panel)
+{
+    std::vector<std::pair<QString, bool>> shown;
+    for (std::size_t index = 0; index < panel.busPlayer.size(); ++index)
+        shown.emplace_back(panel.busPlayer[index]->text(), panel.postFrom[index]->isChecked());
+    return shown;
+}
+
+TEST_F(Panels, ThePlayersOnTheBusAreListedLiveAndTheirTicksAreTheStoredChoice)
+{
+    using Shown = std::vector<std::pair<QString, bool>>;
+    startUp();
+    fakes.players->any = true;
+    fakes.players->onBus = {{"chromium", "Chromium"}, {"chromium", "Chromium"}, {"strawberry", "Strawberry"}};
+    smp& panel = app->form<smp>();
+    app->showplayerpanel();
+    panel.grab();
+    panel.mp[1]->click();
+    EXPECT_TRUE(panel.busList->isHidden()) << "only with the players on the bus chosen";
+    panel.mp[4]->click();
+    EXPECT_FALSE(panel.busList->isHidden());
+    // By default every player counts but the browser; its two windows are one player.
+    EXPECT_EQ(busList(panel), (Shown{{"Chromium", false}, {"Strawberry", true}}));
+    for (QCheckBox* tick : panel.postFrom)
+        EXPECT_EQ(tick->text(), QStringLiteral("Post songs from this player"));
+
+    panel.postFrom[0]->click();
+    EXPECT_EQ(fakes.settings->value(settings::kMprisPlayers), "chromium,strawberry");
+    EXPECT_EQ(fakes.players->choice, "chromium,strawberry") << "followed at once";
+    panel.postFrom[0]->click();
+    panel.postFrom[1]->click();
+    EXPECT_EQ(fakes.settings->value(settings::kMprisPlayers), "none") << "no player is not every player";
+
+    // A player that comes is listed at the panel's next look, a player that goes is no longer.
+    fakes.players->onBus = {{"mpv", "mpv"}, {"strawberry", "Strawberry"}};
+    panel.checkBusPlayers();
+    EXPECT_EQ(busList(panel), (Shown{{"mpv", false}, {"Strawberry", false}}));
+    panel.postFrom[1]->click();
+    fakes.players->onBus = {{"chromium", "Chromium"}, {"mpv", "mpv"}};
+    panel.checkBusPlayers();
+    panel.postFrom[0]->click();
+    EXPECT_EQ(fakes.settings->value(settings::kMprisPlayers), "strawberry,chromium")
+        << "a chosen player that is away stays chosen";
+}
+
+TEST_F(Panels, AChoiceEditedByHandIsReadForgivinglyAtStartAndWhenThePanelShows)
+{
+    fakes.settings->set(settings::kMprisPlayers, " Chromium ,nosuchplayer");
+    startUp();
+    EXPECT_EQ(fakes.players->choice, " Chromium ,nosuchplayer");
+    fakes.players->any = true;
+    fakes.players->onBus = {{"chromium", "Chromium"}, {"strawberry", ""}};
+    smp& panel = app->form<smp>();
+    panel.mp_Click(4);
+    app->showplayerpanel();
+    // A player without a name for itself is listed by its name on the bus.
+    EXPECT_EQ(busList(panel), (std::vector<std::pair<QString, bool>>{{"Chromium", true}, {"strawberry", false}}));
 }
 
 TEST_F(Panels, OptionsAreStoredAtTheFirstFillAndOnEveryChange)

@@ -146,6 +146,17 @@ NowPlaying MprisBus::nowPlaying()
     return m_cache.current();
 }
 
+std::vector<BusPlayer> MprisBus::busPlayers()
+{
+    keepConnected();
+    return m_cache.players();
+}
+
+void MprisBus::choosePlayers(const QString& choice)
+{
+    m_cache.setChoice(PlayerChoice::fromText(choice));
+}
+
 void MprisBus::ownerChanged(const QString& name, const QString& oldOwner, const QString& newOwner,
                             const QDBusMessage& message)
 {

@@ -34,6 +34,8 @@ public:
     void watch() override;
     bool anyPlayer() override;
     NowPlaying nowPlaying() override;
+    std::vector<BusPlayer> busPlayers() override;
+    void choosePlayers(const QString& choice) override;
 
     // A player that never announces a change is read afresh at most this often.
     static constexpr qint64 kRereadMs = 1000;
