@@ -60,8 +60,10 @@ void MprisCache::setTrack(const QString& busName, const MprisTrack& track)
     Player& player = it->second;
     if (player.track == track)
         return;
+    // A picture that comes late belongs to the song already there and makes no new start.
+    const bool newSong = !player.track.sameSong(track);
     player.track = track;
-    if (player.playing)
+    if (player.playing && newSong)
         activate(player);
     choose();
 }
@@ -94,7 +96,7 @@ void MprisCache::choose()
         }
     }
     if (latest)
-        m_current = {songOf(latest->track), latest->identity};
+        m_current = {songOf(latest->track), latest->identity, latest->track.artUrl};
 }
 
 } // namespace tunalo

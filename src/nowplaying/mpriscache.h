@@ -17,8 +17,14 @@ struct MprisTrack {
     QString id; // the player's own name for the track; the same song played again keeps it
     QString title;
     QStringList artists;
+    QString artUrl = {}; // the song's picture; many players give it a moment after the song
 
     bool operator==(const MprisTrack&) const = default;
+    // The same song, whatever its picture.
+    bool sameSong(const MprisTrack& other) const
+    {
+        return id == other.id && title == other.title && artists == other.artists;
+    }
 };
 
 // "Artist - Title", several artists joined by ", "; only the title without an artist; nothing

@@ -88,6 +88,8 @@ public:
     {
         return desktop.players.nowPlaying().identity;
     }
+
+    QString artUrl(PlayerDesktop& desktop) const override { return desktop.players.nowPlaying().artUrl; }
 };
 
 const SongSource& windowTitleSource()

@@ -42,6 +42,8 @@ public:
     virtual QString song(PlayerDesktop& desktop, const PlayerRow& row) const = 0;
     // What the status line names after the song and " - ".
     virtual QString statusName(PlayerDesktop& desktop, const PlayerRow& row) const;
+    // The address of the song's picture, where the player gives one.
+    virtual QString artUrl(PlayerDesktop& /*desktop*/) const { return {}; }
 };
 
 // One supported player, everything the program knows of it. Start-up, the publish cycle, readsong,

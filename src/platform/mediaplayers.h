@@ -11,6 +11,8 @@ namespace tunalo {
 struct NowPlaying {
     QString song;
     QString identity;
+    // The song's picture as the player gives it (file:// or https://); empty when it gives none.
+    QString artUrl = {};
 };
 
 // A player on the session bus: its name as the user's choice keeps it ("strawberry", "chromium")

@@ -134,6 +134,10 @@ public:
 
     // Whether the desktop shows a notification area at all.
     virtual bool hasNotificationArea() const = 0;
+
+    // The picture file the balloons from now on carry in place of the icon's picture, where the
+    // desktop's balloons can show one; empty: the icon's again.
+    virtual void setBalloonImage(const QString& imagePath) = 0;
 };
 
 } // namespace tunalo

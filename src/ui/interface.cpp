@@ -3,8 +3,10 @@
 #include "core/publishcycle.h"
 #include "platform/clock.h"
 #include "platform/notifyshell.h"
+#include "nowplaying/players.h"
 #include "tray/frmsystray.h"
 #include "ui/artwork.h"
+#include "ui/coverart.h"
 #include "ui/panel.h"
 
 #include <QCloseEvent>
@@ -39,7 +41,8 @@ interface::interface(PublishCycle& cycle, NotifyShell& shell, Clock& clock)
       Command5(makeButton(QStringLiteral("about"), 5160, 1095, this)),
       Command6(makeButton(QStringLiteral("instructions"), 6360, 615, this)),
       sts(new QLabel(QStringLiteral(" you are not listening to any song right now"), this)),
-      cp(new QWidget(this)), update(clock.makeTimer([this] { update_Timer(); })), m_cycle(cycle), m_shell(shell)
+      stsArt(new QLabel(sts)), cp(new QWidget(this)), update(clock.makeTimer([this] { update_Timer(); })),
+      m_cycle(cycle), m_shell(shell), m_art(new CoverArt(this))
 {
     setWindowTitle(QStringLiteral("TUNALO"));
     setWindowIcon(artwork::programIcon());
@@ -49,6 +52,10 @@ interface::interface(PublishCycle& cycle, NotifyShell& shell, Clock& clock)
     sts->setAlignment(Qt::AlignCenter);
     sts->setStyleSheet(
         QStringLiteral("QLabel { background-color: #767676; color: white; font-weight: bold; }"));
+    stsArt->setGeometry(0, 0, sts->height(), sts->height());
+    stsArt->setScaledContents(true);
+    stsArt->hide();
+    connect(m_art, &CoverArt::ready, this, &interface::artRead);
     cp->setGeometry(twips(2520), twips(1440), panelWidth(), panelHeight());
     // A palette, not a style sheet: a sheet would also paint the labels of every docked panel.
     paintWhiteUnlessDark(*cp);
@@ -192,8 +199,38 @@ void interface::Command6_Click()
 
 void interface::update_Timer()
 {
-    if (const std::optional<QString> status = m_cycle.tick())
+    if (const std::optional<QString> status = m_cycle.tick()) {
         sts->setText(*status);
+        followArt();
+    }
+}
+
+void interface::followArt()
+{
+    const PlayerId player = m_cycle.state().selectedPlayer;
+    const QString artUrl =
+        player >= 0 && player < playerCount() ? playerRow(player).source->artUrl(m_cycle.desktop()) : QString();
+    if (artUrl == m_art->artUrl())
+        return;
+    // The last song's picture goes at once; the new one shows once it is read.
+    m_artPath.clear();
+    stsArt->hide();
+    m_artReading = true;
+    // Read large enough for the balloon's picture too, drawn small in the line.
+    constexpr int kArtSide = 64;
+    m_art->load(artUrl, kArtSide);
+}
+
+void interface::artRead(const QImage& picture, const QString& path)
+{
+    m_artReading = false;
+    m_artPath = path;
+    stsArt->setPixmap(QPixmap::fromImage(picture));
+    stsArt->setVisible(!picture.isNull());
+    if (m_heldBalloon) {
+        const Balloon balloon = *std::exchange(m_heldBalloon, std::nullopt);
+        showBalloon(balloon.sMessage, balloon.sTitle, balloon.eIcon);
+    }
 }
 
 void interface::showBalloon(const QString& sMessage, const QString& sTitle, std::int32_t eIcon)
@@ -201,6 +238,14 @@ void interface::showBalloon(const QString& sMessage, const QString& sTitle, std:
     // After "&Exit" has taken the icon away nothing can show a balloon any more.
     if (!m_frmSysTray)
         return;
+    // A balloon about a new song waits the moment it takes to read that song's picture, so that it
+    // never shows the song before.
+    followArt();
+    if (m_artReading) {
+        m_heldBalloon = Balloon{sMessage, sTitle, eIcon};
+        return;
+    }
+    m_shell.setBalloonImage(m_artPath);
     m_frmSysTray->ShowBalloonTip(sMessage, sTitle, eIcon, 30000);
 }
 

@@ -2,8 +2,11 @@
 
 #include <QWidget>
 
+#include <QString>
+
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QLabel;
 class QPushButton;
@@ -11,6 +14,7 @@ class QPushButton;
 namespace tunalo {
 
 class Clock;
+class CoverArt;
 class NotifyShell;
 class PublishCycle;
 class Timer;
@@ -59,6 +63,7 @@ public:
     QPushButton* Command5;
     QPushButton* Command6;
     QLabel* sts;
+    QLabel* stsArt; // the song's picture, small, at the start of the status line
     QWidget* cp;
     std::unique_ptr<Timer> update;
 
@@ -86,11 +91,24 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    struct Balloon {
+        QString sMessage;
+        QString sTitle;
+        std::int32_t eIcon;
+    };
+
     void connectTray();
+    // Starts reading the followed song's picture when it is a new one.
+    void followArt();
+    void artRead(const QImage& picture, const QString& path);
 
     PublishCycle& m_cycle;
     NotifyShell& m_shell;
     QPixmap m_background;
+    CoverArt* m_art;
+    QString m_artPath;                     // the song's picture file, once it read well
+    bool m_artReading = false;             // the song's picture is being read
+    std::optional<Balloon> m_heldBalloon;  // waits for the song's picture
 };
 
 } // namespace tunalo

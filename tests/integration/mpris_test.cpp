@@ -94,6 +94,36 @@ TEST_F(MprisOnTheBus, FollowsThePlayerThatPlaysAndThenTheOneThatStartsLater)
         settlesSoon(*players, QStringLiteral("The Example Band - Second Light"), QStringLiteral("Elisa")));
 }
 
+TEST_F(MprisOnTheBus, ABrowsersVideoCountsOnlyWhenChosenAndTheChoiceOutlivesItsInstance)
+{
+    const QStringList asChromium = {QStringLiteral("--identity"), QStringLiteral("Chromium")};
+    MprisPlayer strawberry(bus.environment(), QStringLiteral("strawberry"),
+                           {QStringLiteral("--identity"), QStringLiteral("Strawberry")});
+    ASSERT_TRUE(strawberry.started());
+    ASSERT_TRUE(strawberry.play(QStringLiteral("First Light"), {QStringLiteral("The Example Band")}));
+    auto browser = std::make_unique<MprisPlayer>(bus.environment(), QStringLiteral("chromium.instance4242"), asChromium);
+    ASSERT_TRUE(browser->started());
+    ASSERT_TRUE(browser->play(QStringLiteral("Funny Cats Compilation")));
+
+    const auto players = follow();
+    // The browser started last, and still the music player's song is the one.
+    EXPECT_TRUE(settlesSoon(*players, QStringLiteral("The Example Band - First Light"), QStringLiteral("Strawberry")));
+    ASSERT_TRUE(waitUntil([&] { return players->busPlayers().size() == 2; }));
+    EXPECT_EQ(players->busPlayers(), (std::vector<BusPlayer>{{QStringLiteral("chromium"), QStringLiteral("Chromium")},
+                                                             {QStringLiteral("strawberry"), QStringLiteral("Strawberry")}}));
+
+    players->choosePlayers(QStringLiteral("chromium"));
+    EXPECT_TRUE(settlesSoon(*players, QStringLiteral("Funny Cats Compilation"), QStringLiteral("Chromium")));
+
+    // The browser starts again under a new instance; the choice is by name and still holds.
+    browser->quit();
+    browser = std::make_unique<MprisPlayer>(bus.environment(), QStringLiteral("chromium.instance5150"), asChromium);
+    ASSERT_TRUE(browser->started());
+    ASSERT_TRUE(browser->play(QStringLiteral("Another Video")));
+    ASSERT_TRUE(strawberry.track(QStringLiteral("Second Light"), {QStringLiteral("The Example Band")}));
+    EXPECT_TRUE(settlesSoon(*players, QStringLiteral("Another Video"), QStringLiteral("Chromium")));
+}
+
 TEST_F(MprisOnTheBus, APlayerThatAppearsLaterIsFollowedWithWhatItsTracksSay)
 {
     const auto players = follow();

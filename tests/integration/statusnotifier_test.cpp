@@ -221,6 +221,26 @@ TEST_F(NotificationServer, ABalloonIsANotificationThatReplacesTheOneBeforeAndRep
         << joined(log.entries).toStdString();
 }
 
+TEST_F(NotificationServer, ABalloonAboutASongShowsTheSongsPictureFromItsFile)
+{
+    // A cover of a colour nothing else on the screen has.
+    QTemporaryDir covers;
+    const QString cover = covers.filePath(QStringLiteral("cover.png"));
+    QImage red(64, 64, QImage::Format_RGB32);
+    red.fill(QColor(0xe0, 0x10, 0x10));
+    ASSERT_TRUE(red.save(cover));
+    QtTrayShell shell;
+    frmSysTray tray(shell);
+    shell.setBalloonImage(cover);
+    tray.ShowBalloonTip(QStringLiteral("Band - Song (Song Posted)"), QStringLiteral("Tunalo"), 0);
+    ASSERT_TRUE(waitUntil([] { return dunstctl({QStringLiteral("count"), QStringLiteral("displayed")}) == QStringLiteral("1"); }));
+    pause(300);
+    EXPECT_TRUE(showsColour(display.grab(), {400, 0, 400, 150}, QColor(0xe0, 0x10, 0x10)))
+        << display.screenshot(QStringLiteral("dunst-cover")).toStdString();
+    EXPECT_FALSE(showsColour(display.grab(), {400, 0, 400, 150}, QColor(0x2a, 0x6f, 0xdb)))
+        << "the cover takes the icon's place";
+}
+
 TEST_F(NotificationServer, OnlyTheServersOwnSignalsForABalloonsOwnIdCount)
 {
     QImage picture(16, 16, QImage::Format_ARGB32);

@@ -69,6 +69,7 @@ public:
     HICON registerIcon(const QIcon& icon) override;
     QIcon iconFor(HICON hIcon) const override;
     bool hasNotificationArea() const override { return notificationArea; }
+    void setBalloonImage(const QString& imagePath) override { balloonImage = imagePath; }
 
     // Delivers a notification code to the hidden window, as the shell would.
     void notify(std::uint32_t code);
@@ -79,6 +80,7 @@ public:
 
     std::uint32_t version = 0x0A280005; // NT family, version 5: the wide record with balloon tips
     bool notificationArea = true;
+    QString balloonImage; // the picture file balloons carry now
     std::vector<Call> calls;
     std::vector<Popup> popups;
     Popup iconMenu{{}, -1}; // the icon's menu as given last

@@ -121,6 +121,18 @@ TEST_F(MprisFollow, APlayerThatQuitsTakesItsSongAlong)
     EXPECT_EQ(identity(), QString());
 }
 
+TEST_F(MprisFollow, APictureThatComesLateIsShownAndMakesNoNewStart)
+{
+    play("a", "One");
+    play("b", "Two");
+    cache.setTrack("a", {"One", "One", {"Artist"}, "file:///covers/one.png"});
+    EXPECT_EQ(identity(), "Elisa") << "a did not start again";
+    cache.setTrack("b", {"Two", "Two", {"Artist"}, "https://example.org/two.jpg"});
+    EXPECT_EQ(cache.current().artUrl, "https://example.org/two.jpg");
+    cache.setStatus("b", "Paused");
+    EXPECT_EQ(cache.current().artUrl, "file:///covers/one.png");
+}
+
 TEST_F(MprisFollow, ATrackWithoutTitleIsNoSongEvenWhilePlaying)
 {
     play("a", "One");

@@ -54,6 +54,7 @@ MprisTrack trackOf(const QVariantMap& metadata)
     track.id = id.canConvert<QDBusObjectPath>() ? id.value<QDBusObjectPath>().path() : id.toString();
     track.title = unpackVariant(metadata.value(QStringLiteral("xesam:title"))).toString();
     track.artists = textList(unpackVariant(metadata.value(QStringLiteral("xesam:artist"))));
+    track.artUrl = unpackVariant(metadata.value(QStringLiteral("mpris:artUrl"))).toString();
     return track;
 }
 

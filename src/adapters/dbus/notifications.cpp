@@ -6,6 +6,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QLoggingCategory>
+#include <QUrl>
 #include <QVariantMap>
 
 namespace tunalo {
@@ -59,9 +60,10 @@ bool NotificationBalloon::serverExists(const QDBusConnection& bus)
     return activatable.isValid() && activatable.value().contains(service);
 }
 
-void NotificationBalloon::show(const QString& title, const QString& text, const QImage& picture, int timeOutMs)
+void NotificationBalloon::show(const QString& title, const QString& text, const QImage& picture, int timeOutMs,
+                              const QString& imagePath)
 {
-    Request request{title, text, picture, timeOutMs};
+    Request request{title, text, picture, timeOutMs, imagePath};
     // The server's answer names the id the next balloon replaces; until then only the newest waits.
     if (m_waiting)
         m_next = std::move(request);
@@ -73,7 +75,10 @@ void NotificationBalloon::send(const Request& request)
 {
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), m_appName);
-    if (!request.picture.isNull())
+    // The server reads a picture file itself; the song's cover goes by name, the icon by its pixels.
+    if (!request.imagePath.isEmpty())
+        hints.insert(QStringLiteral("image-path"), QUrl::fromLocalFile(request.imagePath).toString());
+    else if (!request.picture.isNull())
         hints.insert(QStringLiteral("image-data"), QVariant::fromValue(imageData(request.picture)));
     QDBusMessage notify = QDBusMessage::createMethodCall(
         QString::fromLatin1(kService), QString::fromLatin1(kPath), QString::fromLatin1(kInterface),

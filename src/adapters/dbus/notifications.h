@@ -29,8 +29,10 @@ public:
     static bool serverExists(const QDBusConnection& bus);
 
     // Shows the balloon; timeOutMs 0 leaves it up until the user closes it. picture is the
-    // program's icon as the notification area shows it.
-    void show(const QString& title, const QString& text, const QImage& picture, int timeOutMs);
+    // program's icon as the notification area shows it; imagePath, when given, a picture file
+    // shown in its place (the song's cover).
+    void show(const QString& title, const QString& text, const QImage& picture, int timeOutMs,
+              const QString& imagePath = {});
     // Takes the balloon on screen away, without a signal.
     void close();
 
@@ -58,6 +60,7 @@ private:
         QString text;
         QImage picture;
         int timeOutMs;
+        QString imagePath;
     };
     void send(const Request& request);
     void answered(QDBusPendingCallWatcher* call);

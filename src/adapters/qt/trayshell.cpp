@@ -295,7 +295,7 @@ void QtTrayShell::showBalloon(Icon& icon, const Update& update)
                     [this, key] { post(key, {NIN_BALLOONTIMEOUT}); });
         }
         icon.balloon->show(update.infoTitle, update.info,
-                           icon.picture.pixmap(kBalloonPictureSize).toImage(), timeOut);
+                           icon.picture.pixmap(kBalloonPictureSize).toImage(), timeOut, m_balloonImage);
         post(icon.key, {NIN_BALLOONSHOW});
         return;
     }

@@ -47,6 +47,7 @@ public:
     void setIconMenu(HWND hWnd, const std::vector<MenuEntry>& items, int defaultItem,
                      std::function<void(int)> chosen) override;
     bool hasNotificationArea() const override;
+    void setBalloonImage(const QString& imagePath) override { m_balloonImage = imagePath; }
 
     // Whether the icons are StatusNotifier items rather than windows in an XEmbed area; known
     // once the first icon shows.
@@ -107,6 +108,7 @@ private:
     QPointer<QMenu> m_menu;
     std::map<HWND, std::unique_ptr<QMenu>> m_iconMenus;
     Area m_area = Area::Undecided;
+    QString m_balloonImage;
     // Follows the StatusNotifier watcher once the first icon waits for an area.
     std::unique_ptr<QDBusServiceWatcher> m_watcher;
     // The X connection that looks for an XEmbed area, opened on first use.
