@@ -124,6 +124,33 @@ TEST_F(MprisOnTheBus, ABrowsersVideoCountsOnlyWhenChosenAndTheChoiceOutlivesItsI
     EXPECT_TRUE(settlesSoon(*players, QStringLiteral("Another Video"), QStringLiteral("Chromium")));
 }
 
+TEST_F(MprisOnTheBus, ATracksPictureGivenLateIsTakenAndMakesNoNewStart)
+{
+    MprisPlayer rhythmbox(bus.environment(), QStringLiteral("rhythmbox"),
+                          {QStringLiteral("--identity"), QStringLiteral("Rhythmbox")});
+    MprisPlayer elisa(bus.environment(), QStringLiteral("elisa"), {QStringLiteral("--identity"), QStringLiteral("Elisa")});
+    ASSERT_TRUE(rhythmbox.started() && elisa.started());
+    const auto players = follow();
+    ASSERT_TRUE(rhythmbox.play(QStringLiteral("One")));
+    EXPECT_TRUE(settlesSoon(*players, QStringLiteral("One"), QStringLiteral("Rhythmbox")));
+    ASSERT_TRUE(elisa.play(QStringLiteral("Two")));
+    EXPECT_TRUE(settlesSoon(*players, QStringLiteral("Two"), QStringLiteral("Elisa")));
+
+    const QString cover = QStringLiteral("file:///covers/two.png");
+    ASSERT_TRUE(elisa.send(QStringLiteral("art ") + cover));
+    EXPECT_TRUE(waitUntil([&] {
+        clock.advance(100);
+        return players->nowPlaying().artUrl == cover;
+    }));
+    ASSERT_TRUE(rhythmbox.send(QStringLiteral("art file:///covers/one.png")));
+    for (int look = 0; look < 30; ++look) {
+        clock.advance(100);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(players->nowPlaying().identity, QStringLiteral("Elisa")) << "a late picture is no new song";
+    EXPECT_EQ(players->nowPlaying().artUrl, cover);
+}
+
 TEST_F(MprisOnTheBus, APlayerThatAppearsLaterIsFollowedWithWhatItsTracksSay)
 {
     const auto players = follow();

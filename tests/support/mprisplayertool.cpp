@@ -9,6 +9,7 @@
 //   track TITLE<TAB>ARTIST<TAB>...  plays a new track from now on (an empty TITLE: one without
 //                                   title; no ARTIST: one without artist)
 //   play | pause | stop             the playback status
+//   art URL                         the playing track's picture, given late as many players do
 //   identity TEXT                   the name the player gives itself
 //   reads                           answers "reads N": how often its playback state was read
 //   quit                            leaves the bus and ends (so does the end of stdin)
@@ -86,6 +87,9 @@ public:
                 {QStringLiteral("stop"), QStringLiteral("Stopped")}};
             m_status = statuses.value(command);
             announce(kPlayerInterface, QStringLiteral("PlaybackStatus"), m_status);
+        } else if (command == QLatin1String("art")) {
+            m_metadata.insert(QStringLiteral("mpris:artUrl"), argument);
+            announce(kPlayerInterface, QStringLiteral("Metadata"), m_metadata);
         } else if (command == QLatin1String("identity")) {
             m_identity = argument;
             announce(kRootInterface, QStringLiteral("Identity"), m_identity);
