@@ -19,6 +19,12 @@ inline constexpr std::string_view kDeleteKey = "d";
 // The post's own key, the same on every try of one post: a service that knows it answers a try
 // that comes again with the post it already made.
 inline constexpr std::string_view kPostKeyKey = "k";
+// What the program knows of how a song is heard, so that the service can count a listen: the posted
+// song's length in milliseconds, when the player says it; and on the next post, the key of the post
+// before and how long its song was heard, in milliseconds, counting only time it played.
+inline constexpr std::string_view kLengthKey = "l";
+inline constexpr std::string_view kHeardPostKey = "hk";
+inline constexpr std::string_view kHeardKey = "h";
 // The longest song the service keeps, in characters; the program cuts a longer one before posting.
 inline constexpr std::size_t kMaxSongCharacters = 1000;
 

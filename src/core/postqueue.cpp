@@ -25,7 +25,7 @@ QString queryValue(const QString& text)
 } // namespace
 
 QString postAddress(const QString& serviceBase, const QString& song, std::int16_t autoDelete,
-                    const QString& lastPostTitle, const QString& key)
+                    const QString& lastPostTitle, const QString& key, const ListenKeys& listen)
 {
     const QLatin1String marker = qtText(protocol::kPostIdMarker);
     // A longer song would be cut by the service anyway, or make an address too long for it.
@@ -37,8 +37,17 @@ QString postAddress(const QString& serviceBase, const QString& song, std::int16_
         address += QLatin1Char('&') + qtText(protocol::kDeleteKey) + QLatin1Char('=') +
                    queryValue(lastPostTitle.split(marker).at(1));
     }
+    const auto add = [&address](std::string_view name, const QString& value) {
+        address += QLatin1Char('&') + qtText(name) + QLatin1Char('=') + queryValue(value);
+    };
     if (!key.isEmpty())
-        address += QLatin1Char('&') + qtText(protocol::kPostKeyKey) + QLatin1Char('=') + queryValue(key);
+        add(protocol::kPostKeyKey, key);
+    if (listen.lengthMs > 0)
+        add(protocol::kLengthKey, QString::number(listen.lengthMs));
+    if (!listen.heardPostKey.isEmpty()) {
+        add(protocol::kHeardPostKey, listen.heardPostKey);
+        add(protocol::kHeardKey, QString::number(listen.heardMs));
+    }
     return address;
 }
 
@@ -65,6 +74,25 @@ void PostQueue::add(const QString& song)
     send(song);
 }
 
+void PostQueue::heard(const ListenMeter::Heard& heard)
+{
+    if (m_lastSent && !m_lastSent->heardMs && m_lastSent->song == heard.song)
+        m_lastSent->heardMs = heard.heardMs;
+}
+
+ListenKeys PostQueue::listenKeys(const QString& song) const
+{
+    ListenKeys keys;
+    const ListenMeter::Heard now = m_cycle.heardNow();
+    if (now.song == song)
+        keys.lengthMs = now.lengthMs;
+    if (m_lastSent && m_lastSent->heardMs) {
+        keys.heardPostKey = m_lastSent->key;
+        keys.heardMs = *m_lastSent->heardMs;
+    }
+    return keys;
+}
+
 void PostQueue::send(const QString& song)
 {
     if (m_current != song) {
@@ -72,11 +100,13 @@ void PostQueue::send(const QString& song)
         m_failureShown = false;
         m_unconfirmedShown = false;
         m_key = QUuid::createUuid().toString(QUuid::Id128);
+        m_listen = listenKeys(song);
+        m_lastSent = Sent{song, m_key, std::nullopt};
     }
     m_current = song;
     const AppState& state = m_cycle.state();
     const QString address =
-        postAddress(m_cycle.serviceBase(), song, state.autoDelete, state.lastPostTitle, m_key);
+        postAddress(m_cycle.serviceBase(), song, state.autoDelete, state.lastPostTitle, m_key, m_listen);
     qCDebug(lcPost) << "posting" << address;
     m_stage = Stage::Sending;
     answerLimit->start(kAnswerLimitMs);

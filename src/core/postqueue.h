@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/listenmeter.h"
 #include "platform/browser.h"
 #include "platform/clock.h"
 
@@ -16,8 +17,17 @@ class PublishCycle;
 // The post page's address for song, cut to what the service keeps; with deletion on, it also names
 // the post that lastPostTitle reports, so the service removes it; with a key, every try of the post
 // carries it, so a service that already made the post answers with it instead of making another.
+// What a post tells of listening: its song's length, and how long the song of the post before was
+// heard; nothing for what is not known.
+struct ListenKeys {
+    qint64 lengthMs = 0;
+    QString heardPostKey; // the post before's key; empty: nothing to tell of it
+    qint64 heardMs = 0;
+};
+
 QString postAddress(const QString& serviceBase, const QString& song, std::int16_t autoDelete,
-                    const QString& lastPostTitle, const QString& key = QString());
+                    const QString& lastPostTitle, const QString& key = QString(),
+                    const ListenKeys& listen = {});
 
 // The songs on their way to the service, sent one at a time through the post browser. Each post
 // waits for the one before to be confirmed, so it carries that post's id; of the songs that come
@@ -40,6 +50,8 @@ public:
 
     // Posts song once the post in flight, if any, is done; it replaces the song waiting.
     void add(const QString& song);
+    // A song ended, heard for so long; when it is the song last sent, the next post says so.
+    void heard(const ListenMeter::Heard& heard);
 
     // Timer handlers: the post in flight took too long; the rest before trying a failed post again
     // is over.
@@ -58,6 +70,7 @@ private:
     enum class Failure { NoAnswer, Unconfirmed, ErrorAnswer, Refused, SessionGone };
 
     void send(const QString& song);
+    ListenKeys listenKeys(const QString& song) const;
     void loaded(const LoadResult& result);
     void answered(const LoadResult& result);
     void sleepUnlessSending();
@@ -76,6 +89,14 @@ private:
     QString m_key;                   // the current post's key, the same on each of its tries
     bool m_failureShown = false;     // the current song's " (Not Posted)" balloon was shown
     bool m_unconfirmedShown = false; // the current song's " (not confirmed yet)" balloon was shown
+    ListenKeys m_listen;             // the current post's, the same on each of its tries
+    // The song of the post sent last, its key, and once it ended, how long it was heard.
+    struct Sent {
+        QString song;
+        QString key;
+        std::optional<qint64> heardMs;
+    };
+    std::optional<Sent> m_lastSent;
 };
 
 } // namespace tunalo

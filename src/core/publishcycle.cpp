@@ -94,6 +94,7 @@ std::optional<QString> PublishCycle::tick()
         status = reading.song.isEmpty() && name.isEmpty() ? QString()
                                                           : reading.song + QStringLiteral(" - ") + name;
     }
+    followListening(running && reading.running ? reading.song : QString());
     if (m_state.publishing != kTrue)
         return status;
     m_state.previousSong = m_state.currentSong;
@@ -105,6 +106,22 @@ std::optional<QString> PublishCycle::tick()
             checkpublish();
     }
     return status;
+}
+
+ListenMeter::Heard PublishCycle::heardNow()
+{
+    return m_heard.current(m_services.clock.now());
+}
+
+void PublishCycle::followListening(const QString& song)
+{
+    const PlayerId player = m_state.selectedPlayer;
+    const PlayerRow& row = playerRow(player);
+    const std::optional<ListenMeter::Heard> ended =
+        m_heard.follow(song, row.source->listening(m_services.desktop), m_services.clock.now());
+    // The post that carried the song that ended tells the service with the next post.
+    if (ended && m_posts)
+        m_posts->heard(*ended);
 }
 
 void PublishCycle::setPublishing(bool on)

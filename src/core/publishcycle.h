@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/appstate.h"
+#include "core/listenmeter.h"
 #include "nowplaying/players.h"
 #include "platform/changeresult.h"
 
@@ -103,6 +104,8 @@ public:
 
     // The posts on their way, made with the first.
     PostQueue& posts();
+    // The song now playing and how long it has been heard.
+    ListenMeter::Heard heardNow();
 
     std::int32_t BallonMsgs = kClickDoesNothing;
 
@@ -114,6 +117,8 @@ signals:
     void optionsWanted();
 
 private:
+    // Measures how long the song is heard, ending the one before when it changes.
+    void followListening(const QString& song);
     void refuse(const QString& heading, const QString& body);
     void setPublishing(bool on);
 
@@ -123,6 +128,7 @@ private:
     QString m_screenWordList;
     QSet<QString> m_toldCauses;
     std::unique_ptr<PostQueue> m_posts;
+    ListenMeter m_heard; // how long the song now playing has been heard
 };
 
 } // namespace tunalo

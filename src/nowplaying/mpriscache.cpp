@@ -95,8 +95,18 @@ void MprisCache::choose()
             m_followed = name;
         }
     }
-    if (latest)
-        m_current = {songOf(latest->track), latest->identity, latest->track.artUrl};
+    if (latest) {
+        m_current = {songOf(latest->track), latest->identity, latest->track.artUrl, latest->track.lengthUs / 1000,
+                     true};
+        return;
+    }
+    // The song stays, and so does its player's news: a picture or a length that came late.
+    const auto followed = m_players.find(m_followed);
+    if (followed != m_players.end()) {
+        m_current.playing = followed->second.playing;
+        m_current.artUrl = followed->second.track.artUrl;
+        m_current.lengthMs = followed->second.track.lengthUs / 1000;
+    }
 }
 
 } // namespace tunalo

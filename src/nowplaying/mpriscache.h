@@ -18,6 +18,7 @@ struct MprisTrack {
     QString title;
     QStringList artists;
     QString artUrl = {}; // the song's picture; many players give it a moment after the song
+    qint64 lengthUs = 0; // the song's length in microseconds, as the player says; 0 when it does not
 
     bool operator==(const MprisTrack&) const = default;
     // The same song, whatever its picture.
@@ -61,7 +62,7 @@ private:
     };
 
     void activate(Player& player) { player.lastActive = ++m_clock; }
-    // Follows the player that played last; with none playing, the song stays as it was.
+    // Follows the player that played last; with none playing, the song stays as it was, paused.
     void choose();
 
     PlayerChoice m_choice;

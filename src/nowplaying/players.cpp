@@ -90,6 +90,12 @@ public:
     }
 
     QString artUrl(PlayerDesktop& desktop) const override { return desktop.players.nowPlaying().artUrl; }
+
+    Listening listening(PlayerDesktop& desktop) const override
+    {
+        const NowPlaying now = desktop.players.nowPlaying();
+        return {now.lengthMs, now.playing};
+    }
 };
 
 const SongSource& windowTitleSource()

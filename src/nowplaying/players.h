@@ -29,6 +29,13 @@ struct PlayerTitleFormat {
 
 struct PlayerRow;
 
+// What the player says of the song beyond its name: how long it is (0 when it does not say) and
+// whether it is being heard now.
+struct Listening {
+    qint64 lengthMs = 0;
+    bool playing = true;
+};
+
 // Where a player's song comes from. The four players of the table show it in their window title and
 // share one source; a player that announces its song some other way brings a source of
 // its own, and every caller keeps going through the row.
@@ -44,6 +51,8 @@ public:
     virtual QString statusName(PlayerDesktop& desktop, const PlayerRow& row) const;
     // The address of the song's picture, where the player gives one.
     virtual QString artUrl(PlayerDesktop& /*desktop*/) const { return {}; }
+    // A song in a window title is heard for as long as the title stands.
+    virtual Listening listening(PlayerDesktop& /*desktop*/) const { return {}; }
 };
 
 // One supported player, everything the program knows of it. Start-up, the publish cycle, readsong,

@@ -13,6 +13,10 @@ struct NowPlaying {
     QString identity;
     // The song's picture as the player gives it (file:// or https://); empty when it gives none.
     QString artUrl = {};
+    // The song's length in milliseconds; 0 when the player does not say.
+    qint64 lengthMs = 0;
+    // Whether the player says it plays; a paused song is not being heard.
+    bool playing = false;
 };
 
 // A player on the session bus: its name as the user's choice keeps it ("strawberry", "chromium")
