@@ -2,6 +2,7 @@
 // (the service's HttpServer), one that never answers, one whose body has no end, one with a
 // certificate nobody vouches for.
 #include "http/httpserver.h"
+#include "federation/peeraddress.h"
 #include "federation/peerclient.h"
 
 #include <boost/asio/executor_work_guard.hpp>

@@ -16,6 +16,9 @@ namespace tunalo::service::activities {
 using Json = nlohmann::json;
 
 inline constexpr std::string_view activityType = "application/activity+json";
+// What the service asks another server for when it wants a document rather than a page.
+inline constexpr std::string_view acceptActivity =
+    "application/activity+json, application/ld+json; profile=\"https://www.w3.org/ns/activitystreams\"";
 inline constexpr std::string_view publicAudience = "https://www.w3.org/ns/activitystreams#Public";
 
 // Where a person's documents live on a site (scheme://host[:port], no trailing slash).

@@ -1,7 +1,7 @@
 #include "federation/delivery.h"
 
 #include "federation/activities.h"
-#include "federation/federation.h"
+#include "federation/outbound.h"
 #include "http/requestlog.h"
 
 #include <ctime>

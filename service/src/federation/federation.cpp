@@ -1,8 +1,9 @@
 #include "federation/federation.h"
 
 #include "base/links.h"
-#include "http/requestlog.h"
 #include "base/text.h"
+#include "federation/outbound.h"
+#include "http/requestlog.h"
 
 
 namespace tunalo::service {
@@ -15,9 +16,8 @@ namespace chrono = std::chrono;
 constexpr std::string_view jrdType = "application/jrd+json";
 constexpr std::string_view nodeinfoType =
     "application/json; profile=\"http://nodeinfo.diaspora.software/ns/schema/2.1#\"";
-constexpr std::string_view documentType = "application/activity+json";
-constexpr std::string_view acceptActivity =
-    "application/activity+json, application/ld+json; profile=\"https://www.w3.org/ns/activitystreams\"";
+constexpr std::string_view documentType = activities::activityType;
+using activities::acceptActivity;
 constexpr std::size_t keysKept = 10000;
 
 Response plainAnswer(http::status status, std::string_view text = {})
@@ -101,27 +101,6 @@ std::optional<Federation::Signer> keyIn(const Json& document, const std::string&
 }
 
 } // namespace
-
-KeyPair keysOf(Store& store, std::int64_t userId)
-{
-    if (auto keys = store.keys(userId))
-        return *keys;
-    return store.keepKeys(userId, makeKeyPair());
-}
-
-PeerRequest signedPost(const std::string& inbox, const Json& activity, const std::string& keyId,
-                       const std::string& privatePem)
-{
-    PeerRequest request;
-    request.method = http::verb::post;
-    request.url = inbox;
-    request.headers = {{"Content-Type", std::string(documentType)}, {"Accept", std::string(acceptActivity)}};
-    request.body = activity.dump();
-    request.sign = [keyId, privatePem](Request& outgoing) {
-        signRequest(outgoing, outgoing[http::field::host], keyId, privatePem, chrono::system_clock::now());
-    };
-    return request;
-}
 
 Federation::Federation(Store& store, std::string site, PeerClient& peers, Workers workers)
     : m_store(store), m_site(std::move(site)), m_peers(peers), m_workers(std::move(workers))

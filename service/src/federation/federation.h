@@ -22,13 +22,6 @@ struct Workers {
     std::function<void(const CallPtr&, std::function<void()>)> onHashingPool;
 };
 
-// A person's key pair, made on first use for an account that has none yet.
-KeyPair keysOf(Store& store, std::int64_t userId);
-
-// A request that posts an activity to an inbox, signed by the person's key.
-PeerRequest signedPost(const std::string& inbox, const activities::Json& activity, const std::string& keyId,
-                       const std::string& privatePem);
-
 // Every person as an account on the fediverse: WebFinger and NodeInfo find them, their actor
 // document and collections describe them, their inbox takes the follows of accounts elsewhere.
 // Requests from other servers count only when signed by their actor's key.

@@ -2,8 +2,6 @@
 
 #include "http/httpserver.h"
 
-#include <boost/asio/ip/address.hpp>
-
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -66,10 +64,5 @@ public:
 private:
     std::shared_ptr<State> m_state;
 };
-
-// Whether an address is one a server on the internet may have: not loopback, private (10/8,
-// 172.16/12, 192.168/16, fc00::/7), link-local, shared (100.64/10), unspecified, multicast,
-// broadcast or reserved, also when written as an IPv4-mapped IPv6 address.
-bool isPublicAddress(const boost::asio::ip::address& address);
 
 } // namespace tunalo::service
