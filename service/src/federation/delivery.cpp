@@ -4,16 +4,9 @@
 #include "federation/outbound.h"
 #include "http/requestlog.h"
 
-#include <ctime>
-
 namespace tunalo::service {
 
 namespace {
-
-std::int64_t now()
-{
-    return static_cast<std::int64_t>(std::time(nullptr));
-}
 
 std::string describe(const PeerAnswer& answer)
 {
@@ -35,8 +28,8 @@ const char* kindName(JobKind kind)
 
 } // namespace
 
-Delivery::Delivery(Store& store, std::string site, PeerClient& peers)
-    : m_store(store), m_site(std::move(site)), m_peers(peers), m_thread([this] { run(); })
+Delivery::Delivery(Store& store, std::string site, PeerClient& peers, const Clock& clock)
+    : m_store(store), m_site(std::move(site)), m_peers(peers), m_clock(clock), m_thread([this] { run(); })
 {
     wake(); // jobs left from before the start go out at once
 }
@@ -89,7 +82,7 @@ void Delivery::run()
 void Delivery::claim()
 {
     while (m_sending < inFlight) {
-        const auto start = now();
+        const auto start = m_clock.seconds();
         const auto jobs = m_store.claimJobs(start, start + lease.count(), static_cast<int>(inFlight - m_sending));
         for (const auto& job : jobs)
             send(job);
@@ -141,7 +134,7 @@ void Delivery::retryOrDrop(const Job& job, const std::string& why)
     logNote(std::string("sending ") + kindName(job.kind) + std::to_string(job.postId) + " to " +
             escapeForLog(job.target) + " failed (" + why + "); next try in " +
             std::to_string(retryDelays[attempt].count()) + " s");
-    m_store.retryJob(job.id, now() + retryDelays[attempt].count());
+    m_store.retryJob(job.id, m_clock.seconds() + retryDelays[attempt].count());
 }
 
 const KeyPair& Delivery::keysFor(std::int64_t userId)
@@ -177,7 +170,7 @@ void Delivery::send(const Job& job)
             job.kind == JobKind::create
                 ? activities::create({job.postId, job.userName, job.song, job.postedAt}, at, job.audience)
                 : activities::remove(job.postId, at);
-        request = signedPost(job.target, activity, at.key, keysFor(job.userId).privatePem);
+        request = signedPost(job.target, activity, at.key, keysFor(job.userId).privatePem, m_clock);
     }
     ++m_sending;
     m_peers.send(std::move(request), [this, job](PeerAnswer answer) {

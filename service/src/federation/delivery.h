@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/clock.h"
 #include "federation/peerclient.h"
 #include "store/store.h"
 
@@ -37,7 +38,7 @@ public:
 
     // site: the public address the activities name; empty when the service does not federate
     // (then only listening jobs are queued).
-    Delivery(Store& store, std::string site, PeerClient& peers);
+    Delivery(Store& store, std::string site, PeerClient& peers, const Clock& clock);
     // Ends the thread: what is still under way stays leased and is taken up again after its lease.
     // Call it before the peer client goes; the peer client's answers after it change nothing.
     void stop();
@@ -64,6 +65,7 @@ private:
     Store& m_store;
     const std::string m_site;
     PeerClient& m_peers;
+    const Clock& m_clock;
     std::map<std::int64_t, KeyPair> m_keys; // by user; the delivery thread's own
     std::size_t m_sending = 0;              // the delivery thread's own
     std::mutex m_mutex;

@@ -102,8 +102,8 @@ std::optional<Federation::Signer> keyIn(const Json& document, const std::string&
 
 } // namespace
 
-Federation::Federation(Store& store, std::string site, PeerClient& peers, Workers workers)
-    : m_store(store), m_site(std::move(site)), m_peers(peers), m_workers(std::move(workers))
+Federation::Federation(Store& store, std::string site, PeerClient& peers, Workers workers, const Clock& clock)
+    : m_store(store), m_site(std::move(site)), m_peers(peers), m_workers(std::move(workers)), m_clock(clock)
 {
 }
 
@@ -202,7 +202,7 @@ void Federation::inbox(const CallPtr& call, const std::optional<std::string>& na
     const auto& request = call->request;
     if (request.body().size() > maxActivityBytes)
         return call->answer(plainAnswer(http::status::payload_too_large));
-    const auto check = precheckSignature(request, chrono::system_clock::now());
+    const auto check = precheckSignature(request, m_clock.wall());
     if (check.result != SignatureCheck::ok || !check.header)
         return call->answer(plainAnswer(http::status::unauthorized, "a valid HTTP signature is needed"));
     auto activity = Json::parse(request.body(), nullptr, false);
@@ -234,7 +234,7 @@ void Federation::withSigner(const CallPtr& call, const SignatureHeader& header, 
     {
         std::lock_guard lock(m_keysMutex);
         const auto kept = m_keys.find(header.keyId);
-        if (kept != m_keys.end() && chrono::steady_clock::now() - kept->second.fetched < keyMemory &&
+        if (kept != m_keys.end() && m_clock.steady() - kept->second.fetched < keyMemory &&
             holds(kept->second))
             return next(kept->second);
     }
@@ -273,7 +273,7 @@ void Federation::fetchKey(const std::string& keyId,
     PeerRequest request;
     request.url = withoutFragment(keyId);
     request.headers = {{"Accept", std::string(acceptActivity)}};
-    m_peers.send(std::move(request), [keyId, done = std::move(done)](PeerAnswer answer) {
+    m_peers.send(std::move(request), [keyId, &clock = m_clock, done = std::move(done)](PeerAnswer answer) {
         if (answer.status != 200) {
             if (!answer.answered())
                 logNote("cannot fetch the key " + escapeForLog(keyId) + ": " + answer.error);
@@ -281,7 +281,7 @@ void Federation::fetchKey(const std::string& keyId,
         }
         auto signer = keyIn(Json::parse(answer.body, nullptr, false), keyId);
         if (signer)
-            signer->fetched = chrono::steady_clock::now();
+            signer->fetched = clock.steady();
         done(std::move(signer), answer.status);
     });
 }
@@ -321,7 +321,7 @@ void Federation::acceptFollow(const CallPtr& call, const Json& activity, const s
         const auto keys = keysOf(m_store, account->user.id);
         call->answer(plainAnswer(http::status::accepted));
         const auto at = activities::Addresses::of(m_site, account->user.name);
-        m_peers.send(signedPost(follower.inbox, activities::accept(activity, at), at.key, keys.privatePem),
+        m_peers.send(signedPost(follower.inbox, activities::accept(activity, at), at.key, keys.privatePem, m_clock),
                      [follower](PeerAnswer answer) {
                          if (answer.status / 100 != 2)
                              logNote("the accept of a follow did not reach " + escapeForLog(follower.inbox) +

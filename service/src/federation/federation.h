@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/clock.h"
 #include "federation/activities.h"
 #include "http/httpserver.h"
 #include "federation/httpsignature.h"
@@ -34,7 +35,7 @@ public:
     static constexpr std::size_t keyFetchesAtOnce = 64;
 
     // site: the public address, scheme://host[:port].
-    Federation(Store& store, std::string site, PeerClient& peers, Workers workers);
+    Federation(Store& store, std::string site, PeerClient& peers, Workers workers, const Clock& clock);
 
     void webfinger(const CallPtr& call);
     void nodeinfoLinks(const CallPtr& call);
@@ -80,6 +81,7 @@ private:
     const std::string m_site;
     PeerClient& m_peers;
     Workers m_workers;
+    const Clock& m_clock;
     std::mutex m_keysMutex;
     std::map<std::string, Signer> m_keys; // by key id
     std::atomic<std::size_t> m_keyFetches{0};

@@ -3,8 +3,6 @@
 #include "federation/httpsignature.h"
 #include "federation/keys.h"
 
-#include <chrono>
-
 namespace tunalo::service {
 
 KeyPair keysOf(Store& store, std::int64_t userId)
@@ -15,7 +13,7 @@ KeyPair keysOf(Store& store, std::int64_t userId)
 }
 
 PeerRequest signedPost(const std::string& inbox, const activities::Json& activity, const std::string& keyId,
-                       const std::string& privatePem)
+                       const std::string& privatePem, const Clock& clock)
 {
     PeerRequest request;
     request.method = http::verb::post;
@@ -23,8 +21,8 @@ PeerRequest signedPost(const std::string& inbox, const activities::Json& activit
     request.headers = {{"Content-Type", std::string(activities::activityType)},
                        {"Accept", std::string(activities::acceptActivity)}};
     request.body = activity.dump();
-    request.sign = [keyId, privatePem](Request& outgoing) {
-        signRequest(outgoing, outgoing[http::field::host], keyId, privatePem, std::chrono::system_clock::now());
+    request.sign = [keyId, privatePem, &clock](Request& outgoing) {
+        signRequest(outgoing, outgoing[http::field::host], keyId, privatePem, clock.wall());
     };
     return request;
 }

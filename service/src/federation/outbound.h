@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/clock.h"
 #include "federation/activities.h"
 #include "federation/peerclient.h"
 #include "store/store.h"
@@ -14,8 +15,9 @@ namespace tunalo::service {
 // A person's key pair, made on first use for an account that has none yet.
 KeyPair keysOf(Store& store, std::int64_t userId);
 
-// A request that posts an activity to an inbox, signed by the person's key as it goes out.
+// A request that posts an activity to an inbox, signed by the person's key as it goes out (and
+// again before each redirect), dated by the clock.
 PeerRequest signedPost(const std::string& inbox, const activities::Json& activity, const std::string& keyId,
-                       const std::string& privatePem);
+                       const std::string& privatePem, const Clock& clock);
 
 } // namespace tunalo::service

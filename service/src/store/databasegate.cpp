@@ -5,8 +5,8 @@
 namespace tunalo::service {
 
 DatabaseGate::DatabaseGate(std::size_t threads, std::size_t queueLimit, std::chrono::milliseconds late,
-                           std::chrono::milliseconds retry, std::function<void()> probe)
-    : m_late(late), m_retry(retry), m_probe(std::move(probe)), m_pool(threads, queueLimit)
+                           std::chrono::milliseconds retry, std::function<void()> probe, const Clock& clock)
+    : m_late(late), m_retry(retry), m_probe(std::move(probe)), m_clock(clock), m_pool(threads, queueLimit)
 {
 }
 
@@ -21,7 +21,7 @@ void DatabaseGate::tryAgain()
 {
     {
         std::lock_guard lock(m_mutex);
-        if (m_probing || Clock::now() < m_retryAt)
+        if (m_probing || m_clock.steady() < m_retryAt)
             return;
         m_probing = true;
     }
@@ -50,10 +50,10 @@ bool DatabaseGate::submit(std::function<void(bool admitted)> job)
         tryAgain();
         return false;
     }
-    const auto queued = Clock::now();
+    const auto queued = m_clock.steady();
     return m_pool.submit([this, job = std::move(job), queued] {
         // Refused when it waited too long, or the database went down while it waited.
-        job(Clock::now() - queued <= m_late && !down());
+        job(m_clock.steady() - queued <= m_late && !down());
     });
 }
 
@@ -64,7 +64,7 @@ void DatabaseGate::reached(bool answered)
         m_down = false;
     } else {
         m_down = true;
-        m_retryAt = Clock::now() + m_retry;
+        m_retryAt = m_clock.steady() + m_retry;
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/clock.h"
 #include "base/workerpool.h"
 
 #include <chrono>
@@ -17,7 +18,7 @@ namespace tunalo::service {
 class DatabaseGate {
 public:
     DatabaseGate(std::size_t threads, std::size_t queueLimit, std::chrono::milliseconds late,
-                 std::chrono::milliseconds retry, std::function<void()> probe);
+                 std::chrono::milliseconds retry, std::function<void()> probe, const Clock& clock);
 
     // Queues job, which runs on a database thread and learns whether it was admitted; false, and
     // the job dropped, when it is refused before queueing.
@@ -28,17 +29,17 @@ public:
     void stop() { m_pool.stop(); }
 
 private:
-    using Clock = std::chrono::steady_clock;
     bool down();
     void tryAgain();
 
     const std::chrono::milliseconds m_late;
     const std::chrono::milliseconds m_retry;
     const std::function<void()> m_probe;
+    const Clock& m_clock;
     std::mutex m_mutex;
     bool m_down = false;
     bool m_probing = false;
-    Clock::time_point m_retryAt;
+    std::chrono::steady_clock::time_point m_retryAt;
     // Last, so that it goes first: its jobs use everything above until its threads have ended.
     WorkerPool m_pool;
 };
