@@ -1,11 +1,13 @@
 // A person's followers elsewhere on the fediverse, played by a small server of the test's own: what
 // reaches them, signed how, and what happens when their server fails. (Interoperability with an
 // ActivityPub implementation nobody here wrote is judged in the fediverse test.)
-#include "activities.h"
-#include "federation.h"
-#include "httpsignature.h"
-#include "keys.h"
+#include "federation/activities.h"
+#include "federation/delivery.h"
+#include "federation/federation.h"
+#include "federation/httpsignature.h"
+#include "federation/keys.h"
 #include "elsewhere.h"
+#include "manualclock.h"
 #include "servicefixture.h"
 
 #include <boost/beast/http/write.hpp>
@@ -296,16 +298,22 @@ TEST_F(Federating, AKilledServiceSendsWhatItConfirmedAfterItsRestart)
     ann.postSong("Song - Before The Kill");
     elsewhere.arrivals(2);
     m_federating->stop(SIGKILL);
-    // Its lease would run out in a while; the test does not wait for it.
-    sql("UPDATE jobs SET leased_until = NULL, due_at = 0");
     elsewhere.answer(Elsewhere::Inbox::accept);
-    restartFederating();
+    // The next start's delivery, once the killed one's lease has run out (on a clock moved past it;
+    // the delivery's own test shows the lease holding until then).
+    ManualClock clock;
+    clock.advance(Delivery::lease + 1s);
+    const auto store = openStore(database());
+    std::unique_ptr<Delivery> delivery;
+    PeerClient peers(PeerClient::Limits{}, true);
+    delivery = std::make_unique<Delivery>(*store, site(), peers, clock);
     const auto arrived = elsewhere.arrivals(3);
     ASSERT_EQ(typesOf(arrived), (std::vector<std::string>{"Accept", "Create", "Create"}));
     EXPECT_EQ(arrived[2].activity["id"], arrived[1].activity["id"]) << "the same activity, sent again";
     for (int tries = 0; tries < 50 && sql("SELECT count(*) FROM jobs")[0] != "0"; ++tries)
         std::this_thread::sleep_for(100ms);
     EXPECT_EQ(sql("SELECT count(*) FROM jobs"), std::vector<std::string>{"0"});
+    delivery->stop(); // before the peer client goes
 }
 
 TEST_F(Federating, TwoInstancesOnOneDatabaseSendEachNoteOnce)
