@@ -18,11 +18,13 @@ bool hasSessionBus()
     return qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS");
 }
 
-// Stores "another player on the session bus" as the player watched last, before the start.
-bool watchTheBus(Session& session)
+// Stores "another player on the session bus" as the player watched last, before the start, and
+// the players that count.
+bool watchTheBus(Session& session, const QByteArray& players = {})
 {
     QFile settings(session.programFiles().settingsFile());
-    return settings.open(QIODevice::WriteOnly) && settings.write("[options]\nlastsmp= 4\n") > 0;
+    return settings.open(QIODevice::WriteOnly) &&
+           settings.write("[options]\nlastsmp= 4\nmprisplayers=" + players + "\n") > 0;
 }
 
 TEST(DesktopBus, TheSongsOfPlayersOnTheSessionBusArePostedAsArtistAndTitle)
@@ -84,6 +86,45 @@ TEST(DesktopBus, ABlankSongLocksNobodyOutAndAVeryLongOneIsPostedOnceCut)
     EXPECT_TRUE(session.waitForFeed({QStringLiteral("After")})) << session.screenshot(QStringLiteral("after"));
     EXPECT_TRUE(session.waitForPosts(2)) << session.requests().join(QStringLiteral("\n")).toStdString();
 }
+
+struct ChoiceCase {
+    const char* name;
+    const char* players; // as the settings file holds them
+    const char* posted;
+};
+
+class ChosenPlayers : public ::testing::TestWithParam<ChoiceCase> {};
+
+// A browser plays a video and a music player a song, the browser started last: by default only the
+// song is posted, and with the browser chosen by hand only the video.
+TEST_P(ChosenPlayers, OnlyTheChosenPlayersSongsArePosted)
+{
+    ASSERT_TRUE(hasSessionBus()) << "no session bus: run the tests through scripts/test";
+    Session session(QStringLiteral("Notes - Editor"));
+    ASSERT_TRUE(watchTheBus(session, GetParam().players));
+    MprisPlayer music(QProcessEnvironment::systemEnvironment(), QStringLiteral("strawberry"),
+                      {QStringLiteral("--identity"), QStringLiteral("Strawberry")});
+    ASSERT_TRUE(music.started());
+    ASSERT_TRUE(music.play(QStringLiteral("First Light"), {QStringLiteral("The Example Band")}));
+    MprisPlayer browser(QProcessEnvironment::systemEnvironment(), QStringLiteral("chromium.instance4242"),
+                        {QStringLiteral("--identity"), QStringLiteral("Chromium")});
+    ASSERT_TRUE(browser.started());
+    ASSERT_TRUE(browser.play(QStringLiteral("Funny Cats Compilation")));
+
+    ASSERT_TRUE(session.startProgram());
+    ASSERT_TRUE(session.logIn()) << session.screenshot(QStringLiteral("login"));
+    session.pressStartPublishing();
+    const QStringList posted{QString::fromUtf8(GetParam().posted)};
+    EXPECT_TRUE(session.waitForFeed(posted)) << session.screenshot(QStringLiteral("chosen"));
+    pause(2000);
+    EXPECT_EQ(session.feed(), posted) << "the other player is never posted";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DesktopBus, ChosenPlayers,
+    ::testing::Values(ChoiceCase{"ByDefault", "", "The Example Band - First Light"},
+                      ChoiceCase{"TheBrowserByHand", " Chromium ", "Funny Cats Compilation"}),
+    [](const ::testing::TestParamInfo<ChoiceCase>& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace tunalo::test

@@ -520,6 +520,13 @@ TEST_F(MprisOnTheBus, MpvWithItsPluginIsFollowed)
     QProcess player;
     ASSERT_TRUE(startMpv(player, bus.environment(), song));
     EXPECT_TRUE(settlesSoon(*players, QStringLiteral("The Example Band - Fjörd Light"), QStringLiteral("mpv")));
+    // The half-second file's length, as mpv says it in microseconds.
+    EXPECT_TRUE(waitUntil([&] {
+        clock.advance(100);
+        return players->nowPlaying().lengthMs > 0;
+    }));
+    EXPECT_NEAR(players->nowPlaying().lengthMs, 500, 20);
+    EXPECT_TRUE(players->nowPlaying().playing);
     player.terminate();
     player.waitForFinished(10000);
     EXPECT_TRUE(waitUntil([&] { return !players->anyPlayer(); }));
