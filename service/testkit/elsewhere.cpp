@@ -129,6 +129,14 @@ void Elsewhere::serve(const CallPtr& call)
     case Inbox::huge:
         response.body().assign(50 * 1024 * 1024, 'x');
         break;
+    case Inbox::busyOnce: {
+        response.result(http::status::too_many_requests);
+        response.set("X-RateLimit-Remaining", "0");
+        response.set("X-RateLimit-Reset-In", "30");
+        std::lock_guard lock(m_mutex);
+        m_inbox = Inbox::accept;
+        break;
+    }
     }
     call->answer(std::move(response));
 }

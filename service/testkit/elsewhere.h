@@ -26,7 +26,8 @@ int freePort();
 // arrives and answer as the test says.
 class Elsewhere {
 public:
-    enum class Inbox { accept, refuse, fail, gone, hold, huge };
+    // busyOnce: a listening service's 429, saying to come back in 30 s, then accept.
+    enum class Inbox { accept, refuse, fail, gone, hold, huge, busyOnce };
 
     explicit Elsewhere(bool shared = true, std::optional<KeyPair> oneKeyForAll = std::nullopt);
     ~Elsewhere();

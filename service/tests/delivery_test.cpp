@@ -88,6 +88,30 @@ TEST_F(Delivering, AFailedJobIsTriedAgainOnTheScheduleAndThenGivenUp)
     EXPECT_EQ(onceThere("SELECT 'none' WHERE NOT EXISTS (SELECT 1 FROM jobs)"), "none") << "given up";
 }
 
+// A listening service that has had enough answers 429 and says when to come back: the listen goes
+// again then and not sooner, and the refusal counts as no failed try. Every request names the program.
+TEST_F(Delivering, AListenRefusedAsTooManyGoesAgainWhenTheServiceSaysAndCountsNoTry)
+{
+    m_listening.answer(Elsewhere::Inbox::busyOnce);
+    post("Nina Simone - Feeling Good");
+    const auto from = m_clock.seconds();
+    m_first = start();
+    ASSERT_EQ(m_listening.arrivals(1).size(), 1u);
+    EXPECT_EQ(onceThere("SELECT due_at FROM jobs WHERE attempts = 0 AND leased_until IS NULL"),
+              std::to_string(from + 30));
+    m_clock.advance(29s);
+    m_first->wake();
+    EXPECT_EQ(m_listening.arrivals(2, 300ms).size(), 1u) << "a second early";
+    m_clock.advance(1s);
+    m_first->wake();
+    const auto arrived = m_listening.arrivals(2);
+    ASSERT_EQ(arrived.size(), 2u);
+    EXPECT_EQ(arrived[1].activity, arrived[0].activity) << "the same listen, sent again";
+    EXPECT_EQ(onceThere("SELECT 'none' WHERE NOT EXISTS (SELECT 1 FROM jobs)"), "none");
+    for (const auto& arrival : arrived)
+        EXPECT_TRUE(std::string(arrival.request[http::field::user_agent]).starts_with("Tunalo/"));
+}
+
 // An instance that stops while a destination holds its request leaves the job leased: no other
 // instance sends it again until the lease of ten minutes has run out.
 TEST_F(Delivering, AJobLeftUnderWayIsTakenUpOnceItsLeaseRunsOut)

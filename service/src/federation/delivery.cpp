@@ -105,6 +105,13 @@ void Delivery::settle(const Outcome& outcome)
 {
     const auto& job = outcome.job;
     const auto& answer = outcome.answer;
+    if (job.kind == JobKind::listen) {
+        const auto now = m_clock.seconds();
+        m_listenPauses.answered(job.target, answer, now);
+        // Too many requests: the listen goes again once the service lets it in.
+        if (answer.status == 429)
+            return m_store.deferJob(job.id, m_listenPauses.waitUntil(job.target, now).value_or(now));
+    }
     if (answer.status / 100 == 2) {
         if (job.kind == JobKind::listen)
             m_store.setListenError(job.userId, {});
@@ -149,6 +156,8 @@ void Delivery::send(const Job& job)
 {
     PeerRequest request;
     if (job.kind == JobKind::listen) {
+        if (const auto until = m_listenPauses.waitUntil(job.target, m_clock.seconds()))
+            return m_store.deferJob(job.id, *until);
         const auto listen = activities::playingNow(job.song);
         if (!listen) {
             // Such a service wants an artist and a title; the song has no " - " between them.

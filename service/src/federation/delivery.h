@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/clock.h"
+#include "federation/listenpauses.h"
 #include "federation/peerclient.h"
 #include "store/store.h"
 
@@ -67,6 +68,7 @@ private:
     PeerClient& m_peers;
     const Clock& m_clock;
     std::map<std::int64_t, KeyPair> m_keys; // by user; the delivery thread's own
+    ListenPauses m_listenPauses;            // the delivery thread's own
     std::size_t m_sending = 0;              // the delivery thread's own
     std::mutex m_mutex;
     std::condition_variable m_wake;

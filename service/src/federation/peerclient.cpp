@@ -51,6 +51,20 @@ constexpr const char* userAgent = "Tunalo/1.0";
 // A server's answer head this long is no answer a peer needs to give.
 constexpr std::uint32_t headBytes = 16 * 1024;
 
+// A header's value as a number that is not negative; none when it is missing or anything else.
+template <class Message> std::optional<std::int64_t> headerNumber(const Message& message, std::string_view name)
+{
+    const auto it = message.find(name);
+    if (it == message.end())
+        return std::nullopt;
+    const std::string_view text = it->value();
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 0)
+        return std::nullopt;
+    return value;
+}
+
 bool isRedirect(unsigned status)
 {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -355,6 +369,8 @@ private:
         PeerAnswer answer;
         answer.status = status;
         answer.contentType = std::string(response[http::field::content_type]);
+        answer.rateLimitRemaining = headerNumber(response, "X-RateLimit-Remaining");
+        answer.rateLimitResetIn = headerNumber(response, "X-RateLimit-Reset-In");
         answer.body = std::move(response.body());
         finish(std::move(answer));
     }

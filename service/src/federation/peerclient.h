@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +31,10 @@ struct PeerAnswer {
     std::string body;
     std::string contentType;
     std::string error; // "connection refused", "time-out", "private address", "too large", ...
+    // What a listening service says of its rate limit: requests left, and seconds until the window
+    // starts again; none when it says nothing readable.
+    std::optional<std::int64_t> rateLimitRemaining;
+    std::optional<std::int64_t> rateLimitResetIn;
     bool answered() const { return status != 0; }
 };
 

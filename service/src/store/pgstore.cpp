@@ -482,6 +482,11 @@ void PostgresStore::finishJob(std::int64_t jobId)
     m_pool.acquire()->query("DELETE FROM jobs WHERE id = $1", {jobId});
 }
 
+void PostgresStore::deferJob(std::int64_t jobId, std::int64_t dueAt)
+{
+    m_pool.acquire()->query("UPDATE jobs SET due_at = $2, leased_until = NULL WHERE id = $1", {jobId, dueAt});
+}
+
 void PostgresStore::retryJob(std::int64_t jobId, std::int64_t dueAt)
 {
     m_pool.acquire()->query(

@@ -535,6 +535,11 @@ void SqliteStore::retryJob(std::int64_t jobId, std::int64_t dueAt)
     write("UPDATE jobs SET attempts = attempts + 1, due_at = ?2, leased_until = NULL WHERE id = ?1", jobId, dueAt);
 }
 
+void SqliteStore::deferJob(std::int64_t jobId, std::int64_t dueAt)
+{
+    write("UPDATE jobs SET due_at = ?2, leased_until = NULL WHERE id = ?1", jobId, dueAt);
+}
+
 std::int64_t SqliteStore::pendingJobs()
 {
     std::lock_guard lock(m_mutex);

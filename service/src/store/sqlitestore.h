@@ -52,6 +52,7 @@ public:
     std::vector<Job> claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit) override;
     void finishJob(std::int64_t jobId) override;
     void retryJob(std::int64_t jobId, std::int64_t dueAt) override;
+    void deferJob(std::int64_t jobId, std::int64_t dueAt) override;
     std::int64_t pendingJobs() override;
 
     void ping() override;

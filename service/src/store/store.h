@@ -186,6 +186,8 @@ public:
     virtual void finishJob(std::int64_t jobId) = 0;
     // Counts a failed send and makes the job due again at dueAt.
     virtual void retryJob(std::int64_t jobId, std::int64_t dueAt) = 0;
+    // Makes the job due again at dueAt without counting a try: the destination asked to wait.
+    virtual void deferJob(std::int64_t jobId, std::int64_t dueAt) = 0;
     virtual std::int64_t pendingJobs() = 0;
 
     // Asks the database whether it takes writes again; throws DatabaseUnavailable while it does not.
