@@ -44,9 +44,13 @@ void CoverArt::load(const QString& artUrl, int side)
     QThreadPool::globalInstance()->start([self, asked, path, side] {
         const QImage picture = read(path, side);
         // Handed back to the user-interface thread, where alone it is safe to ask whether the reader
-        // is still there; an answer to an earlier question is dropped.
+        // is still there; an answer to an earlier question is dropped, and one that comes after the
+        // program has ended goes nowhere.
+        QCoreApplication* const app = QCoreApplication::instance();
+        if (!app)
+            return;
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
+            app,
             [self, asked, picture, path] {
                 if (self && asked == self->m_asked)
                     emit self->ready(picture, picture.isNull() ? QString() : path);
