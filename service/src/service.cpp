@@ -477,15 +477,24 @@ void Service::update(const CallPtr& call)
     auto song = cleanText(query[std::string(protocol::kSongKey)], maxSongChars);
     const auto deleteId = postIdFrom(query[std::string(protocol::kDeleteKey)]);
     auto key = postKeyFrom(query[std::string(protocol::kPostKeyKey)]);
+    // How the program heard: this song's length, and how long the song of its post before was heard.
+    const auto lengthMs = postIdFrom(query[std::string(protocol::kLengthKey)]).value_or(0);
+    auto heardKey = postKeyFrom(query[std::string(protocol::kHeardPostKey)]);
+    const auto heardMs = postIdFrom(query[std::string(protocol::kHeardKey)]);
     // The post is confirmed only once the store has committed it.
     withStore(call, [this, call, token = *token, song = std::move(song), deleteId, key = std::move(key),
-                     notLoggedIn] {
+                     lengthMs, heardKey = std::move(heardKey), heardMs, notLoggedIn] {
         const auto user = m_store.sessionUser(token, m_clock.seconds());
         if (!user)
             return notLoggedIn();
         if (isBlank(song))
             return call->answer(htmlPage(notPostedPage(failedTitle, "There was no song to post.")));
+        // Before the post, which may delete the one the word is about.
+        if (heardKey && heardMs)
+            m_store.queueListen(user->id, *heardKey, *heardMs, m_clock.seconds());
         const auto id = m_store.addPost(user->id, song, deleteId, m_clock.seconds(), key, federates());
+        if (key)
+            m_store.keepForListen(user->id, *key, song, lengthMs);
         m_delivery->wake();
         call->answer(htmlPage(postedPage(id)));
     });

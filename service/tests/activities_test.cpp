@@ -1,4 +1,5 @@
 // The documents of a person's fediverse account as another server reads them.
+#include "base/listenrule.h"
 #include "federation/activities.h"
 #include "site/pages.h"
 
@@ -102,6 +103,35 @@ TEST(Activities, ASongIsPlayingNowWhenItNamesArtistAndTitle)
     EXPECT_FALSE((*listen)["payload"][0].contains("listened_at")) << "playing now has no time";
     for (const char* song : {"Untitled", " - Title", "Artist - ", "Artist-Title"})
         EXPECT_FALSE(as::playingNow(song)) << song;
+}
+
+// Half the song or four minutes, whichever is shorter; never a song under 30 s; four minutes when
+// the length is not known.
+TEST(Activities, AListenCountsOnceHeardHalfTheSongOrFourMinutes)
+{
+    struct Row {
+        std::int64_t lengthMs;
+        std::int64_t heardMs;
+        bool counts;
+    };
+    const Row rows[] = {
+        {40'000, 20'000, true},   {40'000, 19'999, false}, {40'000, 10'000, false}, {600'000, 240'000, true},
+        {600'000, 239'999, false}, {30'000, 15'000, true},  {29'999, 29'999, false}, {0, 240'000, true},
+        {0, 239'999, false},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(countsAsListen(row.lengthMs, row.heardMs), row.counts) << row.lengthMs << " heard " << row.heardMs;
+
+    const auto listen = as::singleListen("Nina Simone - Feeling Good", 1700000000, 40'000);
+    ASSERT_TRUE(listen);
+    EXPECT_EQ((*listen)["listen_type"], "single");
+    EXPECT_EQ((*listen)["payload"][0]["listened_at"], 1700000000);
+    const auto& info = (*listen)["payload"][0]["track_metadata"]["additional_info"];
+    EXPECT_EQ(info["duration_ms"], 40'000);
+    EXPECT_EQ(info["submission_client"], "Tunalo");
+    EXPECT_FALSE(as::singleListen("Nina Simone - Feeling Good", 1700000000, 0)
+                     ->at("payload")[0]["track_metadata"]["additional_info"].contains("duration_ms"))
+        << "a length not known is not sent";
 }
 
 TEST(Activities, TheHomePageShowsTheHandleAndNeverTheWholeToken)

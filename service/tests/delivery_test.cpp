@@ -112,6 +112,41 @@ TEST_F(Delivering, AListenRefusedAsTooManyGoesAgainWhenTheServiceSaysAndCountsNo
         EXPECT_TRUE(std::string(arrival.request[http::field::user_agent]).starts_with("Tunalo/"));
 }
 
+// A song heard long enough is one listen that counts, with the time it began and its length; one
+// skipped early makes none, nor does a song under 30 s, and a second word about one post no second.
+TEST_F(Delivering, ASongHeardLongEnoughIsOneSingleListenAndASkippedOneNone)
+{
+    const auto at = m_clock.seconds();
+    const auto postWithKey = [&](const std::string& song, const std::string& key, std::int64_t lengthMs) {
+        m_store->addPost(m_user, song, std::nullopt, at, key);
+        m_store->keepForListen(m_user, key, song, lengthMs);
+    };
+    postWithKey("Ann - Forty Seconds", "k1", 40'000);
+    postWithKey("Bo - Skipped", "k2", 40'000);
+    postWithKey("Cy - Short", "k3", 20'000);
+    EXPECT_TRUE(m_store->queueListen(m_user, "k1", 25'000, at));
+    EXPECT_FALSE(m_store->queueListen(m_user, "k1", 25'000, at)) << "never twice";
+    EXPECT_FALSE(m_store->queueListen(m_user, "k2", 10'000, at));
+    EXPECT_FALSE(m_store->queueListen(m_user, "k3", 20'000, at)) << "under 30 s";
+    EXPECT_FALSE(m_store->queueListen(m_user, "nosuchkey", 600'000, at));
+
+    m_first = start();
+    // Three songs playing now and one listen that counts.
+    const auto arrived = m_listening.arrivals(4);
+    ASSERT_EQ(arrived.size(), 4u);
+    std::vector<Json> singles;
+    for (const auto& arrival : arrived)
+        if (arrival.activity.value("listen_type", "") == "single")
+            singles.push_back(arrival.activity);
+    ASSERT_EQ(singles.size(), 1u);
+    const auto& listen = singles[0]["payload"][0];
+    EXPECT_EQ(listen["listened_at"], at);
+    EXPECT_EQ(listen["track_metadata"]["artist_name"], "Ann");
+    EXPECT_EQ(listen["track_metadata"]["track_name"], "Forty Seconds");
+    EXPECT_EQ(listen["track_metadata"]["additional_info"]["duration_ms"], 40'000);
+    EXPECT_EQ(m_listening.arrivals(5, 300ms).size(), 4u);
+}
+
 // An instance that stops while a destination holds its request leaves the job leased: no other
 // instance sends it again until the lease of ten minutes has run out.
 TEST_F(Delivering, AJobLeftUnderWayIsTakenUpOnceItsLeaseRunsOut)

@@ -9,6 +9,7 @@
 #include "elsewhere.h"
 #include "manualclock.h"
 #include "servicefixture.h"
+#include "serviceprotocol.h"
 
 #include <boost/beast/http/write.hpp>
 
@@ -378,6 +379,33 @@ TEST_F(Federating, EachSongIsPlayingNowAtThePersonsListeningService)
     EXPECT_NE(home.find("refused your token (401)"), std::string::npos);
     EXPECT_EQ(home.find("token-1234-abcd"), std::string::npos) << "the token is never shown back";
     EXPECT_EQ(fileText(m_log).find("token-1234"), std::string::npos) << "nor logged";
+}
+
+// The program says with each post its song's length, and with the next how long that song was
+// heard: heard long enough, it is one listen that counts at the listening service, even though the
+// next post deletes it, and a retry of the next post makes no second one.
+TEST_F(Federating, ASongHeardLongEnoughIsOneListenThatCounts)
+{
+    auto ann = person("ann");
+    Elsewhere listening;
+    ASSERT_EQ(ann.post("/fb/destinations", {{"audience", "followers"}, {"listen_url", listening.origin()},
+                                            {"listen_token", "token-1234-abcd"}})->status, 303);
+    const auto post = [&](const std::string& query) { return ann.title(std::string(tunalo::protocol::kPostPath) + "?" + query); };
+    const auto first = post("s=Ann%20-%20Forty%20Seconds&k=k1&l=40000");
+    ASSERT_EQ(first.rfind("Posted ID:", 0), 0u) << first;
+    const auto id = first.substr(std::string("Posted ID:").size());
+    const auto next = "s=Bo%20-%20Next&k=k2&d=" + id + "&hk=k1&h=25000";
+    ASSERT_EQ(post(next).rfind("Posted ID:", 0), 0u);
+    ASSERT_EQ(post(next).rfind("Posted ID:", 0), 0u) << "a retry";
+    const auto arrived = listening.arrivals(3);
+    ASSERT_EQ(arrived.size(), 3u);
+    EXPECT_EQ(listening.arrivals(4, 500ms).size(), 3u) << "one listen that counts, not two";
+    const auto single = std::find_if(arrived.begin(), arrived.end(), [](const auto& arrival) {
+        return arrival.activity.value("listen_type", "") == "single";
+    });
+    ASSERT_NE(single, arrived.end());
+    EXPECT_EQ(single->activity["payload"][0]["track_metadata"]["track_name"], "Forty Seconds");
+    EXPECT_EQ(single->activity["payload"][0]["track_metadata"]["additional_info"]["duration_ms"], 40000);
 }
 
 } // namespace

@@ -185,17 +185,41 @@ std::string idOf(const Json& field)
     return {};
 }
 
-std::optional<Json> playingNow(std::string_view song)
+namespace {
+
+// Artist and title, split at the song's first " - ", and what else is known of the song; none
+// without an artist and a title.
+std::optional<Json> trackMetadata(std::string_view song, std::int64_t lengthMs)
 {
     constexpr std::string_view dash = " - ";
     const auto at = song.find(dash);
     if (at == std::string_view::npos || at == 0 || at + dash.size() >= song.size())
         return std::nullopt;
-    Json metadata = {{"artist_name", std::string(song.substr(0, at))},
-                     {"track_name", std::string(song.substr(at + dash.size()))},
-                     {"additional_info", {{"submission_client", "Tunalo"},
-                                          {"submission_client_version", TUNALO_SERVICE_VERSION}}}};
-    return Json{{"listen_type", "playing_now"}, {"payload", Json::array({{{"track_metadata", metadata}}})}};
+    Json info = {{"submission_client", "Tunalo"}, {"submission_client_version", TUNALO_SERVICE_VERSION}};
+    if (lengthMs > 0)
+        info["duration_ms"] = lengthMs;
+    return Json{{"artist_name", std::string(song.substr(0, at))},
+                {"track_name", std::string(song.substr(at + dash.size()))},
+                {"additional_info", info}};
+}
+
+} // namespace
+
+std::optional<Json> playingNow(std::string_view song)
+{
+    const auto metadata = trackMetadata(song, 0);
+    if (!metadata)
+        return std::nullopt;
+    return Json{{"listen_type", "playing_now"}, {"payload", Json::array({{{"track_metadata", *metadata}}})}};
+}
+
+std::optional<Json> singleListen(std::string_view song, std::int64_t listenedAt, std::int64_t lengthMs)
+{
+    const auto metadata = trackMetadata(song, lengthMs);
+    if (!metadata)
+        return std::nullopt;
+    return Json{{"listen_type", "single"},
+                {"payload", Json::array({{{"listened_at", listenedAt}, {"track_metadata", *metadata}}})}};
 }
 
 } // namespace tunalo::service::activities

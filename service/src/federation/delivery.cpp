@@ -13,6 +13,12 @@ std::string describe(const PeerAnswer& answer)
     return answer.answered() ? "answered " + std::to_string(answer.status) : answer.error;
 }
 
+// Both kinds go to the person's listening service, with their token.
+bool toListeningService(JobKind kind)
+{
+    return kind == JobKind::listen || kind == JobKind::single;
+}
+
 const char* kindName(JobKind kind)
 {
     switch (kind) {
@@ -22,6 +28,8 @@ const char* kindName(JobKind kind)
         return "the deletion of post ";
     case JobKind::listen:
         return "the listen of post ";
+    case JobKind::single:
+        return "the counted listen of post ";
     }
     return "post ";
 }
@@ -105,7 +113,7 @@ void Delivery::settle(const Outcome& outcome)
 {
     const auto& job = outcome.job;
     const auto& answer = outcome.answer;
-    if (job.kind == JobKind::listen) {
+    if (toListeningService(job.kind)) {
         const auto now = m_clock.seconds();
         m_listenPauses.answered(job.target, answer, now);
         // Too many requests: the listen goes again once the service lets it in.
@@ -113,16 +121,16 @@ void Delivery::settle(const Outcome& outcome)
             return m_store.deferJob(job.id, m_listenPauses.waitUntil(job.target, now).value_or(now));
     }
     if (answer.status / 100 == 2) {
-        if (job.kind == JobKind::listen)
+        if (toListeningService(job.kind))
             m_store.setListenError(job.userId, {});
         return m_store.finishJob(job.id);
     }
-    if (job.kind == JobKind::listen && (answer.status == 401 || answer.status == 403)) {
+    if (toListeningService(job.kind) && (answer.status == 401 || answer.status == 403)) {
         // The token is wrong: the home page says so, and sending it again would not help.
         m_store.setListenError(job.userId, std::to_string(answer.status));
         return m_store.finishJob(job.id);
     }
-    if (job.kind != JobKind::listen && answer.status == 410) {
+    if (!toListeningService(job.kind) && answer.status == 410) {
         const auto ended = m_store.removeFollowersAt(job.target);
         logNote("inbox " + escapeForLog(job.target) + " is gone: " + std::to_string(ended) + " followers removed");
         return m_store.finishJob(job.id);
@@ -155,10 +163,12 @@ const KeyPair& Delivery::keysFor(std::int64_t userId)
 void Delivery::send(const Job& job)
 {
     PeerRequest request;
-    if (job.kind == JobKind::listen) {
+    if (toListeningService(job.kind)) {
         if (const auto until = m_listenPauses.waitUntil(job.target, m_clock.seconds()))
             return m_store.deferJob(job.id, *until);
-        const auto listen = activities::playingNow(job.song);
+        const auto listen = job.kind == JobKind::single
+                                ? activities::singleListen(job.song, job.postedAt, job.lengthMs)
+                                : activities::playingNow(job.song);
         if (!listen) {
             // Such a service wants an artist and a title; the song has no " - " between them.
             m_store.finishJob(job.id);

@@ -1,6 +1,7 @@
 #include "store/pgstore.h"
 
 #include "store/storerows.h"
+#include "base/listenrule.h"
 
 #include <iterator>
 
@@ -79,6 +80,13 @@ constexpr std::array migrations{
            due_at bigint NOT NULL,
            leased_until bigint);
        CREATE INDEX jobs_by_due ON jobs(due_at);)",
+    // A post's song and length stay with its key, so that a word of how long it was heard, coming
+    // with the next post, can make a listen of it once, even when that post deletes it.
+    R"(ALTER TABLE post_keys
+           ADD COLUMN song text NOT NULL DEFAULT '',
+           ADD COLUMN length_ms bigint NOT NULL DEFAULT 0,
+           ADD COLUMN listened bigint NOT NULL DEFAULT 0;
+       ALTER TABLE jobs ADD COLUMN length_ms bigint NOT NULL DEFAULT 0;)",
 };
 static_assert(std::size(migrations) == PostgresStore::schemaVersion);
 
@@ -467,8 +475,9 @@ std::vector<Job> PostgresStore::claimJobs(std::int64_t now, std::int64_t leaseUn
         "note.post_id = jobs.post_id AND note.target = jobs.target)) ORDER BY due_at, id LIMIT $3 "
         "FOR UPDATE SKIP LOCKED) RETURNING *) "
         "SELECT jobs.id, jobs.kind, jobs.user_id, users.name, jobs.post_id, jobs.song, jobs.posted_at, "
-        "jobs.audience, jobs.target, CASE WHEN jobs.kind = 'listen' THEN users.listen_token ELSE '' END, "
-        "jobs.attempts FROM claimed AS jobs JOIN users ON users.id = jobs.user_id ORDER BY jobs.due_at, jobs.id",
+        "jobs.audience, jobs.target, CASE WHEN jobs.kind IN ('listen', 'single') THEN users.listen_token "
+        "ELSE '' END, jobs.attempts, jobs.length_ms FROM claimed AS jobs JOIN users ON users.id = jobs.user_id "
+        "ORDER BY jobs.due_at, jobs.id",
         {now, leaseUntil, std::int64_t{limit}});
     std::vector<Job> jobs;
     jobs.reserve(static_cast<std::size_t>(rows.rows()));
@@ -480,6 +489,35 @@ std::vector<Job> PostgresStore::claimJobs(std::int64_t now, std::int64_t leaseUn
 void PostgresStore::finishJob(std::int64_t jobId)
 {
     m_pool.acquire()->query("DELETE FROM jobs WHERE id = $1", {jobId});
+}
+
+void PostgresStore::keepForListen(std::int64_t userId, const std::string& key, const std::string& song,
+                                  std::int64_t lengthMs)
+{
+    m_pool.acquire()->query("UPDATE post_keys SET song = $3, length_ms = $4 WHERE user_id = $1 AND key = $2",
+                            {userId, key, song, lengthMs});
+}
+
+bool PostgresStore::queueListen(std::int64_t userId, const std::string& key, std::int64_t heardMs, std::int64_t now)
+{
+    auto conn = m_pool.acquire();
+    Transaction transaction(*conn);
+    // The row stays locked to the end: of two words about one post, one alone finds it unmarked.
+    const pg::Result kept = conn->query("SELECT length_ms FROM post_keys WHERE user_id = $1 AND key = $2 "
+                                        "AND listened = 0 FOR UPDATE",
+                                        {userId, key});
+    if (kept.rows() == 0 || !countsAsListen(kept.integer(0, 0), heardMs))
+        return false;
+    conn->query("UPDATE post_keys SET listened = 1 WHERE user_id = $1 AND key = $2", {userId, key});
+    const pg::Result queued = conn->query(
+        "INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at, length_ms) "
+        "SELECT 'single', users.id, post_keys.post_id, post_keys.song, post_keys.made_at, users.audience, "
+        "users.listen_url, $3, post_keys.length_ms FROM post_keys JOIN users ON users.id = post_keys.user_id "
+        "WHERE post_keys.user_id = $1 AND post_keys.key = $2 AND users.listen_url <> '' "
+        "AND users.listen_token <> '' RETURNING id",
+        {userId, key, now});
+    transaction.commit();
+    return queued.rows() > 0;
 }
 
 void PostgresStore::deferJob(std::int64_t jobId, std::int64_t dueAt)

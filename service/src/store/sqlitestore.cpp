@@ -1,6 +1,7 @@
 #include "store/sqlitestore.h"
 
 #include "store/storerows.h"
+#include "base/listenrule.h"
 #include "base/text.h"
 
 #include <iterator>
@@ -123,8 +124,18 @@ void addFederation(Database& db)
        CREATE INDEX jobs_by_due ON jobs(due_at);)");
 }
 
-constexpr std::array<Migration, 4> migrations{createFirstSchema, addNameKeysAndCounters, addPostKeys,
-                                              addFederation};
+// A post's song and length stay with its key, so that a word of how long it was heard, coming with
+// the next post, can make a listen of it once, even when that post deletes it.
+void addListens(Database& db)
+{
+    db.exec(R"(ALTER TABLE post_keys ADD COLUMN song TEXT NOT NULL DEFAULT '';
+       ALTER TABLE post_keys ADD COLUMN length_ms INTEGER NOT NULL DEFAULT 0;
+       ALTER TABLE post_keys ADD COLUMN listened INTEGER NOT NULL DEFAULT 0;
+       ALTER TABLE jobs ADD COLUMN length_ms INTEGER NOT NULL DEFAULT 0;)");
+}
+
+constexpr std::array<Migration, 5> migrations{createFirstSchema, addNameKeysAndCounters, addPostKeys,
+                                              addFederation, addListens};
 static_assert(std::size(migrations) == SqliteStore::schemaVersion);
 
 } // namespace
@@ -311,6 +322,36 @@ std::int64_t SqliteStore::addPost(std::int64_t userId, const std::string& song,
         .run();
     transaction.commit();
     return id;
+}
+
+void SqliteStore::keepForListen(std::int64_t userId, const std::string& key, const std::string& song,
+                                std::int64_t lengthMs)
+{
+    write("UPDATE post_keys SET song = ?3, length_ms = ?4 WHERE user_id = ?1 AND key = ?2", userId, key, song,
+          lengthMs);
+}
+
+bool SqliteStore::queueListen(std::int64_t userId, const std::string& key, std::int64_t heardMs, std::int64_t now)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    auto kept = m_db.prepare("SELECT length_ms FROM post_keys WHERE user_id = ? AND key = ? AND listened = 0");
+    kept.bind(1, userId).bind(2, key);
+    if (!kept.step() || !countsAsListen(kept.integer(0), heardMs))
+        return false;
+    m_db.prepare("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at, length_ms) "
+                 "SELECT 'single', users.id, post_keys.post_id, post_keys.song, post_keys.made_at, users.audience, "
+                 "users.listen_url, ?3, post_keys.length_ms FROM post_keys JOIN users ON users.id = post_keys.user_id "
+                 "WHERE post_keys.user_id = ?1 AND post_keys.key = ?2 AND users.listen_url <> '' "
+                 "AND users.listen_token <> ''")
+        .bind(1, userId)
+        .bind(2, key)
+        .bind(3, now)
+        .run();
+    const bool queued = m_db.changes() > 0;
+    m_db.prepare("UPDATE post_keys SET listened = 1 WHERE user_id = ? AND key = ?").bind(1, userId).bind(2, key).run();
+    transaction.commit();
+    return queued;
 }
 
 // The post goes if it is the user's; its id and owner stay, so its address answers that it is gone.
@@ -506,8 +547,8 @@ std::vector<Job> SqliteStore::claimJobs(std::int64_t now, std::int64_t leaseUnti
     {
         auto due = m_db.prepare(
             "SELECT jobs.id, jobs.kind, jobs.user_id, users.name, jobs.post_id, jobs.song, jobs.posted_at, "
-            "jobs.audience, jobs.target, CASE WHEN jobs.kind = 'listen' THEN users.listen_token ELSE '' END, "
-            "jobs.attempts FROM jobs JOIN users ON users.id = jobs.user_id "
+            "jobs.audience, jobs.target, CASE WHEN jobs.kind IN ('listen', 'single') THEN users.listen_token "
+            "ELSE '' END, jobs.attempts, jobs.length_ms FROM jobs JOIN users ON users.id = jobs.user_id "
             "WHERE jobs.due_at <= ?1 AND (jobs.leased_until IS NULL OR jobs.leased_until < ?1) AND "
             "NOT (jobs.kind = 'remove' AND EXISTS (SELECT 1 FROM jobs AS note WHERE note.kind = 'create' AND "
             "note.post_id = jobs.post_id AND note.target = jobs.target)) "

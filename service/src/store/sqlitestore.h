@@ -12,7 +12,7 @@ class SqliteStore final : public Store {
 public:
     explicit SqliteStore(const std::string& path);
 
-    static constexpr int schemaVersion = 4;
+    static constexpr int schemaVersion = 5;
 
     std::optional<User> createUser(const std::string& name, const std::string& nameKey,
                                    const std::string& passwordHash, std::int64_t now) override;
@@ -31,6 +31,9 @@ public:
     std::int64_t addPost(std::int64_t userId, const std::string& song, std::optional<std::int64_t> deleteId,
                          std::int64_t now,
                          const std::optional<std::string>& key, bool federate) override;
+    void keepForListen(std::int64_t userId, const std::string& key, const std::string& song,
+                       std::int64_t lengthMs) override;
+    bool queueListen(std::int64_t userId, const std::string& key, std::int64_t heardMs, std::int64_t now) override;
     std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) override;
     std::optional<PostRecord> findPost(std::int64_t postId) override;
     Counts counts() override;

@@ -77,7 +77,8 @@ struct Destinations {
 
 // Work to send out after a post: one per follower inbox (shared inboxes once), and one for the
 // listening service.
-enum class JobKind { create, remove, listen };
+// single: a listen that counts, once the song was heard long enough.
+enum class JobKind { create, remove, listen, single };
 struct Job {
     std::int64_t id = 0;
     JobKind kind = JobKind::create;
@@ -90,6 +91,7 @@ struct Job {
     std::string target;          // the inbox, or the listening service's address
     std::string listenToken;     // listen: the person's token as it stands now
     int attempts = 0;            // failed sends so far
+    std::int64_t lengthMs = 0;   // single: the song's length as the program said it; 0 unknown
 };
 
 // A post looked up by its id; deleted posts are remembered by id and owner.
@@ -153,6 +155,14 @@ public:
     virtual std::int64_t addPost(std::int64_t userId, const std::string& song,
                                  std::optional<std::int64_t> deleteId, std::int64_t now,
                                  const std::optional<std::string>& key, bool federate = false) = 0;
+    // Keeps, with the post made under key, its song and length (0: unknown), so that a later word of
+    // how long it was heard can make a listen of it, even once the post is gone.
+    virtual void keepForListen(std::int64_t userId, const std::string& key, const std::string& song,
+                               std::int64_t lengthMs) = 0;
+    // The song of the post made under key was heard for heardMs: when that counts as a listen and
+    // the user has a listening service, queues a single listen for it, at most once per post. True
+    // when it was queued now.
+    virtual bool queueListen(std::int64_t userId, const std::string& key, std::int64_t heardMs, std::int64_t now) = 0;
     // Newest first; only one user's posts when userId is given.
     virtual std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) = 0;
 

@@ -19,13 +19,15 @@ inline JobKind jobKindFromCode(std::string_view code)
 {
     if (code == "remove")
         return JobKind::remove;
+    if (code == "single")
+        return JobKind::single;
     return code == "listen" ? JobKind::listen : JobKind::create;
 }
 
 // Row reads its columns as integer(column) and text(column), counting from 0.
 
 // Columns: id, kind, user id, user name, post id, song, posted at, audience, target, listen token,
-// attempts.
+// attempts, length.
 template <class Row>
 Job jobFromRow(const Row& row)
 {
@@ -39,7 +41,8 @@ Job jobFromRow(const Row& row)
             audienceFromCode(row.text(7)),
             row.text(8),
             row.text(9),
-            static_cast<int>(row.integer(10))};
+            static_cast<int>(row.integer(10)),
+            row.integer(11)};
 }
 
 // Columns: id, user name, song, posted at, deleted (0 or 1).
