@@ -23,6 +23,8 @@ inline constexpr std::string_view kPostKeyKey = "k";
 // song's length in milliseconds, when the player says it; and on the next post, the key of the post
 // before and how long its song was heard, in milliseconds, counting only time it played.
 inline constexpr std::string_view kLengthKey = "l";
+// The player the posted song comes from, by its own name ("Strawberry").
+inline constexpr std::string_view kPlayerKey = "p";
 inline constexpr std::string_view kHeardPostKey = "hk";
 inline constexpr std::string_view kHeardKey = "h";
 // The longest song the service keeps, in characters; the program cuts a longer one before posting.

@@ -479,11 +479,13 @@ void Service::update(const CallPtr& call)
     auto key = postKeyFrom(query[std::string(protocol::kPostKeyKey)]);
     // How the program heard: this song's length, and how long the song of its post before was heard.
     const auto lengthMs = postIdFrom(query[std::string(protocol::kLengthKey)]).value_or(0);
+    constexpr std::size_t longestPlayerName = 100;
+    auto player = cleanText(query[std::string(protocol::kPlayerKey)], longestPlayerName);
     auto heardKey = postKeyFrom(query[std::string(protocol::kHeardPostKey)]);
     const auto heardMs = postIdFrom(query[std::string(protocol::kHeardKey)]);
     // The post is confirmed only once the store has committed it.
     withStore(call, [this, call, token = *token, song = std::move(song), deleteId, key = std::move(key),
-                     lengthMs, heardKey = std::move(heardKey), heardMs, notLoggedIn] {
+                     lengthMs, player = std::move(player), heardKey = std::move(heardKey), heardMs, notLoggedIn] {
         const auto user = m_store.sessionUser(token, m_clock.seconds());
         if (!user)
             return notLoggedIn();
@@ -494,7 +496,7 @@ void Service::update(const CallPtr& call)
             m_store.queueListen(user->id, *heardKey, *heardMs, m_clock.seconds());
         const auto id = m_store.addPost(user->id, song, deleteId, m_clock.seconds(), key, federates());
         if (key)
-            m_store.keepForListen(user->id, *key, song, lengthMs);
+            m_store.keepForListen(user->id, *key, song, lengthMs, player);
         m_delivery->wake();
         call->answer(htmlPage(postedPage(id)));
     });

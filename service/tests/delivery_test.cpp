@@ -119,7 +119,7 @@ TEST_F(Delivering, ASongHeardLongEnoughIsOneSingleListenAndASkippedOneNone)
     const auto at = m_clock.seconds();
     const auto postWithKey = [&](const std::string& song, const std::string& key, std::int64_t lengthMs) {
         m_store->addPost(m_user, song, std::nullopt, at, key);
-        m_store->keepForListen(m_user, key, song, lengthMs);
+        m_store->keepForListen(m_user, key, song, lengthMs, "Strawberry");
     };
     postWithKey("Ann - Forty Seconds", "k1", 40'000);
     postWithKey("Bo - Skipped", "k2", 40'000);
@@ -144,6 +144,7 @@ TEST_F(Delivering, ASongHeardLongEnoughIsOneSingleListenAndASkippedOneNone)
     EXPECT_EQ(listen["track_metadata"]["artist_name"], "Ann");
     EXPECT_EQ(listen["track_metadata"]["track_name"], "Forty Seconds");
     EXPECT_EQ(listen["track_metadata"]["additional_info"]["duration_ms"], 40'000);
+    EXPECT_EQ(listen["track_metadata"]["additional_info"]["media_player"], "Strawberry");
     EXPECT_EQ(m_listening.arrivals(5, 300ms).size(), 4u);
 }
 

@@ -391,7 +391,7 @@ TEST_F(Federating, ASongHeardLongEnoughIsOneListenThatCounts)
     ASSERT_EQ(ann.post("/fb/destinations", {{"audience", "followers"}, {"listen_url", listening.origin()},
                                             {"listen_token", "token-1234-abcd"}})->status, 303);
     const auto post = [&](const std::string& query) { return ann.title(std::string(tunalo::protocol::kPostPath) + "?" + query); };
-    const auto first = post("s=Ann%20-%20Forty%20Seconds&k=k1&l=40000");
+    const auto first = post("s=Ann%20-%20Forty%20Seconds&k=k1&l=40000&p=Strawberry");
     ASSERT_EQ(first.rfind("Posted ID:", 0), 0u) << first;
     const auto id = first.substr(std::string("Posted ID:").size());
     const auto next = "s=Bo%20-%20Next&k=k2&d=" + id + "&hk=k1&h=25000";
@@ -406,6 +406,7 @@ TEST_F(Federating, ASongHeardLongEnoughIsOneListenThatCounts)
     ASSERT_NE(single, arrived.end());
     EXPECT_EQ(single->activity["payload"][0]["track_metadata"]["track_name"], "Forty Seconds");
     EXPECT_EQ(single->activity["payload"][0]["track_metadata"]["additional_info"]["duration_ms"], 40000);
+    EXPECT_EQ(single->activity["payload"][0]["track_metadata"]["additional_info"]["media_player"], "Strawberry");
 }
 
 } // namespace

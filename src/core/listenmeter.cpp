@@ -2,13 +2,15 @@
 
 namespace tunalo {
 
-std::optional<ListenMeter::Heard> ListenMeter::follow(const QString& song, const Listening& listening, qint64 now)
+std::optional<ListenMeter::Heard> ListenMeter::follow(const QString& song, const Listening& listening, qint64 now,
+                                                     const QString& player)
 {
     std::optional<Heard> ended;
     if (song != m_song) {
         if (!m_song.isEmpty())
             ended = current(now);
         m_song = song;
+        m_player = player;
         m_lengthMs = 0;
         m_heardMs = 0;
         m_playingSince.reset();
@@ -27,7 +29,7 @@ std::optional<ListenMeter::Heard> ListenMeter::follow(const QString& song, const
 
 ListenMeter::Heard ListenMeter::current(qint64 now) const
 {
-    return {m_song, m_lengthMs, m_heardMs + (m_playingSince ? now - *m_playingSince : 0)};
+    return {m_song, m_lengthMs, m_heardMs + (m_playingSince ? now - *m_playingSince : 0), m_player};
 }
 
 } // namespace tunalo

@@ -44,6 +44,8 @@ QString postAddress(const QString& serviceBase, const QString& song, std::int16_
         add(protocol::kPostKeyKey, key);
     if (listen.lengthMs > 0)
         add(protocol::kLengthKey, QString::number(listen.lengthMs));
+    if (!listen.player.isEmpty())
+        add(protocol::kPlayerKey, listen.player);
     if (!listen.heardPostKey.isEmpty()) {
         add(protocol::kHeardPostKey, listen.heardPostKey);
         add(protocol::kHeardKey, QString::number(listen.heardMs));
@@ -84,8 +86,10 @@ ListenKeys PostQueue::listenKeys(const QString& song) const
 {
     ListenKeys keys;
     const ListenMeter::Heard now = m_cycle.heardNow();
-    if (now.song == song)
+    if (now.song == song) {
         keys.lengthMs = now.lengthMs;
+        keys.player = now.player;
+    }
     if (m_lastSent && m_lastSent->heardMs) {
         keys.heardPostKey = m_lastSent->key;
         keys.heardMs = *m_lastSent->heardMs;

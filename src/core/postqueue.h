@@ -21,6 +21,7 @@ class PublishCycle;
 // heard; nothing for what is not known.
 struct ListenKeys {
     qint64 lengthMs = 0;
+    QString player;       // the player's name, where it is known
     QString heardPostKey; // the post before's key; empty: nothing to tell of it
     qint64 heardMs = 0;
 };

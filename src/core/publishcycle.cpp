@@ -117,8 +117,10 @@ void PublishCycle::followListening(const QString& song)
 {
     const PlayerId player = m_state.selectedPlayer;
     const PlayerRow& row = playerRow(player);
+    PlayerDesktop& desktop = m_services.desktop;
     const std::optional<ListenMeter::Heard> ended =
-        m_heard.follow(song, row.source->listening(m_services.desktop), m_services.clock.now());
+        m_heard.follow(song, row.source->listening(desktop), m_services.clock.now(),
+                       song.isEmpty() ? QString() : row.source->statusName(desktop, row));
     // The post that carried the song that ended tells the service with the next post.
     if (ended && m_posts)
         m_posts->heard(*ended);

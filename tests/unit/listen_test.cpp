@@ -85,6 +85,7 @@ TEST_F(ListenPosts, APostCarriesItsLengthAndTheNextOneHowLongItsSongWasHeard)
     ASSERT_EQ(post().navigations.size(), 1);
     EXPECT_EQ(sent(0, "l"), QStringLiteral("40000"));
     EXPECT_EQ(sent(0, "hk"), QString()) << "nothing was heard before";
+    EXPECT_EQ(sent(0, "p"), QStringLiteral("Strawberry"));
     answer(1);
 
     fakes.clock->advance(25000);

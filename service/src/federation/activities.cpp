@@ -189,7 +189,7 @@ namespace {
 
 // Artist and title, split at the song's first " - ", and what else is known of the song; none
 // without an artist and a title.
-std::optional<Json> trackMetadata(std::string_view song, std::int64_t lengthMs)
+std::optional<Json> trackMetadata(std::string_view song, std::int64_t lengthMs, std::string_view player)
 {
     constexpr std::string_view dash = " - ";
     const auto at = song.find(dash);
@@ -198,6 +198,8 @@ std::optional<Json> trackMetadata(std::string_view song, std::int64_t lengthMs)
     Json info = {{"submission_client", "Tunalo"}, {"submission_client_version", TUNALO_SERVICE_VERSION}};
     if (lengthMs > 0)
         info["duration_ms"] = lengthMs;
+    if (!player.empty())
+        info["media_player"] = std::string(player);
     return Json{{"artist_name", std::string(song.substr(0, at))},
                 {"track_name", std::string(song.substr(at + dash.size()))},
                 {"additional_info", info}};
@@ -207,15 +209,16 @@ std::optional<Json> trackMetadata(std::string_view song, std::int64_t lengthMs)
 
 std::optional<Json> playingNow(std::string_view song)
 {
-    const auto metadata = trackMetadata(song, 0);
+    const auto metadata = trackMetadata(song, 0, {});
     if (!metadata)
         return std::nullopt;
     return Json{{"listen_type", "playing_now"}, {"payload", Json::array({{{"track_metadata", *metadata}}})}};
 }
 
-std::optional<Json> singleListen(std::string_view song, std::int64_t listenedAt, std::int64_t lengthMs)
+std::optional<Json> singleListen(std::string_view song, std::int64_t listenedAt, std::int64_t lengthMs,
+                                 std::string_view player)
 {
-    const auto metadata = trackMetadata(song, lengthMs);
+    const auto metadata = trackMetadata(song, lengthMs, player);
     if (!metadata)
         return std::nullopt;
     return Json{{"listen_type", "single"},

@@ -59,8 +59,9 @@ std::string idOf(const Json& field);
 // What a ListenBrainz-compatible service takes as "playing now" for a song written
 // "ARTIST - TITLE"; empty for a song without the dash, since such a service needs both.
 std::optional<Json> playingNow(std::string_view song);
-// The same service's listen that counts: the song, when it began (seconds since 1970) and its
-// length in milliseconds when known (0: not).
-std::optional<Json> singleListen(std::string_view song, std::int64_t listenedAt, std::int64_t lengthMs);
+// The same service's listen that counts: the song, when it began (seconds since 1970), its length
+// in milliseconds when known (0: not) and the player it came from when known.
+std::optional<Json> singleListen(std::string_view song, std::int64_t listenedAt, std::int64_t lengthMs,
+                                 std::string_view player = {});
 
 } // namespace tunalo::service::activities

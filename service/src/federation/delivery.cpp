@@ -167,7 +167,7 @@ void Delivery::send(const Job& job)
         if (const auto until = m_listenPauses.waitUntil(job.target, m_clock.seconds()))
             return m_store.deferJob(job.id, *until);
         const auto listen = job.kind == JobKind::single
-                                ? activities::singleListen(job.song, job.postedAt, job.lengthMs)
+                                ? activities::singleListen(job.song, job.postedAt, job.lengthMs, job.mediaPlayer)
                                 : activities::playingNow(job.song);
         if (!listen) {
             // Such a service wants an artist and a title; the song has no " - " between them.

@@ -85,8 +85,11 @@ constexpr std::array migrations{
     R"(ALTER TABLE post_keys
            ADD COLUMN song text NOT NULL DEFAULT '',
            ADD COLUMN length_ms bigint NOT NULL DEFAULT 0,
+           ADD COLUMN player text NOT NULL DEFAULT '',
            ADD COLUMN listened bigint NOT NULL DEFAULT 0;
-       ALTER TABLE jobs ADD COLUMN length_ms bigint NOT NULL DEFAULT 0;)",
+       ALTER TABLE jobs
+           ADD COLUMN length_ms bigint NOT NULL DEFAULT 0,
+           ADD COLUMN media_player text NOT NULL DEFAULT '';)",
 };
 static_assert(std::size(migrations) == PostgresStore::schemaVersion);
 
@@ -476,7 +479,8 @@ std::vector<Job> PostgresStore::claimJobs(std::int64_t now, std::int64_t leaseUn
         "FOR UPDATE SKIP LOCKED) RETURNING *) "
         "SELECT jobs.id, jobs.kind, jobs.user_id, users.name, jobs.post_id, jobs.song, jobs.posted_at, "
         "jobs.audience, jobs.target, CASE WHEN jobs.kind IN ('listen', 'single') THEN users.listen_token "
-        "ELSE '' END, jobs.attempts, jobs.length_ms FROM claimed AS jobs JOIN users ON users.id = jobs.user_id "
+        "ELSE '' END, jobs.attempts, jobs.length_ms, jobs.media_player FROM claimed AS jobs "
+        "JOIN users ON users.id = jobs.user_id "
         "ORDER BY jobs.due_at, jobs.id",
         {now, leaseUntil, std::int64_t{limit}});
     std::vector<Job> jobs;
@@ -492,10 +496,11 @@ void PostgresStore::finishJob(std::int64_t jobId)
 }
 
 void PostgresStore::keepForListen(std::int64_t userId, const std::string& key, const std::string& song,
-                                  std::int64_t lengthMs)
+                                  std::int64_t lengthMs, const std::string& player)
 {
-    m_pool.acquire()->query("UPDATE post_keys SET song = $3, length_ms = $4 WHERE user_id = $1 AND key = $2",
-                            {userId, key, song, lengthMs});
+    m_pool.acquire()->query(
+        "UPDATE post_keys SET song = $3, length_ms = $4, player = $5 WHERE user_id = $1 AND key = $2",
+        {userId, key, song, lengthMs, player});
 }
 
 bool PostgresStore::queueListen(std::int64_t userId, const std::string& key, std::int64_t heardMs, std::int64_t now)
@@ -510,9 +515,10 @@ bool PostgresStore::queueListen(std::int64_t userId, const std::string& key, std
         return false;
     conn->query("UPDATE post_keys SET listened = 1 WHERE user_id = $1 AND key = $2", {userId, key});
     const pg::Result queued = conn->query(
-        "INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at, length_ms) "
-        "SELECT 'single', users.id, post_keys.post_id, post_keys.song, post_keys.made_at, users.audience, "
-        "users.listen_url, $3, post_keys.length_ms FROM post_keys JOIN users ON users.id = post_keys.user_id "
+        "INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at, length_ms, "
+        "media_player) SELECT 'single', users.id, post_keys.post_id, post_keys.song, post_keys.made_at, "
+        "users.audience, users.listen_url, $3, post_keys.length_ms, post_keys.player FROM post_keys "
+        "JOIN users ON users.id = post_keys.user_id "
         "WHERE post_keys.user_id = $1 AND post_keys.key = $2 AND users.listen_url <> '' "
         "AND users.listen_token <> '' RETURNING id",
         {userId, key, now});

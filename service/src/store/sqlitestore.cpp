@@ -130,8 +130,10 @@ void addListens(Database& db)
 {
     db.exec(R"(ALTER TABLE post_keys ADD COLUMN song TEXT NOT NULL DEFAULT '';
        ALTER TABLE post_keys ADD COLUMN length_ms INTEGER NOT NULL DEFAULT 0;
+       ALTER TABLE post_keys ADD COLUMN player TEXT NOT NULL DEFAULT '';
        ALTER TABLE post_keys ADD COLUMN listened INTEGER NOT NULL DEFAULT 0;
-       ALTER TABLE jobs ADD COLUMN length_ms INTEGER NOT NULL DEFAULT 0;)");
+       ALTER TABLE jobs ADD COLUMN length_ms INTEGER NOT NULL DEFAULT 0;
+       ALTER TABLE jobs ADD COLUMN media_player TEXT NOT NULL DEFAULT '';)");
 }
 
 constexpr std::array<Migration, 5> migrations{createFirstSchema, addNameKeysAndCounters, addPostKeys,
@@ -325,10 +327,10 @@ std::int64_t SqliteStore::addPost(std::int64_t userId, const std::string& song,
 }
 
 void SqliteStore::keepForListen(std::int64_t userId, const std::string& key, const std::string& song,
-                                std::int64_t lengthMs)
+                                std::int64_t lengthMs, const std::string& player)
 {
-    write("UPDATE post_keys SET song = ?3, length_ms = ?4 WHERE user_id = ?1 AND key = ?2", userId, key, song,
-          lengthMs);
+    write("UPDATE post_keys SET song = ?3, length_ms = ?4, player = ?5 WHERE user_id = ?1 AND key = ?2", userId,
+          key, song, lengthMs, player);
 }
 
 bool SqliteStore::queueListen(std::int64_t userId, const std::string& key, std::int64_t heardMs, std::int64_t now)
@@ -339,9 +341,10 @@ bool SqliteStore::queueListen(std::int64_t userId, const std::string& key, std::
     kept.bind(1, userId).bind(2, key);
     if (!kept.step() || !countsAsListen(kept.integer(0), heardMs))
         return false;
-    m_db.prepare("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at, length_ms) "
-                 "SELECT 'single', users.id, post_keys.post_id, post_keys.song, post_keys.made_at, users.audience, "
-                 "users.listen_url, ?3, post_keys.length_ms FROM post_keys JOIN users ON users.id = post_keys.user_id "
+    m_db.prepare("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at, length_ms, "
+                 "media_player) SELECT 'single', users.id, post_keys.post_id, post_keys.song, post_keys.made_at, "
+                 "users.audience, users.listen_url, ?3, post_keys.length_ms, post_keys.player FROM post_keys "
+                 "JOIN users ON users.id = post_keys.user_id "
                  "WHERE post_keys.user_id = ?1 AND post_keys.key = ?2 AND users.listen_url <> '' "
                  "AND users.listen_token <> ''")
         .bind(1, userId)
@@ -548,7 +551,8 @@ std::vector<Job> SqliteStore::claimJobs(std::int64_t now, std::int64_t leaseUnti
         auto due = m_db.prepare(
             "SELECT jobs.id, jobs.kind, jobs.user_id, users.name, jobs.post_id, jobs.song, jobs.posted_at, "
             "jobs.audience, jobs.target, CASE WHEN jobs.kind IN ('listen', 'single') THEN users.listen_token "
-            "ELSE '' END, jobs.attempts, jobs.length_ms FROM jobs JOIN users ON users.id = jobs.user_id "
+            "ELSE '' END, jobs.attempts, jobs.length_ms, jobs.media_player FROM jobs "
+            "JOIN users ON users.id = jobs.user_id "
             "WHERE jobs.due_at <= ?1 AND (jobs.leased_until IS NULL OR jobs.leased_until < ?1) AND "
             "NOT (jobs.kind = 'remove' AND EXISTS (SELECT 1 FROM jobs AS note WHERE note.kind = 'create' AND "
             "note.post_id = jobs.post_id AND note.target = jobs.target)) "

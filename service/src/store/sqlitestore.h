@@ -32,7 +32,7 @@ public:
                          std::int64_t now,
                          const std::optional<std::string>& key, bool federate) override;
     void keepForListen(std::int64_t userId, const std::string& key, const std::string& song,
-                       std::int64_t lengthMs) override;
+                       std::int64_t lengthMs, const std::string& player) override;
     bool queueListen(std::int64_t userId, const std::string& key, std::int64_t heardMs, std::int64_t now) override;
     std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) override;
     std::optional<PostRecord> findPost(std::int64_t postId) override;

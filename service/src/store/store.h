@@ -92,6 +92,7 @@ struct Job {
     std::string listenToken;     // listen: the person's token as it stands now
     int attempts = 0;            // failed sends so far
     std::int64_t lengthMs = 0;   // single: the song's length as the program said it; 0 unknown
+    std::string mediaPlayer;     // single: the player it came from, as the program named it
 };
 
 // A post looked up by its id; deleted posts are remembered by id and owner.
@@ -155,10 +156,10 @@ public:
     virtual std::int64_t addPost(std::int64_t userId, const std::string& song,
                                  std::optional<std::int64_t> deleteId, std::int64_t now,
                                  const std::optional<std::string>& key, bool federate = false) = 0;
-    // Keeps, with the post made under key, its song and length (0: unknown), so that a later word of
-    // how long it was heard can make a listen of it, even once the post is gone.
+    // Keeps, with the post made under key, its song, length (0: unknown) and player, so that a
+    // later word of how long it was heard can make a listen of it, even once the post is gone.
     virtual void keepForListen(std::int64_t userId, const std::string& key, const std::string& song,
-                               std::int64_t lengthMs) = 0;
+                               std::int64_t lengthMs, const std::string& player) = 0;
     // The song of the post made under key was heard for heardMs: when that counts as a listen and
     // the user has a listening service, queues a single listen for it, at most once per post. True
     // when it was queued now.

@@ -27,7 +27,7 @@ inline JobKind jobKindFromCode(std::string_view code)
 // Row reads its columns as integer(column) and text(column), counting from 0.
 
 // Columns: id, kind, user id, user name, post id, song, posted at, audience, target, listen token,
-// attempts, length.
+// attempts, length, media player.
 template <class Row>
 Job jobFromRow(const Row& row)
 {
@@ -42,7 +42,8 @@ Job jobFromRow(const Row& row)
             row.text(8),
             row.text(9),
             static_cast<int>(row.integer(10)),
-            row.integer(11)};
+            row.integer(11),
+            row.text(12)};
 }
 
 // Columns: id, user name, song, posted at, deleted (0 or 1).
