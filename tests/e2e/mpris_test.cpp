@@ -1,5 +1,6 @@
 // Players that announce their songs on the desktop's session bus (scripts/desktop.sh gives the
 // private desktop one), followed by Tunalo with the fifth choice stored as the last player.
+#include "elsewhere.h"
 #include "session.h"
 #include "support/mprisplayer.h"
 #include "support/taggedwav.h"
@@ -125,6 +126,58 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ChoiceCase{"ByDefault", "", "The Example Band - First Light"},
                       ChoiceCase{"TheBrowserByHand", " Chromium ", "Funny Cats Compilation"}),
     [](const ::testing::TestParamInfo<ChoiceCase>& info) { return std::string(info.param.name); });
+
+// A song heard long enough is one listen that counts at the person's listening service, played by
+// the test and answering 429 once; a song skipped while paused is none, however long it stood.
+TEST(DesktopBus, ASongHeardLongEnoughIsOneListenThatCountsAndASkippedOneNone)
+{
+    ASSERT_TRUE(hasSessionBus()) << "no session bus: run the tests through scripts/test";
+    service::testkit::Elsewhere listening;
+    listening.answer(service::testkit::Elsewhere::Inbox::busyOnce);
+    Session session(QStringLiteral("Notes - Editor"), {"--allow-private-peers"});
+    ASSERT_TRUE(watchTheBus(session));
+    MprisPlayer player(QProcessEnvironment::systemEnvironment(), QStringLiteral("strawberry"),
+                       {QStringLiteral("--identity"), QStringLiteral("Strawberry")});
+    ASSERT_TRUE(player.started());
+    const auto play = [&](const QString& title, const QString& artist) {
+        return player.play(title, {artist}) && player.send(QStringLiteral("length 40000000"));
+    };
+    ASSERT_TRUE(play(QStringLiteral("Forty Seconds"), QStringLiteral("Ann")));
+
+    ASSERT_TRUE(session.startProgram());
+    ASSERT_TRUE(session.logIn()) << session.screenshot(QStringLiteral("login"));
+    // The person's listening service, given as on their home page.
+    service::testkit::Visitor visitor(session.service().port());
+    ASSERT_TRUE(visitor.logIn(Session::kName, Session::kPassword));
+    ASSERT_EQ(visitor.post("/fb/destinations", {{"audience", "followers"}, {"listen_url", listening.origin()},
+                                                {"listen_token", "token-1234-abcd"}})->status, 303);
+    session.pressStartPublishing();
+    ASSERT_TRUE(session.waitForFeed({QStringLiteral("Ann - Forty Seconds")}))
+        << session.feed().join(QStringLiteral(" | ")).toStdString() << "\n"
+        << session.requests().join(QStringLiteral("\n")).toStdString();
+    pause(22000); // more than half of its 40 s
+    ASSERT_TRUE(play(QStringLiteral("Skipped"), QStringLiteral("Bo")));
+    pause(8000);
+    ASSERT_TRUE(player.send(QStringLiteral("pause")));
+    pause(14000); // 22 s on, but only 8 heard
+    ASSERT_TRUE(play(QStringLiteral("Last"), QStringLiteral("Cy")));
+    EXPECT_TRUE(session.waitForFeed({QStringLiteral("Cy - Last")}));
+
+    // The refused first request, the three songs playing now and the one listen that counts.
+    const auto arrived = listening.arrivals(5, std::chrono::seconds{60});
+    ASSERT_EQ(arrived.size(), 5u);
+    EXPECT_EQ(listening.arrivals(6, std::chrono::seconds{2}).size(), 5u);
+    QStringList singles;
+    for (const auto& arrival : arrived) {
+        if (arrival.activity.value("listen_type", "") != "single")
+            continue;
+        const auto& metadata = arrival.activity["payload"][0]["track_metadata"];
+        singles.append(QString::fromStdString(metadata["track_name"].get<std::string>()));
+        EXPECT_EQ(metadata["additional_info"]["duration_ms"], 40000);
+        EXPECT_EQ(metadata["additional_info"]["media_player"], "Strawberry");
+    }
+    EXPECT_EQ(singles, QStringList{QStringLiteral("Forty Seconds")});
+}
 
 } // namespace
 } // namespace tunalo::test

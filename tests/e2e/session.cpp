@@ -22,9 +22,9 @@ constexpr int kContainerLeft = 2520;
 constexpr int kContainerTop = 1440;
 } // namespace
 
-Session::Session(const QString& playerTitle)
+Session::Session(const QString& playerTitle, const std::vector<std::string>& serviceOptions)
     : m_service(std::make_unique<service::testkit::ServiceProcess>(m_dir.path() / "service.db",
-                                                                   m_dir.path() / "service.log")),
+                                                                   m_dir.path() / "service.log", serviceOptions)),
       m_player(playerTitle)
 {
     service::testkit::Visitor visitor(m_service->port());

@@ -21,7 +21,8 @@ public:
     // No blanks: a blank typed while a button has the focus would press it.
     static constexpr const char* kPassword = "correct-horse-battery";
 
-    explicit Session(const QString& playerTitle);
+    // serviceOptions go to the reference service's command line.
+    explicit Session(const QString& playerTitle, const std::vector<std::string>& serviceOptions = {});
 
     // Starts Tunalo and waits for its main window.
     bool startProgram();

@@ -10,6 +10,7 @@
 //                                   title; no ARTIST: one without artist)
 //   play | pause | stop             the playback status
 //   art URL                         the playing track's picture, given late as many players do
+//   length MICROSECONDS             the playing track's length
 //   identity TEXT                   the name the player gives itself
 //   reads                           answers "reads N": how often its playback state was read
 //   quit                            leaves the bus and ends (so does the end of stdin)
@@ -87,6 +88,9 @@ public:
                 {QStringLiteral("stop"), QStringLiteral("Stopped")}};
             m_status = statuses.value(command);
             announce(kPlayerInterface, QStringLiteral("PlaybackStatus"), m_status);
+        } else if (command == QLatin1String("length")) {
+            m_metadata.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(argument.toLongLong()));
+            announce(kPlayerInterface, QStringLiteral("Metadata"), m_metadata);
         } else if (command == QLatin1String("art")) {
             m_metadata.insert(QStringLiteral("mpris:artUrl"), argument);
             announce(kPlayerInterface, QStringLiteral("Metadata"), m_metadata);
