@@ -56,8 +56,7 @@ void mainmodule::connectCore()
 // log-in state it sleeps, and the state stays what it said (or what a post's answer said since).
 void mainmodule::sleepHomeWhileHidden()
 {
-    const LoginState login = state().loginState;
-    if (!isLoaded<frmWeb>() || form<interface>().isVisible() || (login != 1 && login != 2))
+    if (!isLoaded<frmWeb>() || form<interface>().isVisible() || !isKnown(state().loginState))
         return;
     Browser& home = form<frmWeb>().wb();
     if (!home.isAsleep())
@@ -165,7 +164,7 @@ bool mainmodule::startup(StartShown shown)
 {
     if (!m_platform.lock->tryLock())
         return false;
-    state().loginState = 0;
+    state().loginState = LoginState::NoneYet;
     // The players on the session bus are known by the time the user looks for them.
     m_platform.players->watch();
     form<interface>();

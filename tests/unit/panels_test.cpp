@@ -364,10 +364,10 @@ TEST_F(MainWindow, TheTrayBringsTheWindowBackAndLoginGoesHome)
     EXPECT_TRUE(window.isVisible());
     window.hide();
 
-    app->state().loginState = 1;
+    app->state().loginState = LoginState::LoggedIn;
     window.m_frmSysTray_MenuClick(2, QStringLiteral("login"));
     EXPECT_TRUE(window.isVisible());
-    EXPECT_EQ(app->state().loginState, 0);
+    EXPECT_EQ(app->state().loginState, LoginState::NoneYet);
     EXPECT_EQ(home.navigations.mid(homeNavigations),
               QStringList({app->serviceBase() + QStringLiteral("/"), app->homePageAddress()}));
 }

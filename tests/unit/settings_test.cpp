@@ -187,7 +187,7 @@ TEST_F(ServiceAddress, TheOptionsTakeAnAddressForTheNextStartAndTheNextPostAndRe
     EXPECT_TRUE(options.Label2->text().startsWith(QStringLiteral("\"Tunalo FB App\" Connects")));
     EXPECT_EQ(app->serviceBase(), QStringLiteral("https://tunalo.example.org"));
     EXPECT_EQ(home.navigations.last(), QStringLiteral("https://tunalo.example.org/fb/tnlouserhome.php"));
-    EXPECT_EQ(app->state().loginState, 0) << "the log-in is the old service's";
+    EXPECT_EQ(app->state().loginState, LoginState::NoneYet) << "the log-in is the old service's";
     app->state().currentSong = QStringLiteral("Artist - Song");
     app->cycle().postsong();
     EXPECT_TRUE(fakes.browsers->made.at(1)->navigations.last().startsWith(
