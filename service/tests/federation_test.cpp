@@ -308,13 +308,14 @@ TEST_F(Federating, AKilledServiceSendsWhatItConfirmedAfterItsRestart)
     std::unique_ptr<Delivery> delivery;
     PeerClient peers(PeerClient::Limits{}, true);
     delivery = std::make_unique<Delivery>(*store, site(), peers, clock);
+    // Stopped before the peer client goes, as the service does, also when an assertion ends the test.
+    const std::unique_ptr<Delivery, void (*)(Delivery*)> stopsFirst(delivery.get(), [](Delivery* d) { d->stop(); });
     const auto arrived = elsewhere.arrivals(3);
     ASSERT_EQ(typesOf(arrived), (std::vector<std::string>{"Accept", "Create", "Create"}));
     EXPECT_EQ(arrived[2].activity["id"], arrived[1].activity["id"]) << "the same activity, sent again";
     for (int tries = 0; tries < 50 && sql("SELECT count(*) FROM jobs")[0] != "0"; ++tries)
         std::this_thread::sleep_for(100ms);
     EXPECT_EQ(sql("SELECT count(*) FROM jobs"), std::vector<std::string>{"0"});
-    delivery->stop(); // before the peer client goes
 }
 
 TEST_F(Federating, TwoInstancesOnOneDatabaseSendEachNoteOnce)
