@@ -1,11 +1,11 @@
 #include "service.h"
 
-#include "site/atom.h"
 #include "base/links.h"
-#include "site/pages.h"
+#include "base/text.h"
 #include "http/requestlog.h"
 #include "serviceprotocol.h"
-#include "base/text.h"
+#include "site/atom.h"
+#include "site/pages.h"
 #include "site/validators.h"
 
 #include <boost/asio/steady_timer.hpp>

@@ -1,14 +1,14 @@
 #pragma once
 
 #include "base/clock.h"
-#include "site/auth.h"
-#include "store/databasegate.h"
+#include "base/workerpool.h"
 #include "federation/delivery.h"
 #include "federation/federation.h"
-#include "http/httpserver.h"
 #include "federation/peerclient.h"
+#include "http/httpserver.h"
+#include "site/auth.h"
+#include "store/databasegate.h"
 #include "store/store.h"
-#include "base/workerpool.h"
 
 #include <optional>
 #include <string>

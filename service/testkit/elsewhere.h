@@ -1,8 +1,8 @@
 #pragma once
 
 #include "federation/activities.h"
-#include "http/httpserver.h"
 #include "federation/keys.h"
+#include "http/httpserver.h"
 #include "serviceprocess.h"
 
 #include <chrono>

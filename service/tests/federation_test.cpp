@@ -1,13 +1,13 @@
 // A person's followers elsewhere on the fediverse, played by a small server of the test's own: what
 // reaches them, signed how, and what happens when their server fails. (Interoperability with an
 // ActivityPub implementation nobody here wrote is judged in the fediverse test.)
-#include "federation/activities.h"
 #include "base/text.h"
+#include "elsewhere.h"
+#include "federation/activities.h"
 #include "federation/delivery.h"
 #include "federation/federation.h"
 #include "federation/httpsignature.h"
 #include "federation/keys.h"
-#include "elsewhere.h"
 #include "manualclock.h"
 #include "servicefixture.h"
 

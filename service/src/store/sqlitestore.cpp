@@ -1,7 +1,7 @@
 #include "store/sqlitestore.h"
 
-#include "store/storerows.h"
 #include "base/text.h"
+#include "store/storerows.h"
 
 #include <iterator>
 
