@@ -1,7 +1,8 @@
 // tunalo-service: the reference web service the Tunalo desktop program talks to.
-#include "httpserver.h"
+#include "base/clock.h"
+#include "http/httpserver.h"
+#include "http/requestlog.h"
 #include "options.h"
-#include "requestlog.h"
 #include "service.h"
 
 #include <boost/asio/signal_set.hpp>
@@ -65,6 +66,7 @@ void handleSignals(asio::signal_set& signals, asio::io_context& io, HttpServer& 
 
 int serve(const Options& options, const std::string& path)
 {
+    const SystemClock clock;
     asio::io_context io;
     const auto store = openStore(path);
     std::unique_ptr<Service> service; // made once the port is known; no request is served before run()
@@ -79,7 +81,7 @@ int serve(const Options& options, const std::string& path)
         return 1;
     }
     const auto listening = listeningAddress(options.host, server.port());
-    service = std::make_unique<Service>(*store, options.publicUrl, listening, options.allowPrivatePeers);
+    service = std::make_unique<Service>(*store, clock, options.publicUrl, listening, options.allowPrivatePeers);
     if (!service->federates())
         logNote("federation is off: without --public-url the service has no address that other servers "
                 "could reach its people at");

@@ -1,12 +1,12 @@
 #include "service.h"
 
-#include "atom.h"
-#include "links.h"
-#include "pages.h"
-#include "requestlog.h"
+#include "base/links.h"
+#include "base/text.h"
+#include "http/requestlog.h"
 #include "serviceprotocol.h"
-#include "text.h"
-#include "validators.h"
+#include "site/atom.h"
+#include "site/pages.h"
+#include "site/validators.h"
 
 #include <boost/asio/steady_timer.hpp>
 
@@ -24,10 +24,6 @@ constexpr std::size_t maxPasswordBytes = 1024;
 constexpr std::size_t minPasswordChars = 8;
 constexpr int retryAfterSeconds = 2;
 
-std::int64_t now()
-{
-    return static_cast<std::int64_t>(std::time(nullptr));
-}
 
 // Messages the log-in page shows after a redirect; the address carries only their key, so
 // nothing a visitor writes into it reaches the page.
@@ -166,18 +162,19 @@ bool isLoopback(std::string_view address)
 
 } // namespace
 
-Service::Service(Store& store, std::string publicUrl, std::string listening, bool allowPrivatePeers)
-    : m_store(store), m_publicOrigin(asciiLower(publicUrl)),
+Service::Service(Store& store, const Clock& clock, std::string publicUrl, std::string listening,
+                 bool allowPrivatePeers)
+    : m_store(store), m_clock(clock), m_publicOrigin(asciiLower(publicUrl)),
       m_site(m_publicOrigin.empty() ? std::move(listening) : m_publicOrigin),
       m_secureCookie(m_publicOrigin.starts_with("https://")), m_peers(PeerClient::Limits{}, allowPrivatePeers)
 {
     prepareText();
-    m_delivery = std::make_unique<Delivery>(m_store, m_publicOrigin, m_peers);
+    m_delivery = std::make_unique<Delivery>(m_store, m_publicOrigin, m_peers, m_clock);
     if (m_publicOrigin.empty())
         return;
     Workers workers{[this](const CallPtr& call, std::function<void()> step) { withStore(call, std::move(step)); },
                     [this](const CallPtr& call, std::function<void()> step) { onHashingPool(call, std::move(step)); }};
-    m_federation = std::make_unique<Federation>(m_store, m_publicOrigin, m_peers, std::move(workers));
+    m_federation = std::make_unique<Federation>(m_store, m_publicOrigin, m_peers, std::move(workers), m_clock);
 }
 
 Service::~Service()
@@ -309,7 +306,7 @@ void Service::home(const CallPtr& call)
     if (!token)
         return loggedOut(call);
     withStore(call, [this, call, token = *token] {
-        const auto user = m_store.sessionUser(token, now());
+        const auto user = m_store.sessionUser(token, m_clock.seconds());
         if (!user)
             return loggedOut(call);
         Reach reach;
@@ -356,7 +353,7 @@ void Service::saveDestinations(const CallPtr& call)
     if (!session)
         return loggedOut(call);
     withStore(call, [this, call, session = *session, audience, url, token] {
-        const auto user = m_store.sessionUser(session, now());
+        const auto user = m_store.sessionUser(session, m_clock.seconds());
         if (!user)
             return loggedOut(call);
         if (audience)
@@ -483,12 +480,12 @@ void Service::update(const CallPtr& call)
     // The post is confirmed only once the store has committed it.
     withStore(call, [this, call, token = *token, song = std::move(song), deleteId, key = std::move(key),
                      notLoggedIn] {
-        const auto user = m_store.sessionUser(token, now());
+        const auto user = m_store.sessionUser(token, m_clock.seconds());
         if (!user)
             return notLoggedIn();
         if (isBlank(song))
             return call->answer(htmlPage(notPostedPage(failedTitle, "There was no song to post.")));
-        const auto id = m_store.addPost(user->id, song, deleteId, now(), key, federates());
+        const auto id = m_store.addPost(user->id, song, deleteId, m_clock.seconds(), key, federates());
         m_delivery->wake();
         call->answer(htmlPage(postedPage(id)));
     });
@@ -504,7 +501,7 @@ std::string Service::sessionCookie(const std::string& value, std::int64_t maxAge
 void Service::startSession(const User& user, Response& response)
 {
     const auto token = newSessionToken();
-    const auto start = now();
+    const auto start = m_clock.seconds();
     m_store.addSession(token.hash, user.id, start, start + sessionSeconds);
     response.set(http::field::set_cookie, sessionCookie(token.cookieValue, sessionSeconds));
 }
@@ -515,7 +512,7 @@ void Service::login(const CallPtr& call)
 {
     const auto credentials = credentialsFrom(call->request);
     withStore(call, [this, call, key = nameKey(credentials.name), password = credentials.password] {
-        const auto delay = loginDelay(m_store.loginFailures(key, now() - failureMemorySeconds));
+        const auto delay = loginDelay(m_store.loginFailures(key, m_clock.seconds() - failureMemorySeconds));
         if (delay.count() == 0)
             return checkPassword(call, key, password);
         auto timer = std::make_shared<asio::steady_timer>(call->executor, delay);
@@ -535,7 +532,7 @@ void Service::checkPassword(const CallPtr& call, const std::string& key, const s
         const bool right = m_hasher.verify(stored, password);
         withStore(call, [this, call, key, account, right] {
             if (!right) {
-                m_store.recordLoginFailure(key, now(), now() - failureMemorySeconds);
+                m_store.recordLoginFailure(key, m_clock.seconds(), m_clock.seconds() - failureMemorySeconds);
                 return call->answer(redirectHome("wrong"));
             }
             m_store.clearLoginFailures(key);
@@ -559,7 +556,7 @@ void Service::registerAccount(const CallPtr& call)
     withStore(call, [this, call, credentials, key, client = clientOf(*call)] {
         if (m_store.findAccount(key))
             return call->answer(redirectHome("taken"));
-        if (!m_store.takeSignUpSlot(client, now(), now() - 60, signUpsPerMinute))
+        if (!m_store.takeSignUpSlot(client, m_clock.seconds(), m_clock.seconds() - 60, signUpsPerMinute))
             return call->answer(redirectHome("signups"));
         createAccount(call, credentials.name, key, credentials.password);
     });
@@ -575,7 +572,7 @@ void Service::createAccount(const CallPtr& call, const std::string& name, const 
         // The account's key pair for the fediverse is made here, away from the database's threads.
         auto keys = federates() ? std::optional(makeKeyPair()) : std::nullopt;
         withStore(call, [this, call, name, key, hash = *hash, keys = std::move(keys)] {
-            const auto user = m_store.createUser(name, key, hash, now());
+            const auto user = m_store.createUser(name, key, hash, m_clock.seconds());
             if (!user)
                 return call->answer(redirectHome("taken"));
             if (keys)

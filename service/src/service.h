@@ -1,13 +1,14 @@
 #pragma once
 
-#include "auth.h"
-#include "databasegate.h"
-#include "delivery.h"
-#include "federation.h"
-#include "httpserver.h"
-#include "peerclient.h"
-#include "store.h"
-#include "workerpool.h"
+#include "base/clock.h"
+#include "base/workerpool.h"
+#include "federation/delivery.h"
+#include "federation/federation.h"
+#include "federation/peerclient.h"
+#include "http/httpserver.h"
+#include "site/auth.h"
+#include "store/databasegate.h"
+#include "store/store.h"
 
 #include <optional>
 #include <string>
@@ -40,7 +41,9 @@ public:
     // listening: the address it listens on, http://HOST:PORT, which links use without a publicUrl.
     // With a publicUrl every person is an account on the fediverse; allowPrivatePeers lets the
     // service reach other servers on private addresses and over plain http.
-    Service(Store& store, std::string publicUrl, std::string listening, bool allowPrivatePeers = false);
+    // clock: the service's time, which it hands to the delivery, federation and the database gate.
+    Service(Store& store, const Clock& clock, std::string publicUrl, std::string listening,
+            bool allowPrivatePeers = false);
     // Finishes the work under way on the hashing and database threads.
     ~Service();
 
@@ -97,6 +100,7 @@ private:
     void startSession(const User& user, Response& response);
 
     Store& m_store;
+    const Clock& m_clock;
     PasswordHasher m_hasher;
     std::string m_publicOrigin; // scheme://host[:port], lower case; empty without a proxy
     // Where the links people keep or share point: the public address, or the listening one. Never
@@ -107,7 +111,8 @@ private:
     std::unique_ptr<Federation> m_federation; // none without a public address
     // Their jobs use everything above until their threads have ended, and each hands work to the
     // other and to the peer client (the destructor stops all three before any goes).
-    DatabaseGate m_database{databaseThreads, databaseQueue, databaseLate, databaseRetry, [this] { m_store.ping(); }};
+    DatabaseGate m_database{databaseThreads, databaseQueue, databaseLate, databaseRetry, [this] { m_store.ping(); },
+                            m_clock};
     WorkerPool m_hashing{hashThreads, hashQueue};
     // Last, so that it goes first: its answers still reach the delivery and the pages above, which
     // by then only note them.

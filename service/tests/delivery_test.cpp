@@ -1,0 +1,114 @@
+// The delivery on a clock the test moves: when a job that failed is tried again and when it is
+// given up, and when a job that a stopped instance left under way is taken up by another. The
+// listening service of one person, played by the test's server, is its destination.
+#include "base/text.h"
+#include "elsewhere.h"
+#include "federation/delivery.h"
+#include "manualclock.h"
+#include "servicefixture.h"
+
+using namespace tunalo::service;
+using namespace tunalo::service::testkit;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Delivering : public ServiceTest {
+protected:
+    void SetUp() override
+    {
+        ServiceTest::SetUp();
+        if (IsSkipped())
+            return;
+        service().stop(SIGTERM); // the test's deliveries alone take the jobs
+        prepareText();
+        m_store = openStore(database());
+        const auto user = m_store->createUser("ann", nameKey("ann"), "-", m_clock.seconds());
+        ASSERT_TRUE(user);
+        m_user = user->id;
+        m_store->setListenService(m_user, m_listening.origin(), "token-1234-abcd");
+    }
+
+    void TearDown() override
+    {
+        // Before the peer client goes, as the service does.
+        for (auto* delivery : {&m_first, &m_second})
+            if (*delivery)
+                (*delivery)->stop();
+        ServiceTest::TearDown();
+    }
+
+    // A song whose listen job is due at once.
+    void post(const std::string& song) { m_store->addPost(m_user, song, std::nullopt, m_clock.seconds(), std::nullopt); }
+
+    std::unique_ptr<Delivery> start() { return std::make_unique<Delivery>(*m_store, "", m_peers, m_clock); }
+
+    // The first column of the statement's first row once it has one (the delivery writes on a
+    // thread of its own), or empty after ten seconds.
+    std::string onceThere(const std::string& statement)
+    {
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        for (;;) {
+            const auto rows = sql(statement);
+            if (!rows.empty() || std::chrono::steady_clock::now() > until)
+                return rows.empty() ? std::string{} : rows.front();
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+
+    ManualClock m_clock;
+    Elsewhere m_listening;
+    std::unique_ptr<Store> m_store;
+    std::int64_t m_user = 0;
+    std::unique_ptr<Delivery> m_first;
+    std::unique_ptr<Delivery> m_second;
+    // Last, so that it goes first: its answers after a delivery stopped change nothing.
+    PeerClient m_peers{PeerClient::Limits{}, true};
+};
+
+// Each failed attempt makes the job due again after the next delay of the schedule, not a second
+// sooner; after the last one (well over a day in all) it is given up.
+TEST_F(Delivering, AFailedJobIsTriedAgainOnTheScheduleAndThenGivenUp)
+{
+    const std::vector<std::chrono::seconds> schedule = {30s, 2min, 10min, 30min, 1h, 2h, 4h, 6h, 8h, 8h};
+    m_listening.answer(Elsewhere::Inbox::fail);
+    post("Nina Simone - Feeling Good");
+    m_first = start();
+    for (std::size_t attempt = 1; attempt <= schedule.size(); ++attempt) {
+        ASSERT_EQ(m_listening.arrivals(attempt).size(), attempt);
+        const auto dueAt = onceThere("SELECT due_at FROM jobs WHERE attempts = " + std::to_string(attempt));
+        ASSERT_EQ(dueAt, std::to_string(m_clock.seconds() + schedule[attempt - 1].count())) << "after attempt " << attempt;
+        m_clock.advance(schedule[attempt - 1] - 1s);
+        m_first->wake();
+        EXPECT_EQ(m_listening.arrivals(attempt + 1, 100ms).size(), attempt) << "a second early, after attempt " << attempt;
+        m_clock.advance(1s);
+        m_first->wake();
+    }
+    ASSERT_EQ(m_listening.arrivals(schedule.size() + 1).size(), schedule.size() + 1);
+    EXPECT_EQ(onceThere("SELECT 'none' WHERE NOT EXISTS (SELECT 1 FROM jobs)"), "none") << "given up";
+}
+
+// An instance that stops while a destination holds its request leaves the job leased: no other
+// instance sends it again until the lease of ten minutes has run out.
+TEST_F(Delivering, AJobLeftUnderWayIsTakenUpOnceItsLeaseRunsOut)
+{
+    m_listening.answer(Elsewhere::Inbox::hold);
+    post("Nina Simone - Feeling Good");
+    m_first = start();
+    ASSERT_EQ(m_listening.arrivals(1).size(), 1u);
+    m_first->stop();
+
+    m_listening.answer(Elsewhere::Inbox::accept);
+    m_second = start();
+    m_clock.advance(10min);
+    m_second->wake();
+    EXPECT_EQ(m_listening.arrivals(2, 300ms).size(), 1u) << "still under the first one's lease";
+    m_clock.advance(1s);
+    m_second->wake();
+    const auto arrived = m_listening.arrivals(2);
+    ASSERT_EQ(arrived.size(), 2u);
+    EXPECT_EQ(arrived[1].activity, arrived[0].activity) << "the same listen, sent again";
+    EXPECT_EQ(onceThere("SELECT 'none' WHERE NOT EXISTS (SELECT 1 FROM jobs)"), "none");
+}
+
+} // namespace
