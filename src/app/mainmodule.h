@@ -61,6 +61,9 @@ public:
     // the main window.
     bool startup(StartShown shown = StartShown::Window);
     void loadstart();
+    // Ends the program as "&Exit" does, for the other ways to end it: a signal from the system or
+    // the session's end.
+    void end();
     void loadsettings(bool atstartup) { m_cycle.loadsettings(atstartup); }
 
     // Home: forgets the log-in state, shows the loader and loads the service's home page again.
@@ -93,6 +96,7 @@ private:
     void dock(QWidget& panel);
     void connectCore();
     void sleepHomeWhileHidden();
+    void saveWindowPlace();
     void wakeHome();
 
     Platform& m_platform;

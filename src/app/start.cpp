@@ -1,6 +1,7 @@
 #include "app/start.h"
 
 #include "app/mainmodule.h"
+#include "adapters/qt/endsignals.h"
 #include "adapters/realplatform.h"
 #include "adapters/webengine/webenginebrowsers.h"
 
@@ -51,6 +52,11 @@ int start(int argc, char* argv[])
                          qPrintable(refusal.reason));
         return 0;
     }
+    // Log-out ends the program by a signal, or through the session manager, which ends the event
+    // loop; either way it ends as "&Exit" does: the balloon closed, the icon gone, the player
+    // saved, and the browsers' cookies written as the profile goes.
+    const EndSignals endSignals([&app] { app.end(); });
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, [&app] { app.end(); });
     return QApplication::exec();
 }
 
