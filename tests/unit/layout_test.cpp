@@ -1,7 +1,7 @@
 #include "support/appfixture.h"
-#include "support/darkpalette.h"
 #include "ui/aboutfrm.h"
 #include "ui/cpanel.h"
+#include "ui/darkpalette.h"
 #include "ui/helpfrm.h"
 #include "ui/info.h"
 #include "ui/interface.h"
