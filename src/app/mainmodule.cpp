@@ -2,8 +2,12 @@
 
 #include "core/protocoltext.h"
 #include "core/settings.h"
+#include "ui/contraststyle.h"
 #include "ui/cpanel.h"
+#include "ui/darkpalette.h"
+#include "ui/panel.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -22,6 +26,12 @@ QString serviceBaseFromEnvironment()
 
 } // namespace
 
+void preferDarkColours()
+{
+    if (isLight(QApplication::palette()))
+        QApplication::setPalette(darkPalette());
+}
+
 mainmodule::mainmodule(Platform& platform)
     : m_platform(platform),
       m_cycle(PublishServices{*platform.settings, PlayerDesktop{*platform.windows, *platform.players},
@@ -29,6 +39,7 @@ mainmodule::mainmodule(Platform& platform)
                               serviceBaseFromEnvironment()}),
       m_login(m_cycle.state(), *platform.clock)
 {
+    useContrastStyle();
     connectCore();
 }
 

@@ -1,6 +1,7 @@
 #include "app/start.h"
 
 #include "app/mainmodule.h"
+#include "adapters/dbus/appearance.h"
 #include "adapters/qt/endsignals.h"
 #include "adapters/realplatform.h"
 #include "adapters/webengine/webenginebrowsers.h"
@@ -31,6 +32,10 @@ int start(int argc, char* argv[])
         qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName(QStringLiteral("tunalo"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt's themes tell it the desktop's fonts and colours where they can; GNOME's dark style only
+    // the portal tells.
+    if (desktopColourScheme() == ColourScheme::PreferDark)
+        preferDarkColours();
 
     const std::unique_ptr<Platform> platform = makeRealPlatform();
     mainmodule app(*platform);

@@ -194,10 +194,12 @@ bool interface::holdsBackground() const
 
 void interface::paintEvent(QPaintEvent*)
 {
-    if (m_background.isNull())
-        m_background = artwork::picture(QStringLiteral("background"));
+    const qreal ratio = devicePixelRatioF();
+    if (m_background.isNull() || m_background.deviceIndependentSize() != QSizeF(size()) ||
+        m_background.devicePixelRatio() != ratio)
+        m_background = artwork::background(size(), ratio);
     QPainter painter(this);
-    painter.drawPixmap(rect(), m_background);
+    painter.drawPixmap(0, 0, m_background);
 }
 
 void interface::setPublishingLook(bool on)
