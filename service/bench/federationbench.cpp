@@ -4,7 +4,7 @@
 // inbox, so the service sends one request per server.
 //   build/bin/tunalo-service-fedbench [SERVERS] [FOLLOWERS PER SERVER] [POSTS]   (100 10 30)
 #include "elsewhere.h"
-#include "requestlog.h"
+#include "http/requestlog.h"
 #include "serviceprocess.h"
 
 #include <sys/utsname.h>

@@ -1,7 +1,7 @@
 // tunalo-service: the reference web service the Tunalo desktop program talks to.
-#include "httpserver.h"
+#include "http/httpserver.h"
 #include "options.h"
-#include "requestlog.h"
+#include "http/requestlog.h"
 #include "service.h"
 
 #include <boost/asio/signal_set.hpp>

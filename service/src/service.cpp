@@ -1,12 +1,12 @@
 #include "service.h"
 
-#include "atom.h"
-#include "links.h"
-#include "pages.h"
-#include "requestlog.h"
+#include "site/atom.h"
+#include "base/links.h"
+#include "site/pages.h"
+#include "http/requestlog.h"
 #include "serviceprotocol.h"
-#include "text.h"
-#include "validators.h"
+#include "base/text.h"
+#include "site/validators.h"
 
 #include <boost/asio/steady_timer.hpp>
 

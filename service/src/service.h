@@ -1,13 +1,13 @@
 #pragma once
 
-#include "auth.h"
-#include "databasegate.h"
-#include "delivery.h"
-#include "federation.h"
-#include "httpserver.h"
-#include "peerclient.h"
-#include "store.h"
-#include "workerpool.h"
+#include "site/auth.h"
+#include "store/databasegate.h"
+#include "federation/delivery.h"
+#include "federation/federation.h"
+#include "http/httpserver.h"
+#include "federation/peerclient.h"
+#include "store/store.h"
+#include "base/workerpool.h"
 
 #include <optional>
 #include <string>

@@ -1,6 +1,6 @@
 #include "elsewhere.h"
 
-#include "httpsignature.h"
+#include "federation/httpsignature.h"
 
 #include <boost/asio/ip/tcp.hpp>
 

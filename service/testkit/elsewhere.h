@@ -1,8 +1,8 @@
 #pragma once
 
-#include "activities.h"
-#include "httpserver.h"
-#include "keys.h"
+#include "federation/activities.h"
+#include "http/httpserver.h"
+#include "federation/keys.h"
 #include "serviceprocess.h"
 
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "scratchdatabase.h"
 
-#include "postgres.h"
+#include "store/postgres.h"
 
 #include <signal.h>
 #include <unistd.h>

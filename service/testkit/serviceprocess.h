@@ -1,6 +1,6 @@
 #pragma once
 
-#include "links.h"
+#include "base/links.h"
 
 #include <sys/types.h>
 

@@ -1,6 +1,6 @@
 // The documents of a person's fediverse account as another server reads them.
-#include "activities.h"
-#include "pages.h"
+#include "federation/activities.h"
+#include "site/pages.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The person's feed is read back with an XML parser, as a feed reader would.
-#include "atom.h"
-#include "links.h"
+#include "site/atom.h"
+#include "base/links.h"
 
 #include <QXmlStreamReader>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "auth.h"
-#include "workerpool.h"
+#include "site/auth.h"
+#include "base/workerpool.h"
 
 #include <gtest/gtest.h>
 

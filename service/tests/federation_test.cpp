@@ -1,10 +1,10 @@
 // A person's followers elsewhere on the fediverse, played by a small server of the test's own: what
 // reaches them, signed how, and what happens when their server fails. (Interoperability with an
 // ActivityPub implementation nobody here wrote is judged in the fediverse test.)
-#include "activities.h"
-#include "federation.h"
-#include "httpsignature.h"
-#include "keys.h"
+#include "federation/activities.h"
+#include "federation/federation.h"
+#include "federation/httpsignature.h"
+#include "federation/keys.h"
 #include "elsewhere.h"
 #include "servicefixture.h"
 

@@ -1,6 +1,6 @@
 // The gate in front of the database's threads: what it admits, refuses and asks by itself.
-#include "databasegate.h"
-#include "store.h"
+#include "store/databasegate.h"
+#include "store/store.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The pages as a browser lays them out, and the validators that spare feed readers a download.
-#include "pages.h"
-#include "validators.h"
+#include "site/pages.h"
+#include "site/validators.h"
 
 #include <gtest/gtest.h>
 

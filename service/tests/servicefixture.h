@@ -1,6 +1,6 @@
 #pragma once
 
-#include "postgres.h"
+#include "store/postgres.h"
 #include "scratchdatabase.h"
 #include "serviceprocess.h"
 

@@ -1,5 +1,5 @@
-#include "httpsignature.h"
-#include "keys.h"
+#include "federation/httpsignature.h"
+#include "federation/keys.h"
 
 #include <gtest/gtest.h>
 #include <openssl/err.h>

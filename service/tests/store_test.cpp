@@ -1,9 +1,9 @@
-#include "pgstore.h"
-#include "postgres.h"
+#include "store/pgstore.h"
+#include "store/postgres.h"
 #include "scratchdatabase.h"
 #include "serviceprocess.h"
-#include "sqlitestore.h"
-#include "text.h"
+#include "store/sqlitestore.h"
+#include "base/text.h"
 
 #include <gtest/gtest.h>
 

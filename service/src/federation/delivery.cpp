@@ -1,0 +1,194 @@
+#include "federation/delivery.h"
+
+#include "federation/activities.h"
+#include "federation/outbound.h"
+#include "http/requestlog.h"
+
+#include <ctime>
+
+namespace tunalo::service {
+
+namespace {
+
+std::int64_t now()
+{
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+std::string describe(const PeerAnswer& answer)
+{
+    return answer.answered() ? "answered " + std::to_string(answer.status) : answer.error;
+}
+
+const char* kindName(JobKind kind)
+{
+    switch (kind) {
+    case JobKind::create:
+        return "the note of post ";
+    case JobKind::remove:
+        return "the deletion of post ";
+    case JobKind::listen:
+        return "the listen of post ";
+    }
+    return "post ";
+}
+
+} // namespace
+
+Delivery::Delivery(Store& store, std::string site, PeerClient& peers)
+    : m_store(store), m_site(std::move(site)), m_peers(peers), m_thread([this] { run(); })
+{
+    wake(); // jobs left from before the start go out at once
+}
+
+Delivery::~Delivery()
+{
+    stop();
+}
+
+void Delivery::stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void Delivery::wake()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_woken = true;
+    }
+    m_wake.notify_all();
+}
+
+void Delivery::run()
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_stopping) {
+        m_wake.wait_for(lock, pollEvery, [this] { return m_stopping || m_woken || !m_outcomes.empty(); });
+        if (m_stopping)
+            break;
+        m_woken = false;
+        auto outcomes = std::move(m_outcomes);
+        m_outcomes.clear();
+        lock.unlock();
+        m_sending -= outcomes.size();
+        // A job whose outcome cannot be written stays leased, and is sent again once its lease ends.
+        for (const auto& outcome : outcomes)
+            storeStep([&] { settle(outcome); });
+        storeStep([&] { claim(); });
+        lock.lock();
+    }
+}
+
+void Delivery::claim()
+{
+    while (m_sending < inFlight) {
+        const auto start = now();
+        const auto jobs = m_store.claimJobs(start, start + lease.count(), static_cast<int>(inFlight - m_sending));
+        for (const auto& job : jobs)
+            send(job);
+        if (jobs.empty())
+            return;
+    }
+}
+
+void Delivery::storeStep(const std::function<void()>& step)
+{
+    try {
+        step();
+    } catch (const DatabaseError& e) {
+        // Down or late: the jobs stay in the store and a later poll tries again.
+        logNote(std::string("delivery waits for the database: ") + e.what());
+    }
+}
+
+void Delivery::settle(const Outcome& outcome)
+{
+    const auto& job = outcome.job;
+    const auto& answer = outcome.answer;
+    if (answer.status / 100 == 2) {
+        if (job.kind == JobKind::listen)
+            m_store.setListenError(job.userId, {});
+        return m_store.finishJob(job.id);
+    }
+    if (job.kind == JobKind::listen && (answer.status == 401 || answer.status == 403)) {
+        // The token is wrong: the home page says so, and sending it again would not help.
+        m_store.setListenError(job.userId, std::to_string(answer.status));
+        return m_store.finishJob(job.id);
+    }
+    if (job.kind != JobKind::listen && answer.status == 410) {
+        const auto ended = m_store.removeFollowersAt(job.target);
+        logNote("inbox " + escapeForLog(job.target) + " is gone: " + std::to_string(ended) + " followers removed");
+        return m_store.finishJob(job.id);
+    }
+    retryOrDrop(job, describe(answer));
+}
+
+void Delivery::retryOrDrop(const Job& job, const std::string& why)
+{
+    const auto attempt = static_cast<std::size_t>(job.attempts);
+    if (attempt >= retryDelays.size()) {
+        logNote(std::string("dropped ") + kindName(job.kind) + std::to_string(job.postId) + " to " +
+                escapeForLog(job.target) + " after " + std::to_string(attempt + 1) + " attempts: " + why);
+        return m_store.finishJob(job.id);
+    }
+    logNote(std::string("sending ") + kindName(job.kind) + std::to_string(job.postId) + " to " +
+            escapeForLog(job.target) + " failed (" + why + "); next try in " +
+            std::to_string(retryDelays[attempt].count()) + " s");
+    m_store.retryJob(job.id, now() + retryDelays[attempt].count());
+}
+
+const KeyPair& Delivery::keysFor(std::int64_t userId)
+{
+    auto kept = m_keys.find(userId);
+    if (kept == m_keys.end())
+        kept = m_keys.emplace(userId, keysOf(m_store, userId)).first;
+    return kept->second;
+}
+
+void Delivery::send(const Job& job)
+{
+    PeerRequest request;
+    if (job.kind == JobKind::listen) {
+        const auto listen = activities::playingNow(job.song);
+        if (!listen) {
+            // Such a service wants an artist and a title; the song has no " - " between them.
+            m_store.finishJob(job.id);
+            return;
+        }
+        request.method = http::verb::post;
+        request.url = job.target + (job.target.ends_with('/') ? "" : "/") + "1/submit-listens";
+        request.headers = {{"Content-Type", "application/json"}, {"Authorization", "Token " + job.listenToken}};
+        request.body = listen->dump();
+    } else {
+        if (m_site.empty()) {
+            // This instance has no public address to sign for: the job stays leased, and an
+            // instance that federates takes it once the lease has run out.
+            return;
+        }
+        const auto at = activities::Addresses::of(m_site, job.userName);
+        const auto activity =
+            job.kind == JobKind::create
+                ? activities::create({job.postId, job.userName, job.song, job.postedAt}, at, job.audience)
+                : activities::remove(job.postId, at);
+        request = signedPost(job.target, activity, at.key, keysFor(job.userId).privatePem);
+    }
+    ++m_sending;
+    m_peers.send(std::move(request), [this, job](PeerAnswer answer) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopping)
+                return;
+            m_outcomes.push_back({job, std::move(answer)});
+        }
+        m_wake.notify_all();
+    });
+}
+
+} // namespace tunalo::service

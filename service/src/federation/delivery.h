@@ -1,0 +1,77 @@
+#pragma once
+
+#include "federation/peerclient.h"
+#include "store/store.h"
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace tunalo::service {
+
+// Sends the jobs that posts leave in the store: each post's note to its author's followers (or its
+// deletion), and each song to the person's listening service. The jobs are in the store from the
+// post's own commit on, so a service that stops, or is killed, sends them after its next start,
+// and several instances on one database share them without sending one twice. One thread of its
+// own does the store's part; the peer client does the sending, a bounded number at once, so a slow
+// server holds up only its own jobs.
+class Delivery {
+public:
+    // Delays before the attempts after a failed one; once they are used up (well over a day) the
+    // job is dropped and the log says so.
+    static constexpr std::array<std::chrono::seconds, 10> retryDelays{
+        std::chrono::seconds{30}, std::chrono::minutes{2}, std::chrono::minutes{10}, std::chrono::minutes{30},
+        std::chrono::hours{1},    std::chrono::hours{2},   std::chrono::hours{4},    std::chrono::hours{6},
+        std::chrono::hours{8},    std::chrono::hours{8}};
+    static constexpr std::size_t inFlight = 64;
+    static constexpr std::chrono::seconds lease{600};
+    // How often the store is asked for jobs when no post has come in meanwhile (jobs of other
+    // instances, retries that came due).
+    static constexpr std::chrono::seconds pollEvery{5};
+
+    // site: the public address the activities name; empty when the service does not federate
+    // (then only listening jobs are queued).
+    Delivery(Store& store, std::string site, PeerClient& peers);
+    // Ends the thread: what is still under way stays leased and is taken up again after its lease.
+    // Call it before the peer client goes; the peer client's answers after it change nothing.
+    void stop();
+    ~Delivery();
+    Delivery(const Delivery&) = delete;
+    Delivery& operator=(const Delivery&) = delete;
+
+    // A post has queued jobs: look now rather than at the next poll.
+    void wake();
+
+private:
+    struct Outcome {
+        Job job;
+        PeerAnswer answer;
+    };
+    void run();
+    void storeStep(const std::function<void()>& step);
+    void settle(const Outcome& outcome);
+    void retryOrDrop(const Job& job, const std::string& why);
+    void claim();
+    void send(const Job& job);
+    const KeyPair& keysFor(std::int64_t userId);
+
+    Store& m_store;
+    const std::string m_site;
+    PeerClient& m_peers;
+    std::map<std::int64_t, KeyPair> m_keys; // by user; the delivery thread's own
+    std::size_t m_sending = 0;              // the delivery thread's own
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_woken = false;
+    bool m_stopping = false;
+    std::deque<Outcome> m_outcomes;
+    std::thread m_thread; // last: it uses everything above
+};
+
+} // namespace tunalo::service

@@ -1,0 +1,194 @@
+#include "site/pages.h"
+
+#include "base/links.h"
+#include "base/text.h"
+
+#include <nlohmann/json.hpp>
+
+namespace tunalo::service {
+
+namespace {
+
+constexpr std::string_view style = R"(<style>
+body{font-family:sans-serif;max-width:40em;margin:2em auto;padding:0 1em;color:#222}
+h1{color:#8b0000}ol.posts{padding-left:1.2em}ol.posts li{margin:.4em 0;overflow-wrap:anywhere}
+.when{color:#777;font-size:.85em}.message{color:#8b0000;font-weight:bold}
+form.box{border:1px solid #ccc;padding:1em;margin:1em 0}label{display:block;margin:.4em 0}
+button.link{background:none;border:none;color:#00e;text-decoration:underline;cursor:pointer;padding:0;font:inherit}
+</style>)";
+
+std::string page(std::string_view title, std::string_view body, std::string_view head = {})
+{
+    std::string html = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                       "<meta name=\"viewport\" content=\"width=device-width\"><title>";
+    html += htmlEscape(title);
+    html += "</title>";
+    html += style;
+    html += head;
+    html += "</head><body>\n";
+    html += body;
+    html += "\n</body></html>\n";
+    return html;
+}
+
+std::string postList(const std::vector<Post>& posts, bool withNames)
+{
+    if (posts.empty())
+        return "<p>No songs yet.</p>";
+    std::string html = "<ol class=\"posts\">";
+    for (const auto& post : posts) {
+        html += "<li id=\"post-" + std::to_string(post.id) + "\">";
+        // Each name and song in an isolate of its own: a right-to-left character in one leaves the
+        // order of the rest of the line alone.
+        if (withNames)
+            html += "<strong><bdi>" + htmlEscape(post.user) + "</bdi></strong> listens to ";
+        html += "<q><bdi>" + htmlEscape(post.song) + "</bdi></q> <span class=\"when\">" +
+                utcTime(post.postedAt, "%Y-%m-%d %H:%M UTC") + "</span></li>";
+    }
+    return html + "</ol>";
+}
+
+constexpr std::string_view credentialFields =
+    R"(<label>Name <input name="name" maxlength="40" required%s></label>
+<label>Password <input name="password" type="password" required></label>)";
+
+std::string fields(bool focused)
+{
+    std::string html(credentialFields);
+    html.replace(html.find("%s"), 2, focused ? " autofocus" : "");
+    return html;
+}
+
+std::string ownAddresses(const User& user, std::string_view site)
+{
+    const auto page = htmlEscape(std::string(site) + personPath(user.name));
+    const auto feed = htmlEscape(std::string(site) + personFeedPath(user.name));
+    return "<p class=\"own\">Your page: <a href=\"" + page + "\">" + page + "</a><br>Its feed: <a href=\"" +
+           feed + "\">" + feed + "</a></p>\n";
+}
+
+// The last characters of a token, enough for its owner to know it again.
+std::string tokenHint(const std::string& token)
+{
+    constexpr std::size_t shown = 4;
+    if (token.empty())
+        return "none yet";
+    return token.size() <= 2 * shown ? "kept" : "kept, ending in " + htmlEscape(token.substr(token.size() - shown));
+}
+
+std::string audienceChoice(Audience chosen, Audience value, std::string_view label)
+{
+    return "<label><input type=\"radio\" name=\"audience\" value=\"" + std::string(audienceWord(value)) + "\"" +
+           (chosen == value ? " checked" : "") + "> " + std::string(label) + "</label>";
+}
+
+std::string reachForm(const Reach& reach)
+{
+    const auto& chosen = reach.destinations;
+    std::string html = "<form class=\"box\" method=\"post\" action=\"/fb/destinations\">";
+    if (!reach.handle.empty()) {
+        html += "<h2>On the fediverse</h2>\n<p>Friends on Mastodon and other fediverse servers follow you as "
+                "<strong class=\"handle\">" + htmlEscape(reach.handle) + "</strong> (search for it there). "
+                "Followers: <span class=\"followers\">" + std::to_string(reach.followers) + "</span>.</p>\n"
+                "<fieldset><legend>Who sees your songs there</legend>" +
+                audienceChoice(chosen.audience, Audience::everyone, "Everyone (public)") +
+                audienceChoice(chosen.audience, Audience::followers, "Your followers only") +
+                audienceChoice(chosen.audience, Audience::nobody, "Nobody") + "</fieldset>\n";
+    }
+    html += "<h2>ListenBrainz</h2>\n<p>Tunalo can also send each song, as playing now, to ListenBrainz or "
+            "a service that speaks its language.</p>\n";
+    if (!chosen.listenError.empty())
+        html += "<p class=\"message\" role=\"alert\">The listening service refused your token (" +
+                htmlEscape(chosen.listenError) + "). Please check it and save it again.</p>\n";
+    html += "<label>Address <input name=\"listen_url\" type=\"url\" maxlength=\"200\" value=\"" +
+            htmlEscape(chosen.listenUrl) + "\" placeholder=\"https://api.listenbrainz.org\"></label>"
+            "<label>Token (" + tokenHint(chosen.listenToken) + ") <input name=\"listen_token\" type=\"password\" "
+            "maxlength=\"100\" autocomplete=\"off\"></label>\n"
+            "<button type=\"submit\">Save</button></form>\n";
+    return html;
+}
+
+} // namespace
+
+std::string aboutPage()
+{
+    return page("Tunalo service", R"(<h1>Tunalo</h1>
+<p>This service keeps the songs that the Tunalo desktop program posts for you and shows them
+as a feed that your friends can open.</p>
+<ul><li><a href="/fb/tnlouserhome.php">Your home page</a>: log in or create an account</li>
+<li><a href="/fb/feed">The feed</a> of everyone's recent songs (also as <a href="/fb/feed.json">JSON</a>)</li></ul>)");
+}
+
+std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::string_view site,
+                         const Reach& reach)
+{
+    return page(loggedInTitle,
+                "<h1>Hello, " + htmlEscape(user.name) + "</h1>\n" +
+                    "<p>You are logged in; Tunalo posts your songs here. Your friends see them in "
+                    "<a href=\"/fb/feed\">the feed</a> and on your own page, which they can follow "
+                    "in any feed reader:</p>\n" +
+                    ownAddresses(user, site) + "<h2>Your recent songs</h2>\n" + postList(posts, false) +
+                    "\n" + reachForm(reach) +
+                    "\n<form method=\"post\" action=\"/fb/logout\">"
+                    "<button class=\"link\" type=\"submit\">Log out</button></form>");
+}
+
+std::string loggedOutPage(std::string_view message)
+{
+    std::string body = "<h1>Tunalo</h1>\n";
+    if (!message.empty())
+        body += "<p class=\"message\" role=\"alert\">" + htmlEscape(message) + "</p>\n";
+    body +=
+        "<form class=\"box\" method=\"post\" action=\"/fb/login\"><h2>Log in</h2>" + fields(true) +
+        "<button type=\"submit\">Log in</button></form>\n"
+        "<form class=\"box\" method=\"post\" action=\"/fb/register\"><h2>New here? Create an account</h2>" +
+        fields(false) + "<button type=\"submit\">Create account</button></form>\n" +
+        "<p><a href=\"/fb/feed\">See what everyone is listening to</a></p>";
+    return page(failedTitle, body);
+}
+
+std::string postedPage(std::int64_t id)
+{
+    const auto title = std::string(postedTitlePrefix) + std::to_string(id);
+    return page(title, "<p>Posted. <a href=\"/fb/feed#post-" + std::to_string(id) +
+                           "\">See it in the feed</a>.</p>");
+}
+
+std::string notPostedPage(std::string_view title, std::string_view message)
+{
+    return page(title, "<p class=\"message\">" + htmlEscape(message) + "</p>");
+}
+
+std::string feedPage(const std::vector<Post>& posts)
+{
+    return page("Tunalo feed", "<h1>What everyone is listening to</h1>\n" + postList(posts, true));
+}
+
+std::string feedJson(const std::vector<Post>& posts)
+{
+    auto feed = nlohmann::json::array();
+    for (const auto& post : posts)
+        feed.push_back(
+            {{"id", post.id}, {"user", post.user}, {"song", post.song}, {"posted_at", post.postedAt}});
+    // Songs are valid UTF-8 when stored; replace keeps a damaged database row from failing the feed.
+    return feed.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+std::string personPage(const User& person, const std::vector<Post>& posts)
+{
+    const auto feed = htmlEscape(personFeedPath(person.name));
+    const auto name = htmlEscape(person.name);
+    return page(person.name + " on Tunalo",
+                "<h1>What " + name + " listens to</h1>\n" + postList(posts, false) + "\n<p><a href=\"" +
+                    feed + "\">Follow " + name +
+                    " in a feed reader</a> &middot; <a href=\"/fb/feed\">Everyone's songs</a></p>",
+                "<link rel=\"alternate\" type=\"application/atom+xml\" href=\"" + feed + "\">");
+}
+
+std::string errorPage(int status)
+{
+    const auto title = "Error " + std::to_string(status);
+    return page(title, "<h1>" + title + "</h1><p><a href=\"/\">Tunalo</a></p>");
+}
+
+} // namespace tunalo::service

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "serviceprotocol.h"
+#include "store/store.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tunalo::service {
+
+// The page titles the desktop program reads; it compares the first two exactly.
+inline constexpr std::string_view loggedInTitle = protocol::kLoggedInTitle;
+inline constexpr std::string_view failedTitle = protocol::kFailedTitle;
+inline constexpr std::string_view postedTitlePrefix = protocol::kPostedTitlePrefix;
+
+std::string aboutPage();
+// Where a person's songs go beyond the service's pages, as the home page shows and changes it.
+struct Reach {
+    std::string handle; // @NAME@HOST on the fediverse; empty when the service does not federate
+    std::int64_t followers = 0;
+    Destinations destinations;
+};
+
+// site: the service's public address without a trailing slash, for the addresses the user shares.
+std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::string_view site,
+                         const Reach& reach = {});
+std::string loggedOutPage(std::string_view message);
+std::string postedPage(std::int64_t id);
+std::string notPostedPage(std::string_view title, std::string_view message);
+std::string feedPage(const std::vector<Post>& posts);
+std::string feedJson(const std::vector<Post>& posts);
+// One person's recent songs, with the address of their Atom feed.
+std::string personPage(const User& person, const std::vector<Post>& posts);
+std::string errorPage(int status);
+
+} // namespace tunalo::service

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "store/postgres.h"
+#include "store/store.h"
+
+#include <condition_variable>
+#include <mutex>
+
+namespace tunalo::service {
+
+// A few connections to one server, handed out one request at a time. A connection that broke
+// (the server restarted, or did not answer in time) connects again before its next use.
+class ConnectionPool {
+public:
+    ConnectionPool(std::string address, std::size_t size, pg::Deadlines deadlines);
+
+    class Lease {
+    public:
+        Lease(ConnectionPool& pool, std::unique_ptr<pg::Connection> conn)
+            : m_pool(pool), m_conn(std::move(conn))
+        {
+        }
+        ~Lease() { m_pool.giveBack(std::move(m_conn)); }
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        pg::Connection& operator*() { return *m_conn; }
+        pg::Connection* operator->() { return m_conn.get(); }
+
+    private:
+        ConnectionPool& m_pool;
+        std::unique_ptr<pg::Connection> m_conn;
+    };
+
+    Lease acquire();
+
+private:
+    void giveBack(std::unique_ptr<pg::Connection> conn);
+
+    std::unique_ptr<pg::Connection> ready(std::unique_ptr<pg::Connection> conn) const;
+
+    std::string m_address;
+    std::size_t m_size;
+    pg::Deadlines m_deadlines;
+    std::size_t m_opened = 0;
+    std::mutex m_mutex;
+    std::condition_variable m_returned;
+    std::vector<std::unique_ptr<pg::Connection>> m_idle;
+};
+
+// The store in a PostgreSQL database, which any number of service instances share.
+class PostgresStore final : public Store {
+public:
+    // Connections: as many as the service's database threads.
+    explicit PostgresStore(const std::string& address, std::size_t connections = 8);
+
+    // The most a statement may take before the database counts as late, and a connection.
+    static constexpr std::chrono::milliseconds statementTime{2000};
+    static constexpr std::chrono::milliseconds connectTime{2000};
+
+    static constexpr int schemaVersion = 3;
+
+    std::optional<User> createUser(const std::string& name, const std::string& nameKey,
+                                   const std::string& passwordHash, std::int64_t now) override;
+    std::optional<Account> findAccount(const std::string& nameKey) override;
+
+    bool takeSignUpSlot(const std::string& address, std::int64_t now, std::int64_t since, int limit) override;
+    int loginFailures(const std::string& nameKey, std::int64_t since) override;
+    int recordLoginFailure(const std::string& nameKey, std::int64_t now, std::int64_t since) override;
+    void clearLoginFailures(const std::string& nameKey) override;
+
+    void addSession(const TokenHash& token, std::int64_t userId, std::int64_t now,
+                    std::int64_t expiresAt) override;
+    std::optional<User> sessionUser(const TokenHash& token, std::int64_t now) override;
+    void removeSession(const TokenHash& token) override;
+
+    std::int64_t addPost(std::int64_t userId, const std::string& song, std::optional<std::int64_t> deleteId,
+                         std::int64_t now,
+                         const std::optional<std::string>& key, bool federate) override;
+    std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) override;
+    std::optional<PostRecord> findPost(std::int64_t postId) override;
+    Counts counts() override;
+
+    std::optional<KeyPair> keys(std::int64_t userId) override;
+    KeyPair keepKeys(std::int64_t userId, const KeyPair& fresh) override;
+
+    Destinations destinations(std::int64_t userId) override;
+    void setAudience(std::int64_t userId, Audience audience) override;
+    void setListenService(std::int64_t userId, const std::string& url, const std::string& token) override;
+    void setListenError(std::int64_t userId, const std::string& error) override;
+
+    void addFollower(std::int64_t userId, const Follower& follower) override;
+    bool removeFollower(std::int64_t userId, const std::string& actor) override;
+    int removeActor(const std::string& actor) override;
+    int removeFollowersAt(const std::string& inbox) override;
+    std::int64_t followerCount(std::int64_t userId) override;
+
+    std::vector<Job> claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit) override;
+    void finishJob(std::int64_t jobId) override;
+    void retryJob(std::int64_t jobId, std::int64_t dueAt) override;
+    std::int64_t pendingJobs() override;
+
+    void ping() override;
+
+    void abandonWaits() override { m_abandon = true; }
+
+private:
+    void migrate();
+    void queueInboxJobs(pg::Connection& conn, std::string_view kind, std::int64_t userId, std::int64_t postId,
+                        const std::string& song, std::int64_t now);
+
+    std::atomic<bool> m_abandon = false;
+    ConnectionPool m_pool;
+};
+
+} // namespace tunalo::service

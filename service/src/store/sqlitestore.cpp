@@ -1,0 +1,553 @@
+#include "store/sqlitestore.h"
+
+#include "store/storerows.h"
+#include "base/text.h"
+
+#include <iterator>
+
+namespace tunalo::service {
+
+namespace {
+
+// Each entry moves the schema one version up; user_version counts the entries applied.
+using Migration = void (*)(Database&);
+
+void createFirstSchema(Database& db)
+{
+    db.exec(R"(CREATE TABLE users (
+           id INTEGER PRIMARY KEY,
+           name TEXT NOT NULL UNIQUE COLLATE NOCASE,
+           password_hash TEXT NOT NULL,
+           created_at INTEGER NOT NULL);
+       CREATE TABLE sessions (
+           token_hash BLOB PRIMARY KEY,
+           user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           expires_at INTEGER NOT NULL) WITHOUT ROWID;
+       CREATE INDEX sessions_by_expiry ON sessions(expires_at);
+       -- AUTOINCREMENT so that an id, once deleted, never names a newer post.
+       CREATE TABLE posts (
+           id INTEGER PRIMARY KEY AUTOINCREMENT,
+           user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           song TEXT NOT NULL,
+           posted_at INTEGER NOT NULL);
+       CREATE INDEX posts_by_user ON posts(user_id, id);)");
+}
+
+// The statement reading the old table must be finished before that table can be dropped.
+void copyUsersWithKeys(Database& db)
+{
+    auto users = db.prepare("SELECT id, name, password_hash, created_at FROM users ORDER BY id");
+    while (users.step()) {
+        const auto id = users.integer(0);
+        const auto name = users.text(1);
+        const auto key = nameKey(name);
+        auto insert = db.prepare("INSERT INTO users_keyed (id, name, name_key, password_hash, created_at) "
+                                 "VALUES (?1, ?2, ?3 || CASE WHEN EXISTS (SELECT 1 FROM users_keyed WHERE "
+                                 "name_key = ?3) THEN '#' || ?1 ELSE '' END, ?4, ?5)");
+        insert.bind(1, id).bind(2, name).bind(3, key.empty() ? name : key).bind(4, users.text(2));
+        insert.bind(5, users.integer(3)).run();
+    }
+}
+
+// Names are compared by a key (NFKC with case folding) instead of ASCII-only NOCASE, and the
+// limits on sign-ups and wrong passwords live here so that every instance sees the same counts.
+// Two old names that now fold alike ("Élodie", "élodie") both stay: the newer one's key gets
+// its id appended, a form no valid name folds to, so no one can sign up over it.
+void addNameKeysAndCounters(Database& db)
+{
+    db.exec(R"(CREATE TABLE users_keyed (
+           id INTEGER PRIMARY KEY,
+           name TEXT NOT NULL,
+           name_key TEXT NOT NULL UNIQUE,
+           password_hash TEXT NOT NULL,
+           created_at INTEGER NOT NULL);
+       CREATE TABLE signups (
+           address TEXT NOT NULL,
+           at INTEGER NOT NULL);
+       CREATE INDEX signups_by_address ON signups(address, at);
+       CREATE INDEX signups_by_time ON signups(at);
+       CREATE TABLE login_failures (
+           name_key TEXT PRIMARY KEY,
+           failures INTEGER NOT NULL,
+           last_at INTEGER NOT NULL) WITHOUT ROWID;
+       CREATE INDEX login_failures_by_time ON login_failures(last_at);)");
+    copyUsersWithKeys(db);
+    db.exec("DROP TABLE users; ALTER TABLE users_keyed RENAME TO users;");
+}
+
+// A post's key stays when the post goes: the key's repeat must find the post it made, not make it anew.
+void addPostKeys(Database& db)
+{
+    db.exec(R"(CREATE TABLE post_keys (
+           user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           key TEXT NOT NULL,
+           post_id INTEGER NOT NULL,
+           made_at INTEGER NOT NULL,
+           PRIMARY KEY (user_id, key)) WITHOUT ROWID;)");
+}
+
+// What federation keeps: each person's key pair and where their songs go, who follows them, the
+// posts deleted (their ids answer that they are gone) and the deliveries still to make.
+void addFederation(Database& db)
+{
+    db.exec(R"(ALTER TABLE users ADD COLUMN public_key TEXT;
+       ALTER TABLE users ADD COLUMN private_key TEXT;
+       ALTER TABLE users ADD COLUMN audience TEXT NOT NULL DEFAULT 'followers';
+       ALTER TABLE users ADD COLUMN listen_url TEXT NOT NULL DEFAULT '';
+       ALTER TABLE users ADD COLUMN listen_token TEXT NOT NULL DEFAULT '';
+       ALTER TABLE users ADD COLUMN listen_error TEXT NOT NULL DEFAULT '';
+       CREATE TABLE deleted_posts (
+           post_id INTEGER PRIMARY KEY,
+           user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           deleted_at INTEGER NOT NULL);
+       CREATE TABLE followers (
+           user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           actor TEXT NOT NULL,
+           inbox TEXT NOT NULL,
+           shared_inbox TEXT NOT NULL,
+           followed_at INTEGER NOT NULL,
+           PRIMARY KEY (user_id, actor)) WITHOUT ROWID;
+       CREATE INDEX followers_by_actor ON followers(actor);
+       CREATE TABLE jobs (
+           id INTEGER PRIMARY KEY,
+           kind TEXT NOT NULL,
+           user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           post_id INTEGER NOT NULL,
+           song TEXT NOT NULL,
+           posted_at INTEGER NOT NULL,
+           audience TEXT NOT NULL,
+           target TEXT NOT NULL,
+           attempts INTEGER NOT NULL DEFAULT 0,
+           due_at INTEGER NOT NULL,
+           leased_until INTEGER);
+       CREATE INDEX jobs_by_due ON jobs(due_at);)");
+}
+
+constexpr std::array<Migration, 4> migrations{createFirstSchema, addNameKeysAndCounters, addPostKeys,
+                                              addFederation};
+static_assert(std::size(migrations) == SqliteStore::schemaVersion);
+
+} // namespace
+
+SqliteStore::SqliteStore(const std::string& path) : m_db(path)
+{
+    m_db.exec("PRAGMA journal_mode=WAL");
+    // FULL: a post the service has confirmed survives a power cut as well as a killed process.
+    m_db.exec("PRAGMA synchronous=FULL");
+    // Off while the schema moves: rebuilding the users table must not cascade into sessions and posts.
+    m_db.exec("PRAGMA foreign_keys=OFF");
+    migrate();
+    m_db.exec("PRAGMA foreign_keys=ON");
+}
+
+void SqliteStore::migrate()
+{
+    Transaction transaction(m_db);
+    const auto version = [this] {
+        auto query = m_db.prepare("PRAGMA user_version");
+        query.step();
+        return query.integer(0);
+    }();
+    if (version > schemaVersion)
+        refuseNewerSchema(version, schemaVersion);
+    for (auto step = version; step < schemaVersion; ++step)
+        migrations[static_cast<std::size_t>(step)](m_db);
+    m_db.exec(("PRAGMA user_version=" + std::to_string(schemaVersion)).c_str());
+    transaction.commit();
+}
+
+std::optional<User> SqliteStore::createUser(const std::string& name, const std::string& nameKey,
+                                            const std::string& passwordHash, std::int64_t now)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    auto insert =
+        m_db.prepare("INSERT INTO users (name, name_key, password_hash, created_at) VALUES (?, ?, ?, ?) "
+                     "ON CONFLICT DO NOTHING");
+    insert.bind(1, name).bind(2, nameKey).bind(3, passwordHash).bind(4, now).run();
+    if (m_db.changes() == 0)
+        return std::nullopt;
+    User user{m_db.lastInsertId(), name};
+    transaction.commit();
+    return user;
+}
+
+std::optional<Account> SqliteStore::findAccount(const std::string& nameKey)
+{
+    std::lock_guard lock(m_mutex);
+    auto query = m_db.prepare("SELECT id, name, password_hash FROM users WHERE name_key = ?");
+    query.bind(1, nameKey);
+    if (!query.step())
+        return std::nullopt;
+    return Account{{query.integer(0), query.text(1)}, query.text(2)};
+}
+
+bool SqliteStore::takeSignUpSlot(const std::string& address, std::int64_t now, std::int64_t since, int limit)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    m_db.prepare("DELETE FROM signups WHERE at < ?").bind(1, since).run();
+    auto count = m_db.prepare("SELECT count(*) FROM signups WHERE address = ?");
+    count.bind(1, address).step();
+    if (count.integer(0) >= limit)
+        return false;
+    m_db.prepare("INSERT INTO signups (address, at) VALUES (?, ?)").bind(1, address).bind(2, now).run();
+    transaction.commit();
+    return true;
+}
+
+int SqliteStore::loginFailures(const std::string& nameKey, std::int64_t since)
+{
+    std::lock_guard lock(m_mutex);
+    auto query = m_db.prepare("SELECT failures FROM login_failures WHERE name_key = ? AND last_at >= ?");
+    query.bind(1, nameKey).bind(2, since);
+    return query.step() ? static_cast<int>(query.integer(0)) : 0;
+}
+
+int SqliteStore::recordLoginFailure(const std::string& nameKey, std::int64_t now, std::int64_t since)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    m_db.prepare("DELETE FROM login_failures WHERE last_at < ?").bind(1, since).run();
+    auto upsert = m_db.prepare("INSERT INTO login_failures (name_key, failures, last_at) VALUES (?1, 1, ?2) "
+                               "ON CONFLICT (name_key) DO UPDATE SET failures = failures + 1, last_at = ?2 "
+                               "RETURNING failures");
+    upsert.bind(1, nameKey).bind(2, now);
+    const auto failures = upsert.step() ? static_cast<int>(upsert.integer(0)) : 1;
+    while (upsert.step()) {
+    }
+    transaction.commit();
+    return failures;
+}
+
+void SqliteStore::clearLoginFailures(const std::string& nameKey)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    m_db.prepare("DELETE FROM login_failures WHERE name_key = ?").bind(1, nameKey).run();
+    transaction.commit();
+}
+
+void SqliteStore::addSession(const TokenHash& token, std::int64_t userId, std::int64_t now,
+                             std::int64_t expiresAt)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    // Expired sessions go whenever a new one comes, so the table stays small without a sweeper.
+    m_db.prepare("DELETE FROM sessions WHERE expires_at <= ?").bind(1, now).run();
+    m_db.prepare("INSERT INTO sessions (token_hash, user_id, expires_at) VALUES (?, ?, ?)")
+        .bind(1, token.data(), token.size())
+        .bind(2, userId)
+        .bind(3, expiresAt)
+        .run();
+    transaction.commit();
+}
+
+std::optional<User> SqliteStore::sessionUser(const TokenHash& token, std::int64_t now)
+{
+    std::lock_guard lock(m_mutex);
+    auto query =
+        m_db.prepare("SELECT users.id, users.name FROM sessions JOIN users ON users.id = sessions.user_id "
+                     "WHERE sessions.token_hash = ? AND sessions.expires_at > ?");
+    query.bind(1, token.data(), token.size()).bind(2, now);
+    if (!query.step())
+        return std::nullopt;
+    return User{query.integer(0), query.text(1)};
+}
+
+void SqliteStore::removeSession(const TokenHash& token)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    m_db.prepare("DELETE FROM sessions WHERE token_hash = ?").bind(1, token.data(), token.size()).run();
+    transaction.commit();
+}
+
+std::int64_t SqliteStore::addPost(std::int64_t userId, const std::string& song,
+                                  std::optional<std::int64_t> deleteId, std::int64_t now,
+                                  const std::optional<std::string>& key, bool federate)
+{
+    std::lock_guard lock(m_mutex);
+    // BEGIN IMMEDIATE holds the write lock from here, so no other instance can make the key's post
+    // between the look and the insert.
+    Transaction transaction(m_db);
+    if (key) {
+        auto made = m_db.prepare("SELECT post_id FROM post_keys WHERE user_id = ? AND key = ?");
+        made.bind(1, userId).bind(2, *key);
+        if (made.step()) {
+            const std::int64_t id = made.integer(0);
+            transaction.commit();
+            return id;
+        }
+    }
+    const bool removed = deleteId && removePost(userId, *deleteId, now);
+    m_db.prepare("INSERT INTO posts (user_id, song, posted_at) VALUES (?, ?, ?)")
+        .bind(1, userId)
+        .bind(2, song)
+        .bind(3, now)
+        .run();
+    const auto id = m_db.lastInsertId();
+    if (key)
+        m_db.prepare("INSERT INTO post_keys (user_id, key, post_id, made_at) VALUES (?, ?, ?, ?)")
+            .bind(1, userId)
+            .bind(2, *key)
+            .bind(3, id)
+            .bind(4, now)
+            .run();
+    if (federate && removed) {
+        // A note still waiting goes out all the same (followers see every song); its deletion waits
+        // for it at each inbox (see claimJobs).
+        queueInboxJobs("remove", userId, *deleteId, "", now);
+    }
+    if (federate)
+        queueInboxJobs("create", userId, id, song, now);
+    m_db.prepare("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at) "
+                 "SELECT 'listen', id, ?2, ?3, ?4, audience, listen_url, ?4 FROM users "
+                 "WHERE id = ?1 AND listen_url <> '' AND listen_token <> ''")
+        .bind(1, userId)
+        .bind(2, id)
+        .bind(3, song)
+        .bind(4, now)
+        .run();
+    transaction.commit();
+    return id;
+}
+
+// The post goes if it is the user's; its id and owner stay, so its address answers that it is gone.
+bool SqliteStore::removePost(std::int64_t userId, std::int64_t postId, std::int64_t now)
+{
+    m_db.prepare("DELETE FROM posts WHERE id = ? AND user_id = ?").bind(1, postId).bind(2, userId).run();
+    if (m_db.changes() == 0)
+        return false;
+    m_db.prepare("INSERT INTO deleted_posts (post_id, user_id, deleted_at) VALUES (?, ?, ?)")
+        .bind(1, postId)
+        .bind(2, userId)
+        .bind(3, now)
+        .run();
+    return true;
+}
+
+// One job per inbox the user's followers are reached at: followers on a server with a shared inbox
+// share one. Creates go nowhere while the user's audience is nobody.
+void SqliteStore::queueInboxJobs(const char* kind, std::int64_t userId, std::int64_t postId,
+                                 const std::string& song, std::int64_t now)
+{
+    m_db.prepare("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at) "
+                 "SELECT ?5, users.id, ?2, ?3, ?4, users.audience, inboxes.target, ?4 FROM users, "
+                 "(SELECT DISTINCT CASE WHEN shared_inbox <> '' THEN shared_inbox ELSE inbox END AS target "
+                 "FROM followers WHERE user_id = ?1) AS inboxes "
+                 "WHERE users.id = ?1 AND (?5 = 'remove' OR users.audience <> 'nobody')")
+        .bind(1, userId)
+        .bind(2, postId)
+        .bind(3, song)
+        .bind(4, now)
+        .bind(5, kind)
+        .run();
+}
+
+std::vector<Post> SqliteStore::recentPosts(int limit, std::optional<std::int64_t> userId)
+{
+    std::lock_guard lock(m_mutex);
+    auto query = userId
+                     ? m_db.prepare("SELECT posts.id, users.name, posts.song, posts.posted_at FROM posts "
+                                    "JOIN users ON users.id = posts.user_id "
+                                    "WHERE posts.user_id = ?2 ORDER BY posts.id DESC LIMIT ?1")
+                     : m_db.prepare("SELECT posts.id, users.name, posts.song, posts.posted_at FROM posts "
+                                    "JOIN users ON users.id = posts.user_id ORDER BY posts.id DESC LIMIT ?1");
+    query.bind(1, static_cast<std::int64_t>(limit));
+    if (userId)
+        query.bind(2, *userId);
+    std::vector<Post> posts;
+    while (query.step())
+        posts.push_back({query.integer(0), query.text(1), query.text(2), query.integer(3)});
+    return posts;
+}
+
+template <class... Values>
+int SqliteStore::write(const char* sql, const Values&... values)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    auto statement = m_db.prepare(sql);
+    int index = 0;
+    (statement.bind(++index, values), ...);
+    statement.run();
+    const int changed = m_db.changes();
+    transaction.commit();
+    return changed;
+}
+
+std::optional<PostRecord> SqliteStore::findPost(std::int64_t postId)
+{
+    std::lock_guard lock(m_mutex);
+    auto query = m_db.prepare("SELECT posts.id, users.name, posts.song, posts.posted_at, 0 FROM posts "
+                              "JOIN users ON users.id = posts.user_id WHERE posts.id = ?1 "
+                              "UNION ALL SELECT deleted_posts.post_id, users.name, '', 0, 1 FROM deleted_posts "
+                              "JOIN users ON users.id = deleted_posts.user_id WHERE deleted_posts.post_id = ?1");
+    query.bind(1, postId);
+    if (!query.step())
+        return std::nullopt;
+    return postRecordFromRow(query);
+}
+
+Counts SqliteStore::counts()
+{
+    std::lock_guard lock(m_mutex);
+    auto query = m_db.prepare("SELECT (SELECT count(*) FROM users), (SELECT count(*) FROM posts)");
+    query.step();
+    return {query.integer(0), query.integer(1)};
+}
+
+std::optional<KeyPair> SqliteStore::keys(std::int64_t userId)
+{
+    std::lock_guard lock(m_mutex);
+    return keysOf(userId);
+}
+
+std::optional<KeyPair> SqliteStore::keysOf(std::int64_t userId)
+{
+    auto query = m_db.prepare("SELECT public_key, private_key FROM users WHERE id = ? AND public_key IS NOT NULL");
+    query.bind(1, userId);
+    if (!query.step())
+        return std::nullopt;
+    return KeyPair{query.text(0), query.text(1)};
+}
+
+KeyPair SqliteStore::keepKeys(std::int64_t userId, const KeyPair& fresh)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    m_db.prepare("UPDATE users SET public_key = ?2, private_key = ?3 WHERE id = ?1 AND public_key IS NULL")
+        .bind(1, userId)
+        .bind(2, fresh.publicPem)
+        .bind(3, fresh.privatePem)
+        .run();
+    auto kept = keysOf(userId);
+    if (!kept)
+        throw DatabaseError("no account " + std::to_string(userId) + " to keep keys for");
+    transaction.commit();
+    return *kept;
+}
+
+Destinations SqliteStore::destinations(std::int64_t userId)
+{
+    std::lock_guard lock(m_mutex);
+    auto query =
+        m_db.prepare("SELECT audience, listen_url, listen_token, listen_error FROM users WHERE id = ?");
+    query.bind(1, userId);
+    if (!query.step())
+        return {};
+    return {audienceFromCode(query.text(0)), query.text(1), query.text(2), query.text(3)};
+}
+
+void SqliteStore::setAudience(std::int64_t userId, Audience audience)
+{
+    write("UPDATE users SET audience = ?2 WHERE id = ?1", userId, audienceWord(audience));
+}
+
+void SqliteStore::setListenService(std::int64_t userId, const std::string& url, const std::string& token)
+{
+    write("UPDATE users SET listen_url = ?2, listen_token = CASE WHEN ?3 = '' THEN listen_token ELSE ?3 END, "
+          "listen_error = '' WHERE id = ?1",
+          userId, url, token);
+}
+
+void SqliteStore::setListenError(std::int64_t userId, const std::string& error)
+{
+    write("UPDATE users SET listen_error = ?2 WHERE id = ?1", userId, error);
+}
+
+void SqliteStore::addFollower(std::int64_t userId, const Follower& follower)
+{
+    write("INSERT INTO followers (user_id, actor, inbox, shared_inbox, followed_at) "
+          "VALUES (?1, ?2, ?3, ?4, CAST(strftime('%s', 'now') AS INTEGER)) ON CONFLICT (user_id, actor) "
+          "DO UPDATE SET inbox = excluded.inbox, shared_inbox = excluded.shared_inbox",
+          userId, follower.actor, follower.inbox, follower.sharedInbox);
+}
+
+bool SqliteStore::removeFollower(std::int64_t userId, const std::string& actor)
+{
+    return write("DELETE FROM followers WHERE user_id = ?1 AND actor = ?2", userId, actor) > 0;
+}
+
+int SqliteStore::removeActor(const std::string& actor)
+{
+    return write("DELETE FROM followers WHERE actor = ?1", actor);
+}
+
+int SqliteStore::removeFollowersAt(const std::string& inbox)
+{
+    return write("DELETE FROM followers WHERE inbox = ?1 OR shared_inbox = ?1", inbox);
+}
+
+std::int64_t SqliteStore::followerCount(std::int64_t userId)
+{
+    std::lock_guard lock(m_mutex);
+    auto query = m_db.prepare("SELECT count(*) FROM followers WHERE user_id = ?");
+    query.bind(1, userId).step();
+    return query.integer(0);
+}
+
+// One instance uses the file: the lock and the transaction are all the claim needs.
+std::vector<Job> SqliteStore::claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit)
+{
+    std::lock_guard lock(m_mutex);
+    // The delivery asks every few seconds, mostly to hear that nothing is due: a read answers
+    // that without taking the database's write lock from posts.
+    {
+        auto any = m_db.prepare("SELECT EXISTS (SELECT 1 FROM jobs WHERE due_at <= ?1 AND "
+                                "(leased_until IS NULL OR leased_until < ?1))");
+        any.bind(1, now);
+        if (!any.step() || any.integer(0) == 0)
+            return {};
+    }
+    Transaction transaction(m_db);
+    std::vector<Job> jobs;
+    {
+        auto due = m_db.prepare(
+            "SELECT jobs.id, jobs.kind, jobs.user_id, users.name, jobs.post_id, jobs.song, jobs.posted_at, "
+            "jobs.audience, jobs.target, CASE WHEN jobs.kind = 'listen' THEN users.listen_token ELSE '' END, "
+            "jobs.attempts FROM jobs JOIN users ON users.id = jobs.user_id "
+            "WHERE jobs.due_at <= ?1 AND (jobs.leased_until IS NULL OR jobs.leased_until < ?1) AND "
+            "NOT (jobs.kind = 'remove' AND EXISTS (SELECT 1 FROM jobs AS note WHERE note.kind = 'create' AND "
+            "note.post_id = jobs.post_id AND note.target = jobs.target)) "
+            "ORDER BY jobs.due_at, jobs.id LIMIT ?2");
+        due.bind(1, now).bind(2, static_cast<std::int64_t>(limit));
+        while (due.step())
+            jobs.push_back(jobFromRow(due));
+    }
+    auto lease = m_db.prepare("UPDATE jobs SET leased_until = ?2 WHERE id = ?1");
+    for (const auto& job : jobs) {
+        lease.bind(1, job.id).bind(2, leaseUntil).run();
+        lease.reset();
+    }
+    transaction.commit();
+    return jobs;
+}
+
+void SqliteStore::finishJob(std::int64_t jobId)
+{
+    write("DELETE FROM jobs WHERE id = ?1", jobId);
+}
+
+void SqliteStore::retryJob(std::int64_t jobId, std::int64_t dueAt)
+{
+    write("UPDATE jobs SET attempts = attempts + 1, due_at = ?2, leased_until = NULL WHERE id = ?1", jobId, dueAt);
+}
+
+std::int64_t SqliteStore::pendingJobs()
+{
+    std::lock_guard lock(m_mutex);
+    auto query = m_db.prepare("SELECT count(*) FROM jobs");
+    query.step();
+    return query.integer(0);
+}
+
+// Takes the write lock and lets it go: late while another program holds it.
+void SqliteStore::ping()
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+}
+
+} // namespace tunalo::service

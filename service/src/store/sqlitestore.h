@@ -1,0 +1,74 @@
+#pragma once
+
+#include "store/database.h"
+#include "store/store.h"
+
+#include <mutex>
+
+namespace tunalo::service {
+
+// The store in one SQLite file: one connection behind a lock.
+class SqliteStore final : public Store {
+public:
+    explicit SqliteStore(const std::string& path);
+
+    static constexpr int schemaVersion = 4;
+
+    std::optional<User> createUser(const std::string& name, const std::string& nameKey,
+                                   const std::string& passwordHash, std::int64_t now) override;
+    std::optional<Account> findAccount(const std::string& nameKey) override;
+
+    bool takeSignUpSlot(const std::string& address, std::int64_t now, std::int64_t since, int limit) override;
+    int loginFailures(const std::string& nameKey, std::int64_t since) override;
+    int recordLoginFailure(const std::string& nameKey, std::int64_t now, std::int64_t since) override;
+    void clearLoginFailures(const std::string& nameKey) override;
+
+    void addSession(const TokenHash& token, std::int64_t userId, std::int64_t now,
+                    std::int64_t expiresAt) override;
+    std::optional<User> sessionUser(const TokenHash& token, std::int64_t now) override;
+    void removeSession(const TokenHash& token) override;
+
+    std::int64_t addPost(std::int64_t userId, const std::string& song, std::optional<std::int64_t> deleteId,
+                         std::int64_t now,
+                         const std::optional<std::string>& key, bool federate) override;
+    std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) override;
+    std::optional<PostRecord> findPost(std::int64_t postId) override;
+    Counts counts() override;
+
+    std::optional<KeyPair> keys(std::int64_t userId) override;
+    KeyPair keepKeys(std::int64_t userId, const KeyPair& fresh) override;
+
+    Destinations destinations(std::int64_t userId) override;
+    void setAudience(std::int64_t userId, Audience audience) override;
+    void setListenService(std::int64_t userId, const std::string& url, const std::string& token) override;
+    void setListenError(std::int64_t userId, const std::string& error) override;
+
+    void addFollower(std::int64_t userId, const Follower& follower) override;
+    bool removeFollower(std::int64_t userId, const std::string& actor) override;
+    int removeActor(const std::string& actor) override;
+    int removeFollowersAt(const std::string& inbox) override;
+    std::int64_t followerCount(std::int64_t userId) override;
+
+    std::vector<Job> claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit) override;
+    void finishJob(std::int64_t jobId) override;
+    void retryJob(std::int64_t jobId, std::int64_t dueAt) override;
+    std::int64_t pendingJobs() override;
+
+    void ping() override;
+
+private:
+    void migrate();
+    // One statement as a transaction of its own, the values bound in order from ?1; gives the rows
+    // it changed.
+    template <class... Values>
+    int write(const char* sql, const Values&... values);
+    std::optional<KeyPair> keysOf(std::int64_t userId);
+    bool removePost(std::int64_t userId, std::int64_t postId, std::int64_t now);
+    void queueInboxJobs(const char* kind, std::int64_t userId, std::int64_t postId, const std::string& song,
+                        std::int64_t now);
+
+    std::mutex m_mutex;
+    Database m_db;
+};
+
+} // namespace tunalo::service

@@ -1,0 +1,209 @@
+#pragma once
+
+#include "store/keypair.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tunalo::service {
+
+struct DatabaseError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The database cannot be reached, or did not answer within its time: down or late, not wrong.
+struct DatabaseUnavailable : DatabaseError {
+    using DatabaseError::DatabaseError;
+};
+
+using TokenHash = std::array<unsigned char, 32>;
+
+struct User {
+    std::int64_t id = 0;
+    std::string name;
+};
+
+struct Account {
+    User user;
+    std::string passwordHash;
+};
+
+// Who sees a person's songs on the fediverse: nobody, their followers, or everyone (public).
+enum class Audience { nobody, followers, everyone };
+
+// An audience's word, as the tables and the home page's form spell it, and back; empty for a
+// word that names none.
+inline std::string_view audienceWord(Audience audience)
+{
+    switch (audience) {
+    case Audience::nobody:
+        return "nobody";
+    case Audience::everyone:
+        return "public";
+    case Audience::followers:
+        break;
+    }
+    return "followers";
+}
+
+inline std::optional<Audience> audienceOfWord(std::string_view word)
+{
+    for (const auto audience : {Audience::nobody, Audience::followers, Audience::everyone})
+        if (audienceWord(audience) == word)
+            return audience;
+    return std::nullopt;
+}
+
+// A fediverse account following a person: its actor id and where deliveries for it go.
+struct Follower {
+    std::string actor;
+    std::string inbox;
+    std::string sharedInbox; // empty when its server has none
+};
+
+// What a person chose for their songs beyond the service's own pages.
+struct Destinations {
+    Audience audience = Audience::followers;
+    std::string listenUrl;   // a ListenBrainz-compatible service; empty: none
+    std::string listenToken; // never shown back in full, never logged
+    std::string listenError; // what that service said last time when it refused, such as "401"
+};
+
+// Work to send out after a post: one per follower inbox (shared inboxes once), and one for the
+// listening service.
+enum class JobKind { create, remove, listen };
+struct Job {
+    std::int64_t id = 0;
+    JobKind kind = JobKind::create;
+    std::int64_t userId = 0;
+    std::string userName;
+    std::int64_t postId = 0;
+    std::string song;            // create and listen
+    std::int64_t postedAt = 0;   // create and listen
+    Audience audience = Audience::followers; // create: as chosen when posted
+    std::string target;          // the inbox, or the listening service's address
+    std::string listenToken;     // listen: the person's token as it stands now
+    int attempts = 0;            // failed sends so far
+};
+
+// A post looked up by its id; deleted posts are remembered by id and owner.
+struct PostRecord {
+    std::int64_t id = 0;
+    std::string user;
+    std::string song;
+    std::int64_t postedAt = 0;
+    bool deleted = false;
+};
+
+struct Counts {
+    std::int64_t users = 0;
+    std::int64_t posts = 0;
+};
+
+struct Post {
+    std::int64_t id = 0;
+    std::string user;
+    std::string song;
+    std::int64_t postedAt = 0; // seconds since the epoch
+};
+
+// Users, sessions, posts and the counters that limit sign-ups and password guessing, kept where
+// every instance of the service finds them. Safe to use from any thread; every write is a
+// transaction of its own. Failures throw DatabaseError.
+//
+// A name is looked up by its key, the form names are compared in; the caller computes it
+// (nameKey() in text.h) and the store keeps it unique.
+class Store {
+public:
+    virtual ~Store() = default;
+
+    // Empty when another account has the same name key.
+    virtual std::optional<User> createUser(const std::string& name, const std::string& nameKey,
+                                           const std::string& passwordHash, std::int64_t now) = 0;
+    virtual std::optional<Account> findAccount(const std::string& nameKey) = 0;
+
+    // Counts a sign-up from a client address unless the address has had `limit` since `since`;
+    // false when it has.
+    virtual bool takeSignUpSlot(const std::string& address, std::int64_t now, std::int64_t since,
+                                int limit) = 0;
+    // Wrong passwords given for a name, the last one at or after `since`; older runs are forgotten.
+    virtual int loginFailures(const std::string& nameKey, std::int64_t since) = 0;
+    // One more wrong password for the name; returns the count that now stands.
+    virtual int recordLoginFailure(const std::string& nameKey, std::int64_t now, std::int64_t since) = 0;
+    virtual void clearLoginFailures(const std::string& nameKey) = 0;
+
+    virtual void addSession(const TokenHash& token, std::int64_t userId, std::int64_t now,
+                            std::int64_t expiresAt) = 0;
+    virtual std::optional<User> sessionUser(const TokenHash& token, std::int64_t now) = 0;
+    virtual void removeSession(const TokenHash& token) = 0;
+
+    // Stores a post and, in the same transaction, removes the user's own post deleteId if given.
+    // With a key, a post of the user's under the same key is not made again: its id is the answer,
+    // and nothing is stored or removed, also when that post has been deleted since.
+    // With federate, the same transaction queues the post's jobs: a create for each inbox of the
+    // user's followers (unless their audience is nobody) and, for a deleted post, a remove for each
+    // inbox (a create of that post still waiting is dropped); without it, none of those. A listen
+    // job is queued whenever the user has a listening service with a token.
+    virtual std::int64_t addPost(std::int64_t userId, const std::string& song,
+                                 std::optional<std::int64_t> deleteId, std::int64_t now,
+                                 const std::optional<std::string>& key, bool federate = false) = 0;
+    // Newest first; only one user's posts when userId is given.
+    virtual std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) = 0;
+
+    virtual std::optional<PostRecord> findPost(std::int64_t postId) = 0;
+    virtual Counts counts() = 0;
+
+    // The person's key pair; keepKeys stores the given pair unless they have one already, and
+    // gives the pair that stands (two instances making one at once agree on the first).
+    virtual std::optional<KeyPair> keys(std::int64_t userId) = 0;
+    virtual KeyPair keepKeys(std::int64_t userId, const KeyPair& fresh) = 0;
+
+    virtual Destinations destinations(std::int64_t userId) = 0;
+    virtual void setAudience(std::int64_t userId, Audience audience) = 0;
+    // An empty token leaves the token as it is; the error is cleared.
+    virtual void setListenService(std::int64_t userId, const std::string& url, const std::string& token) = 0;
+    virtual void setListenError(std::int64_t userId, const std::string& error) = 0;
+
+    // Adds the follower, or renews its inboxes when it follows already.
+    virtual void addFollower(std::int64_t userId, const Follower& follower) = 0;
+    // Whether it was following.
+    virtual bool removeFollower(std::int64_t userId, const std::string& actor) = 0;
+    // The actor is gone: it follows nobody here any more. Gives how many follows ended.
+    virtual int removeActor(const std::string& actor) = 0;
+    // An inbox answered that it is gone: every follower delivered there ends.
+    virtual int removeFollowersAt(const std::string& inbox) = 0;
+    virtual std::int64_t followerCount(std::int64_t userId) = 0;
+
+    // Leases up to limit jobs that are due, leased to nobody else, until leaseUntil; two instances
+    // never lease one job at once (the lease ends on finish, retry or time).
+    virtual std::vector<Job> claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit) = 0;
+    virtual void finishJob(std::int64_t jobId) = 0;
+    // Counts a failed send and makes the job due again at dueAt.
+    virtual void retryJob(std::int64_t jobId, std::int64_t dueAt) = 0;
+    virtual std::int64_t pendingJobs() = 0;
+
+    // Asks the database whether it takes writes again; throws DatabaseUnavailable while it does not.
+    virtual void ping() = 0;
+
+    // From now on every wait for the database gives up at once (DatabaseUnavailable): the service
+    // is stopping and waits for no database.
+    virtual void abandonWaits() {}
+};
+
+// True for a PostgreSQL connection address (postgresql:// or postgres://).
+bool isPostgresAddress(const std::string& address);
+
+// A PostgreSQL store for a connection address, otherwise a SQLite store in that file; the schema
+// is created or brought up to date on the way.
+std::unique_ptr<Store> openStore(const std::string& address);
+
+// Refuses a database that a newer service has written, naming both versions.
+[[noreturn]] void refuseNewerSchema(std::int64_t found, int known);
+
+} // namespace tunalo::service
