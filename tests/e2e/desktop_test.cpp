@@ -195,6 +195,29 @@ TEST(Desktop, ExitFromTheTrayMenuRemembersThePlayerAndASecondStartEndsAtOnce)
     EXPECT_EQ(session.settingsValue(QStringLiteral("lastsmp")), QStringLiteral(" 2")) << chosen;
 }
 
+// The home page in Tunalo's window follows the person's posts by itself, without being loaded again.
+TEST(Desktop, TheHomePagesRecentSongsFollowANewPostWithoutAReload)
+{
+    Session session(QStringLiteral("Live Artist - Followed Song - MediaMonkey"));
+    ASSERT_TRUE(session.startProgram());
+    ASSERT_TRUE(session.logIn()) << session.screenshot(QStringLiteral("login"));
+    const auto fetches = [&](const QString& answer) {
+        return session.requests().filter(QStringLiteral("GET /fb/recent ") + answer).size();
+    };
+    // The page asks for its list while it is shown; nothing has changed yet.
+    ASSERT_TRUE(waitUntil([&] { return fetches(QStringLiteral("304")) >= 1; }, 20000))
+        << session.screenshot(QStringLiteral("polling"));
+    const qsizetype homePages = session.requests().filter(QStringLiteral("GET /fb/tnlouserhome.php")).size();
+    const qsizetype changed = fetches(QStringLiteral("200"));
+
+    session.pressStartPublishing();
+    ASSERT_TRUE(session.waitForFeed({QStringLiteral("Live Artist - Followed Song")}));
+    EXPECT_TRUE(waitUntil([&] { return fetches(QStringLiteral("200")) > changed; }, 20000))
+        << session.screenshot(QStringLiteral("followed"));
+    EXPECT_EQ(session.requests().filter(QStringLiteral("GET /fb/tnlouserhome.php")).size(), homePages)
+        << "the page was loaded again";
+}
+
 // Log-out ends the session's programs with SIGTERM; Tunalo ends as "&Exit" ends it.
 TEST(Desktop, SigtermEndsTheProgramAsExitDoesAndTheNextStartIsStillLoggedIn)
 {
