@@ -1,6 +1,7 @@
 #include "adapters/dbus/appearance.h"
 
-#include <QDBusConnectionInterface>
+#include "adapters/dbus/busservice.h"
+
 #include <QDBusMessage>
 #include <QDBusVariant>
 
@@ -26,22 +27,11 @@ QVariant unwrapped(QVariant value)
     return value;
 }
 
-bool portalReachable(const QDBusConnection& bus)
-{
-    QDBusConnectionInterface* daemon = bus.isConnected() ? bus.interface() : nullptr;
-    if (!daemon)
-        return false;
-    if (daemon->isServiceRegistered(kPortal).value())
-        return true;
-    const QDBusReply<QStringList> activatable = daemon->activatableServiceNames();
-    return activatable.isValid() && activatable.value().contains(kPortal);
-}
-
 } // namespace
 
 ColourScheme desktopColourScheme(const QDBusConnection& bus)
 {
-    if (!portalReachable(bus))
+    if (!serviceReachable(bus, kPortal))
         return ColourScheme::NoPreference;
     for (const QString& method : {QStringLiteral("ReadOne"), QStringLiteral("Read")}) {
         QDBusMessage read = QDBusMessage::createMethodCall(kPortal, kPortalPath, kSettings, method);

@@ -1,5 +1,7 @@
 #include "adapters/dbus/notifications.h"
 
+#include "adapters/dbus/busservice.h"
+
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -56,14 +58,7 @@ NotificationBalloon::~NotificationBalloon()
 
 bool NotificationBalloon::serverExists(const QDBusConnection& bus)
 {
-    QDBusConnectionInterface* daemon = bus.isConnected() ? bus.interface() : nullptr;
-    if (!daemon)
-        return false;
-    const QString service = QString::fromLatin1(kService);
-    if (daemon->isServiceRegistered(service).value())
-        return true;
-    const QDBusReply<QStringList> activatable = daemon->activatableServiceNames();
-    return activatable.isValid() && activatable.value().contains(service);
+    return serviceReachable(bus, QString::fromLatin1(kService));
 }
 
 void NotificationBalloon::show(const QString& title, const QString& text, const QImage& picture, int timeOutMs)
