@@ -3,7 +3,6 @@
 #include "adapters/dbus/busservice.h"
 
 #include <QDBusArgument>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -86,7 +85,10 @@ void NotificationBalloon::send(const Request& request)
            << QStringList{kDefaultAction, request.title} << hints << request.timeOutMs;
     m_showing = false; // the balloon on screen is being replaced
     m_waiting = true;
-    auto* call = new QDBusPendingCallWatcher(m_bus.asyncCall(notify), this);
+    // A server that does not answer in time has not shown the balloon; at the end the program waits
+    // no longer than this for a balloon on its way.
+    constexpr int kNotifyTimeOutMs = 5000;
+    auto* call = new QDBusPendingCallWatcher(m_bus.asyncCall(notify, kNotifyTimeOutMs), this);
     m_call = call;
     connect(call, &QDBusPendingCallWatcher::finished, this, &NotificationBalloon::answered);
 }
