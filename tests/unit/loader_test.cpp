@@ -1,5 +1,6 @@
 #include "support/appfixture.h"
 #include "support/process.h"
+#include "ui/darkpalette.h"
 #include "ui/interface.h"
 #include "web/frmloadhome.h"
 #include "web/frmweb.h"
@@ -312,13 +313,30 @@ TEST_F(Loader, TheAnimationRunsRoundAndShowhomeDoesNotRestartIt)
 
 TEST(LoadingFrames, TheBrightDotMovesOneStepEachFrame)
 {
-    QImage previous = loadingFrame(10, 11).toImage();
+    QImage previous = loadingFrame(10, 11, QPalette()).toImage();
     for (int index = 0; index < 11; ++index) {
-        const QImage picture = loadingFrame(index, 11).toImage();
+        const QImage picture = loadingFrame(index, 11, QPalette()).toImage();
         EXPECT_EQ(picture.size(), QSize(100, 100));
         EXPECT_NE(picture, previous) << index;
         previous = picture;
     }
+}
+
+TEST(LoadingFrames, UnderADarkThemeTheFrameShowsThePanelsColourAndAReadableWord)
+{
+    const QPalette dark = darkPalette();
+    const QImage picture = loadingFrame(0, 11, dark).toImage();
+    // The corners are the panel's, not a white square.
+    EXPECT_EQ(qAlpha(picture.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(picture.pixel(99, 99)), 0);
+    // The word, in the middle, stands out from the dark window.
+    QColor brightest = dark.color(QPalette::Window);
+    for (int x = 25; x < 75; ++x) {
+        const QColor colour = QColor::fromRgba(picture.pixel(x, 50));
+        if (colour.alpha() == 255 && colour.lightness() > brightest.lightness())
+            brightest = colour;
+    }
+    EXPECT_GE(contrastRatio(brightest, dark.color(QPalette::Window)), 4.5) << brightest.name().toStdString();
 }
 
 } // namespace

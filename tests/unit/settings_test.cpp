@@ -47,6 +47,15 @@ TEST(NumberWriting, PutsOneBlankBeforeNumbersThatAreNotNegative)
     EXPECT_EQ(settings::numberText(32767), QStringLiteral(" 32767"));
 }
 
+TEST(PlaceReading, TakesTwoWholeNumbersJoinedByACommaAndNothingElse)
+{
+    EXPECT_EQ(settings::placeText(QPoint(300, -20)), QStringLiteral("300,-20"));
+    EXPECT_EQ(settings::readPlace(QStringLiteral("300,-20")), QPoint(300, -20));
+    EXPECT_EQ(settings::readPlace(QStringLiteral(" 12 , 7 ")), QPoint(12, 7));
+    for (const char* none : {"", "300", "300,200,5", "a,b", "1.5,2", ",2"})
+        EXPECT_EQ(settings::readPlace(QString::fromLatin1(none)), std::nullopt) << none;
+}
+
 using LoadSettings = AppTest;
 
 TEST_F(LoadSettings, AnEmptyStoreGivesTheDefaultsAndStoresTheDefaultWordList)
