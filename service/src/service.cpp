@@ -329,7 +329,7 @@ void Service::recent(const CallPtr& call)
     if (!token)
         return call->answer(errorResponse(http::status::forbidden));
     withStore(call, [this, call, token = *token] {
-        const auto user = m_store.sessionUser(token, now());
+        const auto user = m_store.sessionUser(token, m_clock.seconds());
         if (!user)
             return call->answer(errorResponse(http::status::forbidden));
         const auto posts = m_store.recentPosts(homePosts, user->id);

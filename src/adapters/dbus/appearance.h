@@ -9,8 +9,8 @@ namespace tunalo {
 // so whether or not Qt has a platform theme that would.
 enum class ColourScheme : quint32 { NoPreference = 0, PreferDark = 1, PreferLight = 2 };
 
-// Asks the portal once, waiting a moment at most; no preference where there is no portal or it
-// has no answer.
+// Asks the portal once, waiting half a second at most; no preference where there is no portal or
+// it has no answer in that time.
 ColourScheme desktopColourScheme(const QDBusConnection& bus = QDBusConnection::sessionBus());
 
 } // namespace tunalo
