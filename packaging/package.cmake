@@ -63,6 +63,10 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${TUNALO_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# On GNOME, Qt learns the desktop's font (and GTK's file dialogs and icons) only through its GTK
+# platform theme, which Qt picks there by itself once installed; without it Tunalo draws at Qt's
+# own 9 pt. The dark style it reads from the desktop portal either way.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-gtk-platformtheme)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR})

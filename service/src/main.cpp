@@ -1,8 +1,8 @@
 // tunalo-service: the reference web service the Tunalo desktop program talks to.
 #include "base/clock.h"
 #include "http/httpserver.h"
-#include "options.h"
 #include "http/requestlog.h"
+#include "options.h"
 #include "service.h"
 
 #include <boost/asio/signal_set.hpp>

@@ -1,11 +1,11 @@
 #include "service.h"
 
-#include "site/atom.h"
 #include "base/links.h"
-#include "site/pages.h"
+#include "base/text.h"
 #include "http/requestlog.h"
 #include "serviceprotocol.h"
-#include "base/text.h"
+#include "site/atom.h"
+#include "site/pages.h"
 #include "site/validators.h"
 
 #include <boost/asio/steady_timer.hpp>
@@ -57,6 +57,8 @@ std::string_view messageFor(std::string_view key)
 constexpr Service::Route routes[] = {
     {http::verb::get, protocol::kRootPath, &Service::about, false},
     {http::verb::get, homePath, &Service::home, false},
+    {http::verb::get, recentSongsPath, &Service::recent, false},
+    {http::verb::get, recentSongsScriptPath, &Service::recentScript, false},
     {http::verb::get, "/fb/feed", &Service::feed, false},
     {http::verb::get, "/fb/feed.json", &Service::feedAsJson, false},
     // Posts on GET only: a HEAD request, which proxies and link checkers send freely, posts nothing.
@@ -315,8 +317,33 @@ void Service::home(const CallPtr& call)
             reach.handle = "@" + user->name + "@" + activities::handleHost(m_site);
             reach.followers = m_store.followerCount(user->id);
         }
-        call->answer(htmlPage(loggedInPage(*user, m_store.recentPosts(20, user->id), m_site, reach)));
+        call->answer(htmlPage(loggedInPage(*user, m_store.recentPosts(homePosts, user->id), m_site, reach)));
     });
+}
+
+// The home page's list of recent songs alone, for the page's script; the same 20 songs, with
+// validators, so a list that has not changed costs a 304.
+void Service::recent(const CallPtr& call)
+{
+    const auto token = hashCookieValue(cookieValue(call->request));
+    if (!token)
+        return call->answer(errorResponse(http::status::forbidden));
+    withStore(call, [this, call, token = *token] {
+        const auto user = m_store.sessionUser(token, m_clock.seconds());
+        if (!user)
+            return call->answer(errorResponse(http::status::forbidden));
+        const auto posts = m_store.recentPosts(homePosts, user->id);
+        answerFeed(call, posts, "text/html; charset=utf-8", recentSongsFragment(posts), "private, no-cache");
+    });
+}
+
+void Service::recentScript(const CallPtr& call)
+{
+    Response response{http::status::ok, 11};
+    response.set(http::field::content_type, "text/javascript; charset=utf-8");
+    response.body() = recentSongsScript();
+    answerUnlessUnchanged(call->request, response, std::nullopt);
+    call->answer(std::move(response));
 }
 
 namespace {

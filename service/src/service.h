@@ -1,14 +1,14 @@
 #pragma once
 
 #include "base/clock.h"
-#include "site/auth.h"
-#include "store/databasegate.h"
+#include "base/workerpool.h"
 #include "federation/delivery.h"
 #include "federation/federation.h"
-#include "http/httpserver.h"
 #include "federation/peerclient.h"
+#include "http/httpserver.h"
+#include "site/auth.h"
+#include "store/databasegate.h"
 #include "store/store.h"
-#include "base/workerpool.h"
 
 #include <optional>
 #include <string>
@@ -22,6 +22,7 @@ public:
     static constexpr std::size_t maxNameChars = 40;
     static constexpr std::int64_t sessionSeconds = 30 * 24 * 3600;
     static constexpr int personPosts = 50; // on a person's page and in their feed
+    static constexpr int homePosts = 20;   // on the person's own home page
     static constexpr int signUpsPerMinute = 5;
     // A run of wrong passwords for a name is forgotten after this long without another.
     static constexpr std::int64_t failureMemorySeconds = 15 * 60;
@@ -52,6 +53,8 @@ public:
     // The pages, each answering its call.
     void about(const CallPtr& call);
     void home(const CallPtr& call);
+    void recent(const CallPtr& call);
+    void recentScript(const CallPtr& call);
     void feed(const CallPtr& call);
     void feedAsJson(const CallPtr& call);
     void update(const CallPtr& call);

@@ -46,17 +46,23 @@ std::vector<Elsewhere::Arrival> Elsewhere::arrivals(std::size_t count, std::chro
 }
 
 Fields Elsewhere::signedBy(const std::string& name, http::verb method, const std::string& target,
-                           const std::string& body, int servicePort)
+                           const std::string& body, int servicePort, std::chrono::system_clock::time_point when)
 {
     Request request{method, target, 11};
     request.set(http::field::content_type, "application/activity+json");
     request.body() = body;
     signRequest(request, "127.0.0.1:" + std::to_string(servicePort), actor(name) + "#main-key",
-                keysOf(name).privatePem, std::chrono::system_clock::now());
+                keysOf(name).privatePem, when);
     Fields fields;
     for (const auto& field : request)
         fields.emplace_back(std::string(field.name_string()), std::string(field.value()));
     return fields;
+}
+
+int Elsewhere::documentsFetched()
+{
+    std::lock_guard lock(m_mutex);
+    return m_documentsFetched;
 }
 
 Json Elsewhere::follow(const std::string& name, const std::string& whom)
@@ -94,6 +100,10 @@ void Elsewhere::serve(const CallPtr& call)
                          {"publicKey", {{"id", actor(name) + "#main-key"},
                                         {"owner", actor(name)},
                                         {"publicKeyPem", keysOf(name).publicPem}}}};
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_documentsFetched;
+        }
         if (m_shared)
             document["endpoints"] = {{"sharedInbox", origin() + "/inbox"}};
         response.set(http::field::content_type, "application/activity+json");

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "federation/activities.h"
-#include "http/httpserver.h"
 #include "federation/keys.h"
+#include "http/httpserver.h"
 #include "serviceprocess.h"
 
 #include <chrono>
@@ -46,9 +46,12 @@ public:
     // Waits until count requests have arrived (or wait has passed) and gives all so far.
     std::vector<Arrival> arrivals(std::size_t count = 0, std::chrono::milliseconds wait = std::chrono::seconds{10});
 
-    // The headers of a request from one of this server's accounts to the service, signed by its key.
+    // The headers of a request from one of this server's accounts to the service, signed by its key
+    // and dated `when`.
     Fields signedBy(const std::string& name, http::verb method, const std::string& target, const std::string& body,
-                    int servicePort);
+                    int servicePort, std::chrono::system_clock::time_point when = std::chrono::system_clock::now());
+    // How often an account's document (and with it its key) has been fetched.
+    int documentsFetched();
     Json follow(const std::string& name, const std::string& whom);
 
 private:
@@ -65,6 +68,7 @@ private:
     std::vector<CallPtr> m_held; // requests left without an answer, their connections open
     Inbox m_inbox = Inbox::accept;
     int m_follows = 0;
+    int m_documentsFetched = 0;
     HttpServer m_server;
     std::thread m_thread;
 };

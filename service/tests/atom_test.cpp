@@ -1,9 +1,14 @@
 // The person's feed is read back with an XML parser, as a feed reader would.
-#include "site/atom.h"
 #include "base/links.h"
+#include "site/atom.h"
 
-#include <QXmlStreamReader>
+#include <expat.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <string_view>
 
 using namespace tunalo::service;
 
@@ -23,41 +28,80 @@ struct ParsedFeed {
     std::vector<Entry> entries;
 };
 
+// Reads the feed as a feed reader would: Expat checks that it is well-formed XML, and with
+// namespaces on it gives each element's name as "NAMESPACE local".
+class FeedReader {
+public:
+    ParsedFeed read(const std::string& xml)
+    {
+        const std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(XML_ParserCreateNS(nullptr, ' '),
+                                                                                  XML_ParserFree);
+        XML_SetUserData(parser.get(), this);
+        XML_SetElementHandler(parser.get(), &FeedReader::started, &FeedReader::ended);
+        XML_SetCharacterDataHandler(parser.get(), &FeedReader::characters);
+        if (XML_Parse(parser.get(), xml.data(), static_cast<int>(xml.size()), XML_TRUE) == XML_STATUS_ERROR)
+            m_feed.error = XML_ErrorString(XML_GetErrorCode(parser.get()));
+        return m_feed;
+    }
+
+private:
+    static constexpr std::string_view atom = "http://www.w3.org/2005/Atom ";
+
+    static void started(void* data, const XML_Char* element, const XML_Char** attributes)
+    {
+        auto& reader = *static_cast<FeedReader*>(data);
+        auto& feed = reader.m_feed;
+        std::string_view name = element;
+        if (!name.starts_with(atom))
+            feed.error = "element outside the Atom namespace";
+        name.remove_prefix(std::min(name.size(), atom.size()));
+        std::map<std::string_view, std::string> attribute;
+        for (auto at = attributes; *at; at += 2)
+            attribute[at[0]] = at[1];
+        auto* entry = reader.m_entry;
+        reader.m_text = nullptr;
+        if (name == "entry") {
+            feed.entries.emplace_back();
+            reader.m_entry = &feed.entries.back();
+        } else if (name == "title") {
+            reader.m_text = entry ? &entry->title : &feed.title;
+        } else if (name == "id" && entry) {
+            reader.m_text = &entry->id;
+        } else if (name == "updated" && entry) {
+            reader.m_text = &entry->updated;
+        } else if (name == "link") {
+            if (entry)
+                entry->link = attribute["href"];
+            else if (attribute["rel"] == "self")
+                feed.self = attribute["href"];
+        }
+        if (reader.m_text)
+            reader.m_text->clear();
+    }
+
+    static void ended(void* data, const XML_Char* element)
+    {
+        auto& reader = *static_cast<FeedReader*>(data);
+        reader.m_text = nullptr;
+        if (std::string_view(element).ends_with(" entry"))
+            reader.m_entry = nullptr;
+    }
+
+    static void characters(void* data, const XML_Char* text, int length)
+    {
+        auto& reader = *static_cast<FeedReader*>(data);
+        if (reader.m_text)
+            reader.m_text->append(text, static_cast<std::size_t>(length));
+    }
+
+    ParsedFeed m_feed;
+    Entry* m_entry = nullptr;
+    std::string* m_text = nullptr; // the element whose text is being read
+};
+
 ParsedFeed parse(const std::string& xml)
 {
-    ParsedFeed feed;
-    QXmlStreamReader reader(QByteArray::fromStdString(xml));
-    Entry* entry = nullptr;
-    const auto text = [&] { return reader.readElementText().toStdString(); };
-    while (!reader.atEnd()) {
-        reader.readNext();
-        if (reader.isEndElement() && reader.name() == u"entry")
-            entry = nullptr;
-        if (!reader.isStartElement())
-            continue;
-        const auto name = reader.name();
-        if (reader.namespaceUri() != u"http://www.w3.org/2005/Atom")
-            feed.error = "element outside the Atom namespace";
-        if (name == u"entry") {
-            feed.entries.emplace_back();
-            entry = &feed.entries.back();
-        } else if (name == u"title") {
-            (entry ? entry->title : feed.title) = text();
-        } else if (name == u"id" && entry) {
-            entry->id = text();
-        } else if (name == u"updated" && entry) {
-            entry->updated = text();
-        } else if (name == u"link") {
-            const auto href = reader.attributes().value("href").toString().toStdString();
-            if (entry)
-                entry->link = href;
-            else if (reader.attributes().value("rel") == u"self")
-                feed.self = href;
-        }
-    }
-    if (reader.hasError())
-        feed.error = reader.errorString().toStdString();
-    return feed;
+    return FeedReader().read(xml);
 }
 
 TEST(PersonAtom, ParsesWithEntriesNewestFirstAndTextIntact)

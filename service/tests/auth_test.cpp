@@ -1,5 +1,5 @@
-#include "site/auth.h"
 #include "base/workerpool.h"
+#include "site/auth.h"
 
 #include <gtest/gtest.h>
 

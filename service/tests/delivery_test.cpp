@@ -2,8 +2,8 @@
 // given up, and when a job that a stopped instance left under way is taken up by another. The
 // listening service of one person, played by the test's server, is its destination.
 #include "base/text.h"
-#include "federation/delivery.h"
 #include "elsewhere.h"
+#include "federation/delivery.h"
 #include "manualclock.h"
 #include "servicefixture.h"
 

@@ -1,12 +1,13 @@
 // A person's followers elsewhere on the fediverse, played by a small server of the test's own: what
 // reaches them, signed how, and what happens when their server fails. (Interoperability with an
 // ActivityPub implementation nobody here wrote is judged in the fediverse test.)
+#include "base/text.h"
+#include "elsewhere.h"
 #include "federation/activities.h"
 #include "federation/delivery.h"
 #include "federation/federation.h"
 #include "federation/httpsignature.h"
 #include "federation/keys.h"
-#include "elsewhere.h"
 #include "manualclock.h"
 #include "servicefixture.h"
 #include "serviceprotocol.h"
@@ -308,13 +309,14 @@ TEST_F(Federating, AKilledServiceSendsWhatItConfirmedAfterItsRestart)
     std::unique_ptr<Delivery> delivery;
     PeerClient peers(PeerClient::Limits{}, true);
     delivery = std::make_unique<Delivery>(*store, site(), peers, clock);
+    // Stopped before the peer client goes, as the service does, also when an assertion ends the test.
+    const std::unique_ptr<Delivery, void (*)(Delivery*)> stopsFirst(delivery.get(), [](Delivery* d) { d->stop(); });
     const auto arrived = elsewhere.arrivals(3);
     ASSERT_EQ(typesOf(arrived), (std::vector<std::string>{"Accept", "Create", "Create"}));
     EXPECT_EQ(arrived[2].activity["id"], arrived[1].activity["id"]) << "the same activity, sent again";
     for (int tries = 0; tries < 50 && sql("SELECT count(*) FROM jobs")[0] != "0"; ++tries)
         std::this_thread::sleep_for(100ms);
     EXPECT_EQ(sql("SELECT count(*) FROM jobs"), std::vector<std::string>{"0"});
-    delivery->stop(); // before the peer client goes
 }
 
 TEST_F(Federating, TwoInstancesOnOneDatabaseSendEachNoteOnce)
@@ -347,6 +349,80 @@ TEST_F(Federating, WithoutTheFlagNoPrivateAddressIsReached)
     EXPECT_TRUE(elsewhere.arrivals(1, 500ms).empty()) << "its key was not even fetched";
     // Plain http is refused as well as any private address; the client's own test tells them apart.
     EXPECT_NE(fileTextOnceItHas(m_log, "cannot fetch the key").find("cannot fetch the key"), std::string::npos);
+}
+
+// The inboxes in the service's own process, on a clock the test moves: how long a fetched key is
+// trusted, and how old a signature's Date may be.
+class InboxOnAMovedClock : public ServiceTest {
+protected:
+    void SetUp() override
+    {
+        ServiceTest::SetUp();
+        if (IsSkipped())
+            return;
+        service().stop(SIGTERM); // the test's own inbox alone
+        prepareText();
+        m_store = openStore(database());
+        ASSERT_TRUE(m_store->createUser("ann", nameKey("ann"), "-", m_clock.seconds()));
+        HttpServer::Limits limits;
+        limits.largeBody = [](std::string_view) { return true; };
+        m_server = std::make_unique<HttpServer>(m_io, limits, [this](const CallPtr& call) { m_federation->sharedInbox(call); });
+        m_server->listen("127.0.0.1", 0);
+        const auto atOnce = [](const CallPtr&, std::function<void()> step) { step(); };
+        m_federation = std::make_unique<Federation>(*m_store, site(), m_peers, Workers{atOnce, atOnce}, m_clock);
+        m_thread = std::thread([this] { m_io.run(); });
+    }
+
+    void TearDown() override
+    {
+        m_io.stop();
+        if (m_thread.joinable())
+            m_thread.join();
+        ServiceTest::TearDown();
+    }
+
+    std::string site() const { return "http://127.0.0.1:" + std::to_string(m_server->port()); }
+
+    // A follow of ann's by bo, signed at `when`; the inbox's status.
+    int follow(std::chrono::system_clock::time_point when)
+    {
+        const auto body = m_elsewhere.follow("bo", site() + "/fb/u/ann").dump();
+        const auto headers = m_elsewhere.signedBy("bo", http::verb::post, "/fb/inbox", body, m_server->port(), when);
+        const auto answer = Visitor(m_server->port()).send("POST", "/fb/inbox", headers, body);
+        return answer ? answer->status : 0;
+    }
+
+    ManualClock m_clock;
+    Elsewhere m_elsewhere{false};
+    std::unique_ptr<Store> m_store;
+    asio::io_context m_io;
+    std::unique_ptr<HttpServer> m_server;
+    std::unique_ptr<Federation> m_federation;
+    std::thread m_thread;
+    // Last, so that it goes first.
+    PeerClient m_peers{PeerClient::Limits{}, true};
+};
+
+TEST_F(InboxOnAMovedClock, AFetchedKeyIsTrustedForADayThenFetchedAgain)
+{
+    ASSERT_EQ(follow(m_clock.wall()), 202);
+    EXPECT_EQ(m_elsewhere.documentsFetched(), 1);
+    m_clock.advance(23h + 59min);
+    ASSERT_EQ(follow(m_clock.wall()), 202);
+    EXPECT_EQ(m_elsewhere.documentsFetched(), 1) << "the key kept";
+    m_clock.advance(2min);
+    ASSERT_EQ(follow(m_clock.wall()), 202);
+    EXPECT_EQ(m_elsewhere.documentsFetched(), 2) << "a day old, the key is fetched again";
+}
+
+TEST_F(InboxOnAMovedClock, ASignatureDatedThirteenHoursBackIsRefused)
+{
+    const auto signedAt = m_clock.wall();
+    m_clock.advance(11h);
+    EXPECT_EQ(follow(signedAt), 202) << "eleven hours old";
+    m_clock.advance(2h);
+    EXPECT_EQ(follow(signedAt), 401) << "thirteen hours old";
+    EXPECT_EQ(follow(m_clock.wall()), 202) << "and one of now again";
 }
 
 // A ListenBrainz-compatible service, played by the test's server: what it gets, and its refusal

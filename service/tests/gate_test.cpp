@@ -1,7 +1,7 @@
 // The gate in front of the database's threads: what it admits, refuses and asks by itself.
+#include "manualclock.h"
 #include "store/databasegate.h"
 #include "store/store.h"
-#include "manualclock.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The client for other servers against small servers of the test's own on loopback: a plain one
 // (the service's HttpServer), one that never answers, one whose body has no end, one with a
 // certificate nobody vouches for.
-#include "http/httpserver.h"
 #include "federation/peeraddress.h"
 #include "federation/peerclient.h"
+#include "http/httpserver.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ssl/context.hpp>

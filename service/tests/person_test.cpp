@@ -50,6 +50,51 @@ TEST_F(PersonPages, PageAndFeedShowOnePersonsSongsNewestFirst)
     }
 }
 
+// The home page's list follows new posts by itself: its script fetches the list alone, which
+// costs a 304 while nothing changed, and only the owner of a session gets it.
+TEST_F(PersonPages, TheHomePagesRecentSongsCanBeFetchedAloneAndFollowNewPosts)
+{
+    auto ann = member("Ann");
+    const auto home = ann.get("/fb/tnlouserhome.php");
+    ASSERT_TRUE(home);
+    EXPECT_NE(at(home, R"(<div id="recent" data-src="/fb/recent")"), std::string::npos);
+    EXPECT_NE(at(home, R"(<script src="/fb/recent.js" defer></script>)"), std::string::npos);
+    EXPECT_NE(home->header("Content-Security-Policy").find("script-src 'self'; connect-src 'self'"),
+              std::string::npos)
+        << "the script and its fetch come from the service itself, and nothing else may run";
+
+    const auto empty = ann.get("/fb/recent");
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->status, 200);
+    EXPECT_EQ(empty->body, "<p>No songs yet.</p>");
+    ASSERT_GT(postedId(ann.postSong("Fresh & New")), 0);
+    const auto fresh = ann.get("/fb/recent");
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(fresh->status, 200);
+    EXPECT_NE(at(fresh, "<q><bdi>Fresh &amp; New</bdi></q>"), std::string::npos) << fresh->body;
+    EXPECT_EQ(at(fresh, "<html"), std::string::npos) << "the list alone";
+    // The same list as the page's own.
+    const auto again = ann.get("/fb/tnlouserhome.php");
+    ASSERT_TRUE(again);
+    EXPECT_NE(at(again, fresh->body), std::string::npos);
+
+    const auto unchanged = ann.get("/fb/recent", {{"If-None-Match", fresh->header("ETag")}});
+    ASSERT_TRUE(unchanged);
+    EXPECT_EQ(unchanged->status, 304);
+    EXPECT_NE(fresh->header("Cache-Control").find("private"), std::string::npos);
+
+    // Another person's list is nobody else's.
+    const auto stranger = visitor().get("/fb/recent");
+    ASSERT_TRUE(stranger);
+    EXPECT_EQ(stranger->status, 403);
+
+    const auto script = visitor().get("/fb/recent.js");
+    ASSERT_TRUE(script);
+    EXPECT_EQ(script->status, 200);
+    EXPECT_EQ(script->header("Content-Type"), "text/javascript; charset=utf-8");
+    EXPECT_NE(at(script, "fetch("), std::string::npos);
+}
+
 TEST_F(PersonPages, HomeShowsTheUserTheirOwnAddress)
 {
     auto ann = member("Ann");

@@ -141,6 +141,29 @@ TEST_F(Security, HostileRequestsGetTheirAnswerAndNothingIsPosted)
     EXPECT_EQ(victim.title("/"), "Tunalo service") << "the service goes on";
 }
 
+// The paths where other servers post activities take bodies of up to 256 KiB. One announced as
+// larger is refused from its head, at once: no byte of it is waited for or read. One of exactly
+// that size is read.
+TEST_F(Security, AnActivityAnnouncedOverItsCapIsRefusedBeforeItsBodyIsRead)
+{
+    constexpr std::size_t cap = 256 * 1024;
+    const auto head = [](const std::string& path, std::size_t length) {
+        return "POST " + path + " HTTP/1.1\r\nHost: x\r\nContent-Type: application/activity+json\r\n"
+               "Content-Length: " + std::to_string(length) + "\r\nConnection: close\r\n\r\n";
+    };
+    for (const std::string path : {"/fb/inbox", "/fb/u/Someone/inbox"}) {
+        RawConnection over(port());
+        ASSERT_TRUE(over.send(head(path, cap + 1))) << path;
+        EXPECT_TRUE(over.receiveUntil("\r\n\r\n", 2s).starts_with("HTTP/1.1 413")) << path << ": with no body sent";
+
+        RawConnection at(port());
+        ASSERT_TRUE(at.send(head(path, cap) + std::string(cap, ' '))) << path;
+        const auto answer = at.receiveUntil("\r\n\r\n", 15s);
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 ")) << path;
+        EXPECT_FALSE(answer.starts_with("HTTP/1.1 413")) << path << ": a body at the cap is read";
+    }
+}
+
 TEST_F(Security, BrowserLoadsOfTheSameSiteAndPlainClientsStillPost)
 {
     auto ann = member("Ann");

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "store/postgres.h"
 #include "scratchdatabase.h"
 #include "serviceprocess.h"
+#include "store/postgres.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

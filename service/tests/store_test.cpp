@@ -1,9 +1,9 @@
-#include "store/pgstore.h"
-#include "store/postgres.h"
+#include "base/text.h"
 #include "scratchdatabase.h"
 #include "serviceprocess.h"
+#include "store/pgstore.h"
+#include "store/postgres.h"
 #include "store/sqlitestore.h"
-#include "base/text.h"
 
 #include <gtest/gtest.h>
 

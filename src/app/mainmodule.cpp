@@ -2,8 +2,12 @@
 
 #include "core/protocoltext.h"
 #include "core/settings.h"
+#include "ui/contraststyle.h"
 #include "ui/cpanel.h"
+#include "ui/darkpalette.h"
+#include "ui/panel.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -22,6 +26,12 @@ QString serviceBaseFromEnvironment()
 
 } // namespace
 
+void preferDarkColours()
+{
+    if (isLight(QApplication::palette()))
+        QApplication::setPalette(darkPalette());
+}
+
 mainmodule::mainmodule(Platform& platform)
     : m_platform(platform),
       m_cycle(PublishServices{*platform.settings, PlayerDesktop{*platform.windows, *platform.players},
@@ -29,6 +39,7 @@ mainmodule::mainmodule(Platform& platform)
                               serviceBaseFromEnvironment()}),
       m_login(m_cycle.state(), *platform.clock)
 {
+    useContrastStyle();
     connectCore();
 }
 
@@ -56,8 +67,7 @@ void mainmodule::connectCore()
 // log-in state it sleeps, and the state stays what it said (or what a post's answer said since).
 void mainmodule::sleepHomeWhileHidden()
 {
-    const LoginState login = state().loginState;
-    if (!isLoaded<frmWeb>() || form<interface>().isVisible() || (login != 1 && login != 2))
+    if (!isLoaded<frmWeb>() || form<interface>().isVisible() || !isKnown(state().loginState))
         return;
     Browser& home = form<frmWeb>().wb();
     if (!home.isAsleep())
@@ -86,13 +96,32 @@ void mainmodule::create(std::unique_ptr<interface>& slot)
     QObject::connect(window, &interface::optionsWanted, [this] { showoptions(); });
     QObject::connect(window, &interface::aboutWanted, [this] { dock(form<aboutfrm>()); });
     QObject::connect(window, &interface::instructionsWanted, [this] { dock(form<helpfrm>()); });
-    QObject::connect(window, &interface::exitChosen, [this] { m_cycle.saveSelectedPlayer(); });
-    QObject::connect(window, &interface::shownChanged, [this](bool shown) {
-        if (shown)
-            wakeHome();
-        else
-            sleepHomeWhileHidden();
+    if (const std::optional<QPoint> place = settings::readPlace(
+            m_platform.settings->read(settings::kApplication, settings::kSection, settings::kWindowPlace, QString())))
+        window->setPlace(*place);
+    QObject::connect(window, &interface::exitChosen, [this] {
+        m_cycle.saveSelectedPlayer();
+        saveWindowPlace();
     });
+    QObject::connect(window, &interface::shownChanged, [this](bool shown) {
+        if (shown) {
+            wakeHome();
+        } else {
+            saveWindowPlace();
+            sleepHomeWhileHidden();
+        }
+    });
+}
+
+// The window comes back where the person left it, in this run and the next.
+void mainmodule::saveWindowPlace()
+{
+    const std::optional<QPoint> place = form<interface>().place();
+    if (!place)
+        return;
+    const QString text = settings::placeText(*place);
+    if (m_platform.settings->read(settings::kApplication, settings::kSection, settings::kWindowPlace, QString()) != text)
+        m_platform.settings->save(settings::kApplication, settings::kSection, settings::kWindowPlace, text);
 }
 
 void mainmodule::create(std::unique_ptr<frmloadhome>& slot)
@@ -169,7 +198,7 @@ bool mainmodule::startup(StartShown shown)
 {
     if (!m_platform.lock->tryLock())
         return false;
-    state().loginState = 0;
+    state().loginState = LoginState::NoneYet;
     // The players on the session bus are known by the time the user looks for them.
     m_platform.players->watch();
     m_platform.players->choosePlayers(m_platform.settings->read(settings::kApplication, settings::kSection,
@@ -192,6 +221,11 @@ void mainmodule::loadstart()
     loadsettings(true);
     form<smp>().mp[static_cast<std::size_t>(state().selectedPlayer)]->setChecked(true);
     form<frmWeb>().wb().Navigate(homePageAddress());
+}
+
+void mainmodule::end()
+{
+    form<interface>().endProgram();
 }
 
 void mainmodule::dock(QWidget& panel)

@@ -24,6 +24,10 @@ namespace tunalo {
 // as its icon in the notification area.
 enum class StartShown { Window, InTray };
 
+// The desktop prefers dark colours (its portal says so) where Qt's theme may give light ones, as
+// under GNOME's dark style: the forms take the dark colours they have for a dark theme.
+void preferDarkColours();
+
 // The composition root: it takes the platform, builds the core (the publish cycle and the log-in
 // watch), the forms and the browsers, and connects them. Forms come into being on first use and
 // live as long as the module. Its members are torn down in the reverse of their order here, which
@@ -61,6 +65,9 @@ public:
     // the main window.
     bool startup(StartShown shown = StartShown::Window);
     void loadstart();
+    // Ends the program as "&Exit" does, for the other ways to end it: a signal from the system or
+    // the session's end.
+    void end();
     void loadsettings(bool atstartup) { m_cycle.loadsettings(atstartup); }
 
     // Home: forgets the log-in state, shows the loader and loads the service's home page again.
@@ -93,6 +100,7 @@ private:
     void dock(QWidget& panel);
     void connectCore();
     void sleepHomeWhileHidden();
+    void saveWindowPlace();
     void wakeHome();
 
     Platform& m_platform;

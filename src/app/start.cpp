@@ -1,6 +1,8 @@
 #include "app/start.h"
 
 #include "app/mainmodule.h"
+#include "adapters/dbus/appearance.h"
+#include "adapters/qt/endsignals.h"
 #include "adapters/realplatform.h"
 #include "adapters/webengine/webenginebrowsers.h"
 
@@ -30,6 +32,10 @@ int start(int argc, char* argv[])
         qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName(QStringLiteral("tunalo"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt's themes tell it the desktop's fonts and colours where they can; GNOME's dark style only
+    // the portal tells.
+    if (desktopColourScheme() == ColourScheme::PreferDark)
+        preferDarkColours();
 
     const std::unique_ptr<Platform> platform = makeRealPlatform();
     mainmodule app(*platform);
@@ -51,6 +57,11 @@ int start(int argc, char* argv[])
                          qPrintable(refusal.reason));
         return 0;
     }
+    // Log-out ends the program by a signal, or through the session manager, which ends the event
+    // loop; either way it ends as "&Exit" does: the balloon closed, the icon gone, the player
+    // saved, and the browsers' cookies written as the profile goes.
+    const EndSignals endSignals([&app] { app.end(); });
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, [&app] { app.end(); });
     return QApplication::exec();
 }
 

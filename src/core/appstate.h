@@ -1,5 +1,7 @@
 #pragma once
 
+#include "nowplaying/playerid.h"
+
 #include <QString>
 
 #include <array>
@@ -7,20 +9,20 @@
 
 namespace tunalo {
 
-// Index into the player table (nowplaying/players.h), which alone knows how many players there are.
-using PlayerId = std::int16_t;
+// What the home page, or a post's answer since, said of the user's log-in. The numbers are the
+// state's own and stay as they are.
+enum class LoginState : std::int32_t { NoneYet = 0, LoggedIn = 1, Failed = 2 };
 
-// 0 none yet, 1 logged in, 2 log-in failed.
-using LoginState = std::int32_t;
-
-// The program's own Booleans.
-inline constexpr std::int16_t kTrue = -1;
-inline constexpr std::int16_t kFalse = 0;
+// A page has told the state, either way.
+inline bool isKnown(LoginState state)
+{
+    return state == LoginState::LoggedIn || state == LoginState::Failed;
+}
 
 // The state the whole program shares. Lives as long as the program; only the user-interface
 // thread touches it.
 struct AppState {
-    LoginState loginState = 0;
+    LoginState loginState = LoginState::NoneYet;
     QString lastPostTitle;        // title of the last post result page; carries the post's id
     PlayerId selectedPlayer = 0;  // the player whose window is watched
     std::int16_t autoPublish = 0; // options: 0 off, anything else on

@@ -24,7 +24,7 @@ void LoginWatch::homeTitleChanged(const QString& title)
 
 void LoginWatch::forget()
 {
-    m_state.loginState = 0;
+    m_state.loginState = LoginState::NoneYet;
 }
 
 void LoginWatch::resset()
@@ -38,9 +38,9 @@ void LoginWatch::resset()
 void LoginWatch::checkConstantly_Timer()
 {
     if (m_homeTitle == qtText(protocol::kLoggedInTitle))
-        m_state.loginState = 1;
+        m_state.loginState = LoginState::LoggedIn;
     if (m_homeTitle == qtText(protocol::kFailedTitle))
-        m_state.loginState = 2;
+        m_state.loginState = LoginState::Failed;
 }
 
 void LoginWatch::notifyDelay_Timer()
@@ -51,8 +51,7 @@ void LoginWatch::notifyDelay_Timer()
 
 void LoginWatch::Timer1_Timer()
 {
-    const LoginState login = m_state.loginState;
-    if (login != 1 && login != 2)
+    if (!isKnown(m_state.loginState))
         return;
     Timer1->stop();
     emit loginKnown();

@@ -1,7 +1,6 @@
 #include "core/postqueue.h"
 
 #include "core/protocoltext.h"
-#include "core/publishcycle.h"
 #include "nowplaying/cuttitle.h"
 
 #include <QLoggingCategory>
@@ -53,9 +52,28 @@ QString postAddress(const QString& serviceBase, const QString& song, std::int16_
     return address;
 }
 
-PostQueue::PostQueue(PublishCycle& cycle, Browser& browser)
-    : answerLimit(cycle.clock().makeTimer([this] { answerLimit_Timer(); })),
-      retryDelay(cycle.clock().makeTimer([this] { retryDelay_Timer(); })), m_cycle(cycle), m_browser(browser)
+QLatin1String postFailureWords(PostOutcome outcome)
+{
+    struct Reason {
+        PostOutcome outcome;
+        QLatin1String words;
+    };
+    static constexpr Reason kReasons[] = {
+        {PostOutcome::NotAnswered, QLatin1String("the service did not answer")},
+        {PostOutcome::NotConfirmedYet, QLatin1String("the service did not answer in time")},
+        {PostOutcome::ErrorAnswer, QLatin1String("the service answered with an error")},
+        {PostOutcome::Refused, QLatin1String("the service refused the song")},
+        {PostOutcome::SessionGone, QLatin1String("you are not logged in")},
+    };
+    for (const Reason& reason : kReasons)
+        if (reason.outcome == outcome)
+            return reason.words;
+    return QLatin1String("");
+}
+
+PostQueue::PostQueue(Browser& browser, Clock& clock, PostClient& client)
+    : answerLimit(clock.makeTimer([this] { answerLimit_Timer(); })),
+      retryDelay(clock.makeTimer([this] { retryDelay_Timer(); })), m_browser(browser), m_client(client)
 {
     m_browser.setLoadListener([this](const LoadResult& result) { loaded(result); });
 }
@@ -82,10 +100,9 @@ void PostQueue::heard(const ListenMeter::Heard& heard)
         m_lastSent->heardMs = heard.heardMs;
 }
 
-ListenKeys PostQueue::listenKeys(const QString& song) const
+ListenKeys PostQueue::listenKeys(const QString& song, const ListenMeter::Heard& now) const
 {
     ListenKeys keys;
-    const ListenMeter::Heard now = m_cycle.heardNow();
     if (now.song == song) {
         keys.lengthMs = now.lengthMs;
         keys.player = now.player;
@@ -99,18 +116,16 @@ ListenKeys PostQueue::listenKeys(const QString& song) const
 
 void PostQueue::send(const QString& song)
 {
+    const PostTarget target = m_client.postTarget();
     if (m_current != song) {
         m_nextRetryMs = kFirstRetryMs;
-        m_failureShown = false;
-        m_unconfirmedShown = false;
         m_key = QUuid::createUuid().toString(QUuid::Id128);
-        m_listen = listenKeys(song);
+        m_listen = listenKeys(song, target.heardNow);
         m_lastSent = Sent{song, m_key, std::nullopt};
     }
     m_current = song;
-    const AppState& state = m_cycle.state();
     const QString address =
-        postAddress(m_cycle.serviceBase(), song, state.autoDelete, state.lastPostTitle, m_key, m_listen);
+        postAddress(target.serviceBase, song, target.autoDelete, target.lastPostTitle, m_key, m_listen);
     qCDebug(lcPost) << "posting" << address;
     m_stage = Stage::Sending;
     answerLimit->start(kAnswerLimitMs);
@@ -122,23 +137,14 @@ void PostQueue::send(const QString& song)
 void PostQueue::sleepUnlessSending()
 {
     if (!inFlight() && !m_browser.isAsleep())
-        m_browser.sleep(m_cycle.serviceBase());
-}
-
-// A song goes out again, or after the one before it, only while the user still publishes and the
-// player still plays it: a song the user stopped publishing, or one the player has left for a song
-// that went no further (held back by the word filter, offered in a balloon), stays unposted.
-bool PostQueue::stillWanted(const QString& song) const
-{
-    const AppState& state = m_cycle.state();
-    return state.publishing == kTrue && state.currentSong == song;
+        m_browser.sleep(m_client.postTarget().serviceBase);
 }
 
 void PostQueue::sendWaiting()
 {
     m_stage = Stage::Idle;
     m_current.reset();
-    if (auto next = std::exchange(m_waiting, std::nullopt); next && stillWanted(*next))
+    if (auto next = std::exchange(m_waiting, std::nullopt); next && m_client.stillWanted(*next))
         send(*next);
 }
 
@@ -155,13 +161,14 @@ void PostQueue::answered(const LoadResult& result)
     answerLimit->stop();
     switch (result.outcome) {
     case LoadResult::Outcome::NotReached:
-        return failed(Failure::NoAnswer, QStringLiteral("%1 (%2)").arg(result.reason).arg(result.code));
+        return failed(PostOutcome::NotAnswered,
+                      QStringLiteral("%1 (%2)").arg(result.reason).arg(result.code));
     case LoadResult::Outcome::HttpError: {
         // The service refused this very request; sending it again would meet the same answer.
         // A time-out (408) says nothing about the request.
         constexpr int kRequestTimeout = 408;
         const bool refused = result.code >= 400 && result.code < 500 && result.code != kRequestTimeout;
-        return failed(refused ? Failure::Refused : Failure::ErrorAnswer,
+        return failed(refused ? PostOutcome::Refused : PostOutcome::ErrorAnswer,
                       QStringLiteral("HTTP status %1").arg(result.code));
     }
     case LoadResult::Outcome::Loaded:
@@ -169,9 +176,9 @@ void PostQueue::answered(const LoadResult& result)
     }
     const QString title = m_browser.LocationName();
     if (title == qtText(protocol::kFailedTitle))
-        return failed(Failure::SessionGone, title);
+        return failed(PostOutcome::SessionGone, title);
     if (!title.contains(qtText(protocol::kPostIdMarker)))
-        return failed(Failure::ErrorAnswer, QStringLiteral("a page titled \"%1\"").arg(title.left(200)));
+        return failed(PostOutcome::ErrorAnswer, QStringLiteral("a page titled \"%1\"").arg(title.left(200)));
     confirmed(title);
 }
 
@@ -182,7 +189,7 @@ void PostQueue::answerLimit_Timer()
     // The page may still come; it then belongs to no post.
     answerLimit->stop();
     m_browser.Stop();
-    failed(Failure::Unconfirmed, QStringLiteral("no answer within %1 s").arg(kAnswerLimitMs / 1000));
+    failed(PostOutcome::NotConfirmedYet, QStringLiteral("no answer within %1 s").arg(kAnswerLimitMs / 1000));
     sleepUnlessSending();
 }
 
@@ -191,7 +198,7 @@ void PostQueue::retryDelay_Timer()
     retryDelay->stop();
     if (m_stage != Stage::Resting)
         return;
-    if (stillWanted(*m_current))
+    if (m_client.stillWanted(*m_current))
         return send(*m_current);
     m_stage = Stage::Idle;
     m_current.reset();
@@ -199,71 +206,32 @@ void PostQueue::retryDelay_Timer()
 
 void PostQueue::confirmed(const QString& title)
 {
-    AppState& state = m_cycle.state();
-    state.lastPostTitle = title;
     qCDebug(lcPost) << "posted" << *m_current << "as" << title;
-    // A post told as not confirmed yet is told once it is, whatever the alert option says.
-    if (state.autoAlert != 0 || m_unconfirmedShown)
-        m_cycle.showSongBalloon(*m_current, QStringLiteral(" (Song Posted)"), BalloonIcon::Quiet, kClickDoesNothing);
+    // Told before the next post goes out, which names this one for deletion.
+    m_client.postReported({PostOutcome::Confirmed, *m_current, m_key, title});
     sendWaiting();
 }
 
-void PostQueue::failed(Failure failure, const QString& detail)
+void PostQueue::failed(PostOutcome outcome, const QString& detail)
 {
-    struct Reason {
-        Failure failure;
-        const char* words;
-    };
-    static constexpr Reason kReasons[] = {
-        {Failure::NoAnswer, "the service did not answer"},
-        {Failure::Unconfirmed, "the service did not answer in time"},
-        {Failure::ErrorAnswer, "the service answered with an error"},
-        {Failure::Refused, "the service refused the song"},
-        {Failure::SessionGone, "you are not logged in"},
-    };
-    const char* words = "";
-    for (const Reason& reason : kReasons)
-        if (reason.failure == failure)
-            words = reason.words;
     const QString song = *m_current;
-    qCInfo(lcPost).noquote() << "not posted:" << song << "-" << words << "-" << detail;
-    // Told once per song, whatever the alert option says: a retry that fails again is no news. A
-    // post without an answer in time may have been made: that is not known yet.
-    if (failure == Failure::Unconfirmed) {
-        if (!m_unconfirmedShown && !m_failureShown) {
-            m_unconfirmedShown = true;
-            m_cycle.showSongBalloon(song, QStringLiteral(" (not confirmed yet)"), BalloonIcon::Quiet,
-                                    kClickDoesNothing);
-        }
-    } else if (!m_failureShown) {
-        m_failureShown = true;
-        m_cycle.showSongBalloon(song, QStringLiteral(" (Not Posted): ") + QString::fromLatin1(words),
-                                BalloonIcon::Quiet, kClickDoesNothing);
+    qCInfo(lcPost).noquote() << "not posted:" << song << "-" << postFailureWords(outcome) << "-" << detail;
+    m_client.postReported({outcome, song, m_key, QString()});
+    // Without a session nothing more goes out: what waited is dropped, and the song is posted again
+    // once the user has logged in and switched publishing on.
+    if (outcome == PostOutcome::SessionGone) {
+        m_stage = Stage::Idle;
+        m_current.reset();
+        m_waiting.reset();
+        return;
     }
-    if (failure == Failure::SessionGone)
-        return sessionGone();
-    if (failure == Failure::Refused)
+    if (outcome == PostOutcome::Refused)
         return sendWaiting();
     if (m_waiting)
         return sendWaiting();
     m_stage = Stage::Resting;
     retryDelay->start(m_nextRetryMs);
     m_nextRetryMs = std::min(2 * m_nextRetryMs, kLongestRetryMs);
-}
-
-// The service no longer knows the user: publishing stops as it does when the log-in is missing.
-// What waited is dropped; the song now playing is posted again once the user has logged in and
-// switched publishing on.
-void PostQueue::sessionGone()
-{
-    const QString song = *m_current;
-    m_stage = Stage::Idle;
-    m_current.reset();
-    m_waiting.reset();
-    AppState& state = m_cycle.state();
-    state.loginState = 2;
-    state.previousSong.clear();
-    m_cycle.refuseNotLoggedIn(song);
 }
 
 } // namespace tunalo

@@ -4,6 +4,7 @@
 #include "platform/browser.h"
 #include "platform/clock.h"
 
+#include <QLatin1String>
 #include <QString>
 
 #include <cstdint>
@@ -11,8 +12,6 @@
 #include <optional>
 
 namespace tunalo {
-
-class PublishCycle;
 
 // The post page's address for song, cut to what the service keeps; with deletion on, it also names
 // the post that lastPostTitle reports, so the service removes it; with a key, every try of the post
@@ -30,13 +29,56 @@ QString postAddress(const QString& serviceBase, const QString& song, std::int16_
                     const QString& lastPostTitle, const QString& key = QString(),
                     const ListenKeys& listen = {});
 
+// What became of one try of a post.
+enum class PostOutcome {
+    Confirmed,       // the service answered with the post's id
+    NotConfirmedYet, // no answer in time: the post may have been made; it is tried again
+    NotAnswered,     // refused, reset or cut off before an answer; tried again
+    ErrorAnswer,     // an error status or a page without an id; tried again
+    Refused,         // the service refused this very request; not tried again
+    SessionGone,     // the service no longer knows the user; nothing more goes out
+};
+
+// Why a post did not go through, in the words the user and the log are told.
+QLatin1String postFailureWords(PostOutcome outcome);
+
+// What the post queue tells of a try that ended.
+struct PostReport {
+    PostOutcome outcome;
+    QString song;
+    QString key;   // the post's key: the same on each of its tries, another for the next post
+    QString title; // a confirmed post's page title, which carries its id
+};
+
+// Where the next post goes and the post it replaces.
+struct PostTarget {
+    QString serviceBase;         // scheme, host and port of the service
+    std::int16_t autoDelete = 0; // the option: the post names the one before, which the service removes
+    QString lastPostTitle;       // the title of the last confirmed post's page
+    ListenMeter::Heard heardNow = {}; // the song playing now: its length, player and how long it was heard
+};
+
+// What the post queue asks and tells: the publish cycle in the program, a recording in the tests.
+// The queue decides when a post goes out and whether it is tried again; what the user is told
+// and what becomes of the program's state are the client's.
+class PostClient {
+public:
+    virtual ~PostClient() = default;
+
+    virtual PostTarget postTarget() const = 0;
+    // A waiting song, or a failed one after its rest, goes out only while the client still wants it.
+    virtual bool stillWanted(const QString& song) const = 0;
+    // A try of a post ended.
+    virtual void postReported(const PostReport& report) = 0;
+};
+
 // The songs on their way to the service, sent one at a time through the post browser. Each post
 // waits for the one before to be confirmed, so it carries that post's id; of the songs that come
 // meanwhile only the newest waits, so a burst of skips costs one post in flight and one waiting.
 // A post that fails is tried again, a little later each time, for as long as no newer song came;
 // a post the service refused (a 4xx answer other than a time-out) is not. A post whose answer did
-// not come may have been made all the same: it is told as not confirmed yet, and its next try
-// carries the same key, so the service does not make it twice.
+// not come may have been made all the same: it is reported as not confirmed yet, and its next try
+// carries the same key, so the service does not make it twice. Each try's end goes to the client.
 // The post browser sleeps whenever no post is in flight and is woken for the next.
 class PostQueue {
 public:
@@ -44,7 +86,7 @@ public:
     static constexpr int kFirstRetryMs = 5000;
     static constexpr int kLongestRetryMs = 60000;
 
-    PostQueue(PublishCycle& cycle, Browser& browser);
+    PostQueue(Browser& browser, Clock& clock, PostClient& client);
     ~PostQueue();
     PostQueue(const PostQueue&) = delete;
     PostQueue& operator=(const PostQueue&) = delete;
@@ -68,29 +110,25 @@ public:
 
 private:
     enum class Stage { Idle, Sending, Resting };
-    enum class Failure { NoAnswer, Unconfirmed, ErrorAnswer, Refused, SessionGone };
 
     void send(const QString& song);
-    ListenKeys listenKeys(const QString& song) const;
+    // What the post of song tells of listening, with what the program hears now.
+    ListenKeys listenKeys(const QString& song, const ListenMeter::Heard& now) const;
     void loaded(const LoadResult& result);
     void answered(const LoadResult& result);
     void sleepUnlessSending();
     void confirmed(const QString& title);
-    void failed(Failure failure, const QString& detail);
-    void sessionGone();
+    void failed(PostOutcome outcome, const QString& detail);
     void sendWaiting();
-    bool stillWanted(const QString& song) const;
 
-    PublishCycle& m_cycle;
     Browser& m_browser;
+    PostClient& m_client;
     Stage m_stage = Stage::Idle;
     std::optional<QString> m_current;
     std::optional<QString> m_waiting;
     int m_nextRetryMs = kFirstRetryMs;
-    QString m_key;                   // the current post's key, the same on each of its tries
-    bool m_failureShown = false;     // the current song's " (Not Posted)" balloon was shown
-    bool m_unconfirmedShown = false; // the current song's " (not confirmed yet)" balloon was shown
-    ListenKeys m_listen;             // the current post's, the same on each of its tries
+    QString m_key; // the current post's key, the same on each of its tries
+    ListenKeys m_listen; // the current post's, the same on each of its tries
     // The song of the post sent last, its key, and once it ended, how long it was heard.
     struct Sent {
         QString song;

@@ -35,8 +35,65 @@ PublishCycle::~PublishCycle() = default;
 PostQueue& PublishCycle::posts()
 {
     if (!m_posts)
-        m_posts = std::make_unique<PostQueue>(*this, m_services.postBrowser());
+        m_posts = std::make_unique<PostQueue>(m_services.postBrowser(), m_services.clock,
+                                              static_cast<PostClient&>(*this));
     return *m_posts;
+}
+
+PostTarget PublishCycle::postTarget() const
+{
+    return {m_services.serviceBase, m_state.autoDelete, m_state.lastPostTitle,
+            m_heard.current(m_services.clock.now())};
+}
+
+// A song goes out again, or after the one before it, only while the user still publishes and the
+// player still plays it: a song the user stopped publishing, or one the player has left for a song
+// that went no further (held back by the word filter, offered in a balloon), stays unposted.
+bool PublishCycle::stillWanted(const QString& song) const
+{
+    return m_state.publishing == kTrue && m_state.currentSong == song;
+}
+
+void PublishCycle::postReported(const PostReport& report)
+{
+    if (report.key != m_toldPost.key)
+        m_toldPost = {report.key};
+    switch (report.outcome) {
+    case PostOutcome::Confirmed:
+        m_state.lastPostTitle = report.title;
+        // A post told as not confirmed yet is told once it is, whatever the alert option says.
+        if (m_state.autoAlert != 0 || m_toldPost.unconfirmed)
+            showSongBalloon(report.song, QStringLiteral(" (Song Posted)"), BalloonIcon::Quiet,
+                            kClickDoesNothing);
+        return;
+    case PostOutcome::NotConfirmedYet:
+        // A post without an answer in time may have been made: that is not known yet. Told once per
+        // post, and not after its failure was.
+        if (!m_toldPost.unconfirmed && !m_toldPost.failure) {
+            m_toldPost.unconfirmed = true;
+            showSongBalloon(report.song, QStringLiteral(" (not confirmed yet)"), BalloonIcon::Quiet,
+                            kClickDoesNothing);
+        }
+        return;
+    case PostOutcome::NotAnswered:
+    case PostOutcome::ErrorAnswer:
+    case PostOutcome::Refused:
+    case PostOutcome::SessionGone:
+        break;
+    }
+    // Told once per post, whatever the alert option says: a retry that fails again is no news.
+    if (!m_toldPost.failure) {
+        m_toldPost.failure = true;
+        showSongBalloon(report.song, QStringLiteral(" (Not Posted): ") + postFailureWords(report.outcome),
+                        BalloonIcon::Quiet, kClickDoesNothing);
+    }
+    // The service no longer knows the user: publishing stops as it does when the log-in is missing.
+    // The song now playing is posted again once the user has logged in and switched publishing on.
+    if (report.outcome == PostOutcome::SessionGone) {
+        m_state.loginState = LoginState::Failed;
+        m_state.previousSong.clear();
+        refuseNotLoggedIn(report.song);
+    }
 }
 
 void PublishCycle::loadsettings(bool atstartup)
@@ -108,11 +165,6 @@ std::optional<QString> PublishCycle::tick()
     return status;
 }
 
-ListenMeter::Heard PublishCycle::heardNow()
-{
-    return m_heard.current(m_services.clock.now());
-}
-
 void PublishCycle::followListening(const QString& song)
 {
     const PlayerId player = m_state.selectedPlayer;
@@ -159,7 +211,7 @@ void PublishCycle::checkpublish()
         return;
     if (playerRunning(m_services.desktop, state.selectedPlayer) == kFalse)
         return refuse(kSelectPlayerHeading, kSelectPlayerBody);
-    if (state.loginState != 1) {
+    if (state.loginState != LoginState::LoggedIn) {
         const SongReading reading = readsong(m_services.desktop, state.selectedPlayer);
         if (!reading.running)
             emit message(kPlayerGoneHeading, kSelectPlayerBody);

@@ -2,6 +2,7 @@
 
 #include "core/appstate.h"
 #include "core/listenmeter.h"
+#include "core/postqueue.h"
 #include "nowplaying/players.h"
 #include "platform/changeresult.h"
 
@@ -19,7 +20,6 @@ namespace tunalo {
 
 class Browser;
 class Clock;
-class PostQueue;
 class SettingsStore;
 
 // A balloon's icon, as the tray's eIcon numbers: no icon with the desktop's sound, or no icon and
@@ -45,9 +45,11 @@ struct PublishServices {
 
 // The publish cycle: it follows the selected player's song, decides whether a new song is posted,
 // held back by the word list or offered in a balloon, and sends the posts through the post queue.
+// What became of a post comes back from the queue, and the cycle alone decides what the user is
+// told of it and what it means for the log-in state.
 // It knows no window: it takes in what happened (a tick, a click, a setting changed) and tells what
 // should be shown through its signals, which the forms connect.
-class PublishCycle : public QObject {
+class PublishCycle : public QObject, private PostClient {
     Q_OBJECT
 public:
     // The title of every balloon of the publish cycle and of the posts.
@@ -104,8 +106,6 @@ public:
 
     // The posts on their way, made with the first.
     PostQueue& posts();
-    // The song now playing and how long it has been heard.
-    ListenMeter::Heard heardNow();
 
     std::int32_t BallonMsgs = kClickDoesNothing;
 
@@ -119,6 +119,11 @@ signals:
 private:
     // Measures how long the song is heard, ending the one before when it changes.
     void followListening(const QString& song);
+    // What the post queue asks and tells.
+    PostTarget postTarget() const override;
+    bool stillWanted(const QString& song) const override;
+    void postReported(const PostReport& report) override;
+
     void refuse(const QString& heading, const QString& body);
     void setPublishing(bool on);
 
@@ -127,6 +132,13 @@ private:
     AppState m_state;
     QString m_screenWordList;
     QSet<QString> m_toldCauses;
+    // What the user was told of the post reported last, so that a retry that fails again is no news.
+    struct ToldPost {
+        QString key;
+        bool failure = false;     // " (Not Posted)"
+        bool unconfirmed = false; // " (not confirmed yet)"
+    };
+    ToldPost m_toldPost;
     std::unique_ptr<PostQueue> m_posts;
     ListenMeter m_heard; // how long the song now playing has been heard
 };

@@ -91,4 +91,23 @@ ServiceAddress serviceAddress(const QString& text)
     return {url.adjusted(QUrl::RemovePath).toString(QUrl::FullyEncoded), {}};
 }
 
+QString placeText(const QPoint& place)
+{
+    return QStringLiteral("%1,%2").arg(place.x()).arg(place.y());
+}
+
+std::optional<QPoint> readPlace(const QString& text)
+{
+    const QStringList numbers = text.split(QLatin1Char(','));
+    if (numbers.size() != 2)
+        return std::nullopt;
+    bool xRead = false;
+    bool yRead = false;
+    const int x = numbers[0].trimmed().toInt(&xRead);
+    const int y = numbers[1].trimmed().toInt(&yRead);
+    if (!xRead || !yRead)
+        return std::nullopt;
+    return QPoint(x, y);
+}
+
 } // namespace tunalo::settings

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPoint>
 #include <QString>
 
 #include <cstdint>
@@ -17,6 +18,7 @@ inline const QString kScreenWords = QStringLiteral("screenwords");
 inline const QString kScreenWordList = QStringLiteral("screenwordlist");
 inline const QString kLastPlayer = QStringLiteral("lastsmp");
 inline const QString kServiceUrl = QStringLiteral("serviceurl");
+inline const QString kWindowPlace = QStringLiteral("windowplace");
 // Which players on the session bus count; empty: every one but the web browsers.
 inline const QString kMprisPlayers = QStringLiteral("mprisplayers");
 
@@ -41,5 +43,11 @@ QString numberText(long value);
 // one reads as 0), rounded to the nearest integer with halves to even. Empty when the result does
 // not fit 16 bits.
 std::optional<std::int16_t> readNumber(const QString& text);
+
+// The main window's place on the desktop as the store keeps it: "x,y", the top left corner of its
+// frame in the desktop's coordinates.
+QString placeText(const QPoint& place);
+// A stored place; empty unless the text is two whole numbers joined by a comma.
+std::optional<QPoint> readPlace(const QString& text);
 
 } // namespace tunalo::settings

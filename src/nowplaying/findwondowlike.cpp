@@ -1,6 +1,6 @@
 #include "nowplaying/findwondowlike.h"
 
-#include "core/appstate.h"
+#include "nowplaying/playerid.h"
 
 namespace tunalo {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/appstate.h"
-#include "platform/windowlist.h"
+#include "nowplaying/playerid.h"
 #include "platform/mediaplayers.h"
+#include "platform/windowlist.h"
 
 #include <QString>
 

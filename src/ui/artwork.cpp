@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QIconEngine>
 #include <QImage>
+#include <QLinearGradient>
 #include <QPainter>
+#include <QPainterPath>
 #include <QStyle>
 #include <QStyleOption>
 
@@ -85,6 +87,75 @@ QPixmap picture(const QString& name)
 {
     ensureLoaded();
     return QPixmap::fromImage(QImage(QStringLiteral(":/tunalo/%1.png").arg(name)));
+}
+
+void drawNotes(QPainter& painter, qreal side, const QColor& colour)
+{
+    painter.save();
+    painter.scale(side / 100.0, side / 100.0);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawEllipse(QRectF(18, 62, 26, 19));
+    painter.drawEllipse(QRectF(56, 54, 26, 19));
+    painter.drawRect(QRectF(37, 22, 7, 50));
+    painter.drawRect(QRectF(75, 14, 7, 50));
+    QPainterPath beam;
+    beam.moveTo(37, 22);
+    beam.lineTo(82, 14);
+    beam.lineTo(82, 28);
+    beam.lineTo(37, 36);
+    beam.closeSubpath();
+    painter.drawPath(beam);
+    painter.restore();
+}
+
+QPixmap background(const QSize& size, qreal devicePixelRatio)
+{
+    // Drawn in the design's own 700 x 472 pixels, scaled to the window.
+    constexpr qreal kWidth = 700;
+    constexpr qreal kHeight = 472;
+    QPixmap picture(size * devicePixelRatio);
+    picture.setDevicePixelRatio(devicePixelRatio);
+    picture.fill(Qt::transparent);
+    QPainter p(&picture);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    p.scale(size.width() / kWidth, size.height() / kHeight);
+    QLinearGradient fill(0, 0, 0, kHeight);
+    fill.setColorAt(0, QColor(0x33, 0x3d, 0x4a));
+    fill.setColorAt(1, QColor(0x16, 0x1b, 0x22));
+    p.fillRect(QRectF(0, 0, kWidth, kHeight), fill);
+    // Sound rings behind the button column.
+    p.setBrush(Qt::NoBrush);
+    for (int ring = 1; ring <= 9; ++ring) {
+        p.setPen(QPen(QColor(0xff, 0x9a, 0x1f, 60 - ring * 5), 3));
+        p.drawEllipse(QPointF(40, 440), ring * 38.0, ring * 38.0);
+    }
+    // The header band with the name.
+    QLinearGradient band(0, 0, kWidth, 0);
+    band.setColorAt(0, QColor(0xd8, 0x3a, 0x12));
+    band.setColorAt(1, QColor(0xff, 0x9a, 0x1f));
+    p.fillRect(QRectF(0, 0, kWidth, 66), band);
+    p.fillRect(QRectF(0, 66, kWidth, 3), QColor(0x7a, 0x20, 0x08));
+    p.save();
+    p.translate(14, 7);
+    drawNotes(p, 52, Qt::white);
+    p.restore();
+    QFont name(QStringLiteral("DejaVu Sans"));
+    name.setPixelSize(38);
+    name.setBold(true);
+    name.setLetterSpacing(QFont::AbsoluteSpacing, 6);
+    p.setFont(name);
+    p.setPen(Qt::white);
+    p.drawText(QRectF(76, 0, 400, 66), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("TUNALO"));
+    QFont tag(QStringLiteral("DejaVu Sans"));
+    tag.setPixelSize(14);
+    tag.setItalic(true);
+    p.setFont(tag);
+    p.setPen(QColor(0xff, 0xf1, 0xe0));
+    p.drawText(QRectF(300, 0, 388, 66), Qt::AlignVCenter | Qt::AlignRight,
+               QStringLiteral("tell your friends what you are listening to"));
+    return picture;
 }
 
 } // namespace tunalo::artwork

@@ -11,10 +11,14 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmapCache>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace tunalo {
 
@@ -32,6 +36,29 @@ QPushButton* makeButton(const QString& caption, int top, int height, QWidget* pa
 }
 
 } // namespace
+
+QPoint placeOnScreens(const QRect& frame, const QList<QRect>& screens)
+{
+    if (screens.isEmpty())
+        return frame.topLeft();
+    const QRect* best = &screens.front();
+    qint64 bestArea = -1;
+    for (const QRect& screen : screens) {
+        if (screen.contains(frame))
+            return frame.topLeft();
+        const QRect common = screen.intersected(frame);
+        const qint64 area = common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+        if (area > bestArea) {
+            best = &screen;
+            bestArea = area;
+        }
+    }
+    // Moved in from the right and the bottom first, so that a frame larger than the screen keeps
+    // its title bar, at the top left, on it.
+    const int x = std::max(best->left(), std::min(frame.left(), best->right() + 1 - frame.width()));
+    const int y = std::max(best->top(), std::min(frame.top(), best->bottom() + 1 - frame.height()));
+    return {x, y};
+}
 
 interface::interface(PublishCycle& cycle, NotifyShell& shell, Clock& clock)
     : Command1(makeButton(kStartPublishing, 1200, 255, this)),
@@ -115,6 +142,29 @@ void interface::closeEvent(QCloseEvent* event)
     Form_Unload();
 }
 
+std::optional<QPoint> interface::place() const
+{
+    if (isVisible())
+        return pos();
+    return m_place;
+}
+
+void interface::setPlace(const QPoint& place)
+{
+    m_place = place;
+}
+
+void interface::setVisible(bool visible)
+{
+    if (visible && !isVisible() && m_place) {
+        QList<QRect> screens;
+        for (const QScreen* screen : QGuiApplication::screens())
+            screens.append(screen->availableGeometry());
+        move(placeOnScreens(QRect(*m_place, frameGeometry().size()), screens));
+    }
+    QWidget::setVisible(visible);
+}
+
 void interface::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -131,6 +181,7 @@ void interface::hideEvent(QHideEvent* event)
     QWidget::hideEvent(event);
     if (isVisible())
         return;
+    m_place = pos();
     m_background = QPixmap();
     QPixmapCache::clear();
     emit shownChanged(false);
@@ -150,10 +201,12 @@ bool interface::holdsBackground() const
 
 void interface::paintEvent(QPaintEvent*)
 {
-    if (m_background.isNull())
-        m_background = artwork::picture(QStringLiteral("background"));
+    const qreal ratio = devicePixelRatioF();
+    if (m_background.isNull() || m_background.deviceIndependentSize() != QSizeF(size()) ||
+        m_background.devicePixelRatio() != ratio)
+        m_background = artwork::background(size(), ratio);
     QPainter painter(this);
-    painter.drawPixmap(rect(), m_background);
+    painter.drawPixmap(0, 0, m_background);
 }
 
 void interface::setPublishingLook(bool on)
@@ -259,23 +312,33 @@ void interface::showInFront()
 void interface::m_frmSysTray_MenuClick(std::int32_t, const QString& sKey)
 {
     if (sKey == QStringLiteral("Exit")) {
-        emit exitChosen();
-        update->stop();
-        // The component is still inside its own MenuClick; it goes, taking the icon out of the
-        // notification area, once that has returned, and the event loop ends right after.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_frmSysTray.reset();
-                QCoreApplication::quit();
-            },
-            Qt::QueuedConnection);
+        endProgram();
     } else if (sKey == QStringLiteral("login")) {
         emit homeWanted();
         showNormal();
     } else if (sKey == QStringLiteral("open")) {
         showInFront();
     }
+}
+
+void interface::endProgram()
+{
+    if (m_ending)
+        return;
+    m_ending = true;
+    emit exitChosen();
+    update->stop();
+    // The component may still be inside its own MenuClick; it goes, taking the icon and its balloon
+    // out of the notification area, once that has returned, and the event loop ends right after.
+    // When the loop has ended already (the session manager ended it), the window takes the
+    // component with it as it goes.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_frmSysTray.reset();
+            QCoreApplication::quit();
+        },
+        Qt::QueuedConnection);
 }
 
 void interface::m_frmSysTray_SysTrayDoubleClick(std::int32_t)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QList>
+#include <QPoint>
+#include <QRect>
 #include <QWidget>
 
 #include <QString>
@@ -19,6 +22,11 @@ class NotifyShell;
 class PublishCycle;
 class Timer;
 class frmSysTray;
+
+// Where a window of this frame shows: where it is, when the whole of it lies on one of the screens;
+// otherwise moved onto the screen that holds most of it (the first, when none holds any), as far
+// as it must.
+QPoint placeOnScreens(const QRect& frame, const QList<QRect>& screens);
 
 // The main window: six buttons, the status line and the container the panels are docked into.
 // It owns the tray icon and carries the timer that follows the selected player. What its buttons
@@ -55,6 +63,10 @@ public:
     void setPublishingLook(bool on);
     // Shows the window, brings it in front and gives it the focus.
     void showInFront();
+    // The program's end, however it was asked for ("&Exit", a signal from the system, the
+    // session's end): what "&Exit" saves is saved and the icon, with its balloon, leaves the
+    // notification area. Only the first call counts.
+    void endProgram();
 
     QPushButton* Command1;
     QPushButton* Command2;
@@ -69,6 +81,15 @@ public:
 
     std::unique_ptr<frmSysTray> m_frmSysTray;
 
+    // Where the window is on the desktop (the top left of its frame), or where it was when it last
+    // left the screen; empty before it was ever shown or placed.
+    std::optional<QPoint> place() const;
+    // Where the window shows next, as far as the screens there are then allow.
+    void setPlace(const QPoint& place);
+    // A window shown again comes back where the person left it, not where the window manager puts a
+    // new window.
+    void setVisible(bool visible) override;
+
     // The background picture is in memory: only between the first paint on the screen and the
     // window's going off it.
     bool holdsBackground() const;
@@ -79,7 +100,7 @@ signals:
     void optionsWanted();
     void aboutWanted();
     void instructionsWanted();
-    // "&Exit" was chosen: the program ends once the tray icon is gone.
+    // The program ends ("&Exit" or another way to end, see endProgram) once the tray icon is gone.
     void exitChosen();
     // The window went off the screen (closed to the tray) or came onto it.
     void shownChanged(bool shown);
@@ -105,6 +126,8 @@ private:
     PublishCycle& m_cycle;
     NotifyShell& m_shell;
     QPixmap m_background;
+    bool m_ending = false;
+    std::optional<QPoint> m_place;
     CoverArt* m_art;
     QString m_artPath;                     // the song's picture file, once it read well
     bool m_artReading = false;             // the song's picture is being read

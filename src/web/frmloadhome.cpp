@@ -1,5 +1,6 @@
 #include "web/frmloadhome.h"
 
+#include "ui/panel.h"
 #include "ui/paneltext.h"
 
 #include <QHBoxLayout>
@@ -63,10 +64,10 @@ QHBoxLayout* row(std::initializer_list<QLabel*> pieces)
 
 } // namespace
 
-QPixmap loadingFrame(int index, int dots)
+QPixmap loadingFrame(int index, int dots, const QPalette& palette)
 {
     QPixmap picture(kFrameSize, kFrameSize);
-    picture.fill(Qt::white);
+    picture.fill(Qt::transparent);
     QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
@@ -85,7 +86,7 @@ QPixmap loadingFrame(int index, int dots)
     font.setPixelSize(12);
     font.setBold(true);
     painter.setFont(font);
-    painter.setPen(QColor(180, 0, 0));
+    painter.setPen(textColour(palette, QColor(180, 0, 0)));
     painter.drawText(picture.rect(), Qt::AlignCenter, QStringLiteral("LOADING"));
     return picture;
 }
@@ -132,7 +133,7 @@ void frmloadhome::drawFrames()
     if (!frame[0]->pixmap().isNull())
         return;
     for (std::size_t index = 0; index < frame.size(); ++index)
-        frame[index]->setPixmap(loadingFrame(static_cast<int>(index), static_cast<int>(frame.size())));
+        frame[index]->setPixmap(loadingFrame(static_cast<int>(index), static_cast<int>(frame.size()), palette()));
     // The frame where the animation stopped, until the next step.
     const int last = std::clamp(m_frameCounter - 1, 0, static_cast<int>(frame.size()) - 1);
     st->setPixmap(frame[static_cast<std::size_t>(last)]->pixmap());

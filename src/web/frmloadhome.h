@@ -2,6 +2,7 @@
 
 #include "ui/panel.h"
 
+#include <QPalette>
 #include <QPixmap>
 
 #include <array>
@@ -50,7 +51,8 @@ private:
 };
 
 // One picture of the loading animation: a ring of red dots around the word LOADING, the dot at
-// index bright and the others pale.
-QPixmap loadingFrame(int index, int dots);
+// index bright and the others pale, on nothing, so the panel's own colour shows around them; the
+// word takes the palette's text colour where the design's dark red would not stand out.
+QPixmap loadingFrame(int index, int dots, const QPalette& palette);
 
 } // namespace tunalo

@@ -1,4 +1,5 @@
 #include "session.h"
+#include "support/notificationserver.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +9,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace tunalo::test {
 namespace {
@@ -190,6 +193,62 @@ TEST(Desktop, ExitFromTheTrayMenuRemembersThePlayerAndASecondStartEndsAtOnce)
     EXPECT_EQ(session.program().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(session.program().exitCode(), 0);
     EXPECT_EQ(session.settingsValue(QStringLiteral("lastsmp")), QStringLiteral(" 2")) << chosen;
+}
+
+// The home page in Tunalo's window follows the person's posts by itself, without being loaded again.
+TEST(Desktop, TheHomePagesRecentSongsFollowANewPostWithoutAReload)
+{
+    Session session(QStringLiteral("Live Artist - Followed Song - MediaMonkey"));
+    ASSERT_TRUE(session.startProgram());
+    ASSERT_TRUE(session.logIn()) << session.screenshot(QStringLiteral("login"));
+    const auto fetches = [&](const QString& answer) {
+        return session.requests().filter(QStringLiteral("GET /fb/recent ") + answer).size();
+    };
+    // The page asks for its list while it is shown; nothing has changed yet.
+    ASSERT_TRUE(waitUntil([&] { return fetches(QStringLiteral("304")) >= 1; }, 20000))
+        << session.screenshot(QStringLiteral("polling"));
+    const qsizetype homePages = session.requests().filter(QStringLiteral("GET /fb/tnlouserhome.php")).size();
+    const qsizetype changed = fetches(QStringLiteral("200"));
+
+    session.pressStartPublishing();
+    ASSERT_TRUE(session.waitForFeed({QStringLiteral("Live Artist - Followed Song")}));
+    EXPECT_TRUE(waitUntil([&] { return fetches(QStringLiteral("200")) > changed; }, 20000))
+        << session.screenshot(QStringLiteral("followed"));
+    EXPECT_EQ(session.requests().filter(QStringLiteral("GET /fb/tnlouserhome.php")).size(), homePages)
+        << "the page was loaded again";
+}
+
+// Log-out ends the session's programs with SIGTERM; Tunalo ends as "&Exit" ends it.
+TEST(Desktop, SigtermEndsTheProgramAsExitDoesAndTheNextStartIsStillLoggedIn)
+{
+    StandInNotificationServer server; // it lets no balloon expire
+    ASSERT_TRUE(server.ready());
+    Session session(QStringLiteral("Last Artist - Song Before Log-out - MediaMonkey"));
+    ASSERT_TRUE(session.startProgram());
+    ASSERT_TRUE(session.logIn()) << session.screenshot(QStringLiteral("login"));
+    ASSERT_TRUE(waitUntil([&] { return server.showing().size() == 1; }));
+    const quint32 welcome = server.requests().back().answer;
+
+    ::kill(static_cast<pid_t>(session.program().processId()), SIGTERM);
+    ASSERT_TRUE(waitUntil([&] { return session.program().state() == QProcess::NotRunning; }, 10000))
+        << session.screenshot(QStringLiteral("sigterm"));
+    EXPECT_EQ(session.program().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(session.program().exitCode(), 0);
+    // Nothing of Tunalo stays on the desktop to be clicked in vain.
+    EXPECT_EQ(server.closedByPrograms(), std::vector<quint32>{welcome});
+    EXPECT_TRUE(server.showing().isEmpty());
+    EXPECT_EQ(session.settingsValue(QStringLiteral("lastsmp")), QStringLiteral(" 1"));
+
+    // The lock is free, and the cookies are on the disk: the next start is logged in and posts.
+    const qsizetype homePages = session.requests().filter(QStringLiteral("GET /fb/tnlouserhome.php")).size();
+    ASSERT_TRUE(session.startProgram());
+    ASSERT_TRUE(waitUntil([&] {
+        return session.requests().filter(QStringLiteral("GET /fb/tnlouserhome.php")).size() > homePages;
+    }));
+    pause(1500); // the home page's title is read once it has come
+    session.pressStartPublishing();
+    EXPECT_TRUE(session.waitForFeed({QStringLiteral("Last Artist - Song Before Log-out")}))
+        << session.screenshot(QStringLiteral("after-sigterm"));
 }
 
 TEST(Desktop, StartAtLogInWritesAnEntryThatStartsThisProgramAndTakesItAway)

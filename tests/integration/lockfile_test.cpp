@@ -33,6 +33,13 @@ void writeFile(const QString& path, const QByteArray& text)
     file.write(text);
 }
 
+// A folder with exactly this mode, whatever the umask says.
+void makeFolder(const QString& folder, mode_t mode)
+{
+    ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), mode), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), mode), 0);
+}
+
 // What a crash, a full disk or an older run can leave where the lock belongs.
 struct Leftover {
     const char* name;
@@ -139,10 +146,6 @@ TEST(LockFile, ThePrivateFolderIsMadeForTheUserAndRefusedWhenOthersCouldHoldTheL
         std::function<void(const QString& folder, const QString& elsewhere)> make;
         const char* refusal; // nullptr: the lock is taken
     };
-    const auto makeFolder = [](const QString& folder, mode_t mode) {
-        ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), mode), 0);
-        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), mode), 0);
-    };
     const std::vector<Row> rows = {
         {"missing", [](const QString&, const QString&) {}, nullptr},
         {"the user's own", [&](const QString& folder, const QString&) { makeFolder(folder, 0700); }, nullptr},
@@ -184,6 +187,34 @@ TEST(LockFile, ThePrivateFolderIsMadeForTheUserAndRefusedWhenOthersCouldHoldTheL
         EXPECT_TRUE(lock.refusal().reason.contains(QString::fromUtf8(row.refusal)))
             << lock.refusal().reason.toStdString();
         EXPECT_FALSE(QFile::exists(elsewhere + QStringLiteral("/tunalo.lock"))) << "the link was followed";
+    }
+}
+
+// The private folder is the user's alone: a folder that grants its group or others anything at all
+// (to list it, to make or remove a file in it, or to enter it) is refused, and nothing is made in it.
+TEST(LockFile, ThePrivateFolderGrantingItsGroupOrOthersAnythingIsRefused)
+{
+    struct Row {
+        mode_t mode;
+        bool taken;
+    };
+    const Row rows[] = {
+        {0700, true},  {0710, false}, {0720, false}, {0740, false}, {0701, false}, {0702, false},
+        {0704, false}, {0750, false}, {0770, false}, {0705, false}, {0755, false}, {0777, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(QString::number(row.mode, 8).toStdString());
+        QTemporaryDir tmp;
+        const QString folder = tmp.filePath(QStringLiteral("tunalo-1000"));
+        makeFolder(folder, row.mode);
+        const QString path = folder + QStringLiteral("/tunalo.lock");
+        LockFileInstanceLock lock({path, true});
+        EXPECT_EQ(lock.tryLock(), row.taken) << lock.refusal().reason.toStdString();
+        EXPECT_EQ(QFile::exists(path), row.taken);
+        if (!row.taken) {
+            EXPECT_TRUE(lock.refusal().reason.contains(QStringLiteral("is open to other users")))
+                << lock.refusal().reason.toStdString();
+        }
     }
 }
 

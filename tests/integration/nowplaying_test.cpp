@@ -77,7 +77,7 @@ protected:
     {
         ASSERT_TRUE(player.started());
         ASSERT_TRUE(app->startup());
-        app->state().loginState = 1;
+        app->state().loginState = LoginState::LoggedIn;
         app->state().selectedPlayer = 0;
         answerEveryPost(*app);
         app->form<interface>().Command1_Click();

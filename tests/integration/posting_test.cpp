@@ -50,7 +50,7 @@ protected:
             fakes.clock->advance(LoginWatch::kHandOverMs);
             return !app->login().Timer1->isActive();
         }));
-        ASSERT_EQ(app->state().loginState, 1);
+        ASSERT_EQ(app->state().loginState, LoginState::LoggedIn);
         app->state().autoDelete = 1;
         app->state().autoAlert = 1;
         app->state().publishing = kTrue;
@@ -95,7 +95,7 @@ TEST_F(Posting, ManyPostsWithSleepingBrowsersReachTheServiceOnceEach)
     pause(300);
     EXPECT_EQ(service.songs(kPost), songs);
     EXPECT_EQ(service.requests(kHome).size(), 1u) << "the sleeping home page loads nothing";
-    EXPECT_EQ(app->state().loginState, 1);
+    EXPECT_EQ(app->state().loginState, LoginState::LoggedIn);
 
     // The window comes back, and with it the home page.
     app->form<interface>().show();
@@ -173,7 +173,7 @@ TEST_F(Posting, AFailedSessionSwitchesPublishingOff)
     startUp(service.base());
     service.answer(kPost, {Kind::Page, std::string(protocol::kFailedTitle)});
     postSong("Logged - Out");
-    ASSERT_TRUE(waitUntil([&] { return app->state().loginState == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return app->state().loginState == LoginState::Failed; }));
     EXPECT_EQ(app->state().publishing, kFalse);
     EXPECT_EQ(frontPanel(*app), &app->form<info>());
 }

@@ -245,8 +245,8 @@ TEST_F(NotificationServer, OnlyTheServersOwnSignalsForABalloonsOwnIdCount)
 {
     QImage picture(16, 16, QImage::Format_ARGB32);
     picture.fill(Qt::blue);
-    NotificationBalloon first(QStringLiteral("tunalo"));
-    NotificationBalloon second(QStringLiteral("tunalo"));
+    NotificationBalloon first(QStringLiteral("Tunalo"), QStringLiteral("tunalo"));
+    NotificationBalloon second(QStringLiteral("Tunalo"), QStringLiteral("tunalo"));
     QStringList events;
     for (auto [balloon, name] : {std::pair{&first, "first"}, std::pair{&second, "second"}}) {
         const QString who = QString::fromLatin1(name);
@@ -321,7 +321,7 @@ TEST_F(SwaySession, WaybarShowsTheIconWithTheProgramsMenuExitEndsTunaloAndTheWel
 
 TEST_F(SwaySession, AClickOnAnotherProgramsNotificationInMakoIsNoClickOnTheBalloon)
 {
-    NotificationBalloon balloon(QStringLiteral("tunalo"));
+    NotificationBalloon balloon(QStringLiteral("Tunalo"), QStringLiteral("tunalo"));
     QStringList events;
     QObject::connect(&balloon, &NotificationBalloon::clicked, [&] { events << QStringLiteral("clicked"); });
     QObject::connect(&balloon, &NotificationBalloon::hidden, [&] { events << QStringLiteral("hidden"); });

@@ -82,7 +82,7 @@ TEST_F(Web, LogsInThroughTheHomeBrowserAndPostsWithItsCookies)
 
     // The loader's own timers read the title and hand the panel over.
     ASSERT_TRUE(waitUntil([&] { return handedOver(); })) << home().LocationName().toStdString();
-    EXPECT_EQ(app->state().loginState, 1);
+    EXPECT_EQ(app->state().loginState, LoginState::LoggedIn);
     EXPECT_FALSE(loader().isVisible());
 
     const std::string song = "Tom & Jerry #1 + 50% ?x=y=ID: Ünïcødé";
@@ -119,7 +119,7 @@ TEST_F(Web, ALogInLastsIntoTheNextRun)
             "tnlo=kept; Max-Age=3600; Path=/");
     setPage(service, kPost, 200, StandInService::page("Posted ID:1"));
     startUp();
-    ASSERT_TRUE(waitUntil([&] { return app->state().loginState == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return app->state().loginState == LoginState::LoggedIn; }));
 
     // The program ends and starts again: the profile goes with the browsers and comes back.
     app.reset();
@@ -176,10 +176,10 @@ TEST_F(Web, PagesThatAreNotTheProtocolsChangeNothing)
         })) << home().LocationName().left(80).toStdString()
             << " | " << post().LocationName().left(80).toStdString();
         // The page before may have been a protocol page; from here on only the new one counts.
-        app->state().loginState = 0;
+        app->state().loginState = LoginState::NoneYet;
         // Let the loader poll the titles a few times.
         waitUntil([] { return false; }, 200);
-        EXPECT_EQ(app->state().loginState, 0);
+        EXPECT_EQ(app->state().loginState, LoginState::NoneYet);
         EXPECT_EQ(app->state().lastPostTitle, QStringLiteral("Posted ID:1"));
         EXPECT_TRUE(loader().isVisible());
     }
@@ -193,7 +193,7 @@ TEST_F(Web, ASlowServiceBringsTheNoticeAfterTenSeconds)
     EXPECT_FALSE(loader().Label1->isVisible());
     ASSERT_TRUE(waitUntil([&] { return loader().Label1->isVisible(); }, 20000));
     EXPECT_TRUE(loader().Label2[6]->isVisible());
-    EXPECT_EQ(app->state().loginState, 0);
+    EXPECT_EQ(app->state().loginState, LoginState::NoneYet);
     EXPECT_TRUE(loader().isVisible());
 }
 
@@ -211,7 +211,7 @@ TEST_F(Web, ARefusedConnectionLeavesTheLoaderWaiting)
     QObject::connect(&view(home()), &QWebEngineView::loadFinished, [&](bool ok) { failed = failed || !ok; });
     ASSERT_TRUE(waitUntil([&] { return failed; }));
     waitUntil([] { return false; }, 200);
-    EXPECT_EQ(app->state().loginState, 0);
+    EXPECT_EQ(app->state().loginState, LoginState::NoneYet);
     EXPECT_TRUE(loader().isVisible());
     // The notice, when it comes, says which address and why.
     EXPECT_EQ(loader().Label3->text(), QStringLiteral("Tunalo could not reach %1: connection refused.").arg(base));

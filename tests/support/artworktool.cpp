@@ -1,6 +1,9 @@
 // Draws the program's artwork into the folder given as the only argument:
 //   build/bin/tunalo-artworktool assets
-// The pictures are committed; run this again only to change them.
+// The pictures are committed; run this again only to change them. The main window's background is
+// drawn by the program itself, at the size it shows.
+#include "ui/artwork.h"
+
 #include <QColor>
 #include <QDir>
 #include <QFont>
@@ -24,27 +27,6 @@ QImage blank(int width, int height)
     return image;
 }
 
-// Two beamed eighth notes, the program's mark, drawn into a square of the given side.
-void drawNotes(QPainter& p, qreal side, const QColor& colour)
-{
-    p.save();
-    p.scale(side / 100.0, side / 100.0);
-    p.setPen(Qt::NoPen);
-    p.setBrush(colour);
-    p.drawEllipse(QRectF(18, 62, 26, 19));
-    p.drawEllipse(QRectF(56, 54, 26, 19));
-    p.drawRect(QRectF(37, 22, 7, 50));
-    p.drawRect(QRectF(75, 14, 7, 50));
-    QPainterPath beam;
-    beam.moveTo(37, 22);
-    beam.lineTo(82, 14);
-    beam.lineTo(82, 28);
-    beam.lineTo(37, 36);
-    beam.closeSubpath();
-    p.drawPath(beam);
-    p.restore();
-}
-
 QImage icon(int side)
 {
     QImage image = blank(side, side);
@@ -58,49 +40,7 @@ QImage icon(int side)
     const qreal inset = std::max(0.5, side / 32.0);
     p.drawRoundedRect(QRectF(inset, inset, side - 2 * inset, side - 2 * inset), side * 0.2, side * 0.2);
     p.translate(side * 0.08, side * 0.1);
-    drawNotes(p, side * 0.84, Qt::white);
-    return image;
-}
-
-QImage background()
-{
-    QImage image = blank(700, 472);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient fill(0, 0, 0, 472);
-    fill.setColorAt(0, QColor(0x33, 0x3d, 0x4a));
-    fill.setColorAt(1, QColor(0x16, 0x1b, 0x22));
-    p.fillRect(image.rect(), fill);
-    // Sound rings behind the button column.
-    p.setBrush(Qt::NoBrush);
-    for (int ring = 1; ring <= 9; ++ring) {
-        p.setPen(QPen(QColor(0xff, 0x9a, 0x1f, 60 - ring * 5), 3));
-        p.drawEllipse(QPointF(40, 440), ring * 38.0, ring * 38.0);
-    }
-    // The header band with the name.
-    QLinearGradient band(0, 0, 700, 0);
-    band.setColorAt(0, QColor(0xd8, 0x3a, 0x12));
-    band.setColorAt(1, QColor(0xff, 0x9a, 0x1f));
-    p.fillRect(QRectF(0, 0, 700, 66), band);
-    p.fillRect(QRectF(0, 66, 700, 3), QColor(0x7a, 0x20, 0x08));
-    p.save();
-    p.translate(14, 7);
-    drawNotes(p, 52, Qt::white);
-    p.restore();
-    QFont name(QStringLiteral("DejaVu Sans"));
-    name.setPixelSize(38);
-    name.setBold(true);
-    name.setLetterSpacing(QFont::AbsoluteSpacing, 6);
-    p.setFont(name);
-    p.setPen(Qt::white);
-    p.drawText(QRectF(76, 0, 400, 66), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("TUNALO"));
-    QFont tag(QStringLiteral("DejaVu Sans"));
-    tag.setPixelSize(14);
-    tag.setItalic(true);
-    p.setFont(tag);
-    p.setPen(QColor(0xff, 0xf1, 0xe0));
-    p.drawText(QRectF(300, 0, 388, 66), Qt::AlignVCenter | Qt::AlignRight,
-               QStringLiteral("tell your friends what you are listening to"));
+    tunalo::artwork::drawNotes(p, side * 0.84, Qt::white);
     return image;
 }
 
@@ -217,7 +157,6 @@ int main(int argc, char* argv[])
     bool ok = true;
     for (const int side : {16, 24, 32, 48, 64, 128, 256})
         ok = save(icon(side), folder, QStringLiteral("icon-%1.png").arg(side)) && ok;
-    ok = save(background(), folder, QStringLiteral("background.png")) && ok;
     ok = save(warningSign(), folder, QStringLiteral("warning.png")) && ok;
     ok = save(flowers(), folder, QStringLiteral("flowers.png")) && ok;
     return ok ? 0 : 1;

@@ -9,6 +9,15 @@
 #include <optional>
 #include <stdexcept>
 
+namespace tunalo {
+
+std::ostream& operator<<(std::ostream& out, LoginState state)
+{
+    return out << static_cast<int>(state);
+}
+
+} // namespace tunalo
+
 namespace tunalo::test {
 
 namespace {
@@ -140,7 +149,13 @@ void FakeNotifyShell::chooseFromIconMenu(int index)
         m_iconMenuChosen(index);
 }
 
-FakeBrowser::FakeBrowser(QWidget* parent) : m_widget(new QWidget(parent)) {}
+FakeBrowser::FakeBrowser(QWidget* parent) : m_widget(new QWidget(parent))
+{
+    if (parent == nullptr)
+        m_ownWidget.reset(m_widget);
+}
+
+FakeBrowser::~FakeBrowser() = default;
 
 void FakeBrowser::setTitle(const QString& text)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/appstate.h"
 #include "platform/platform.h"
 
 #include <QMap>
@@ -8,9 +9,17 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 class QWidget;
+
+namespace tunalo {
+
+// A log-in state in a test's message, as its number.
+std::ostream& operator<<(std::ostream& out, LoginState state);
+
+} // namespace tunalo
 
 namespace tunalo::test {
 
@@ -98,10 +107,12 @@ private:
     std::vector<QIcon> m_icons;
 };
 
-// A browser whose page title the test sets; it records where it was sent.
+// A browser whose page title the test sets; it records where it was sent. Made without a parent,
+// as a test of the post queue makes it, it owns its widget.
 class FakeBrowser : public Browser {
 public:
     explicit FakeBrowser(QWidget* parent);
+    ~FakeBrowser() override;
     void Navigate(const QString& url) override;
     QString LocationName() const override { return title; }
     QWidget* widget() override { return m_widget; }
@@ -135,6 +146,7 @@ public:
 
 private:
     QWidget* m_widget;
+    std::unique_ptr<QWidget> m_ownWidget;
     std::function<void()> m_titleListener;
     std::function<void(const LoadResult&)> m_loadListener;
 };

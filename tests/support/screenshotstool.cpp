@@ -13,7 +13,7 @@
 #include "ui/optionsfrm.h"
 #include "ui/smp.h"
 
-#include "darkpalette.h"
+#include "ui/darkpalette.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -48,7 +48,7 @@ int main(int argc, char* argv[])
     if (arguments.value(0) == QStringLiteral("--dark")) {
         arguments.removeFirst();
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-        QApplication::setPalette(tunalo::test::darkPalette());
+        QApplication::setPalette(tunalo::darkPalette());
         suffix += QStringLiteral("-dark");
     }
     if (arguments.value(0) == QStringLiteral("--points") && arguments.value(1).toInt() > 0) {

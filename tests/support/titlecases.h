@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/appstate.h"
+#include "nowplaying/playerid.h"
 
 #include <QString>
 

@@ -20,7 +20,7 @@ const std::map<QString, QStringList>& allowedIncludes()
     static const std::map<QString, QStringList> allowed = {
         {QStringLiteral("interfaces"), {"interfaces"}},
         {QStringLiteral("core"), {"core", "nowplaying", "interfaces"}},
-        {QStringLiteral("nowplaying"), {"core", "nowplaying", "interfaces"}},
+        {QStringLiteral("nowplaying"), {"nowplaying", "interfaces"}},
         {QStringLiteral("tray"), {"tray", "interfaces"}},
         {QStringLiteral("ui"), {"ui", "tray", "core", "nowplaying", "interfaces"}},
         {QStringLiteral("web"), {"web", "ui", "core", "interfaces"}},

@@ -1,5 +1,5 @@
 #include "support/appfixture.h"
-#include "support/darkpalette.h"
+#include "support/themepalette.h"
 #include "ui/aboutfrm.h"
 #include "ui/cpanel.h"
 #include "ui/helpfrm.h"
@@ -11,10 +11,16 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QStyleOptionButton>
+
+#include <cstdlib>
+#include <optional>
 
 namespace tunalo::test {
 namespace {
@@ -100,10 +106,109 @@ QStringList unreadableTexts(QWidget& form)
     return unreadable;
 }
 
-// The desktop's font size and theme the program starts under (a size of 0: as the desktop's theme
+// Controls a person cannot make out against what lies behind them (WCAG's 3:1 for the parts of a
+// control): the edge of a text field or a button, the box of a check box, the ring of an option
+// button, as drawn. What lies behind is read from the picture of the form just outside the control.
+QStringList faintControls(QWidget& form)
+{
+    const QImage picture = form.grab().toImage();
+    const qreal ratio = picture.devicePixelRatio();
+    const auto pixel = [&](QPoint at) {
+        const QPoint device = (QPointF(at) * ratio).toPoint();
+        return picture.rect().contains(device) ? std::optional<QColor>(picture.pixelColor(device)) : std::nullopt;
+    };
+    QStringList faint;
+    for (QWidget* control : form.findChildren<QWidget*>()) {
+        const bool box = qobject_cast<QCheckBox*>(control) || qobject_cast<QRadioButton*>(control);
+        if (!box && !qobject_cast<QPushButton*>(control) && !qobject_cast<QLineEdit*>(control))
+            continue;
+        if (!control->isVisibleTo(&form) || !control->isEnabled())
+            continue;
+        const QRect place(control->mapTo(&form, QPoint(0, 0)), control->size());
+        // The edge: a box's mark, or the outer two pixels of a field or a button.
+        QRect edge = place;
+        if (box) {
+            QStyleOptionButton option;
+            option.initFrom(control);
+            const auto element =
+                qobject_cast<QCheckBox*>(control) ? QStyle::SE_CheckBoxIndicator : QStyle::SE_RadioButtonIndicator;
+            edge = control->style()->subElementRect(element, &option, control).translated(place.topLeft());
+        }
+        double behindRed = 0, behindGreen = 0, behindBlue = 0;
+        int behindCount = 0;
+        for (const QPoint at : {QPoint(place.left() - 3, place.center().y()), QPoint(place.right() + 3, place.center().y()),
+                                QPoint(place.center().x(), place.top() - 3), QPoint(place.center().x(), place.bottom() + 3)}) {
+            if (const std::optional<QColor> colour = pixel(at)) {
+                behindRed += colour->redF();
+                behindGreen += colour->greenF();
+                behindBlue += colour->blueF();
+                ++behindCount;
+            }
+        }
+        if (behindCount == 0)
+            continue;
+        const QColor behind = QColor::fromRgbF(static_cast<float>(behindRed / behindCount),
+                                               static_cast<float>(behindGreen / behindCount),
+                                               static_cast<float>(behindBlue / behindCount));
+        double best = 1.0;
+        for (int y = edge.top(); y <= edge.bottom(); ++y)
+            for (int x = edge.left(); x <= edge.right(); ++x)
+                if (box || x - edge.left() < 2 || edge.right() - x < 2 || y - edge.top() < 2 || edge.bottom() - y < 2)
+                    if (const std::optional<QColor> colour = pixel({x, y}))
+                        best = std::max(best, contrastRatio(*colour, behind));
+        if (best < 3.0)
+            faint.append(QStringLiteral("%1 \"%2\" (%3:1 on %4)")
+                             .arg(QString::fromLatin1(control->metaObject()->className()),
+                                  control->property("text").toString())
+                             .arg(best, 0, 'f', 1)
+                             .arg(behind.name()));
+    }
+    return faint;
+}
+
+// The rows of the window's picture, down one column, where the header band's lower edge is neither
+// the band nor the dark line under it: a picture scaled up smears that edge over several rows, one
+// drawn at the window's size has at most one.
+int softEdgeRows(const QImage& picture)
+{
+    const int x = picture.width() - 3; // right of the line under the name
+    const QColor band = picture.pixelColor(x, 2);
+    const QColor line(0x7a, 0x20, 0x08);
+    const auto near = [](const QColor& a, const QColor& b) {
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) <= 24;
+    };
+    const int end = picture.height() / 4;
+    int y = 2;
+    while (y < end && near(picture.pixelColor(x, y), band))
+        ++y;
+    int soft = 0;
+    for (; y < end && !near(picture.pixelColor(x, y), line); ++y)
+        ++soft;
+    return y < end ? soft : end;
+}
+
+// How the desktop tells the program its colours: a light theme; a dark one, as a desktop theme
+// gives it; or a light theme while the desktop's portal says it prefers dark (GNOME's dark style
+// without a platform theme that tells Qt).
+enum class Look { Light, ThemeDark, PortalDark };
+
+std::string lookName(Look look)
+{
+    switch (look) {
+    case Look::ThemeDark:
+        return "Dark";
+    case Look::PortalDark:
+        return "DarkByThePortal";
+    case Look::Light:
+        break;
+    }
+    return "Light";
+}
+
+// The desktop's font size and look the program starts under (a size of 0: as the desktop's theme
 // engine gives them). A device pixel ratio of 2 is the same table run with QT_SCALE_FACTOR=2, and a
 // real theme engine's dark colours and 12 pt font are qt6ct's (tests/CMakeLists.txt).
-using Desktop = std::tuple<int, bool>; // the font's size in points, a dark theme
+using Desktop = std::tuple<int, Look>; // the font's size in points, the colours
 
 class Layout : public AppTest, public ::testing::WithParamInterface<Desktop> {
 protected:
@@ -114,8 +219,10 @@ protected:
         QFont font = m_font;
         font.setPointSize(std::get<0>(GetParam()));
         QApplication::setFont(font);
-        if (std::get<1>(GetParam()))
-            QApplication::setPalette(darkPalette());
+        if (std::get<1>(GetParam()) == Look::ThemeDark)
+            QApplication::setPalette(themeDarkPalette());
+        else if (std::get<1>(GetParam()) == Look::PortalDark)
+            preferDarkColours(); // what the start does when the portal says so
     }
     ~Layout() override
     {
@@ -155,6 +262,8 @@ TEST_P(Layout, EveryTextFitsItsPlaceAndReadsOnTheMainWindowAndEachPanel)
         EXPECT_GE(window.width(), design.width() * points() / 9);
         EXPECT_NEAR(window.width() * 1.0 / window.height(), design.width() * 1.0 / design.height(), 0.01);
     }
+    // The header is sharp at every size the window takes.
+    EXPECT_LE(softEdgeRows(window.grab().toImage()), 1);
     app->showmessage(
         QStringLiteral("Please Log-in To Your Facebook Account First"),
         QStringLiteral("You must be logged into Facebook before you can share that you are listening to   "
@@ -182,17 +291,22 @@ TEST_P(Layout, EveryTextFitsItsPlaceAndReadsOnTheMainWindowAndEachPanel)
         EXPECT_TRUE(overlaps(*form).isEmpty()) << name << ": " << overlaps(*form).join(" | ").toStdString();
         EXPECT_TRUE(unreadableTexts(*form).isEmpty())
             << name << ": " << unreadableTexts(*form).join(" | ").toStdString();
+        EXPECT_TRUE(faintControls(*form).isEmpty()) << name << ": " << faintControls(*form).join(" | ").toStdString();
+    }
+    if (std::get<1>(GetParam()) != Look::Light) {
+        EXPECT_FALSE(isLight(window.cp->palette())) << "the forms keep light colours under a dark look";
     }
 }
 
 // 8 pt is below the design's font: the forms keep the design's sizes.
 INSTANTIATE_TEST_SUITE_P(FontsAndThemes, Layout,
-                         ::testing::Combine(::testing::Values(8, 9, 10, 11, 12), ::testing::Bool()),
+                         ::testing::Combine(::testing::Values(8, 9, 10, 11, 12),
+                                            ::testing::Values(Look::Light, Look::ThemeDark, Look::PortalDark)),
                          [](const ::testing::TestParamInfo<Desktop>& info) {
                              return std::to_string(std::get<0>(info.param)) + "pt" +
-                                    (std::get<1>(info.param) ? "Dark" : "Light");
+                                    lookName(std::get<1>(info.param));
                          });
-INSTANTIATE_TEST_SUITE_P(TheThemeEngines, Layout, ::testing::Values(Desktop{0, false}),
+INSTANTIATE_TEST_SUITE_P(TheThemeEngines, Layout, ::testing::Values(Desktop{0, Look::Light}),
                          [](const ::testing::TestParamInfo<Desktop>&) { return std::string("Own"); });
 
 } // namespace

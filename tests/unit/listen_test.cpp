@@ -60,7 +60,7 @@ protected:
     void SetUp() override
     {
         startUp();
-        app->state().loginState = 1;
+        app->state().loginState = LoginState::LoggedIn;
         app->state().selectedPlayer = 4;
         fakes.players->any = true;
         app->form<interface>();

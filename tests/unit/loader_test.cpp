@@ -1,5 +1,6 @@
 #include "support/appfixture.h"
 #include "support/process.h"
+#include "ui/darkpalette.h"
 #include "ui/interface.h"
 #include "web/frmloadhome.h"
 #include "web/frmweb.h"
@@ -89,12 +90,12 @@ TEST_F(Loader, ReadsTheTitlesWithinTenMillisecondsOfAnyChangeAndOtherwiseSleeps)
     Timer& poll = *watch().checkConstantly;
     clock().advance(10);
     EXPECT_FALSE(poll.isActive());
-    EXPECT_EQ(app->state().loginState, 0);
+    EXPECT_EQ(app->state().loginState, LoginState::NoneYet);
 
     home().setTitle(QStringLiteral("Login Succsesfull"));
     EXPECT_TRUE(poll.isActive());
     clock().advance(10);
-    EXPECT_EQ(app->state().loginState, 1);
+    EXPECT_EQ(app->state().loginState, LoginState::LoggedIn);
     EXPECT_FALSE(poll.isActive());
 
     // A post page's title is the post queue's to read, once its page is in.
@@ -103,16 +104,16 @@ TEST_F(Loader, ReadsTheTitlesWithinTenMillisecondsOfAnyChangeAndOtherwiseSleeps)
 
     // Home forgets the log-in state; the page still shown tells it again at once.
     app->showhome();
-    EXPECT_EQ(app->state().loginState, 0);
+    EXPECT_EQ(app->state().loginState, LoginState::NoneYet);
     clock().advance(10);
-    EXPECT_EQ(app->state().loginState, 1);
+    EXPECT_EQ(app->state().loginState, LoginState::LoggedIn);
 }
 
 TEST_F(Loader, AnimatesOnlyWhileOnScreen)
 {
     startUp();
     EXPECT_TRUE(loader().gifAnim->isActive());
-    app->state().loginState = 2;
+    app->state().loginState = LoginState::Failed;
     watch().Timer1_Timer();
     EXPECT_FALSE(loader().gifAnim->isActive());
     app->showhome();
@@ -126,19 +127,20 @@ TEST_F(Loader, ReadsThePageTitlesExactly)
         LoginState before;
         LoginState after;
     };
+    using enum LoginState;
     const Row rows[] = {
-        {"Login Succsesfull", 0, 1},
-        {"failed", 0, 2},
-        {"failed", 1, 2},
-        {"Login Succsesfull", 2, 1},
-        {"login succsesfull", 0, 0},
-        {"Login Successful", 2, 2},
-        {" Login Succsesfull", 0, 0},
-        {"Login Succsesfull ", 1, 1},
-        {"Failed", 1, 1},
-        {"failed ", 0, 0},
-        {"", 1, 1}, // no page yet
-        {"500 Internal Server Error", 2, 2},
+        {"Login Succsesfull", NoneYet, LoggedIn},
+        {"failed", NoneYet, Failed},
+        {"failed", LoggedIn, Failed},
+        {"Login Succsesfull", Failed, LoggedIn},
+        {"login succsesfull", NoneYet, NoneYet},
+        {"Login Successful", Failed, Failed},
+        {" Login Succsesfull", NoneYet, NoneYet},
+        {"Login Succsesfull ", LoggedIn, LoggedIn},
+        {"Failed", LoggedIn, LoggedIn},
+        {"failed ", NoneYet, NoneYet},
+        {"", LoggedIn, LoggedIn}, // no page yet
+        {"500 Internal Server Error", Failed, Failed},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.homeTitle);
@@ -160,7 +162,7 @@ TEST_F(Loader, ShowhomeForgetsTheStateAndNavigatesAroundTheLoader)
 {
     startUp();
     watch().notifyDelay_Timer();
-    app->state().loginState = 2;
+    app->state().loginState = LoginState::Failed;
     const QString root = QStringLiteral("http://127.0.0.1:8631/");
     const QString page = QStringLiteral("http://127.0.0.1:8631/fb/tnlouserhome.php");
     loader().hide();
@@ -172,7 +174,7 @@ TEST_F(Loader, ShowhomeForgetsTheStateAndNavigatesAroundTheLoader)
         const bool docked = loader().parentWidget() == cp() && loader().isVisible();
         seen << QStringLiteral("%1 login=%2 docked=%3 notice=%4")
                     .arg(url)
-                    .arg(app->state().loginState)
+                    .arg(static_cast<int>(app->state().loginState))
                     .arg(docked)
                     .arg(!noticeHidden());
     };
@@ -186,14 +188,14 @@ TEST_F(Loader, ShowhomeForgetsTheStateAndNavigatesAroundTheLoader)
 TEST_F(Loader, HandsOverToTheHomeBrowserOnceTheLogInStateIsKnown)
 {
     startUp();
-    for (const LoginState login : {0, 1, 2}) {
+    for (const LoginState login : {LoginState::NoneYet, LoginState::LoggedIn, LoginState::Failed}) {
         SCOPED_TRACE(login);
         app->showhome();
         app->state().loginState = login;
         watch().Timer1_Timer();
-        EXPECT_EQ(handedOver(), login != 0);
-        EXPECT_EQ(loader().isVisible(), login == 0);
-        EXPECT_EQ(watch().Timer1->isActive(), login == 0);
+        EXPECT_EQ(handedOver(), login != LoginState::NoneYet);
+        EXPECT_EQ(loader().isVisible(), login == LoginState::NoneYet);
+        EXPECT_EQ(watch().Timer1->isActive(), login == LoginState::NoneYet);
     }
 }
 
@@ -211,17 +213,17 @@ TEST_F(Loader, TheHomeBrowserSleepsWhileTheWindowIsHidden)
 
     home().finishLoading(QStringLiteral("Login Succsesfull"));
     clock().advance(LoginWatch::kReadTitleMs + LoginWatch::kHandOverMs);
-    EXPECT_EQ(state.loginState, 1);
+    EXPECT_EQ(state.loginState, LoginState::LoggedIn);
     EXPECT_TRUE(handedOver());
     ASSERT_TRUE(home().asleep);
     EXPECT_EQ(home().sleepOrigin, app->serviceBase());
 
     // Asleep, the page tells nothing: the state stays what the page or a post's answer said last.
     clock().advance(1000);
-    EXPECT_EQ(state.loginState, 1);
-    state.loginState = 2;
+    EXPECT_EQ(state.loginState, LoginState::LoggedIn);
+    state.loginState = LoginState::Failed;
     clock().advance(1000);
-    EXPECT_EQ(state.loginState, 2);
+    EXPECT_EQ(state.loginState, LoginState::Failed);
 
     // Shown again: the page is loaded again, and until it has come the state is the one of before,
     // so a song that changes meanwhile still goes out.
@@ -230,14 +232,14 @@ TEST_F(Loader, TheHomeBrowserSleepsWhileTheWindowIsHidden)
     EXPECT_FALSE(home().asleep);
     ASSERT_EQ(home().navigations.size(), before + 1);
     EXPECT_EQ(home().navigations.last(), app->homePageAddress());
-    state.loginState = 1;
+    state.loginState = LoginState::LoggedIn;
     state.publishing = kTrue;
     fakes.windows->foreground = fakes.windows->add(QStringLiteral("Opening - Song - MediaMonkey"));
     window.update_Timer();
     EXPECT_EQ(post().navigations.size(), 1) << "a song that changed while the window opened";
     home().finishLoading(QStringLiteral("Login Succsesfull"));
     clock().advance(LoginWatch::kReadTitleMs);
-    EXPECT_EQ(state.loginState, 1);
+    EXPECT_EQ(state.loginState, LoginState::LoggedIn);
 
     // Hidden once the state is known, the page sleeps at once; Home from the tray wakes it with the
     // window.
@@ -258,7 +260,7 @@ TEST_F(Loader, TheHomePageTakesTheLoadersPlaceWithinAFifthOfASecondOfTheStateBei
     app->showhome();
     home().setTitle(QStringLiteral("Login Succsesfull"));
     clock().advance(199);
-    EXPECT_EQ(app->state().loginState, 1);
+    EXPECT_EQ(app->state().loginState, LoginState::LoggedIn);
     EXPECT_FALSE(handedOver());
     clock().advance(1);
     EXPECT_TRUE(handedOver());
@@ -269,9 +271,9 @@ TEST_F(Loader, TheOldPageStillCountsRightAfterShowhome)
     startUp();
     home().setTitle(QStringLiteral("Login Succsesfull"));
     app->showhome();
-    EXPECT_EQ(app->state().loginState, 0);
+    EXPECT_EQ(app->state().loginState, LoginState::NoneYet);
     watch().checkConstantly_Timer();
-    EXPECT_EQ(app->state().loginState, 1);
+    EXPECT_EQ(app->state().loginState, LoginState::LoggedIn);
     watch().Timer1_Timer();
     EXPECT_TRUE(handedOver());
     EXPECT_FALSE(loader().isVisible());
@@ -280,7 +282,7 @@ TEST_F(Loader, TheOldPageStillCountsRightAfterShowhome)
 TEST_F(Loader, TheNoticeLandsOnTheHiddenLoaderAndTheNextHomeHidesIt)
 {
     startUp();
-    app->state().loginState = 1;
+    app->state().loginState = LoginState::LoggedIn;
     watch().Timer1_Timer();
     ASSERT_FALSE(loader().isVisible());
 
@@ -311,13 +313,30 @@ TEST_F(Loader, TheAnimationRunsRoundAndShowhomeDoesNotRestartIt)
 
 TEST(LoadingFrames, TheBrightDotMovesOneStepEachFrame)
 {
-    QImage previous = loadingFrame(10, 11).toImage();
+    QImage previous = loadingFrame(10, 11, QPalette()).toImage();
     for (int index = 0; index < 11; ++index) {
-        const QImage picture = loadingFrame(index, 11).toImage();
+        const QImage picture = loadingFrame(index, 11, QPalette()).toImage();
         EXPECT_EQ(picture.size(), QSize(100, 100));
         EXPECT_NE(picture, previous) << index;
         previous = picture;
     }
+}
+
+TEST(LoadingFrames, UnderADarkThemeTheFrameShowsThePanelsColourAndAReadableWord)
+{
+    const QPalette dark = darkPalette();
+    const QImage picture = loadingFrame(0, 11, dark).toImage();
+    // The corners are the panel's, not a white square.
+    EXPECT_EQ(qAlpha(picture.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(picture.pixel(99, 99)), 0);
+    // The word, in the middle, stands out from the dark window.
+    QColor brightest = dark.color(QPalette::Window);
+    for (int x = 25; x < 75; ++x) {
+        const QColor colour = QColor::fromRgba(picture.pixel(x, 50));
+        if (colour.alpha() == 255 && colour.lightness() > brightest.lightness())
+            brightest = colour;
+    }
+    EXPECT_GE(contrastRatio(brightest, dark.color(QPalette::Window)), 4.5) << brightest.name().toStdString();
 }
 
 } // namespace

@@ -13,11 +13,13 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QTimer>
 #include <QUrl>
@@ -399,6 +401,71 @@ TEST_F(MainWindow, ExitSavesAChosenPlayerWithALeadingBlank)
     EXPECT_EQ(fakes.settings->value(settings::kLastPlayer), QStringLiteral(" 2"));
 }
 
+TEST_F(MainWindow, ComesBackWhereThePersonLeftItAlsoInTheNextRunAndOnAScreenThatExists)
+{
+    startUp();
+    interface& window = app->form<interface>();
+    // The test's screen is 800 x 600, the window some 700 x 470.
+    window.move(60, 100);
+    window.close(); // to the tray
+    EXPECT_EQ(fakes.settings->value(settings::kWindowPlace), QStringLiteral("60,100"));
+    window.m_frmSysTray_SysTrayDoubleClick(1);
+    EXPECT_EQ(window.pos(), QPoint(60, 100));
+    const QSize size = window.size();
+
+    // The next run, after the person moved it once more and chose "&Exit".
+    window.move(20, 40);
+    window.endProgram();
+    app.reset();
+    app = std::make_unique<mainmodule>(fakes.platform);
+    startUp();
+    EXPECT_EQ(app->form<interface>().pos(), QPoint(20, 40));
+    EXPECT_EQ(app->form<interface>().size(), size);
+
+    // A place on a screen that has gone since shows on the one there is.
+    app.reset();
+    fakes.settings->set(settings::kWindowPlace, QStringLiteral("5000,-400"));
+    app = std::make_unique<mainmodule>(fakes.platform);
+    startUp();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(QRect(app->form<interface>().pos(), app->form<interface>().size())))
+        << app->form<interface>().x() << "," << app->form<interface>().y();
+}
+
+struct PlaceCase {
+    const char* name;
+    QRect frame;
+    QList<QRect> screens;
+    QPoint place;
+};
+
+void PrintTo(const PlaceCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class Placing : public ::testing::TestWithParam<PlaceCase> {};
+
+TEST_P(Placing, KeepsAFrameOnAScreenAndMovesItOnlyAsFarAsItMust)
+{
+    EXPECT_EQ(placeOnScreens(GetParam().frame, GetParam().screens), GetParam().place);
+}
+
+const QRect kLeftScreen(0, 0, 1920, 1080);
+const QRect kRightScreen(1920, 0, 1280, 1024);
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Placing,
+    ::testing::Values(
+        PlaceCase{"InsideOne", {300, 200, 700, 480}, {kLeftScreen, kRightScreen}, {300, 200}},
+        PlaceCase{"OnTheSecond", {2000, 100, 700, 480}, {kLeftScreen, kRightScreen}, {2000, 100}},
+        PlaceCase{"AcrossTwoGoesToTheOneWithMore", {1800, 100, 700, 480}, {kLeftScreen, kRightScreen}, {1920, 100}},
+        PlaceCase{"PastTheBottomRight", {1500, 900, 700, 480}, {kLeftScreen}, {1220, 600}},
+        PlaceCase{"OnAScreenThatHasGone", {2500, 300, 700, 480}, {kLeftScreen}, {1220, 300}},
+        PlaceCase{"AboveTheTop", {100, -50, 700, 480}, {kLeftScreen}, {100, 0}},
+        PlaceCase{"LargerThanTheScreenKeepsItsTopLeft", {-100, -100, 900, 700}, {{0, 0, 800, 600}}, {0, 0}}),
+    [](const ::testing::TestParamInfo<PlaceCase>& info) { return std::string(info.param.name); });
+
 TEST_F(MainWindow, TheTrayBringsTheWindowBackAndLoginGoesHome)
 {
     startUp();
@@ -425,10 +492,10 @@ TEST_F(MainWindow, TheTrayBringsTheWindowBackAndLoginGoesHome)
     EXPECT_TRUE(window.isVisible());
     window.hide();
 
-    app->state().loginState = 1;
+    app->state().loginState = LoginState::LoggedIn;
     window.m_frmSysTray_MenuClick(2, QStringLiteral("login"));
     EXPECT_TRUE(window.isVisible());
-    EXPECT_EQ(app->state().loginState, 0);
+    EXPECT_EQ(app->state().loginState, LoginState::NoneYet);
     EXPECT_EQ(home.navigations.mid(homeNavigations),
               QStringList({app->serviceBase() + QStringLiteral("/"), app->homePageAddress()}));
 }

@@ -81,7 +81,7 @@ TEST_F(PublishCycle, TheStatusLineFollowsThePlayerAndKeepsTheLastSongWhenItClose
 
 TEST_F(PublishCycle, EachChangeOfSongIsPostedOnceAndARepeatOnlyAfterAnotherTitle)
 {
-    state().loginState = 1;
+    state().loginState = LoginState::LoggedIn;
     pressPublish();
     EXPECT_EQ(state().publishing, -1);
     EXPECT_EQ(window().Command1->text(), QStringLiteral("stop publishing"));
@@ -126,7 +126,7 @@ TEST_F(PublishCycle, NotLoggedInRefusesOnceThenTheRefusedSongGoesOutAfterLogIn)
     // The service takes its time; the player moves on before the refused song's post is answered.
     auto& post = static_cast<FakeBrowser&>(app->form<updatewb>().wb());
     post.onNavigate = {};
-    state().loginState = 1;
+    state().loginState = LoginState::LoggedIn;
     pressPublish();
     EXPECT_EQ(postedSongs(*app), QStringList{QStringLiteral("Artist - Title")});
     tick();
@@ -142,7 +142,7 @@ TEST_F(PublishCycle, ABlankSongIsNeverPostedAndLocksNobodyOut)
 {
     const QString blanks[] = {QStringLiteral(" "), QStringLiteral("\u3000"), QStringLiteral("\t\u00A0\u2003 ")};
     pressPublish();
-    for (const int login : {0, 1}) {
+    for (const LoginState login : {LoginState::NoneYet, LoginState::LoggedIn}) {
         state().loginState = login;
         for (const QString& blank : blanks) {
             playAndTick(blank);
@@ -179,7 +179,7 @@ TEST_F(PublishCycle, ABalloonShortensTheSongAndKeepsItsEnding)
 
 TEST_F(PublishCycle, SwitchingOffAndOnWithTheSameSongPostsNothingAgain)
 {
-    state().loginState = 1;
+    state().loginState = LoginState::LoggedIn;
     pressPublish();
     playAndTick(QStringLiteral("Artist - Title"));
     tick();
@@ -193,7 +193,7 @@ TEST_F(PublishCycle, SwitchingOffAndOnWithTheSameSongPostsNothingAgain)
 
 TEST_F(PublishCycle, StartingWithThePlayerClosedAndAnOldSongAsksForAPlayer)
 {
-    state().loginState = 1;
+    state().loginState = LoginState::LoggedIn;
     pressPublish();
     playAndTick(QStringLiteral("Artist - Title"));
     pressPublish();
@@ -206,7 +206,7 @@ TEST_F(PublishCycle, StartingWithThePlayerClosedAndAnOldSongAsksForAPlayer)
 
 TEST_F(PublishCycle, TheWordFilterHoldsASongBackAndItsBalloonOpensTheOptions)
 {
-    state().loginState = 1;
+    state().loginState = LoginState::LoggedIn;
     pressPublish();
     playAndTick(QStringLiteral("Artist - Unknown Title"));
     EXPECT_TRUE(postedSongs(*app).isEmpty());
@@ -232,7 +232,7 @@ TEST_F(PublishCycle, TheWordFilterHoldsASongBackAndItsBalloonOpensTheOptions)
 TEST_F(PublishCycle, WithoutAutomaticPublishingABalloonOffersTheSongAndItsClickPostsTheCurrentOne)
 {
     option(settings::kAutoPublish, " 0");
-    state().loginState = 1;
+    state().loginState = LoginState::LoggedIn;
     pressPublish();
     playAndTick(QStringLiteral("First - Song"));
     EXPECT_EQ(app->cycle().BallonMsgs, 1000);
@@ -241,7 +241,7 @@ TEST_F(PublishCycle, WithoutAutomaticPublishingABalloonOffersTheSongAndItsClickP
 
     // The user logged out meanwhile: the next song is refused, yet the old balloon posts it,
     // because a click posts whatever song is current and checks nothing again.
-    state().loginState = 0;
+    state().loginState = LoginState::NoneYet;
     playAndTick(QStringLiteral("Second - Song"));
     expectPublishingOff();
     window().m_frmSysTray_BalloonClicked();
@@ -251,7 +251,7 @@ TEST_F(PublishCycle, WithoutAutomaticPublishingABalloonOffersTheSongAndItsClickP
 TEST_F(PublishCycle, AutomaticPublishingWithoutAlertsPostsWithoutAVisibleSign)
 {
     option(settings::kAutoAlert, " 0");
-    state().loginState = 1;
+    state().loginState = LoginState::LoggedIn;
     app->cycle().BallonMsgs = 1000;
     const QStringList before = balloons->messages();
     const auto shellCallsBefore = fakes.shell->calls.size();
@@ -272,7 +272,7 @@ TEST_F(PublishCycle, APlayerOnTheSessionBusIsFollowedAndPostedLikeAWindow)
     app->form<smp>().grab(); // a repaint looks which players run
     app->form<smp>().mp[4]->click();
     ASSERT_EQ(state().selectedPlayer, 4);
-    state().loginState = 1;
+    state().loginState = LoginState::LoggedIn;
     pressPublish();
     fakes.players->playing = {QStringLiteral("Ann, Bo - Duet"), QStringLiteral("Rhythmbox")};
     tick();

@@ -47,6 +47,15 @@ TEST(NumberWriting, PutsOneBlankBeforeNumbersThatAreNotNegative)
     EXPECT_EQ(settings::numberText(32767), QStringLiteral(" 32767"));
 }
 
+TEST(PlaceReading, TakesTwoWholeNumbersJoinedByACommaAndNothingElse)
+{
+    EXPECT_EQ(settings::placeText(QPoint(300, -20)), QStringLiteral("300,-20"));
+    EXPECT_EQ(settings::readPlace(QStringLiteral("300,-20")), QPoint(300, -20));
+    EXPECT_EQ(settings::readPlace(QStringLiteral(" 12 , 7 ")), QPoint(12, 7));
+    for (const char* none : {"", "300", "300,200,5", "a,b", "1.5,2", ",2"})
+        EXPECT_EQ(settings::readPlace(QString::fromLatin1(none)), std::nullopt) << none;
+}
+
 using LoadSettings = AppTest;
 
 TEST_F(LoadSettings, AnEmptyStoreGivesTheDefaultsAndStoresTheDefaultWordList)
@@ -187,7 +196,7 @@ TEST_F(ServiceAddress, TheOptionsTakeAnAddressForTheNextStartAndTheNextPostAndRe
     EXPECT_TRUE(options.Label2->text().startsWith(QStringLiteral("\"Tunalo FB App\" Connects")));
     EXPECT_EQ(app->serviceBase(), QStringLiteral("https://tunalo.example.org"));
     EXPECT_EQ(home.navigations.last(), QStringLiteral("https://tunalo.example.org/fb/tnlouserhome.php"));
-    EXPECT_EQ(app->state().loginState, 0) << "the log-in is the old service's";
+    EXPECT_EQ(app->state().loginState, LoginState::NoneYet) << "the log-in is the old service's";
     app->state().currentSong = QStringLiteral("Artist - Song");
     app->cycle().postsong();
     EXPECT_TRUE(fakes.browsers->made.at(1)->navigations.last().startsWith(

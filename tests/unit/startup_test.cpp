@@ -38,7 +38,7 @@ TEST_F(StartUp, OnAFirstStartWatchesMediaMonkeyWithEveryOptionOn)
     EXPECT_TRUE(state.currentSong.isEmpty());
     EXPECT_TRUE(state.previousSong.isEmpty());
     EXPECT_EQ(state.publishing, 0);
-    EXPECT_EQ(state.loginState, 0);
+    EXPECT_EQ(state.loginState, LoginState::NoneYet);
 }
 
 TEST_F(StartUp, SelectsTheLastUsedPlayer)

@@ -11,7 +11,6 @@ namespace tunalo::service {
 namespace {
 
 using activities::Json;
-namespace chrono = std::chrono;
 
 constexpr std::string_view jrdType = "application/jrd+json";
 constexpr std::string_view nodeinfoType =

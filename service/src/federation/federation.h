@@ -2,9 +2,9 @@
 
 #include "base/clock.h"
 #include "federation/activities.h"
-#include "http/httpserver.h"
 #include "federation/httpsignature.h"
 #include "federation/peerclient.h"
+#include "http/httpserver.h"
 #include "store/store.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 #include "federation/httpsignature.h"
 
-#include "federation/keys.h"
 #include "base/text.h"
+#include "federation/keys.h"
 
 #include <algorithm>
 #include <array>

@@ -25,8 +25,6 @@
 #include <openssl/x509_vfy.h>
 
 #include <algorithm>
-#include <array>
-#include <cctype>
 #include <charconv>
 #include <deque>
 #include <optional>

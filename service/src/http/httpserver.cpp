@@ -468,7 +468,8 @@ void addSecurityHeaders(Response& response)
 {
     response.set("X-Content-Type-Options", "nosniff");
     response.set("Content-Security-Policy",
-                 "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; "
+                 "default-src 'none'; style-src 'unsafe-inline'; script-src 'self'; connect-src 'self'; "
+                 "form-action 'self'; "
                  "frame-ancestors 'none'; base-uri 'none'");
     response.set(http::field::x_frame_options, "DENY");
     response.set("Referrer-Policy", "no-referrer");

@@ -108,7 +108,38 @@ std::string reachForm(const Reach& reach)
     return html;
 }
 
+// Follows the person's new posts on their home page while it is shown: it asks for the list again
+// every few seconds (a 304 while nothing changed) and puts it in place of the one on the page, so
+// what the person types into the page's forms stays. Without script the list is the page's own.
+constexpr std::string_view recentScript = R"(
+(function () {
+  var list = document.getElementById("recent");
+  if (!list || !window.fetch) return;
+  var address = list.getAttribute("data-src");
+  function look() {
+    if (document.visibilityState === "hidden") return;
+    fetch(address, {credentials: "same-origin", cache: "no-cache"}).then(function (answer) {
+      return answer.ok ? answer.text() : null;
+    }).then(function (html) {
+      if (html !== null && html !== list.innerHTML) list.innerHTML = html;
+    }).catch(function () {});
+  }
+  setInterval(look, 5000);
+  document.addEventListener("visibilitychange", look);
+})();
+)";
+
 } // namespace
+
+std::string recentSongsFragment(const std::vector<Post>& posts)
+{
+    return postList(posts, false);
+}
+
+std::string recentSongsScript()
+{
+    return std::string(recentScript);
+}
 
 std::string aboutPage()
 {
@@ -127,10 +158,12 @@ std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::
                     "<p>You are logged in; Tunalo posts your songs here. Your friends see them in "
                     "<a href=\"/fb/feed\">the feed</a> and on your own page, which they can follow "
                     "in any feed reader:</p>\n" +
-                    ownAddresses(user, site) + "<h2>Your recent songs</h2>\n" + postList(posts, false) +
-                    "\n" + reachForm(reach) +
+                    ownAddresses(user, site) + "<h2>Your recent songs</h2>\n<div id=\"recent\" data-src=\"" +
+                    std::string(recentSongsPath) + "\" aria-live=\"polite\">" + recentSongsFragment(posts) +
+                    "</div>\n" + reachForm(reach) +
                     "\n<form method=\"post\" action=\"/fb/logout\">"
-                    "<button class=\"link\" type=\"submit\">Log out</button></form>");
+                    "<button class=\"link\" type=\"submit\">Log out</button></form>",
+                "<script src=\"" + std::string(recentSongsScriptPath) + "\" defer></script>");
 }
 
 std::string loggedOutPage(std::string_view message)

@@ -14,6 +14,13 @@ inline constexpr std::string_view loggedInTitle = protocol::kLoggedInTitle;
 inline constexpr std::string_view failedTitle = protocol::kFailedTitle;
 inline constexpr std::string_view postedTitlePrefix = protocol::kPostedTitlePrefix;
 
+// The person's recent songs on their home page, which follows new posts by itself: the list alone,
+// as the home page shows it, and the script that fetches it again.
+inline constexpr std::string_view recentSongsPath = "/fb/recent";
+inline constexpr std::string_view recentSongsScriptPath = "/fb/recent.js";
+std::string recentSongsFragment(const std::vector<Post>& posts);
+std::string recentSongsScript();
+
 std::string aboutPage();
 // Where a person's songs go beyond the service's pages, as the home page shows and changes it.
 struct Reach {

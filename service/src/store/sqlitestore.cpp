@@ -1,8 +1,8 @@
 #include "store/sqlitestore.h"
 
-#include "store/storerows.h"
 #include "base/listenrule.h"
 #include "base/text.h"
+#include "store/storerows.h"
 
 #include <iterator>
 

@@ -1,7 +1,8 @@
 #include "adapters/dbus/notifications.h"
 
+#include "adapters/dbus/busservice.h"
+
 #include <QDBusArgument>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -33,8 +34,9 @@ QDBusArgument imageData(const QImage& picture)
 
 } // namespace
 
-NotificationBalloon::NotificationBalloon(const QString& appName, QDBusConnection bus, QObject* parent)
-    : QObject(parent), m_appName(appName), m_bus(std::move(bus))
+NotificationBalloon::NotificationBalloon(const QString& appName, const QString& desktopEntry, QDBusConnection bus,
+                                         QObject* parent)
+    : QObject(parent), m_appName(appName), m_desktopEntry(desktopEntry), m_bus(std::move(bus))
 {
     // Naming the server's well-known name lets only its present owner through.
     m_bus.connect(QString::fromLatin1(kService), QString::fromLatin1(kPath), QString::fromLatin1(kInterface),
@@ -45,19 +47,18 @@ NotificationBalloon::NotificationBalloon(const QString& appName, QDBusConnection
 
 NotificationBalloon::~NotificationBalloon()
 {
-    close();
+    // The owner goes as the program ends (by "&Exit", a signal or the session's end), when a call
+    // merely queued may never leave; a balloon left on screen would offer a click nobody hears.
+    // A balloon still on its way is waited for, so that it can be closed too.
+    m_next.reset();
+    if (m_waiting && m_call)
+        m_call->waitForFinished();
+    closeShowing(QDBus::Block);
 }
 
 bool NotificationBalloon::serverExists(const QDBusConnection& bus)
 {
-    QDBusConnectionInterface* daemon = bus.isConnected() ? bus.interface() : nullptr;
-    if (!daemon)
-        return false;
-    const QString service = QString::fromLatin1(kService);
-    if (daemon->isServiceRegistered(service).value())
-        return true;
-    const QDBusReply<QStringList> activatable = daemon->activatableServiceNames();
-    return activatable.isValid() && activatable.value().contains(service);
+    return serviceReachable(bus, QString::fromLatin1(kService));
 }
 
 void NotificationBalloon::show(const QString& title, const QString& text, const QImage& picture, int timeOutMs,
@@ -74,7 +75,7 @@ void NotificationBalloon::show(const QString& title, const QString& text, const 
 void NotificationBalloon::send(const Request& request)
 {
     QVariantMap hints;
-    hints.insert(QStringLiteral("desktop-entry"), m_appName);
+    hints.insert(QStringLiteral("desktop-entry"), m_desktopEntry);
     // The server reads a picture file itself; the song's cover goes by name, the icon by its pixels.
     if (!request.imagePath.isEmpty())
         hints.insert(QStringLiteral("image-path"), QUrl::fromLocalFile(request.imagePath).toString());
@@ -83,11 +84,17 @@ void NotificationBalloon::send(const Request& request)
     QDBusMessage notify = QDBusMessage::createMethodCall(
         QString::fromLatin1(kService), QString::fromLatin1(kPath), QString::fromLatin1(kInterface),
         QStringLiteral("Notify"));
-    notify << m_appName << m_id << m_appName << request.title << request.text
+    // Only a balloon still on screen is replaced; a closed one's id names nothing any more.
+    const quint32 replaces = m_showing ? m_id : 0;
+    notify << m_appName << replaces << m_desktopEntry << request.title << request.text
            << QStringList{kDefaultAction, request.title} << hints << request.timeOutMs;
     m_showing = false; // the balloon on screen is being replaced
     m_waiting = true;
-    auto* call = new QDBusPendingCallWatcher(m_bus.asyncCall(notify), this);
+    // A server that does not answer in time has not shown the balloon; at the end the program waits
+    // no longer than this for a balloon on its way.
+    constexpr int kNotifyTimeOutMs = 5000;
+    auto* call = new QDBusPendingCallWatcher(m_bus.asyncCall(notify, kNotifyTimeOutMs), this);
+    m_call = call;
     connect(call, &QDBusPendingCallWatcher::finished, this, &NotificationBalloon::answered);
 }
 
@@ -111,14 +118,20 @@ void NotificationBalloon::answered(QDBusPendingCallWatcher* call)
 
 void NotificationBalloon::close()
 {
+    closeShowing(QDBus::NoBlock);
+}
+
+void NotificationBalloon::closeShowing(QDBus::CallMode mode)
+{
     m_next.reset();
     if (!m_showing)
         return;
     m_showing = false;
+    constexpr int kCloseTimeOutMs = 1000;
     m_bus.call(QDBusMessage::createMethodCall(QString::fromLatin1(kService), QString::fromLatin1(kPath),
                                               QString::fromLatin1(kInterface), QStringLiteral("CloseNotification"))
                    << m_id,
-               QDBus::NoBlock);
+               mode, kCloseTimeOutMs);
 }
 
 void NotificationBalloon::onActionInvoked(quint32 id, const QString& actionKey)

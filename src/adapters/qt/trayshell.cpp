@@ -38,6 +38,10 @@ constexpr int kBalloonPictureSize = 64;
 
 constexpr HICON kFirstIconHandle = 0x3001;
 
+// What a notification server heads the balloons with where it finds no desktop entry for the
+// program (run from the build, say); the entry and the icon are named by the application's name.
+const QString kBalloonSender = QStringLiteral("Tunalo");
+
 QSystemTrayIcon::MessageIcon messageIcon(std::uint32_t dwInfoFlags)
 {
     // The flags above the low four bits (no sound and the like) have no meaning here.
@@ -285,7 +289,8 @@ void QtTrayShell::showBalloon(Icon& icon, const Update& update)
     icon.balloonTimeOut.stop();
     if (NotificationBalloon::serverExists(bus())) {
         if (!icon.balloon) {
-            icon.balloon = std::make_unique<NotificationBalloon>(QCoreApplication::applicationName(), bus());
+            icon.balloon = std::make_unique<NotificationBalloon>(kBalloonSender, QCoreApplication::applicationName(),
+                                                                 bus());
             const IconKey key = icon.key;
             connect(icon.balloon.get(), &NotificationBalloon::clicked, this,
                     [this, key] { post(key, {NIN_BALLOONUSERCLICK}); });

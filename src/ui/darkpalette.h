@@ -2,10 +2,11 @@
 
 #include <QPalette>
 
-namespace tunalo::test {
+namespace tunalo {
 
-// A dark theme as people set one up for Fusion: light text on dark grey, a blue for links and
-// selections.
+// The colours the forms take where the desktop prefers dark ones but Qt's theme gives light ones
+// (GNOME's dark style without a platform theme that tells Qt of it): dark grey with light text, a
+// blue for links and selections, as people set up a dark theme for Fusion.
 inline QPalette darkPalette()
 {
     const QColor window(53, 53, 53);
@@ -36,4 +37,4 @@ inline QPalette darkPalette()
     return palette;
 }
 
-} // namespace tunalo::test
+} // namespace tunalo
