@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QPixmap>
+#include <QRadioButton>
 #include <QStringList>
 #include <QStyleFactory>
 
@@ -76,6 +77,13 @@ int main(int argc, char* argv[])
 
     const std::vector<std::pair<QString, std::function<void()>>> shots = {
         {QStringLiteral("player-panel"), [&] { window.Command3_Click(); }},
+        // The players on the bus with their ticks, once the fifth choice is taken.
+        {QStringLiteral("player-panel-mpris"),
+         [&] {
+             window.Command3_Click();
+             tunalo::smp& panel = app.form<tunalo::smp>();
+             panel.mp.back()->setChecked(true); // the last choice is the bus
+         }},
         {QStringLiteral("options-panel"), [&] { window.Command4_Click(); }},
         {QStringLiteral("instructions-panel"), [&] { window.Command6_Click(); }},
         {QStringLiteral("about-panel"), [&] { window.Command5_Click(); }},
