@@ -55,7 +55,8 @@ MprisTrack trackOf(const QVariantMap& metadata)
     track.title = unpackVariant(metadata.value(QStringLiteral("xesam:title"))).toString();
     track.artists = textList(unpackVariant(metadata.value(QStringLiteral("xesam:artist"))));
     track.artUrl = unpackVariant(metadata.value(QStringLiteral("mpris:artUrl"))).toString();
-    // The specification says a signed 64-bit number; some players send an unsigned one or a double.
+    // MPRIS gives the length as a signed 64-bit number (D-Bus type x); some players send an unsigned
+    // one or a double.
     track.lengthUs = std::max<qint64>(0, unpackVariant(metadata.value(QStringLiteral("mpris:length"))).toLongLong());
     return track;
 }
