@@ -24,7 +24,6 @@ constexpr std::size_t maxPasswordBytes = 1024;
 constexpr std::size_t minPasswordChars = 8;
 constexpr int retryAfterSeconds = 2;
 
-
 // Messages the log-in page shows after a redirect; the address carries only their key, so
 // nothing a visitor writes into it reaches the page.
 struct Message {
@@ -136,9 +135,10 @@ std::string trimBlanks(std::string_view text)
     return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
 }
 
-// The id of the post to delete: decimal digits, blanks around them allowed (the program may
-// send a trailing blank). Anything else deletes nothing.
-std::optional<std::int64_t> postIdFrom(const std::string& text)
+// A number of the post page's query (the post to delete, a length, a time heard): decimal digits,
+// blanks around them allowed (the program may send a trailing blank). Anything else is no number,
+// and deletes or tells nothing.
+std::optional<std::int64_t> wholeNumberFrom(const std::string& text)
 {
     const auto digits = trimBlanks(text);
     if (digits.empty() || digits.size() > 18 || digits.find_first_not_of("0123456789") != std::string::npos)
@@ -502,14 +502,14 @@ void Service::update(const CallPtr& call)
         return notLoggedIn();
     auto query = parseQuery(call->request.target());
     auto song = cleanText(query[std::string(protocol::kSongKey)], maxSongChars);
-    const auto deleteId = postIdFrom(query[std::string(protocol::kDeleteKey)]);
+    const auto deleteId = wholeNumberFrom(query[std::string(protocol::kDeleteKey)]);
     auto key = postKeyFrom(query[std::string(protocol::kPostKeyKey)]);
     // How the program heard: this song's length, and how long the song of its post before was heard.
-    const auto lengthMs = postIdFrom(query[std::string(protocol::kLengthKey)]).value_or(0);
+    const auto lengthMs = wholeNumberFrom(query[std::string(protocol::kLengthKey)]).value_or(0);
     constexpr std::size_t longestPlayerName = 100;
     auto player = cleanText(query[std::string(protocol::kPlayerKey)], longestPlayerName);
     auto heardKey = postKeyFrom(query[std::string(protocol::kHeardPostKey)]);
-    const auto heardMs = postIdFrom(query[std::string(protocol::kHeardKey)]);
+    const auto heardMs = wholeNumberFrom(query[std::string(protocol::kHeardKey)]);
     // The post is confirmed only once the store has committed it.
     withStore(call, [this, call, token = *token, song = std::move(song), deleteId, key = std::move(key),
                      lengthMs, player = std::move(player), heardKey = std::move(heardKey), heardMs, notLoggedIn] {
