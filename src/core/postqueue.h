@@ -13,9 +13,6 @@
 
 namespace tunalo {
 
-// The post page's address for song, cut to what the service keeps; with deletion on, it also names
-// the post that lastPostTitle reports, so the service removes it; with a key, every try of the post
-// carries it, so a service that already made the post answers with it instead of making another.
 // What a post tells of listening: its song's length, and how long the song of the post before was
 // heard; nothing for what is not known.
 struct ListenKeys {
@@ -25,6 +22,10 @@ struct ListenKeys {
     qint64 heardMs = 0;
 };
 
+// The post page's address for song, cut to what the service keeps; with deletion on, it also names
+// the post that lastPostTitle reports, so the service removes it; with a key, every try of the post
+// carries it, so a service that already made the post answers with it instead of making another;
+// listen tells how the program heard.
 QString postAddress(const QString& serviceBase, const QString& song, std::int16_t autoDelete,
                     const QString& lastPostTitle, const QString& key = QString(),
                     const ListenKeys& listen = {});

@@ -1,9 +1,9 @@
 #include "ui/interface.h"
 
 #include "core/publishcycle.h"
+#include "nowplaying/players.h"
 #include "platform/clock.h"
 #include "platform/notifyshell.h"
-#include "nowplaying/players.h"
 #include "tray/frmsystray.h"
 #include "ui/artwork.h"
 #include "ui/coverart.h"
@@ -12,11 +12,11 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmapCache>
 #include <QPushButton>
+#include <QScreen>
 
 #include <algorithm>
 

@@ -3,9 +3,8 @@
 #include <QList>
 #include <QPoint>
 #include <QRect>
-#include <QWidget>
-
 #include <QString>
+#include <QWidget>
 
 #include <cstdint>
 #include <memory>

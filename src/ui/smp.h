@@ -70,7 +70,6 @@ private:
     QTimer* m_busTimer = nullptr;
     PlayerChoice m_choice; // as stored when the list was last filled or a tick changed
     std::vector<BusPlayer> m_listed; // the players the list shows, one for each name
-
 };
 
 } // namespace tunalo
