@@ -57,11 +57,34 @@ protected:
 
     std::string site() const { return "http://127.0.0.1:" + std::to_string(m_port); }
     std::string actorOf(const std::string& name) const { return site() + "/fb/u/" + name; }
-    Visitor person(const std::string& name)
+    // A person whose songs are for that audience: everyone unless the test says otherwise, so that
+    // follows are accepted at once.
+    Visitor person(const std::string& name, const std::string& audience = "public")
     {
         Visitor v(m_port);
         EXPECT_TRUE(v.signUp(name, "correct horse")) << name;
+        if (audience != "followers") {
+            EXPECT_TRUE(v.chooseAudience(audience)) << name;
+        }
         return v;
+    }
+
+    // A GET of one of the service's addresses, unsigned or signed by an account elsewhere; the
+    // answer's status and body.
+    Answer fetch(const std::string& target, Elsewhere* from = nullptr, const Fields& headers = {
+                     {"Accept", "application/activity+json"}})
+    {
+        auto fields = from ? from->signedBy("someone", http::verb::get, target, "", m_port) : Fields{};
+        fields.insert(fields.end(), headers.begin(), headers.end());
+        return Visitor(m_port).get(target, fields).value_or(Answer{});
+    }
+
+    // The person's answer to a follower or a request on their home page.
+    int answerFollower(Visitor& person, const std::string& actor, const std::string& action,
+                       const Fields& headers = {})
+    {
+        const auto answer = person.post("/fb/followers", {{"actor", actor}, {"do", action}}, headers);
+        return answer ? answer->status : 0;
     }
 
     // Posts the activity to a person's inbox (or the shared one) signed by an account elsewhere.
