@@ -4,6 +4,8 @@
 //   POST /control/follow   {"handle": "NAME@HOST:PORT" or an actor URL}  follows that account
 //   POST /control/unfollow                                             undoes that follow
 //   POST /control/received                                             what the inboxes kept
+//   POST /control/fetch    {"url": URL}    a GET of that address signed by the friend's key, as a
+//                          server fetches a post it was shown; answers its status and body
 //   POST /control/tamper   {"actor": URL}  posts a Like signed by Fedify to that account's inboxes,
 //                          then the same with a header altered and with the body altered, and
 //                          answers the status of each
@@ -170,6 +172,18 @@ const commands = {
 
   received() {
     return received;
+  },
+
+  async fetch({ url }) {
+    const [{ keyId }] = await context().getActorKeyPairs(NAME);
+    const request = await signRequest(
+      new Request(url, { headers: { Accept: "application/activity+json" } }),
+      keyPair.privateKey,
+      keyId,
+      { spec: "draft-cavage-http-signatures-12" },
+    );
+    const response = await fetch(request, { redirect: "manual" });
+    return { status: response.status, body: (await response.text()).slice(0, 2000) };
   },
 
   // The same signed request as it was sent, with its Date a minute earlier (a header the
