@@ -69,6 +69,8 @@ constexpr Service::Route routes[] = {
     // Other servers post activities here; their signature, not a cookie, says who they are.
     {http::verb::post, personPrefix, &Service::personInbox, false, true},
     {http::verb::post, "/fb/inbox", &Service::federated<&Federation::sharedInbox>, false},
+    {http::verb::get, activities::instancePath, &Service::federated<&Federation::instanceDocument>, false,
+     true},
     {http::verb::post, "/fb/destinations", &Service::saveDestinations, true},
     {http::verb::get, "/.well-known/webfinger", &Service::federated<&Federation::webfinger>, false},
     {http::verb::get, "/.well-known/nodeinfo", &Service::federated<&Federation::nodeinfoLinks>, false},
