@@ -479,7 +479,17 @@ TEST(HttpMessageSignature, TakesWhatCoversMethodTargetAndDigestWhenFreshAndRefus
          },
          SignatureCheck::badSignature},
         {"target changed", [](Request& r) { r.target("/fb/u/eve/inbox"); }, SignatureCheck::badSignature},
-        {"created changed", [](Request& r) { r.set("Signature-Input", std::string(r["Signature-Input"]) + "0"); },
+        {"created changed",
+         [](Request& r) { r.set("Signature-Input", std::string(r["Signature-Input"]) + "0"); },
+         SignatureCheck::stale},
+        {"created past any clock",
+         [](Request& r) { r.set("Signature-Input", std::string(r["Signature-Input"]) + "000000000"); },
+         SignatureCheck::stale},
+        {"expired",
+         [](Request& r) {
+             r.set("Signature-Input", std::string(r["Signature-Input"]) +
+                                          ";expires=" + std::to_string(system_clock::to_time_t(now) - 1));
+         },
          SignatureCheck::stale},
         {"no Signature", [](Request& r) { r.erase("Signature"); }, SignatureCheck::malformed},
         {"Signature under another label",

@@ -156,16 +156,11 @@ bool digestMatches(const Request& request)
     return found;
 }
 
-bool fresh(system_clock::time_point when, system_clock::time_point now)
-{
-    return when <= now + dateTolerance && when >= now - dateTolerance;
-}
-
 bool fresh(const Request& request, system_clock::time_point now)
 {
     const auto date = joinedField(request, "date");
     const auto when = date ? parseHttpDate(*date) : std::nullopt;
-    return when && fresh(*when, now);
+    return when && *when <= now + dateTolerance && *when >= now - dateTolerance;
 }
 
 // Exactly count digits at text[at], as a number; -1 when they are not all digits.
@@ -201,15 +196,13 @@ public:
     // A key: a lower-case letter or "*", then lower-case letters, digits, "_", "-", "." or "*".
     std::optional<std::string_view> key()
     {
+        const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
         const std::size_t start = m_at;
-        if (m_at < m_text.size() &&
-            (std::islower(static_cast<unsigned char>(m_text[m_at])) || m_text[m_at] == '*'))
-            ++m_at;
-        else
+        if (m_at == m_text.size() || !(lower(m_text[m_at]) || m_text[m_at] == '*'))
             return std::nullopt;
+        ++m_at;
         while (m_at < m_text.size() &&
-               (std::islower(static_cast<unsigned char>(m_text[m_at])) ||
-                std::isdigit(static_cast<unsigned char>(m_text[m_at])) ||
+               (lower(m_text[m_at]) || (m_text[m_at] >= '0' && m_text[m_at] <= '9') ||
                 std::string_view("_-.*").find(m_text[m_at]) != std::string_view::npos))
             ++m_at;
         return m_text.substr(start, m_at - start);
@@ -439,6 +432,16 @@ std::optional<std::string> componentValue(const Request& request, std::string_vi
     return value ? std::optional(std::string(trim(*value))) : std::nullopt;
 }
 
+// A whole number of seconds, as Structured Fields write integers; none for anything else.
+std::optional<std::int64_t> secondsIn(std::string_view text)
+{
+    std::int64_t seconds = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return seconds;
+}
+
 Precheck precheckMessageSignature(const Request& request, system_clock::time_point now, std::string_view site)
 {
     const auto inputs = parseSignatureInput(joinedField(request, "signature-input").value_or(""));
@@ -465,15 +468,14 @@ Precheck precheckMessageSignature(const Request& request, system_clock::time_poi
         return {SignatureCheck::uncovered, std::nullopt};
     if ((body || request.count("content-digest") > 0) && !contentDigestMatches(request))
         return {SignatureCheck::badDigest, std::nullopt};
-    std::int64_t seconds = 0;
-    const auto [end, error] = std::from_chars(created->data(), created->data() + created->size(), seconds);
-    if (error != std::errc() || end != created->data() + created->size() ||
-        !fresh(system_clock::from_time_t(static_cast<std::time_t>(seconds)), now))
+    // Compared in seconds: a time point made from any number a sender writes could overflow.
+    const std::int64_t nowSeconds = system_clock::to_time_t(now);
+    const std::int64_t tolerance = std::chrono::duration_cast<std::chrono::seconds>(dateTolerance).count();
+    const auto createdAt = secondsIn(*created);
+    if (!createdAt || *createdAt < nowSeconds - tolerance || *createdAt > nowSeconds + tolerance)
         return {SignatureCheck::stale, std::nullopt};
     if (const auto expires = input.parameter("expires");
-        expires &&
-        (std::from_chars(expires->data(), expires->data() + expires->size(), seconds).ec != std::errc() ||
-         system_clock::from_time_t(static_cast<std::time_t>(seconds)) < now))
+        expires && secondsIn(*expires).value_or(0) < nowSeconds)
         return {SignatureCheck::stale, std::nullopt};
     const std::string target(request.target());
     const std::string targetUri =
