@@ -593,6 +593,9 @@ void Service::registerAccount(const CallPtr& call)
     const auto key = nameKey(credentials.name);
     if (isFeedName(key))
         return call->answer(redirectHome("feedname"));
+    // The service's own actor goes by its host's name on the fediverse (HOST@HOST).
+    if (m_federation && key == nameKey(activities::handleHost(m_federation->site())))
+        return call->answer(redirectHome("taken"));
     withStore(call, [this, call, credentials, key, client = clientOf(*call)] {
         if (m_store.findAccount(key))
             return call->answer(redirectHome("taken"));

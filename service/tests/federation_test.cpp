@@ -261,6 +261,17 @@ TEST_F(Federating, AKeyOfItsOwnCountsWhenItsOwnerNamesIt)
     }
 }
 
+// The service's own actor goes by its host's name (HOST@HOST): no person signs up under it.
+TEST_F(Federating, NoOneSignsUpUnderTheServicesOwnName)
+{
+    const int port = freePort();
+    const ServiceProcess named(
+        database(), folder() / "named.log",
+        {"--listen", "127.0.0.1:" + std::to_string(port), "--public-url", "http://tunalo.test"});
+    EXPECT_FALSE(Visitor(port).signUp("Tunalo.Test", "correct horse"));
+    EXPECT_TRUE(Visitor(port).signUp("tunalo", "correct horse"));
+}
+
 // Fields of another type than the usual one are read as missing: the activity is taken and does
 // nothing, also when it comes before its signer's key is known.
 TEST_F(Federating, AnUndoOfAnOddShapeIsTakenAndChangesNothing)
