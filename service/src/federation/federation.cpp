@@ -332,7 +332,8 @@ void Federation::fetchKey(const KeyPair& instance, const std::string& keyId,
     fetch(withoutFragment(keyId), [this, keyId, fetch, done = std::move(done)](PeerAnswer answer) {
         const auto document = answer.status == 200 ? Json::parse(answer.body, nullptr, false) : Json();
         auto signer = keyIn(document, keyId);
-        if (!signer || stringField(document, "id") != keyId) {
+        // An actor's document whose id is the key's (no fragment) says where its inboxes are already.
+        if (!signer || !signer->inbox.empty() || stringField(document, "id") != keyId) {
             if (signer)
                 signer->fetched = m_clock.steady();
             return done(std::move(signer), answer.status);

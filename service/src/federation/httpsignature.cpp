@@ -406,6 +406,8 @@ std::optional<std::string> componentValue(const Request& request, std::string_vi
                                           std::string_view targetUri)
 {
     const auto scheme = targetUri.find("://");
+    if (scheme == std::string_view::npos)
+        return std::nullopt;
     const auto pathStart = targetUri.find('/', scheme + 3);
     const auto authority = targetUri.substr(scheme + 3, pathStart - scheme - 3);
     const auto pathAndQuery =
