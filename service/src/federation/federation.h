@@ -47,6 +47,8 @@ public:
     // An activity posted to a person's inbox (name) or to the shared inbox (no name).
     void inbox(const CallPtr& call, const std::optional<std::string>& name);
     void sharedInbox(const CallPtr& call) { inbox(call, std::nullopt); }
+    // The service's own actor and its (empty) outbox, readable without a signature.
+    void instanceDocument(const CallPtr& call);
 
     const std::string& site() const { return m_site; }
 
@@ -71,7 +73,10 @@ private:
     void withFetcher(const CallPtr& call, std::function<void(const Signer&)> next);
     // A post's note, to whoever may see it: everyone, or a fetch signed on a follower's server.
     void answerNote(const CallPtr& call, const User& person, const PostRecord& post);
-    void fetchKey(const std::string& keyId, std::function<void(std::optional<Signer>, unsigned status)> done);
+    void fetchKey(const KeyPair& instance, const std::string& keyId,
+                  std::function<void(std::optional<Signer>, unsigned status)> done);
+    // The instance actor's key pair, read from the store the first time, then kept.
+    void withInstanceKeys(const CallPtr& call, std::function<void(const KeyPair&)> next);
     void handleActivity(const CallPtr& call, const Json& activity, const Signer& signer,
                         const std::optional<std::string>& inboxOwner);
     void follow(const CallPtr& call, const Json& activity, const Signer& signer);
@@ -91,6 +96,7 @@ private:
     const Clock& m_clock;
     std::mutex m_keysMutex;
     std::map<std::string, Signer> m_keys; // by key id
+    std::optional<KeyPair> m_instanceKeys;
     std::atomic<std::size_t> m_keyFetches{0};
 };
 
