@@ -153,10 +153,11 @@ protected:
         return v;
     }
 
-    // The status of a GET of the address that the follower signed with its key.
-    int fetchedByTheFollower(const std::string& target)
+    // The status of a GET of the address that the follower signed with its key, as draft-cavage or
+    // RFC 9421 ("rfc9421") describes.
+    int fetchedByTheFollower(const std::string& target, const std::string& spec = "draft-cavage-http-signatures-12")
     {
-        const auto answer = m_follower->command("fetch", {{"url", site() + target}});
+        const auto answer = m_follower->command("fetch", {{"url", site() + target}, {"spec", spec}});
         return answer.value("status", 0);
     }
 
@@ -255,6 +256,7 @@ TEST_F(Fediverse, AFollowerMadeWithFedifySeesEachSongAndThePreviousOneDeletedUnt
     EXPECT_EQ(accepted[0].value("object", ""), followed.value("follow", "")) << "the Accept names the Follow";
     EXPECT_EQ(followersOnceThey("Ann", 1), 1);
     EXPECT_EQ(fetchedByTheFollower(note), 200) << "the follower's server reads the note, signed by Fedify";
+    EXPECT_EQ(fetchedByTheFollower(note, "rfc9421"), 200) << "signed as RFC 9421 has it too";
 
     const auto first = postedId(ann.postSong("First Song - An Artist"));
     ASSERT_GT(first, 0);
