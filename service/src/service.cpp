@@ -375,10 +375,6 @@ bool saneToken(const std::string& token)
            });
 }
 
-} // namespace
-
-namespace {
-
 // The person's words about themselves: their lines kept, each cleaned as any text, the whole cut
 // to the longest summary.
 std::string cleanSummary(std::string_view text)
