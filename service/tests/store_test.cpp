@@ -692,7 +692,7 @@ TEST_P(Stores, AccountsFromBeforeKeepTheirSongsOpen)
         store->addFollower(ann->id, followers[0], 3);
         drain(*store);
     }
-    exec({"ALTER TABLE posts DROP COLUMN audience", "ALTER TABLE followers DROP COLUMN approved",
+    exec({"DROP INDEX posts_public", "DROP INDEX posts_public_by_user", "ALTER TABLE posts DROP COLUMN audience", "ALTER TABLE followers DROP COLUMN approved",
           "ALTER TABLE followers DROP COLUMN follow", "ALTER TABLE users DROP COLUMN display_name",
           "ALTER TABLE users DROP COLUMN summary", "ALTER TABLE users DROP COLUMN discoverable",
           "ALTER TABLE users DROP COLUMN indexable"});

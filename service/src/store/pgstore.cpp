@@ -97,6 +97,8 @@ constexpr std::array migrations{
     R"(ALTER TABLE posts ADD COLUMN audience text NOT NULL DEFAULT 'followers';
        UPDATE users SET audience = 'public' WHERE audience = 'followers';
        UPDATE posts SET audience = users.audience FROM users WHERE users.id = posts.user_id;
+       CREATE INDEX posts_public ON posts(id) WHERE audience = 'public';
+       CREATE INDEX posts_public_by_user ON posts(user_id, id) WHERE audience = 'public';
        ALTER TABLE followers
            ADD COLUMN approved integer NOT NULL DEFAULT 1,
            ADD COLUMN follow text NOT NULL DEFAULT '';
@@ -374,19 +376,22 @@ void PostgresStore::queueInboxJobs(pg::Connection& conn, std::string_view kind, 
 
 std::vector<Post> PostgresStore::recentPosts(int limit, std::optional<std::int64_t> userId, bool publicOnly)
 {
+    // The public posts have indexes of their own: most posts may be for followers, and a feed must
+    // not read past all of them to find its fifty.
+    static constexpr const char* queries[2][2] = {
+        {"SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id ORDER BY posts.id DESC LIMIT $1",
+         "SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id WHERE posts.audience = 'public' ORDER BY posts.id DESC LIMIT $1"},
+        {"SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id WHERE posts.user_id = $2 ORDER BY posts.id DESC LIMIT $1",
+         "SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id WHERE posts.user_id = $2 AND posts.audience = 'public' "
+         "ORDER BY posts.id DESC LIMIT $1"}};
+    const auto sql = queries[userId ? 1 : 0][publicOnly ? 1 : 0];
     auto conn = m_pool.acquire();
-    const std::int64_t onlyPublic = publicOnly ? 1 : 0;
-    if (userId)
-        return allOf<Post, postFromRow>(
-            conn->query("SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
-                        "JOIN users ON users.id = posts.user_id WHERE posts.user_id = $3 "
-                        "AND ($2 = 0 OR posts.audience = 'public') ORDER BY posts.id DESC LIMIT $1",
-                        {std::int64_t{limit}, onlyPublic, *userId}));
-    return allOf<Post, postFromRow>(
-        conn->query("SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
-                    "JOIN users ON users.id = posts.user_id WHERE $2 = 0 OR posts.audience = 'public' "
-                    "ORDER BY posts.id DESC LIMIT $1",
-                    {std::int64_t{limit}, onlyPublic}));
+    return allOf<Post, postFromRow>(userId ? conn->query(sql, {std::int64_t{limit}, *userId})
+                                           : conn->query(sql, {std::int64_t{limit}}));
 }
 
 std::optional<PostRecord> PostgresStore::findPost(std::int64_t postId)

@@ -145,6 +145,8 @@ void addAudiencesAndRequests(Database& db)
     db.exec(R"(ALTER TABLE posts ADD COLUMN audience TEXT NOT NULL DEFAULT 'followers';
        UPDATE users SET audience = 'public' WHERE audience = 'followers';
        UPDATE posts SET audience = (SELECT audience FROM users WHERE users.id = posts.user_id);
+       CREATE INDEX posts_public ON posts(id) WHERE audience = 'public';
+       CREATE INDEX posts_public_by_user ON posts(user_id, id) WHERE audience = 'public';
        ALTER TABLE followers ADD COLUMN approved INTEGER NOT NULL DEFAULT 1;
        ALTER TABLE followers ADD COLUMN follow TEXT NOT NULL DEFAULT '';
        ALTER TABLE users ADD COLUMN display_name TEXT NOT NULL DEFAULT '';
@@ -411,16 +413,23 @@ void SqliteStore::queueInboxJobs(const char* kind, std::int64_t userId, std::int
 
 std::vector<Post> SqliteStore::recentPosts(int limit, std::optional<std::int64_t> userId, bool publicOnly)
 {
+    // The public posts have indexes of their own: most posts may be for followers, and a feed must
+    // not read past all of them to find its fifty.
+    static constexpr const char* queries[2][2] = {
+        {"SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id ORDER BY posts.id DESC LIMIT ?1",
+         "SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id WHERE posts.audience = 'public' ORDER BY posts.id DESC LIMIT ?1"},
+        {"SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id WHERE posts.user_id = ?2 ORDER BY posts.id DESC LIMIT ?1",
+         "SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id WHERE posts.user_id = ?2 AND posts.audience = 'public' "
+         "ORDER BY posts.id DESC LIMIT ?1"}};
     std::lock_guard lock(m_mutex);
-    auto query = userId ? m_db.prepare("SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience "
-                                       "FROM posts JOIN users ON users.id = posts.user_id WHERE posts.user_id = ?3 "
-                                       "AND (?2 = 0 OR posts.audience = 'public') ORDER BY posts.id DESC LIMIT ?1")
-                        : m_db.prepare("SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience "
-                                       "FROM posts JOIN users ON users.id = posts.user_id "
-                                       "WHERE ?2 = 0 OR posts.audience = 'public' ORDER BY posts.id DESC LIMIT ?1");
-    query.bind(1, static_cast<std::int64_t>(limit)).bind(2, std::int64_t{publicOnly ? 1 : 0});
+    auto query = m_db.prepare(queries[userId ? 1 : 0][publicOnly ? 1 : 0]);
+    query.bind(1, static_cast<std::int64_t>(limit));
     if (userId)
-        query.bind(3, *userId);
+        query.bind(2, *userId);
     std::vector<Post> posts;
     while (query.step())
         posts.push_back(postFromRow(query));
