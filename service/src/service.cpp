@@ -5,6 +5,7 @@
 #include "http/requestlog.h"
 #include "serviceprotocol.h"
 #include "site/atom.h"
+#include "site/icon.h"
 #include "site/pages.h"
 #include "site/validators.h"
 
@@ -41,6 +42,7 @@ constexpr Message messages[] = {
     {"busy", "The service could not do that just now. Please try again."},
     {"out", "You are logged out."},
     {"saved", "Your choices are saved."},
+    {"answered", "Your answer is on its way to their server."},
     {"listenurl", "Please give the listening service's address as https://HOST[:PORT][/PATH] and a token of "
                   "letters, digits and dashes."},
 };
@@ -72,6 +74,8 @@ constexpr Service::Route routes[] = {
     {http::verb::get, activities::instancePath, &Service::federated<&Federation::instanceDocument>, false,
      true},
     {http::verb::post, "/fb/destinations", &Service::saveDestinations, true},
+    {http::verb::post, followersFormPath, &Service::answerFollower, true},
+    {http::verb::get, iconPath, &Service::icon, false},
     {http::verb::get, "/.well-known/webfinger", &Service::federated<&Federation::webfinger>, false},
     {http::verb::get, "/.well-known/nodeinfo", &Service::federated<&Federation::nodeinfoLinks>, false},
     {http::verb::get, "/nodeinfo/2.1", &Service::federated<&Federation::nodeinfo>, false},
@@ -177,7 +181,8 @@ Service::Service(Store& store, const Clock& clock, std::string publicUrl, std::s
     if (m_publicOrigin.empty())
         return;
     Workers workers{[this](const CallPtr& call, std::function<void()> step) { withStore(call, std::move(step)); },
-                    [this](const CallPtr& call, std::function<void()> step) { onHashingPool(call, std::move(step)); }};
+                    [this](const CallPtr& call, std::function<void()> step) { onHashingPool(call, std::move(step)); },
+                    [this] { m_delivery->wake(); }};
     m_federation = std::make_unique<Federation>(m_store, m_publicOrigin, m_peers, std::move(workers), m_clock);
 }
 
@@ -316,8 +321,12 @@ void Service::home(const CallPtr& call)
         Reach reach;
         reach.destinations = m_store.destinations(user->id);
         if (m_federation) {
-            reach.handle = "@" + user->name + "@" + activities::handleHost(m_site);
+            constexpr int followersListed = 200;
+            reach.handle = handleOf(user->name);
             reach.followers = m_store.followerCount(user->id);
+            reach.profile = m_store.profile(user->id);
+            reach.requests = m_store.followers(user->id, false, followersListed);
+            reach.following = m_store.followers(user->id, true, followersListed);
         }
         call->answer(htmlPage(loggedInPage(*user, m_store.recentPosts(homePosts, user->id), m_site, reach)));
     });
@@ -366,11 +375,39 @@ bool saneToken(const std::string& token)
            });
 }
 
+// The person's words about themselves: their lines kept, each cleaned as any text, the whole cut
+// to the longest summary.
+std::string cleanSummary(std::string_view text)
+{
+    std::string summary;
+    std::size_t left = maxSummaryChars;
+    for (std::size_t start = 0; start <= text.size() && left > 0;) {
+        const auto end = std::min(text.find('\n', start), text.size());
+        auto line = text.substr(start, end - start);
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
+        const auto cleaned = cleanText(line, left);
+        left -= std::min(left, countChars(cleaned) + 1);
+        summary += cleaned + "\n";
+        start = end + 1;
+    }
+    const auto last = summary.find_last_not_of(" \n");
+    return last == std::string::npos ? std::string() : summary.substr(0, last + 1);
+}
+
+Profile profileFrom(std::map<std::string, std::string>& form)
+{
+    return {cleanText(trimBlanks(form["display_name"]), maxDisplayNameChars), cleanSummary(form["summary"]),
+            form["discoverable"] == "1", form["indexable"] == "1"};
+}
+
 } // namespace
 
 void Service::saveDestinations(const CallPtr& call)
 {
     auto form = parseForm(call->request.body());
+    // The profile's fields are on the page only while the service federates.
+    const auto profile = federates() ? std::optional(profileFrom(form)) : std::nullopt;
     const auto audience = audienceOfWord(form["audience"]);
     auto url = trimBlanks(form["listen_url"]);
     const auto token = trimBlanks(form["listen_token"]);
@@ -381,15 +418,59 @@ void Service::saveDestinations(const CallPtr& call)
     const auto session = hashCookieValue(cookieValue(call->request));
     if (!session)
         return loggedOut(call);
-    withStore(call, [this, call, session = *session, audience, url, token] {
+    withStore(call, [this, call, session = *session, audience, url, token, profile] {
         const auto user = m_store.sessionUser(session, m_clock.seconds());
         if (!user)
             return loggedOut(call);
         if (audience)
             m_store.setAudience(user->id, *audience);
+        if (profile)
+            m_store.setProfile(user->id, *profile);
         m_store.setListenService(user->id, url, token);
         call->answer(redirectHome("saved"));
     });
+}
+
+// The person's answer to a follower or a request: approve, refuse (a request) or remove (a
+// follower); the follower's server hears it through the delivery jobs.
+void Service::answerFollower(const CallPtr& call)
+{
+    if (!federates())
+        return call->answer(errorResponse(http::status::not_found));
+    auto form = parseForm(call->request.body());
+    const auto actor = form["actor"];
+    const auto action = form["do"];
+    if (actor.empty() || (action != "approve" && action != "refuse" && action != "remove"))
+        return call->answer(errorResponse(http::status::bad_request));
+    const auto session = hashCookieValue(cookieValue(call->request));
+    if (!session)
+        return loggedOut(call);
+    withStore(call, [this, call, session = *session, actor, action] {
+        const auto user = m_store.sessionUser(session, m_clock.seconds());
+        if (!user)
+            return loggedOut(call);
+        const auto now = m_clock.seconds();
+        if (action == "approve" ? m_store.approveFollower(user->id, actor, now)
+                                : m_store.refuseFollower(user->id, actor, now))
+            m_delivery->wake();
+        call->answer(redirectHome("answered"));
+    });
+}
+
+void Service::icon(const CallPtr& call)
+{
+    Response response{http::status::ok, 11};
+    response.set(http::field::content_type, "image/png");
+    response.set(http::field::cache_control, "max-age=86400");
+    response.set(http::field::access_control_allow_origin, "*");
+    response.body() = std::string(serviceIcon());
+    answerUnlessUnchanged(call->request, response, std::nullopt);
+    call->answer(std::move(response));
+}
+
+std::string Service::handleOf(const std::string& name) const
+{
+    return "@" + name + "@" + activities::handleHost(m_site);
 }
 
 void Service::loggedOut(const CallPtr& call)
@@ -402,7 +483,7 @@ void Service::loggedOut(const CallPtr& call)
 void Service::feed(const CallPtr& call)
 {
     withStore(call, [this, call] {
-        const auto posts = m_store.recentPosts(50);
+        const auto posts = m_store.recentPosts(50, std::nullopt, true);
         answerFeed(call, posts, "text/html; charset=utf-8", feedPage(posts));
     });
 }
@@ -410,7 +491,7 @@ void Service::feed(const CallPtr& call)
 void Service::feedAsJson(const CallPtr& call)
 {
     withStore(call, [this, call] {
-        const auto posts = m_store.recentPosts(50);
+        const auto posts = m_store.recentPosts(50, std::nullopt, true);
         answerFeed(call, posts, "application/json", feedJson(posts));
     });
 }
@@ -448,9 +529,12 @@ void Service::person(const CallPtr& call)
         const auto account = m_store.findAccount(nameKey(wanted.name));
         if (!account)
             return call->answer(errorResponse(http::status::not_found));
-        const auto posts = m_store.recentPosts(personPosts, account->user.id);
+        // Others see only the songs posted for everyone, the person too: their own are on their home page.
+        const auto posts = m_store.recentPosts(personPosts, account->user.id, true);
         if (!wanted.feed)
-            return call->answer(htmlPage(personPage(account->user, posts)));
+            return call->answer(htmlPage(personPage(account->user, posts,
+                                                    m_store.destinations(account->user.id).audience,
+                                                    federates() ? handleOf(account->user.name) : std::string())));
         // Feed readers ask often; a minute of caching spares the database without hiding a song long.
         answerFeed(call, posts, "application/atom+xml; charset=utf-8", personAtom(account->user, posts, m_site),
                    "max-age=60");

@@ -67,10 +67,14 @@ public:
     template <void (Federation::*page)(const CallPtr&)>
     void federated(const CallPtr& call);
     void saveDestinations(const CallPtr& call);
+    void answerFollower(const CallPtr& call);
+    void icon(const CallPtr& call);
 
     // The paths where other servers post activities, which may be larger than a form.
     static bool takesActivities(std::string_view path);
     bool federates() const { return m_federation != nullptr; }
+    // @NAME@HOST, the person's handle on the fediverse.
+    std::string handleOf(const std::string& name) const;
 
     struct Route {
         http::verb verb;

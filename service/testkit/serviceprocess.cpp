@@ -298,6 +298,12 @@ bool Visitor::logIn(const std::string& name, const std::string& password)
     return result && result->status == 303 && !m_cookie.empty();
 }
 
+bool Visitor::chooseAudience(const std::string& word)
+{
+    const auto result = post("/fb/destinations", {{"audience", word}});
+    return result && result->status == 303 && result->header("Location").ends_with("?m=saved");
+}
+
 std::string Visitor::postSong(const std::string& song, const std::string& deleteId)
 {
     std::string target =

@@ -107,6 +107,8 @@ public:
     // Creates the account and logs in with it (the service logs a new account in).
     bool signUp(const std::string& name, const std::string& password);
     bool logIn(const std::string& name, const std::string& password);
+    // Chooses on the home page who sees the next songs: "public", "followers" or "nobody".
+    bool chooseAudience(const std::string& word);
     // Posts a song the way the desktop program does; returns the page title.
     std::string postSong(const std::string& song, const std::string& deleteId = {});
 

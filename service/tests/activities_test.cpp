@@ -22,7 +22,7 @@ TEST(Activities, APersonIsFoundByHandleAndDescribesItsKeyAndInboxes)
     EXPECT_EQ(finger["links"][0]["type"], "application/activity+json");
     EXPECT_EQ(finger["links"][0]["href"], at.actor);
 
-    const auto person = as::person({1, "Zoë"}, at, "PEM");
+    const auto person = as::person({1, "Zoë"}, at, "PEM", {"", "", false, false, 1700000000}, Audience::everyone);
     EXPECT_EQ(person["@context"], as::Json::array({"https://www.w3.org/ns/activitystreams",
                                                    "https://w3id.org/security/v1"}));
     EXPECT_EQ(person["type"], "Person");
@@ -32,13 +32,33 @@ TEST(Activities, APersonIsFoundByHandleAndDescribesItsKeyAndInboxes)
     EXPECT_EQ(person["publicKey"]["id"], at.actor + "#main-key");
     EXPECT_EQ(person["publicKey"]["owner"], at.actor);
     EXPECT_EQ(person["publicKey"]["publicKeyPem"], "PEM");
+    EXPECT_EQ(person["published"], "2023-11-14T22:13:20Z");
+    EXPECT_EQ(person["icon"]["url"], site + "/fb/tunalo.png");
+    EXPECT_EQ(person["name"], "Zoë") << "without a name of its own the account's name";
+    EXPECT_EQ(person["manuallyApprovesFollowers"], false);
+    EXPECT_EQ(person["discoverable"], false);
+    EXPECT_EQ(person["indexable"], false);
+}
+
+// What the person wrote about themselves is text: escaped, its lines kept.
+TEST(Activities, APersonsOwnNameAndWordsShowAsTheyWroteThem)
+{
+    const auto at = as::Addresses::of(site, "ann");
+    const Profile profile{"Ann <the DJ>", "Loud & <b>proud</b>\nsecond line\n\nnew paragraph", true, false, 0};
+    const auto person = as::person({1, "ann"}, at, "PEM", profile, Audience::followers);
+    EXPECT_EQ(person["name"], "Ann <the DJ>") << "a name is plain text in ActivityStreams";
+    EXPECT_EQ(person["summary"], "<p>Loud &amp; &lt;b&gt;proud&lt;/b&gt;<br>second line</p><p>new paragraph</p>");
+    EXPECT_EQ(person["manuallyApprovesFollowers"], true) << "follows wait for approval unless everyone sees";
+    EXPECT_EQ(person["discoverable"], true);
+    EXPECT_EQ(person["indexable"], false);
+    EXPECT_EQ(as::person({1, "ann"}, at, "PEM", profile, Audience::nobody)["manuallyApprovesFollowers"], true);
 }
 
 // The song is text, not markup, wherever it goes; who sees it follows the person's choice.
 TEST(Activities, ANoteSaysWhoListensToWhatAndIsAddressedAsChosen)
 {
     const auto at = as::Addresses::of(site, "ann");
-    const Post post{42, "ann", "<b>AC/DC</b> & \"Friends\"", 1700000000};
+    const Post post{42, "ann", "<b>AC/DC</b> & \"Friends\"", 1700000000, Audience::followers};
     const auto create = as::create(post, at, Audience::followers);
     EXPECT_EQ(create["type"], "Create");
     EXPECT_EQ(create["actor"], at.actor);
@@ -49,17 +69,21 @@ TEST(Activities, ANoteSaysWhoListensToWhatAndIsAddressedAsChosen)
     EXPECT_EQ(note["to"], as::Json::array({at.followers}));
     EXPECT_EQ(note["to"], create["to"]) << "the activity goes where its note goes";
 
-    const auto open = as::note(post, at, Audience::everyone);
-    EXPECT_EQ(open["to"], as::Json::array({std::string(as::publicAudience)}));
-    EXPECT_EQ(open["cc"], as::Json::array({at.followers}));
+    const auto forEveryone = as::note(post, at, Audience::everyone);
+    EXPECT_EQ(forEveryone["to"], as::Json::array({std::string(as::publicAudience)}));
+    EXPECT_EQ(forEveryone["cc"], as::Json::array({at.followers}));
 
     const auto removal = as::remove(42, at);
     EXPECT_EQ(removal["type"], "Delete");
     EXPECT_EQ(removal["object"]["id"], note["id"]);
 
-    EXPECT_TRUE(as::outbox({post}, at, Audience::followers)["orderedItems"].empty())
-        << "a public outbox lists no post meant for followers";
-    EXPECT_EQ(as::outbox({post}, at, Audience::everyone)["totalItems"], 1);
+    auto open = post;
+    open.id = 43;
+    open.audience = Audience::everyone;
+    const auto outbox = as::outbox({open, post}, at);
+    ASSERT_EQ(outbox["totalItems"], 1) << "a public outbox lists no post meant for followers";
+    EXPECT_EQ(outbox["orderedItems"][0]["object"]["id"], at.note(43));
+    EXPECT_EQ(outbox["orderedItems"][0]["to"], as::Json::array({std::string(as::publicAudience)}));
 }
 
 TEST(Activities, AnAcceptCarriesTheFollowAndIsTheSameForTheSameFollow)
@@ -75,6 +99,16 @@ TEST(Activities, AnAcceptCarriesTheFollowAndIsTheSameForTheSameFollow)
     auto other = follow;
     other["id"] = "https://elsewhere.example/follows/2";
     EXPECT_NE(accept["id"], as::accept(other, at)["id"]);
+
+    const auto reject = as::reject(follow, at);
+    EXPECT_EQ(reject["type"], "Reject");
+    EXPECT_EQ(reject["object"], follow);
+    EXPECT_NE(reject["id"], accept["id"]);
+    // Follows kept from before came without their id: each follower's answer is its own all the same.
+    const as::Json bare = {{"type", "Follow"}, {"actor", "https://elsewhere.example/users/bo"}, {"object", at.actor}};
+    auto bareOther = bare;
+    bareOther["actor"] = "https://elsewhere.example/users/cy";
+    EXPECT_NE(as::reject(bare, at)["id"], as::reject(bareOther, at)["id"]);
 }
 
 TEST(Activities, AnAcceptHeaderAsksForActivitiesOnlyWithTheirTypes)

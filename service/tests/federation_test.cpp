@@ -57,11 +57,34 @@ protected:
 
     std::string site() const { return "http://127.0.0.1:" + std::to_string(m_port); }
     std::string actorOf(const std::string& name) const { return site() + "/fb/u/" + name; }
-    Visitor person(const std::string& name)
+    // A person whose songs are for that audience: everyone unless the test says otherwise, so that
+    // follows are accepted at once.
+    Visitor person(const std::string& name, const std::string& audience = "public")
     {
         Visitor v(m_port);
         EXPECT_TRUE(v.signUp(name, "correct horse")) << name;
+        if (audience != "followers") {
+            EXPECT_TRUE(v.chooseAudience(audience)) << name;
+        }
         return v;
+    }
+
+    // A GET of one of the service's addresses, unsigned or signed by an account elsewhere; the
+    // answer's status and body.
+    Answer fetch(const std::string& target, Elsewhere* from = nullptr, const Fields& headers = {
+                     {"Accept", "application/activity+json"}})
+    {
+        auto fields = from ? from->signedBy("someone", http::verb::get, target, "", m_port) : Fields{};
+        fields.insert(fields.end(), headers.begin(), headers.end());
+        return Visitor(m_port).get(target, fields).value_or(Answer{});
+    }
+
+    // The person's answer to a follower or a request on their home page.
+    int answerFollower(Visitor& person, const std::string& actor, const std::string& action,
+                       const Fields& headers = {})
+    {
+        const auto answer = person.post("/fb/followers", {{"actor", actor}, {"do", action}}, headers);
+        return answer ? answer->status : 0;
     }
 
     // Posts the activity to a person's inbox (or the shared one) signed by an account elsewhere.
@@ -405,6 +428,205 @@ TEST_F(Federating, TwoInstancesOnOneDatabaseSendEachNoteOnce)
         ids.insert(arrival.activity["id"].get<std::string>());
     EXPECT_EQ(ids.size(), arrived.size()) << "no activity twice";
     EXPECT_EQ(elsewhere.arrivals(2 + posts, 1s).size(), 1u + posts);
+}
+
+// Who sees a song depends on the audience it was posted with, wherever it is looked at: the
+// person's page, their Atom feed, their outbox and the note itself, by a browser, by a server
+// that does not sign its fetch, by the server of an approved follower and by another server.
+TEST_F(Federating, EachSongIsSeenByItsAudienceAloneWhereverItIsLookedAt)
+{
+    auto ann = person("ann", "followers");
+    Elsewhere friends(false), strangers(false);
+    ASSERT_EQ(deliver(friends, "bo", friends.follow("bo", actorOf("ann")), "/fb/inbox"), 202);
+    ASSERT_EQ(answerFollower(ann, friends.actor("bo"), "approve"), 303);
+    // A follow still waiting for its answer counts for nothing.
+    ASSERT_EQ(deliver(strangers, "eve", strangers.follow("eve", actorOf("ann")), "/fb/inbox"), 202);
+
+    const auto forFollowers = postedId(ann.postSong("Song - For Followers"));
+    ASSERT_TRUE(ann.chooseAudience("public"));
+    const auto forEveryone = postedId(ann.postSong("Song - For Everyone"));
+    ASSERT_TRUE(ann.chooseAudience("nobody"));
+    const auto forNobody = postedId(ann.postSong("Song - For Nobody"));
+    ASSERT_TRUE(forFollowers > 0 && forEveryone > 0 && forNobody > 0);
+    ASSERT_TRUE(ann.chooseAudience("public")) << "opening up later opens no earlier song";
+    const auto home = ann.get("/fb/tnlouserhome.php");
+    for (const auto* song : {"For Followers", "For Everyone", "For Nobody"})
+        EXPECT_NE(home->body.find(song), std::string::npos) << "the person sees all their own: " << song;
+
+    enum Viewer { browser, unsigned_, follower, stranger };
+    const auto look = [&](Viewer viewer, const std::string& target, bool document) {
+        const Fields accept = {{"Accept", document ? "application/activity+json" : "text/html"}};
+        switch (viewer) {
+        case browser:
+            return fetch(target, nullptr, {{"Accept", "text/html"}, {"Sec-Fetch-Site", "none"}});
+        case unsigned_:
+            return fetch(target, nullptr, accept);
+        case follower:
+            return fetch(target, &friends, accept);
+        case stranger:
+            return fetch(target, &strangers, accept);
+        }
+        return Answer{};
+    };
+    const struct {
+        const char* name;
+        std::string target;
+        bool document;
+    } lists[] = {{"page", "/fb/u/ann", false},
+                 {"Atom feed", "/fb/u/ann.atom", false},
+                 {"service's feed", "/fb/feed.json", false},
+                 {"outbox", "/fb/u/ann/outbox", true}};
+    for (const auto viewer : {browser, unsigned_, follower, stranger}) {
+        for (const auto& list : lists) {
+            const auto answer = look(viewer, list.target, list.document);
+            EXPECT_EQ(answer.status, 200) << list.name << " to viewer " << viewer;
+            EXPECT_NE(answer.body.find("For Everyone"), std::string::npos) << list.name << " to viewer " << viewer;
+            for (const auto* hidden : {"For Followers", "For Nobody"})
+                EXPECT_EQ(answer.body.find(hidden), std::string::npos) << list.name << " to " << viewer << ": " << hidden;
+        }
+    }
+    EXPECT_NE(look(browser, "/fb/u/ann", false).body.find("@ann@127.0.0.1:" + std::to_string(m_port)),
+              std::string::npos)
+        << "the page names where to follow";
+
+    // The note at its id: status by song and viewer.
+    const struct {
+        Viewer viewer;
+        int forFollowers, forEveryone, forNobody;
+    } notes[] = {
+        {browser, 401, 200, 404},
+        {unsigned_, 401, 200, 404},
+        {follower, 200, 200, 404},
+        {stranger, 404, 200, 404},
+    };
+    for (const auto& row : notes) {
+        const std::pair<long long, int> expected[] = {
+            {forFollowers, row.forFollowers}, {forEveryone, row.forEveryone}, {forNobody, row.forNobody}};
+        for (const auto& [id, status] : expected) {
+            const auto answer = look(row.viewer, "/fb/u/ann/posts/" + std::to_string(id), true);
+            EXPECT_EQ(answer.status, status) << "note " << id << " to viewer " << row.viewer << ": " << answer.body;
+            if (status == 200) {
+                EXPECT_EQ(Json::parse(answer.body, nullptr, false).value("type", ""), "Note");
+            }
+        }
+    }
+    // A signature that does not hold is no signature.
+    auto forged = friends.signedBy("bo", http::verb::get, "/fb/u/ann/posts/" + std::to_string(forFollowers), "",
+                                   m_port);
+    for (auto& [name, value] : forged)
+        if (name == "Date")
+            value = httpDate(std::chrono::system_clock::now() - 1min);
+    forged.emplace_back("Accept", "application/activity+json");
+    const auto refused = Visitor(m_port).get("/fb/u/ann/posts/" + std::to_string(forFollowers), forged);
+    EXPECT_EQ(refused ? refused->status : 0, 401);
+}
+
+// With followers, a follow waits for the person: they approve or refuse it on their home page,
+// or remove a follower there later, and the follower's server hears each answer through the
+// delivery jobs, signed.
+TEST_F(Federating, ThePersonApprovesRefusesAndRemovesFollowersOnTheHomePage)
+{
+    auto ann = person("ann", "followers");
+    Elsewhere bo(false), cy(false);
+    const auto actor = Json::parse(fetch("/fb/u/ann").body);
+    EXPECT_EQ(actor["manuallyApprovesFollowers"], true);
+    const auto boFollow = bo.follow("bo", actorOf("ann"));
+    const auto cyFollow = cy.follow("cy", actorOf("ann"));
+    ASSERT_EQ(deliver(bo, "bo", boFollow, "/fb/u/ann/inbox"), 202);
+    ASSERT_EQ(deliver(cy, "cy", cyFollow, "/fb/inbox"), 202);
+    ann.postSong("Song - While They Wait");
+    EXPECT_TRUE(bo.arrivals(1, 1s).empty()) << "no Accept and no song before the person answers";
+    auto home = ann.get("/fb/tnlouserhome.php")->body;
+    EXPECT_NE(home.find("<span class=\"followers\">0</span>"), std::string::npos);
+    const auto requests = home.find("Asking to follow you");
+    ASSERT_NE(requests, std::string::npos) << home;
+    EXPECT_NE(home.find(bo.actor("bo"), requests), std::string::npos);
+    EXPECT_NE(home.find(cy.actor("cy"), requests), std::string::npos);
+
+    // Another site's page cannot answer for the person.
+    EXPECT_EQ(answerFollower(ann, bo.actor("bo"), "approve", {{"Sec-Fetch-Site", "cross-site"}}), 403);
+    EXPECT_EQ(answerFollower(ann, bo.actor("bo"), "approve", {{"Origin", "http://elsewhere.example"}}), 403);
+    EXPECT_EQ(Visitor(m_port).post("/fb/followers", {{"actor", bo.actor("bo")}, {"do", "approve"}})->status, 200)
+        << "without a session: the log-in page, and nothing approved";
+    EXPECT_TRUE(bo.arrivals(1, 500ms).empty());
+
+    const auto key = keyOf("ann");
+    ASSERT_EQ(answerFollower(ann, bo.actor("bo"), "approve"), 303);
+    ASSERT_EQ(answerFollower(ann, cy.actor("cy"), "refuse"), 303);
+    auto toBo = bo.arrivals(1);
+    ASSERT_EQ(typesOf(toBo), std::vector<std::string>{"Accept"});
+    expectSignedBy(toBo[0], key);
+    EXPECT_EQ(toBo[0].activity["object"]["id"], boFollow["id"]);
+    EXPECT_EQ(toBo[0].request.target(), "/users/bo/inbox") << "to the follower's own inbox";
+    const auto toCy = cy.arrivals(1);
+    ASSERT_EQ(typesOf(toCy), std::vector<std::string>{"Reject"});
+    expectSignedBy(toCy[0], key);
+    EXPECT_EQ(toCy[0].activity["object"]["id"], cyFollow["id"]);
+    EXPECT_NE(ann.get("/fb/tnlouserhome.php")->body.find("<span class=\"followers\">1</span>"), std::string::npos);
+
+    ann.postSong("Song - For Bo");
+    toBo = bo.arrivals(2);
+    ASSERT_EQ(typesOf(toBo), (std::vector<std::string>{"Accept", "Create"}));
+    EXPECT_EQ(cy.arrivals(2, 1s).size(), 1u) << "nothing for a refused follower";
+
+    ASSERT_EQ(answerFollower(ann, bo.actor("bo"), "remove"), 303);
+    toBo = bo.arrivals(3);
+    ASSERT_EQ(typesOf(toBo), (std::vector<std::string>{"Accept", "Create", "Reject"}));
+    EXPECT_EQ(toBo[2].activity["object"]["id"], boFollow["id"]);
+    ann.postSong("Song - After Bo");
+    EXPECT_EQ(bo.arrivals(4, 1s).size(), 3u) << "a removed follower gets no more songs";
+}
+
+// Every Accept is a delivery job: one that its server fails to take is tried again.
+TEST_F(Federating, AnAcceptThatFailsIsTriedAgain)
+{
+    person("ann");
+    Elsewhere elsewhere(false);
+    elsewhere.answer(Elsewhere::Inbox::fail);
+    ASSERT_EQ(deliver(elsewhere, "bo", elsewhere.follow("bo", actorOf("ann")), "/fb/inbox"), 202);
+    ASSERT_EQ(typesOf(elsewhere.arrivals(1)), std::vector<std::string>{"Accept"});
+    for (int tries = 0; tries < 50 && sql("SELECT count(*) FROM jobs WHERE attempts > 0")[0] != "1"; ++tries)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(sql("SELECT kind FROM jobs WHERE attempts = 1"), std::vector<std::string>{"accept"});
+}
+
+// The account as other servers show it: the person's name and words as they wrote them, the
+// program's picture, its creation, and no listing anywhere unless the person ticks it.
+TEST_F(Federating, TheAccountShowsThePersonsNameWordsAndPicture)
+{
+    auto ann = person("ann");
+    auto actor = Json::parse(fetch("/fb/u/ann").body);
+    EXPECT_EQ(actor["name"], "ann");
+    EXPECT_EQ(actor["discoverable"], false);
+    EXPECT_EQ(actor["indexable"], false);
+    EXPECT_EQ(actor["manuallyApprovesFollowers"], false) << "everyone: follows are accepted at once";
+    EXPECT_TRUE(actor["published"].get<std::string>().starts_with("20")) << actor.dump();
+    EXPECT_EQ(actor["endpoints"]["sharedInbox"], site() + "/fb/inbox");
+    const auto iconUrl = actor["icon"]["url"].get<std::string>();
+    ASSERT_TRUE(iconUrl.starts_with(site())) << iconUrl;
+    const auto icon = fetch(iconUrl.substr(site().size()), nullptr, {});
+    EXPECT_EQ(icon.status, 200);
+    EXPECT_EQ(icon.header("Content-Type"), "image/png");
+    EXPECT_TRUE(icon.body.starts_with("\x89PNG\r\n\x1a\n")) << "a PNG file";
+
+    const std::string words = "I play <b>loud</b> & \"proud\"\r\nsecond line" + std::string(600, 'x');
+    const auto saved = ann.post("/fb/destinations", {{"audience", "public"}, {"display_name", "  Ann <DJ>  "},
+                                                     {"summary", words}, {"discoverable", "1"}});
+    ASSERT_TRUE(saved && saved->status == 303);
+    actor = Json::parse(fetch("/fb/u/ann").body);
+    EXPECT_EQ(actor["name"], "Ann <DJ>");
+    const auto summary = actor["summary"].get<std::string>();
+    EXPECT_TRUE(summary.starts_with("<p>I play &lt;b&gt;loud&lt;/b&gt; &amp; &quot;proud&quot;<br>second line"))
+        << summary;
+    EXPECT_EQ(summary.find("<b>"), std::string::npos);
+    EXPECT_EQ(std::count(summary.begin(), summary.end(), 'x'), 500 - 40) << "at most 500 characters are kept";
+    EXPECT_EQ(actor["discoverable"], true);
+    EXPECT_EQ(actor["indexable"], false);
+    const auto home = ann.get("/fb/tnlouserhome.php")->body;
+    EXPECT_NE(home.find("value=\"Ann &lt;DJ&gt;\""), std::string::npos);
+    EXPECT_NE(home.find("I play &lt;b&gt;loud&lt;/b&gt; &amp; &quot;proud&quot;\nsecond line"), std::string::npos);
+    EXPECT_EQ(home.find("<b>loud"), std::string::npos);
+    EXPECT_NE(home.find("name=\"discoverable\" value=\"1\" checked"), std::string::npos);
 }
 
 TEST_F(Federating, WithoutTheFlagNoPrivateAddressIsReached)

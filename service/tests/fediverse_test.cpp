@@ -145,11 +145,20 @@ protected:
     std::string site() const { return "http://" + host(); }
     std::string actorOf(const std::string& name) const { return site() + "/fb/u/" + name; }
 
+    // A new account, whose songs are for the followers it approves.
     Visitor person(const std::string& name)
     {
         Visitor v(m_port);
         EXPECT_TRUE(v.signUp(name, "correct horse")) << name;
         return v;
+    }
+
+    // The status of a GET of the address that the follower signed with its key, as draft-cavage or
+    // RFC 9421 ("rfc9421") describes.
+    int fetchedByTheFollower(const std::string& target, const std::string& spec = "draft-cavage-http-signatures-12")
+    {
+        const auto answer = m_follower->command("fetch", {{"url", site() + target}, {"spec", spec}});
+        return answer.value("status", 0);
     }
 
     // A person whose songs everyone may see, whose follows are accepted at once.
@@ -212,21 +221,42 @@ bool addressedTo(const Json& activity, const std::string& audience)
     return false;
 }
 
+// The person's songs are for the followers they approve: the follow waits until the person
+// approves it on their home page, and only then may the follower's server read a followers-only
+// note it is shown.
 TEST_F(Fediverse, AFollowerMadeWithFedifySeesEachSongAndThePreviousOneDeletedUntilItUnfollows)
 {
-    auto ann = personForEveryone("Ann");
+    auto ann = person("Ann");
+    const auto waiting = postedId(ann.postSong("Before - The Follow"));
+    ASSERT_GT(waiting, 0);
     const auto followed = m_follower->command("follow", {{"handle", "@Ann@" + host()}});
     ASSERT_EQ(followed.value("actor", ""), actorOf("Ann")) << followed.dump(1);
     EXPECT_EQ(followed.value("preferredUsername", ""), "Ann");
     EXPECT_EQ(followed.value("inbox", ""), actorOf("Ann") + "/inbox");
     EXPECT_EQ(followed.value("sharedInbox", ""), site() + "/fb/inbox");
     EXPECT_EQ(followed.value("keyOwner", ""), actorOf("Ann")) << "Fedify finds the key of the actor";
+    const auto note = "/fb/u/Ann/posts/" + std::to_string(waiting);
+    EXPECT_EQ(fetchedByTheFollower(note), 404) << "a server without an approved follower finds no such note";
+    EXPECT_EQ(Visitor(m_port).get(note, {{"Accept", "application/activity+json"}})->status, 401);
+
+    std::this_thread::sleep_for(1s);
+    EXPECT_TRUE(ofType(m_follower->command("received"), "Accept").empty()) << "no Accept before the person's";
+    // The friend's actor, on the follower's server where its follow lives.
+    const auto follow = followed.value("follow", "");
+    const auto friendActor = follow.substr(0, follow.find("/follows/")) + "/users/friend";
+    const auto home = ann.get("/fb/tnlouserhome.php")->body;
+    EXPECT_NE(home.find("value=\"" + friendActor + "\""), std::string::npos)
+        << "the request is listed on the home page: " << home;
+    const auto approved = ann.post("/fb/followers", {{"actor", friendActor}, {"do", "approve"}});
+    ASSERT_TRUE(approved && approved->status == 303);
 
     const auto accepted = m_follower->received(1);
     ASSERT_EQ(ofType(accepted, "Accept").size(), 1u) << accepted.dump(1);
     EXPECT_EQ(accepted[0].value("actor", ""), actorOf("Ann"));
     EXPECT_EQ(accepted[0].value("object", ""), followed.value("follow", "")) << "the Accept names the Follow";
     EXPECT_EQ(followersOnceThey("Ann", 1), 1);
+    EXPECT_EQ(fetchedByTheFollower(note), 200) << "the follower's server reads the note, signed by Fedify";
+    EXPECT_EQ(fetchedByTheFollower(note, "rfc9421"), 200) << "signed as RFC 9421 has it too";
 
     const auto first = postedId(ann.postSong("First Song - An Artist"));
     ASSERT_GT(first, 0);
@@ -256,6 +286,7 @@ TEST_F(Fediverse, AFollowerMadeWithFedifySeesEachSongAndThePreviousOneDeletedUnt
     const auto undone = m_follower->command("unfollow");
     ASSERT_FALSE(undone.contains("error")) << undone.dump(1);
     EXPECT_EQ(followersOnceThey("Ann", 0), 0);
+    EXPECT_EQ(fetchedByTheFollower(note), 404) << "no longer a follower's server";
     ASSERT_GT(postedId(ann.postSong("Third Song")), 0);
     std::this_thread::sleep_for(3s);
     EXPECT_EQ(m_follower->received().size(), 4u) << "nothing after the Undo: " << m_follower->received().dump(1);

@@ -11,7 +11,7 @@ class Instances : public ServiceTest {};
 TEST_F(Instances, SessionsAndDeletionsCrossBetweenInstances)
 {
     const auto other = startAnother();
-    ASSERT_TRUE(visitor().signUp("Ann", "correct horse"));
+    member("Ann");
 
     Visitor first(port());
     ASSERT_TRUE(first.logIn("Ann", "correct horse"));

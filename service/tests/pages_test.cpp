@@ -29,6 +29,28 @@ TEST(Pages, EverySongAndNameStandsInAnIsolateOfItsOwn)
     EXPECT_NE(feedPage(posts).find("<bdi>Ann</bdi>"), std::string::npos) << "names are isolated too";
 }
 
+// Followers' addresses come from other servers: one that names its account with markup gets
+// text on the home page, inside the form field and the link alike.
+TEST(Pages, AFollowersAddressIsTextOnTheHomePage)
+{
+    const std::string hostile = "https://evil.example/u/\"><script>alert(1)</script>";
+    Reach reach;
+    reach.handle = "@ann@tunalo.example";
+    reach.requests = {{hostile, hostile + "/inbox", "", "{}", false}};
+    reach.following = {{"https://good.example/u/bo", "https://good.example/u/bo/inbox", "", "{}", true}};
+    const auto html = loggedInPage({1, "ann"}, {}, "http://127.0.0.1:8631", reach);
+    EXPECT_EQ(html.find("<script>alert"), std::string::npos);
+    EXPECT_NE(html.find("value=\"https://evil.example/u/&quot;&gt;&lt;script&gt;"), std::string::npos);
+    const auto requests = html.find("Asking to follow you");
+    const auto followers = html.find("Your followers");
+    ASSERT_NE(requests, std::string::npos);
+    ASSERT_NE(followers, std::string::npos);
+    EXPECT_NE(html.find("value=\"approve\"", requests), std::string::npos);
+    EXPECT_LT(html.find("value=\"refuse\"", requests), followers);
+    EXPECT_GT(html.find("value=\"remove\"", requests), followers) << "a follower is removed, not refused";
+    EXPECT_EQ(html.find("value=\"approve\"", followers), std::string::npos);
+}
+
 Response feedResponse()
 {
     Response response{http::status::ok, 11};

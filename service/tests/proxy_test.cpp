@@ -128,6 +128,9 @@ TEST(Proxy, SignUpLogInAndPostOverHttpsThroughCaddy)
     EXPECT_NE(logIn.find("location: /fb/tnlouserhome.php\r\n"), std::string::npos) << logIn;
     EXPECT_NE(curl(origin + "/fb/tnlouserhome.php").find("<title>Login Succsesfull</title>"),
               std::string::npos);
+    EXPECT_NE(curl("-D - -o /dev/null --data 'audience=public' " + origin + "/fb/destinations").find("HTTP/2 303"),
+              std::string::npos)
+        << "songs for everyone, so that the service's feed shows them";
     EXPECT_NE(curl(origin + "/fb/update.php?s=Over%20TLS").find("<title>Posted ID:"), std::string::npos);
     EXPECT_NE(curl(origin + "/fb/feed.json").find("\"song\":\"Over TLS\""), std::string::npos);
     // Plain http on the https port is not served as the site.

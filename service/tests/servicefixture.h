@@ -100,11 +100,15 @@ protected:
     int port() const { return m_service->port(); }
     Visitor visitor() const { return Visitor(m_service->port()); }
 
-    // A visitor with a fresh account of its own, logged in.
-    Visitor member(const std::string& name)
+    // A visitor with a fresh account of its own, logged in, whose songs are for that audience (a
+    // new account's own choice is followers).
+    Visitor member(const std::string& name, const std::string& audience = "public")
     {
         Visitor v(port());
         EXPECT_TRUE(v.signUp(name, "correct horse")) << name;
+        if (audience != "followers") {
+            EXPECT_TRUE(v.chooseAudience(audience)) << name;
+        }
         return v;
     }
 

@@ -7,6 +7,7 @@
 #include "store/sqlitestore.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <set>
@@ -49,6 +50,17 @@ protected:
         else
             pg::Connection(m_address).query("UPDATE schema_version SET version = $1",
                                             {std::int64_t{version}});
+    }
+
+    // Runs statements one by one on the database itself.
+    void exec(std::initializer_list<const char*> statements) const
+    {
+        for (const auto* statement : statements) {
+            if (GetParam() == Kind::sqlite)
+                Database(m_address).exec(statement);
+            else
+                pg::Connection(m_address).script(statement);
+        }
     }
 
     int schemaVersion() const
@@ -245,13 +257,26 @@ TEST_P(Stores, SignUpSlotsPerAddressAndLoginFailuresAreSharedBetweenInstances)
 }
 
 // Three followers on two servers: the first server has a shared inbox, the second has none.
-const Follower followers[] = {{"https://one.example/u/a", "https://one.example/u/a/inbox", "https://one.example/inbox"},
-                              {"https://one.example/u/b", "https://one.example/u/b/inbox", "https://one.example/inbox"},
-                              {"https://two.example/u/c", "https://two.example/u/c/inbox", ""}};
+// All three approved.
+const Follower followers[] = {
+    {"https://one.example/u/a", "https://one.example/u/a/inbox", "https://one.example/inbox", "", true},
+    {"https://one.example/u/b", "https://one.example/u/b/inbox", "https://one.example/inbox", "", true},
+    {"https://two.example/u/c", "https://two.example/u/c/inbox", "", "", true}};
 
 const char* kindName(JobKind kind)
 {
-    return kind == JobKind::create ? "create" : kind == JobKind::remove ? "remove" : "listen";
+    switch (kind) {
+    case JobKind::create:
+        return "create";
+    case JobKind::remove:
+        return "remove";
+    case JobKind::accept:
+        return "accept";
+    case JobKind::reject:
+        return "reject";
+    default:
+        return "listen";
+    }
 }
 
 // Claims every job due by the end of time, finishing each claim before the next, until none is
@@ -266,6 +291,14 @@ std::vector<Job> drain(Store& store)
         all.insert(all.end(), jobs.begin(), jobs.end());
     }
     return all;
+}
+
+// Adds approved followers, their Accepts sent and gone.
+void follow(Store& store, std::int64_t userId, std::initializer_list<Follower> each)
+{
+    for (const auto& follower : each)
+        store.addFollower(userId, follower, 0);
+    drain(store);
 }
 
 // What a post queues, by the person's audience and listening service, and whether the post is
@@ -305,8 +338,7 @@ TEST_P(Stores, JobsAreQueuedWithThePost)
         const auto name = "P" + std::to_string(++person);
         const auto user = store->createUser(name, nameKey(name), "h", 0);
         ASSERT_TRUE(user);
-        for (const auto& follower : followers)
-            store->addFollower(user->id, follower);
+        follow(*store, user->id, {followers[0], followers[1], followers[2]});
         store->setAudience(user->id, c.audience);
         store->setListenService(user->id, c.listenUrl, c.listenToken);
         std::optional<std::int64_t> previous;
@@ -351,7 +383,7 @@ TEST_P(Stores, AJobIsLeasedUntilItsLeaseEndsOrItIsRetried)
     const auto store = open();
     const auto ann = store->createUser("Ann", nameKey("Ann"), "h", 0);
     ASSERT_TRUE(ann);
-    store->addFollower(ann->id, followers[2]);
+    follow(*store, ann->id, {followers[2]});
     const auto later = store->addPost(ann->id, "Later", std::nullopt, 100, std::nullopt, true);
     const auto earlier = store->addPost(ann->id, "Earlier", std::nullopt, 90, std::nullopt, true);
     EXPECT_TRUE(store->claimJobs(89, 200, 10).empty()) << "nothing is due yet";
@@ -388,8 +420,9 @@ TEST_P(Stores, InstancesClaimingAtOnceNeverShareAJob)
     constexpr int inboxes = 200;
     for (int i = 0; i < inboxes; ++i) {
         const auto actor = "https://s" + std::to_string(i) + ".example/u";
-        stores[0]->addFollower(ann->id, {actor, actor + "/inbox", ""});
+        stores[0]->addFollower(ann->id, {actor, actor + "/inbox", "", "", true}, 0);
     }
+    drain(*stores[0]);
     stores[0]->addPost(ann->id, "Song", std::nullopt, 100, std::nullopt, true);
     ASSERT_EQ(stores[1]->pendingJobs(), inboxes);
 
@@ -419,11 +452,11 @@ TEST_P(Stores, FollowersComeRenewAndGo)
     const auto bob = store->createUser("Bob", nameKey("Bob"), "h", 0);
     ASSERT_TRUE(ann && bob);
     for (const auto& follower : followers)
-        store->addFollower(ann->id, follower);
-    store->addFollower(bob->id, followers[0]);
-    store->addFollower(bob->id, followers[2]);
+        store->addFollower(ann->id, follower, 0);
+    store->addFollower(bob->id, followers[0], 0);
+    store->addFollower(bob->id, followers[2], 0);
     // A follow again from the same actor renews where it is delivered, and counts once.
-    store->addFollower(ann->id, {followers[2].actor, "https://two.example/moved/inbox", ""});
+    store->addFollower(ann->id, {followers[2].actor, "https://two.example/moved/inbox", "", "", false}, 0);
     EXPECT_EQ(store->followerCount(ann->id), 3);
     EXPECT_EQ(store->followerCount(bob->id), 2);
 
@@ -435,8 +468,8 @@ TEST_P(Stores, FollowersComeRenewAndGo)
     EXPECT_EQ(store->followerCount(ann->id), 0);
     EXPECT_EQ(store->followerCount(bob->id), 0);
 
-    store->addFollower(ann->id, followers[0]);
-    store->addFollower(bob->id, followers[1]);
+    store->addFollower(ann->id, followers[0], 0);
+    store->addFollower(bob->id, followers[1], 0);
     EXPECT_EQ(store->removeFollowersAt("https://one.example/inbox"), 2) << "a shared inbox gone ends all it served";
 }
 
@@ -532,6 +565,150 @@ TEST_P(Stores, APostIsFoundByIdAndADeletedOneIsRemembered)
     EXPECT_FALSE(store->findPost(second + 100));
 }
 
+// Each song keeps the audience it was posted with: opening up later shows none of the earlier
+// songs that were for followers, and only songs for everyone are public.
+TEST_P(Stores, EachPostKeepsTheAudienceItWasPostedWith)
+{
+    const auto store = open();
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "h", 0);
+    const auto bob = store->createUser("Bob", nameKey("Bob"), "h", 0);
+    ASSERT_TRUE(ann && bob);
+    const auto forFollowers = store->addPost(ann->id, "For followers", std::nullopt, 10, std::nullopt);
+    store->setAudience(ann->id, Audience::nobody);
+    const auto forNobody = store->addPost(ann->id, "For nobody", std::nullopt, 20, std::nullopt);
+    store->setAudience(ann->id, Audience::everyone);
+    const auto forEveryone = store->addPost(ann->id, "For everyone", std::nullopt, 30, std::nullopt);
+    store->addPost(bob->id, "Bob's, for followers", std::nullopt, 40, std::nullopt);
+
+    EXPECT_EQ(store->findPost(forFollowers)->audience, Audience::followers);
+    EXPECT_EQ(store->findPost(forNobody)->audience, Audience::nobody);
+    EXPECT_EQ(store->findPost(forEveryone)->audience, Audience::everyone);
+    const auto own = store->recentPosts(10, ann->id);
+    ASSERT_EQ(own.size(), 3u) << "the person has all their own";
+    EXPECT_EQ(own[2].audience, Audience::followers);
+    for (const auto& publicOnes : {store->recentPosts(10, ann->id, true), store->recentPosts(10, std::nullopt, true)}) {
+        ASSERT_EQ(publicOnes.size(), 1u);
+        EXPECT_EQ(publicOnes[0].id, forEveryone);
+        EXPECT_EQ(publicOnes[0].audience, Audience::everyone);
+    }
+    EXPECT_EQ(store->recentPosts(10).size(), 4u);
+}
+
+// With followers, a follow waits for the person: it counts for nothing until approved, and the
+// Accept or Reject goes out as a job carrying the follow it answers.
+TEST_P(Stores, AFollowRequestWaitsForThePersonsAnswer)
+{
+    const auto store = open();
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "h", 0);
+    ASSERT_TRUE(ann);
+    const std::string followA = R"({"id":"https://one.example/follows/1","type":"Follow"})";
+    Follower asking{followers[0].actor, followers[0].inbox, followers[0].sharedInbox, followA, false};
+    EXPECT_FALSE(store->addFollower(ann->id, asking, 5)) << "a request, not a follower";
+    EXPECT_EQ(store->pendingJobs(), 0) << "nothing is answered yet";
+    EXPECT_EQ(store->followerCount(ann->id), 0);
+    EXPECT_FALSE(store->hasFollowerOn(ann->id, "https://one.example"));
+    store->addPost(ann->id, "Song", std::nullopt, 6, std::nullopt, true);
+    EXPECT_EQ(store->pendingJobs(), 0) << "a request gets no songs";
+    const auto requests = store->followers(ann->id, false, 10);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].actor, asking.actor);
+    EXPECT_EQ(requests[0].follow, followA);
+    EXPECT_TRUE(store->followers(ann->id, true, 10).empty());
+
+    EXPECT_TRUE(store->approveFollower(ann->id, asking.actor, 7));
+    EXPECT_FALSE(store->approveFollower(ann->id, asking.actor, 7)) << "approved once";
+    auto jobs = drain(*store);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].kind, JobKind::accept);
+    EXPECT_EQ(jobs[0].target, asking.inbox) << "to the follower's own inbox";
+    EXPECT_EQ(jobs[0].song, followA);
+    EXPECT_EQ(jobs[0].userName, "Ann");
+    EXPECT_EQ(store->followerCount(ann->id), 1);
+    // Followers are recognised by their site, and only by a whole site.
+    EXPECT_TRUE(store->hasFollowerOn(ann->id, "https://one.example"));
+    EXPECT_FALSE(store->hasFollowerOn(ann->id, "https://one.exampl"));
+    EXPECT_FALSE(store->hasFollowerOn(ann->id, "https://two.example"));
+
+    // Its server sends the follow again: it stays approved and is accepted at once.
+    EXPECT_TRUE(store->addFollower(ann->id, asking, 8));
+    EXPECT_EQ(drain(*store).size(), 1u);
+
+    // A follower approved before follows were kept is removed with a follow made of its actor.
+    store->addFollower(ann->id, followers[2], 9);
+    drain(*store);
+    for (const auto& actor : {asking.actor, followers[2].actor}) {
+        EXPECT_TRUE(store->refuseFollower(ann->id, actor, 10)) << actor;
+        EXPECT_FALSE(store->refuseFollower(ann->id, actor, 10)) << actor;
+    }
+    jobs = drain(*store);
+    ASSERT_EQ(jobs.size(), 2u);
+    for (const auto& job : jobs)
+        EXPECT_EQ(job.kind, JobKind::reject);
+    EXPECT_EQ(jobs[0].song, followA);
+    const auto made = nlohmann::json::parse(jobs[1].song);
+    EXPECT_EQ(made["actor"], followers[2].actor);
+    EXPECT_EQ(made["type"], "Follow");
+    EXPECT_EQ(jobs[1].target, followers[2].inbox);
+    EXPECT_EQ(store->followerCount(ann->id), 0);
+    store->addPost(ann->id, "Song", std::nullopt, 11, std::nullopt, true);
+    EXPECT_EQ(store->pendingJobs(), 0) << "a removed follower gets no more songs";
+
+    // Undo ends a request too.
+    store->addFollower(ann->id, asking, 12);
+    EXPECT_TRUE(store->removeFollower(ann->id, asking.actor));
+    EXPECT_TRUE(store->followers(ann->id, false, 10).empty());
+}
+
+TEST_P(Stores, AProfileIsKeptWithTheAccount)
+{
+    const auto store = open();
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "h", 1700000000);
+    ASSERT_TRUE(ann);
+    auto profile = store->profile(ann->id);
+    EXPECT_EQ(profile.displayName + profile.summary, "");
+    EXPECT_FALSE(profile.discoverable || profile.indexable) << "neither unless the person ticks it";
+    EXPECT_EQ(profile.createdAt, 1700000000);
+    store->setProfile(ann->id, {"Ann Example", "Hi\nthere", true, false, 0});
+    profile = store->profile(ann->id);
+    EXPECT_EQ(profile.displayName, "Ann Example");
+    EXPECT_EQ(profile.summary, "Hi\nthere");
+    EXPECT_TRUE(profile.discoverable);
+    EXPECT_FALSE(profile.indexable);
+    EXPECT_EQ(profile.createdAt, 1700000000) << "the account's creation stays";
+}
+
+// A database of the schema before audiences were kept with each post: accounts keep what others
+// saw of them (everyone), but for one that chose nobody; their followers stay approved.
+TEST_P(Stores, AccountsFromBeforeKeepTheirSongsOpen)
+{
+    {
+        const auto store = open();
+        const auto ann = store->createUser("Ann", nameKey("Ann"), "h", 0);
+        const auto cy = store->createUser("Cy", nameKey("Cy"), "h", 0);
+        ASSERT_TRUE(ann && cy);
+        store->setAudience(cy->id, Audience::nobody);
+        store->addPost(ann->id, "Ann's", std::nullopt, 1, std::nullopt);
+        store->addPost(cy->id, "Cy's", std::nullopt, 2, std::nullopt);
+        store->addFollower(ann->id, followers[0], 3);
+        drain(*store);
+    }
+    exec({"DROP INDEX posts_public", "DROP INDEX posts_public_by_user", "ALTER TABLE posts DROP COLUMN audience", "ALTER TABLE followers DROP COLUMN approved",
+          "ALTER TABLE followers DROP COLUMN follow", "ALTER TABLE users DROP COLUMN display_name",
+          "ALTER TABLE users DROP COLUMN summary", "ALTER TABLE users DROP COLUMN discoverable",
+          "ALTER TABLE users DROP COLUMN indexable"});
+    setSchemaVersion(schemaVersion() - 1);
+    const auto store = open();
+    const auto ann = store->findAccount(nameKey("Ann"))->user;
+    const auto cy = store->findAccount(nameKey("Cy"))->user;
+    EXPECT_EQ(store->destinations(ann.id).audience, Audience::everyone);
+    EXPECT_EQ(store->destinations(cy.id).audience, Audience::nobody);
+    const auto forEveryone = store->recentPosts(10, std::nullopt, true);
+    ASSERT_EQ(forEveryone.size(), 1u);
+    EXPECT_EQ(forEveryone[0].song, "Ann's");
+    EXPECT_EQ(store->followerCount(ann.id), 1);
+    EXPECT_TRUE(store->hasFollowerOn(ann.id, "https://one.example"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Each, Stores, ::testing::Values(Kind::sqlite, Kind::postgres), [](const auto& info) {
     return info.param == Kind::sqlite ? "SQLite" : "PostgreSQL";
 });
@@ -579,17 +756,19 @@ TEST(SqliteStore, UpgradesAFirstSchemaDatabaseKeepingEveryAccount)
     EXPECT_EQ(session->id, 2);
     EXPECT_FALSE(store.createUser("\xC3\x89LODIE", nameKey("\xC3\x89LODIE"), "h", 0));
     EXPECT_TRUE(store.createUser("Bob", nameKey("Bob"), "h", 0));
-    // The accounts of before federated nothing: they follow the default audience, have no keys yet,
-    // and their posts are found by id.
-    EXPECT_EQ(store.destinations(1).audience, Audience::followers);
+    // The accounts of before federated nothing: their songs stay open to everyone, as their page
+    // was, they have no keys yet, and their posts are found by id.
+    EXPECT_EQ(store.destinations(1).audience, Audience::everyone);
+    EXPECT_EQ(store.destinations(4).audience, Audience::followers) << "a new account starts at followers";
     EXPECT_FALSE(store.keys(1));
     const auto kept = store.findPost(1);
     ASSERT_TRUE(kept);
     EXPECT_EQ(kept->song, "Kept");
+    EXPECT_EQ(kept->audience, Audience::everyone);
     EXPECT_EQ(store.counts().users, 4);
-    store.addFollower(1, {"https://one.example/u/a", "https://one.example/u/a/inbox", ""});
+    store.addFollower(1, {"https://one.example/u/a", "https://one.example/u/a/inbox", "", "", true}, 0);
     store.addPost(1, "Next", 1, 5, std::nullopt, true);
-    EXPECT_EQ(store.pendingJobs(), 2) << "the old post's delete and the new one's create";
+    EXPECT_EQ(store.pendingJobs(), 3) << "the follow's accept, the old post's delete and the new one's create";
     EXPECT_TRUE(store.findPost(1)->deleted);
 }
 

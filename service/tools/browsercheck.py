@@ -148,6 +148,11 @@ def main():
         tools.wait_for_title("Login Succsesfull")
         print("logged out, wrong password refused with a message, logged in again")
 
+        tools.evaluate("document.querySelector('input[name=audience][value=public]').click()")
+        tools.evaluate("document.querySelector('form[action=\"/fb/destinations\"] button').click()")
+        tools.wait_for_text("Everyone sees your songs")
+        print("songs for everyone, chosen on the home page")
+
         song = "Björk & <The Band> - Song #1"
         go("/fb/update.php?s=" + urllib.parse.quote(song, safe=""), r"Posted ID:\d+")
         title = tools.evaluate("document.title")

@@ -29,6 +29,8 @@ Session::Session(const QString& playerTitle, const std::vector<std::string>& ser
 {
     service::testkit::Visitor visitor(m_service->port());
     EXPECT_TRUE(visitor.signUp(kName, kPassword));
+    // The songs for everyone, so that the service's feed, which the tests read, shows them.
+    EXPECT_TRUE(visitor.chooseAudience("public"));
     EXPECT_TRUE(m_player.started());
 }
 

@@ -11,6 +11,9 @@ std::string percentEncode(std::string_view text);
 // The folder of the people's pages and feeds.
 inline constexpr std::string_view personPrefix = "/fb/u/";
 
+// The program's picture, which every person's account shows on the fediverse.
+inline constexpr std::string_view iconPath = "/fb/tunalo.png";
+
 // Where a person's page and feed live, from the site's root.
 std::string personPath(std::string_view name);
 std::string personFeedPath(std::string_view name);

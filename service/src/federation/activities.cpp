@@ -36,6 +36,7 @@ Addresses Addresses::of(std::string_view site, std::string_view name)
     at.followers = at.actor + "/followers";
     at.key = at.actor + "#main-key";
     at.sharedInbox = std::string(site) + "/fb/inbox";
+    at.icon = std::string(site) + std::string(iconPath);
     return at;
 }
 
@@ -87,15 +88,49 @@ Json instanceOutbox(std::string_view site)
             {"orderedItems", Json::array()}};
 }
 
-Json person(const User& user, const Addresses& at, const std::string& publicPem)
+namespace {
+
+// The person's own words as HTML: escaped, a paragraph per blank-line-separated block, a line break
+// for each other line end.
+std::string summaryHtml(const std::string& text)
 {
+    std::string html = "<p>";
+    std::size_t breaks = 0;
+    for (const char c : text) {
+        if (c == '\r')
+            continue;
+        if (c == '\n') {
+            ++breaks;
+            continue;
+        }
+        if (breaks > 0)
+            html += breaks > 1 ? "</p><p>" : "<br>";
+        breaks = 0;
+        html += htmlEscape(std::string_view(&c, 1));
+    }
+    return html + "</p>";
+}
+
+} // namespace
+
+Json person(const User& user, const Addresses& at, const std::string& publicPem, const Profile& profile,
+            Audience audience)
+{
+    const auto summary = profile.summary.empty()
+                             ? "<p>Songs that " + htmlEscape(user.name) + " listens to, posted by Tunalo.</p>"
+                             : summaryHtml(profile.summary);
     return {{"@context", contexts},
             {"id", at.actor},
             {"type", "Person"},
             {"preferredUsername", user.name},
-            {"name", user.name},
-            {"summary", "<p>Songs that " + htmlEscape(user.name) + " listens to, posted by Tunalo.</p>"},
+            {"name", profile.displayName.empty() ? user.name : profile.displayName},
+            {"summary", summary},
             {"url", at.actor},
+            {"published", utcTime(profile.createdAt, rfc3339)},
+            {"icon", {{"type", "Image"}, {"mediaType", "image/png"}, {"url", at.icon}}},
+            {"manuallyApprovesFollowers", audience != Audience::everyone},
+            {"discoverable", profile.discoverable},
+            {"indexable", profile.indexable},
             {"inbox", at.inbox},
             {"outbox", at.outbox},
             {"followers", at.followers},
@@ -151,22 +186,38 @@ Json tombstone(std::int64_t postId, const Addresses& at)
     return {{"@context", contexts}, {"id", at.note(postId)}, {"type", "Tombstone"}};
 }
 
-Json accept(const Json& follow, const Addresses& at)
+namespace {
+
+// The follow's own id makes the answer's id unique and the same each time it is given again; a
+// follow kept from before without one is told apart by what it says.
+Json answer(std::string_view type, std::string_view fragment, const Json& follow, const Addresses& at)
 {
-    // The follow's own id makes the accept's id unique and the same each time it is accepted again.
+    const auto id = idOf(follow);
     return {{"@context", contexts},
-            {"id", at.actor + "#accepts/" + sha256Base64(idOf(follow)).substr(0, 22)},
-            {"type", "Accept"},
+            {"id", at.actor + std::string(fragment) + sha256Base64(id.empty() ? follow.dump() : id).substr(0, 22)},
+            {"type", type},
             {"actor", at.actor},
             {"object", follow}};
 }
 
-Json outbox(const std::vector<Post>& posts, const Addresses& at, Audience audience)
+} // namespace
+
+Json accept(const Json& follow, const Addresses& at)
+{
+    return answer("Accept", "#accepts/", follow, at);
+}
+
+Json reject(const Json& follow, const Addresses& at)
+{
+    return answer("Reject", "#rejects/", follow, at);
+}
+
+Json outbox(const std::vector<Post>& posts, const Addresses& at)
 {
     auto items = Json::array();
-    if (audience == Audience::everyone)
-        for (const auto& post : posts)
-            items.push_back(create(post, at, audience));
+    for (const auto& post : posts)
+        if (post.audience == Audience::everyone)
+            items.push_back(create(post, at, post.audience));
     return {{"@context", contexts},
             {"id", at.outbox},
             {"type", "OrderedCollection"},

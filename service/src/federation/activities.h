@@ -29,6 +29,7 @@ struct Addresses {
     std::string followers;
     std::string key;       // the actor's public key: actor#main-key
     std::string sharedInbox;
+    std::string icon;      // the program's picture, the same for everyone
     static Addresses of(std::string_view site, std::string_view name);
     std::string note(std::int64_t postId) const;
 };
@@ -45,7 +46,9 @@ Json instance(std::string_view site, const std::string& publicPem);
 // Its outbox, which holds nothing: the service posts nothing as itself.
 Json instanceOutbox(std::string_view site);
 
-Json person(const User& user, const Addresses& at, const std::string& publicPem);
+// Its follows wait for the person's approval unless everyone sees their songs.
+Json person(const User& user, const Addresses& at, const std::string& publicPem, const Profile& profile,
+            Audience audience);
 // The note as a Create carries it; noteDocument is the same note as a document of its own, as it
 // is served at its id.
 Json note(const Post& post, const Addresses& at, Audience audience);
@@ -53,7 +56,9 @@ Json noteDocument(const Post& post, const Addresses& at, Audience audience);
 Json create(const Post& post, const Addresses& at, Audience audience);
 Json remove(std::int64_t postId, const Addresses& at);
 Json accept(const Json& follow, const Addresses& at);
-Json outbox(const std::vector<Post>& posts, const Addresses& at, Audience audience);
+Json reject(const Json& follow, const Addresses& at);
+// The posts made for everyone among those given.
+Json outbox(const std::vector<Post>& posts, const Addresses& at);
 Json followers(std::int64_t count, const Addresses& at);
 Json tombstone(std::int64_t postId, const Addresses& at);
 

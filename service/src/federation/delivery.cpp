@@ -30,8 +30,34 @@ const char* kindName(JobKind kind)
         return "the listen of post ";
     case JobKind::single:
         return "the counted listen of post ";
+    case JobKind::accept:
+        return "the accept of a follow, post ";
+    case JobKind::reject:
+        return "the refusal of a follow, post ";
     }
     return "post ";
+}
+
+// What a job to another server carries, as the person's account says it.
+activities::Json activityOf(const Job& job, const activities::Addresses& at)
+{
+    switch (job.kind) {
+    case JobKind::create:
+        return activities::create({job.postId, job.userName, job.song, job.postedAt, job.audience}, at,
+                                  job.audience);
+    case JobKind::accept:
+    case JobKind::reject: {
+        auto follow = activities::Json::parse(job.song, nullptr, false);
+        if (!follow.is_object())
+            follow = activities::Json::object();
+        // A follow kept from before without its whole text: it was of this person.
+        if (!follow.contains("object"))
+            follow["object"] = at.actor;
+        return job.kind == JobKind::accept ? activities::accept(follow, at) : activities::reject(follow, at);
+    }
+    default:
+        return activities::remove(job.postId, at);
+    }
 }
 
 } // namespace
@@ -185,11 +211,7 @@ void Delivery::send(const Job& job)
             return;
         }
         const auto at = activities::Addresses::of(m_site, job.userName);
-        const auto activity =
-            job.kind == JobKind::create
-                ? activities::create({job.postId, job.userName, job.song, job.postedAt}, at, job.audience)
-                : activities::remove(job.postId, at);
-        request = signedPost(job.target, activity, at.key, keysFor(job.userId).privatePem, m_clock);
+        request = signedPost(job.target, activityOf(job, at), at.key, keysFor(job.userId).privatePem, m_clock);
     }
     ++m_sending;
     m_peers.send(std::move(request), [this, job](PeerAnswer answer) {

@@ -106,11 +106,12 @@ Federation::Federation(Store& store, std::string site, PeerClient& peers, Worker
 {
 }
 
-void Federation::answerJson(const CallPtr& call, const Json& document, std::string_view type, http::status status)
+void Federation::answerJson(const CallPtr& call, const Json& document, std::string_view type, http::status status,
+                            std::string_view cacheControl)
 {
     Response response{status, 11};
     response.set(http::field::content_type, type);
-    response.set(http::field::cache_control, "max-age=60");
+    response.set(http::field::cache_control, cacheControl);
     response.set(http::field::vary, "Accept");
     response.set(http::field::access_control_allow_origin, "*");
     response.body() = document.dump();
@@ -182,12 +183,12 @@ void Federation::personDocument(const CallPtr& call, const std::string& name, co
         const auto& person = account->user;
         const auto at = activities::Addresses::of(m_site, person.name);
         if (rest.empty())
-            return answerJson(call, activities::person(person, at, keysOf(m_store, person.id).publicPem),
+            return answerJson(call,
+                              activities::person(person, at, keysOf(m_store, person.id).publicPem,
+                                                 m_store.profile(person.id), m_store.destinations(person.id).audience),
                               documentType);
-        const auto audience = m_store.destinations(person.id).audience;
         if (rest == "outbox")
-            return answerJson(call, activities::outbox(m_store.recentPosts(20, person.id), at, audience),
-                              documentType);
+            return answerJson(call, activities::outbox(m_store.recentPosts(20, person.id, true), at), documentType);
         if (rest == "followers")
             return answerJson(call, activities::followers(m_store.followerCount(person.id), at), documentType);
         constexpr std::string_view posts = "posts/";
@@ -199,10 +200,37 @@ void Federation::personDocument(const CallPtr& call, const std::string& name, co
             return call->answer(plainAnswer(http::status::not_found));
         if (post->deleted)
             return answerJson(call, activities::tombstone(post->id, at), documentType, http::status::gone);
-        answerJson(call,
-                   activities::noteDocument({post->id, post->user, post->song, post->postedAt}, at, audience),
-                   documentType);
+        answerNote(call, person, *post);
     });
+}
+
+// As the servers of the fediverse keep followers-only posts: a fetch that is not signed learns
+// nothing (401), one signed on a server where no approved follower lives finds no such post (404).
+// A post for nobody is there for nobody.
+void Federation::answerNote(const CallPtr& call, const User& person, const PostRecord& post)
+{
+    const auto at = activities::Addresses::of(m_site, person.name);
+    const auto note =
+        activities::noteDocument({post.id, post.user, post.song, post.postedAt, post.audience}, at, post.audience);
+    if (post.audience == Audience::everyone)
+        return answerJson(call, note, documentType);
+    if (post.audience == Audience::nobody)
+        return call->answer(plainAnswer(http::status::not_found));
+    withFetcher(call, [this, call, personId = person.id, note](const Signer& signer) {
+        m_workers.withStore(call, [this, call, personId, note, site = originOf(signer.owner)] {
+            if (!m_store.hasFollowerOn(personId, site))
+                return call->answer(plainAnswer(http::status::not_found));
+            answerJson(call, note, documentType, http::status::ok, "private, no-store");
+        });
+    });
+}
+
+void Federation::withFetcher(const CallPtr& call, std::function<void(const Signer&)> next)
+{
+    const auto check = precheckSignature(call->request, m_clock.wall(), m_site);
+    if (check.result != SignatureCheck::ok || !check.header)
+        return call->answer(plainAnswer(http::status::unauthorized, "a valid HTTP signature is needed"));
+    withSigner(call, *check.header, {}, false, std::move(next));
 }
 
 void Federation::instanceDocument(const CallPtr& call)
@@ -257,8 +285,9 @@ void Federation::inbox(const CallPtr& call, const std::optional<std::string>& na
                });
 }
 
-// The signature holds when the key it names verifies it and belongs to the activity's actor. A
-// key kept from before that fails is fetched once more: its owner may have made a new one.
+// The signature holds when the key it names verifies it and belongs to the activity's actor (for
+// a fetch, which has none, to an actor of the key's own site). A key kept from before that fails
+// is fetched once more: its owner may have made a new one.
 void Federation::withSigner(const CallPtr& call, const SignatureHeader& header, const std::string& actor,
                             bool actorDeletesItself, std::function<void(const Signer&)> next)
 {
@@ -266,10 +295,13 @@ void Federation::withSigner(const CallPtr& call, const SignatureHeader& header, 
         call->answer(plainAnswer(http::status::unauthorized, "the signature does not hold"));
     };
     // A key speaks for actors of its own site only: no site can vouch for another's accounts.
-    if (originOf(header.keyId) != originOf(actor) || originOf(actor).empty())
+    if (!actor.empty() && originOf(header.keyId) != originOf(actor))
+        return refuse();
+    if (originOf(header.keyId).empty())
         return refuse();
     const auto holds = [call, header, actor](const Signer& signer) {
-        return signer.owner == actor && signatureHolds(call->request, header, signer.publicPem);
+        const bool owned = actor.empty() ? originOf(signer.owner) == originOf(header.keyId) : signer.owner == actor;
+        return owned && signatureHolds(call->request, header, signer.publicPem);
     };
     {
         std::lock_guard lock(m_keysMutex);
@@ -372,10 +404,12 @@ void Federation::follow(const CallPtr& call, const Json& activity, const Signer&
         return call->answer(plainAnswer(http::status::not_found, "no such person here"));
     if (signer.inbox.empty())
         return call->answer(plainAnswer(http::status::bad_request, "the follower's actor names no inbox"));
-    acceptFollow(call, activity, *name, {signer.owner, signer.inbox, signer.sharedInbox});
+    acceptFollow(call, activity, *name, {signer.owner, signer.inbox, signer.sharedInbox, {}, false});
 }
 
-// Stores the follower, then tells its server that the follow stands.
+// Stores the follow: accepted at once when everyone sees the person's songs, otherwise a request
+// until the person answers it on their home page. An Accept goes out through the delivery jobs,
+// so it is sent again until the follower's server takes it.
 void Federation::acceptFollow(const CallPtr& call, const Json& activity, const std::string& name,
                               const Follower& follower)
 {
@@ -383,16 +417,16 @@ void Federation::acceptFollow(const CallPtr& call, const Json& activity, const s
         const auto account = m_store.findAccount(nameKey(name));
         if (!account)
             return call->answer(plainAnswer(http::status::not_found, "no such person here"));
-        m_store.addFollower(account->user.id, follower);
-        const auto keys = keysOf(m_store, account->user.id);
+        // The follow as the answer names it; the rest of what came with it is not kept.
+        Json follow = {{"type", "Follow"}, {"actor", follower.actor}, {"object", idField(activity, "object")}};
+        if (const auto id = idField(activity, "id"); !id.empty())
+            follow["id"] = id;
+        auto kept = follower;
+        kept.follow = follow.dump();
+        kept.approved = m_store.destinations(account->user.id).audience == Audience::everyone;
+        if (m_store.addFollower(account->user.id, kept, m_clock.seconds()))
+            m_workers.wakeDelivery();
         call->answer(plainAnswer(http::status::accepted));
-        const auto at = activities::Addresses::of(m_site, account->user.name);
-        m_peers.send(signedPost(follower.inbox, activities::accept(activity, at), at.key, keys.privatePem, m_clock),
-                     [follower](PeerAnswer answer) {
-                         if (answer.status / 100 != 2)
-                             logNote("the accept of a follow did not reach " + escapeForLog(follower.inbox) +
-                                     ": " + (answer.answered() ? std::to_string(answer.status) : answer.error));
-                     });
     });
 }
 

@@ -21,6 +21,8 @@ namespace tunalo::service {
 struct Workers {
     std::function<void(const CallPtr&, std::function<void()>)> withStore;
     std::function<void(const CallPtr&, std::function<void()>)> onHashingPool;
+    // Jobs were queued: the delivery sends them now rather than at its next look.
+    std::function<void()> wakeDelivery = [] {};
 };
 
 // Every person as an account on the fediverse: WebFinger and NodeInfo find them, their actor
@@ -66,6 +68,11 @@ private:
     // gone with its actor's document may still prove.
     void withSigner(const CallPtr& call, const SignatureHeader& header, const std::string& actor,
                     bool actorDeletesItself, std::function<void(const Signer&)> next);
+    // A GET signed by another server: next learns whose key signed it. Unsigned or wrongly signed
+    // fetches are answered 401 here, the one place signed fetches are checked.
+    void withFetcher(const CallPtr& call, std::function<void(const Signer&)> next);
+    // A post's note, to whoever may see it: everyone, or a fetch signed on a follower's server.
+    void answerNote(const CallPtr& call, const User& person, const PostRecord& post);
     void fetchKey(const KeyPair& instance, const std::string& keyId,
                   std::function<void(std::optional<Signer>, unsigned status)> done);
     // The instance actor's key pair, read from the store the first time, then kept.
@@ -80,7 +87,7 @@ private:
     // The local person an actor address names; empty for another site's address.
     std::optional<std::string> localName(const std::string& actorId) const;
     void answerJson(const CallPtr& call, const Json& document, std::string_view type,
-                    http::status status = http::status::ok);
+                    http::status status = http::status::ok, std::string_view cacheControl = "max-age=60");
 
     Store& m_store;
     const std::string m_site;

@@ -5,6 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <initializer_list>
+#include <utility>
+
 namespace tunalo::service {
 
 namespace {
@@ -82,18 +85,51 @@ std::string audienceChoice(Audience chosen, Audience value, std::string_view lab
            (chosen == value ? " checked" : "") + "> " + std::string(label) + "</label>";
 }
 
+// Who sees the person's songs, said plainly.
+std::string_view audienceSentence(Audience audience)
+{
+    switch (audience) {
+    case Audience::everyone:
+        return "Everyone sees your songs: on your page, in the feeds and wherever you are followed.";
+    case Audience::nobody:
+        return "Nobody but you sees your songs: your page and the feeds show none of them, and no follower gets "
+               "them.";
+    case Audience::followers:
+        break;
+    }
+    return "Only the followers you approve see your songs: your page and the feeds show them to nobody else.";
+}
+
+std::string checkbox(std::string_view name, bool checked, std::string_view label)
+{
+    return "<label><input type=\"checkbox\" name=\"" + std::string(name) + "\" value=\"1\"" +
+           (checked ? " checked" : "") + "> " + std::string(label) + "</label>";
+}
+
+std::string profileFields(const Profile& profile)
+{
+    return "<label>Your name there <input name=\"display_name\" maxlength=\"" + std::to_string(maxDisplayNameChars) +
+           "\" value=\"" + htmlEscape(profile.displayName) + "\"></label>"
+           "<label>About you <textarea name=\"summary\" rows=\"3\" cols=\"40\" maxlength=\"" +
+           std::to_string(maxSummaryChars) + "\">" + htmlEscape(profile.summary) + "</textarea></label>" +
+           checkbox("discoverable", profile.discoverable, "Servers may suggest your account to others") +
+           checkbox("indexable", profile.indexable, "Servers may find your account by searching its text") + "\n";
+}
+
 std::string reachForm(const Reach& reach)
 {
     const auto& chosen = reach.destinations;
     std::string html = "<form class=\"box\" method=\"post\" action=\"/fb/destinations\">";
+    html += "<h2>Who sees your songs</h2>\n<fieldset><legend>Your next songs are for</legend>" +
+            audienceChoice(chosen.audience, Audience::everyone, "Everyone (public)") +
+            audienceChoice(chosen.audience, Audience::followers, "The followers you approve") +
+            audienceChoice(chosen.audience, Audience::nobody, "Nobody") +
+            "</fieldset>\n<p>Each song keeps the choice it was posted with.</p>\n";
     if (!reach.handle.empty()) {
         html += "<h2>On the fediverse</h2>\n<p>Friends on Mastodon and other fediverse servers follow you as "
                 "<strong class=\"handle\">" + htmlEscape(reach.handle) + "</strong> (search for it there). "
-                "Followers: <span class=\"followers\">" + std::to_string(reach.followers) + "</span>.</p>\n"
-                "<fieldset><legend>Who sees your songs there</legend>" +
-                audienceChoice(chosen.audience, Audience::everyone, "Everyone (public)") +
-                audienceChoice(chosen.audience, Audience::followers, "Your followers only") +
-                audienceChoice(chosen.audience, Audience::nobody, "Nobody") + "</fieldset>\n";
+                "Followers: <span class=\"followers\">" + std::to_string(reach.followers) + "</span>.</p>\n" +
+                profileFields(reach.profile);
     }
     html += "<h2>ListenBrainz</h2>\n<p>Tunalo can also send each song, as playing now, to ListenBrainz or "
             "a service that speaks its language.</p>\n";
@@ -106,6 +142,40 @@ std::string reachForm(const Reach& reach)
             "maxlength=\"100\" autocomplete=\"off\"></label>\n"
             "<button type=\"submit\">Save</button></form>\n";
     return html;
+}
+
+// One follower or request with the buttons that answer it; actions: value and label of each.
+std::string followerRow(const Follower& follower,
+                        std::initializer_list<std::pair<std::string_view, std::string_view>> actions)
+{
+    const auto actor = htmlEscape(follower.actor);
+    std::string html = "<li><form method=\"post\" action=\"" + std::string(followersFormPath) +
+                       "\"><a href=\"" + actor + "\" rel=\"nofollow noreferrer\">" + actor +
+                       "</a> <input type=\"hidden\" name=\"actor\" value=\"" + actor + "\">";
+    for (const auto& [value, label] : actions)
+        html += " <button type=\"submit\" name=\"do\" value=\"" + std::string(value) + "\">" +
+                std::string(label) + "</button>";
+    return html + "</form></li>";
+}
+
+std::string followersSection(const Reach& reach)
+{
+    if (reach.handle.empty() || (reach.requests.empty() && reach.following.empty()))
+        return {};
+    std::string html = "<div class=\"box\">";
+    if (!reach.requests.empty()) {
+        html += "<h2>Asking to follow you</h2>\n<ul class=\"requests\">";
+        for (const auto& request : reach.requests)
+            html += followerRow(request, {{"approve", "Approve"}, {"refuse", "Refuse"}});
+        html += "</ul>\n";
+    }
+    if (!reach.following.empty()) {
+        html += "<h2>Your followers</h2>\n<ul class=\"following\">";
+        for (const auto& follower : reach.following)
+            html += followerRow(follower, {{"remove", "Remove"}});
+        html += "</ul>\n";
+    }
+    return html + "</div>\n";
 }
 
 // Follows the person's new posts on their home page while it is shown: it asks for the list again
@@ -155,12 +225,13 @@ std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::
 {
     return page(loggedInTitle,
                 "<h1>Hello, " + htmlEscape(user.name) + "</h1>\n" +
-                    "<p>You are logged in; Tunalo posts your songs here. Your friends see them in "
-                    "<a href=\"/fb/feed\">the feed</a> and on your own page, which they can follow "
-                    "in any feed reader:</p>\n" +
+                    "<p>You are logged in; Tunalo posts your songs here. <span class=\"audience\">" +
+                    std::string(audienceSentence(reach.destinations.audience)) +
+                    "</span> Your own page, which friends can follow in any feed reader, and "
+                    "<a href=\"/fb/feed\">the service's feed</a> show the songs for everyone:</p>\n" +
                     ownAddresses(user, site) + "<h2>Your recent songs</h2>\n<div id=\"recent\" data-src=\"" +
                     std::string(recentSongsPath) + "\" aria-live=\"polite\">" + recentSongsFragment(posts) +
-                    "</div>\n" + reachForm(reach) +
+                    "</div>\n" + reachForm(reach) + followersSection(reach) +
                     "\n<form method=\"post\" action=\"/fb/logout\">"
                     "<button class=\"link\" type=\"submit\">Log out</button></form>",
                 "<script src=\"" + std::string(recentSongsScriptPath) + "\" defer></script>");
@@ -207,12 +278,21 @@ std::string feedJson(const std::vector<Post>& posts)
     return feed.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-std::string personPage(const User& person, const std::vector<Post>& posts)
+std::string personPage(const User& person, const std::vector<Post>& posts, Audience audience,
+                       std::string_view handle)
 {
     const auto feed = htmlEscape(personFeedPath(person.name));
     const auto name = htmlEscape(person.name);
+    std::string list = postList(posts, false);
+    if (audience != Audience::everyone)
+        list = (posts.empty() ? std::string() : list + "\n") + "<p class=\"private\">" + name +
+               (audience == Audience::followers ? " shares their songs with the followers they approve."
+                                                : " keeps their songs to themselves.") +
+               "</p>";
+    if (!handle.empty())
+        list += "\n<p>On the fediverse: <strong class=\"handle\">" + htmlEscape(handle) + "</strong></p>";
     return page(person.name + " on Tunalo",
-                "<h1>What " + name + " listens to</h1>\n" + postList(posts, false) + "\n<p><a href=\"" +
+                "<h1>What " + name + " listens to</h1>\n" + list + "\n<p><a href=\"" +
                     feed + "\">Follow " + name +
                     " in a feed reader</a> &middot; <a href=\"/fb/feed\">Everyone's songs</a></p>",
                 "<link rel=\"alternate\" type=\"application/atom+xml\" href=\"" + feed + "\">");

@@ -27,7 +27,16 @@ struct Reach {
     std::string handle; // @NAME@HOST on the fediverse; empty when the service does not federate
     std::int64_t followers = 0;
     Destinations destinations;
+    Profile profile;
+    std::vector<Follower> requests;  // follows waiting for the person's answer
+    std::vector<Follower> following; // approved followers, the newest first
 };
+
+// Where the home page's answers to followers and their requests go (fields "actor" and "do").
+inline constexpr std::string_view followersFormPath = "/fb/followers";
+// The longest name and summary a person may give their account.
+inline constexpr std::size_t maxDisplayNameChars = 100;
+inline constexpr std::size_t maxSummaryChars = 500;
 
 // site: the service's public address without a trailing slash, for the addresses the user shares.
 std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::string_view site,
@@ -37,8 +46,11 @@ std::string postedPage(std::int64_t id);
 std::string notPostedPage(std::string_view title, std::string_view message);
 std::string feedPage(const std::vector<Post>& posts);
 std::string feedJson(const std::vector<Post>& posts);
-// One person's recent songs, with the address of their Atom feed.
-std::string personPage(const User& person, const std::vector<Post>& posts);
+// One person's recent songs (those for everyone), with the address of their Atom feed; unless
+// their audience is everyone it says who their songs are for, and handle (empty when the service
+// does not federate) says where to follow them.
+std::string personPage(const User& person, const std::vector<Post>& posts, Audience audience = Audience::everyone,
+                       std::string_view handle = {});
 std::string errorPage(int status);
 
 } // namespace tunalo::service

@@ -90,6 +90,23 @@ constexpr std::array migrations{
        ALTER TABLE jobs
            ADD COLUMN length_ms bigint NOT NULL DEFAULT 0,
            ADD COLUMN media_player text NOT NULL DEFAULT '';)",
+    // Each post keeps the audience it was made for, follows wait for the person's approval, and
+    // the person's profile shows on the fediverse. Accounts from before had their page and feed
+    // open to everyone whatever they chose, so they keep that: their choice, and their posts,
+    // become public, but for those who chose nobody. Their followers were all accepted.
+    R"(ALTER TABLE posts ADD COLUMN audience text NOT NULL DEFAULT 'followers';
+       UPDATE users SET audience = 'public' WHERE audience = 'followers';
+       UPDATE posts SET audience = users.audience FROM users WHERE users.id = posts.user_id;
+       CREATE INDEX posts_public ON posts(id) WHERE audience = 'public';
+       CREATE INDEX posts_public_by_user ON posts(user_id, id) WHERE audience = 'public';
+       ALTER TABLE followers
+           ADD COLUMN approved integer NOT NULL DEFAULT 1,
+           ADD COLUMN follow text NOT NULL DEFAULT '';
+       ALTER TABLE users
+           ADD COLUMN display_name text NOT NULL DEFAULT '',
+           ADD COLUMN summary text NOT NULL DEFAULT '',
+           ADD COLUMN discoverable integer NOT NULL DEFAULT 0,
+           ADD COLUMN indexable integer NOT NULL DEFAULT 0;)",
 };
 static_assert(std::size(migrations) == PostgresStore::schemaVersion);
 
@@ -111,13 +128,15 @@ struct RowOf {
     std::string text(int column) const { return rows.text(row, column); }
 };
 
-std::vector<Post> postsFrom(const pg::Result& rows)
+// Every row of an answer, read as the rows of both stores are.
+template <class Item, Item (*read)(const RowOf&)>
+std::vector<Item> allOf(const pg::Result& rows)
 {
-    std::vector<Post> posts;
-    posts.reserve(static_cast<std::size_t>(rows.rows()));
+    std::vector<Item> items;
+    items.reserve(static_cast<std::size_t>(rows.rows()));
     for (int row = 0; row < rows.rows(); ++row)
-        posts.push_back({rows.integer(row, 0), rows.text(row, 1), rows.text(row, 2), rows.integer(row, 3)});
-    return posts;
+        items.push_back(read(RowOf{rows, row}));
+    return items;
 }
 
 } // namespace
@@ -317,9 +336,11 @@ std::int64_t PostgresStore::addPost(std::int64_t userId, const std::string& song
     const pg::Result made = conn->query(
         "WITH doomed AS (DELETE FROM posts WHERE id = $4 AND user_id = $1 RETURNING id), "
         "remembered AS (INSERT INTO deleted_posts (post_id, user_id, deleted_at) SELECT id, $1, $3 FROM doomed) "
-        "INSERT INTO posts (user_id, song, posted_at) VALUES ($1, $2, $3) "
+        "INSERT INTO posts (user_id, song, posted_at, audience) SELECT $1, $2, $3, audience FROM users WHERE id = $1 "
         "RETURNING id, (SELECT count(*) FROM doomed)",
         {userId, song, now, doomed});
+    if (made.rows() == 0)
+        throw DatabaseError("no account " + std::to_string(userId) + " to post for");
     const std::int64_t id = made.integer(0, 0);
     const bool removed = made.integer(0, 1) > 0;
     if (key)
@@ -348,30 +369,37 @@ void PostgresStore::queueInboxJobs(pg::Connection& conn, std::string_view kind, 
                "SELECT $5::text, users.id, $2::bigint, $3::text, $4::bigint, users.audience, inboxes.target, "
                "$4::bigint FROM users, "
                "(SELECT DISTINCT CASE WHEN shared_inbox <> '' THEN shared_inbox ELSE inbox END AS target "
-               "FROM followers WHERE user_id = $1) AS inboxes "
+               "FROM followers WHERE user_id = $1 AND approved = 1) AS inboxes "
                "WHERE users.id = $1 AND ($5::text = 'remove' OR users.audience <> 'nobody')",
                {userId, postId, song, now, kind});
 }
 
-std::vector<Post> PostgresStore::recentPosts(int limit, std::optional<std::int64_t> userId)
+std::vector<Post> PostgresStore::recentPosts(int limit, std::optional<std::int64_t> userId, bool publicOnly)
 {
+    // The public posts have indexes of their own: most posts may be for followers, and a feed must
+    // not read past all of them to find its fifty.
+    static constexpr const char* queries[2][2] = {
+        {"SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id ORDER BY posts.id DESC LIMIT $1",
+         "SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id WHERE posts.audience = 'public' ORDER BY posts.id DESC LIMIT $1"},
+        {"SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id WHERE posts.user_id = $2 ORDER BY posts.id DESC LIMIT $1",
+         "SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id WHERE posts.user_id = $2 AND posts.audience = 'public' "
+         "ORDER BY posts.id DESC LIMIT $1"}};
+    const auto sql = queries[userId ? 1 : 0][publicOnly ? 1 : 0];
     auto conn = m_pool.acquire();
-    if (userId)
-        return postsFrom(conn->query("SELECT posts.id, users.name, posts.song, posts.posted_at FROM posts "
-                                     "JOIN users ON users.id = posts.user_id WHERE posts.user_id = $2 "
-                                     "ORDER BY posts.id DESC LIMIT $1",
-                                     {std::int64_t{limit}, *userId}));
-    return postsFrom(conn->query("SELECT posts.id, users.name, posts.song, posts.posted_at FROM posts "
-                                 "JOIN users ON users.id = posts.user_id ORDER BY posts.id DESC LIMIT $1",
-                                 {std::int64_t{limit}}));
+    return allOf<Post, postFromRow>(userId ? conn->query(sql, {std::int64_t{limit}, *userId})
+                                           : conn->query(sql, {std::int64_t{limit}}));
 }
 
 std::optional<PostRecord> PostgresStore::findPost(std::int64_t postId)
 {
     const auto rows = m_pool.acquire()->query(
-        "SELECT posts.id, users.name, posts.song, posts.posted_at, 0 FROM posts "
+        "SELECT posts.id, users.name, posts.song, posts.posted_at, 0, posts.audience FROM posts "
         "JOIN users ON users.id = posts.user_id WHERE posts.id = $1 "
-        "UNION ALL SELECT deleted_posts.post_id, users.name, '', 0, 1 FROM deleted_posts "
+        "UNION ALL SELECT deleted_posts.post_id, users.name, '', 0, 1, 'nobody' FROM deleted_posts "
         "JOIN users ON users.id = deleted_posts.user_id WHERE deleted_posts.post_id = $1",
         {postId});
     if (rows.rows() == 0)
@@ -435,13 +463,77 @@ void PostgresStore::setListenError(std::int64_t userId, const std::string& error
     m_pool.acquire()->query("UPDATE users SET listen_error = $2 WHERE id = $1", {userId, error});
 }
 
-void PostgresStore::addFollower(std::int64_t userId, const Follower& follower)
+bool PostgresStore::addFollower(std::int64_t userId, const Follower& follower, std::int64_t now)
 {
-    m_pool.acquire()->query(
-        "INSERT INTO followers (user_id, actor, inbox, shared_inbox, followed_at) "
-        "VALUES ($1, $2, $3, $4, extract(epoch FROM now())::bigint) ON CONFLICT (user_id, actor) "
-        "DO UPDATE SET inbox = excluded.inbox, shared_inbox = excluded.shared_inbox",
-        {userId, follower.actor, follower.inbox, follower.sharedInbox});
+    auto conn = m_pool.acquire();
+    Transaction transaction(*conn);
+    const bool approved =
+        conn->query("INSERT INTO followers AS f (user_id, actor, inbox, shared_inbox, followed_at, approved, follow) "
+                    "VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (user_id, actor) "
+                    "DO UPDATE SET inbox = excluded.inbox, shared_inbox = excluded.shared_inbox, "
+                    "follow = excluded.follow, approved = greatest(f.approved, excluded.approved) "
+                    "RETURNING approved",
+                    {userId, follower.actor, follower.inbox, follower.sharedInbox, now,
+                     std::int64_t{follower.approved ? 1 : 0}, follower.follow})
+            .integer(0, 0) != 0;
+    if (approved)
+        queueAnswer(*conn, "accept", userId, follower.actor, now);
+    transaction.commit();
+    return approved;
+}
+
+bool PostgresStore::approveFollower(std::int64_t userId, const std::string& actor, std::int64_t now)
+{
+    auto conn = m_pool.acquire();
+    Transaction transaction(*conn);
+    if (conn->query("UPDATE followers SET approved = 1 WHERE user_id = $1 AND actor = $2 AND approved = 0 "
+                    "RETURNING 1",
+                    {userId, actor})
+            .rows() == 0)
+        return false;
+    queueAnswer(*conn, "accept", userId, actor, now);
+    transaction.commit();
+    return true;
+}
+
+bool PostgresStore::refuseFollower(std::int64_t userId, const std::string& actor, std::int64_t now)
+{
+    auto conn = m_pool.acquire();
+    Transaction transaction(*conn);
+    queueAnswer(*conn, "reject", userId, actor, now);
+    if (conn->query("DELETE FROM followers WHERE user_id = $1 AND actor = $2 RETURNING 1", {userId, actor}).rows() == 0)
+        return false;
+    transaction.commit();
+    return true;
+}
+
+// The answer to a follower's follow, to its own inbox. A follower from before follows were kept
+// gets a follow made of its actor; the delivery names the person in it.
+void PostgresStore::queueAnswer(pg::Connection& conn, std::string_view kind, std::int64_t userId,
+                                const std::string& actor, std::int64_t now)
+{
+    conn.query("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at) "
+               "SELECT $3::text, user_id, 0, CASE WHEN follow <> '' THEN follow ELSE "
+               "json_build_object('type', 'Follow', 'actor', actor)::text END, $4::bigint, '', inbox, $4::bigint "
+               "FROM followers WHERE user_id = $1 AND actor = $2",
+               {userId, actor, kind, now});
+}
+
+std::vector<Follower> PostgresStore::followers(std::int64_t userId, bool approved, int limit)
+{
+    return allOf<Follower, followerFromRow>(m_pool.acquire()->query(
+        "SELECT actor, inbox, shared_inbox, follow, approved FROM followers WHERE user_id = $1 AND approved = $2 "
+        "ORDER BY followed_at DESC, actor LIMIT $3",
+        {userId, std::int64_t{approved ? 1 : 0}, std::int64_t{limit}}));
+}
+
+bool PostgresStore::hasFollowerOn(std::int64_t userId, const std::string& site)
+{
+    return m_pool.acquire()
+               ->query("SELECT 1 FROM followers WHERE user_id = $1 AND approved = 1 AND "
+                       "left(actor, length($2::text)) = $2::text LIMIT 1",
+                       {userId, site + "/"})
+               .rows() > 0;
 }
 
 bool PostgresStore::removeFollower(std::int64_t userId, const std::string& actor)
@@ -465,7 +557,24 @@ int PostgresStore::removeFollowersAt(const std::string& inbox)
 
 std::int64_t PostgresStore::followerCount(std::int64_t userId)
 {
-    return m_pool.acquire()->query("SELECT count(*) FROM followers WHERE user_id = $1", {userId}).integer(0, 0);
+    return m_pool.acquire()
+        ->query("SELECT count(*) FROM followers WHERE user_id = $1 AND approved = 1", {userId})
+        .integer(0, 0);
+}
+
+Profile PostgresStore::profile(std::int64_t userId)
+{
+    const auto rows = m_pool.acquire()->query(
+        "SELECT display_name, summary, discoverable, indexable, created_at FROM users WHERE id = $1", {userId});
+    return rows.rows() ? profileFromRow(RowOf{rows, 0}) : Profile{};
+}
+
+void PostgresStore::setProfile(std::int64_t userId, const Profile& profile)
+{
+    m_pool.acquire()->query(
+        "UPDATE users SET display_name = $2, summary = $3, discoverable = $4, indexable = $5 WHERE id = $1",
+        {userId, profile.displayName, profile.summary, std::int64_t{profile.discoverable ? 1 : 0},
+         std::int64_t{profile.indexable ? 1 : 0}});
 }
 
 // Rows another instance is claiming are skipped, not waited for; a row whose lease that instance

@@ -136,8 +136,27 @@ void addListens(Database& db)
        ALTER TABLE jobs ADD COLUMN media_player TEXT NOT NULL DEFAULT '';)");
 }
 
-constexpr std::array<Migration, 5> migrations{createFirstSchema, addNameKeysAndCounters, addPostKeys,
-                                              addFederation, addListens};
+// Each post keeps the audience it was made for, follows wait for the person's approval, and the
+// person's profile shows on the fediverse. Accounts from before had their page and feed open to
+// everyone whatever they chose, so they keep that: their choice, and their posts, become public,
+// but for those who chose nobody. Their followers were all accepted.
+void addAudiencesAndRequests(Database& db)
+{
+    db.exec(R"(ALTER TABLE posts ADD COLUMN audience TEXT NOT NULL DEFAULT 'followers';
+       UPDATE users SET audience = 'public' WHERE audience = 'followers';
+       UPDATE posts SET audience = (SELECT audience FROM users WHERE users.id = posts.user_id);
+       CREATE INDEX posts_public ON posts(id) WHERE audience = 'public';
+       CREATE INDEX posts_public_by_user ON posts(user_id, id) WHERE audience = 'public';
+       ALTER TABLE followers ADD COLUMN approved INTEGER NOT NULL DEFAULT 1;
+       ALTER TABLE followers ADD COLUMN follow TEXT NOT NULL DEFAULT '';
+       ALTER TABLE users ADD COLUMN display_name TEXT NOT NULL DEFAULT '';
+       ALTER TABLE users ADD COLUMN summary TEXT NOT NULL DEFAULT '';
+       ALTER TABLE users ADD COLUMN discoverable INTEGER NOT NULL DEFAULT 0;
+       ALTER TABLE users ADD COLUMN indexable INTEGER NOT NULL DEFAULT 0;)");
+}
+
+constexpr std::array<Migration, 6> migrations{createFirstSchema, addNameKeysAndCounters, addPostKeys,
+                                              addFederation, addListens, addAudiencesAndRequests};
 static_assert(std::size(migrations) == SqliteStore::schemaVersion);
 
 } // namespace
@@ -294,11 +313,14 @@ std::int64_t SqliteStore::addPost(std::int64_t userId, const std::string& song,
         }
     }
     const bool removed = deleteId && removePost(userId, *deleteId, now);
-    m_db.prepare("INSERT INTO posts (user_id, song, posted_at) VALUES (?, ?, ?)")
+    m_db.prepare("INSERT INTO posts (user_id, song, posted_at, audience) SELECT ?1, ?2, ?3, audience FROM users "
+                 "WHERE id = ?1")
         .bind(1, userId)
         .bind(2, song)
         .bind(3, now)
         .run();
+    if (m_db.changes() == 0)
+        throw DatabaseError("no account " + std::to_string(userId) + " to post for");
     const auto id = m_db.lastInsertId();
     if (key)
         m_db.prepare("INSERT INTO post_keys (user_id, key, post_id, made_at) VALUES (?, ?, ?, ?)")
@@ -379,7 +401,7 @@ void SqliteStore::queueInboxJobs(const char* kind, std::int64_t userId, std::int
     m_db.prepare("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at) "
                  "SELECT ?5, users.id, ?2, ?3, ?4, users.audience, inboxes.target, ?4 FROM users, "
                  "(SELECT DISTINCT CASE WHEN shared_inbox <> '' THEN shared_inbox ELSE inbox END AS target "
-                 "FROM followers WHERE user_id = ?1) AS inboxes "
+                 "FROM followers WHERE user_id = ?1 AND approved = 1) AS inboxes "
                  "WHERE users.id = ?1 AND (?5 = 'remove' OR users.audience <> 'nobody')")
         .bind(1, userId)
         .bind(2, postId)
@@ -389,21 +411,28 @@ void SqliteStore::queueInboxJobs(const char* kind, std::int64_t userId, std::int
         .run();
 }
 
-std::vector<Post> SqliteStore::recentPosts(int limit, std::optional<std::int64_t> userId)
+std::vector<Post> SqliteStore::recentPosts(int limit, std::optional<std::int64_t> userId, bool publicOnly)
 {
+    // The public posts have indexes of their own: most posts may be for followers, and a feed must
+    // not read past all of them to find its fifty.
+    static constexpr const char* queries[2][2] = {
+        {"SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id ORDER BY posts.id DESC LIMIT ?1",
+         "SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id WHERE posts.audience = 'public' ORDER BY posts.id DESC LIMIT ?1"},
+        {"SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id WHERE posts.user_id = ?2 ORDER BY posts.id DESC LIMIT ?1",
+         "SELECT posts.id, users.name, posts.song, posts.posted_at, posts.audience FROM posts "
+         "JOIN users ON users.id = posts.user_id WHERE posts.user_id = ?2 AND posts.audience = 'public' "
+         "ORDER BY posts.id DESC LIMIT ?1"}};
     std::lock_guard lock(m_mutex);
-    auto query = userId
-                     ? m_db.prepare("SELECT posts.id, users.name, posts.song, posts.posted_at FROM posts "
-                                    "JOIN users ON users.id = posts.user_id "
-                                    "WHERE posts.user_id = ?2 ORDER BY posts.id DESC LIMIT ?1")
-                     : m_db.prepare("SELECT posts.id, users.name, posts.song, posts.posted_at FROM posts "
-                                    "JOIN users ON users.id = posts.user_id ORDER BY posts.id DESC LIMIT ?1");
+    auto query = m_db.prepare(queries[userId ? 1 : 0][publicOnly ? 1 : 0]);
     query.bind(1, static_cast<std::int64_t>(limit));
     if (userId)
         query.bind(2, *userId);
     std::vector<Post> posts;
     while (query.step())
-        posts.push_back({query.integer(0), query.text(1), query.text(2), query.integer(3)});
+        posts.push_back(postFromRow(query));
     return posts;
 }
 
@@ -424,9 +453,9 @@ int SqliteStore::write(const char* sql, const Values&... values)
 std::optional<PostRecord> SqliteStore::findPost(std::int64_t postId)
 {
     std::lock_guard lock(m_mutex);
-    auto query = m_db.prepare("SELECT posts.id, users.name, posts.song, posts.posted_at, 0 FROM posts "
+    auto query = m_db.prepare("SELECT posts.id, users.name, posts.song, posts.posted_at, 0, posts.audience FROM posts "
                               "JOIN users ON users.id = posts.user_id WHERE posts.id = ?1 "
-                              "UNION ALL SELECT deleted_posts.post_id, users.name, '', 0, 1 FROM deleted_posts "
+                              "UNION ALL SELECT deleted_posts.post_id, users.name, '', 0, 1, 'nobody' FROM deleted_posts "
                               "JOIN users ON users.id = deleted_posts.user_id WHERE deleted_posts.post_id = ?1");
     query.bind(1, postId);
     if (!query.step())
@@ -503,12 +532,88 @@ void SqliteStore::setListenError(std::int64_t userId, const std::string& error)
     write("UPDATE users SET listen_error = ?2 WHERE id = ?1", userId, error);
 }
 
-void SqliteStore::addFollower(std::int64_t userId, const Follower& follower)
+bool SqliteStore::addFollower(std::int64_t userId, const Follower& follower, std::int64_t now)
 {
-    write("INSERT INTO followers (user_id, actor, inbox, shared_inbox, followed_at) "
-          "VALUES (?1, ?2, ?3, ?4, CAST(strftime('%s', 'now') AS INTEGER)) ON CONFLICT (user_id, actor) "
-          "DO UPDATE SET inbox = excluded.inbox, shared_inbox = excluded.shared_inbox",
-          userId, follower.actor, follower.inbox, follower.sharedInbox);
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    auto upsert = m_db.prepare("INSERT INTO followers (user_id, actor, inbox, shared_inbox, followed_at, approved, "
+                               "follow) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7) ON CONFLICT (user_id, actor) "
+                               "DO UPDATE SET inbox = excluded.inbox, shared_inbox = excluded.shared_inbox, "
+                               "follow = excluded.follow, approved = max(approved, excluded.approved) "
+                               "RETURNING approved");
+    upsert.bind(1, userId).bind(2, follower.actor).bind(3, follower.inbox).bind(4, follower.sharedInbox);
+    upsert.bind(5, now).bind(6, std::int64_t{follower.approved ? 1 : 0}).bind(7, follower.follow);
+    const bool approved = upsert.step() && upsert.integer(0) != 0;
+    while (upsert.step()) {
+    }
+    if (approved)
+        queueAnswer("accept", userId, follower.actor, now);
+    transaction.commit();
+    return approved;
+}
+
+bool SqliteStore::approveFollower(std::int64_t userId, const std::string& actor, std::int64_t now)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    m_db.prepare("UPDATE followers SET approved = 1 WHERE user_id = ?1 AND actor = ?2 AND approved = 0")
+        .bind(1, userId)
+        .bind(2, actor)
+        .run();
+    if (m_db.changes() == 0)
+        return false;
+    queueAnswer("accept", userId, actor, now);
+    transaction.commit();
+    return true;
+}
+
+bool SqliteStore::refuseFollower(std::int64_t userId, const std::string& actor, std::int64_t now)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    queueAnswer("reject", userId, actor, now);
+    m_db.prepare("DELETE FROM followers WHERE user_id = ?1 AND actor = ?2").bind(1, userId).bind(2, actor).run();
+    if (m_db.changes() == 0)
+        return false;
+    transaction.commit();
+    return true;
+}
+
+// The answer to a follower's follow, to its own inbox. A follower from before follows were kept
+// gets a follow made of its actor; the delivery names the person in it.
+void SqliteStore::queueAnswer(const char* kind, std::int64_t userId, const std::string& actor, std::int64_t now)
+{
+    m_db.prepare("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at) "
+                 "SELECT ?3, user_id, 0, CASE WHEN follow <> '' THEN follow ELSE "
+                 "json_object('type', 'Follow', 'actor', actor) END, ?4, '', inbox, ?4 FROM followers "
+                 "WHERE user_id = ?1 AND actor = ?2")
+        .bind(1, userId)
+        .bind(2, actor)
+        .bind(3, kind)
+        .bind(4, now)
+        .run();
+}
+
+std::vector<Follower> SqliteStore::followers(std::int64_t userId, bool approved, int limit)
+{
+    std::lock_guard lock(m_mutex);
+    auto query = m_db.prepare("SELECT actor, inbox, shared_inbox, follow, approved FROM followers "
+                              "WHERE user_id = ?1 AND approved = ?2 ORDER BY followed_at DESC, actor LIMIT ?3");
+    query.bind(1, userId).bind(2, std::int64_t{approved ? 1 : 0}).bind(3, static_cast<std::int64_t>(limit));
+    std::vector<Follower> found;
+    while (query.step())
+        found.push_back(followerFromRow(query));
+    return found;
+}
+
+bool SqliteStore::hasFollowerOn(std::int64_t userId, const std::string& site)
+{
+    std::lock_guard lock(m_mutex);
+    const auto prefix = site + "/";
+    auto query = m_db.prepare("SELECT EXISTS (SELECT 1 FROM followers WHERE user_id = ?1 AND approved = 1 "
+                              "AND substr(actor, 1, length(?2)) = ?2)");
+    query.bind(1, userId).bind(2, prefix).step();
+    return query.integer(0) != 0;
 }
 
 bool SqliteStore::removeFollower(std::int64_t userId, const std::string& actor)
@@ -529,9 +634,25 @@ int SqliteStore::removeFollowersAt(const std::string& inbox)
 std::int64_t SqliteStore::followerCount(std::int64_t userId)
 {
     std::lock_guard lock(m_mutex);
-    auto query = m_db.prepare("SELECT count(*) FROM followers WHERE user_id = ?");
+    auto query = m_db.prepare("SELECT count(*) FROM followers WHERE user_id = ? AND approved = 1");
     query.bind(1, userId).step();
     return query.integer(0);
+}
+
+Profile SqliteStore::profile(std::int64_t userId)
+{
+    std::lock_guard lock(m_mutex);
+    auto query = m_db.prepare(
+        "SELECT display_name, summary, discoverable, indexable, created_at FROM users WHERE id = ?");
+    query.bind(1, userId);
+    return query.step() ? profileFromRow(query) : Profile{};
+}
+
+void SqliteStore::setProfile(std::int64_t userId, const Profile& profile)
+{
+    write("UPDATE users SET display_name = ?2, summary = ?3, discoverable = ?4, indexable = ?5 WHERE id = ?1",
+          userId, profile.displayName, profile.summary, std::int64_t{profile.discoverable ? 1 : 0},
+          std::int64_t{profile.indexable ? 1 : 0});
 }
 
 // One instance uses the file: the lock and the transaction are all the claim needs.

@@ -12,7 +12,7 @@ class SqliteStore final : public Store {
 public:
     explicit SqliteStore(const std::string& path);
 
-    static constexpr int schemaVersion = 5;
+    static constexpr int schemaVersion = 6;
 
     std::optional<User> createUser(const std::string& name, const std::string& nameKey,
                                    const std::string& passwordHash, std::int64_t now) override;
@@ -34,7 +34,8 @@ public:
     void keepForListen(std::int64_t userId, const std::string& key, const std::string& song,
                        std::int64_t lengthMs, const std::string& player) override;
     bool queueListen(std::int64_t userId, const std::string& key, std::int64_t heardMs, std::int64_t now) override;
-    std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) override;
+    std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt,
+                                  bool publicOnly = false) override;
     std::optional<PostRecord> findPost(std::int64_t postId) override;
     Counts counts() override;
 
@@ -46,11 +47,17 @@ public:
     void setListenService(std::int64_t userId, const std::string& url, const std::string& token) override;
     void setListenError(std::int64_t userId, const std::string& error) override;
 
-    void addFollower(std::int64_t userId, const Follower& follower) override;
+    bool addFollower(std::int64_t userId, const Follower& follower, std::int64_t now) override;
+    bool approveFollower(std::int64_t userId, const std::string& actor, std::int64_t now) override;
+    bool refuseFollower(std::int64_t userId, const std::string& actor, std::int64_t now) override;
+    std::vector<Follower> followers(std::int64_t userId, bool approved, int limit) override;
+    bool hasFollowerOn(std::int64_t userId, const std::string& site) override;
     bool removeFollower(std::int64_t userId, const std::string& actor) override;
     int removeActor(const std::string& actor) override;
     int removeFollowersAt(const std::string& inbox) override;
     std::int64_t followerCount(std::int64_t userId) override;
+    Profile profile(std::int64_t userId) override;
+    void setProfile(std::int64_t userId, const Profile& profile) override;
 
     std::vector<Job> claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit) override;
     void finishJob(std::int64_t jobId) override;
@@ -68,6 +75,7 @@ private:
     int write(const char* sql, const Values&... values);
     std::optional<KeyPair> keysOf(std::int64_t userId);
     bool removePost(std::int64_t userId, std::int64_t postId, std::int64_t now);
+    void queueAnswer(const char* kind, std::int64_t userId, const std::string& actor, std::int64_t now);
     void queueInboxJobs(const char* kind, std::int64_t userId, std::int64_t postId, const std::string& song,
                         std::int64_t now);
 

@@ -65,11 +65,23 @@ inline std::optional<Audience> audienceOfWord(std::string_view word)
     return std::nullopt;
 }
 
-// A fediverse account following a person: its actor id and where deliveries for it go.
+// A fediverse account following a person, or asking to: its actor id, where deliveries for it go,
+// and its Follow activity (JSON), which the Accept or Reject of it names.
 struct Follower {
     std::string actor;
     std::string inbox;
     std::string sharedInbox; // empty when its server has none
+    std::string follow;
+    bool approved = false;   // false: a request the person has not answered yet
+};
+
+// How a person shows on the fediverse beside their name, as they wrote it on their home page.
+struct Profile {
+    std::string displayName; // empty: the account's name
+    std::string summary;     // plain text; empty: the service's own words
+    bool discoverable = false; // may be suggested to others and listed in directories
+    bool indexable = false;    // may be found by full-text search
+    std::int64_t createdAt = 0;
 };
 
 // What a person chose for their songs beyond the service's own pages.
@@ -83,14 +95,15 @@ struct Destinations {
 // Work to send out after a post: one per follower inbox (shared inboxes once), and one for the
 // listening service.
 // single: a listen that counts, once the song was heard long enough.
-enum class JobKind { create, remove, listen, single };
+// accept, reject: the answer to a follow, sent to the follower's own inbox.
+enum class JobKind { create, remove, listen, single, accept, reject };
 struct Job {
     std::int64_t id = 0;
     JobKind kind = JobKind::create;
     std::int64_t userId = 0;
     std::string userName;
     std::int64_t postId = 0;
-    std::string song;            // create and listen
+    std::string song;            // create and listen; accept and reject: the Follow they answer (JSON)
     std::int64_t postedAt = 0;   // create and listen
     Audience audience = Audience::followers; // create: as chosen when posted
     std::string target;          // the inbox, or the listening service's address
@@ -107,6 +120,7 @@ struct PostRecord {
     std::string song;
     std::int64_t postedAt = 0;
     bool deleted = false;
+    Audience audience = Audience::nobody; // as chosen when it was posted
 };
 
 struct Counts {
@@ -119,6 +133,7 @@ struct Post {
     std::string user;
     std::string song;
     std::int64_t postedAt = 0; // seconds since the epoch
+    Audience audience = Audience::everyone; // as chosen when it was posted; it stays with the post
 };
 
 // Users, sessions, posts and the counters that limit sign-ups and password guessing, kept where
@@ -169,8 +184,10 @@ public:
     // the user has a listening service, queues a single listen for it, at most once per post. True
     // when it was queued now.
     virtual bool queueListen(std::int64_t userId, const std::string& key, std::int64_t heardMs, std::int64_t now) = 0;
-    // Newest first; only one user's posts when userId is given.
-    virtual std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt) = 0;
+    // Newest first; only one user's posts when userId is given; with publicOnly, only posts made
+    // for everyone.
+    virtual std::vector<Post> recentPosts(int limit, std::optional<std::int64_t> userId = std::nullopt,
+                                          bool publicOnly = false) = 0;
 
     virtual std::optional<PostRecord> findPost(std::int64_t postId) = 0;
     virtual Counts counts() = 0;
@@ -186,15 +203,31 @@ public:
     virtual void setListenService(std::int64_t userId, const std::string& url, const std::string& token) = 0;
     virtual void setListenError(std::int64_t userId, const std::string& error) = 0;
 
-    // Adds the follower, or renews its inboxes when it follows already.
-    virtual void addFollower(std::int64_t userId, const Follower& follower) = 0;
-    // Whether it was following.
+    // Adds the follower, approved or as a request, or renews its inboxes and follow when it follows
+    // or asks already (a follower once approved stays so). Gives whether it stands approved; when
+    // it does, the same transaction queues the Accept of its follow.
+    virtual bool addFollower(std::int64_t userId, const Follower& follower, std::int64_t now) = 0;
+    // Approves a waiting request and queues its Accept; false when there was none.
+    virtual bool approveFollower(std::int64_t userId, const std::string& actor, std::int64_t now) = 0;
+    // Ends a follow or a request on the person's word and queues the Reject of its follow; false
+    // when the actor neither followed nor asked.
+    virtual bool refuseFollower(std::int64_t userId, const std::string& actor, std::int64_t now) = 0;
+    // Followers (approved) or requests (not), the newest first.
+    virtual std::vector<Follower> followers(std::int64_t userId, bool approved, int limit) = 0;
+    // Whether an approved follower of the person has its account on the site (scheme://host[:port]).
+    virtual bool hasFollowerOn(std::int64_t userId, const std::string& site) = 0;
+    // The follower's Undo: whether it was following or asking.
     virtual bool removeFollower(std::int64_t userId, const std::string& actor) = 0;
     // The actor is gone: it follows nobody here any more. Gives how many follows ended.
     virtual int removeActor(const std::string& actor) = 0;
     // An inbox answered that it is gone: every follower delivered there ends.
     virtual int removeFollowersAt(const std::string& inbox) = 0;
+    // Approved followers only.
     virtual std::int64_t followerCount(std::int64_t userId) = 0;
+
+    virtual Profile profile(std::int64_t userId) = 0;
+    // Keeps all but createdAt.
+    virtual void setProfile(std::int64_t userId, const Profile& profile) = 0;
 
     // Leases up to limit jobs that are due, leased to nobody else, until leaseUntil; two instances
     // never lease one job at once (the lease ends on finish, retry or time).

@@ -21,6 +21,10 @@ inline JobKind jobKindFromCode(std::string_view code)
         return JobKind::remove;
     if (code == "single")
         return JobKind::single;
+    if (code == "accept")
+        return JobKind::accept;
+    if (code == "reject")
+        return JobKind::reject;
     return code == "listen" ? JobKind::listen : JobKind::create;
 }
 
@@ -46,11 +50,33 @@ Job jobFromRow(const Row& row)
             row.text(12)};
 }
 
-// Columns: id, user name, song, posted at, deleted (0 or 1).
+// Columns: id, user name, song, posted at, deleted (0 or 1), audience.
 template <class Row>
 PostRecord postRecordFromRow(const Row& row)
 {
-    return {row.integer(0), row.text(1), row.text(2), row.integer(3), row.integer(4) != 0};
+    return {row.integer(0), row.text(1), row.text(2), row.integer(3), row.integer(4) != 0,
+            audienceFromCode(row.text(5))};
+}
+
+// Columns: id, user name, song, posted at, audience.
+template <class Row>
+Post postFromRow(const Row& row)
+{
+    return {row.integer(0), row.text(1), row.text(2), row.integer(3), audienceFromCode(row.text(4))};
+}
+
+// Columns: actor, inbox, shared inbox, follow, approved (0 or 1).
+template <class Row>
+Follower followerFromRow(const Row& row)
+{
+    return {row.text(0), row.text(1), row.text(2), row.text(3), row.integer(4) != 0};
+}
+
+// Columns: display name, summary, discoverable, indexable (0 or 1), created at.
+template <class Row>
+Profile profileFromRow(const Row& row)
+{
+    return {row.text(0), row.text(1), row.integer(2) != 0, row.integer(3) != 0, row.integer(4)};
 }
 
 } // namespace tunalo::service

@@ -4,6 +4,9 @@
 //   POST /control/follow   {"handle": "NAME@HOST:PORT" or an actor URL}  follows that account
 //   POST /control/unfollow                                             undoes that follow
 //   POST /control/received                                             what the inboxes kept
+//   POST /control/fetch    {"url": URL, "spec": SPEC}  a GET of that address signed by the friend's
+//                          key (draft-cavage unless SPEC says "rfc9421"), as a server fetches a
+//                          post it was shown; answers its status and body
 //   POST /control/tamper   {"actor": URL}  posts a Like signed by Fedify to that account's inboxes,
 //                          then the same with a header altered and with the body altered, and
 //                          answers the status of each
@@ -206,6 +209,18 @@ const commands = {
 
   received() {
     return received;
+  },
+
+  async fetch({ url, spec }) {
+    const [{ keyId }] = await context().getActorKeyPairs(NAME);
+    const request = await signRequest(
+      new Request(url, { headers: { Accept: "application/activity+json" } }),
+      keyPair.privateKey,
+      keyId,
+      { spec: spec ?? "draft-cavage-http-signatures-12" },
+    );
+    const response = await fetch(request, { redirect: "manual" });
+    return { status: response.status, body: (await response.text()).slice(0, 2000) };
   },
 
   // The document as a JSON-LD reader sees it: without its contexts a Note reads as a bare Object.
