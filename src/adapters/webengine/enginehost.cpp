@@ -49,7 +49,7 @@ class EngineHost {
 public:
     explicit EngineHost(int descriptor)
         : m_channel(descriptor, [this](const EngineMessage& message) { received(message); },
-                    [] { QCoreApplication::quit(); })
+                    [] { QCoreApplication::exit(0); })
     {
         qApp->installEventFilter(&m_focusOnClick);
     }
@@ -98,8 +98,10 @@ private:
 
     void received(const EngineMessage& message)
     {
+        // Straight out of the event loop: a plain quit would first close the windows, and one whose
+        // X window went with the program's may refuse.
         if (message.kind == Kind::Quit) {
-            QCoreApplication::quit();
+            QCoreApplication::exit(0);
             return;
         }
         // A page this engine never showed has nothing to stop, size or put to sleep.
