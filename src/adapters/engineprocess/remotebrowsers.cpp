@@ -44,6 +44,8 @@ public:
     PageHost(QWidget* parent, std::function<void()> shown, std::function<void(QSize)> resized)
         : QWidget(parent), m_shown(std::move(shown)), m_resized(std::move(resized))
     {
+        // The forms beside it stay drawn by Qt alone, without X windows of their own.
+        QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
         setAttribute(Qt::WA_NativeWindow);
         setFocusPolicy(Qt::NoFocus);
     }
