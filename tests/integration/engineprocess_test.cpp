@@ -4,11 +4,9 @@
 #include "core/postqueue.h"
 #include "core/protocoltext.h"
 #include "serviceprotocol.h"
-#include "support/appfixture.h"
+#include "support/publishingtest.h"
 #include "support/process.h"
 #include "support/qtwarnings.h"
-#include "support/standinservice.h"
-#include "support/uiprobe.h"
 #include "web/frmloadhome.h"
 
 #include <QFile>
@@ -42,68 +40,33 @@ std::string keyOf(const StandInService::Request& request)
     return QUrlQuery(url).queryItemValue(QStringLiteral("k")).toStdString();
 }
 
-// The program on fake desktop services with the browsers of the engine process, posting to a
-// stand-in service.
-class EngineProcess : public ::testing::Test {
+// The program with the browsers of the engine process, posting to a stand-in service.
+class EngineProcess : public PublishingTest {
 protected:
-    EngineProcess()
-    {
-        service.answer(std::string(protocol::kRootPath), {Kind::Page, "Tunalo"});
-        service.answer(kHome, {Kind::Page, std::string(protocol::kLoggedInTitle)});
-        service.answer(kPost, {Kind::Page, "Posted ID:{n}"});
-    }
-    ~EngineProcess() override
-    {
-        app.reset();
-        fakes.platform.browsers.reset();
-    }
+    EngineProcess() { service.answer(kPost, {Kind::Page, "Posted ID:{n}"}); }
 
-    void makeApp(const QString& engine = kEngine)
+    void useEngine(const QString& engine)
     {
         auto browsers = std::make_unique<RemoteBrowsers>(engine, kGrace);
         engines = browsers.get();
         fakes.platform.browsers = std::move(browsers);
-        qputenv("TUNALO_SERVICE_URL", QByteArray::fromStdString(service.base()));
-        app = std::make_unique<mainmodule>(fakes.platform);
-        qunsetenv("TUNALO_SERVICE_URL");
     }
-    // Logged in, and the home page has taken the loader's place; the test's clock moves on as the
-    // page comes.
-    bool loggedIn()
+    void startUp(const QString& engine = kEngine)
     {
-        return waitUntil([&] {
-            fakes.clock->advance(LoginWatch::kHandOverMs);
-            return !app->login().Timer1->isActive();
-        }, 30000) && app->state().loginState == LoginState::LoggedIn;
+        useEngine(engine);
+        PublishingTest::startUp(service.base());
     }
-    void startPublishing()
-    {
-        app->state().autoDelete = 1;
-        app->state().autoAlert = 1;
-        app->state().publishing = kTrue;
-    }
-    void postSong(const std::string& song)
-    {
-        app->state().currentSong = QString::fromStdString(song);
-        app->cycle().postsong();
-    }
-    PostQueue& queue() { return app->cycle().posts(); }
-    bool settled() { return !queue().inFlight(); }
 
-    StandInService service;
-    FakePlatform fakes;
     RemoteBrowsers* engines = nullptr;
-    std::unique_ptr<mainmodule> app;
 };
 
 // Closed to the tray, the program needs no page once the home page has told the log-in: the engine
 // ends after its grace, a post starts a new one, which ends again once the post is confirmed.
 TEST_F(EngineProcess, EndsAfterItsGraceWithTheWindowClosedAndAPostStartsItAgain)
 {
-    makeApp();
-    ASSERT_TRUE(app->startup());
-    ASSERT_TRUE(loggedIn());
-    startPublishing();
+    startUp();
+    if (HasFatalFailure())
+        return;
     const qint64 first = engines->enginePid();
     ASSERT_GT(first, 0);
     app->form<interface>().close();
@@ -125,11 +88,7 @@ TEST_F(EngineProcess, EndsAfterItsGraceWithTheWindowClosedAndAPostStartsItAgain)
     EXPECT_EQ(app->state().loginState, LoginState::LoggedIn);
 
     // The window comes back, and with it an engine and the home page.
-    app->form<interface>().show();
-    EXPECT_TRUE(runUntil([&] {
-        return service.requests(kHome).size() == 2 &&
-               app->form<frmWeb>().wb().LocationName() == qtText(protocol::kLoggedInTitle);
-    }, 30000));
+    EXPECT_TRUE(homeComesBackWithTheWindow());
 }
 
 // An engine killed while the service holds a post back: the post ends as not answered and its retry,
@@ -137,10 +96,9 @@ TEST_F(EngineProcess, EndsAfterItsGraceWithTheWindowClosedAndAPostStartsItAgain)
 // SIGSTOP, which answers nothing, is ended when the post's answer is overdue, and likewise replaced.
 TEST_F(EngineProcess, AnEngineKilledOrStoppedMidPostIsReplacedAndThePostRetriedWithItsKey)
 {
-    makeApp();
-    ASSERT_TRUE(app->startup());
-    ASSERT_TRUE(loggedIn());
-    startPublishing();
+    startUp();
+    if (HasFatalFailure())
+        return;
     const struct {
         const char* what;
         int signal;
@@ -191,15 +149,20 @@ TEST_F(EngineProcess, TheWindowIsShownBeforeTheEngineAnswers)
     script.close();
     script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
 
-    makeApp(slowEngine);
-    ASSERT_TRUE(app->startup());
+    useEngine(slowEngine);
+    launch(service.base());
+    if (HasFatalFailure())
+        return;
     EXPECT_TRUE(waitUntil([&] { return app->form<interface>().windowHandle()->isExposed(); }, 2000));
     EXPECT_EQ(frontPanel(*app), &app->form<frmloadhome>());
     EXPECT_TRUE(service.requests(kHome).empty()) << "the engine answered before the window was shown";
     EXPECT_TRUE(app->form<frmWeb>().wb().LocationName().isEmpty());
 
-    ASSERT_TRUE(loggedIn());
-    EXPECT_EQ(frontPanel(*app), &app->form<frmWeb>());
+    ASSERT_TRUE(waitUntil([&] {
+        fakes.clock->advance(LoginWatch::kHandOverMs);
+        return frontPanel(*app) == &app->form<frmWeb>();
+    }, 30000));
+    EXPECT_EQ(app->state().loginState, LoginState::LoggedIn);
 }
 
 } // namespace
