@@ -19,11 +19,6 @@
 namespace tunalo::test {
 namespace {
 
-const std::string kHome(protocol::kHomePath);
-const std::string kPost(protocol::kPostPath);
-using Answer = StandInService::Answer;
-using Kind = Answer::Kind;
-
 const QString kEngine = QStringLiteral(TUNALO_BIN_DIR "/tunalo-engine");
 // Short, so that the tests see the engine end; the program gives it a minute.
 constexpr std::chrono::milliseconds kGrace{1500};

@@ -16,11 +16,6 @@
 namespace tunalo::test {
 namespace {
 
-const std::string kHome(protocol::kHomePath);
-const std::string kPost(protocol::kPostPath);
-using Answer = StandInService::Answer;
-using Kind = Answer::Kind;
-
 // The program, logged in and publishing, on fake desktop services but with the real browsers,
 // posting to a stand-in service.
 class Posting : public PublishingTest {
@@ -78,7 +73,7 @@ TEST_F(Posting, ABurstOfSongsOnASlowServiceLeavesOnePostAndAChainOfIdsWithoutAGa
 // How the service answers a post, and what the program makes of it.
 struct Case {
     const char* what;
-    Answer answer;
+    StandInService::Answer answer;
     const char* lastPostTitle; // afterwards; it was "Posted ID:1"
     const char* balloon;       // after the song
 };

@@ -2,6 +2,7 @@
 
 #include "app/mainmodule.h"
 #include "core/postqueue.h"
+#include "serviceprotocol.h"
 #include "support/fakes.h"
 #include "support/standinservice.h"
 #include "support/uiprobe.h"
@@ -17,6 +18,11 @@ namespace tunalo::test {
 // fakes.platform.browsers, logged in to a stand-in service and publishing.
 class PublishingTest : public ::testing::Test {
 protected:
+    using Answer = StandInService::Answer;
+    using Kind = Answer::Kind;
+    static inline const std::string kHome{protocol::kHomePath};
+    static inline const std::string kPost{protocol::kPostPath};
+
     // The service answers its root, a home page that says the user is logged in, and posts.
     PublishingTest();
     // The program and its browsers go while the service still answers.
