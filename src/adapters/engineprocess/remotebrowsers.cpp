@@ -307,11 +307,16 @@ void EngineLink::start()
         fcntl(ends[1], F_SETFD, 0);
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::ForwardedChannels);
-    QObject::connect(m_process.get(), &QProcess::finished, m_process.get(), [this] { ended(); },
-                     Qt::QueuedConnection);
-    QObject::connect(m_process.get(), &QProcess::errorOccurred, m_process.get(), [this](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart) {
-            qCWarning(lcEngine) << "the browser engine did not start:" << m_process->errorString();
+    // The news of an engine's end comes through the event loop, when a new engine may run already;
+    // it counts only for the engine it is about.
+    QProcess* const process = m_process.get();
+    QObject::connect(process, &QProcess::finished, process, [this, process] {
+        if (process == m_process.get())
+            ended();
+    }, Qt::QueuedConnection);
+    QObject::connect(process, &QProcess::errorOccurred, process, [this, process](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart && process == m_process.get()) {
+            qCWarning(lcEngine) << "the browser engine did not start:" << process->errorString();
             ended();
         }
     }, Qt::QueuedConnection);
