@@ -87,8 +87,9 @@ TEST_F(EngineProcess, EndsAfterItsGraceWithTheWindowClosedAndAPostStartsItAgain)
 }
 
 // An engine killed while the service holds a post back: the post ends as not answered and its retry,
-// under the same key, goes out through a new engine and is confirmed once. An engine stopped with
-// SIGSTOP, which answers nothing, is ended when the post's answer is overdue, and likewise replaced.
+// under the same key, goes out through a new engine and is confirmed once; the home page on the
+// screen is loaded again. An engine stopped with SIGSTOP, which answers nothing, is ended when the
+// post's answer is overdue, and likewise replaced.
 TEST_F(EngineProcess, AnEngineKilledOrStoppedMidPostIsReplacedAndThePostRetriedWithItsKey)
 {
     startUp();
@@ -106,6 +107,7 @@ TEST_F(EngineProcess, AnEngineKilledOrStoppedMidPostIsReplacedAndThePostRetriedW
         postSong(song);
         ASSERT_TRUE(waitUntil([&] { return service.requests(kPost).size() == before + 1; }));
         const qint64 engine = engines->enginePid();
+        const std::size_t homePages = service.requests(kHome).size();
         ASSERT_EQ(::kill(static_cast<pid_t>(engine), row.signal), 0);
         service.answer(kPost, {Kind::Page, "Posted ID:70"});
         if (row.signal == SIGSTOP) {
@@ -126,6 +128,11 @@ TEST_F(EngineProcess, AnEngineKilledOrStoppedMidPostIsReplacedAndThePostRetriedW
         EXPECT_FALSE(keyOf(requests[before]).empty());
         EXPECT_EQ(app->state().lastPostTitle, QStringLiteral("Posted ID:70"));
         EXPECT_NE(engines->enginePid(), engine);
+        // The home page on the screen came back with the new engine.
+        EXPECT_TRUE(runUntil([&] {
+            return service.requests(kHome).size() == homePages + 1 &&
+                   app->form<frmWeb>().wb().LocationName() == qtText(protocol::kLoggedInTitle);
+        }));
         pause(300);
         EXPECT_EQ(service.requests(kPost).size(), before + 2) << "nothing is posted a third time";
         before += 2;
