@@ -113,8 +113,8 @@ TEST_F(EngineProcess, AnEngineKilledOrStoppedMidPostIsReplacedAndThePostRetriedW
         if (row.signal == SIGSTOP) {
             const ExpectQtWarning unanswered(QStringLiteral("the browser engine did not answer"));
             fakes.clock->advance(PostQueue::kAnswerLimitMs);
-            // No answer to the stop: the engine is ended.
-            ASSERT_TRUE(runUntil([&] { return processGone(engine); }, 15000));
+            // No answer to the stop: the engine is ended, and the program knows it.
+            ASSERT_TRUE(runUntil([&] { return processGone(engine) && engines->enginePid() != engine; }, 15000));
             EXPECT_EQ(unanswered.seen(), 1);
             ::kill(static_cast<pid_t>(engine), SIGCONT);
         }
