@@ -13,6 +13,8 @@
 #include <map>
 #include <memory>
 
+#include <fcntl.h>
+
 namespace tunalo {
 
 namespace {
@@ -181,6 +183,8 @@ int runEngine(int argc, char* argv[])
         std::fprintf(stderr, "tunalo-engine: Tunalo starts this program itself, with --socket N\n");
         return 2;
     }
+    // The engine's own helper processes (the zygote, the renderers) have no business with it.
+    fcntl(descriptor, F_SETFD, FD_CLOEXEC);
     EngineHost host(descriptor);
     return QApplication::exec();
 }
