@@ -1,13 +1,13 @@
 #include "adapters/realplatform.h"
 
 #include "adapters/dbus/mprisbus.h"
+#include "adapters/engineprocess/remotebrowsers.h"
 #include "adapters/qt/desktopopen.h"
 #include "adapters/qt/inisettings.h"
 #include "adapters/qt/lockfile.h"
 #include "adapters/qt/systemclock.h"
 #include "adapters/qt/trayshell.h"
 #include "adapters/qt/xdgautostart.h"
-#include "adapters/webengine/webenginebrowsers.h"
 #include "adapters/x11/xcbwindowlist.h"
 
 #include <QCoreApplication>
@@ -24,7 +24,7 @@ std::unique_ptr<Platform> makeRealPlatform()
     platform->settings = std::make_unique<IniSettingsStore>();
     platform->windows = std::make_unique<XcbWindowList>();
     platform->shell = std::make_unique<QtTrayShell>();
-    platform->browsers = std::make_unique<WebEngineBrowsers>();
+    platform->browsers = std::make_unique<RemoteBrowsers>();
     platform->shellOpen = std::make_unique<DesktopShellOpen>();
     platform->players = std::make_unique<MprisBus>(*platform->clock);
     // At log-in the desktop starts the very program the user is running now.

@@ -230,7 +230,16 @@ void mainmodule::end()
 
 void mainmodule::dock(QWidget& panel)
 {
+    homeBehind(panel);
     dockpanel(*form<interface>().cp, panel);
+}
+
+// The home page may be drawn by a browser engine of its own, into a window that lies above the
+// panels the program draws whatever their order; so it leaves the screen while another is in front.
+void mainmodule::homeBehind(const QWidget& panel)
+{
+    if (isLoaded<frmWeb>() && &panel != &form<frmWeb>())
+        form<frmWeb>().hide();
 }
 
 void mainmodule::showhome()
@@ -262,6 +271,7 @@ void mainmodule::showoptions()
 
 void mainmodule::showmessage(const QString& heading, const QString& body)
 {
+    homeBehind(form<info>());
     tunalo::showmessage(form<info>(), *form<interface>().cp, heading, body);
 }
 

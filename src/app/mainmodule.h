@@ -98,6 +98,7 @@ private:
     void create(std::unique_ptr<info>& slot);
 
     void dock(QWidget& panel);
+    void homeBehind(const QWidget& panel);
     void connectCore();
     void sleepHomeWhileHidden();
     void saveWindowPlace();

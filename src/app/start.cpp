@@ -4,7 +4,6 @@
 #include "adapters/dbus/appearance.h"
 #include "adapters/qt/endsignals.h"
 #include "adapters/realplatform.h"
-#include "adapters/webengine/webenginebrowsers.h"
 
 #include <QApplication>
 
@@ -20,7 +19,6 @@ int start(int argc, char* argv[])
             qEnvironmentVariableIsSet("DISPLAY") ? qPrintable(qEnvironmentVariable("DISPLAY")) : "unset");
         return 2;
     }
-    prepareWebEngineApplication();
     // Window titles need X11, so Tunalo runs on it (XWayland on a Wayland desktop) unless the user
     // chose another platform; asked for at once, Qt tries no Wayland first and prints no error.
     // The choice is not passed on to the programs Tunalo opens, such as the user's browser.

@@ -2,7 +2,7 @@
 #include "core/protocoltext.h"
 #include "adapters/webengine/webenginebrowsers.h"
 #include "serviceprotocol.h"
-#include "support/appfixture.h"
+#include "support/publishingtest.h"
 #include "support/process.h"
 #include "support/standinservice.h"
 #include "support/uiprobe.h"
@@ -16,59 +16,11 @@
 namespace tunalo::test {
 namespace {
 
-const std::string kHome(protocol::kHomePath);
-const std::string kPost(protocol::kPostPath);
-using Answer = StandInService::Answer;
-using Kind = Answer::Kind;
-
 // The program, logged in and publishing, on fake desktop services but with the real browsers,
 // posting to a stand-in service.
-class Posting : public ::testing::Test {
+class Posting : public PublishingTest {
 protected:
-    Posting()
-    {
-        service.answer(std::string(protocol::kRootPath), {Kind::Page, "Tunalo"});
-        service.answer(kHome, {Kind::Page, std::string(protocol::kLoggedInTitle)});
-        service.answer(kPost, {Kind::Page, "Posted ID:1"});
-        fakes.platform.browsers = std::make_unique<WebEngineBrowsers>();
-    }
-    ~Posting() override
-    {
-        app.reset();
-        fakes.platform.browsers.reset();
-    }
-
-    void startUp(const std::string& base)
-    {
-        qputenv("TUNALO_SERVICE_URL", QByteArray::fromStdString(base));
-        app = std::make_unique<mainmodule>(fakes.platform);
-        qunsetenv("TUNALO_SERVICE_URL");
-        ASSERT_TRUE(app->startup());
-        // Logged in, and the home page has taken the loader's place; the test's clock moves on as
-        // the page comes.
-        ASSERT_TRUE(waitUntil([&] {
-            fakes.clock->advance(LoginWatch::kHandOverMs);
-            return !app->login().Timer1->isActive();
-        }));
-        ASSERT_EQ(app->state().loginState, LoginState::LoggedIn);
-        app->state().autoDelete = 1;
-        app->state().autoAlert = 1;
-        app->state().publishing = kTrue;
-        balloons = std::make_unique<BalloonLog>(*fakes.shell);
-    }
-    void postSong(const std::string& song)
-    {
-        app->state().currentSong = QString::fromStdString(song);
-        app->cycle().postsong();
-    }
-    PostQueue& queue() { return app->cycle().posts(); }
-    bool posted(std::size_t count) { return service.requests(kPost).size() >= count; }
-    bool settled() { return !queue().inFlight(); }
-
-    StandInService service;
-    FakePlatform fakes;
-    std::unique_ptr<mainmodule> app;
-    std::unique_ptr<BalloonLog> balloons;
+    Posting() { fakes.platform.browsers = std::make_unique<WebEngineBrowsers>(); }
 };
 
 // Between posts the post browser sleeps without its renderer; waking it for the next post never
@@ -98,11 +50,7 @@ TEST_F(Posting, ManyPostsWithSleepingBrowsersReachTheServiceOnceEach)
     EXPECT_EQ(app->state().loginState, LoginState::LoggedIn);
 
     // The window comes back, and with it the home page.
-    app->form<interface>().show();
-    EXPECT_TRUE(runUntil([&] {
-        return service.requests(kHome).size() == 2 &&
-               app->form<frmWeb>().wb().LocationName() == qtText(protocol::kLoggedInTitle);
-    }));
+    EXPECT_TRUE(homeComesBackWithTheWindow());
 }
 
 TEST_F(Posting, ABurstOfSongsOnASlowServiceLeavesOnePostAndAChainOfIdsWithoutAGap)
@@ -125,7 +73,7 @@ TEST_F(Posting, ABurstOfSongsOnASlowServiceLeavesOnePostAndAChainOfIdsWithoutAGa
 // How the service answers a post, and what the program makes of it.
 struct Case {
     const char* what;
-    Answer answer;
+    StandInService::Answer answer;
     const char* lastPostTitle; // afterwards; it was "Posted ID:1"
     const char* balloon;       // after the song
 };

@@ -32,6 +32,7 @@ contents=$(dpkg-deb --contents "$deb" | awk '{print $NF}' | sed 's|^\./|/|')
 expected=(
     /usr/bin/tunalo
     /usr/bin/tunalo-service
+    /usr/bin/tunalo-engine
     /usr/share/applications/tunalo.desktop
     /usr/share/metainfo/org.example.tunalo.metainfo.xml
     /usr/share/doc/tunalo/README.md
@@ -78,9 +79,24 @@ for _ in $(seq 300); do
     sleep 0.1
 done
 started=$(cat "$runtime/tunalo.lock" 2>/dev/null || true)
+# Its window is shown at start, so it starts its browser engine, the one installed beside it.
+engine=""
+for _ in $(seq 300); do
+    engine=$(pgrep -P "$program" -x tunalo-engine || true)
+    [ -n "$engine" ] && break
+    sleep 0.1
+done
+engineBinary=$(readlink "/proc/$engine/exe" 2>/dev/null || true)
 kill "$program" 2>/dev/null || true
 wait "$program" 2>/dev/null || true
 [ "$started" = "$program" ] || fail "the installed tunalo did not start: $(cat "$runtime/log")"
+[ "$engineBinary" = /usr/bin/tunalo-engine ] || fail "the installed tunalo did not start /usr/bin/tunalo-engine: $(cat "$runtime/log")"
+# Ended, Tunalo takes its engine with it.
+for _ in $(seq 100); do
+    kill -0 "$engine" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$engine" 2>/dev/null && fail "the browser engine outlived the program that started it"
 rm -rf "$runtime"
 
 "${apt[@]}" purge tunalo >/dev/null || fail "apt-get purge tunalo failed"

@@ -18,12 +18,46 @@ ProgramUnderTest::ProgramUnderTest()
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
+namespace {
+
+// The programs a program started itself, such as Tunalo's browser engine.
+QList<qint64> childrenOf(qint64 pid)
+{
+    QList<qint64> children;
+    QFile list(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (list.open(QIODevice::ReadOnly))
+        for (const QByteArray& child : list.readAll().simplified().split(' '))
+            if (child.toLongLong() > 0)
+                children.append(child.toLongLong());
+    return children;
+}
+
+// Whether a process still runs; one that ended and waits to be reaped does not.
+bool running(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype end = line.lastIndexOf(')');
+    return end >= 0 && line.mid(end + 2, 1) != "Z";
+}
+
+} // namespace
+
 ProgramUnderTest::~ProgramUnderTest()
 {
     for (auto& process : m_processes) {
         if (process->state() != QProcess::NotRunning) {
+            // What the program started ends once the program has gone (the browser engine writes
+            // its cookies then); the home folder goes only after it.
+            const QList<qint64> children = childrenOf(process->processId());
             process->kill();
             process->waitForFinished(5000);
+            const QDeadlineTimer deadline(10000);
+            for (qint64 child : children)
+                while (running(child) && !deadline.hasExpired())
+                    QThread::msleep(20);
         }
     }
 }
