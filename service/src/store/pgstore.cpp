@@ -490,9 +490,19 @@ std::vector<Job> PostgresStore::claimJobs(std::int64_t now, std::int64_t leaseUn
     return jobs;
 }
 
-void PostgresStore::finishJob(std::int64_t jobId)
+bool PostgresStore::renewLease(const JobLease& held, std::int64_t until)
 {
-    m_pool.acquire()->query("DELETE FROM jobs WHERE id = $1", {jobId});
+    return m_pool.acquire()
+               ->query("UPDATE jobs SET leased_until = $3 WHERE id = $1 AND leased_until = $2 RETURNING 1",
+                       {held.jobId, held.until, until})
+               .rows() > 0;
+}
+
+bool PostgresStore::finishJob(const JobLease& held)
+{
+    return m_pool.acquire()
+               ->query("DELETE FROM jobs WHERE id = $1 AND leased_until = $2 RETURNING 1", {held.jobId, held.until})
+               .rows() > 0;
 }
 
 void PostgresStore::keepForListen(std::int64_t userId, const std::string& key, const std::string& song,
@@ -526,15 +536,22 @@ bool PostgresStore::queueListen(std::int64_t userId, const std::string& key, std
     return queued.rows() > 0;
 }
 
-void PostgresStore::deferJob(std::int64_t jobId, std::int64_t dueAt)
+bool PostgresStore::deferJob(const JobLease& held, std::int64_t dueAt)
 {
-    m_pool.acquire()->query("UPDATE jobs SET due_at = $2, leased_until = NULL WHERE id = $1", {jobId, dueAt});
+    return m_pool.acquire()
+               ->query("UPDATE jobs SET due_at = $3, leased_until = NULL WHERE id = $1 AND leased_until = $2 "
+                       "RETURNING 1",
+                       {held.jobId, held.until, dueAt})
+               .rows() > 0;
 }
 
-void PostgresStore::retryJob(std::int64_t jobId, std::int64_t dueAt)
+bool PostgresStore::retryJob(const JobLease& held, std::int64_t dueAt)
 {
-    m_pool.acquire()->query(
-        "UPDATE jobs SET attempts = attempts + 1, due_at = $2, leased_until = NULL WHERE id = $1", {jobId, dueAt});
+    return m_pool.acquire()
+               ->query("UPDATE jobs SET attempts = attempts + 1, due_at = $3, leased_until = NULL "
+                       "WHERE id = $1 AND leased_until = $2 RETURNING 1",
+                       {held.jobId, held.until, dueAt})
+               .rows() > 0;
 }
 
 std::int64_t PostgresStore::pendingJobs()
