@@ -490,19 +490,25 @@ std::vector<Job> PostgresStore::claimJobs(std::int64_t now, std::int64_t leaseUn
     return jobs;
 }
 
+// Runs a statement on the job ($1) that holds only while its lease ends at the time held ($2),
+// with any further value as $3; whether it changed the job.
+bool PostgresStore::whileHeld(const std::string& statement, const JobLease& held, std::optional<std::int64_t> value)
+{
+    std::vector<pg::Param> params = {held.jobId, held.until};
+    if (value)
+        params.emplace_back(*value);
+    const auto sql = statement + " WHERE id = $1 AND leased_until = $2 RETURNING 1";
+    return m_pool.acquire()->query(sql.c_str(), params).rows() > 0;
+}
+
 bool PostgresStore::renewLease(const JobLease& held, std::int64_t until)
 {
-    return m_pool.acquire()
-               ->query("UPDATE jobs SET leased_until = $3 WHERE id = $1 AND leased_until = $2 RETURNING 1",
-                       {held.jobId, held.until, until})
-               .rows() > 0;
+    return whileHeld("UPDATE jobs SET leased_until = $3", held, until);
 }
 
 bool PostgresStore::finishJob(const JobLease& held)
 {
-    return m_pool.acquire()
-               ->query("DELETE FROM jobs WHERE id = $1 AND leased_until = $2 RETURNING 1", {held.jobId, held.until})
-               .rows() > 0;
+    return whileHeld("DELETE FROM jobs", held);
 }
 
 void PostgresStore::keepForListen(std::int64_t userId, const std::string& key, const std::string& song,
@@ -538,20 +544,12 @@ bool PostgresStore::queueListen(std::int64_t userId, const std::string& key, std
 
 bool PostgresStore::deferJob(const JobLease& held, std::int64_t dueAt)
 {
-    return m_pool.acquire()
-               ->query("UPDATE jobs SET due_at = $3, leased_until = NULL WHERE id = $1 AND leased_until = $2 "
-                       "RETURNING 1",
-                       {held.jobId, held.until, dueAt})
-               .rows() > 0;
+    return whileHeld("UPDATE jobs SET due_at = $3, leased_until = NULL", held, dueAt);
 }
 
 bool PostgresStore::retryJob(const JobLease& held, std::int64_t dueAt)
 {
-    return m_pool.acquire()
-               ->query("UPDATE jobs SET attempts = attempts + 1, due_at = $3, leased_until = NULL "
-                       "WHERE id = $1 AND leased_until = $2 RETURNING 1",
-                       {held.jobId, held.until, dueAt})
-               .rows() > 0;
+    return whileHeld("UPDATE jobs SET attempts = attempts + 1, due_at = $3, leased_until = NULL", held, dueAt);
 }
 
 std::int64_t PostgresStore::pendingJobs()

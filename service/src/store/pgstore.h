@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 namespace tunalo::service {
 
@@ -110,6 +111,7 @@ public:
 
 private:
     void migrate();
+    bool whileHeld(const std::string& statement, const JobLease& held, std::optional<std::int64_t> value = {});
     void queueInboxJobs(pg::Connection& conn, std::string_view kind, std::int64_t userId, std::int64_t postId,
                         const std::string& song, std::int64_t now);
 
