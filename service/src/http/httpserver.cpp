@@ -65,7 +65,7 @@ struct HttpServer::State : std::enable_shared_from_this<State> {
     asio::steady_timer retry;
     std::atomic<bool> stopping = false;
 
-    std::mutex mutex; // guards the three below
+    std::mutex mutex; // guards the three below and each connection's place on the idle list
     std::unordered_map<Connection*, std::weak_ptr<Connection>> connections;
     std::list<std::weak_ptr<Connection>> idle; // those waiting for a request, the longest waiting first
     std::function<void()> drained;
@@ -418,8 +418,8 @@ private:
     std::optional<std::list<std::weak_ptr<Connection>>::iterator> m_idleAt;
 };
 
-// A newcomer this service cannot take: what it sent so far is read (so that the close is not a
-// reset that could swallow the answer), it is told to come back, and the connection closes.
+// A newcomer this service cannot take: what it sent so far is read (so that the close that
+// follows is not a reset, which could swallow the answer) and it is told to come back.
 void turnAway(int fd)
 {
     static constexpr std::string_view busy = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
