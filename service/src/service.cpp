@@ -69,6 +69,8 @@ constexpr Service::Route routes[] = {
     // Other servers post activities here; their signature, not a cookie, says who they are.
     {http::verb::post, personPrefix, &Service::personInbox, false, true},
     {http::verb::post, "/fb/inbox", &Service::federated<&Federation::sharedInbox>, false},
+    {http::verb::get, activities::instancePath, &Service::federated<&Federation::instanceDocument>, false,
+     true},
     {http::verb::post, "/fb/destinations", &Service::saveDestinations, true},
     {http::verb::get, "/.well-known/webfinger", &Service::federated<&Federation::webfinger>, false},
     {http::verb::get, "/.well-known/nodeinfo", &Service::federated<&Federation::nodeinfoLinks>, false},
@@ -591,6 +593,9 @@ void Service::registerAccount(const CallPtr& call)
     const auto key = nameKey(credentials.name);
     if (isFeedName(key))
         return call->answer(redirectHome("feedname"));
+    // The service's own actor goes by its host's name on the fediverse (HOST@HOST).
+    if (m_federation && key == nameKey(activities::handleHost(m_federation->site())))
+        return call->answer(redirectHome("taken"));
     withStore(call, [this, call, credentials, key, client = clientOf(*call)] {
         if (m_store.findAccount(key))
             return call->answer(redirectHome("taken"));

@@ -86,10 +86,32 @@ const KeyPair& Elsewhere::keysOf(const std::string& name)
     return found->second;
 }
 
+void Elsewhere::publish(const std::string& path, Json document)
+{
+    std::lock_guard lock(m_mutex);
+    m_published[path] = std::move(document);
+}
+
+std::vector<Request> Elsewhere::fetches()
+{
+    std::lock_guard lock(m_mutex);
+    return m_fetches;
+}
+
 void Elsewhere::serve(const CallPtr& call)
 {
     const std::string path(call->request.target());
     Response response{http::status::ok, 11};
+    if (call->request.method() == http::verb::get) {
+        std::lock_guard lock(m_mutex);
+        m_fetches.push_back(call->request);
+        const auto published = m_published.find(path);
+        if (published != m_published.end()) {
+            response.set(http::field::content_type, "application/activity+json");
+            response.body() = published->second.dump();
+            return call->answer(std::move(response));
+        }
+    }
     if (call->request.method() == http::verb::get && path.starts_with("/users/")) {
         const auto name = path.substr(7);
         Json document = {{"@context", Json::array({"https://www.w3.org/ns/activitystreams",

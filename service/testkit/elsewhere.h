@@ -54,6 +54,10 @@ public:
                     int servicePort, std::chrono::system_clock::time_point when = std::chrono::system_clock::now());
     // How often an account's document (and with it its key) has been fetched.
     int documentsFetched();
+    // Serves this document at path (GET) in place of what would be there.
+    void publish(const std::string& path, Json document);
+    // Every GET of a document so far, as it arrived.
+    std::vector<Request> fetches();
     Json follow(const std::string& name, const std::string& whom);
 
 private:
@@ -73,6 +77,8 @@ private:
     Inbox m_inbox = Inbox::accept;
     int m_follows = 0;
     int m_documentsFetched = 0;
+    std::map<std::string, Json> m_published;
+    std::vector<Request> m_fetches;
     HttpServer m_server;
     std::thread m_thread;
 };

@@ -16,7 +16,7 @@ TEST(Activities, APersonIsFoundByHandleAndDescribesItsKeyAndInboxes)
 {
     const auto at = as::Addresses::of(site, "Zoë");
     EXPECT_EQ(at.actor, site + "/fb/u/Zo%C3%AB");
-    const auto finger = as::webfinger("Zoë", site, at);
+    const auto finger = as::webfinger("Zoë", site, at.actor);
     EXPECT_EQ(finger["subject"], "acct:Zoë@tunalo.example:8443");
     EXPECT_EQ(finger["links"][0]["rel"], "self");
     EXPECT_EQ(finger["links"][0]["type"], "application/activity+json");

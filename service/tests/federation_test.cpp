@@ -213,6 +213,73 @@ TEST_F(Federating, NoOneButItsSiteDeletesAFollower)
     EXPECT_EQ(sql("SELECT count(*) FROM followers"), std::vector<std::string>{"1"});
 }
 
+// A key that is a document of its own, without an inbox, counts only when its owner, on the key's
+// own site, names it; the owner's document says where the Accept goes. Every document is fetched
+// signed by the service's own actor.
+TEST_F(Federating, AKeyOfItsOwnCountsWhenItsOwnerNamesIt)
+{
+    person("ann");
+    Elsewhere elsewhere;
+    Elsewhere another;
+    const auto keyOf = [&](const std::string& name) { return elsewhere.origin() + "/keys/" + name; };
+    const auto stub = [&](const std::string& name, const std::string& owner) {
+        elsewhere.publish(
+            "/keys/" + name,
+            {{"id", keyOf(name)}, {"owner", owner}, {"publicKeyPem", strangersKey().publicPem}});
+    };
+    stub("carl", elsewhere.actor("carl"));
+    elsewhere.publish(
+        "/users/carl",
+        {{"@context", Json::array({"https://www.w3.org/ns/activitystreams", "https://w3id.org/security/v1"})},
+         {"id", elsewhere.actor("carl")},
+         {"type", "Person"},
+         {"inbox", elsewhere.actor("carl") + "/inbox"},
+         {"publicKey",
+          {{"id", keyOf("carl")},
+           {"owner", elsewhere.actor("carl")},
+           {"publicKeyPem", strangersKey().publicPem}}}});
+    stub("dan", elsewhere.actor("dan")); // dan's own document names only its #main-key
+    stub("eve", another.actor("eve"));   // an owner on another site
+    const auto followBy = [&](const std::string& name) {
+        const auto request = signedWith(keyOf(name), elsewhere.follow(name, actorOf("ann")));
+        Fields headers;
+        for (const auto& field : request)
+            headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+        const auto answer = Visitor(m_port).send("POST", "/fb/inbox", headers, request.body());
+        return answer ? answer->status : 0;
+    };
+    EXPECT_EQ(followBy("dan"), 401) << "an owner that does not name the key";
+    EXPECT_EQ(followBy("eve"), 401) << "an owner elsewhere";
+    EXPECT_EQ(followBy("carl"), 202);
+    const auto arrived = elsewhere.arrivals(1);
+    ASSERT_EQ(typesOf(arrived), std::vector<std::string>{"Accept"});
+    EXPECT_EQ(arrived[0].request.target(), "/users/carl/inbox");
+
+    const auto instance = Visitor(m_port).get("/fb/actor");
+    ASSERT_TRUE(instance && instance->status == 200);
+    const auto instanceKey = Json::parse(instance->body)["publicKey"]["publicKeyPem"].get<std::string>();
+    const auto fetches = elsewhere.fetches();
+    EXPECT_EQ(fetches.size(), 5u) << "carl's and dan's key and owner, eve's key";
+    EXPECT_TRUE(another.fetches().empty()) << "a key's site does not send the service to another";
+    for (const auto& fetch : fetches) {
+        const auto check = precheckSignature(fetch, std::chrono::system_clock::now());
+        ASSERT_EQ(check.result, SignatureCheck::ok) << fetch.target();
+        EXPECT_EQ(check.header->keyId, site() + "/fb/actor#main-key");
+        EXPECT_TRUE(signatureHolds(fetch, *check.header, instanceKey)) << fetch.target();
+    }
+}
+
+// The service's own actor goes by its host's name (HOST@HOST): no person signs up under it.
+TEST_F(Federating, NoOneSignsUpUnderTheServicesOwnName)
+{
+    const int port = freePort();
+    const ServiceProcess named(
+        database(), folder() / "named.log",
+        {"--listen", "127.0.0.1:" + std::to_string(port), "--public-url", "http://tunalo.test"});
+    EXPECT_FALSE(Visitor(port).signUp("Tunalo.Test", "correct horse"));
+    EXPECT_TRUE(Visitor(port).signUp("tunalo", "correct horse"));
+}
+
 // Fields of another type than the usual one are read as missing: the activity is taken and does
 // nothing, also when it comes before its signer's key is known.
 TEST_F(Federating, AnUndoOfAnOddShapeIsTakenAndChangesNothing)

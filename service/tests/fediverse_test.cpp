@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sstream>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -31,9 +33,10 @@ std::string whyNoFedify()
 }
 
 // The follower on Node 22, its stdout and stderr (Fedify's log) in a file; killed when destroyed.
+// Its switches make it another kind of server (follower.mjs says which).
 class Follower {
 public:
-    explicit Follower(fs::path log) : m_log(std::move(log))
+    explicit Follower(fs::path log, std::vector<std::string> switches = {}) : m_log(std::move(log))
     {
         const auto node = (fediverseDir / "node_modules/.bin/node").string();
         const auto script = (fediverseDir / "follower.mjs").string();
@@ -44,7 +47,11 @@ public:
             const int fd = ::open(m_log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             ::dup2(fd, STDOUT_FILENO);
             ::dup2(fd, STDERR_FILENO);
-            ::execl(node.c_str(), node.c_str(), script.c_str(), static_cast<char*>(nullptr));
+            std::vector<char*> argv = {const_cast<char*>(node.c_str()), const_cast<char*>(script.c_str())};
+            for (auto& each : switches)
+                argv.push_back(each.data());
+            argv.push_back(nullptr);
+            ::execv(node.c_str(), argv.data());
             ::_exit(127);
         }
         // Its first line names its port ("follower listening on http://127.0.0.1:PORT").
@@ -145,6 +152,26 @@ protected:
         return v;
     }
 
+    // A person whose songs everyone may see, whose follows are accepted at once.
+    Visitor personForEveryone(const std::string& name)
+    {
+        auto v = person(name);
+        const auto saved = v.post("/fb/destinations", {{"audience", "public"}});
+        EXPECT_TRUE(saved && saved->status == 303) << name;
+        return v;
+    }
+
+    // The requests to the service's inboxes that it refused for their signature, by its log.
+    int inboxRefusals() const
+    {
+        std::istringstream log(fileText(folder() / "federating.log"));
+        int refused = 0;
+        for (std::string line; std::getline(log, line);)
+            if (line.find(" POST ") != std::string::npos && line.find("inbox 401 ") != std::string::npos)
+                ++refused;
+        return refused;
+    }
+
     // The number of followers the person's followers collection tells, once it is `count` or after
     // ten seconds; -1 when it cannot be read.
     long long followersOnceThey(const std::string& name, long long count)
@@ -187,7 +214,7 @@ bool addressedTo(const Json& activity, const std::string& audience)
 
 TEST_F(Fediverse, AFollowerMadeWithFedifySeesEachSongAndThePreviousOneDeletedUntilItUnfollows)
 {
-    auto ann = person("Ann");
+    auto ann = personForEveryone("Ann");
     const auto followed = m_follower->command("follow", {{"handle", "@Ann@" + host()}});
     ASSERT_EQ(followed.value("actor", ""), actorOf("Ann")) << followed.dump(1);
     EXPECT_EQ(followed.value("preferredUsername", ""), "Ann");
@@ -232,6 +259,99 @@ TEST_F(Fediverse, AFollowerMadeWithFedifySeesEachSongAndThePreviousOneDeletedUnt
     ASSERT_GT(postedId(ann.postSong("Third Song")), 0);
     std::this_thread::sleep_for(3s);
     EXPECT_EQ(m_follower->received().size(), 4u) << "nothing after the Undo: " << m_follower->received().dump(1);
+}
+
+// Servers that fetch nothing unsigned: one whose actor (and so its key) answers only signed GETs,
+// and knocks with RFC 9421 first; one that signs with a key of its own document, without an inbox,
+// whose actor answers only signed GETs. The service fetches both signed, as its instance actor,
+// and follows the key to its owner; each follower sees a song and its deletion.
+TEST_F(Fediverse, FollowersThatAnswerOnlySignedFetchesFollowAndSeeEachSongAndItsDeletion)
+{
+    auto ann = personForEveryone("Ann");
+    const struct {
+        const char* name;
+        std::vector<std::string> switches;
+    } shapes[] = {
+        {"secure", {"--shape", "secure", "--knock", "rfc9421"}},
+        {"stub-key", {"--shape", "stub-key"}},
+    };
+    std::vector<std::unique_ptr<Follower>> followers;
+    for (const auto& shape : shapes) {
+        followers.push_back(
+            std::make_unique<Follower>(folder() / (std::string(shape.name) + ".log"), shape.switches));
+        auto& follower = *followers.back();
+        const auto followed = follower.command("follow", {{"handle", "@Ann@" + host()}});
+        ASSERT_EQ(followed.value("actor", ""), actorOf("Ann"))
+            << shape.name << ": " << followed.dump(1) << "\n" << fileText(follower.log());
+        const auto accepted = follower.received(1);
+        ASSERT_EQ(ofType(accepted, "Accept").size(), 1u)
+            << shape.name << ": " << accepted.dump(1) << "\n" << fileText(follower.log());
+        EXPECT_EQ(accepted[0].value("object", ""), followed.value("follow", "")) << shape.name;
+    }
+    EXPECT_EQ(followersOnceThey("Ann", 2), 2);
+
+    const auto first = postedId(ann.postSong("Secure Song - The Fetchers"));
+    ASSERT_GT(first, 0);
+    ASSERT_GT(postedId(ann.postSong("Next Song", std::to_string(first))), 0);
+    for (std::size_t i = 0; i < followers.size(); ++i) {
+        const auto received = followers[i]->received(4);
+        const auto creates = ofType(received, "Create");
+        const auto deletes = ofType(received, "Delete");
+        ASSERT_EQ(creates.size(), 2u) << shapes[i].name << ": " << received.dump(1);
+        ASSERT_EQ(deletes.size(), 1u) << shapes[i].name << ": " << received.dump(1);
+        for (const auto& create : creates)
+            EXPECT_EQ(create.value("objectType", ""), "Note") << shapes[i].name;
+        const auto firstNote = actorOf("Ann") + "/posts/" + std::to_string(first);
+        EXPECT_EQ(deletes[0].value("object", ""), firstNote) << shapes[i].name;
+    }
+    // The RFC 9421 knock was taken at once: Fedify knocks again with draft-cavage only after a 401.
+    EXPECT_EQ(inboxRefusals(), 0) << fileText(folder() / "federating.log");
+}
+
+// Each document the service serves alone reads as what it is to a JSON-LD reader, with its
+// contexts: a note that lacks them reads as a bare Object.
+TEST_F(Fediverse, EveryDocumentReadsAsWhatItIsToAJsonLdReader)
+{
+    auto ann = personForEveryone("Ann");
+    const auto first = postedId(ann.postSong("Read Me - The Documents"));
+    ASSERT_GT(first, 0);
+    const auto second = postedId(ann.postSong("Still Here", std::to_string(first)));
+    ASSERT_GT(second, 0);
+    const auto instance = site() + "/fb/actor";
+    const struct {
+        std::string url;
+        int status;
+        const char* type;
+    } documents[] = {
+        {actorOf("Ann"), 200, "Person"},
+        {instance, 200, "Application"},
+        {actorOf("Ann") + "/posts/" + std::to_string(second), 200, "Note"},
+        {actorOf("Ann") + "/posts/" + std::to_string(first), 410, "Tombstone"},
+        {actorOf("Ann") + "/outbox", 200, "OrderedCollection"},
+        {actorOf("Ann") + "/followers", 200, "OrderedCollection"},
+    };
+    for (const auto& document : documents) {
+        const auto read = m_follower->command("lookup", {{"url", document.url}});
+        EXPECT_EQ(read.value("status", 0), document.status) << document.url << ": " << read.dump(1);
+        EXPECT_EQ(read.value("type", ""), document.type) << document.url << ": " << read.dump(1);
+        EXPECT_EQ(read.value("id", ""), document.url) << read.dump(1);
+        EXPECT_TRUE(read.value("contentType", "").starts_with("application/activity+json")) << read.dump(1);
+    }
+    const auto note = m_follower->command("lookup", {{"url", actorOf("Ann") + "/posts/" + std::to_string(second)}});
+    EXPECT_NE(note.value("content", "").find("Still Here"), std::string::npos) << note.dump(1);
+    const auto outbox = m_follower->command("lookup", {{"url", actorOf("Ann") + "/outbox"}});
+    EXPECT_EQ(outbox.value("totalItems", -1), 1) << "the song still standing: " << outbox.dump(1);
+
+    // The keys as Fedify reads them, and the instance's actor found by its handle, HOST@HOST.
+    const auto person = m_follower->command("lookup", {{"url", actorOf("Ann")}});
+    EXPECT_EQ(person.value("key", ""), actorOf("Ann") + "#main-key") << person.dump(1);
+    EXPECT_EQ(person.value("keyOwner", ""), actorOf("Ann")) << person.dump(1);
+    const auto application = m_follower->command("lookup", {{"url", "@" + host() + "@" + host()}});
+    EXPECT_EQ(application.value("type", ""), "Application") << application.dump(1);
+    EXPECT_EQ(application.value("id", ""), instance) << application.dump(1);
+    EXPECT_EQ(application.value("key", ""), instance + "#main-key") << application.dump(1);
+    EXPECT_EQ(application.value("keyOwner", ""), instance) << application.dump(1);
+    EXPECT_EQ(application.value("publicKeyType", ""), "RSASSA-PKCS1-v1_5") << application.dump(1);
 }
 
 // Fedify signs as draft-cavage describes; the inbox takes that, and refuses it once anything the

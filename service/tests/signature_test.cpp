@@ -127,9 +127,9 @@ Request signedPost(system_clock::time_point when = now)
 }
 
 // What an inbox concludes about a request: the precheck's verdict, then the signature's.
-SignatureCheck judge(const Request& request, const std::string& publicPem)
+SignatureCheck judge(const Request& request, const std::string& publicPem, std::string_view site = {})
 {
-    const Precheck precheck = precheckSignature(request, now);
+    const Precheck precheck = precheckSignature(request, now, site);
     if (precheck.result != SignatureCheck::ok)
         return precheck.result;
     return signatureHolds(request, *precheck.header, publicPem) ? SignatureCheck::ok
@@ -373,6 +373,135 @@ TEST(HttpSignature, DigestNeedsAMatchingSha256AmongItsAlgorithms)
         Request request = signedPost();
         request.set("Digest", digest);
         EXPECT_EQ(precheckSignature(request, now).result, expected) << digest;
+    }
+}
+
+namespace {
+
+// A request signed as RFC 9421 has it, made here by hand: the signature base written out line by
+// line as the RFC spells it, over the components named, for https://tunalo.example.
+struct MessageSigning {
+    std::vector<std::string> components = {"@method", "@target-uri", "content-digest"};
+    system_clock::time_point created = now;
+    std::string contentDigest = "sha-256=:" + sha256Base64(R"({"type":"Create"})") + ":";
+    std::string algorithm = "rsa-v1_5-sha256";
+    std::string privatePem = ourKey().privatePem;
+};
+
+Request messageSigned(const MessageSigning& how)
+{
+    Request request = inboxPost(R"({"type":"Create"})");
+    request.set(http::field::host, "tunalo.example");
+    request.set("Content-Digest", how.contentDigest);
+    const auto value = [&](const std::string& component) -> std::string {
+        if (component == "@method")
+            return "POST";
+        if (component == "@target-uri")
+            return "https://tunalo.example/fb/u/ana/inbox";
+        if (component == "@authority")
+            return "tunalo.example";
+        return std::string(request[component]);
+    };
+    std::string list;
+    std::string base;
+    for (const auto& component : how.components) {
+        list += (list.empty() ? "\"" : " \"") + component + "\"";
+        base += "\"" + component + "\": " + value(component) + "\n";
+    }
+    const auto parameters = "(" + list + ");alg=\"" + how.algorithm +
+                            "\";keyid=\"https://peer.example/users/bo#main-key\";created=" +
+                            std::to_string(system_clock::to_time_t(how.created));
+    base += "\"@signature-params\": " + parameters;
+    request.set("Signature-Input", "sig1=" + parameters);
+    request.set("Signature", "sig1=:" + signSha256(how.privatePem, base) + ":");
+    return request;
+}
+
+} // namespace
+
+TEST(HttpMessageSignature, TakesWhatCoversMethodTargetAndDigestWhenFreshAndRefusesTheRest)
+{
+    constexpr std::string_view site = "https://tunalo.example";
+    const auto with = [](std::function<void(MessageSigning&)> change) {
+        MessageSigning how;
+        change(how);
+        return messageSigned(how);
+    };
+    const struct {
+        const char* what;
+        Request request;
+        SignatureCheck expected;
+        std::string_view site = "https://tunalo.example";
+    } cases[] = {
+        {"as signed", with([](MessageSigning&) {}), SignatureCheck::ok},
+        {"authority and host covered too",
+         with([](MessageSigning& h) {
+             h.components = {"@method", "@target-uri", "@authority", "host", "content-digest"};
+         }),
+         SignatureCheck::ok},
+        {"created 11 hours ago", with([](MessageSigning& h) { h.created = now - hours(11); }), SignatureCheck::ok},
+        {"digest of another body",
+         with([](MessageSigning& h) { h.contentDigest = "sha-256=:" + sha256Base64("other") + ":"; }),
+         SignatureCheck::badDigest},
+        {"digest without sha-256", with([](MessageSigning& h) { h.contentDigest = "sha-512=:c2ln:"; }),
+         SignatureCheck::badDigest},
+        {"digest not covered", with([](MessageSigning& h) { h.components = {"@method", "@target-uri"}; }),
+         SignatureCheck::uncovered},
+        {"target not covered",
+         with([](MessageSigning& h) { h.components = {"@method", "@authority", "content-digest"}; }),
+         SignatureCheck::uncovered},
+        {"method not covered", with([](MessageSigning& h) { h.components = {"@target-uri", "content-digest"}; }),
+         SignatureCheck::uncovered},
+        {"created 13 hours ago", with([](MessageSigning& h) { h.created = now - hours(13); }),
+         SignatureCheck::stale},
+        {"created 13 hours ahead", with([](MessageSigning& h) { h.created = now + hours(13); }),
+         SignatureCheck::stale},
+        {"another algorithm", with([](MessageSigning& h) { h.algorithm = "hmac-sha256"; }),
+         SignatureCheck::malformed},
+        {"signed by another key", with([](MessageSigning& h) { h.privatePem = cliPrivateKey; }),
+         SignatureCheck::badSignature},
+        {"signed for another site", with([](MessageSigning&) {}), SignatureCheck::badSignature,
+         "https://elsewhere.example"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(judge(c.request, ourKey().publicPem, c.site), c.expected) << c.what;
+
+    // What arrives changed after it was signed.
+    const struct {
+        const char* what;
+        std::function<void(Request&)> alter;
+        SignatureCheck expected;
+    } changes[] = {
+        {"body and digest changed together",
+         [](Request& r) {
+             r.body() = R"({"type":"Delete"})";
+             r.set("Content-Digest", "sha-256=:" + sha256Base64(r.body()) + ":");
+         },
+         SignatureCheck::badSignature},
+        {"target changed", [](Request& r) { r.target("/fb/u/eve/inbox"); }, SignatureCheck::badSignature},
+        {"created changed",
+         [](Request& r) { r.set("Signature-Input", std::string(r["Signature-Input"]) + "0"); },
+         SignatureCheck::stale},
+        {"created past any clock",
+         [](Request& r) { r.set("Signature-Input", std::string(r["Signature-Input"]) + "000000000"); },
+         SignatureCheck::stale},
+        {"expired",
+         [](Request& r) {
+             r.set("Signature-Input", std::string(r["Signature-Input"]) +
+                                          ";expires=" + std::to_string(system_clock::to_time_t(now) - 1));
+         },
+         SignatureCheck::stale},
+        {"no Signature", [](Request& r) { r.erase("Signature"); }, SignatureCheck::malformed},
+        {"Signature under another label",
+         [](Request& r) { r.set("Signature", "sig2" + std::string(r["Signature"]).substr(4)); },
+         SignatureCheck::malformed},
+        {"Signature-Input unreadable", [](Request& r) { r.set("Signature-Input", "sig1=(\"@method\""); },
+         SignatureCheck::malformed},
+    };
+    for (const auto& c : changes) {
+        Request request = messageSigned({});
+        c.alter(request);
+        EXPECT_EQ(judge(request, ourKey().publicPem, site), c.expected) << c.what;
     }
 }
 

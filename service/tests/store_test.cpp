@@ -1,4 +1,5 @@
 #include "base/text.h"
+#include "federation/outbound.h"
 #include "scratchdatabase.h"
 #include "serviceprocess.h"
 #include "store/pgstore.h"
@@ -497,6 +498,22 @@ TEST_P(Stores, TheFirstKeyPairStays)
     const auto read = stores[0]->keys(ann->id);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->privatePem, kept[0].privatePem);
+}
+
+// The service's own key pair lives in a row among the accounts that no name leads to and no count
+// shows; two instances making it at once agree on one pair.
+TEST_P(Stores, TheServicesOwnKeyIsOneAndNoAccount)
+{
+    const std::unique_ptr<Store> stores[] = {open(), open()};
+    KeyPair made[2];
+    std::thread other([&] { made[1] = instanceKeys(*stores[1], 0); });
+    made[0] = instanceKeys(*stores[0], 0);
+    other.join();
+    EXPECT_EQ(made[0].publicPem, made[1].publicPem);
+    EXPECT_EQ(instanceKeys(*stores[0], 0).privatePem, made[0].privatePem) << "kept, not made again";
+    EXPECT_EQ(stores[0]->counts().users, 0);
+    for (const auto* name : {"#Instance", "#instance", "#INSTANCE"})
+        EXPECT_FALSE(stores[0]->findAccount(nameKey(name))) << name;
 }
 
 TEST_P(Stores, DestinationsAndCounts)

@@ -50,6 +50,43 @@ std::string handleHost(std::string_view site)
     return std::string(start == std::string_view::npos ? site : site.substr(start + 3));
 }
 
+std::string instanceActor(std::string_view site)
+{
+    return std::string(site) + std::string(instancePath);
+}
+
+std::string instanceKey(std::string_view site)
+{
+    return instanceActor(site) + "#main-key";
+}
+
+Json instance(std::string_view site, const std::string& publicPem)
+{
+    const auto actor = instanceActor(site);
+    return {{"@context", contexts},
+            {"id", actor},
+            {"type", "Application"},
+            {"preferredUsername", handleHost(site)},
+            {"name", "Tunalo"},
+            {"summary", "<p>The Tunalo service at " + htmlEscape(handleHost(site)) + ".</p>"},
+            {"url", std::string(site) + "/"},
+            // What comes to it is taken and left, as the shared inbox does with what it does not use.
+            {"inbox", std::string(site) + "/fb/inbox"},
+            {"outbox", actor + "/outbox"},
+            {"endpoints", {{"sharedInbox", std::string(site) + "/fb/inbox"}}},
+            {"manuallyApprovesFollowers", true},
+            {"publicKey", {{"id", instanceKey(site)}, {"owner", actor}, {"publicKeyPem", publicPem}}}};
+}
+
+Json instanceOutbox(std::string_view site)
+{
+    return {{"@context", contexts},
+            {"id", instanceActor(site) + "/outbox"},
+            {"type", "OrderedCollection"},
+            {"totalItems", 0},
+            {"orderedItems", Json::array()}};
+}
+
 Json person(const User& user, const Addresses& at, const std::string& publicPem)
 {
     return {{"@context", contexts},
@@ -76,6 +113,13 @@ Json note(const Post& post, const Addresses& at, Audience audience)
                    {"url", at.actor + "#post-" + std::to_string(post.id)},
                    {"tag", Json::array()}};
     address(object, at, audience);
+    return object;
+}
+
+Json noteDocument(const Post& post, const Addresses& at, Audience audience)
+{
+    auto object = note(post, at, audience);
+    object["@context"] = contexts;
     return object;
 }
 
@@ -135,14 +179,14 @@ Json followers(std::int64_t count, const Addresses& at)
     return {{"@context", contexts}, {"id", at.followers}, {"type", "OrderedCollection"}, {"totalItems", count}};
 }
 
-Json webfinger(std::string_view name, std::string_view site, const Addresses& at)
+Json webfinger(std::string_view name, std::string_view site, std::string_view actor)
 {
     return {{"subject", "acct:" + std::string(name) + "@" + handleHost(site)},
-            {"aliases", Json::array({at.actor})},
-            {"links",
-             Json::array({{{"rel", "self"}, {"type", activityType}, {"href", at.actor}},
-                          {{"rel", "http://webfinger.net/rel/profile-page"}, {"type", "text/html"},
-                           {"href", at.actor}}})}};
+            {"aliases", Json::array({actor})},
+            {"links", Json::array({{{"rel", "self"}, {"type", activityType}, {"href", actor}},
+                                   {{"rel", "http://webfinger.net/rel/profile-page"},
+                                    {"type", "text/html"},
+                                    {"href", actor}}})}};
 }
 
 Json nodeinfoLinks(std::string_view site)

@@ -36,8 +36,20 @@ struct Addresses {
 // host[:port] of a site: what follows the @ in a handle.
 std::string handleHost(std::string_view site);
 
+// The service's own actor: an Application that signs what the service fetches from other servers,
+// since servers in secure mode answer only signed fetches. Its handle is HOST@HOST.
+inline constexpr std::string_view instancePath = "/fb/actor";
+std::string instanceActor(std::string_view site);
+std::string instanceKey(std::string_view site);
+Json instance(std::string_view site, const std::string& publicPem);
+// Its outbox, which holds nothing: the service posts nothing as itself.
+Json instanceOutbox(std::string_view site);
+
 Json person(const User& user, const Addresses& at, const std::string& publicPem);
+// The note as a Create carries it; noteDocument is the same note as a document of its own, as it
+// is served at its id.
 Json note(const Post& post, const Addresses& at, Audience audience);
+Json noteDocument(const Post& post, const Addresses& at, Audience audience);
 Json create(const Post& post, const Addresses& at, Audience audience);
 Json remove(std::int64_t postId, const Addresses& at);
 Json accept(const Json& follow, const Addresses& at);
@@ -45,8 +57,8 @@ Json outbox(const std::vector<Post>& posts, const Addresses& at, Audience audien
 Json followers(std::int64_t count, const Addresses& at);
 Json tombstone(std::int64_t postId, const Addresses& at);
 
-// WebFinger's answer for a person.
-Json webfinger(std::string_view name, std::string_view site, const Addresses& at);
+// WebFinger's answer for a person, or the instance's actor, at its actor's address.
+Json webfinger(std::string_view name, std::string_view site, std::string_view actor);
 Json nodeinfoLinks(std::string_view site);
 Json nodeinfo(const Counts& counts);
 

@@ -131,27 +131,35 @@ std::optional<std::string> Federation::localName(const std::string& actorId) con
 void Federation::webfinger(const CallPtr& call)
 {
     auto resource = parseQuery(call->request.target())["resource"];
+    const auto host = activities::handleHost(m_site);
     std::string name;
     if (resource.starts_with("acct:")) {
         resource.erase(0, 5);
         const auto at = resource.rfind('@');
         if (at == std::string::npos)
             return call->answer(plainAnswer(http::status::bad_request, "resource wants acct:NAME@HOST"));
-        if (asciiLower(resource.substr(at + 1)) != activities::handleHost(m_site))
+        if (asciiLower(resource.substr(at + 1)) != host)
             return call->answer(plainAnswer(http::status::not_found));
         name = resource.substr(0, at);
+        // The service itself goes by its host's name, as other servers' instance actors do.
+        if (asciiLower(name) == host)
+            resource = activities::instanceActor(m_site);
     } else if (auto local = localName(resource)) {
         name = *local;
-    } else {
+    } else if (resource != activities::instanceActor(m_site)) {
         return call->answer(plainAnswer(resource.empty() ? http::status::bad_request : http::status::not_found));
     }
+    if (resource == activities::instanceActor(m_site))
+        return answerJson(call, activities::webfinger(host, m_site, resource), jrdType);
     m_workers.withStore(call, [this, call, name] {
         const auto account = m_store.findAccount(nameKey(name));
         if (!account)
             return call->answer(plainAnswer(http::status::not_found));
         const auto& person = account->user;
-        answerJson(call, activities::webfinger(person.name, m_site, activities::Addresses::of(m_site, person.name)),
-                   jrdType);
+        answerJson(
+            call,
+            activities::webfinger(person.name, m_site, activities::Addresses::of(m_site, person.name).actor),
+            jrdType);
     });
 }
 
@@ -191,8 +199,41 @@ void Federation::personDocument(const CallPtr& call, const std::string& name, co
             return call->answer(plainAnswer(http::status::not_found));
         if (post->deleted)
             return answerJson(call, activities::tombstone(post->id, at), documentType, http::status::gone);
-        answerJson(call, activities::note({post->id, post->user, post->song, post->postedAt}, at, audience),
+        answerJson(call,
+                   activities::noteDocument({post->id, post->user, post->song, post->postedAt}, at, audience),
                    documentType);
+    });
+}
+
+void Federation::instanceDocument(const CallPtr& call)
+{
+    const auto target = call->request.target();
+    const auto path = target.substr(0, target.find('?'));
+    if (path == std::string(activities::instancePath) + "/outbox")
+        return answerJson(call, activities::instanceOutbox(m_site), documentType);
+    if (path != activities::instancePath)
+        return call->answer(plainAnswer(http::status::not_found));
+    withInstanceKeys(call, [this, call](const KeyPair& keys) {
+        answerJson(call, activities::instance(m_site, keys.publicPem), documentType);
+    });
+}
+
+void Federation::withInstanceKeys(const CallPtr& call, std::function<void(const KeyPair&)> next)
+{
+    {
+        std::lock_guard lock(m_keysMutex);
+        if (m_instanceKeys) {
+            const auto keys = *m_instanceKeys;
+            return next(keys);
+        }
+    }
+    m_workers.withStore(call, [this, next = std::move(next)] {
+        const auto keys = instanceKeys(m_store, m_clock.seconds());
+        {
+            std::lock_guard lock(m_keysMutex);
+            m_instanceKeys = keys;
+        }
+        next(keys);
     });
 }
 
@@ -201,7 +242,7 @@ void Federation::inbox(const CallPtr& call, const std::optional<std::string>& na
     const auto& request = call->request;
     if (request.body().size() > maxActivityBytes)
         return call->answer(plainAnswer(http::status::payload_too_large));
-    const auto check = precheckSignature(request, m_clock.wall());
+    const auto check = precheckSignature(request, m_clock.wall(), m_site);
     if (check.result != SignatureCheck::ok || !check.header)
         return call->answer(plainAnswer(http::status::unauthorized, "a valid HTTP signature is needed"));
     auto activity = Json::parse(request.body(), nullptr, false);
@@ -237,51 +278,77 @@ void Federation::withSigner(const CallPtr& call, const SignatureHeader& header, 
             holds(kept->second))
             return next(kept->second);
     }
-    if (m_keyFetches.fetch_add(1) >= keyFetchesAtOnce) {
-        --m_keyFetches;
-        auto busy = plainAnswer(http::status::service_unavailable, "too many keys to fetch, try again later");
-        busy.set(http::field::retry_after, "60");
-        return call->answer(std::move(busy));
-    }
-    fetchKey(header.keyId, [this, call, header, actor, actorDeletesItself, holds, refuse, next = std::move(next)](
-                               std::optional<Signer> signer, unsigned status) {
-        --m_keyFetches;
-        if (!signer) {
-            // An account that was deleted cannot sign its own deletion with a key that is gone:
-            // its site saying so of the actor's own document is the proof. Any other missing
-            // address on that site proves nothing: anyone can name one.
-            if ((status == 404 || status == 410) && withoutFragment(header.keyId) == actor && actorDeletesItself)
-                return deleteActor(call, actor);
-            return refuse();
+    // The count is taken once the instance's key is at hand: a request that a busy database
+    // answers never fetches, so it holds no place.
+    withInstanceKeys(call, [this, call, header, actor, actorDeletesItself, holds, refuse,
+                            next = std::move(next)](const KeyPair& instance) mutable {
+        if (m_keyFetches.fetch_add(1) >= keyFetchesAtOnce) {
+            --m_keyFetches;
+            auto busy =
+                plainAnswer(http::status::service_unavailable, "too many keys to fetch, try again later");
+            busy.set(http::field::retry_after, "60");
+            return call->answer(std::move(busy));
         }
-        if (!holds(*signer))
-            return refuse();
-        {
-            std::lock_guard lock(m_keysMutex);
-            if (m_keys.size() >= keysKept)
-                m_keys.clear();
-            m_keys[header.keyId] = *signer;
-        }
-        next(*signer);
+        fetchKey(instance, header.keyId,
+                 [this, call, header, actor, actorDeletesItself, holds, refuse,
+                  next = std::move(next)](std::optional<Signer> signer, unsigned status) {
+                     --m_keyFetches;
+                     if (!signer) {
+                         // An account that was deleted cannot sign its own deletion with a key that is gone:
+                         // its site saying so of the actor's own document is the proof. Any other missing
+                         // address on that site proves nothing: anyone can name one.
+                         if ((status == 404 || status == 410) && withoutFragment(header.keyId) == actor &&
+                             actorDeletesItself)
+                             return deleteActor(call, actor);
+                         return refuse();
+                     }
+                     if (!holds(*signer))
+                         return refuse();
+                     {
+                         std::lock_guard lock(m_keysMutex);
+                         if (m_keys.size() >= keysKept)
+                             m_keys.clear();
+                         m_keys[header.keyId] = *signer;
+                     }
+                     next(*signer);
+                 });
     });
 }
 
-void Federation::fetchKey(const std::string& keyId,
+// The key's document, fetched signed by the instance's key. A key that is a document of its own
+// names its owner; the owner's document, fetched likewise, must name the key, and says where the
+// owner's inboxes are.
+void Federation::fetchKey(const KeyPair& instance, const std::string& keyId,
                           std::function<void(std::optional<Signer>, unsigned status)> done)
 {
-    PeerRequest request;
-    request.url = withoutFragment(keyId);
-    request.headers = {{"Accept", std::string(acceptActivity)}};
-    m_peers.send(std::move(request), [keyId, &clock = m_clock, done = std::move(done)](PeerAnswer answer) {
-        if (answer.status != 200) {
-            if (!answer.answered())
-                logNote("cannot fetch the key " + escapeForLog(keyId) + ": " + answer.error);
-            return done(std::nullopt, answer.status);
+    const auto fetch = [this, keyId, instance](const std::string& url, std::function<void(PeerAnswer)> then) {
+        m_peers.send(signedGet(url, activities::instanceKey(m_site), instance.privatePem, m_clock),
+                     [keyId, then = std::move(then)](PeerAnswer answer) {
+                         if (!answer.answered())
+                             logNote("cannot fetch the key " + escapeForLog(keyId) + ": " + answer.error);
+                         then(std::move(answer));
+                     });
+    };
+    fetch(withoutFragment(keyId), [this, keyId, fetch, done = std::move(done)](PeerAnswer answer) {
+        const auto document = answer.status == 200 ? Json::parse(answer.body, nullptr, false) : Json();
+        auto signer = keyIn(document, keyId);
+        // An actor's document whose id is the key's (no fragment) says where its inboxes are already.
+        if (!signer || !signer->inbox.empty() || stringField(document, "id") != keyId) {
+            if (signer)
+                signer->fetched = m_clock.steady();
+            return done(std::move(signer), answer.status);
         }
-        auto signer = keyIn(Json::parse(answer.body, nullptr, false), keyId);
-        if (signer)
-            signer->fetched = clock.steady();
-        done(std::move(signer), answer.status);
+        // A key speaks for actors of its own site only, so no other site is asked about it.
+        if (originOf(signer->owner) != originOf(keyId))
+            return done(std::nullopt, 0);
+        fetch(signer->owner, [this, keyId, owner = signer->owner, done](PeerAnswer answer) {
+            auto named =
+                answer.status == 200 ? keyIn(Json::parse(answer.body, nullptr, false), keyId) : std::nullopt;
+            if (!named || named->owner != owner)
+                return done(std::nullopt, 0);
+            named->fetched = m_clock.steady();
+            done(std::move(named), answer.status);
+        });
     });
 }
 

@@ -45,6 +45,8 @@ public:
     // An activity posted to a person's inbox (name) or to the shared inbox (no name).
     void inbox(const CallPtr& call, const std::optional<std::string>& name);
     void sharedInbox(const CallPtr& call) { inbox(call, std::nullopt); }
+    // The service's own actor and its (empty) outbox, readable without a signature.
+    void instanceDocument(const CallPtr& call);
 
     const std::string& site() const { return m_site; }
 
@@ -64,7 +66,10 @@ private:
     // gone with its actor's document may still prove.
     void withSigner(const CallPtr& call, const SignatureHeader& header, const std::string& actor,
                     bool actorDeletesItself, std::function<void(const Signer&)> next);
-    void fetchKey(const std::string& keyId, std::function<void(std::optional<Signer>, unsigned status)> done);
+    void fetchKey(const KeyPair& instance, const std::string& keyId,
+                  std::function<void(std::optional<Signer>, unsigned status)> done);
+    // The instance actor's key pair, read from the store the first time, then kept.
+    void withInstanceKeys(const CallPtr& call, std::function<void(const KeyPair&)> next);
     void handleActivity(const CallPtr& call, const Json& activity, const Signer& signer,
                         const std::optional<std::string>& inboxOwner);
     void follow(const CallPtr& call, const Json& activity, const Signer& signer);
@@ -84,6 +89,7 @@ private:
     const Clock& m_clock;
     std::mutex m_keysMutex;
     std::map<std::string, Signer> m_keys; // by key id
+    std::optional<KeyPair> m_instanceKeys;
     std::atomic<std::size_t> m_keyFetches{0};
 };
 

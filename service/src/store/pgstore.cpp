@@ -381,8 +381,9 @@ std::optional<PostRecord> PostgresStore::findPost(std::int64_t postId)
 
 Counts PostgresStore::counts()
 {
-    const auto rows =
-        m_pool.acquire()->query("SELECT (SELECT count(*) FROM users), (SELECT count(*) FROM posts)");
+    const auto rows = m_pool.acquire()->query(
+        "SELECT (SELECT count(*) FROM users WHERE name_key <> $1), (SELECT count(*) FROM posts)",
+        {std::string(instanceNameKey)});
     return {rows.integer(0, 0), rows.integer(0, 1)};
 }
 

@@ -437,7 +437,9 @@ std::optional<PostRecord> SqliteStore::findPost(std::int64_t postId)
 Counts SqliteStore::counts()
 {
     std::lock_guard lock(m_mutex);
-    auto query = m_db.prepare("SELECT (SELECT count(*) FROM users), (SELECT count(*) FROM posts)");
+    auto query =
+        m_db.prepare("SELECT (SELECT count(*) FROM users WHERE name_key <> ?), (SELECT count(*) FROM posts)");
+    query.bind(1, std::string(instanceNameKey));
     query.step();
     return {query.integer(0), query.integer(1)};
 }

@@ -34,6 +34,11 @@ struct Account {
     std::string passwordHash;
 };
 
+// The name key of the service's own row among the accounts, which holds the key pair the service
+// signs with as itself. Folded names have no capitals, so no name a person gives leads to it: no
+// one signs up over it, logs in to it or opens it as a page. Counts leave it out.
+inline constexpr std::string_view instanceNameKey = "#Instance";
+
 // Who sees a person's songs on the fediverse: nobody, their followers, or everyone (public).
 enum class Audience { nobody, followers, everyone };
 

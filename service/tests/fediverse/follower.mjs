@@ -7,9 +7,20 @@
 //   POST /control/tamper   {"actor": URL}  posts a Like signed by Fedify to that account's inboxes,
 //                          then the same with a header altered and with the body altered, and
 //                          answers the status of each
+//   POST /control/lookup   {"url": URL}    fetches that document and reads it as Fedify reads JSON-LD:
+//                          its status, content type, type, id and, for an actor, its key
+// Switches make it behave as servers of other kinds do:
+//   --shape plain     the actor and its key readable by anyone (the default)
+//   --shape secure    the actor, and so its key, answers only signed GETs (401 otherwise), as a
+//                     server in secure mode does
+//   --shape stub-key  signs with a key that is a document of its own (/users/friend/main-key, readable
+//                     by anyone, no inbox), and the actor answers only signed GETs
+//   --knock SPEC      the signature Fedify tries first on a server it does not know yet:
+//                     "rfc9421" or "draft-cavage-http-signatures-12" (the default)
 // The first line on stdout names the address: "follower listening on http://127.0.0.1:PORT".
 // Fedify's log goes to stderr.
 import { createServer } from "node:http";
+import { parseArgs } from "node:util";
 import { configure, getStreamSink } from "@logtape/logtape";
 import {
   createFederation,
@@ -19,16 +30,26 @@ import {
 } from "@fedify/fedify";
 import {
   Activity,
+  CryptographicKey,
   Endpoints,
   Follow,
   isActor,
   Like,
+  Object as ActivityObject,
   Person,
   Undo,
 } from "@fedify/fedify/vocab";
 import { Writable } from "node:stream";
 
 const NAME = "friend";
+const { values: options } = parseArgs({
+  options: {
+    shape: { type: "string", default: "plain" },
+    knock: { type: "string", default: "draft-cavage-http-signatures-12" },
+  },
+});
+if (!["plain", "secure", "stub-key"].includes(options.shape)) throw new Error(`no shape ${options.shape}`);
+const signedGetsOnly = options.shape !== "plain";
 
 await configure({
   sinks: { stderr: getStreamSink(Writable.toWeb(process.stderr)) },
@@ -51,6 +72,7 @@ const server = createServer((req, res) => {
 });
 await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
 const origin = `http://127.0.0.1:${server.address().port}`;
+const stubKeyId = new URL(`/users/${NAME}/main-key`, origin);
 
 // The server talks to the service on loopback, so Fedify must allow private addresses; it still
 // verifies every signature that arrives.
@@ -59,23 +81,37 @@ const federation = createFederation({
   origin,
   allowPrivateAddress: true,
   skipSignatureVerification: false,
+  firstKnock: options.knock,
 });
 
-federation
+// The key as a document of its own, in the shape of a stub-key server's: its id, owner and PEM.
+function stubKey(ctx) {
+  return new CryptographicKey({ id: stubKeyId, owner: ctx.getActorUri(NAME), publicKey: keyPair.publicKey });
+}
+
+const actors = federation
   .setActorDispatcher("/users/{identifier}", async (ctx, identifier) => {
     if (identifier !== NAME) return null;
     const keys = await ctx.getActorKeyPairs(identifier);
+    const stub = options.shape === "stub-key";
     return new Person({
       id: ctx.getActorUri(identifier),
       preferredUsername: identifier,
       name: "A friend elsewhere",
       inbox: ctx.getInboxUri(identifier),
       endpoints: new Endpoints({ sharedInbox: ctx.getInboxUri() }),
-      publicKey: keys[0].cryptographicKey,
-      assertionMethods: keys.map((key) => key.multikey),
+      publicKey: stub ? stubKey(ctx) : keys[0].cryptographicKey,
+      assertionMethods: stub ? [] : keys.map((key) => key.multikey),
     });
   })
   .setKeyPairsDispatcher((_ctx, identifier) => (identifier === NAME ? [keyPair] : []));
+// Fedify answers 401 to a GET of the actor unless a key it could verify signed it.
+if (signedGetsOnly) actors.authorize(async (ctx) => (await ctx.getSignedKey()) != null);
+
+// Who signs what the friend sends: the actor's own key, or the key document of its own.
+function sender() {
+  return options.shape === "stub-key" ? [{ privateKey: keyPair.privateKey, keyId: stubKeyId }] : { identifier: NAME };
+}
 
 // Fedify calls a listener only once it has verified the request's signature and that the key's
 // owner is the activity's actor.
@@ -139,7 +175,7 @@ const commands = {
       actor: ctx.getActorUri(NAME),
       object: actor.id,
     });
-    await ctx.sendActivity({ identifier: NAME }, actor, follow);
+    await ctx.sendActivity(sender(), actor, follow);
     following = { actor, follow };
     const key = await actor.getPublicKey({ documentLoader: ctx.documentLoader });
     return {
@@ -163,13 +199,37 @@ const commands = {
       actor: ctx.getActorUri(NAME),
       object: following.follow,
     });
-    await ctx.sendActivity({ identifier: NAME }, following.actor, undo);
+    await ctx.sendActivity(sender(), following.actor, undo);
     following = null;
     return { undone: undo.id.href };
   },
 
   received() {
     return received;
+  },
+
+  // The document as a JSON-LD reader sees it: without its contexts a Note reads as a bare Object.
+  async lookup({ url }) {
+    const ctx = context();
+    const response = await fetch(await actorUrlOf(url), { headers: { Accept: "application/activity+json" } });
+    const result = { status: response.status, contentType: response.headers.get("content-type") };
+    const json = await response.json();
+    const object = await ActivityObject.fromJsonLd(json, {
+      documentLoader: ctx.documentLoader,
+      contextLoader: ctx.contextLoader,
+    });
+    result.type = object.constructor.name;
+    result.id = object.id?.href ?? null;
+    result.content = object.content?.toString() ?? null;
+    result.totalItems = object.totalItems ?? null;
+    if (isActor(object)) {
+      const key = await object.getPublicKey({ documentLoader: ctx.documentLoader, contextLoader: ctx.contextLoader });
+      result.inbox = object.inboxId?.href ?? null;
+      result.key = key?.id?.href ?? null;
+      result.keyOwner = key?.ownerId?.href ?? null;
+      result.publicKeyType = key?.publicKey?.algorithm?.name ?? null;
+    }
+    return result;
   },
 
   // The same signed request as it was sent, with its Date a minute earlier (a header the
@@ -242,6 +302,12 @@ async function answer(req, res) {
   const body = Buffer.concat(chunks);
   const url = new URL(req.url, origin);
   if (url.pathname.startsWith("/control/")) return control(req, res, url.pathname.slice(9), body);
+  if (options.shape === "stub-key" && url.href === stubKeyId.href && req.method === "GET") {
+    const ctx = context();
+    res.writeHead(200, { "Content-Type": "application/activity+json" });
+    res.end(JSON.stringify(await stubKey(ctx).toJsonLd({ contextLoader: ctx.contextLoader })));
+    return;
+  }
   const headers = new Headers();
   for (const [name, value] of Object.entries(req.headers)) {
     for (const one of [value].flat()) headers.append(name, one);
