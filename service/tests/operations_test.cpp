@@ -71,13 +71,15 @@ std::string readPipeUntil(int fd, const std::string& needle, std::chrono::millis
     return text;
 }
 
-// Lets this test hold `count` descriptors; false when the hard limit is lower.
+// Lets this test hold `count` descriptors; false when its hard limit is lower and it may not
+// raise it (only a privileged process may).
 bool allowOwnDescriptors(rlim_t count)
 {
     rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_max < count)
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return false;
     limit.rlim_cur = std::max(limit.rlim_cur, count);
+    limit.rlim_max = std::max(limit.rlim_max, count);
     return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
 
