@@ -138,8 +138,31 @@ void Elsewhere::serve(const CallPtr& call)
         m_arrivals.push_back(
             {call->request, Json::parse(call->request.body(), nullptr, false), std::chrono::steady_clock::now()});
         how = m_inbox;
+        if (how == Inbox::hold)
+            m_held.push_back(call); // never answered while this server lives, unless released
+        else if (how == Inbox::busyOnce)
+            m_inbox = Inbox::accept;
     }
     m_arrived.notify_all();
+    if (auto answer = answerAs(how))
+        call->answer(std::move(*answer));
+}
+
+void Elsewhere::release(Inbox how)
+{
+    std::vector<CallPtr> held;
+    {
+        std::lock_guard lock(m_mutex);
+        held.swap(m_held);
+    }
+    for (const auto& call : held)
+        if (auto answer = answerAs(how))
+            call->answer(std::move(*answer));
+}
+
+std::optional<Response> Elsewhere::answerAs(Inbox how)
+{
+    Response response{http::status::ok, 11};
     switch (how) {
     case Inbox::accept:
         response.result(http::status::accepted);
@@ -153,24 +176,18 @@ void Elsewhere::serve(const CallPtr& call)
     case Inbox::gone:
         response.result(http::status::gone);
         break;
-    case Inbox::hold: {
-        std::lock_guard lock(m_mutex);
-        m_held.push_back(call); // never answered while this server lives
-        return;
-    }
+    case Inbox::hold:
+        return std::nullopt;
     case Inbox::huge:
         response.body().assign(50 * 1024 * 1024, 'x');
         break;
-    case Inbox::busyOnce: {
+    case Inbox::busyOnce:
         response.result(http::status::too_many_requests);
         response.set("X-RateLimit-Remaining", "0");
         response.set("X-RateLimit-Reset-In", "30");
-        std::lock_guard lock(m_mutex);
-        m_inbox = Inbox::accept;
         break;
     }
-    }
-    call->answer(std::move(response));
+    return response;
 }
 
 } // namespace tunalo::service::testkit

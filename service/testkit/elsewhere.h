@@ -37,6 +37,8 @@ public:
     std::string origin() const;
     std::string actor(const std::string& name) const { return origin() + "/users/" + name; }
     void answer(Inbox how);
+    // Answers the requests held so far as `how` says.
+    void release(Inbox how);
 
     struct Arrival {
         Request request;
@@ -61,6 +63,8 @@ public:
 private:
     const KeyPair& keysOf(const std::string& name);
     void serve(const CallPtr& call);
+    // What an inbox answers; nothing while it holds the request.
+    std::optional<Response> answerAs(Inbox how);
 
     const bool m_shared;
     const std::optional<KeyPair> m_oneKey;

@@ -15,6 +15,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,7 +52,7 @@ TempDir::~TempDir()
 }
 
 ServiceProcess::ServiceProcess(const std::string& database, fs::path log,
-                               const std::vector<std::string>& options)
+                               const std::vector<std::string>& options, unsigned descriptors)
 {
     const std::string logPath = log.string();
     std::vector<std::string> args = {"tunalo-service", "--listen", "127.0.0.1:0", "--db", database};
@@ -69,6 +70,9 @@ ServiceProcess::ServiceProcess(const std::string& database, fs::path log,
     if (m_pid == 0) {
         const int fd = log.empty() ? pipeEnds[1] : ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         ::dup2(fd, STDERR_FILENO);
+        const rlimit limit{descriptors, descriptors};
+        if (descriptors > 0 && ::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            ::_exit(126);
         ::execv(TUNALO_SERVICE_BIN, argv.data());
         ::_exit(127);
     }

@@ -31,11 +31,12 @@ private:
 
 // build/bin/tunalo-service on a free loopback port with the given database (a SQLite file or a
 // PostgreSQL address) and any further options, its stderr in a new log file, or with an empty log
-// path in a pipe that the test reads (or leaves unread); killed when destroyed.
+// path in a pipe that the test reads (or leaves unread); killed when destroyed. descriptors, when
+// not 0, is the most it may have open, soft and hard alike, as systemd's LimitNOFILE sets it.
 class ServiceProcess {
 public:
     ServiceProcess(const std::string& database, std::filesystem::path log,
-                   const std::vector<std::string>& options = {});
+                   const std::vector<std::string>& options = {}, unsigned descriptors = 0);
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;

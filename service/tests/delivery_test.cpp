@@ -1,9 +1,11 @@
 // The delivery on a clock the test moves: when a job that failed is tried again and when it is
-// given up, and when a job that a stopped instance left under way is taken up by another. The
-// listening service of one person, played by the test's server, is its destination.
+// given up, how long a job under way stays leased, and when a job that a stopped instance left
+// under way is taken up by another. The listening service of one person, played by the test's
+// server, is its destination.
 #include "base/text.h"
 #include "elsewhere.h"
 #include "federation/delivery.h"
+#include "http/requestlog.h"
 #include "manualclock.h"
 #include "servicefixture.h"
 
@@ -21,6 +23,7 @@ protected:
         if (IsSkipped())
             return;
         service().stop(SIGTERM); // the test's deliveries alone take the jobs
+        startLog(log().string());
         prepareText();
         m_store = openStore(database());
         const auto user = m_store->createUser("ann", nameKey("ann"), "-", m_clock.seconds());
@@ -35,8 +38,11 @@ protected:
         for (auto* delivery : {&m_first, &m_second})
             if (*delivery)
                 (*delivery)->stop();
+        stopLog();
         ServiceTest::TearDown();
     }
+
+    std::filesystem::path log() const { return folder() / "delivery.log"; }
 
     // A song whose listen job is due at once.
     void post(const std::string& song) { m_store->addPost(m_user, song, std::nullopt, m_clock.seconds(), std::nullopt); }
@@ -158,9 +164,10 @@ TEST_F(Delivering, ASongHeardLongEnoughIsOneSingleListenAndASkippedOneNone)
 }
 
 // An instance that stops while a destination holds its request leaves the job leased: no other
-// instance sends it again until the lease of ten minutes has run out.
+// instance sends it again until the lease, under a minute, has run out.
 TEST_F(Delivering, AJobLeftUnderWayIsTakenUpOnceItsLeaseRunsOut)
 {
+    ASSERT_LT(Delivery::lease, 1min);
     m_listening.answer(Elsewhere::Inbox::hold);
     post("Nina Simone - Feeling Good");
     m_first = start();
@@ -169,7 +176,66 @@ TEST_F(Delivering, AJobLeftUnderWayIsTakenUpOnceItsLeaseRunsOut)
 
     m_listening.answer(Elsewhere::Inbox::accept);
     m_second = start();
-    sentAgainAfter(*m_second, 10min + 1s, "still under the first one's lease");
+    sentAgainAfter(*m_second, Delivery::lease + 1s, "still under the first one's lease");
+}
+
+// A job stays leased for as long as its destination takes to answer, far beyond one lease: another
+// instance on the same database never sends it meanwhile, and the answer, when it comes, ends it.
+TEST_F(Delivering, AJobUnderWayIsLeasedUntilItsAnswerComes)
+{
+    m_listening.answer(Elsewhere::Inbox::hold);
+    post("Nina Simone - Feeling Good");
+    m_first = start();
+    ASSERT_EQ(m_listening.arrivals(1).size(), 1u);
+    m_second = start();
+    for (int step = 1; step <= 6; ++step) {
+        m_clock.advance(Delivery::renewEvery);
+        m_first->wake();
+        const auto renewed = std::to_string(m_clock.seconds() + Delivery::lease.count());
+        ASSERT_EQ(onceThere("SELECT leased_until FROM jobs WHERE leased_until = " + renewed), renewed)
+            << "renewed at step " << step;
+        m_second->wake();
+    }
+    EXPECT_EQ(m_listening.arrivals(2, 300ms).size(), 1u) << "the second instance never sent it";
+    m_listening.release(Elsewhere::Inbox::accept);
+    EXPECT_EQ(onceThere("SELECT 'none' WHERE NOT EXISTS (SELECT 1 FROM jobs)"), "none");
+}
+
+// An instance held up past its lease (stopped, or cut off from the database) finds the job taken
+// by another: whatever its attempt brings back, found at a renewal or with the answer, changes
+// nothing, and the job goes out again once the other's lease runs out in turn.
+TEST_F(Delivering, WhatComesOfAnAttemptWhoseLeasePassedToAnotherChangesNothing)
+{
+    const struct {
+        const char* found;
+        bool atRenewal;
+    } cases[] = {{"ran out under way", false}, {"has passed to another instance", true}};
+    m_first = start();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.found);
+        const auto before = m_listening.arrivals().size();
+        m_listening.answer(Elsewhere::Inbox::hold);
+        post("Nina Simone - Feeling Good");
+        m_first->wake();
+        ASSERT_EQ(m_listening.arrivals(before + 1).size(), before + 1);
+        // The other instance's lease, as a claim once this one's had run out would give it.
+        const auto theirs = std::to_string(m_clock.seconds() + 10 * Delivery::lease.count());
+        sql("UPDATE jobs SET leased_until = " + theirs);
+        if (c.atRenewal) {
+            m_clock.advance(Delivery::renewEvery);
+            m_first->wake();
+        }
+        m_listening.release(Elsewhere::Inbox::fail);
+        EXPECT_NE(fileTextOnceItHas(log(), c.found).find(c.found), std::string::npos);
+        EXPECT_EQ(sql("SELECT leased_until || ' ' || attempts FROM jobs"), std::vector<std::string>{theirs + " 0"})
+            << "the other's lease stands and no failed try is counted";
+
+        m_listening.answer(Elsewhere::Inbox::accept);
+        m_clock.advance(10 * Delivery::lease + 1s);
+        m_first->wake();
+        EXPECT_EQ(m_listening.arrivals(before + 2).size(), before + 2) << "sent again once theirs ran out";
+        EXPECT_EQ(onceThere("SELECT 'none' WHERE NOT EXISTS (SELECT 1 FROM jobs)"), "none");
+    }
 }
 
 } // namespace

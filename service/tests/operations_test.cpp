@@ -4,10 +4,12 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 
 using namespace tunalo::service::testkit;
 using namespace std::chrono_literals;
@@ -68,6 +70,29 @@ std::string readPipeUntil(int fd, const std::string& needle, std::chrono::millis
     }
     return text;
 }
+
+// Lets this test hold `count` descriptors; false when its hard limit is lower and it may not
+// raise it (only a privileged process may).
+bool allowOwnDescriptors(rlim_t count)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return false;
+    limit.rlim_cur = std::max(limit.rlim_cur, count);
+    limit.rlim_max = std::max(limit.rlim_max, count);
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& needle)
+{
+    std::size_t count = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++count;
+    return count;
+}
+
+constexpr const char* outOfDescriptors = "running out of file descriptors";
+const std::string homePage = "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
 
 TEST_F(Operations, SighupOpensTheLogFileAgainAndOtherwiseChangesNothing)
 {
@@ -143,6 +168,63 @@ TEST_F(Operations, SigtermAnswersEveryRequestUnderWayThenEnds)
     const int status = service().waitForEnd(30s);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
+}
+
+// Anyone can open thousands of connections and leave them idle. Under a descriptor limit of 1024,
+// as LimitNOFILE=1024 sets it, 5,000 of them (half kept alive after a page, half never used) make
+// the service close the longest-idle ones, so a newcomer is still answered; the log says so once.
+TEST_F(Operations, ANewcomerIsAnsweredWhileThousandsOfIdleConnectionsAreHeld)
+{
+    if (!allowOwnDescriptors(8000))
+        GTEST_SKIP() << "the test cannot hold 5,000 connections under this hard descriptor limit";
+    const auto log = folder() / "limited.log";
+    ServiceProcess limited(database(), log, {}, 1024);
+    std::vector<std::unique_ptr<RawConnection>> idle;
+    for (int i = 0; i < 5000; ++i) {
+        idle.push_back(std::make_unique<RawConnection>(limited.port()));
+        if (i % 2 == 0) {
+            ASSERT_TRUE(idle.back()->send("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+        }
+    }
+    RawConnection newcomer(limited.port());
+    ASSERT_TRUE(newcomer.send(homePage));
+    const auto answer = newcomer.receive(2s);
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 200")) << answer.substr(0, 100);
+
+    EXPECT_TRUE(idle[1]->closedWithin(1s)) << "the longest idle goes first";
+    EXPECT_FALSE(idle.back()->closedWithin(0ms)) << "the newest stays";
+    const auto text = fileTextOnceItHas(log, outOfDescriptors);
+    EXPECT_EQ(occurrences(text, outOfDescriptors), 1u) << text;
+    EXPECT_NE(text.find("descriptor limit of 1024"), std::string::npos) << text;
+}
+
+// When the descriptors run out while every connection is at work (each in the middle of a
+// request), a newcomer still hears at once that it must come back, from the descriptor kept in
+// reserve; the requests under way are left alone, and newcomers are served again once they end.
+TEST_F(Operations, WithEveryDescriptorAtWorkANewcomerIsTurnedAwayAtOnce)
+{
+    // As if the database and other servers had taken all but a few: the service's limit is lowered
+    // under it to a little more than it holds open.
+    const std::filesystem::directory_iterator descriptors("/proc/" + std::to_string(service().pid()) + "/fd");
+    const auto held = std::distance(descriptors, std::filesystem::directory_iterator{});
+    const rlimit tight{static_cast<rlim_t>(held) + 8, static_cast<rlim_t>(held) + 8};
+    ASSERT_EQ(::prlimit(service().pid(), RLIMIT_NOFILE, &tight, nullptr), 0);
+    auto atWork = sendOnEach(port(), "GET / HTTP/1.1\r\nHost: x\r\n", 12);
+
+    for (int i = 0; i < 3; ++i) {
+        RawConnection newcomer(port());
+        ASSERT_TRUE(newcomer.send(homePage));
+        const auto answer = newcomer.receive(2s);
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 503")) << i << ": " << answer;
+        EXPECT_NE(answer.find("Retry-After: 1"), std::string::npos) << answer;
+    }
+    EXPECT_FALSE(atWork.front()->closedWithin(0ms)) << "a request under way is not cut off";
+    const auto log = logTextOnceItHas(outOfDescriptors);
+    EXPECT_EQ(occurrences(log, outOfDescriptors), 1u) << log;
+    EXPECT_NE(log.find("Too many open files"), std::string::npos) << log;
+
+    atWork.clear();
+    EXPECT_EQ(visitor().title("/"), "Tunalo service") << "served again once the requests under way ended";
 }
 
 TEST_F(Operations, AHungDatabaseHoldsUpNoPageThatNeedsNoneAndPostsGet503)

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -287,7 +288,7 @@ std::vector<Job> drain(Store& store)
     for (auto jobs = store.claimJobs(1'000'000'000, 1'000'000'001, 1000); !jobs.empty();
          jobs = store.claimJobs(1'000'000'000, 1'000'000'001, 1000)) {
         for (const auto& job : jobs)
-            store.finishJob(job.id);
+            EXPECT_TRUE(store.finishJob({job.id, 1'000'000'001}));
         all.insert(all.end(), jobs.begin(), jobs.end());
     }
     return all;
@@ -399,16 +400,55 @@ TEST_P(Stores, AJobIsLeasedUntilItsLeaseEndsOrItIsRetried)
     claimed = store->claimJobs(131, 160, 10);
     ASSERT_EQ(claimed.size(), 2u) << "the leases ended";
     EXPECT_EQ(claimed[0].postId, earlier) << "the oldest due first";
-    store->retryJob(claimed[0].id, 140);
-    store->finishJob(claimed[1].id);
+    EXPECT_TRUE(store->retryJob({claimed[0].id, 160}, 140));
+    EXPECT_TRUE(store->finishJob({claimed[1].id, 160}));
     EXPECT_TRUE(store->claimJobs(139, 170, 10).empty());
     claimed = store->claimJobs(140, 170, 10);
     ASSERT_EQ(claimed.size(), 1u) << "a retry ends the lease";
     EXPECT_EQ(claimed[0].postId, earlier);
     EXPECT_EQ(claimed[0].attempts, 1);
     EXPECT_EQ(store->pendingJobs(), 1);
-    store->finishJob(claimed[0].id);
+    EXPECT_TRUE(store->finishJob({claimed[0].id, 170}));
     EXPECT_EQ(store->pendingJobs(), 0);
+}
+
+// An instance whose lease ran out while its attempt was under way writes nothing of it once another
+// instance has taken the job (with a later lease), whatever came of the attempt; renewing in time
+// keeps the job from that other claim.
+TEST_P(Stores, OnlyTheHolderOfAJobsLeaseWritesItsOutcome)
+{
+    const auto store = open();
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "h", 0);
+    ASSERT_TRUE(ann);
+    store->addFollower(ann->id, followers[2], 0);
+    drain(*store); // the Accept of that follow
+    store->addPost(ann->id, "Song", std::nullopt, 100, std::nullopt, true);
+    const auto first = store->claimJobs(100, 145, 10);
+    ASSERT_EQ(first.size(), 1u);
+    const auto id = first[0].id;
+    EXPECT_TRUE(store->renewLease({id, 145}, 160)) << "renewed while it was held";
+    EXPECT_TRUE(store->claimJobs(150, 195, 10).empty()) << "the renewed lease still holds";
+    ASSERT_EQ(store->claimJobs(161, 206, 10).size(), 1u) << "taken by another once it ran out";
+
+    const JobLease stale{id, 160};
+    const struct {
+        const char* write;
+        std::function<bool()> run;
+    } writes[] = {
+        {"renew", [&] { return store->renewLease(stale, 250); }},
+        {"finish", [&] { return store->finishJob(stale); }},
+        {"retry", [&] { return store->retryJob(stale, 300); }},
+        {"defer", [&] { return store->deferJob(stale, 300); }},
+    };
+    for (const auto& w : writes) {
+        EXPECT_FALSE(w.run()) << w.write;
+        EXPECT_TRUE(store->claimJobs(206, 300, 10).empty()) << w.write << ": the other's lease stands";
+        EXPECT_EQ(store->pendingJobs(), 1) << w.write;
+    }
+    const auto again = store->claimJobs(207, 250, 10);
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].attempts, 0) << "no failed try was counted";
+    EXPECT_TRUE(store->deferJob({id, 250}, 260)) << "the holder's own write";
 }
 
 // Two instances on one database, two threads each, claiming at once: every job is claimed by one.

@@ -60,6 +60,12 @@ activities::Json activityOf(const Job& job, const activities::Addresses& at)
     }
 }
 
+// "the note of post 12 to https://example.org/inbox", as the log names a job.
+std::string named(const Job& job)
+{
+    return kindName(job.kind) + std::to_string(job.postId) + " to " + escapeForLog(job.target);
+}
+
 } // namespace
 
 Delivery::Delivery(Store& store, std::string site, PeerClient& peers, const Clock& clock)
@@ -108,6 +114,7 @@ void Delivery::run()
         // A job whose outcome cannot be written stays leased, and is sent again once its lease ends.
         for (const auto& outcome : outcomes)
             storeStep([&] { settle(outcome); });
+        storeStep([&] { renewLeases(); });
         storeStep([&] { claim(); });
         lock.lock();
     }
@@ -117,12 +124,42 @@ void Delivery::claim()
 {
     while (m_sending < inFlight) {
         const auto start = m_clock.seconds();
-        const auto jobs = m_store.claimJobs(start, start + lease.count(), static_cast<int>(inFlight - m_sending));
+        const auto until = start + lease.count();
+        const auto jobs = m_store.claimJobs(start, until, static_cast<int>(inFlight - m_sending));
         for (const auto& job : jobs)
-            send(job);
+            send(job, until);
         if (jobs.empty())
             return;
     }
+}
+
+void Delivery::renewLeases()
+{
+    const auto now = m_clock.seconds();
+    if (now < m_renewAt)
+        return;
+    for (auto held = m_underWay.begin(); held != m_underWay.end();) {
+        if (m_store.renewLease({held->first, held->second.leasedUntil}, now + lease.count())) {
+            held->second.leasedUntil = now + lease.count();
+            ++held;
+            continue;
+        }
+        // The lease ran out meanwhile (the database or this instance was held up) and another
+        // instance has the job now; it sends it, and what comes of this attempt is not written.
+        logNote("the lease on " + named(held->second.job) + " has passed to another instance");
+        held = m_underWay.erase(held);
+    }
+    m_renewAt = now + renewEvery.count();
+}
+
+// Whether the outcome was written; one that was not belongs to an attempt whose lease passed to
+// another instance, which may have sent the job since.
+bool Delivery::stillHeld(bool written, const Job& job)
+{
+    if (!written)
+        logNote("the lease on " + named(job) + " ran out under way; what came of this attempt is left to the "
+                "instance that has the job now");
+    return written;
 }
 
 void Delivery::storeStep(const std::function<void()>& step)
@@ -139,43 +176,52 @@ void Delivery::settle(const Outcome& outcome)
 {
     const auto& job = outcome.job;
     const auto& answer = outcome.answer;
+    const auto underWay = m_underWay.find(job.id);
+    if (underWay == m_underWay.end() || underWay->second.attempt != outcome.attempt)
+        return; // its lease passed to another instance while it was under way
+    const JobLease held{job.id, underWay->second.leasedUntil};
+    m_underWay.erase(underWay);
     if (toListeningService(job.kind)) {
         const auto now = m_clock.seconds();
         m_listenPauses.answered(job.target, answer, now);
         // Too many requests: the listen goes again once the service lets it in.
-        if (answer.status == 429)
-            return m_store.deferJob(job.id, m_listenPauses.waitUntil(job.target, now).value_or(now));
+        if (answer.status == 429) {
+            stillHeld(m_store.deferJob(held, m_listenPauses.waitUntil(job.target, now).value_or(now)), job);
+            return;
+        }
     }
     if (answer.status / 100 == 2) {
-        if (toListeningService(job.kind))
+        if (stillHeld(m_store.finishJob(held), job) && toListeningService(job.kind))
             m_store.setListenError(job.userId, {});
-        return m_store.finishJob(job.id);
+        return;
     }
     if (toListeningService(job.kind) && (answer.status == 401 || answer.status == 403)) {
         // The token is wrong: the home page says so, and sending it again would not help.
-        m_store.setListenError(job.userId, std::to_string(answer.status));
-        return m_store.finishJob(job.id);
+        if (stillHeld(m_store.finishJob(held), job))
+            m_store.setListenError(job.userId, std::to_string(answer.status));
+        return;
     }
     if (!toListeningService(job.kind) && answer.status == 410) {
+        if (!stillHeld(m_store.finishJob(held), job))
+            return;
         const auto ended = m_store.removeFollowersAt(job.target);
         logNote("inbox " + escapeForLog(job.target) + " is gone: " + std::to_string(ended) + " followers removed");
-        return m_store.finishJob(job.id);
+        return;
     }
-    retryOrDrop(job, describe(answer));
+    retryOrDrop(job, held, describe(answer));
 }
 
-void Delivery::retryOrDrop(const Job& job, const std::string& why)
+void Delivery::retryOrDrop(const Job& job, const JobLease& held, const std::string& why)
 {
     const auto attempt = static_cast<std::size_t>(job.attempts);
     if (attempt >= retryDelays.size()) {
-        logNote(std::string("dropped ") + kindName(job.kind) + std::to_string(job.postId) + " to " +
-                escapeForLog(job.target) + " after " + std::to_string(attempt + 1) + " attempts: " + why);
-        return m_store.finishJob(job.id);
+        if (stillHeld(m_store.finishJob(held), job))
+            logNote("dropped " + named(job) + " after " + std::to_string(attempt + 1) + " attempts: " + why);
+        return;
     }
-    logNote(std::string("sending ") + kindName(job.kind) + std::to_string(job.postId) + " to " +
-            escapeForLog(job.target) + " failed (" + why + "); next try in " +
-            std::to_string(retryDelays[attempt].count()) + " s");
-    m_store.retryJob(job.id, m_clock.seconds() + retryDelays[attempt].count());
+    if (stillHeld(m_store.retryJob(held, m_clock.seconds() + retryDelays[attempt].count()), job))
+        logNote("sending " + named(job) + " failed (" + why + "); next try in " +
+                std::to_string(retryDelays[attempt].count()) + " s");
 }
 
 const KeyPair& Delivery::keysFor(std::int64_t userId)
@@ -186,18 +232,27 @@ const KeyPair& Delivery::keysFor(std::int64_t userId)
     return kept->second;
 }
 
-void Delivery::send(const Job& job)
+void Delivery::send(const Job& job, std::int64_t leasedUntil)
 {
+    const JobLease held{job.id, leasedUntil};
+    if (const auto underWay = m_underWay.find(job.id); underWay != m_underWay.end()) {
+        // Its lease ran out while the database could not renew it, and no other instance took
+        // it: the attempt still under way here goes on under the new lease.
+        underWay->second.leasedUntil = leasedUntil;
+        return;
+    }
     PeerRequest request;
     if (toListeningService(job.kind)) {
-        if (const auto until = m_listenPauses.waitUntil(job.target, m_clock.seconds()))
-            return m_store.deferJob(job.id, *until);
+        if (const auto until = m_listenPauses.waitUntil(job.target, m_clock.seconds())) {
+            m_store.deferJob(held, *until);
+            return;
+        }
         const auto listen = job.kind == JobKind::single
                                 ? activities::singleListen(job.song, job.postedAt, job.lengthMs, job.mediaPlayer)
                                 : activities::playingNow(job.song);
         if (!listen) {
             // Such a service wants an artist and a title; the song has no " - " between them.
-            m_store.finishJob(job.id);
+            m_store.finishJob(held);
             return;
         }
         request.method = http::verb::post;
@@ -214,12 +269,14 @@ void Delivery::send(const Job& job)
         request = signedPost(job.target, activityOf(job, at), at.key, keysFor(job.userId).privatePem, m_clock);
     }
     ++m_sending;
-    m_peers.send(std::move(request), [this, job](PeerAnswer answer) {
+    const auto attempt = ++m_attempts;
+    m_underWay[job.id] = {attempt, leasedUntil, job};
+    m_peers.send(std::move(request), [this, job, attempt](PeerAnswer answer) {
         {
             std::lock_guard lock(m_mutex);
             if (m_stopping)
                 return;
-            m_outcomes.push_back({job, std::move(answer)});
+            m_outcomes.push_back({job, attempt, std::move(answer)});
         }
         m_wake.notify_all();
     });

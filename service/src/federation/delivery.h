@@ -32,7 +32,12 @@ public:
         std::chrono::hours{1},    std::chrono::hours{2},   std::chrono::hours{4},    std::chrono::hours{6},
         std::chrono::hours{8},    std::chrono::hours{8}};
     static constexpr std::size_t inFlight = 64;
-    static constexpr std::chrono::seconds lease{600};
+    // A job's lease covers a few of the peer client's answer limits and is renewed while the job
+    // is still under way (it may wait its turn behind other requests to the same server), so a job
+    // that an instance left under way when it was killed goes out within a minute of the kill.
+    static constexpr std::chrono::seconds lease =
+        3 * std::chrono::duration_cast<std::chrono::seconds>(PeerClient::Limits{}.answerTime);
+    static constexpr std::chrono::seconds renewEvery = lease / 3;
     // How often the store is asked for jobs when no post has come in meanwhile (jobs of other
     // instances, retries that came due).
     static constexpr std::chrono::seconds pollEvery{5};
@@ -40,7 +45,8 @@ public:
     // site: the public address the activities name; empty when the service does not federate
     // (then only listening jobs are queued).
     Delivery(Store& store, std::string site, PeerClient& peers, const Clock& clock);
-    // Ends the thread: what is still under way stays leased and is taken up again after its lease.
+    // Ends the thread: what is still under way stays leased and is taken up again once its lease
+    // has run out.
     // Call it before the peer client goes; the peer client's answers after it change nothing.
     void stop();
     ~Delivery();
@@ -53,14 +59,23 @@ public:
 private:
     struct Outcome {
         Job job;
+        std::uint64_t attempt = 0;
         PeerAnswer answer;
+    };
+    // A job whose request is with the peer client, under the lease this instance holds.
+    struct UnderWay {
+        std::uint64_t attempt = 0;
+        std::int64_t leasedUntil = 0;
+        Job job;
     };
     void run();
     void storeStep(const std::function<void()>& step);
     void settle(const Outcome& outcome);
-    void retryOrDrop(const Job& job, const std::string& why);
+    void retryOrDrop(const Job& job, const JobLease& held, const std::string& why);
+    bool stillHeld(bool written, const Job& job);
+    void renewLeases();
     void claim();
-    void send(const Job& job);
+    void send(const Job& job, std::int64_t leasedUntil);
     const KeyPair& keysFor(std::int64_t userId);
 
     Store& m_store;
@@ -70,6 +85,11 @@ private:
     std::map<std::int64_t, KeyPair> m_keys; // by user; the delivery thread's own
     ListenPauses m_listenPauses;            // the delivery thread's own
     std::size_t m_sending = 0;              // the delivery thread's own
+    // By job id; the delivery thread's own. An attempt whose lease passed to another instance is
+    // no longer here, and its outcome changes nothing.
+    std::map<std::int64_t, UnderWay> m_underWay;
+    std::uint64_t m_attempts = 0; // the delivery thread's own
+    std::int64_t m_renewAt = 0;   // the delivery thread's own
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_woken = false;

@@ -15,11 +15,19 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
+#include <limits>
+#include <list>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 #include <vector>
-#include <optional>
 
 namespace tunalo::service {
 
@@ -35,7 +43,17 @@ struct HttpServer::State : std::enable_shared_from_this<State> {
         : io(io), limits(limits), handler(std::move(handler)), acceptor(io), retry(io)
     {
     }
+    ~State()
+    {
+        if (reserve >= 0)
+            ::close(reserve);
+    }
     void accept();
+    void admit(tcp::socket socket);
+    void acceptFailed(const beast::error_code& ec);
+    void shortOfDescriptors(const std::string& how);
+    std::size_t closeLongestIdle(std::size_t count);
+    void turnAwayWaiting();
     void closeIdleConnections();
     void exchangeEnded();
     void drainedIfNothingOpen();
@@ -47,9 +65,19 @@ struct HttpServer::State : std::enable_shared_from_this<State> {
     asio::steady_timer retry;
     std::atomic<bool> stopping = false;
 
-    std::mutex mutex; // guards the two below
+    std::mutex mutex; // guards the three below and each connection's place on the idle list
     std::unordered_map<Connection*, std::weak_ptr<Connection>> connections;
+    std::list<std::weak_ptr<Connection>> idle; // those waiting for a request, the longest waiting first
     std::function<void()> drained;
+    // Every connection is a descriptor: how many may be open at once, and how many are.
+    std::size_t descriptors = 0;
+    std::size_t maxConnections = std::numeric_limits<std::size_t>::max();
+    std::atomic<std::size_t> open = 0;
+    // Kept on /dev/null, and let go for a moment when the descriptors have run out, so that the
+    // newcomers waiting can still be accepted and turned away rather than left to time out. It and
+    // the time below belong to the accept handler.
+    int reserve = -1;
+    std::optional<std::chrono::steady_clock::time_point> lastShortage;
     std::atomic<int> openExchanges = 0;
     std::atomic<bool> drainedOnce = false;
 };
@@ -128,6 +156,7 @@ public:
     Connection(tcp::socket socket, std::shared_ptr<HttpServer::State> server)
         : m_stream(std::move(socket)), m_server(std::move(server))
     {
+        ++m_server->open;
         beast::error_code ignored;
         const auto peer = m_stream.socket().remote_endpoint(ignored);
         m_client = ignored ? "-" : peer.address().to_string();
@@ -135,8 +164,13 @@ public:
 
     ~Connection()
     {
-        std::lock_guard lock(m_server->mutex);
-        m_server->connections.erase(this);
+        {
+            std::lock_guard lock(m_server->mutex);
+            m_server->connections.erase(this);
+            if (m_idleAt)
+                m_server->idle.erase(*m_idleAt);
+        }
+        --m_server->open;
     }
 
     // A new connection gets no idle time: its first request is due at once.
@@ -149,7 +183,17 @@ public:
         waitForNext(limits().headTime);
     }
 
-    // On a stop: a connection between requests ends now; one in an exchange finishes it first.
+    // Leaves the server's list of idle connections, when it is on it, for the caller to close
+    // it; the caller holds the server's mutex.
+    void takeOffIdleList()
+    {
+        if (m_idleAt)
+            m_server->idle.erase(*m_idleAt);
+        m_idleAt.reset();
+    }
+
+    // On a stop, or to make room: a connection between requests ends now; one in an exchange
+    // finishes it first.
     void closeIfIdle()
     {
         asio::dispatch(m_stream.get_executor(), [self = shared_from_this()] {
@@ -168,6 +212,7 @@ private:
         m_exchange.reset();
         if (m_server->stopping)
             return; // the connection ends here
+        listAsIdle(true);
         m_stream.expires_after(wait);
         m_stream.async_read_some(
             m_buffer.prepare(1024), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
@@ -178,8 +223,20 @@ private:
             });
     }
 
+    // A connection that waits for a request (kept alive, or new and silent) is on the server's list
+    // of idle ones, at the end, until a request begins.
+    void listAsIdle(bool idle)
+    {
+        std::lock_guard lock(m_server->mutex);
+        if (!idle)
+            return takeOffIdleList();
+        if (!m_idleAt)
+            m_idleAt = m_server->idle.insert(m_server->idle.end(), weak_from_this());
+    }
+
     void readHead()
     {
+        listAsIdle(false);
         if (!m_exchange)
             m_exchange = std::make_unique<Exchange>(m_server);
         m_parser.emplace();
@@ -357,7 +414,35 @@ private:
     bool m_head = false;
     bool m_keepAlive = false;
     std::unique_ptr<Exchange> m_exchange; // while a request is open
+    // Its place on the server's list of idle connections; guarded by the server's mutex.
+    std::optional<std::list<std::weak_ptr<Connection>>::iterator> m_idleAt;
 };
+
+// A newcomer this service cannot take: what it sent so far is read (so that the close that
+// follows is not a reset, which could swallow the answer) and it is told to come back.
+void turnAway(int fd)
+{
+    static constexpr std::string_view busy = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
+                                             "Retry-After: 1\r\nConnection: close\r\n\r\n";
+    char ignored[4096];
+    for (int reads = 0; reads < 16 && ::recv(fd, ignored, sizeof ignored, MSG_DONTWAIT) > 0; ++reads) {
+    }
+    [[maybe_unused]] const auto sent = ::send(fd, busy.data(), busy.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    ::shutdown(fd, SHUT_WR);
+}
+
+// How many descriptors the process may have open, or none when there is no limit.
+std::optional<std::size_t> descriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::nullopt;
+    return static_cast<std::size_t>(limit.rlim_cur);
+}
+
+// How many of the longest-idle connections go at once when room is needed, so that a stream of
+// newcomers does not cost a look at the list each.
+constexpr std::size_t closedAtOnce = 32;
 
 } // namespace
 
@@ -367,23 +452,94 @@ void HttpServer::State::accept()
                           [self = shared_from_this()](beast::error_code ec, tcp::socket socket) {
                               if (self->stopping || !self->acceptor.is_open())
                                   return;
-                              if (ec) {
-                                  // Out of descriptors or memory: try again shortly instead of spinning on
-                                  // the error.
-                                  self->retry.expires_after(std::chrono::milliseconds(100));
-                                  self->retry.async_wait([self](beast::error_code waitError) {
-                                      if (!waitError)
-                                          self->accept();
-                                  });
-                                  return;
-                              }
-                              beast::error_code ignored;
-                              // Headers and body leave in one write, and nothing waits for an
-                              // acknowledgement.
-                              socket.set_option(tcp::no_delay(true), ignored);
-                              std::make_shared<Connection>(std::move(socket), self)->start();
+                              if (ec)
+                                  return self->acceptFailed(ec);
+                              self->admit(std::move(socket));
                               self->accept();
                           });
+}
+
+void HttpServer::State::admit(tcp::socket socket)
+{
+    if (open >= maxConnections) {
+        shortOfDescriptors(std::to_string(open) + " connections are open, as many as the descriptor limit of " +
+                           std::to_string(descriptors) + " leaves room for");
+        // Every connection is at work: this one cannot be served.
+        if (closeLongestIdle(closedAtOnce) == 0)
+            return turnAway(socket.native_handle());
+    }
+    beast::error_code ignored;
+    // Headers and body leave in one write, and nothing waits for an acknowledgement.
+    socket.set_option(tcp::no_delay(true), ignored);
+    std::make_shared<Connection>(std::move(socket), shared_from_this())->start();
+}
+
+void HttpServer::State::acceptFailed(const beast::error_code& ec)
+{
+    auto wait = std::chrono::milliseconds(100);
+    const bool systemWide = ec.category() == asio::error::get_system_category() && ec.value() == ENFILE;
+    if (ec == asio::error::no_descriptors || systemWide) {
+        shortOfDescriptors("accepting a connection failed (" + ec.message() + ") with " + std::to_string(open) +
+                           " connections open");
+        if (closeLongestIdle(closedAtOnce) > 0)
+            wait = std::chrono::milliseconds(10); // room enough once they have closed
+        else
+            turnAwayWaiting();
+    }
+    // Never straight again: an error that stays would keep a thread spinning on it.
+    retry.expires_after(wait);
+    retry.async_wait([self = shared_from_this()](beast::error_code waitError) {
+        if (!waitError)
+            self->accept();
+    });
+}
+
+// Said once for each time the descriptors run short; a shortage within a minute of the last one
+// is the same.
+void HttpServer::State::shortOfDescriptors(const std::string& how)
+{
+    const auto now = std::chrono::steady_clock::now();
+    const bool again = lastShortage && now - *lastShortage < std::chrono::minutes(1);
+    lastShortage = now;
+    if (!again)
+        logNote("running out of file descriptors: " + how +
+                "; the longest-idle connections are closed to make room, and newcomers are answered 503 while "
+                "every connection is at work");
+}
+
+std::size_t HttpServer::State::closeLongestIdle(std::size_t count)
+{
+    std::vector<std::shared_ptr<Connection>> closing;
+    {
+        std::lock_guard lock(mutex);
+        // A connection whose last owner is gone is skipped: its destructor takes it off the list.
+        for (auto at = idle.begin(); at != idle.end() && closing.size() < count;) {
+            auto connection = (at++)->lock();
+            if (!connection)
+                continue;
+            connection->takeOffIdleList();
+            closing.push_back(std::move(connection));
+        }
+    }
+    for (const auto& connection : closing)
+        connection->closeIfIdle();
+    return closing.size();
+}
+
+// With the reserve let go, one descriptor is free: each newcomer waiting takes it in turn, hears
+// that it must come back, and gives it back.
+void HttpServer::State::turnAwayWaiting()
+{
+    if (reserve >= 0)
+        ::close(reserve);
+    for (int turned = 0; turned < 64; ++turned) {
+        const int fd = ::accept4(acceptor.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            break;
+        turnAway(fd);
+        ::close(fd);
+    }
+    reserve = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
 
 HttpServer::HttpServer(asio::io_context& io, Limits limits, Handler handler)
@@ -408,6 +564,13 @@ void HttpServer::listen(const std::string& host, unsigned short port)
     acceptor.set_option(tcp::acceptor::reuse_address(true));
     acceptor.bind(endpoint);
     acceptor.listen(asio::socket_base::max_listen_connections);
+    // Connections may take the descriptors but for a part kept for the database, the log and the
+    // requests to other servers.
+    if (const auto descriptors = descriptorLimit()) {
+        m_state->descriptors = *descriptors;
+        m_state->maxConnections = *descriptors - std::min<std::size_t>(256, *descriptors / 4);
+    }
+    m_state->reserve = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     m_state->accept();
 }
 

@@ -600,9 +600,25 @@ std::vector<Job> PostgresStore::claimJobs(std::int64_t now, std::int64_t leaseUn
     return jobs;
 }
 
-void PostgresStore::finishJob(std::int64_t jobId)
+// Runs a statement on the job ($1) that holds only while its lease ends at the time held ($2),
+// with any further value as $3; whether it changed the job.
+bool PostgresStore::whileHeld(const std::string& statement, const JobLease& held, std::optional<std::int64_t> value)
 {
-    m_pool.acquire()->query("DELETE FROM jobs WHERE id = $1", {jobId});
+    std::vector<pg::Param> params = {held.jobId, held.until};
+    if (value)
+        params.emplace_back(*value);
+    const auto sql = statement + " WHERE id = $1 AND leased_until = $2 RETURNING 1";
+    return m_pool.acquire()->query(sql.c_str(), params).rows() > 0;
+}
+
+bool PostgresStore::renewLease(const JobLease& held, std::int64_t until)
+{
+    return whileHeld("UPDATE jobs SET leased_until = $3", held, until);
+}
+
+bool PostgresStore::finishJob(const JobLease& held)
+{
+    return whileHeld("DELETE FROM jobs", held);
 }
 
 void PostgresStore::keepForListen(std::int64_t userId, const std::string& key, const std::string& song,
@@ -636,15 +652,14 @@ bool PostgresStore::queueListen(std::int64_t userId, const std::string& key, std
     return queued.rows() > 0;
 }
 
-void PostgresStore::deferJob(std::int64_t jobId, std::int64_t dueAt)
+bool PostgresStore::deferJob(const JobLease& held, std::int64_t dueAt)
 {
-    m_pool.acquire()->query("UPDATE jobs SET due_at = $2, leased_until = NULL WHERE id = $1", {jobId, dueAt});
+    return whileHeld("UPDATE jobs SET due_at = $3, leased_until = NULL", held, dueAt);
 }
 
-void PostgresStore::retryJob(std::int64_t jobId, std::int64_t dueAt)
+bool PostgresStore::retryJob(const JobLease& held, std::int64_t dueAt)
 {
-    m_pool.acquire()->query(
-        "UPDATE jobs SET attempts = attempts + 1, due_at = $2, leased_until = NULL WHERE id = $1", {jobId, dueAt});
+    return whileHeld("UPDATE jobs SET attempts = attempts + 1, due_at = $3, leased_until = NULL", held, dueAt);
 }
 
 std::int64_t PostgresStore::pendingJobs()

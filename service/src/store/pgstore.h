@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 namespace tunalo::service {
 
@@ -105,9 +106,10 @@ public:
     void setProfile(std::int64_t userId, const Profile& profile) override;
 
     std::vector<Job> claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit) override;
-    void finishJob(std::int64_t jobId) override;
-    void retryJob(std::int64_t jobId, std::int64_t dueAt) override;
-    void deferJob(std::int64_t jobId, std::int64_t dueAt) override;
+    bool renewLease(const JobLease& held, std::int64_t until) override;
+    bool finishJob(const JobLease& held) override;
+    bool retryJob(const JobLease& held, std::int64_t dueAt) override;
+    bool deferJob(const JobLease& held, std::int64_t dueAt) override;
     std::int64_t pendingJobs() override;
 
     void ping() override;
@@ -118,6 +120,7 @@ private:
     void migrate();
     void queueAnswer(pg::Connection& conn, std::string_view kind, std::int64_t userId, const std::string& actor,
                      std::int64_t now);
+    bool whileHeld(const std::string& statement, const JobLease& held, std::optional<std::int64_t> value = {});
     void queueInboxJobs(pg::Connection& conn, std::string_view kind, std::int64_t userId, std::int64_t postId,
                         const std::string& song, std::int64_t now);
 

@@ -693,19 +693,28 @@ std::vector<Job> SqliteStore::claimJobs(std::int64_t now, std::int64_t leaseUnti
     return jobs;
 }
 
-void SqliteStore::finishJob(std::int64_t jobId)
+bool SqliteStore::renewLease(const JobLease& held, std::int64_t until)
 {
-    write("DELETE FROM jobs WHERE id = ?1", jobId);
+    return write("UPDATE jobs SET leased_until = ?3 WHERE id = ?1 AND leased_until = ?2", held.jobId, held.until,
+                 until) > 0;
 }
 
-void SqliteStore::retryJob(std::int64_t jobId, std::int64_t dueAt)
+bool SqliteStore::finishJob(const JobLease& held)
 {
-    write("UPDATE jobs SET attempts = attempts + 1, due_at = ?2, leased_until = NULL WHERE id = ?1", jobId, dueAt);
+    return write("DELETE FROM jobs WHERE id = ?1 AND leased_until = ?2", held.jobId, held.until) > 0;
 }
 
-void SqliteStore::deferJob(std::int64_t jobId, std::int64_t dueAt)
+bool SqliteStore::retryJob(const JobLease& held, std::int64_t dueAt)
 {
-    write("UPDATE jobs SET due_at = ?2, leased_until = NULL WHERE id = ?1", jobId, dueAt);
+    return write("UPDATE jobs SET attempts = attempts + 1, due_at = ?3, leased_until = NULL "
+                 "WHERE id = ?1 AND leased_until = ?2",
+                 held.jobId, held.until, dueAt) > 0;
+}
+
+bool SqliteStore::deferJob(const JobLease& held, std::int64_t dueAt)
+{
+    return write("UPDATE jobs SET due_at = ?3, leased_until = NULL WHERE id = ?1 AND leased_until = ?2", held.jobId,
+                 held.until, dueAt) > 0;
 }
 
 std::int64_t SqliteStore::pendingJobs()

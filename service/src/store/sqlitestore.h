@@ -60,9 +60,10 @@ public:
     void setProfile(std::int64_t userId, const Profile& profile) override;
 
     std::vector<Job> claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit) override;
-    void finishJob(std::int64_t jobId) override;
-    void retryJob(std::int64_t jobId, std::int64_t dueAt) override;
-    void deferJob(std::int64_t jobId, std::int64_t dueAt) override;
+    bool renewLease(const JobLease& held, std::int64_t until) override;
+    bool finishJob(const JobLease& held) override;
+    bool retryJob(const JobLease& held, std::int64_t dueAt) override;
+    bool deferJob(const JobLease& held, std::int64_t dueAt) override;
     std::int64_t pendingJobs() override;
 
     void ping() override;

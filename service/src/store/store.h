@@ -113,6 +113,14 @@ struct Job {
     std::string mediaPlayer;     // single: the player it came from, as the program named it
 };
 
+// A job as one instance holds it: the job and the end of the lease it was given. The end tells
+// one holder from the next, as a claim takes only a lease that has run out and ends the new one
+// later still.
+struct JobLease {
+    std::int64_t jobId = 0;
+    std::int64_t until = 0;
+};
+
 // A post looked up by its id; deleted posts are remembered by id and owner.
 struct PostRecord {
     std::int64_t id = 0;
@@ -232,11 +240,15 @@ public:
     // Leases up to limit jobs that are due, leased to nobody else, until leaseUntil; two instances
     // never lease one job at once (the lease ends on finish, retry or time).
     virtual std::vector<Job> claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit) = 0;
-    virtual void finishJob(std::int64_t jobId) = 0;
+    // The writes below change the job only while its lease is still the one held, and say whether
+    // it was: once the lease has run out and another instance has taken the job, what this one
+    // learnt of its attempt changes nothing (the other may have sent it since).
+    virtual bool renewLease(const JobLease& held, std::int64_t until) = 0;
+    virtual bool finishJob(const JobLease& held) = 0;
     // Counts a failed send and makes the job due again at dueAt.
-    virtual void retryJob(std::int64_t jobId, std::int64_t dueAt) = 0;
+    virtual bool retryJob(const JobLease& held, std::int64_t dueAt) = 0;
     // Makes the job due again at dueAt without counting a try: the destination asked to wait.
-    virtual void deferJob(std::int64_t jobId, std::int64_t dueAt) = 0;
+    virtual bool deferJob(const JobLease& held, std::int64_t dueAt) = 0;
     virtual std::int64_t pendingJobs() = 0;
 
     // Asks the database whether it takes writes again; throws DatabaseUnavailable while it does not.
