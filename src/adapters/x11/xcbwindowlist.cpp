@@ -176,6 +176,12 @@ public:
 
     std::uint64_t roundTrips() const { return m_roundTrips; }
     bool ewmh() const { return m_ewmh; }
+    // Moves whenever an event or a read finds that something the walk was told may be otherwise
+    // now; only the cached mode can tell.
+    std::optional<std::uint64_t> version() const
+    {
+        return m_cached ? std::optional<std::uint64_t>(m_version) : std::nullopt;
+    }
 
 private:
     struct CachedTitle {
@@ -373,6 +379,7 @@ private:
     // it until the events of its end are taken in.
     void markGone(xcb_window_t window)
     {
+        ++m_version;
         m_gone.insert(window);
         m_titles.erase(window);
         m_watched.erase(window);
@@ -381,6 +388,7 @@ private:
     // The window no longer exists: it has no title and nothing below it.
     void forget(xcb_window_t window)
     {
+        ++m_version;
         m_gone.erase(window);
         m_titles.erase(window);
         m_watched.erase(window);
@@ -400,7 +408,23 @@ private:
                                m_ended.erase(window) + m_position.contains(window) >
                            0;
         if (known)
-            m_stackKnown = false;
+            stackChanged();
+    }
+
+    void stackChanged()
+    {
+        ++m_version;
+        m_stackKnown = false;
+    }
+
+    // Without a window manager the root's children and the input focus are the picture: every
+    // change of them counts. A window manager's lists tell of theirs by themselves.
+    void changedUnlessManaged(bool& known)
+    {
+        if (m_ewmh)
+            return;
+        ++m_version;
+        known = false;
     }
 
     void takeInEvents()
@@ -430,25 +454,24 @@ private:
             forget(destroyed.window);
             if (destroyed.window == m_wmCheck)
                 m_backendKnown = false;
-            m_stackKnown = m_stackKnown && m_ewmh;
+            changedUnlessManaged(m_stackKnown);
             break;
         }
         case XCB_CREATE_NOTIFY: {
             const auto& created = *reinterpret_cast<const xcb_create_notify_event_t*>(event);
             if (created.parent == m_root)
                 arrived(created.window);
-            m_stackKnown = m_stackKnown && m_ewmh;
+            changedUnlessManaged(m_stackKnown);
             break;
         }
         case XCB_REPARENT_NOTIFY:
         case XCB_CONFIGURE_NOTIFY:
         case XCB_CIRCULATE_NOTIFY:
-            // Without a window manager the root's children are the stacking order.
-            m_stackKnown = m_stackKnown && m_ewmh;
+            changedUnlessManaged(m_stackKnown);
             break;
         case XCB_FOCUS_IN:
         case XCB_FOCUS_OUT:
-            m_foregroundKnown = m_foregroundKnown && m_ewmh;
+            changedUnlessManaged(m_foregroundKnown);
             break;
         default:
             // Errors of requests nobody waits for (a window that went before it could be watched)
@@ -460,16 +483,21 @@ private:
     void propertyChanged(const xcb_property_notify_event_t& changed)
     {
         if (changed.window != m_root) {
-            if (changed.atom == m_atoms.netWmName || changed.atom == XCB_ATOM_WM_NAME)
+            if (changed.atom == m_atoms.netWmName || changed.atom == XCB_ATOM_WM_NAME) {
+                ++m_version;
                 m_titles.erase(changed.window);
+            }
             return;
         }
-        if (changed.atom == m_atoms.clientListStacking)
-            m_stackKnown = false;
-        else if (changed.atom == m_atoms.activeWindow)
+        if (changed.atom == m_atoms.clientListStacking) {
+            stackChanged();
+        } else if (changed.atom == m_atoms.activeWindow) {
+            ++m_version;
             m_foregroundKnown = false;
-        else if (changed.atom == m_atoms.supportingWmCheck || changed.atom == m_atoms.supported)
+        } else if (changed.atom == m_atoms.supportingWmCheck || changed.atom == m_atoms.supported) {
+            ++m_version;
             m_backendKnown = false;
+        }
     }
 
     const bool m_cached;
@@ -478,6 +506,7 @@ private:
     xcb_window_t m_root = XCB_NONE;
     Atoms m_atoms;
     std::uint64_t m_roundTrips = 0;
+    std::uint64_t m_version = 0;
 
     bool m_backendKnown = false;
     bool m_ewmh = false;
@@ -536,6 +565,12 @@ QString XcbWindowList::GetWindowTextA(HWND hWnd, int nMaxCount)
 std::uint64_t XcbWindowList::roundTrips() const
 {
     return m_desktop ? m_desktop->roundTrips() : 0;
+}
+
+std::optional<std::uint64_t> XcbWindowList::version()
+{
+    Desktop& x = desktop();
+    return x.ready() ? x.version() : std::nullopt;
 }
 
 bool XcbWindowList::usesWindowManager() const
