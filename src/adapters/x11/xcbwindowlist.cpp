@@ -3,8 +3,8 @@
 #include "nowplaying/cuttitle.h"
 #include "adapters/x11/titletext.h"
 
+#include <QAbstractEventDispatcher>
 #include <QByteArray>
-#include <QTimer>
 
 #include <xcb/xcb.h>
 
@@ -86,9 +86,11 @@ public:
     explicit Desktop(Mode mode)
         : m_cached(mode == Mode::Cached), m_connection(xcb_connect(nullptr, &m_screen))
     {
-        m_pictureEnd.setSingleShot(true);
-        m_pictureEnd.setInterval(0); // fires once control is back in the event loop
-        m_pictureEnd.callOnTimeout([this] { m_pictureTaken = false; });
+        // The picture ends when the event loop wakes for its next turn. A timer that fired once
+        // control is back in the loop did the same, but cost every tick a second turn of the loop.
+        if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance())
+            m_pictureEnd =
+                QObject::connect(loop, &QAbstractEventDispatcher::awake, [this] { m_pictureTaken = false; });
         if (xcb_connection_has_error(m_connection))
             return;
         xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
@@ -99,7 +101,11 @@ public:
         m_root = screens.data->root;
         internAtoms();
     }
-    ~Desktop() { xcb_disconnect(m_connection); }
+    ~Desktop()
+    {
+        QObject::disconnect(m_pictureEnd);
+        xcb_disconnect(m_connection);
+    }
     Desktop(const Desktop&) = delete;
     Desktop& operator=(const Desktop&) = delete;
 
@@ -114,7 +120,6 @@ public:
         } else if (!m_pictureTaken) {
             takeInEvents();
             m_pictureTaken = true;
-            m_pictureEnd.start();
         }
         return xcb_connection_has_error(m_connection) == 0;
     }
@@ -526,7 +531,7 @@ private:
     std::unordered_set<xcb_window_t> m_ended;
 
     bool m_pictureTaken = false;
-    QTimer m_pictureEnd;
+    QMetaObject::Connection m_pictureEnd;
 };
 
 XcbWindowList::XcbWindowList(Mode mode) : m_mode(mode) {}
