@@ -65,6 +65,34 @@ double millisecondsSince(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// Processes of the tree below root (root included).
+std::vector<pid_t> processTree(pid_t root)
+{
+    std::vector<std::pair<pid_t, pid_t>> parents;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state;
+        pid_t parent;
+        rest >> state >> parent;
+        parents.emplace_back(std::stoi(name), parent);
+    }
+    std::vector<pid_t> tree{root};
+    for (std::size_t i = 0; i < tree.size(); ++i)
+        for (const auto& [pid, parent] : parents)
+            if (parent == tree[i])
+                tree.push_back(pid);
+    return tree;
+}
+
 // The X display: windows with titles, and the window manager's list of managed windows.
 class Display {
 public:
@@ -105,8 +133,8 @@ public:
         xcb_flush(m_connection);
     }
 
-    // Waits for a managed window of process pid titled exactly title; its handle, or nothing by
-    // the deadline.
+    // Waits for a managed window titled exactly title of process pid or a process below it (a
+    // program may show its window from a process of its own); its handle, or nothing by the deadline.
     std::optional<xcb_window_t> waitForWindow(const std::string& title, pid_t pid, Clock::time_point deadline)
     {
         for (;;) {
@@ -186,6 +214,7 @@ private:
     // A window of a program that was just ended may stay listed a moment longer, so the process counts.
     std::optional<xcb_window_t> findWindow(const std::string& wanted, pid_t pid)
     {
+        const std::vector<pid_t> tree = processTree(pid);
         xcb_get_property_reply_t* reply = xcb_get_property_reply(
             m_connection,
             xcb_get_property(m_connection, 0, m_screen->root, m_clientList, XCB_ATOM_WINDOW, 0, 4096),
@@ -195,7 +224,8 @@ private:
             const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
             const int count = xcb_get_property_value_length(reply) / 4;
             for (int i = 0; i < count && !found; ++i)
-                if (title(windows[i]) == wanted && processOf(windows[i]) == pid)
+                if (title(windows[i]) == wanted &&
+                    std::find(tree.begin(), tree.end(), processOf(windows[i])) != tree.end())
                     found = windows[i];
         }
         std::free(reply);
@@ -347,34 +377,6 @@ int startup(int runs)
         "1.5x)\n",
         runs, s.median, s.min, s.max, p.median, p.min, p.max, s.median / p.median);
     return 0;
-}
-
-// Processes of the tree below root (root included).
-std::vector<pid_t> processTree(pid_t root)
-{
-    std::vector<std::pair<pid_t, pid_t>> parents;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        std::getline(stat, line);
-        const auto close = line.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        std::istringstream rest(line.substr(close + 2));
-        char state;
-        pid_t parent;
-        rest >> state >> parent;
-        parents.emplace_back(std::stoi(name), parent);
-    }
-    std::vector<pid_t> tree{root};
-    for (std::size_t i = 0; i < tree.size(); ++i)
-        for (const auto& [pid, parent] : parents)
-            if (parent == tree[i])
-                tree.push_back(pid);
-    return tree;
 }
 
 struct Memory {
