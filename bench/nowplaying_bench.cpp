@@ -1,6 +1,8 @@
-// One tick of the publish cycle, publishing off: the running test and the song read for the
-// selected player, once each, and the status line's text. Measured on the X desktop in $DISPLAY (bench/run-nowplaying makes a
-// private one) with the player right below the foreground window or at the bottom of the stack.
+// One tick of the publish cycle, publishing off, on a desktop where nothing changes: with the cached
+// list the tick only asks whether the desktop changed; read afresh, it makes the running test and
+// the song read for the selected player, once each, and the status line's text. Measured on the X
+// desktop in $DISPLAY (bench/run-nowplaying makes a private one) with the player right below the
+// foreground window or at the bottom of the stack.
 // And the same tick with the fifth choice, a player on the desktop's session bus.
 #include "core/publishcycle.h"
 #include "nowplaying/findwondowlike.h"

@@ -1,8 +1,12 @@
-// Measures the built program the way a user meets it, on the current X display:
-//   tunalo-programbench startup [runs]           time from start to the main window shown
+// Measures the built program the way a user meets it, on the current X display, each figure beside
+// the floor measured in the same run:
+//   tunalo-programbench startup [runs]           time from start to the main window shown, beside a
+//                                                plain Qt window (tunalo-bench-plain), taken in turn
 //   tunalo-programbench steady [seconds] [windows]
 //                                                CPU use with publishing on and a player playing
-//                                                among other windows, then memory of the process tree
+//                                                among other windows, then memory of the process tree;
+//                                                beside the CPU use of a plain Qt window with the
+//                                                same 100 ms timer on the same desktop
 //   tunalo-programbench latency [changes]        time from a title change to the post's arrival
 //   tunalo-programbench bare                     memory of Qt WebEngine alone with the program's
 //                                                settings and its two pages (tunalo-bench-bare)
@@ -10,9 +14,12 @@
 //                                                memory of the process tree with the main window
 //                                                shown, closed to the tray for seconds, and after
 //                                                changes posts with it closed, each beside the bare
-//                                                two pages of the same run; the title-to-post times
+//                                                two pages and (closed) beside a plain Qt program in
+//                                                the tray, of the same run; the title-to-post times
 //                                                of those posts
-// It serves the service's pages itself on loopback, so it measures the program and nothing else.
+// It serves the service's pages itself on loopback, so it measures the program and nothing else. The
+// program's processes are its whole process tree, found afresh at every sample: a process that
+// starts later (a browser engine started for a page) counts as much as one there from the start.
 #include "serviceprotocol.h"
 #include "support/standinservice.h"
 
@@ -26,6 +33,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -55,6 +63,34 @@ using namespace std::chrono_literals;
 double millisecondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Processes of the tree below root (root included).
+std::vector<pid_t> processTree(pid_t root)
+{
+    std::vector<std::pair<pid_t, pid_t>> parents;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state;
+        pid_t parent;
+        rest >> state >> parent;
+        parents.emplace_back(std::stoi(name), parent);
+    }
+    std::vector<pid_t> tree{root};
+    for (std::size_t i = 0; i < tree.size(); ++i)
+        for (const auto& [pid, parent] : parents)
+            if (parent == tree[i])
+                tree.push_back(pid);
+    return tree;
 }
 
 // The X display: windows with titles, and the window manager's list of managed windows.
@@ -97,8 +133,8 @@ public:
         xcb_flush(m_connection);
     }
 
-    // Waits for a managed window of process pid titled exactly title; its handle, or nothing by
-    // the deadline.
+    // Waits for a managed window titled exactly title of process pid or a process below it (a
+    // program may show its window from a process of its own); its handle, or nothing by the deadline.
     std::optional<xcb_window_t> waitForWindow(const std::string& title, pid_t pid, Clock::time_point deadline)
     {
         for (;;) {
@@ -178,6 +214,7 @@ private:
     // A window of a program that was just ended may stay listed a moment longer, so the process counts.
     std::optional<xcb_window_t> findWindow(const std::string& wanted, pid_t pid)
     {
+        const std::vector<pid_t> tree = processTree(pid);
         xcb_get_property_reply_t* reply = xcb_get_property_reply(
             m_connection,
             xcb_get_property(m_connection, 0, m_screen->root, m_clientList, XCB_ATOM_WINDOW, 0, 4096),
@@ -187,7 +224,8 @@ private:
             const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
             const int count = xcb_get_property_value_length(reply) / 4;
             for (int i = 0; i < count && !found; ++i)
-                if (title(windows[i]) == wanted && processOf(windows[i]) == pid)
+                if (title(windows[i]) == wanted &&
+                    std::find(tree.begin(), tree.end(), processOf(windows[i])) != tree.end())
                     found = windows[i];
         }
         std::free(reply);
@@ -216,7 +254,8 @@ void answerLoggedIn(StandInService& service)
 // so every run is a first start.
 class Program {
 public:
-    explicit Program(const std::string& service, const std::string& executable = "tunalo")
+    explicit Program(const std::string& service, const std::string& executable = "tunalo",
+                     const char* argument = nullptr)
     {
         char folder[] = "/tmp/tunalo-bench.XXXXXX";
         if (!mkdtemp(folder))
@@ -235,7 +274,7 @@ public:
             setenv("XDG_RUNTIME_DIR", (m_home + "/runtime").c_str(), 1);
             setenv("XDG_CACHE_HOME", (m_home + "/cache").c_str(), 1);
             const std::string program = binDir() + "/" + executable;
-            execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            execl(program.c_str(), program.c_str(), argument, static_cast<char*>(nullptr));
             _exit(127);
         }
     }
@@ -266,11 +305,17 @@ private:
     Clock::time_point m_started;
 };
 
-xcb_window_t waitForMainWindow(Display& display, const Program& program)
+// The program's main window, or the plain Qt program's window.
+const std::string kMainWindowTitle = "TUNALO";
+const std::string kPlainWindowTitle = "PLAIN";
+const std::string kPlain = "tunalo-bench-plain";
+
+xcb_window_t waitForMainWindow(Display& display, const Program& program,
+                               const std::string& title = kMainWindowTitle)
 {
-    const auto window = display.waitForWindow("TUNALO", program.pid(), program.started() + 30s);
+    const auto window = display.waitForWindow(title, program.pid(), program.started() + 30s);
     if (!window)
-        fail("the main window did not appear within 30 s");
+        fail("the window " + title + " did not appear within 30 s");
     return *window;
 }
 
@@ -304,73 +349,34 @@ Spread spread(std::vector<double> values)
     return {values[n / 2], values[p95], values.front(), values.back()};
 }
 
+// Time from the start of executable to its window listed by the window manager.
+double startToWindow(Display& display, const StandInService& service, const std::string& executable,
+                     const std::string& title)
+{
+    Program program(service.base(), executable);
+    waitForMainWindow(display, program, title);
+    return millisecondsSince(program.started());
+}
+
 int startup(int runs)
 {
     Display display;
     StandInService service;
     answerLoggedIn(service);
-    std::vector<double> times;
+    std::vector<double> times, plain;
     for (int run = 0; run < runs; ++run) {
-        Program program(service.base());
-        waitForMainWindow(display, program);
-        times.push_back(millisecondsSince(program.started()));
-        std::printf("run %d: %.0f ms\n", run + 1, times.back());
+        times.push_back(startToWindow(display, service, "tunalo", kMainWindowTitle));
+        plain.push_back(startToWindow(display, service, kPlain, kPlainWindowTitle));
+        std::printf("run %d: %.0f ms, plain Qt window %.0f ms\n", run + 1, times.back(), plain.back());
     }
     const Spread s = spread(times);
-    std::printf("start to main window shown over %d runs: median %.0f ms, min %.0f ms, max %.0f ms\n", runs,
-                s.median, s.min, s.max);
+    const Spread p = spread(plain);
+    std::printf(
+        "start to main window shown over %d runs: median %.0f ms, min %.0f ms, max %.0f ms; a plain Qt "
+        "window: median %.0f ms, min %.0f ms, max %.0f ms; %.2fx the plain window's (asked: at most "
+        "1.5x)\n",
+        runs, s.median, s.min, s.max, p.median, p.min, p.max, s.median / p.median);
     return 0;
-}
-
-// Processes of the tree below root (root included).
-std::vector<pid_t> processTree(pid_t root)
-{
-    std::vector<std::pair<pid_t, pid_t>> parents;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        std::getline(stat, line);
-        const auto close = line.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        std::istringstream rest(line.substr(close + 2));
-        char state;
-        pid_t parent;
-        rest >> state >> parent;
-        parents.emplace_back(std::stoi(name), parent);
-    }
-    std::vector<pid_t> tree{root};
-    for (std::size_t i = 0; i < tree.size(); ++i)
-        for (const auto& [pid, parent] : parents)
-            if (parent == tree[i])
-                tree.push_back(pid);
-    return tree;
-}
-
-// CPU time of one process in clock ticks.
-long cpuTicks(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::istringstream rest(line.substr(close + 2));
-    std::string field;
-    long utime = 0, stime = 0;
-    for (int index = 3; rest >> field; ++index) {
-        if (index == 14)
-            utime = std::stol(field);
-        if (index == 15) {
-            stime = std::stol(field);
-            break;
-        }
-    }
-    return utime + stime;
 }
 
 struct Memory {
@@ -433,6 +439,73 @@ TreeMemory printMemory(const char* what, pid_t root)
     return tree;
 }
 
+// How long each thread of process pid has run, in nanoseconds, by thread id. The scheduler counts to
+// the nanosecond where the clock ticks of /proc/PID/stat count in hundredths of a second, too coarse
+// for a program that runs a millisecond a second.
+std::vector<std::pair<pid_t, long long>> threadRunTimes(pid_t pid)
+{
+    std::vector<std::pair<pid_t, long long>> times;
+    std::error_code gone;
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", gone)) {
+        std::ifstream schedstat(entry.path() / "schedstat");
+        long long ran = 0;
+        if (schedstat >> ran)
+            times.emplace_back(std::stoi(entry.path().filename()), ran);
+    }
+    return times;
+}
+
+// CPU use of a process tree over a stretch of time, as shares of one core. The tree and its threads
+// are found afresh at every sample, so a process or thread that starts in between counts from its
+// start, and one that ends counts up to the sample before its end.
+struct CpuUse {
+    double root = 0; // the process at the root
+    double tree = 0; // the root and every process below it
+    std::size_t processes = 0;
+};
+
+CpuUse measureCpu(pid_t root, int seconds)
+{
+    struct Ran {
+        pid_t process;
+        long long first, last; // nanoseconds
+    };
+    std::map<pid_t, Ran> threads;
+    std::vector<pid_t> processes;
+    bool first = true;
+    const auto sample = [&] {
+        for (pid_t pid : processTree(root)) {
+            if (std::find(processes.begin(), processes.end(), pid) == processes.end())
+                processes.push_back(pid);
+            for (const auto& [thread, ran] : threadRunTimes(pid)) {
+                // A thread first seen after the start of the stretch began within it.
+                const auto [at, added] = threads.try_emplace(thread, Ran{pid, first ? ran : 0, ran});
+                if (!added)
+                    at->second.last = std::max(at->second.last, ran);
+            }
+        }
+        first = false;
+    };
+    sample();
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::seconds(seconds);
+    while (Clock::now() < end) {
+        std::this_thread::sleep_for(std::min<Clock::duration>(250ms, end - Clock::now()));
+        sample();
+    }
+    const double elapsedNs = millisecondsSince(start) * 1e6;
+    CpuUse use;
+    for (const auto& [thread, ran] : threads) {
+        const double share = 100.0 * static_cast<double>(ran.last - ran.first) / elapsedNs;
+        use.tree += share;
+        if (ran.process == root)
+            use.root += share;
+    }
+    use.processes = processes.size();
+    return use;
+}
+
 int steady(int seconds, int others)
 {
     Display display;
@@ -455,26 +528,21 @@ int steady(int seconds, int others)
         fail("a new song was not posted");
     std::this_thread::sleep_for(5s); // balloons and page loads settle
 
-    const std::vector<pid_t> tree = processTree(program.pid());
-    std::vector<long> before;
-    for (pid_t pid : tree)
-        before.push_back(cpuTicks(pid));
-    const auto start = Clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    const double elapsed = millisecondsSince(start) / 1000.0;
-    const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
-    double programPercent = 0, treePercent = 0;
-    for (std::size_t i = 0; i < tree.size(); ++i) {
-        const double percent = 100.0 * static_cast<double>(cpuTicks(tree[i]) - before[i]) / tick / elapsed;
-        treePercent += percent;
-        if (i == 0)
-            programPercent = percent;
-    }
+    const CpuUse use = measureCpu(program.pid(), seconds);
     std::printf("CPU over %d s, publishing on, player playing, %d other windows: program %.2f%% of one core, "
-                "with its browser processes %.2f%%\n",
-                seconds, others, programPercent, treePercent);
-
+                "its tree of %zu processes %.2f%%\n",
+                seconds, others, use.root, use.processes, use.tree);
     printMemory("program", program.pid());
+
+    // The floor on the same desktop: a plain Qt window with the same 100 ms timer.
+    Program plain(service.base(), kPlain);
+    waitForMainWindow(display, plain, kPlainWindowTitle);
+    std::this_thread::sleep_for(5s);
+    const CpuUse floor = measureCpu(plain.pid(), seconds);
+    std::printf(
+        "CPU over %d s of a plain Qt window with a 100 ms timer on the same desktop: %.2f%% of one core; "
+        "the program's tree %.2fx that (asked: at most 2.5x)\n",
+        seconds, floor.tree, use.tree / floor.tree);
     return 0;
 }
 
@@ -553,6 +621,13 @@ int latency(int changes)
 int weight(int seconds, int changes)
 {
     const TreeMemory first = bareFloor();
+    TreeMemory plainTray;
+    {
+        StandInService service;
+        Program plain(service.base(), kPlain, "--tray");
+        std::this_thread::sleep_for(5s); // its icon is docked
+        plainTray = printMemory("plain Qt program in the tray", plain.pid());
+    }
     std::vector<std::pair<std::string, TreeMemory>> trees;
     {
         Publishing run;
@@ -570,6 +645,9 @@ int weight(int seconds, int changes)
         std::printf("weight: %zu post requests for %d songs\n", run.service.requests(kPostPath).size(),
                     changes + 1);
         printLatency(" with the window hidden", times);
+        std::printf(
+            "weight: title change to post with the window hidden: median %.0f ms (asked: at most 1.5 s)\n",
+            spread(times).median);
     }
     const TreeMemory last = bareFloor();
     const double floorPss = static_cast<double>(first.total.pss + last.total.pss) / 2.0;
@@ -582,6 +660,13 @@ int weight(int seconds, int changes)
                     what.c_str(), tree.total.pss / 1024, tree.processes,
                     static_cast<double>(tree.total.pss) / floorPss, tree.total.anonymous / 1024,
                     static_cast<double>(tree.total.anonymous) / floorAnonymous);
+    // In the tray the floor is a Qt program without the browser engine.
+    for (std::size_t i = 1; i < trees.size(); ++i)
+        std::printf("weight: %s: %ld MB proportional, a plain Qt program in the tray %ld MB, %.2fx that "
+                    "(asked: at most 30 MB)\n",
+                    trees[i].first.c_str(), trees[i].second.total.pss / 1024, plainTray.total.pss / 1024,
+                    static_cast<double>(trees[i].second.total.pss) /
+                        static_cast<double>(plainTray.total.pss));
     return 0;
 }
 

@@ -136,22 +136,26 @@ std::optional<QString> PublishCycle::tick()
     // Until start-up has chosen a player there is nothing to follow.
     if (player < 0 || player >= playerCount())
         return std::nullopt;
-    PlayerDesktop& desktop = m_services.desktop;
-    const bool running = playerRunning(desktop, player) == kTrue;
+    const bool fresh = m_watch.look(m_services.desktop, player);
+    const PlayerLook& look = m_watch.last();
+    const bool running = look.running;
+    const SongReading& reading = look.reading;
     std::optional<QString> status;
-    SongReading reading;
-    if (running) {
-        reading = readsong(desktop, player);
+    // A look that is the last one again has nothing new for the status line.
+    if (fresh && running) {
         // The player closed between the running test and the read.
         if (!reading.running)
             emit message(kPlayerGoneHeading, kSelectPlayerBody);
-        const PlayerRow& row = playerRow(player);
-        const QString name = row.source->statusName(desktop, row);
         // No song and no player to name (the followed player left the bus): the line shows nothing.
-        status = reading.song.isEmpty() && name.isEmpty() ? QString()
-                                                          : reading.song + QStringLiteral(" - ") + name;
+        const QString text = reading.song.isEmpty() && look.name.isEmpty()
+                                 ? QString()
+                                 : reading.song + QStringLiteral(" - ") + look.name;
+        if (m_status != text)
+            status = m_status = text;
     }
-    followListening(running && reading.running ? reading.song : QString());
+    if (fresh)
+        m_songArt = look.artUrl;
+    followListening(running && reading.running ? reading.song : QString(), look);
     if (m_state.publishing != kTrue)
         return status;
     m_state.previousSong = m_state.currentSong;
@@ -165,14 +169,10 @@ std::optional<QString> PublishCycle::tick()
     return status;
 }
 
-void PublishCycle::followListening(const QString& song)
+void PublishCycle::followListening(const QString& song, const PlayerLook& look)
 {
-    const PlayerId player = m_state.selectedPlayer;
-    const PlayerRow& row = playerRow(player);
-    PlayerDesktop& desktop = m_services.desktop;
     const std::optional<ListenMeter::Heard> ended =
-        m_heard.follow(song, row.source->listening(desktop), m_services.clock.now(),
-                       song.isEmpty() ? QString() : row.source->statusName(desktop, row));
+        m_heard.follow(song, look.listening, m_services.clock.now(), song.isEmpty() ? QString() : look.name);
     // The post that carried the song that ended tells the service with the next post.
     if (ended && m_posts)
         m_posts->heard(*ended);

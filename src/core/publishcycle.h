@@ -78,8 +78,11 @@ public:
     void saveSelectedPlayer();
 
     // One tick of the player's timer: follows the song while publishing and decides on a new one.
-    // Returns what the status line should show, or nothing when it keeps its text.
+    // Returns what the status line should show now when that is not what it showed after the tick
+    // before, or nothing when it keeps its text.
     std::optional<QString> tick();
+    // The picture of the watched player's song as the last tick saw it, where the player gives one.
+    const QString& songArt() const { return m_songArt; }
 
     // The user switched publishing on (and the playing song is decided on at once) or off.
     void startPublishing();
@@ -118,7 +121,7 @@ signals:
 
 private:
     // Measures how long the song is heard, ending the one before when it changes.
-    void followListening(const QString& song);
+    void followListening(const QString& song, const PlayerLook& look);
     // What the post queue asks and tells.
     PostTarget postTarget() const override;
     bool stillWanted(const QString& song) const override;
@@ -141,6 +144,9 @@ private:
     ToldPost m_toldPost;
     std::unique_ptr<PostQueue> m_posts;
     ListenMeter m_heard; // how long the song now playing has been heard
+    PlayerWatch m_watch;
+    std::optional<QString> m_status; // what the status line was told to show last
+    QString m_songArt;
 };
 
 } // namespace tunalo

@@ -67,6 +67,11 @@ public:
             song = withoutTrackNumber(song);
         return withoutTrailingSpaces(song);
     }
+
+    std::optional<std::uint64_t> version(PlayerDesktop& desktop) const override
+    {
+        return desktop.windows.version();
+    }
 };
 
 // A player on the session bus says itself what it plays; the platform keeps what it last said, so
@@ -191,6 +196,23 @@ SongReading readsong(PlayerDesktop& desktop, PlayerId player)
     if (row.source->running(desktop, row.runningKey) == kFalse)
         return {};
     return {true, row.source->song(desktop, row)};
+}
+
+bool PlayerWatch::look(PlayerDesktop& desktop, PlayerId player)
+{
+    const PlayerRow& row = playerRow(player);
+    // Asked before the reads, so that whatever happens while they run makes the next look read again.
+    const std::optional<std::uint64_t> version = row.source->version(desktop);
+    if (version && version == m_version && player == m_player)
+        return false;
+    m_player = player;
+    m_version = version;
+    m_look.running = row.source->running(desktop, row.runningKey) == kTrue;
+    m_look.reading = m_look.running ? readsong(desktop, player) : SongReading{};
+    m_look.name = row.source->statusName(desktop, row);
+    m_look.artUrl = row.source->artUrl(desktop);
+    m_look.listening = row.source->listening(desktop);
+    return true;
 }
 
 } // namespace tunalo

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace tunalo {
@@ -53,6 +54,9 @@ public:
     virtual QString artUrl(PlayerDesktop& /*desktop*/) const { return {}; }
     // A song in a window title is heard for as long as the title stands.
     virtual Listening listening(PlayerDesktop& /*desktop*/) const { return {}; }
+    // A number that stays the same for as long as every answer above would be given again;
+    // nothing when the source cannot tell.
+    virtual std::optional<std::uint64_t> version(PlayerDesktop& /*desktop*/) const { return std::nullopt; }
 };
 
 // One supported player, everything the program knows of it. Start-up, the publish cycle, readsong,
@@ -91,5 +95,30 @@ struct SongReading {
 // The song the player is playing now. It does its own running test, since the player may have
 // closed since the caller's; the caller decides what to tell the user.
 SongReading readsong(PlayerDesktop& desktop, PlayerId player);
+
+// Everything the publish cycle reads of the watched player at one look.
+struct PlayerLook {
+    bool running = false; // the running test
+    SongReading reading;  // the song, read after the running test with a running test of its own
+    QString name;         // what the status line names after the song
+    QString artUrl;       // the song's picture, where the player gives one
+    Listening listening;
+};
+
+// Looks at the watched player on every tick, but reads the desktop again only when its source
+// says something may have changed since the last look: ten times a second, an unchanged desktop
+// of hundreds of windows costs no walk through them.
+class PlayerWatch {
+public:
+    // Takes the look of player now; true when it was read afresh, false when the last look stands.
+    bool look(PlayerDesktop& desktop, PlayerId player);
+    // The look taken last.
+    const PlayerLook& last() const { return m_look; }
+
+private:
+    PlayerId m_player = -1;
+    std::optional<std::uint64_t> m_version; // of the desktop the last look was read from
+    PlayerLook m_look;
+};
 
 } // namespace tunalo

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 namespace tunalo {
 
@@ -27,6 +28,10 @@ public:
     // The window's title, at most nMaxCount - 1 characters (see nowplaying/cuttitle.h); empty for a window
     // without a title and for a handle that no longer names a window.
     virtual QString GetWindowTextA(HWND hWnd, int nMaxCount) = 0;
+    // A number that stays the same for as long as every answer above does: the foreground window,
+    // the stacking order and every title. Nothing when the list cannot tell; then any answer may
+    // differ from the last.
+    virtual std::optional<std::uint64_t> version() { return std::nullopt; }
 };
 
 } // namespace tunalo

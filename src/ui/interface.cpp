@@ -1,7 +1,6 @@
 #include "ui/interface.h"
 
 #include "core/publishcycle.h"
-#include "nowplaying/players.h"
 #include "platform/clock.h"
 #include "platform/notifyshell.h"
 #include "tray/frmsystray.h"
@@ -252,17 +251,14 @@ void interface::Command6_Click()
 
 void interface::update_Timer()
 {
-    if (const std::optional<QString> status = m_cycle.tick()) {
+    if (const std::optional<QString> status = m_cycle.tick())
         sts->setText(*status);
-        followArt();
-    }
+    // A player may give the song's picture a moment after the song.
+    followArt(m_cycle.songArt());
 }
 
-void interface::followArt()
+void interface::followArt(const QString& artUrl)
 {
-    const PlayerId player = m_cycle.state().selectedPlayer;
-    const QString artUrl =
-        player >= 0 && player < playerCount() ? playerRow(player).source->artUrl(m_cycle.desktop()) : QString();
     if (artUrl == m_art->artUrl())
         return;
     // The last song's picture goes at once; the new one shows once it is read.
@@ -293,7 +289,7 @@ void interface::showBalloon(const QString& sMessage, const QString& sTitle, std:
         return;
     // A balloon about a new song waits the moment it takes to read that song's picture, so that it
     // never shows the song before.
-    followArt();
+    followArt(m_cycle.songArt());
     if (m_artReading) {
         m_heldBalloon = Balloon{sMessage, sTitle, eIcon};
         return;

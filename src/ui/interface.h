@@ -119,7 +119,7 @@ private:
 
     void connectTray();
     // Starts reading the followed song's picture when it is a new one.
-    void followArt();
+    void followArt(const QString& artUrl);
     void artRead(const QImage& picture, const QString& path);
 
     PublishCycle& m_cycle;

@@ -116,6 +116,75 @@ TEST_F(RealDesktop, ReadsTheSongOutOfRealTitlesTheMomentTheyChange)
     EXPECT_TRUE(cached->usesWindowManager());
 }
 
+// The tick walks the windows again only when the desktop changed, and then sees the change at once:
+// the list's version stays while nothing happens and moves with everything the walk reads.
+TEST_F(RealDesktop, TheTickReadsAgainOnlyAfterAChangeAndThenSeesIt)
+{
+    PlayerWindow player(QStringLiteral("Artist - First - Winamp"));
+    PlayerWindow notepad(kNotepad);
+    ASSERT_TRUE(player.started() && notepad.started());
+    activate(notepad, fresh);
+    ASSERT_TRUE(player.send(QStringLiteral("lower")));
+    ASSERT_TRUE(waitUntil([&] { return walk(fresh).back().first == player.handle(); }));
+    PlayerDesktop desktop{*cached, *fakes.players};
+    PlayerDesktop freshDesktop{fresh, *fakes.players};
+    PlayerWatch watch;
+    // The desktop settles (the window manager's own changes come in) and stays as it is.
+    ASSERT_TRUE(waitUntil([&] {
+        nextTick();
+        return !watch.look(desktop, 0);
+    }));
+    const auto expectQuiet = [&](const char* after) {
+        for (int turn = 0; turn < 20; ++turn) {
+            nextTick();
+            EXPECT_FALSE(watch.look(desktop, 0)) << after << ": read again though nothing changed";
+        }
+    };
+    expectQuiet("at first");
+    // A title is seen in the very next tick.
+    for (const QString& title : {QStringLiteral("Artist - Second - Winamp"), QStringLiteral("Winamp")}) {
+        ASSERT_TRUE(player.setTitle(title));
+        nextTick();
+        EXPECT_TRUE(watch.look(desktop, 0)) << title.toStdString();
+        EXPECT_EQ(watch.last().reading.song, readsong(freshDesktop, 0).song) << title.toStdString();
+    }
+    ASSERT_TRUE(notepad.setTitle(QStringLiteral("Notes - Winamp")));
+    nextTick();
+    EXPECT_TRUE(watch.look(desktop, 0));
+    EXPECT_EQ(watch.last().reading.song, QStringLiteral("Notes"));
+    expectQuiet("a title changed");
+    // What the window manager does comes a moment later; the look follows it.
+    const auto expectFollowed = [&](const char* what) {
+        EXPECT_TRUE(waitUntil([&] {
+            nextTick();
+            watch.look(desktop, 0);
+            const SongReading now = readsong(freshDesktop, 0);
+            return watch.last().running == now.running && watch.last().reading.song == now.song;
+        })) << what;
+    };
+    ASSERT_TRUE(player.setTitle(QStringLiteral("Artist - Third - Winamp")) && notepad.setTitle(kNotepad));
+    activate(player, fresh);
+    expectFollowed("the player activated");
+    EXPECT_EQ(watch.last().reading.song, QStringLiteral("Artist - Third"));
+    ASSERT_TRUE(player.send(QStringLiteral("above on")));
+    activate(notepad, fresh);
+    expectFollowed("the player kept above the foreground window");
+    EXPECT_FALSE(watch.last().running);
+    ASSERT_TRUE(player.send(QStringLiteral("above off")));
+    activate(notepad, fresh);
+    ASSERT_TRUE(player.send(QStringLiteral("lower")));
+    expectFollowed("the player lowered below it");
+    EXPECT_TRUE(watch.last().running);
+    player.send(QStringLiteral("quit"));
+    expectFollowed("the player closed");
+    EXPECT_FALSE(watch.last().running);
+    ASSERT_TRUE(waitUntil([&] {
+        nextTick();
+        return !watch.look(desktop, 0);
+    }));
+    expectQuiet("the player closed");
+}
+
 TEST_F(RealDesktop, TheWalkGoesDownFromTheForegroundWindowPastHiddenOnesButNeverUp)
 {
     PlayerWindow player(QStringLiteral("3. Some Artist - Some Song - Winamp"));

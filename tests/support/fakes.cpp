@@ -3,6 +3,7 @@
 #include "core/settings.h"
 #include "nowplaying/cuttitle.h"
 
+#include <QHashFunctions>
 #include <QWidget>
 
 #include <algorithm>
@@ -46,6 +47,14 @@ QString FakeWindowList::GetWindowTextA(HWND hWnd, int nMaxCount)
     const auto it =
         std::find_if(windows.begin(), windows.end(), [&](const Window& w) { return w.handle == hWnd; });
     return it == windows.end() ? QString() : cutTitle(it->title, nMaxCount);
+}
+
+std::optional<std::uint64_t> FakeWindowList::version()
+{
+    std::size_t seed = qHash(foreground);
+    for (const Window& window : windows)
+        seed = qHashMulti(seed, window.handle, window.title);
+    return seed;
 }
 
 HWND FakeWindowList::add(const QString& title)

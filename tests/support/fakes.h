@@ -35,6 +35,8 @@ public:
     HWND GetForegroundWindow() override { return foreground; }
     HWND GetWindow(HWND hWnd, std::uint32_t uCmd) override;
     QString GetWindowTextA(HWND hWnd, int nMaxCount) override;
+    // Moves with every change of the windows below, as the real list's does with the desktop's.
+    std::optional<std::uint64_t> version() override;
 
     // Adds a window at the bottom of the stacking order and returns its handle.
     HWND add(const QString& title);

@@ -68,6 +68,7 @@ protected:
     void play(const QString& artUrl)
     {
         fakes.players->playing = {QStringLiteral("Band - Song"), QStringLiteral("Strawberry"), artUrl};
+        app->form<interface>().update_Timer();
     }
     void postedBalloon()
     {
@@ -119,6 +120,7 @@ TEST_F(SongPicture, APlayerOfWindowTitlesHasNoPicture)
 {
     play(files.url("cover.png"));
     app->state().selectedPlayer = 1;
+    app->form<interface>().update_Timer();
     postedBalloon();
     EXPECT_EQ(balloons->messages().size(), 1);
     EXPECT_EQ(fakes.shell->balloonImage, QString());

@@ -7,6 +7,8 @@
 
 #include <QLabel>
 
+#include <functional>
+#include <optional>
 #include <stdexcept>
 
 namespace tunalo::test {
@@ -167,7 +169,6 @@ TEST_F(ReadSong, CutsTheSongOutOfEachPlayersTitleAndTheStatusLineNamesThePlayer)
         fakes.windows->setTitle(player, QString::fromUtf8(c.title));
         EXPECT_EQ(song(c.player), QString::fromUtf8(c.song)) << c.title;
         app->state().selectedPlayer = c.player;
-        window.sts->clear();
         window.update_Timer();
         EXPECT_EQ(window.sts->text(), QString::fromUtf8(c.song) + QStringLiteral(" - ") + names[c.player])
             << c.title;
@@ -216,6 +217,49 @@ TEST_F(ReadSong, AMarkerBeyondThe254thCharacterIsNotSeen)
     fakes.windows->add(song + QStringLiteral(" - Winamp"));
     // The title is cut inside the marker, so the song runs to the cut.
     EXPECT_EQ(this->song(0), (song + QStringLiteral(" -")).mid(2));
+}
+
+// Ten times a second the tick asks whether the desktop changed: it walks the windows again only
+// after a change, and tells the status line only a text it does not show yet.
+TEST_F(ReadSong, TheTickReadsTheWindowsOnlyAfterAChangeAndTellsTheStatusLineOnlyANewText)
+{
+    const HWND player = fakes.windows->add(QStringLiteral("Artist - One - Winamp"));
+    app->state().selectedPlayer = 0;
+    PublishCycle& cycle = app->cycle();
+    ASSERT_EQ(cycle.tick(), QStringLiteral("Artist - One - Winamp"));
+    fakes.windows->titleReads = 0;
+    EXPECT_EQ(cycle.tick(), std::nullopt);
+    EXPECT_EQ(fakes.windows->titleReads, 0);
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        std::optional<QString> status; // what the first tick after it tells
+    } changes[] = {
+        {"the song", [&] { fakes.windows->setTitle(player, QStringLiteral("Artist - Two - Winamp")); },
+         QStringLiteral("Artist - Two - Winamp")},
+        {"the title, but not the song",
+         [&] { fakes.windows->setTitle(player, QStringLiteral("Artist - Two   - Winamp")); }, std::nullopt},
+        {"a window above the player takes its name",
+         [&] { fakes.windows->setTitle(fakes.windows->foreground, QStringLiteral("Notes - Winamp")); },
+         QStringLiteral("Notes - Winamp")},
+        {"the foreground window", [&] { fakes.windows->foreground = player; },
+         QStringLiteral("Artist - Two - Winamp")},
+        {"the player chosen", [&] { app->state().selectedPlayer = 3; }, std::nullopt},
+        {"the player chosen back", [&] { app->state().selectedPlayer = 0; }, std::nullopt},
+        {"the player closed", [&] { fakes.windows->destroy(player); }, std::nullopt},
+        {"the player back with a song",
+         [&] { fakes.windows->foreground = fakes.windows->add(QStringLiteral("Back - Winamp")); },
+         QStringLiteral("Back - Winamp")},
+    };
+    for (const auto& c : changes) {
+        c.change();
+        fakes.windows->titleReads = 0;
+        EXPECT_EQ(cycle.tick(), c.status) << c.what;
+        const int reads = fakes.windows->titleReads;
+        for (int tick = 0; tick < 10; ++tick)
+            EXPECT_EQ(cycle.tick(), std::nullopt) << c.what;
+        EXPECT_EQ(fakes.windows->titleReads, reads) << c.what << ": an unchanged desktop was read again";
+    }
 }
 
 TEST_F(ReadSong, AnUnknownPlayerIsRefusedBeforeAnyWindowIsRead)

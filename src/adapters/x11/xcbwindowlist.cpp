@@ -3,8 +3,8 @@
 #include "nowplaying/cuttitle.h"
 #include "adapters/x11/titletext.h"
 
+#include <QAbstractEventDispatcher>
 #include <QByteArray>
-#include <QTimer>
 
 #include <xcb/xcb.h>
 
@@ -86,9 +86,11 @@ public:
     explicit Desktop(Mode mode)
         : m_cached(mode == Mode::Cached), m_connection(xcb_connect(nullptr, &m_screen))
     {
-        m_pictureEnd.setSingleShot(true);
-        m_pictureEnd.setInterval(0); // fires once control is back in the event loop
-        m_pictureEnd.callOnTimeout([this] { m_pictureTaken = false; });
+        // The picture ends when the event loop wakes for its next turn. A timer that fired once
+        // control is back in the loop did the same, but cost every tick a second turn of the loop.
+        if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance())
+            m_pictureEnd =
+                QObject::connect(loop, &QAbstractEventDispatcher::awake, [this] { m_pictureTaken = false; });
         if (xcb_connection_has_error(m_connection))
             return;
         xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
@@ -99,7 +101,11 @@ public:
         m_root = screens.data->root;
         internAtoms();
     }
-    ~Desktop() { xcb_disconnect(m_connection); }
+    ~Desktop()
+    {
+        QObject::disconnect(m_pictureEnd);
+        xcb_disconnect(m_connection);
+    }
     Desktop(const Desktop&) = delete;
     Desktop& operator=(const Desktop&) = delete;
 
@@ -114,7 +120,6 @@ public:
         } else if (!m_pictureTaken) {
             takeInEvents();
             m_pictureTaken = true;
-            m_pictureEnd.start();
         }
         return xcb_connection_has_error(m_connection) == 0;
     }
@@ -176,6 +181,12 @@ public:
 
     std::uint64_t roundTrips() const { return m_roundTrips; }
     bool ewmh() const { return m_ewmh; }
+    // Moves whenever an event or a read finds that something the walk was told may be otherwise
+    // now; only the cached mode can tell.
+    std::optional<std::uint64_t> version() const
+    {
+        return m_cached ? std::optional<std::uint64_t>(m_version) : std::nullopt;
+    }
 
 private:
     struct CachedTitle {
@@ -373,6 +384,7 @@ private:
     // it until the events of its end are taken in.
     void markGone(xcb_window_t window)
     {
+        ++m_version;
         m_gone.insert(window);
         m_titles.erase(window);
         m_watched.erase(window);
@@ -381,6 +393,7 @@ private:
     // The window no longer exists: it has no title and nothing below it.
     void forget(xcb_window_t window)
     {
+        ++m_version;
         m_gone.erase(window);
         m_titles.erase(window);
         m_watched.erase(window);
@@ -400,7 +413,23 @@ private:
                                m_ended.erase(window) + m_position.contains(window) >
                            0;
         if (known)
-            m_stackKnown = false;
+            stackChanged();
+    }
+
+    void stackChanged()
+    {
+        ++m_version;
+        m_stackKnown = false;
+    }
+
+    // Without a window manager the root's children and the input focus are the picture: every
+    // change of them counts. A window manager's lists tell of theirs by themselves.
+    void changedUnlessManaged(bool& known)
+    {
+        if (m_ewmh)
+            return;
+        ++m_version;
+        known = false;
     }
 
     void takeInEvents()
@@ -430,25 +459,24 @@ private:
             forget(destroyed.window);
             if (destroyed.window == m_wmCheck)
                 m_backendKnown = false;
-            m_stackKnown = m_stackKnown && m_ewmh;
+            changedUnlessManaged(m_stackKnown);
             break;
         }
         case XCB_CREATE_NOTIFY: {
             const auto& created = *reinterpret_cast<const xcb_create_notify_event_t*>(event);
             if (created.parent == m_root)
                 arrived(created.window);
-            m_stackKnown = m_stackKnown && m_ewmh;
+            changedUnlessManaged(m_stackKnown);
             break;
         }
         case XCB_REPARENT_NOTIFY:
         case XCB_CONFIGURE_NOTIFY:
         case XCB_CIRCULATE_NOTIFY:
-            // Without a window manager the root's children are the stacking order.
-            m_stackKnown = m_stackKnown && m_ewmh;
+            changedUnlessManaged(m_stackKnown);
             break;
         case XCB_FOCUS_IN:
         case XCB_FOCUS_OUT:
-            m_foregroundKnown = m_foregroundKnown && m_ewmh;
+            changedUnlessManaged(m_foregroundKnown);
             break;
         default:
             // Errors of requests nobody waits for (a window that went before it could be watched)
@@ -460,16 +488,21 @@ private:
     void propertyChanged(const xcb_property_notify_event_t& changed)
     {
         if (changed.window != m_root) {
-            if (changed.atom == m_atoms.netWmName || changed.atom == XCB_ATOM_WM_NAME)
+            if (changed.atom == m_atoms.netWmName || changed.atom == XCB_ATOM_WM_NAME) {
+                ++m_version;
                 m_titles.erase(changed.window);
+            }
             return;
         }
-        if (changed.atom == m_atoms.clientListStacking)
-            m_stackKnown = false;
-        else if (changed.atom == m_atoms.activeWindow)
+        if (changed.atom == m_atoms.clientListStacking) {
+            stackChanged();
+        } else if (changed.atom == m_atoms.activeWindow) {
+            ++m_version;
             m_foregroundKnown = false;
-        else if (changed.atom == m_atoms.supportingWmCheck || changed.atom == m_atoms.supported)
+        } else if (changed.atom == m_atoms.supportingWmCheck || changed.atom == m_atoms.supported) {
+            ++m_version;
             m_backendKnown = false;
+        }
     }
 
     const bool m_cached;
@@ -478,6 +511,7 @@ private:
     xcb_window_t m_root = XCB_NONE;
     Atoms m_atoms;
     std::uint64_t m_roundTrips = 0;
+    std::uint64_t m_version = 0;
 
     bool m_backendKnown = false;
     bool m_ewmh = false;
@@ -497,7 +531,7 @@ private:
     std::unordered_set<xcb_window_t> m_ended;
 
     bool m_pictureTaken = false;
-    QTimer m_pictureEnd;
+    QMetaObject::Connection m_pictureEnd;
 };
 
 XcbWindowList::XcbWindowList(Mode mode) : m_mode(mode) {}
@@ -536,6 +570,12 @@ QString XcbWindowList::GetWindowTextA(HWND hWnd, int nMaxCount)
 std::uint64_t XcbWindowList::roundTrips() const
 {
     return m_desktop ? m_desktop->roundTrips() : 0;
+}
+
+std::optional<std::uint64_t> XcbWindowList::version()
+{
+    Desktop& x = desktop();
+    return x.ready() ? x.version() : std::nullopt;
 }
 
 bool XcbWindowList::usesWindowManager() const

@@ -29,6 +29,8 @@ public:
     HWND GetForegroundWindow() override;
     HWND GetWindow(HWND hWnd, std::uint32_t uCmd) override;
     QString GetWindowTextA(HWND hWnd, int nMaxCount) override;
+    // Cached: moves only with the events that change what the list answers. Fresh: nothing.
+    std::optional<std::uint64_t> version() override;
 
     // Replies waited for since the list was made: the measure of what an answer costs.
     std::uint64_t roundTrips() const;
