@@ -640,8 +640,13 @@ int weight(int seconds, int changes)
         trees.emplace_back("window hidden " + std::to_string(seconds) + " s", treeMemoryKb(pid));
 
         const std::vector<double> times = postChanges(run.display, run.service, run.player, 1, changes);
+        // Right after the posts the engine still lives out its grace; after it, the program is alone.
         std::this_thread::sleep_for(5s);
-        trees.emplace_back("window hidden, after " + std::to_string(changes) + " posts", treeMemoryKb(pid));
+        trees.emplace_back("window hidden, 5 s after " + std::to_string(changes) + " posts", treeMemoryKb(pid));
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        trees.emplace_back("window hidden, " + std::to_string(seconds + 5) + " s after " + std::to_string(changes) +
+                               " posts",
+                           treeMemoryKb(pid));
         std::printf("weight: %zu post requests for %d songs\n", run.service.requests(kPostPath).size(),
                     changes + 1);
         printLatency(" with the window hidden", times);

@@ -149,7 +149,7 @@ TEST(DesktopBus, ASongHeardLongEnoughIsOneListenThatCountsAndASkippedOneNone)
     // The person's listening service, given as on their home page.
     service::testkit::Visitor visitor(session.service().port());
     ASSERT_TRUE(visitor.logIn(Session::kName, Session::kPassword));
-    ASSERT_EQ(visitor.post("/fb/destinations", {{"audience", "followers"}, {"listen_url", listening.origin()},
+    ASSERT_EQ(visitor.post("/fb/destinations", {{"audience", "public"}, {"listen_url", listening.origin()},
                                                 {"listen_token", "token-1234-abcd"}})->status, 303);
     session.pressStartPublishing();
     ASSERT_TRUE(session.waitForFeed({QStringLiteral("Ann - Forty Seconds")}))
