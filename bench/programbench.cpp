@@ -143,10 +143,17 @@ public:
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left <= 0ms)
                 return std::nullopt;
+            // Asking for the windows may have read the news already: it waits in xcb's queue, not
+            // on the socket, and a poll for it would sleep until the deadline.
+            bool news = false;
+            while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
+                std::free(event);
+                news = true;
+            }
+            if (news)
+                continue;
             pollfd descriptor{xcb_get_file_descriptor(m_connection), POLLIN, 0};
             poll(&descriptor, 1, static_cast<int>(left.count()));
-            while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection))
-                std::free(event);
         }
     }
 

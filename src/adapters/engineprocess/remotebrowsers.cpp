@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -301,10 +302,6 @@ void EngineLink::start()
         qCWarning(lcEngine) << "no socket for the browser engine:" << strerror(errno);
         ends[0] = ends[1] = -1;
     }
-    // The engine's end is inherited by it alone: it is open across exec only for the moment of the
-    // start, and Tunalo starts nothing else meanwhile.
-    if (ends[1] >= 0)
-        fcntl(ends[1], F_SETFD, 0);
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::ForwardedChannels);
     // The news of an engine's end comes through the event loop, when a new engine may run already;
@@ -320,9 +317,22 @@ void EngineLink::start()
             ended();
         }
     }, Qt::QueuedConnection);
-    m_process->start(m_enginePath, {QStringLiteral("--socket"), QString::number(ends[1])});
-    if (ends[1] >= 0)
-        close(ends[1]);
+    // The engine starts on the next turn of the event loop, so that a window shown in this one goes
+    // to the screen first rather than waiting beside the engine's start for the processor; what is
+    // said to the engine meanwhile waits in the socket. Its end is inherited by it alone: it is open
+    // across exec only for the moment of the start, and Tunalo starts nothing else meanwhile.
+    // The end is closed here once the engine has it, or with the timer should the engine be let go
+    // before it started.
+    const std::shared_ptr<const int> end(new int(ends[1]), [](const int* fd) {
+        if (*fd >= 0)
+            close(*fd);
+        delete fd;
+    });
+    QTimer::singleShot(0, process, [process, path = m_enginePath, end] {
+        if (*end >= 0)
+            fcntl(*end, F_SETFD, 0);
+        process->start(path, {QStringLiteral("--socket"), QString::number(*end)});
+    });
     ++m_starts;
     m_quitting = false;
     m_answered = false;
@@ -335,7 +345,7 @@ void EngineLink::start()
             else
                 ended();
         });
-    qCDebug(lcEngine) << "started the browser engine" << m_process->processId();
+    qCDebug(lcEngine) << "starting the browser engine";
 }
 
 void EngineLink::received(const EngineMessage& message)
