@@ -486,8 +486,8 @@ TEST_P(Stores, MastodonAppsAndSignIns)
     const auto bob = store->createUser("Bob", nameKey("Bob"), "h", 0);
     ASSERT_TRUE(ann && bob);
     EXPECT_FALSE(store->mastodonApp("https://a.example"));
-    EXPECT_EQ(store->keepMastodonApp({"https://a.example", "id1", "s1"}).clientId, "id1");
-    EXPECT_EQ(store->keepMastodonApp({"https://a.example", "id2", "s2"}).clientId, "id1") << "the first stands";
+    EXPECT_EQ(store->keepMastodonApp({"https://a.example", "id1", "s1", "write:statuses profile"}).clientId, "id1");
+    EXPECT_EQ(store->keepMastodonApp({"https://a.example", "id2", "s2", "write:statuses"}).clientId, "id1") << "the first stands";
 
     store->startMastodonSignIn(ann->id, {"https://a.example", "state1", "verifier1"}, 100);
     EXPECT_FALSE(store->takeMastodonSignIn(bob->id, "state1", 101)) << "another person's state";

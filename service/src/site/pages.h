@@ -30,7 +30,17 @@ struct Reach {
     Profile profile;
     std::vector<Follower> requests;  // follows waiting for the person's answer
     std::vector<Follower> following; // approved followers, the newest first
+    MastodonAccount mastodon;        // the person's own account there; its token is never shown
 };
+
+// The home page's forms for the person's own Mastodon account.
+inline constexpr std::string_view mastodonConnectPath = "/fb/mastodon/connect";
+inline constexpr std::string_view mastodonCallbackPath = "/fb/mastodon/callback";
+inline constexpr std::string_view mastodonStylePath = "/fb/mastodon/style";
+inline constexpr std::string_view mastodonDisconnectPath = "/fb/mastodon/disconnect";
+// A page that carries the server's answer on to the callback as a navigation of the service's own
+// site, which brings the session cookie a redirect from another site does not.
+std::string continueSignInPage(std::string_view target);
 
 // Where the home page's answers to followers and their requests go (fields "actor" and "do").
 inline constexpr std::string_view followersFormPath = "/fb/followers";

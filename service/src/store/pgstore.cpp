@@ -121,7 +121,8 @@ constexpr std::array migrations{
        CREATE TABLE mastodon_apps (
            server text PRIMARY KEY,
            client_id text NOT NULL,
-           client_secret text NOT NULL);
+           client_secret text NOT NULL,
+           scopes text NOT NULL);
        CREATE TABLE mastodon_signins (
            state text PRIMARY KEY,
            user_id bigint NOT NULL REFERENCES users(id) ON DELETE CASCADE,
@@ -711,17 +712,17 @@ std::int64_t PostgresStore::pendingJobs()
 std::optional<MastodonApp> PostgresStore::mastodonApp(const std::string& server)
 {
     const auto rows = m_pool.acquire()->query(
-        "SELECT server, client_id, client_secret FROM mastodon_apps WHERE server = $1", {server});
+        "SELECT server, client_id, client_secret, scopes FROM mastodon_apps WHERE server = $1", {server});
     if (rows.rows() == 0)
         return std::nullopt;
-    return MastodonApp{rows.text(0, 0), rows.text(0, 1), rows.text(0, 2)};
+    return MastodonApp{rows.text(0, 0), rows.text(0, 1), rows.text(0, 2), rows.text(0, 3)};
 }
 
 MastodonApp PostgresStore::keepMastodonApp(const MastodonApp& app)
 {
-    m_pool.acquire()->query("INSERT INTO mastodon_apps (server, client_id, client_secret) VALUES ($1, $2, $3) "
-                            "ON CONFLICT DO NOTHING",
-                            {app.server, app.clientId, app.clientSecret});
+    m_pool.acquire()->query("INSERT INTO mastodon_apps (server, client_id, client_secret, scopes) "
+                            "VALUES ($1, $2, $3, $4) ON CONFLICT DO NOTHING",
+                            {app.server, app.clientId, app.clientSecret, app.scopes});
     return mastodonApp(app.server).value_or(app);
 }
 

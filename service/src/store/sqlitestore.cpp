@@ -170,7 +170,8 @@ void addMastodon(Database& db)
        CREATE TABLE mastodon_apps (
            server TEXT PRIMARY KEY,
            client_id TEXT NOT NULL,
-           client_secret TEXT NOT NULL) WITHOUT ROWID;
+           client_secret TEXT NOT NULL,
+           scopes TEXT NOT NULL) WITHOUT ROWID;
        CREATE TABLE mastodon_signins (
            state TEXT PRIMARY KEY,
            user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
@@ -782,17 +783,18 @@ std::int64_t SqliteStore::pendingJobs()
 std::optional<MastodonApp> SqliteStore::mastodonApp(const std::string& server)
 {
     std::lock_guard lock(m_mutex);
-    auto query = m_db.prepare("SELECT server, client_id, client_secret FROM mastodon_apps WHERE server = ?");
+    auto query = m_db.prepare("SELECT server, client_id, client_secret, scopes FROM mastodon_apps WHERE server = ?");
     query.bind(1, server);
     if (!query.step())
         return std::nullopt;
-    return MastodonApp{query.text(0), query.text(1), query.text(2)};
+    return MastodonApp{query.text(0), query.text(1), query.text(2), query.text(3)};
 }
 
 MastodonApp SqliteStore::keepMastodonApp(const MastodonApp& app)
 {
-    write("INSERT INTO mastodon_apps (server, client_id, client_secret) VALUES (?1, ?2, ?3) ON CONFLICT DO NOTHING",
-          app.server, app.clientId, app.clientSecret);
+    write("INSERT INTO mastodon_apps (server, client_id, client_secret, scopes) VALUES (?1, ?2, ?3, ?4) "
+          "ON CONFLICT DO NOTHING",
+          app.server, app.clientId, app.clientSecret, app.scopes);
     return mastodonApp(app.server).value_or(app);
 }
 

@@ -97,6 +97,7 @@ struct MastodonApp {
     std::string server; // https://HOST[:PORT], as the person's address named it
     std::string clientId;
     std::string clientSecret;
+    std::string scopes; // as registered; the person's approval asks for the same
 };
 
 // A person's sign-in at their server that has not come back yet: the state that names it and the
