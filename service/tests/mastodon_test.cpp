@@ -2,6 +2,8 @@
 #include "mastodonserver.h"
 #include "servicefixture.h"
 
+#include "base/text.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -62,15 +64,17 @@ protected:
 
     // What a person does on the home page, and what their browser does after: the form, the
     // server's page (which approves at once), and back to the service.
-    void connect(Visitor& person, const std::string& typed)
+    void connect(Visitor& person, MastodonServer& server, std::string typed = {})
     {
+        if (typed.empty())
+            typed = server.origin();
         const auto toServer = person.post("/fb/mastodon/connect", {{"server", typed}});
         ASSERT_TRUE(toServer);
         ASSERT_EQ(toServer->status, 303) << toServer->body;
         const auto authorize = toServer->header("Location");
-        ASSERT_TRUE(authorize.starts_with(m_server.origin() + "/oauth/authorize?")) << authorize;
-        Visitor browser(m_server.port());
-        const auto approved = browser.get(authorize.substr(m_server.origin().size()));
+        ASSERT_TRUE(authorize.starts_with(server.origin() + "/oauth/authorize?")) << authorize;
+        Visitor browser(server.port());
+        const auto approved = browser.get(authorize.substr(server.origin().size()));
         ASSERT_TRUE(approved);
         ASSERT_EQ(approved->status, 302) << approved->body;
         const auto callback = approved->header("Location");
@@ -105,7 +109,7 @@ TEST_F(MastodonAccount, ConnectsFromTheHomePageAndEachSongBecomesAStatusOnce)
 {
     auto ann = person("ann");
     EXPECT_NE(home(ann).find("Post my songs on my Mastodon account"), std::string::npos);
-    connect(ann, m_server.origin() + "/");
+    connect(ann, m_server, m_server.origin() + "/");
     const auto page = home(ann);
     EXPECT_NE(page.find("Posting as <strong>@ann@127.0.0.1:" + std::to_string(m_server.port()) + "</strong>"),
               std::string::npos)
@@ -127,7 +131,7 @@ TEST_F(MastodonAccount, ConnectsFromTheHomePageAndEachSongBecomesAStatusOnce)
     // state is theirs: ann's browser cannot finish bob's sign-in.
     auto bob = person("bob", "followers");
     m_server.signInAs("bob");
-    connect(bob, m_server.origin());
+    connect(bob, m_server);
     const auto all = m_server.requests();
     const auto apps = std::count_if(all.begin(), all.end(), [](const auto& r) { return r.target() == "/api/v1/apps"; });
     EXPECT_EQ(apps, 1);
@@ -149,7 +153,7 @@ TEST_F(MastodonAccount, ConnectsFromTheHomePageAndEachSongBecomesAStatusOnce)
 TEST_F(MastodonAccount, ABurstOfSkippedSongsLeavesOneStatusWithinTheDeletionLimit)
 {
     auto ann = person("ann");
-    connect(ann, m_server.origin());
+    connect(ann, m_server);
     std::vector<std::string> songs;
     for (int i = 1; i <= 40; ++i)
         songs.push_back("Band - Song " + std::to_string(i));
@@ -163,13 +167,39 @@ TEST_F(MastodonAccount, ABurstOfSkippedSongsLeavesOneStatusWithinTheDeletionLimi
     EXPECT_EQ(m_server.statusesPosted(), m_server.deletions() + 1) << "every status but the last was deleted";
 }
 
+// Deletions beyond the server's limit wait until its window starts again, then go: none fails,
+// and a song longer than a status may be is cut rather than refused.
+TEST_F(MastodonAccount, DeletionsWaitForTheirTurnUnderTheServersLimit)
+{
+    MastodonServer tight(2, 3s);
+    auto ann = person("ann");
+    connect(ann, tight);
+    std::string previous;
+    for (int i = 1; i <= 4; ++i) {
+        previous = postInTurn(ann, {"Band - Song " + std::to_string(i)}, previous);
+        // Each song is made before the next replaces it, so each one needs its deletion.
+        tight.statusRequestsOnce(i);
+    }
+    postInTurn(ann, {"Band - " + std::string(600, 'x')}, previous);
+    const auto standing = tight.standingOnce(
+        [](const auto& statuses) { return statuses.size() == 1 && statuses[0].text.size() > 400; }, 30s);
+    ASSERT_EQ(standing.size(), 1u);
+    EXPECT_EQ(tunalo::service::countChars(standing[0].text), 500u);
+    EXPECT_EQ(tight.deletions(), 4);
+    const auto requests = tight.requests();
+    const auto refused = std::count_if(requests.begin(), requests.end(), [](const auto& r) {
+        return r.method() == tunalo::service::http::verb::delete_;
+    });
+    EXPECT_LE(refused, 5) << "a deletion waits for the window rather than knock again and again";
+}
+
 // The service is killed after the server made the status but before its answer came back: the
 // job goes again once its lease has run out, under the same Idempotency-Key, and makes no second
 // status.
 TEST_F(MastodonAccount, AKillBetweenThePostAndItsAnswerStillMakesOneStatus)
 {
     auto ann = person("ann");
-    connect(ann, m_server.origin());
+    connect(ann, m_server);
     m_server.holdStatusAnswers(true);
     postInTurn(ann, {"Band - Kept"});
     ASSERT_EQ(m_server.standingOnce([](const auto& statuses) { return !statuses.empty(); }).size(), 1u);
@@ -199,7 +229,7 @@ TEST_F(MastodonAccount, AKillBetweenThePostAndItsAnswerStillMakesOneStatus)
 TEST_F(MastodonAccount, ARevokedTokenStopsTheStatusesAndSaysSo)
 {
     auto ann = person("ann");
-    connect(ann, m_server.origin());
+    connect(ann, m_server);
     const auto tokens = m_server.liveTokens();
     ASSERT_EQ(tokens.size(), 1u);
     m_server.revokeTokensOf("ann");
@@ -216,7 +246,7 @@ TEST_F(MastodonAccount, ARevokedTokenStopsTheStatusesAndSaysSo)
     EXPECT_EQ(m_server.requests().size(), tried) << "no request with a token the server refused";
     EXPECT_TRUE(m_server.standing().empty());
 
-    connect(ann, m_server.origin());
+    connect(ann, m_server);
     ASSERT_EQ(m_server.liveTokens().size(), 1u);
     const auto all = {tokens[0], m_server.liveTokens()[0]};
     EXPECT_EQ(ann.post("/fb/mastodon/disconnect", {})->status, 303);

@@ -1,6 +1,7 @@
 #include "federation/delivery.h"
 
 #include "base/links.h"
+#include "base/text.h"
 #include "federation/activities.h"
 #include "federation/outbound.h"
 #include "http/requestlog.h"
@@ -89,7 +90,9 @@ PeerRequest mastodonRequest(const Job& job)
     // The same post is the same key on every try, so a status whose answer was lost is not made twice.
     request.headers.emplace_back("Idempotency-Key", "tunalo-post-" + std::to_string(job.postId));
     request.headers.emplace_back("Content-Type", "application/json");
-    request.body = activities::Json{{"status", job.song}, {"visibility", job.visibility}}.dump();
+    // Mastodon takes 500 characters in a status; a longer song is cut rather than refused.
+    constexpr std::size_t longestStatus = 500;
+    request.body = activities::Json{{"status", cleanText(job.song, longestStatus)}, {"visibility", job.visibility}}.dump();
     return request;
 }
 
