@@ -778,8 +778,9 @@ void Service::registerAt(const CallPtr& call, const User& user, const std::strin
     const auto scopes = olderScopes ? mastodon::olderScopes : mastodon::scopes;
     m_peers.send(mastodon::registration(server, mastodonRedirect(), scopes),
                  [this, call, user, server, scopes, olderScopes](PeerAnswer answer) {
-                     // A server from before the profile scope refuses it (422); it knows the older one.
-                     if (answer.status == 422 && !olderScopes)
+                     // A server from before the profile scope refuses it (Mastodon before 4.3 with
+                     // 422, others with 400); it knows the older one.
+                     if ((answer.status == 400 || answer.status == 422) && !olderScopes)
                          return registerAt(call, user, server, true);
                      const auto app = mastodon::appFrom(server, scopes, answer);
                      if (!app) {

@@ -51,15 +51,9 @@ protected:
         return text;
     }
 
-    // A person with an account on the service, their songs for that audience.
     Visitor person(const std::string& name, const std::string& audience = "public")
     {
-        Visitor v(m_port);
-        EXPECT_TRUE(v.signUp(name, "correct horse")) << name;
-        if (audience != "followers") {
-            EXPECT_TRUE(v.chooseAudience(audience)) << name;
-        }
-        return v;
+        return memberAt(m_port, name, audience);
     }
 
     // What a person does on the home page, and what their browser does after: the form, the
