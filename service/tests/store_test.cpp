@@ -469,11 +469,20 @@ TEST_P(Stores, SongsBecomeStatusesOnThePersonsMastodonAccount)
     EXPECT_EQ(claimed[0].token, "tok2");
 
     store->setAudience(ann->id, Audience::nobody);
-    store->addPost(ann->id, "D", std::nullopt, 90, std::nullopt);
+    const auto fourth = store->addPost(ann->id, "D", std::nullopt, 90, std::nullopt);
     EXPECT_EQ(store->pendingJobs(), 1) << "nobody: no status";
+    // Another account's statuses are not this one's to delete.
+    store->keepStatusId(ann->id, fourth, "2002");
+    store->connectMastodon(ann->id, "https://other.example", "@ann@other.example", "tok3");
+    EXPECT_EQ(store->pendingJobs(), 0) << "the status for the account before is dropped";
+    store->addPost(ann->id, "E", fourth, 91, std::nullopt);
+    EXPECT_EQ(store->pendingJobs(), 0) << "no deletion of a status on the account before";
+    store->setAudience(ann->id, Audience::everyone);
+    store->addPost(ann->id, "F", std::nullopt, 92, std::nullopt);
+    ASSERT_EQ(store->pendingJobs(), 1);
     const auto was = store->disconnectMastodon(ann->id);
-    EXPECT_EQ(was.token, "tok2");
-    EXPECT_EQ(store->pendingJobs(), 0);
+    EXPECT_EQ(was.token, "tok3");
+    EXPECT_EQ(store->pendingJobs(), 0) << "its statuses waiting go with it";
     EXPECT_EQ(store->mastodonAccount(ann->id).server, "");
 }
 

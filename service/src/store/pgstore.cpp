@@ -766,8 +766,12 @@ void PostgresStore::connectMastodon(std::int64_t userId, const std::string& serv
     auto conn = m_pool.acquire();
     Transaction transaction(*conn);
     // Statuses made on another account, or waiting for one, are that account's; this one starts afresh.
-    conn->query("DELETE FROM jobs WHERE user_id = $1 AND kind IN ('status', 'unstatus') AND target <> $2",
-                {userId, server});
+    for (const auto* forget : {"DELETE FROM jobs WHERE user_id = $1 AND kind IN ('status', 'unstatus') AND "
+                               "EXISTS (SELECT 1 FROM users WHERE id = $1 AND (mastodon_server <> $2 OR "
+                               "mastodon_handle <> $3))",
+                               "DELETE FROM mastodon_statuses WHERE user_id = $1 AND EXISTS (SELECT 1 FROM users "
+                               "WHERE id = $1 AND (mastodon_server <> $2 OR mastodon_handle <> $3))"})
+        conn->query(forget, {userId, server, handle});
     conn->query("UPDATE users SET mastodon_server = $2, mastodon_handle = $3, mastodon_token = $4, "
                 "mastodon_error = '' WHERE id = $1",
                 {userId, server, handle, token});

@@ -852,8 +852,12 @@ void SqliteStore::connectMastodon(std::int64_t userId, const std::string& server
     std::lock_guard lock(m_mutex);
     Transaction transaction(m_db);
     // Statuses made on another account, or waiting for one, are that account's; this one starts afresh.
-    m_db.prepare("DELETE FROM jobs WHERE user_id = ?1 AND kind IN ('status', 'unstatus') AND "
-                 "target <> ?2").bind(1, userId).bind(2, server).run();
+    for (const auto* forget : {"DELETE FROM jobs WHERE user_id = ?1 AND kind IN ('status', 'unstatus') AND "
+                               "EXISTS (SELECT 1 FROM users WHERE id = ?1 AND (mastodon_server <> ?2 OR "
+                               "mastodon_handle <> ?3))",
+                               "DELETE FROM mastodon_statuses WHERE user_id = ?1 AND EXISTS (SELECT 1 FROM users "
+                               "WHERE id = ?1 AND (mastodon_server <> ?2 OR mastodon_handle <> ?3))"})
+        m_db.prepare(forget).bind(1, userId).bind(2, server).bind(3, handle).run();
     m_db.prepare("UPDATE users SET mastodon_server = ?2, mastodon_handle = ?3, mastodon_token = ?4, "
                  "mastodon_error = '' WHERE id = ?1")
         .bind(1, userId)
