@@ -74,7 +74,21 @@ protected:
         const auto callback = approved->header("Location");
         const auto site = "http://127.0.0.1:" + std::to_string(m_port);
         ASSERT_TRUE(callback.starts_with(site + "/fb/mastodon/callback?")) << callback;
-        const auto back = person.get(callback.substr(site.size()));
+        const auto target = callback.substr(site.size());
+        // From another site the browser brings no session cookie: the page asks again from ours.
+        const auto cookieless = Visitor(m_port).get(target);
+        ASSERT_TRUE(cookieless);
+        EXPECT_NE(cookieless->body.find("http-equiv=\"refresh\" content=\"0;url=/fb/mastodon/callback?"),
+                  std::string::npos)
+            << cookieless->body;
+        EXPECT_NE(cookieless->body.find("&amp;again=1"), std::string::npos);
+        if (m_interloper) {
+            const auto refused = m_interloper->get(target);
+            ASSERT_TRUE(refused);
+            EXPECT_EQ(refused->header("Location"), "/fb/tnlouserhome.php?m=mastodonfailed")
+                << "a sign-in is finished only by the person who started it";
+        }
+        const auto back = person.get(target);
         ASSERT_TRUE(back);
         EXPECT_EQ(back->status, 303);
         EXPECT_EQ(back->header("Location"), "/fb/tnlouserhome.php?m=mastodon");
@@ -95,6 +109,7 @@ protected:
 
     int m_port = 0;
     int m_starts = 0;
+    Visitor* m_interloper = nullptr; // someone else who opens the person's way back
     std::unique_ptr<ServiceProcess> m_posting;
     MastodonServer m_server;
 };
@@ -125,7 +140,10 @@ TEST_F(MastodonAccount, ConnectsFromTheHomePageAndEachSongBecomesAStatusOnce)
     // state is theirs: ann's browser cannot finish bob's sign-in.
     auto bob = person("bob", "followers");
     m_server.signInAs("bob");
+    m_interloper = &ann;
     connect(bob, m_server);
+    m_interloper = nullptr;
+    EXPECT_NE(home(ann).find("Posting as <strong>@ann@"), std::string::npos) << "ann's own account stays";
     const auto all = m_server.requests();
     const auto apps = std::count_if(all.begin(), all.end(), [](const auto& r) { return r.target() == "/api/v1/apps"; });
     EXPECT_EQ(apps, 1);
