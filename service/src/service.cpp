@@ -341,7 +341,10 @@ void Service::home(const CallPtr& call)
             reach.requests = m_store.followers(user->id, false, followersListed);
             reach.following = m_store.followers(user->id, true, followersListed);
         }
-        call->answer(htmlPage(loggedInPage(*user, m_store.recentPosts(homePosts, user->id), m_site, reach)));
+        const auto query = parseQuery(call->request.target());
+        const auto message = query.find("m");
+        call->answer(htmlPage(loggedInPage(*user, m_store.recentPosts(homePosts, user->id), m_site, reach,
+                                           message == query.end() ? std::string_view{} : messageFor(message->second))));
     });
 }
 

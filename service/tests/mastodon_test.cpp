@@ -94,7 +94,10 @@ protected:
         EXPECT_EQ(back->header("Location"), "/fb/tnlouserhome.php?m=mastodon");
     }
 
-    std::string home(Visitor& person) { return person.get("/fb/tnlouserhome.php")->body; }
+    std::string home(Visitor& person, const std::string& query = {})
+    {
+        return person.get("/fb/tnlouserhome.php" + query)->body;
+    }
 
     // Each song deleting the one before, as the program posts them; the last post's id.
     std::string postInTurn(Visitor& person, const std::vector<std::string>& songs, std::string previous = {})
@@ -285,6 +288,15 @@ TEST_F(MastodonAccount, OnlyAServersAddressIsTaken)
         EXPECT_EQ(answer->header("Location"), "/fb/tnlouserhome.php?m=mastodonserver") << typed;
     }
     EXPECT_TRUE(m_server.requests().empty());
+    const auto told = home(ann, "?m=mastodonserver");
+    EXPECT_NE(told.find("Please give your Mastodon server"), std::string::npos) << told;
+
+    // A server that cannot be reached: the person hears so on the home page, and nothing is kept.
+    const auto nobodyThere = ann.post("/fb/mastodon/connect",
+                                      {{"server", "http://127.0.0.1:" + std::to_string(freePort())}});
+    ASSERT_TRUE(nobodyThere);
+    EXPECT_EQ(nobodyThere->header("Location"), "/fb/tnlouserhome.php?m=mastodonfailed");
+    EXPECT_NE(home(ann).find("Post my songs on my Mastodon account"), std::string::npos);
 }
 
 } // namespace

@@ -256,10 +256,13 @@ as a feed that your friends can open.</p>
 }
 
 std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::string_view site,
-                         const Reach& reach)
+                         const Reach& reach,
+                         std::string_view message)
 {
     return page(loggedInTitle,
                 "<h1>Hello, " + htmlEscape(user.name) + "</h1>\n" +
+                    (message.empty() ? std::string()
+                                     : "<p class=\"message\" role=\"status\">" + htmlEscape(message) + "</p>\n") +
                     "<p>You are logged in; Tunalo posts your songs here. <span class=\"audience\">" +
                     std::string(audienceSentence(reach.destinations.audience)) +
                     "</span> Your own page, which friends can follow in any feed reader, and "

@@ -49,8 +49,9 @@ inline constexpr std::size_t maxDisplayNameChars = 100;
 inline constexpr std::size_t maxSummaryChars = 500;
 
 // site: the service's public address without a trailing slash, for the addresses the user shares.
+// message: what the last form the person sent came to, shown above the rest; empty for none.
 std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::string_view site,
-                         const Reach& reach = {});
+                         const Reach& reach = {}, std::string_view message = {});
 std::string loggedOutPage(std::string_view message);
 std::string postedPage(std::int64_t id);
 std::string notPostedPage(std::string_view title, std::string_view message);
