@@ -770,7 +770,7 @@ void Service::connectMastodon(const CallPtr& call)
     if (!server)
         return call->answer(redirectHome("mastodonserver"));
     asUser(call, [this, call, server = *server](const User& user) {
-        if (const auto app = m_store.mastodonApp(server))
+        if (const auto app = m_store.mastodonApp(server, mastodonRedirect()))
             return sendToAuthorize(call, user, *app);
         registerAt(call, user, server);
     });
@@ -785,7 +785,7 @@ void Service::registerAt(const CallPtr& call, const User& user, const std::strin
                      // 422, others with 400); it knows the older one.
                      if ((answer.status == 400 || answer.status == 422) && !olderScopes)
                          return registerAt(call, user, server, true);
-                     const auto app = mastodon::appFrom(server, scopes, answer);
+                     const auto app = mastodon::appFrom(server, mastodonRedirect(), scopes, answer);
                      if (!app) {
                          logNote("registering at " + escapeForLog(server) + " failed: " +
                                  (answer.answered() ? "answered " + std::to_string(answer.status) : answer.error));
@@ -821,7 +821,7 @@ void Service::mastodonCallback(const CallPtr& call)
                                                         "&again=1")));
     asUser(call, [this, call, code, state](const User& user) {
         const auto signIn = m_store.takeMastodonSignIn(user.id, state, m_clock.seconds());
-        const auto app = signIn ? m_store.mastodonApp(signIn->server) : std::nullopt;
+        const auto app = signIn ? m_store.mastodonApp(signIn->server, mastodonRedirect()) : std::nullopt;
         if (!app)
             return call->answer(redirectHome("mastodonfailed"));
         exchangeCode(call, user, *app, code, signIn->verifier);
@@ -870,7 +870,8 @@ void Service::disconnectMastodon(const CallPtr& call)
 {
     asUser(call, [this, call](const User& user) {
         const auto account = m_store.disconnectMastodon(user.id);
-        const auto app = account.token.empty() ? std::nullopt : m_store.mastodonApp(account.server);
+        const auto app =
+            account.token.empty() ? std::nullopt : m_store.mastodonApp(account.server, mastodonRedirect());
         if (app)
             m_peers.send(mastodon::revocation(*app, account.token), [](PeerAnswer) {});
         call->answer(redirectHome("mastodonstopped"));

@@ -494,9 +494,14 @@ TEST_P(Stores, MastodonAppsAndSignIns)
     const auto ann = store->createUser("Ann", nameKey("Ann"), "h", 0);
     const auto bob = store->createUser("Bob", nameKey("Bob"), "h", 0);
     ASSERT_TRUE(ann && bob);
-    EXPECT_FALSE(store->mastodonApp("https://a.example"));
-    EXPECT_EQ(store->keepMastodonApp({"https://a.example", "id1", "s1", "write:statuses profile"}).clientId, "id1");
-    EXPECT_EQ(store->keepMastodonApp({"https://a.example", "id2", "s2", "write:statuses"}).clientId, "id1") << "the first stands";
+    const std::string back = "https://tunalo.example/fb/mastodon/callback";
+    EXPECT_FALSE(store->mastodonApp("https://a.example", back));
+    EXPECT_EQ(store->keepMastodonApp({"https://a.example", "id1", "s1", "write:statuses profile", back}).clientId,
+              "id1");
+    EXPECT_EQ(store->keepMastodonApp({"https://a.example", "id2", "s2", "write:statuses", back}).clientId, "id1")
+        << "the first stands";
+    EXPECT_FALSE(store->mastodonApp("https://a.example", "http://127.0.0.1:8631/fb/mastodon/callback"))
+        << "a service at another address registers anew";
 
     store->startMastodonSignIn(ann->id, {"https://a.example", "state1", "verifier1"}, 100);
     EXPECT_FALSE(store->takeMastodonSignIn(bob->id, "state1", 101)) << "another person's state";

@@ -156,10 +156,11 @@ PeerRequest revocation(const MastodonApp& app, const std::string& token)
                     form({{"client_id", app.clientId}, {"client_secret", app.clientSecret}, {"token", token}}));
 }
 
-std::optional<MastodonApp> appFrom(const std::string& server, std::string_view scopes, const PeerAnswer& answer)
+std::optional<MastodonApp> appFrom(const std::string& server, const std::string& redirect, std::string_view scopes,
+                                   const PeerAnswer& answer)
 {
     const auto json = jsonOf(answer);
-    MastodonApp app{server, textAt(json, "client_id"), textAt(json, "client_secret"), std::string(scopes)};
+    MastodonApp app{server, textAt(json, "client_id"), textAt(json, "client_secret"), std::string(scopes), redirect};
     if (app.clientId.empty() || app.clientSecret.empty())
         return std::nullopt;
     return app;

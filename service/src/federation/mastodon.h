@@ -33,7 +33,8 @@ PeerRequest credentials(const std::string& server, const std::string& token);
 PeerRequest revocation(const MastodonApp& app, const std::string& token);
 
 // What the server answered, read: the registration, the token, the account as @user@host.
-std::optional<MastodonApp> appFrom(const std::string& server, std::string_view scopes, const PeerAnswer& answer);
+std::optional<MastodonApp> appFrom(const std::string& server, const std::string& redirect, std::string_view scopes,
+                                   const PeerAnswer& answer);
 std::optional<std::string> tokenFrom(const PeerAnswer& answer);
 std::optional<std::string> handleFrom(const std::string& server, const PeerAnswer& answer);
 

@@ -119,10 +119,12 @@ constexpr std::array migrations{
            ADD COLUMN mastodon_visibility text NOT NULL DEFAULT 'unlisted';
        ALTER TABLE jobs ADD COLUMN visibility text NOT NULL DEFAULT '';
        CREATE TABLE mastodon_apps (
-           server text PRIMARY KEY,
+           server text NOT NULL,
+           redirect_uri text NOT NULL,
            client_id text NOT NULL,
            client_secret text NOT NULL,
-           scopes text NOT NULL);
+           scopes text NOT NULL,
+           PRIMARY KEY (server, redirect_uri));
        CREATE TABLE mastodon_signins (
            state text PRIMARY KEY,
            user_id bigint NOT NULL REFERENCES users(id) ON DELETE CASCADE,
@@ -709,21 +711,22 @@ std::int64_t PostgresStore::pendingJobs()
     return m_pool.acquire()->query("SELECT count(*) FROM jobs").integer(0, 0);
 }
 
-std::optional<MastodonApp> PostgresStore::mastodonApp(const std::string& server)
+std::optional<MastodonApp> PostgresStore::mastodonApp(const std::string& server, const std::string& redirect)
 {
-    const auto rows = m_pool.acquire()->query(
-        "SELECT server, client_id, client_secret, scopes FROM mastodon_apps WHERE server = $1", {server});
+    const auto rows = m_pool.acquire()->query("SELECT server, client_id, client_secret, scopes, redirect_uri "
+                                              "FROM mastodon_apps WHERE server = $1 AND redirect_uri = $2",
+                                              {server, redirect});
     if (rows.rows() == 0)
         return std::nullopt;
-    return MastodonApp{rows.text(0, 0), rows.text(0, 1), rows.text(0, 2), rows.text(0, 3)};
+    return MastodonApp{rows.text(0, 0), rows.text(0, 1), rows.text(0, 2), rows.text(0, 3), rows.text(0, 4)};
 }
 
 MastodonApp PostgresStore::keepMastodonApp(const MastodonApp& app)
 {
-    m_pool.acquire()->query("INSERT INTO mastodon_apps (server, client_id, client_secret, scopes) "
-                            "VALUES ($1, $2, $3, $4) ON CONFLICT DO NOTHING",
-                            {app.server, app.clientId, app.clientSecret, app.scopes});
-    return mastodonApp(app.server).value_or(app);
+    m_pool.acquire()->query("INSERT INTO mastodon_apps (server, client_id, client_secret, scopes, redirect_uri) "
+                            "VALUES ($1, $2, $3, $4, $5) ON CONFLICT DO NOTHING",
+                            {app.server, app.clientId, app.clientSecret, app.scopes, app.redirect});
+    return mastodonApp(app.server, app.redirect).value_or(app);
 }
 
 void PostgresStore::startMastodonSignIn(std::int64_t userId, const MastodonSignIn& signIn, std::int64_t now)

@@ -168,10 +168,12 @@ void addMastodon(Database& db)
        ALTER TABLE users ADD COLUMN mastodon_visibility TEXT NOT NULL DEFAULT 'unlisted';
        ALTER TABLE jobs ADD COLUMN visibility TEXT NOT NULL DEFAULT '';
        CREATE TABLE mastodon_apps (
-           server TEXT PRIMARY KEY,
+           server TEXT NOT NULL,
+           redirect_uri TEXT NOT NULL,
            client_id TEXT NOT NULL,
            client_secret TEXT NOT NULL,
-           scopes TEXT NOT NULL) WITHOUT ROWID;
+           scopes TEXT NOT NULL,
+           PRIMARY KEY (server, redirect_uri)) WITHOUT ROWID;
        CREATE TABLE mastodon_signins (
            state TEXT PRIMARY KEY,
            user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
@@ -780,22 +782,23 @@ std::int64_t SqliteStore::pendingJobs()
     return query.integer(0);
 }
 
-std::optional<MastodonApp> SqliteStore::mastodonApp(const std::string& server)
+std::optional<MastodonApp> SqliteStore::mastodonApp(const std::string& server, const std::string& redirect)
 {
     std::lock_guard lock(m_mutex);
-    auto query = m_db.prepare("SELECT server, client_id, client_secret, scopes FROM mastodon_apps WHERE server = ?");
-    query.bind(1, server);
+    auto query = m_db.prepare("SELECT server, client_id, client_secret, scopes, redirect_uri FROM mastodon_apps "
+                              "WHERE server = ? AND redirect_uri = ?");
+    query.bind(1, server).bind(2, redirect);
     if (!query.step())
         return std::nullopt;
-    return MastodonApp{query.text(0), query.text(1), query.text(2), query.text(3)};
+    return MastodonApp{query.text(0), query.text(1), query.text(2), query.text(3), query.text(4)};
 }
 
 MastodonApp SqliteStore::keepMastodonApp(const MastodonApp& app)
 {
-    write("INSERT INTO mastodon_apps (server, client_id, client_secret, scopes) VALUES (?1, ?2, ?3, ?4) "
-          "ON CONFLICT DO NOTHING",
-          app.server, app.clientId, app.clientSecret, app.scopes);
-    return mastodonApp(app.server).value_or(app);
+    write("INSERT INTO mastodon_apps (server, client_id, client_secret, scopes, redirect_uri) "
+          "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT DO NOTHING",
+          app.server, app.clientId, app.clientSecret, app.scopes, app.redirect);
+    return mastodonApp(app.server, app.redirect).value_or(app);
 }
 
 void SqliteStore::startMastodonSignIn(std::int64_t userId, const MastodonSignIn& signIn, std::int64_t now)

@@ -47,7 +47,7 @@ public:
     void setListenService(std::int64_t userId, const std::string& url, const std::string& token) override;
     void setListenError(std::int64_t userId, const std::string& error) override;
 
-    std::optional<MastodonApp> mastodonApp(const std::string& server) override;
+    std::optional<MastodonApp> mastodonApp(const std::string& server, const std::string& redirect) override;
     MastodonApp keepMastodonApp(const MastodonApp& app) override;
     void startMastodonSignIn(std::int64_t userId, const MastodonSignIn& signIn, std::int64_t now) override;
     std::optional<MastodonSignIn> takeMastodonSignIn(std::int64_t userId, const std::string& state,

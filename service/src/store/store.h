@@ -98,6 +98,7 @@ struct MastodonApp {
     std::string clientId;
     std::string clientSecret;
     std::string scopes; // as registered; the person's approval asks for the same
+    std::string redirect; // the service's callback address it was registered with
 };
 
 // A person's sign-in at their server that has not come back yet: the state that names it and the
@@ -254,9 +255,10 @@ public:
     virtual void setListenService(std::int64_t userId, const std::string& url, const std::string& token) = 0;
     virtual void setListenError(std::int64_t userId, const std::string& error) = 0;
 
-    // The service's registration on a server, if it has one; keepMastodonApp keeps the given one
-    // unless another instance kept one first, and gives the one that stands.
-    virtual std::optional<MastodonApp> mastodonApp(const std::string& server) = 0;
+    // The service's registration on a server for its callback address, if it has one (a service
+    // given another public address registers anew); keepMastodonApp keeps the given one unless
+    // another instance kept one first, and gives the one that stands.
+    virtual std::optional<MastodonApp> mastodonApp(const std::string& server, const std::string& redirect) = 0;
     virtual MastodonApp keepMastodonApp(const MastodonApp& app) = 0;
     // A sign-in the person started; takeMastodonSignIn gives it once, for the person who started it
     // and only within a day, and forgets it.
