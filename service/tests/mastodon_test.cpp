@@ -180,6 +180,13 @@ TEST_F(MastodonAccount, ABurstOfSkippedSongsLeavesOneStatusWithinTheDeletionLimi
     EXPECT_EQ(standing[0].text, "listening to Band - Song 40");
     EXPECT_LT(m_server.deletions(), 30);
     EXPECT_EQ(m_server.statusesPosted(), m_server.deletions() + 1) << "every status but the last was deleted";
+    // The service remembers only the status that stands, once its jobs are done.
+    std::vector<std::string> kept;
+    for (int i = 0; i < 50; ++i, std::this_thread::sleep_for(100ms))
+        if ((kept = sql("SELECT count(*) FROM mastodon_statuses")) == std::vector<std::string>{"1"} &&
+            sql("SELECT count(*) FROM jobs") == std::vector<std::string>{"0"})
+            break;
+    EXPECT_EQ(kept, std::vector<std::string>{"1"});
 }
 
 // Deletions beyond the server's limit wait until its window starts again, then go: none fails,

@@ -286,7 +286,12 @@ void Delivery::settleMastodon(const Job& job, const JobLease& held, const PeerAn
     // A status already gone needs no deletion; a request the server finds wrong would be as wrong again.
     const bool settled = answer.status / 100 == 2 || (answer.status / 100 == 4 && answer.status != 408);
     if (settled) {
-        if (stillHeld(m_store.finishJob(held), job) && answer.status / 100 != 2 && answer.status != 404)
+        if (!stillHeld(m_store.finishJob(held), job))
+            return;
+        const bool gone = answer.status / 100 == 2 || answer.status == 404;
+        if (job.kind == JobKind::unstatus && gone)
+            m_store.forgetStatusId(job.postId);
+        else if (!gone)
             logNote("the server refused " + named(job) + ": " + describe(answer));
         return;
     }

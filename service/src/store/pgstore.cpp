@@ -816,6 +816,11 @@ void PostgresStore::keepStatusId(std::int64_t userId, std::int64_t postId, const
                             {postId, userId, statusId});
 }
 
+void PostgresStore::forgetStatusId(std::int64_t postId)
+{
+    m_pool.acquire()->query("DELETE FROM mastodon_statuses WHERE post_id = $1", {postId});
+}
+
 void PostgresStore::ping()
 {
     m_pool.acquire()->script("SELECT 1");

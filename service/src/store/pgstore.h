@@ -105,6 +105,7 @@ public:
     void setMastodonError(std::int64_t userId, const std::string& error) override;
     void setMastodonStyle(std::int64_t userId, const std::string& words, const std::string& visibility) override;
     void keepStatusId(std::int64_t userId, std::int64_t postId, const std::string& statusId) override;
+    void forgetStatusId(std::int64_t postId) override;
 
     bool addFollower(std::int64_t userId, const Follower& follower, std::int64_t now) override;
     bool approveFollower(std::int64_t userId, const std::string& actor, std::int64_t now) override;

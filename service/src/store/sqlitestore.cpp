@@ -905,6 +905,11 @@ void SqliteStore::keepStatusId(std::int64_t userId, std::int64_t postId, const s
           postId, userId, statusId);
 }
 
+void SqliteStore::forgetStatusId(std::int64_t postId)
+{
+    write("DELETE FROM mastodon_statuses WHERE post_id = ?1", postId);
+}
+
 // Takes the write lock and lets it go: late while another program holds it.
 void SqliteStore::ping()
 {

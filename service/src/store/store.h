@@ -275,8 +275,9 @@ public:
     virtual void setMastodonError(std::int64_t userId, const std::string& error) = 0;
     // Empty words or visibility leave those as they are.
     virtual void setMastodonStyle(std::int64_t userId, const std::string& words, const std::string& visibility) = 0;
-    // The status the post became; its unstatus finds it here.
+    // The status the post became; its unstatus finds it here, and forgets it once it is gone.
     virtual void keepStatusId(std::int64_t userId, std::int64_t postId, const std::string& statusId) = 0;
+    virtual void forgetStatusId(std::int64_t postId) = 0;
 
     // Adds the follower, approved or as a request, or renews its inboxes and follow when it follows
     // or asks already (a follower once approved stays so). Gives whether it stands approved; when
