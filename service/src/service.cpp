@@ -2,6 +2,7 @@
 
 #include "base/links.h"
 #include "base/text.h"
+#include "federation/mastodon.h"
 #include "http/requestlog.h"
 #include "serviceprotocol.h"
 #include "site/atom.h"
@@ -45,6 +46,10 @@ constexpr Message messages[] = {
     {"answered", "Your answer is on its way to their server."},
     {"listenurl", "Please give the listening service's address as https://HOST[:PORT][/PATH] and a token of "
                   "letters, digits and dashes."},
+    {"mastodonserver", "Please give your Mastodon server's address, such as mastodon.social."},
+    {"mastodonfailed", "Your Mastodon server could not be reached, or did not let Tunalo in. Please try again."},
+    {"mastodon", "Your songs go to your Mastodon account from now on."},
+    {"mastodonstopped", "Your songs no longer go to your Mastodon account."},
 };
 
 std::string_view messageFor(std::string_view key)
@@ -76,6 +81,12 @@ constexpr Service::Route routes[] = {
     {http::verb::post, "/fb/destinations", &Service::saveDestinations, true},
     {http::verb::post, followersFormPath, &Service::answerFollower, true},
     {http::verb::get, iconPath, &Service::icon, false},
+    {http::verb::post, mastodonConnectPath, &Service::connectMastodon, true},
+    // The person's server sends them back here from its own site: the state, not the request's
+    // origin, says that it answers the sign-in this person started.
+    {http::verb::get, mastodonCallbackPath, &Service::mastodonCallback, false},
+    {http::verb::post, mastodonStylePath, &Service::saveMastodonStyle, true},
+    {http::verb::post, mastodonDisconnectPath, &Service::disconnectMastodon, true},
     {http::verb::get, "/.well-known/webfinger", &Service::federated<&Federation::webfinger>, false},
     {http::verb::get, "/.well-known/nodeinfo", &Service::federated<&Federation::nodeinfoLinks>, false},
     {http::verb::get, "/nodeinfo/2.1", &Service::federated<&Federation::nodeinfo>, false},
@@ -174,7 +185,8 @@ Service::Service(Store& store, const Clock& clock, std::string publicUrl, std::s
                  bool allowPrivatePeers)
     : m_store(store), m_clock(clock), m_publicOrigin(asciiLower(publicUrl)),
       m_site(m_publicOrigin.empty() ? std::move(listening) : m_publicOrigin),
-      m_secureCookie(m_publicOrigin.starts_with("https://")), m_peers(PeerClient::Limits{}, allowPrivatePeers)
+      m_secureCookie(m_publicOrigin.starts_with("https://")), m_allowPrivatePeers(allowPrivatePeers),
+      m_peers(PeerClient::Limits{}, allowPrivatePeers)
 {
     prepareText();
     m_delivery = std::make_unique<Delivery>(m_store, m_publicOrigin, m_peers, m_clock);
@@ -320,6 +332,7 @@ void Service::home(const CallPtr& call)
             return loggedOut(call);
         Reach reach;
         reach.destinations = m_store.destinations(user->id);
+        reach.mastodon = m_store.mastodonAccount(user->id);
         if (m_federation) {
             constexpr int followersListed = 200;
             reach.handle = handleOf(user->name);
@@ -328,7 +341,10 @@ void Service::home(const CallPtr& call)
             reach.requests = m_store.followers(user->id, false, followersListed);
             reach.following = m_store.followers(user->id, true, followersListed);
         }
-        call->answer(htmlPage(loggedInPage(*user, m_store.recentPosts(homePosts, user->id), m_site, reach)));
+        const auto query = parseQuery(call->request.target());
+        const auto message = query.find("m");
+        call->answer(htmlPage(loggedInPage(*user, m_store.recentPosts(homePosts, user->id), m_site, reach,
+                                           message == query.end() ? std::string_view{} : messageFor(message->second))));
     });
 }
 
@@ -724,6 +740,141 @@ void Service::logout(const CallPtr& call)
     withStore(call, [this, token = *token, answer] {
         m_store.removeSession(token);
         answer();
+    });
+}
+
+void Service::asUser(const CallPtr& call, std::function<void(const User&)> step)
+{
+    const auto session = hashCookieValue(cookieValue(call->request));
+    if (!session)
+        return loggedOut(call);
+    withStore(call, [this, call, session = *session, step = std::move(step)] {
+        const auto user = m_store.sessionUser(session, m_clock.seconds());
+        if (!user)
+            return loggedOut(call);
+        step(*user);
+    });
+}
+
+std::string Service::mastodonRedirect() const
+{
+    return m_site + std::string(mastodonCallbackPath);
+}
+
+// The service registers itself once per server; every request to the server goes through the peer
+// client, and its answer comes back to a database thread, so no thread waits for the server.
+void Service::connectMastodon(const CallPtr& call)
+{
+    auto form = parseForm(call->request.body());
+    const auto server = mastodon::serverFrom(form["server"], m_allowPrivatePeers);
+    if (!server)
+        return call->answer(redirectHome("mastodonserver"));
+    asUser(call, [this, call, server = *server](const User& user) {
+        if (const auto app = m_store.mastodonApp(server, mastodonRedirect()))
+            return sendToAuthorize(call, user, *app);
+        registerAt(call, user, server);
+    });
+}
+
+void Service::registerAt(const CallPtr& call, const User& user, const std::string& server, bool olderScopes)
+{
+    const auto scopes = olderScopes ? mastodon::olderScopes : mastodon::scopes;
+    m_peers.send(mastodon::registration(server, mastodonRedirect(), scopes),
+                 [this, call, user, server, scopes, olderScopes](PeerAnswer answer) {
+                     // A server from before the profile scope refuses it (Mastodon before 4.3 with
+                     // 422, others with 400); it knows the older one.
+                     if ((answer.status == 400 || answer.status == 422) && !olderScopes)
+                         return registerAt(call, user, server, true);
+                     const auto app = mastodon::appFrom(server, mastodonRedirect(), scopes, answer);
+                     if (!app) {
+                         logNote("registering at " + escapeForLog(server) + " failed: " +
+                                 (answer.answered() ? "answered " + std::to_string(answer.status) : answer.error));
+                         return call->answer(redirectHome("mastodonfailed"));
+                     }
+                     withStore(call, [this, call, user, app = *app] {
+                         sendToAuthorize(call, user, m_store.keepMastodonApp(app));
+                     });
+                 });
+}
+
+void Service::sendToAuthorize(const CallPtr& call, const User& user, const MastodonApp& app)
+{
+    const MastodonSignIn signIn{app.server, mastodon::newState(), mastodon::newVerifier()};
+    m_store.startMastodonSignIn(user.id, signIn, m_clock.seconds());
+    Response response{http::status::see_other, 11};
+    response.set(http::field::location, mastodon::authorizeUrl(app, mastodonRedirect(), signIn));
+    call->answer(std::move(response));
+}
+
+void Service::mastodonCallback(const CallPtr& call)
+{
+    auto query = parseQuery(call->request.target());
+    const auto code = query["code"];
+    const auto state = query["state"];
+    if (code.empty() || state.empty())
+        return call->answer(redirectHome("mastodonfailed"));
+    // A redirect from the person's server is a navigation from another site, which brings no
+    // SameSite=Strict cookie; the same address again, asked for by our own page, brings it.
+    if (cookieValue(call->request).empty() && query["again"].empty())
+        return call->answer(htmlPage(continueSignInPage(std::string(mastodonCallbackPath) + "?code=" +
+                                                        percentEncode(code) + "&state=" + percentEncode(state) +
+                                                        "&again=1")));
+    asUser(call, [this, call, code, state](const User& user) {
+        const auto signIn = m_store.takeMastodonSignIn(user.id, state, m_clock.seconds());
+        const auto app = signIn ? m_store.mastodonApp(signIn->server, mastodonRedirect()) : std::nullopt;
+        if (!app)
+            return call->answer(redirectHome("mastodonfailed"));
+        exchangeCode(call, user, *app, code, signIn->verifier);
+    });
+}
+
+void Service::exchangeCode(const CallPtr& call, const User& user, const MastodonApp& app, const std::string& code,
+                           const std::string& verifier)
+{
+    const auto failed = [call] { call->answer(redirectHome("mastodonfailed")); };
+    m_peers.send(mastodon::tokenExchange(app, mastodonRedirect(), code, verifier), [=, this](PeerAnswer answer) {
+        const auto token = mastodon::tokenFrom(answer);
+        if (!token)
+            return failed();
+        m_peers.send(mastodon::credentials(app.server, *token), [=, this](PeerAnswer account) {
+            const auto handle = mastodon::handleFrom(app.server, account);
+            if (!handle)
+                return failed();
+            withStore(call, [=, this] {
+                m_store.connectMastodon(user.id, app.server, *handle, *token);
+                m_delivery->wake(); // statuses that waited for a new token
+                call->answer(redirectHome("mastodon"));
+            });
+        });
+    });
+}
+
+void Service::saveMastodonStyle(const CallPtr& call)
+{
+    auto form = parseForm(call->request.body());
+    constexpr std::size_t longestWords = 200;
+    auto words = cleanText(trimBlanks(form["words"]), longestWords);
+    if (words.find("SONG") == std::string::npos)
+        words.clear(); // words without the song would post the same status for every song
+    auto visibility = form["visibility"];
+    if (visibility != "public" && visibility != "unlisted" && visibility != "private")
+        visibility.clear();
+    asUser(call, [this, call, words, visibility](const User& user) {
+        m_store.setMastodonStyle(user.id, words, visibility);
+        call->answer(redirectHome("saved"));
+    });
+}
+
+// The token goes at once; its revocation at the server is sent without waiting for the answer.
+void Service::disconnectMastodon(const CallPtr& call)
+{
+    asUser(call, [this, call](const User& user) {
+        const auto account = m_store.disconnectMastodon(user.id);
+        const auto app =
+            account.token.empty() ? std::nullopt : m_store.mastodonApp(account.server, mastodonRedirect());
+        if (app)
+            m_peers.send(mastodon::revocation(*app, account.token), [](PeerAnswer) {});
+        call->answer(redirectHome("mastodonstopped"));
     });
 }
 

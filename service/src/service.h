@@ -69,6 +69,12 @@ public:
     void saveDestinations(const CallPtr& call);
     void answerFollower(const CallPtr& call);
     void icon(const CallPtr& call);
+    // The person's own Mastodon account: the sign-in there and back, the words and visibility of
+    // their statuses, and the stop.
+    void connectMastodon(const CallPtr& call);
+    void mastodonCallback(const CallPtr& call);
+    void saveMastodonStyle(const CallPtr& call);
+    void disconnectMastodon(const CallPtr& call);
 
     // The paths where other servers post activities, which may be larger than a form.
     static bool takesActivities(std::string_view path);
@@ -105,6 +111,15 @@ private:
                        const std::string& password);
     std::string sessionCookie(const std::string& value, std::int64_t maxAge) const;
     void startSession(const User& user, Response& response);
+    // Runs step on a database thread with the user of the call's session; answers the logged-out
+    // page when there is none.
+    void asUser(const CallPtr& call, std::function<void(const User&)> step);
+    // On a database thread: remembers the sign-in and sends the person to their server.
+    void sendToAuthorize(const CallPtr& call, const User& user, const MastodonApp& app);
+    void registerAt(const CallPtr& call, const User& user, const std::string& server, bool olderScopes = false);
+    void exchangeCode(const CallPtr& call, const User& user, const MastodonApp& app, const std::string& code,
+                      const std::string& verifier);
+    std::string mastodonRedirect() const;
 
     Store& m_store;
     const Clock& m_clock;
@@ -114,6 +129,7 @@ private:
     // anything a request says, so every reader gets the same ids and no visitor can plant a host.
     std::string m_site;
     bool m_secureCookie = false;
+    bool m_allowPrivatePeers = false;
     std::unique_ptr<Delivery> m_delivery;
     std::unique_ptr<Federation> m_federation; // none without a public address
     // Their jobs use everything above until their threads have ended, and each hands work to the

@@ -104,7 +104,12 @@ protected:
     // new account's own choice is followers).
     Visitor member(const std::string& name, const std::string& audience = "public")
     {
-        Visitor v(port());
+        return memberAt(port(), name, audience);
+    }
+    // The same on the service at that port, such as one a test started with options of its own.
+    static Visitor memberAt(int port, const std::string& name, const std::string& audience = "public")
+    {
+        Visitor v(port);
         EXPECT_TRUE(v.signUp(name, "correct horse")) << name;
         if (audience != "followers") {
             EXPECT_TRUE(v.chooseAudience(audience)) << name;

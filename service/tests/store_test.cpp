@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -362,7 +363,7 @@ TEST_P(Stores, JobsAreQueuedWithThePost)
             if (job.kind == JobKind::create) {
                 EXPECT_EQ(job.audience, c.audience) << c.name;
             }
-            EXPECT_EQ(job.listenToken, job.kind == JobKind::listen ? c.listenToken : "") << c.name;
+            EXPECT_EQ(job.token, job.kind == JobKind::listen ? c.listenToken : "") << c.name;
         }
         EXPECT_EQ(queued, c.expected) << c.name;
         EXPECT_EQ(store->pendingJobs(), 0) << c.name;
@@ -410,6 +411,106 @@ TEST_P(Stores, AJobIsLeasedUntilItsLeaseEndsOrItIsRetried)
     EXPECT_EQ(store->pendingJobs(), 1);
     EXPECT_TRUE(store->finishJob({claimed[0].id, 170}));
     EXPECT_EQ(store->pendingJobs(), 0);
+}
+
+// The songs on a person's Mastodon account: a status for each song posted for someone, with the
+// person's words and the visibility their audience allows; a status replaced before it was ever
+// tried is dropped, one made is deleted after it, and the account's jobs go one at a time and not
+// at all while its token is refused.
+TEST_P(Stores, SongsBecomeStatusesOnThePersonsMastodonAccount)
+{
+    const auto store = open();
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "h", 0);
+    ASSERT_TRUE(ann);
+    const std::string server = "https://social.example";
+    store->addPost(ann->id, "Before", std::nullopt, 10, std::nullopt);
+    EXPECT_EQ(store->pendingJobs(), 0) << "no account connected";
+
+    store->connectMastodon(ann->id, server, "@ann@social.example", "tok");
+    store->setMastodonStyle(ann->id, "now: SONG #np", "");
+    store->setAudience(ann->id, Audience::everyone);
+    const auto first = store->addPost(ann->id, "A - SONG", std::nullopt, 20, std::nullopt);
+    auto claimed = store->claimJobs(20, 65, 10);
+    ASSERT_EQ(claimed.size(), 1u);
+    EXPECT_EQ(claimed[0].kind, JobKind::status);
+    EXPECT_EQ(claimed[0].song, "now: A - SONG #np") << "only the words' SONG stands for the song";
+    EXPECT_EQ(claimed[0].visibility, "unlisted");
+    EXPECT_EQ(claimed[0].target, server);
+    EXPECT_EQ(claimed[0].token, "tok");
+
+    // While the first status is under way its post is replaced twice: the second status, never
+    // tried, goes with its post; the first is deleted once it is made.
+    store->setAudience(ann->id, Audience::followers);
+    const auto second = store->addPost(ann->id, "B", first, 21, std::nullopt);
+    const auto third = store->addPost(ann->id, "C", second, 22, std::nullopt);
+    EXPECT_TRUE(store->claimJobs(22, 70, 10).empty()) << "one request of the account at a time";
+    store->keepStatusId(ann->id, first, "1001");
+    ASSERT_TRUE(store->finishJob({claimed[0].id, 65}));
+    claimed = store->claimJobs(23, 70, 10);
+    ASSERT_EQ(claimed.size(), 2u) << "the deletion of the first and the third's status";
+    std::map<JobKind, Job> byKind;
+    for (const auto& job : claimed)
+        byKind[job.kind] = job;
+    EXPECT_EQ(byKind[JobKind::unstatus].postId, first);
+    EXPECT_EQ(byKind[JobKind::unstatus].statusId, "1001");
+    EXPECT_EQ(byKind[JobKind::status].postId, third);
+    EXPECT_EQ(byKind[JobKind::status].visibility, "private") << "a song for followers stays with them";
+    EXPECT_EQ(store->pendingJobs(), 2) << "the second's status was never queued to be sent";
+
+    // A refused token holds the account's jobs until it connects again.
+    ASSERT_TRUE(store->deferJob({byKind[JobKind::status].id, 70}, 23));
+    ASSERT_TRUE(store->finishJob({byKind[JobKind::unstatus].id, 70}));
+    store->setMastodonError(ann->id, "401");
+    EXPECT_TRUE(store->claimJobs(80, 120, 10).empty());
+    EXPECT_EQ(store->mastodonAccount(ann->id).error, "401");
+    store->connectMastodon(ann->id, server, "@ann@social.example", "tok2");
+    claimed = store->claimJobs(80, 120, 10);
+    ASSERT_EQ(claimed.size(), 1u);
+    EXPECT_EQ(claimed[0].token, "tok2");
+
+    store->setAudience(ann->id, Audience::nobody);
+    const auto fourth = store->addPost(ann->id, "D", std::nullopt, 90, std::nullopt);
+    EXPECT_EQ(store->pendingJobs(), 1) << "nobody: no status";
+    // Another account's statuses are not this one's to delete.
+    store->keepStatusId(ann->id, fourth, "2002");
+    store->connectMastodon(ann->id, "https://other.example", "@ann@other.example", "tok3");
+    EXPECT_EQ(store->pendingJobs(), 0) << "the status for the account before is dropped";
+    store->addPost(ann->id, "E", fourth, 91, std::nullopt);
+    EXPECT_EQ(store->pendingJobs(), 0) << "no deletion of a status on the account before";
+    store->setAudience(ann->id, Audience::everyone);
+    store->addPost(ann->id, "F", std::nullopt, 92, std::nullopt);
+    ASSERT_EQ(store->pendingJobs(), 1);
+    const auto was = store->disconnectMastodon(ann->id);
+    EXPECT_EQ(was.token, "tok3");
+    EXPECT_EQ(store->pendingJobs(), 0) << "its statuses waiting go with it";
+    EXPECT_EQ(store->mastodonAccount(ann->id).server, "");
+}
+
+// The service registers once per server, and a sign-in's state answers once, to the person who
+// started it, within a day.
+TEST_P(Stores, MastodonAppsAndSignIns)
+{
+    const auto store = open();
+    const auto ann = store->createUser("Ann", nameKey("Ann"), "h", 0);
+    const auto bob = store->createUser("Bob", nameKey("Bob"), "h", 0);
+    ASSERT_TRUE(ann && bob);
+    const std::string back = "https://tunalo.example/fb/mastodon/callback";
+    EXPECT_FALSE(store->mastodonApp("https://a.example", back));
+    EXPECT_EQ(store->keepMastodonApp({"https://a.example", "id1", "s1", "write:statuses profile", back}).clientId,
+              "id1");
+    EXPECT_EQ(store->keepMastodonApp({"https://a.example", "id2", "s2", "write:statuses", back}).clientId, "id1")
+        << "the first stands";
+    EXPECT_FALSE(store->mastodonApp("https://a.example", "http://127.0.0.1:8631/fb/mastodon/callback"))
+        << "a service at another address registers anew";
+
+    store->startMastodonSignIn(ann->id, {"https://a.example", "state1", "verifier1"}, 100);
+    EXPECT_FALSE(store->takeMastodonSignIn(bob->id, "state1", 101)) << "another person's state";
+    const auto taken = store->takeMastodonSignIn(ann->id, "state1", 101);
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->verifier, "verifier1");
+    EXPECT_FALSE(store->takeMastodonSignIn(ann->id, "state1", 102)) << "once";
+    store->startMastodonSignIn(ann->id, {"https://a.example", "state2", "verifier2"}, 100);
+    EXPECT_FALSE(store->takeMastodonSignIn(ann->id, "state2", 100 + signInSeconds + 1)) << "too late";
 }
 
 // An instance whose lease ran out while its attempt was under way writes nothing of it once another
@@ -732,11 +833,17 @@ TEST_P(Stores, AccountsFromBeforeKeepTheirSongsOpen)
         store->addFollower(ann->id, followers[0], 3);
         drain(*store);
     }
+    // Back to the schema before the audiences: the Mastodon accounts came after them.
+    exec({"DROP TABLE mastodon_apps", "DROP TABLE mastodon_signins", "DROP TABLE mastodon_statuses",
+          "DROP INDEX jobs_by_user", "ALTER TABLE jobs DROP COLUMN visibility",
+          "ALTER TABLE users DROP COLUMN mastodon_server", "ALTER TABLE users DROP COLUMN mastodon_handle",
+          "ALTER TABLE users DROP COLUMN mastodon_token", "ALTER TABLE users DROP COLUMN mastodon_error",
+          "ALTER TABLE users DROP COLUMN mastodon_words", "ALTER TABLE users DROP COLUMN mastodon_visibility"});
     exec({"DROP INDEX posts_public", "DROP INDEX posts_public_by_user", "ALTER TABLE posts DROP COLUMN audience", "ALTER TABLE followers DROP COLUMN approved",
           "ALTER TABLE followers DROP COLUMN follow", "ALTER TABLE users DROP COLUMN display_name",
           "ALTER TABLE users DROP COLUMN summary", "ALTER TABLE users DROP COLUMN discoverable",
           "ALTER TABLE users DROP COLUMN indexable"});
-    setSchemaVersion(schemaVersion() - 1);
+    setSchemaVersion(schemaVersion() - 2);
     const auto store = open();
     const auto ann = store->findAccount(nameKey("Ann"))->user;
     const auto cy = store->findAccount(nameKey("Cy"))->user;

@@ -1,8 +1,12 @@
 #include "federation/delivery.h"
 
+#include "base/links.h"
+#include "base/text.h"
 #include "federation/activities.h"
 #include "federation/outbound.h"
 #include "http/requestlog.h"
+
+#include <set>
 
 namespace tunalo::service {
 
@@ -34,6 +38,10 @@ const char* kindName(JobKind kind)
         return "the accept of a follow, post ";
     case JobKind::reject:
         return "the refusal of a follow, post ";
+    case JobKind::status:
+        return "the status of post ";
+    case JobKind::unstatus:
+        return "the deletion of the status of post ";
     }
     return "post ";
 }
@@ -58,6 +66,34 @@ activities::Json activityOf(const Job& job, const activities::Addresses& at)
     default:
         return activities::remove(job.postId, at);
     }
+}
+
+// Where the pause of a Mastodon job is kept: each account's deletions have a limit of their own
+// beside its other requests, so a deletion waiting for its turn holds up no status.
+std::string mastodonPauseKey(const Job& job)
+{
+    return job.target + " " + std::to_string(job.userId) + (job.kind == JobKind::unstatus ? " delete" : "");
+}
+
+PeerRequest mastodonRequest(const Job& job)
+{
+    PeerRequest request;
+    const auto api = job.target + "/api/v1/statuses";
+    request.headers = {{"Authorization", "Bearer " + job.token}};
+    if (job.kind == JobKind::unstatus) {
+        request.method = http::verb::delete_;
+        request.url = api + "/" + percentEncode(job.statusId);
+        return request;
+    }
+    request.method = http::verb::post;
+    request.url = api;
+    // The same post is the same key on every try, so a status whose answer was lost is not made twice.
+    request.headers.emplace_back("Idempotency-Key", "tunalo-post-" + std::to_string(job.postId));
+    request.headers.emplace_back("Content-Type", "application/json");
+    // Mastodon takes 500 characters in a status; a longer song is cut rather than refused.
+    constexpr std::size_t longestStatus = 500;
+    request.body = activities::Json{{"status", cleanText(job.song, longestStatus)}, {"visibility", job.visibility}}.dump();
+    return request;
 }
 
 // "the note of post 12 to https://example.org/inbox", as the log names a job.
@@ -126,8 +162,15 @@ void Delivery::claim()
         const auto start = m_clock.seconds();
         const auto until = start + lease.count();
         const auto jobs = m_store.claimJobs(start, until, static_cast<int>(inFlight - m_sending));
-        for (const auto& job : jobs)
-            send(job, until);
+        // One request at a time to a person's Mastodon account, so its statuses and their deletions
+        // keep their order; a second job of the account claimed together waits for the next claim.
+        std::set<std::int64_t> mastodonAccounts;
+        for (const auto& job : jobs) {
+            if (toMastodon(job.kind) && !mastodonAccounts.insert(job.userId).second)
+                m_store.deferJob({job.id, until}, start);
+            else
+                send(job, until);
+        }
         if (jobs.empty())
             return;
     }
@@ -181,6 +224,8 @@ void Delivery::settle(const Outcome& outcome)
         return; // its lease passed to another instance while it was under way
     const JobLease held{job.id, underWay->second.leasedUntil};
     m_underWay.erase(underWay);
+    if (toMastodon(job.kind))
+        return settleMastodon(job, held, answer);
     if (toListeningService(job.kind)) {
         const auto now = m_clock.seconds();
         m_listenPauses.answered(job.target, answer, now);
@@ -206,6 +251,48 @@ void Delivery::settle(const Outcome& outcome)
             return;
         const auto ended = m_store.removeFollowersAt(job.target);
         logNote("inbox " + escapeForLog(job.target) + " is gone: " + std::to_string(ended) + " followers removed");
+        return;
+    }
+    retryOrDrop(job, held, describe(answer));
+}
+
+void Delivery::settleMastodon(const Job& job, const JobLease& held, const PeerAnswer& answer)
+{
+    const auto now = m_clock.seconds();
+    const auto pauseKey = mastodonPauseKey(job);
+    m_listenPauses.answered(pauseKey, answer, now);
+    if (answer.status == 429) {
+        // The deletions wait for their turn rather than fail.
+        stillHeld(m_store.deferJob(held, m_listenPauses.waitUntil(pauseKey, now).value_or(now)), job);
+        return;
+    }
+    if (answer.status == 401) {
+        // The token was revoked on the server: the home page says so, and the account's jobs wait,
+        // untried, until the person connects again or stops.
+        if (stillHeld(m_store.deferJob(held, now), job))
+            m_store.setMastodonError(job.userId, "401");
+        return;
+    }
+    if (answer.status / 100 == 2 && job.kind == JobKind::status) {
+        const auto status = activities::Json::parse(answer.body, nullptr, false);
+        const auto id = status.is_object() && status.contains("id") && status["id"].is_string()
+                            ? status["id"].get<std::string>()
+                            : std::string();
+        if (!id.empty())
+            m_store.keepStatusId(job.userId, job.postId, id);
+        stillHeld(m_store.finishJob(held), job);
+        return;
+    }
+    // A status already gone needs no deletion; a request the server finds wrong would be as wrong again.
+    const bool settled = answer.status / 100 == 2 || (answer.status / 100 == 4 && answer.status != 408);
+    if (settled) {
+        if (!stillHeld(m_store.finishJob(held), job))
+            return;
+        const bool gone = answer.status / 100 == 2 || answer.status == 404;
+        if (job.kind == JobKind::unstatus && gone)
+            m_store.forgetStatusId(job.postId);
+        else if (!gone)
+            logNote("the server refused " + named(job) + ": " + describe(answer));
         return;
     }
     retryOrDrop(job, held, describe(answer));
@@ -242,7 +329,18 @@ void Delivery::send(const Job& job, std::int64_t leasedUntil)
         return;
     }
     PeerRequest request;
-    if (toListeningService(job.kind)) {
+    if (toMastodon(job.kind)) {
+        if (const auto until = m_listenPauses.waitUntil(mastodonPauseKey(job), m_clock.seconds())) {
+            m_store.deferJob(held, *until);
+            return;
+        }
+        if (job.kind == JobKind::unstatus && job.statusId.empty()) {
+            // Its status was never made: there is nothing to delete.
+            m_store.finishJob(held);
+            return;
+        }
+        request = mastodonRequest(job);
+    } else if (toListeningService(job.kind)) {
         if (const auto until = m_listenPauses.waitUntil(job.target, m_clock.seconds())) {
             m_store.deferJob(held, *until);
             return;
@@ -257,7 +355,7 @@ void Delivery::send(const Job& job, std::int64_t leasedUntil)
         }
         request.method = http::verb::post;
         request.url = job.target + (job.target.ends_with('/') ? "" : "/") + "1/submit-listens";
-        request.headers = {{"Content-Type", "application/json"}, {"Authorization", "Token " + job.listenToken}};
+        request.headers = {{"Content-Type", "application/json"}, {"Authorization", "Token " + job.token}};
         request.body = listen->dump();
     } else {
         if (m_site.empty()) {

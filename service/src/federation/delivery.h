@@ -71,6 +71,7 @@ private:
     void run();
     void storeStep(const std::function<void()>& step);
     void settle(const Outcome& outcome);
+    void settleMastodon(const Job& job, const JobLease& held, const PeerAnswer& answer);
     void retryOrDrop(const Job& job, const JobLease& held, const std::string& why);
     bool stillHeld(bool written, const Job& job);
     void renewLeases();
@@ -83,7 +84,9 @@ private:
     PeerClient& m_peers;
     const Clock& m_clock;
     std::map<std::int64_t, KeyPair> m_keys; // by user; the delivery thread's own
-    ListenPauses m_listenPauses;            // the delivery thread's own
+    // Listening services by address, Mastodon accounts by server, person and kind; the delivery
+    // thread's own.
+    ListenPauses m_listenPauses;
     std::size_t m_sending = 0;              // the delivery thread's own
     // By job id; the delivery thread's own. An attempt whose lease passed to another instance is
     // no longer here, and its outcome changes nothing.

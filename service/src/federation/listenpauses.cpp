@@ -12,7 +12,9 @@ void ListenPauses::answered(const std::string& target, const PeerAnswer& answer,
         m_until.erase(target);
         return;
     }
-    const auto wait = answer.rateLimitResetIn.value_or(defaultWaitSeconds);
+    auto wait = answer.rateLimitResetIn.value_or(defaultWaitSeconds);
+    if (!answer.rateLimitResetIn && answer.rateLimitResetAt)
+        wait = *answer.rateLimitResetAt - now;
     m_until[target] = now + std::clamp<std::int64_t>(wait, 1, longestWaitSeconds);
 }
 

@@ -9,10 +9,11 @@
 
 namespace tunalo::service {
 
-// When each listening service lets the next request in. ListenBrainz says in every answer how many
-// requests are left in its window and when the window starts again, and answers 429 to a request
-// beyond it; the delivery sends nothing more to it until then, and a refused listen goes again
-// then, without counting as a failed try.
+// When each listening service, or each Mastodon account's posting or deleting, lets the next
+// request in. ListenBrainz and Mastodon say in every answer how many requests are left in their
+// window and when the window starts again, and answer 429 to a request beyond it; the delivery
+// sends nothing more there until then, and a refused request goes again then, without counting as
+// a failed try.
 class ListenPauses {
 public:
     // How long to wait after a 429 that does not say.

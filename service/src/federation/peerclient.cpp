@@ -26,6 +26,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <ctime>
 #include <deque>
 #include <optional>
 #include <thread>
@@ -61,6 +63,24 @@ template <class Message> std::optional<std::int64_t> headerNumber(const Message&
     if (error != std::errc() || end != text.data() + text.size() || value < 0)
         return std::nullopt;
     return value;
+}
+
+// An ISO 8601 time in UTC as Mastodon writes it ("2026-12-11T07:30:00.000Z"), fractions ignored.
+template <class Message> std::optional<std::int64_t> headerTime(const Message& message, std::string_view name)
+{
+    const auto it = message.find(name);
+    if (it == message.end())
+        return std::nullopt;
+    const std::string text(it->value());
+    std::tm parts{};
+    char separator = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d", &parts.tm_year, &parts.tm_mon, &parts.tm_mday,
+                    &separator, &parts.tm_hour, &parts.tm_min, &parts.tm_sec) != 7 ||
+        (separator != 'T' && separator != ' '))
+        return std::nullopt;
+    parts.tm_year -= 1900;
+    parts.tm_mon -= 1;
+    return static_cast<std::int64_t>(timegm(&parts));
 }
 
 bool isRedirect(unsigned status)
@@ -369,6 +389,7 @@ private:
         answer.contentType = std::string(response[http::field::content_type]);
         answer.rateLimitRemaining = headerNumber(response, "X-RateLimit-Remaining");
         answer.rateLimitResetIn = headerNumber(response, "X-RateLimit-Reset-In");
+        answer.rateLimitResetAt = headerTime(response, "X-RateLimit-Reset");
         answer.body = std::move(response.body());
         finish(std::move(answer));
     }

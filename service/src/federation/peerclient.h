@@ -31,10 +31,12 @@ struct PeerAnswer {
     std::string body;
     std::string contentType;
     std::string error; // "connection refused", "time-out", "private address", "too large", ...
-    // What a listening service says of its rate limit: requests left, and seconds until the window
-    // starts again; none when it says nothing readable.
+    // What a server says of its rate limit: requests left, and when the window starts again, in
+    // seconds from now (a listening service's X-RateLimit-Reset-In) or as a time since the epoch
+    // (Mastodon's X-RateLimit-Reset, an ISO 8601 time); none when it says nothing readable.
     std::optional<std::int64_t> rateLimitRemaining;
     std::optional<std::int64_t> rateLimitResetIn;
+    std::optional<std::int64_t> rateLimitResetAt;
     bool answered() const { return status != 0; }
 };
 

@@ -144,6 +144,41 @@ std::string reachForm(const Reach& reach)
     return html;
 }
 
+std::string visibilityChoice(std::string_view chosen, std::string_view value, std::string_view label)
+{
+    return "<label><input type=\"radio\" name=\"visibility\" value=\"" + std::string(value) + "\"" +
+           (chosen == value ? " checked" : "") + "> " + std::string(label) + "</label>";
+}
+
+// The person's own Mastodon account: the form that connects it, or whose it is, how its statuses
+// read and the button that stops them. The token never appears.
+std::string mastodonSection(const MastodonAccount& account)
+{
+    std::string html = "<div class=\"box\"><h2>Post my songs on my Mastodon account</h2>\n";
+    if (account.server.empty())
+        return html + "<form method=\"post\" action=\"" + std::string(mastodonConnectPath) +
+               "\"><p>Your songs can also go to your own account on a server that speaks Mastodon's language "
+               "(Mastodon, GoToSocial, Akkoma, Sharkey and others), where your friends follow you already; "
+               "each new song replaces the one before.</p><label>Your server <input name=\"server\" "
+               "maxlength=\"200\" placeholder=\"mastodon.social\" required></label> "
+               "<button type=\"submit\">Connect</button></form></div>\n";
+    html += "<p class=\"mastodon\">Posting as <strong>" + htmlEscape(account.handle) + "</strong></p>\n";
+    if (!account.error.empty())
+        html += "<p class=\"message\" role=\"alert\">Your server refused Tunalo (" + htmlEscape(account.error) +
+                "): nothing goes there until you connect again.</p>\n";
+    html += "<form method=\"post\" action=\"" + std::string(mastodonStylePath) +
+            "\"><label>Words (SONG stands for the song) <input name=\"words\" maxlength=\"200\" value=\"" +
+            htmlEscape(account.words) + "\"></label><fieldset><legend>Songs for everyone show there as</legend>" +
+            visibilityChoice(account.visibility, "unlisted", "Unlisted (not in public timelines)") +
+            visibilityChoice(account.visibility, "public", "Public") +
+            visibilityChoice(account.visibility, "private", "Followers only") +
+            "</fieldset><p>Songs for your followers go to your followers there only; songs for nobody go "
+            "nowhere.</p><button type=\"submit\">Save</button></form>\n"
+            "<form method=\"post\" action=\"" + std::string(mastodonDisconnectPath) +
+            "\"><button type=\"submit\">Stop posting there</button></form></div>\n";
+    return html;
+}
+
 // One follower or request with the buttons that answer it; actions: value and label of each.
 std::string followerRow(const Follower& follower,
                         std::initializer_list<std::pair<std::string_view, std::string_view>> actions)
@@ -221,17 +256,20 @@ as a feed that your friends can open.</p>
 }
 
 std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::string_view site,
-                         const Reach& reach)
+                         const Reach& reach,
+                         std::string_view message)
 {
     return page(loggedInTitle,
                 "<h1>Hello, " + htmlEscape(user.name) + "</h1>\n" +
+                    (message.empty() ? std::string()
+                                     : "<p class=\"message\" role=\"status\">" + htmlEscape(message) + "</p>\n") +
                     "<p>You are logged in; Tunalo posts your songs here. <span class=\"audience\">" +
                     std::string(audienceSentence(reach.destinations.audience)) +
                     "</span> Your own page, which friends can follow in any feed reader, and "
                     "<a href=\"/fb/feed\">the service's feed</a> show the songs for everyone:</p>\n" +
                     ownAddresses(user, site) + "<h2>Your recent songs</h2>\n<div id=\"recent\" data-src=\"" +
                     std::string(recentSongsPath) + "\" aria-live=\"polite\">" + recentSongsFragment(posts) +
-                    "</div>\n" + reachForm(reach) + followersSection(reach) +
+                    "</div>\n" + reachForm(reach) + mastodonSection(reach.mastodon) + followersSection(reach) +
                     "\n<form method=\"post\" action=\"/fb/logout\">"
                     "<button class=\"link\" type=\"submit\">Log out</button></form>",
                 "<script src=\"" + std::string(recentSongsScriptPath) + "\" defer></script>");
@@ -296,6 +334,13 @@ std::string personPage(const User& person, const std::vector<Post>& posts, Audie
                     feed + "\">Follow " + name +
                     " in a feed reader</a> &middot; <a href=\"/fb/feed\">Everyone's songs</a></p>",
                 "<link rel=\"alternate\" type=\"application/atom+xml\" href=\"" + feed + "\">");
+}
+
+std::string continueSignInPage(std::string_view target)
+{
+    const auto address = htmlEscape(target);
+    return page("Tunalo", "<p><a href=\"" + address + "\">Continue to Tunalo</a></p>",
+                "<meta http-equiv=\"refresh\" content=\"0;url=" + address + "\">");
 }
 
 std::string errorPage(int status)

@@ -30,7 +30,17 @@ struct Reach {
     Profile profile;
     std::vector<Follower> requests;  // follows waiting for the person's answer
     std::vector<Follower> following; // approved followers, the newest first
+    MastodonAccount mastodon;        // the person's own account there; its token is never shown
 };
+
+// The home page's forms for the person's own Mastodon account.
+inline constexpr std::string_view mastodonConnectPath = "/fb/mastodon/connect";
+inline constexpr std::string_view mastodonCallbackPath = "/fb/mastodon/callback";
+inline constexpr std::string_view mastodonStylePath = "/fb/mastodon/style";
+inline constexpr std::string_view mastodonDisconnectPath = "/fb/mastodon/disconnect";
+// A page that carries the server's answer on to the callback as a navigation of the service's own
+// site, which brings the session cookie a redirect from another site does not.
+std::string continueSignInPage(std::string_view target);
 
 // Where the home page's answers to followers and their requests go (fields "actor" and "do").
 inline constexpr std::string_view followersFormPath = "/fb/followers";
@@ -39,8 +49,9 @@ inline constexpr std::size_t maxDisplayNameChars = 100;
 inline constexpr std::size_t maxSummaryChars = 500;
 
 // site: the service's public address without a trailing slash, for the addresses the user shares.
+// message: what the last form the person sent came to, shown above the rest; empty for none.
 std::string loggedInPage(const User& user, const std::vector<Post>& posts, std::string_view site,
-                         const Reach& reach = {});
+                         const Reach& reach = {}, std::string_view message = {});
 std::string loggedOutPage(std::string_view message);
 std::string postedPage(std::int64_t id);
 std::string notPostedPage(std::string_view title, std::string_view message);

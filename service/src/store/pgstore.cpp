@@ -107,6 +107,35 @@ constexpr std::array migrations{
            ADD COLUMN summary text NOT NULL DEFAULT '',
            ADD COLUMN discoverable integer NOT NULL DEFAULT 0,
            ADD COLUMN indexable integer NOT NULL DEFAULT 0;)",
+    // Songs as statuses on the person's own Mastodon account: the service's registration on each
+    // server, the sign-ins under way, the person's account and its token, and the status each post
+    // became, which the post's deletion deletes.
+    R"(ALTER TABLE users
+           ADD COLUMN mastodon_server text NOT NULL DEFAULT '',
+           ADD COLUMN mastodon_handle text NOT NULL DEFAULT '',
+           ADD COLUMN mastodon_token text NOT NULL DEFAULT '',
+           ADD COLUMN mastodon_error text NOT NULL DEFAULT '',
+           ADD COLUMN mastodon_words text NOT NULL DEFAULT 'listening to SONG',
+           ADD COLUMN mastodon_visibility text NOT NULL DEFAULT 'unlisted';
+       ALTER TABLE jobs ADD COLUMN visibility text NOT NULL DEFAULT '';
+       CREATE TABLE mastodon_apps (
+           server text NOT NULL,
+           redirect_uri text NOT NULL,
+           client_id text NOT NULL,
+           client_secret text NOT NULL,
+           scopes text NOT NULL,
+           PRIMARY KEY (server, redirect_uri));
+       CREATE TABLE mastodon_signins (
+           state text PRIMARY KEY,
+           user_id bigint NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           server text NOT NULL,
+           verifier text NOT NULL,
+           started_at bigint NOT NULL);
+       CREATE TABLE mastodon_statuses (
+           post_id bigint PRIMARY KEY,
+           user_id bigint NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           status_id text NOT NULL);
+       CREATE INDEX jobs_by_user ON jobs(user_id, kind);)",
 };
 static_assert(std::size(migrations) == PostgresStore::schemaVersion);
 
@@ -352,12 +381,32 @@ std::int64_t PostgresStore::addPost(std::int64_t userId, const std::string& song
     }
     if (federate)
         queueInboxJobs(*conn, "create", userId, id, song, now);
+    if (removed)
+        queueUnstatus(*conn, userId, *deleteId, now);
+    conn->query("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at, visibility) "
+                "SELECT 'status', id, $2, replace(mastodon_words, 'SONG', $3), $4, audience, mastodon_server, $4, "
+                "CASE audience WHEN 'public' THEN mastodon_visibility ELSE 'private' END FROM users "
+                "WHERE id = $1 AND mastodon_token <> '' AND mastodon_error = '' AND audience <> 'nobody'",
+                {userId, id, song, now});
     conn->query("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at) "
                 "SELECT 'listen', id, $2, $3, $4, audience, listen_url, $4 FROM users "
                 "WHERE id = $1 AND listen_url <> '' AND listen_token <> ''",
                 {userId, id, song, now});
     transaction.commit();
     return id;
+}
+
+// A status never tried goes with its post, so a run of skipped songs spends none of the server's
+// deletions; one made, or that may have been (tried, or under way), is deleted after it.
+void PostgresStore::queueUnstatus(pg::Connection& conn, std::int64_t userId, std::int64_t postId, std::int64_t now)
+{
+    conn.query("DELETE FROM jobs WHERE kind = 'status' AND post_id = $1 AND attempts = 0 AND leased_until IS NULL",
+               {postId});
+    conn.query("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at) "
+               "SELECT 'unstatus', id, $2, '', $3, audience, mastodon_server, $3 FROM users WHERE id = $1 "
+               "AND (EXISTS (SELECT 1 FROM jobs WHERE kind = 'status' AND post_id = $2) OR "
+               "EXISTS (SELECT 1 FROM mastodon_statuses WHERE post_id = $2))",
+               {userId, postId, now});
 }
 
 // One job per inbox the user's followers are reached at: followers on a server with a shared inbox
@@ -581,17 +630,12 @@ void PostgresStore::setProfile(std::int64_t userId, const Profile& profile)
 // has just committed is checked again and no longer qualifies.
 std::vector<Job> PostgresStore::claimJobs(std::int64_t now, std::int64_t leaseUntil, int limit)
 {
-    const auto rows = m_pool.acquire()->query(
-        "WITH claimed AS (UPDATE jobs SET leased_until = $2 WHERE id IN (SELECT id FROM jobs "
-        "WHERE due_at <= $1 AND (leased_until IS NULL OR leased_until < $1) AND "
-        "NOT (kind = 'remove' AND EXISTS (SELECT 1 FROM jobs AS note WHERE note.kind = 'create' AND "
-        "note.post_id = jobs.post_id AND note.target = jobs.target)) ORDER BY due_at, id LIMIT $3 "
-        "FOR UPDATE SKIP LOCKED) RETURNING *) "
-        "SELECT jobs.id, jobs.kind, jobs.user_id, users.name, jobs.post_id, jobs.song, jobs.posted_at, "
-        "jobs.audience, jobs.target, CASE WHEN jobs.kind IN ('listen', 'single') THEN users.listen_token "
-        "ELSE '' END, jobs.attempts, jobs.length_ms, jobs.media_player FROM claimed AS jobs "
-        "JOIN users ON users.id = jobs.user_id "
-        "ORDER BY jobs.due_at, jobs.id",
+    static const auto sql = "WITH claimed AS (UPDATE jobs SET leased_until = $2 WHERE id IN (SELECT id FROM jobs "
+                            "WHERE due_at <= $1 AND (leased_until IS NULL OR leased_until < $1) AND NOT (" +
+                            jobsThatWait("$1") + ") ORDER BY due_at, id LIMIT $3 FOR UPDATE SKIP LOCKED) "
+                            "RETURNING *) SELECT " + jobColumns +
+                            " FROM claimed AS jobs JOIN users ON users.id = jobs.user_id ORDER BY jobs.due_at, jobs.id";
+    const auto rows = m_pool.acquire()->query(sql.c_str(),
         {now, leaseUntil, std::int64_t{limit}});
     std::vector<Job> jobs;
     jobs.reserve(static_cast<std::size_t>(rows.rows()));
@@ -665,6 +709,116 @@ bool PostgresStore::retryJob(const JobLease& held, std::int64_t dueAt)
 std::int64_t PostgresStore::pendingJobs()
 {
     return m_pool.acquire()->query("SELECT count(*) FROM jobs").integer(0, 0);
+}
+
+std::optional<MastodonApp> PostgresStore::mastodonApp(const std::string& server, const std::string& redirect)
+{
+    const auto rows = m_pool.acquire()->query("SELECT server, client_id, client_secret, scopes, redirect_uri "
+                                              "FROM mastodon_apps WHERE server = $1 AND redirect_uri = $2",
+                                              {server, redirect});
+    if (rows.rows() == 0)
+        return std::nullopt;
+    return MastodonApp{rows.text(0, 0), rows.text(0, 1), rows.text(0, 2), rows.text(0, 3), rows.text(0, 4)};
+}
+
+MastodonApp PostgresStore::keepMastodonApp(const MastodonApp& app)
+{
+    m_pool.acquire()->query("INSERT INTO mastodon_apps (server, client_id, client_secret, scopes, redirect_uri) "
+                            "VALUES ($1, $2, $3, $4, $5) ON CONFLICT DO NOTHING",
+                            {app.server, app.clientId, app.clientSecret, app.scopes, app.redirect});
+    return mastodonApp(app.server, app.redirect).value_or(app);
+}
+
+void PostgresStore::startMastodonSignIn(std::int64_t userId, const MastodonSignIn& signIn, std::int64_t now)
+{
+    auto conn = m_pool.acquire();
+    Transaction transaction(*conn);
+    conn->query("DELETE FROM mastodon_signins WHERE started_at < $1", {now - signInSeconds});
+    conn->query("INSERT INTO mastodon_signins (state, user_id, server, verifier, started_at) "
+                "VALUES ($1, $2, $3, $4, $5)",
+                {signIn.state, userId, signIn.server, signIn.verifier, now});
+    transaction.commit();
+}
+
+std::optional<MastodonSignIn> PostgresStore::takeMastodonSignIn(std::int64_t userId, const std::string& state,
+                                                                std::int64_t now)
+{
+    const auto rows = m_pool.acquire()->query("DELETE FROM mastodon_signins WHERE state = $1 AND user_id = $2 AND "
+                                              "started_at >= $3 RETURNING server, state, verifier",
+                                              {state, userId, now - signInSeconds});
+    if (rows.rows() == 0)
+        return std::nullopt;
+    return MastodonSignIn{rows.text(0, 0), rows.text(0, 1), rows.text(0, 2)};
+}
+
+namespace {
+constexpr const char* mastodonAccountQuery = "SELECT mastodon_server, mastodon_handle, mastodon_token, "
+                                             "mastodon_error, mastodon_words, mastodon_visibility FROM users "
+                                             "WHERE id = $1";
+}
+
+MastodonAccount PostgresStore::mastodonAccount(std::int64_t userId)
+{
+    const auto rows = m_pool.acquire()->query(mastodonAccountQuery, {userId});
+    return rows.rows() == 0 ? MastodonAccount{} : mastodonAccountFromRow(RowOf{rows, 0});
+}
+
+void PostgresStore::connectMastodon(std::int64_t userId, const std::string& server, const std::string& handle,
+                                    const std::string& token)
+{
+    auto conn = m_pool.acquire();
+    Transaction transaction(*conn);
+    // Statuses made on another account, or waiting for one, are that account's; this one starts afresh.
+    for (const auto* forget : {"DELETE FROM jobs WHERE user_id = $1 AND kind IN ('status', 'unstatus') AND "
+                               "EXISTS (SELECT 1 FROM users WHERE id = $1 AND (mastodon_server <> $2 OR "
+                               "mastodon_handle <> $3))",
+                               "DELETE FROM mastodon_statuses WHERE user_id = $1 AND EXISTS (SELECT 1 FROM users "
+                               "WHERE id = $1 AND (mastodon_server <> $2 OR mastodon_handle <> $3))"})
+        conn->query(forget, {userId, server, handle});
+    conn->query("UPDATE users SET mastodon_server = $2, mastodon_handle = $3, mastodon_token = $4, "
+                "mastodon_error = '' WHERE id = $1",
+                {userId, server, handle, token});
+    transaction.commit();
+}
+
+MastodonAccount PostgresStore::disconnectMastodon(std::int64_t userId)
+{
+    auto conn = m_pool.acquire();
+    Transaction transaction(*conn);
+    const auto rows = conn->query(std::string(mastodonAccountQuery).append(" FOR UPDATE").c_str(), {userId});
+    const auto account = rows.rows() == 0 ? MastodonAccount{} : mastodonAccountFromRow(RowOf{rows, 0});
+    conn->query("DELETE FROM jobs WHERE user_id = $1 AND kind IN ('status', 'unstatus')", {userId});
+    conn->query("DELETE FROM mastodon_statuses WHERE user_id = $1", {userId});
+    conn->query("UPDATE users SET mastodon_server = '', mastodon_handle = '', mastodon_token = '', "
+                "mastodon_error = '' WHERE id = $1",
+                {userId});
+    transaction.commit();
+    return account;
+}
+
+void PostgresStore::setMastodonError(std::int64_t userId, const std::string& error)
+{
+    m_pool.acquire()->query("UPDATE users SET mastodon_error = $2 WHERE id = $1", {userId, error});
+}
+
+void PostgresStore::setMastodonStyle(std::int64_t userId, const std::string& words, const std::string& visibility)
+{
+    m_pool.acquire()->query("UPDATE users SET mastodon_words = CASE WHEN $2::text = '' THEN mastodon_words ELSE "
+                            "$2::text END, mastodon_visibility = CASE WHEN $3::text = '' THEN mastodon_visibility "
+                            "ELSE $3::text END WHERE id = $1",
+                            {userId, words, visibility});
+}
+
+void PostgresStore::keepStatusId(std::int64_t userId, std::int64_t postId, const std::string& statusId)
+{
+    m_pool.acquire()->query("INSERT INTO mastodon_statuses (post_id, user_id, status_id) VALUES ($1, $2, $3) "
+                            "ON CONFLICT (post_id) DO UPDATE SET status_id = excluded.status_id",
+                            {postId, userId, statusId});
+}
+
+void PostgresStore::forgetStatusId(std::int64_t postId)
+{
+    m_pool.acquire()->query("DELETE FROM mastodon_statuses WHERE post_id = $1", {postId});
 }
 
 void PostgresStore::ping()

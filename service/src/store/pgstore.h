@@ -58,7 +58,7 @@ public:
     static constexpr std::chrono::milliseconds statementTime{2000};
     static constexpr std::chrono::milliseconds connectTime{2000};
 
-    static constexpr int schemaVersion = 5;
+    static constexpr int schemaVersion = 6;
 
     std::optional<User> createUser(const std::string& name, const std::string& nameKey,
                                    const std::string& passwordHash, std::int64_t now) override;
@@ -93,6 +93,20 @@ public:
     void setListenService(std::int64_t userId, const std::string& url, const std::string& token) override;
     void setListenError(std::int64_t userId, const std::string& error) override;
 
+    std::optional<MastodonApp> mastodonApp(const std::string& server, const std::string& redirect) override;
+    MastodonApp keepMastodonApp(const MastodonApp& app) override;
+    void startMastodonSignIn(std::int64_t userId, const MastodonSignIn& signIn, std::int64_t now) override;
+    std::optional<MastodonSignIn> takeMastodonSignIn(std::int64_t userId, const std::string& state,
+                                                     std::int64_t now) override;
+    MastodonAccount mastodonAccount(std::int64_t userId) override;
+    void connectMastodon(std::int64_t userId, const std::string& server, const std::string& handle,
+                         const std::string& token) override;
+    MastodonAccount disconnectMastodon(std::int64_t userId) override;
+    void setMastodonError(std::int64_t userId, const std::string& error) override;
+    void setMastodonStyle(std::int64_t userId, const std::string& words, const std::string& visibility) override;
+    void keepStatusId(std::int64_t userId, std::int64_t postId, const std::string& statusId) override;
+    void forgetStatusId(std::int64_t postId) override;
+
     bool addFollower(std::int64_t userId, const Follower& follower, std::int64_t now) override;
     bool approveFollower(std::int64_t userId, const std::string& actor, std::int64_t now) override;
     bool refuseFollower(std::int64_t userId, const std::string& actor, std::int64_t now) override;
@@ -121,6 +135,7 @@ private:
     void queueAnswer(pg::Connection& conn, std::string_view kind, std::int64_t userId, const std::string& actor,
                      std::int64_t now);
     bool whileHeld(const std::string& statement, const JobLease& held, std::optional<std::int64_t> value = {});
+    void queueUnstatus(pg::Connection& conn, std::int64_t userId, std::int64_t postId, std::int64_t now);
     void queueInboxJobs(pg::Connection& conn, std::string_view kind, std::int64_t userId, std::int64_t postId,
                         const std::string& song, std::int64_t now);
 

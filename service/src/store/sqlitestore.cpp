@@ -155,8 +155,41 @@ void addAudiencesAndRequests(Database& db)
        ALTER TABLE users ADD COLUMN indexable INTEGER NOT NULL DEFAULT 0;)");
 }
 
-constexpr std::array<Migration, 6> migrations{createFirstSchema, addNameKeysAndCounters, addPostKeys,
-                                              addFederation, addListens, addAudiencesAndRequests};
+// Songs as statuses on the person's own Mastodon account: the service's registration on each
+// server, the sign-ins under way, the person's account and its token, and the status each post
+// became, which the post's deletion deletes.
+void addMastodon(Database& db)
+{
+    db.exec(R"(ALTER TABLE users ADD COLUMN mastodon_server TEXT NOT NULL DEFAULT '';
+       ALTER TABLE users ADD COLUMN mastodon_handle TEXT NOT NULL DEFAULT '';
+       ALTER TABLE users ADD COLUMN mastodon_token TEXT NOT NULL DEFAULT '';
+       ALTER TABLE users ADD COLUMN mastodon_error TEXT NOT NULL DEFAULT '';
+       ALTER TABLE users ADD COLUMN mastodon_words TEXT NOT NULL DEFAULT 'listening to SONG';
+       ALTER TABLE users ADD COLUMN mastodon_visibility TEXT NOT NULL DEFAULT 'unlisted';
+       ALTER TABLE jobs ADD COLUMN visibility TEXT NOT NULL DEFAULT '';
+       CREATE TABLE mastodon_apps (
+           server TEXT NOT NULL,
+           redirect_uri TEXT NOT NULL,
+           client_id TEXT NOT NULL,
+           client_secret TEXT NOT NULL,
+           scopes TEXT NOT NULL,
+           PRIMARY KEY (server, redirect_uri)) WITHOUT ROWID;
+       CREATE TABLE mastodon_signins (
+           state TEXT PRIMARY KEY,
+           user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           server TEXT NOT NULL,
+           verifier TEXT NOT NULL,
+           started_at INTEGER NOT NULL) WITHOUT ROWID;
+       CREATE TABLE mastodon_statuses (
+           post_id INTEGER PRIMARY KEY,
+           user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+           status_id TEXT NOT NULL);
+       CREATE INDEX jobs_by_user ON jobs(user_id, kind);)");
+}
+
+constexpr std::array<Migration, 7> migrations{createFirstSchema, addNameKeysAndCounters, addPostKeys,
+                                              addFederation,     addListens,             addAudiencesAndRequests,
+                                              addMastodon};
 static_assert(std::size(migrations) == SqliteStore::schemaVersion);
 
 } // namespace
@@ -336,6 +369,17 @@ std::int64_t SqliteStore::addPost(std::int64_t userId, const std::string& song,
     }
     if (federate)
         queueInboxJobs("create", userId, id, song, now);
+    if (removed)
+        queueUnstatus(userId, *deleteId, now);
+    m_db.prepare("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at, visibility) "
+                 "SELECT 'status', id, ?2, replace(mastodon_words, 'SONG', ?3), ?4, audience, mastodon_server, ?4, "
+                 "CASE audience WHEN 'public' THEN mastodon_visibility ELSE 'private' END FROM users "
+                 "WHERE id = ?1 AND mastodon_token <> '' AND mastodon_error = '' AND audience <> 'nobody'")
+        .bind(1, userId)
+        .bind(2, id)
+        .bind(3, song)
+        .bind(4, now)
+        .run();
     m_db.prepare("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at) "
                  "SELECT 'listen', id, ?2, ?3, ?4, audience, listen_url, ?4 FROM users "
                  "WHERE id = ?1 AND listen_url <> '' AND listen_token <> ''")
@@ -391,6 +435,23 @@ bool SqliteStore::removePost(std::int64_t userId, std::int64_t postId, std::int6
         .bind(3, now)
         .run();
     return true;
+}
+
+// A status never tried goes with its post, so a run of skipped songs spends none of the server's
+// deletions; one made, or that may have been (tried, or under way), is deleted after it.
+void SqliteStore::queueUnstatus(std::int64_t userId, std::int64_t postId, std::int64_t now)
+{
+    m_db.prepare("DELETE FROM jobs WHERE kind = 'status' AND post_id = ?1 AND attempts = 0 AND leased_until IS NULL")
+        .bind(1, postId)
+        .run();
+    m_db.prepare("INSERT INTO jobs (kind, user_id, post_id, song, posted_at, audience, target, due_at) "
+                 "SELECT 'unstatus', id, ?2, '', ?3, audience, mastodon_server, ?3 FROM users WHERE id = ?1 "
+                 "AND (EXISTS (SELECT 1 FROM jobs WHERE kind = 'status' AND post_id = ?2) OR "
+                 "EXISTS (SELECT 1 FROM mastodon_statuses WHERE post_id = ?2))")
+        .bind(1, userId)
+        .bind(2, postId)
+        .bind(3, now)
+        .run();
 }
 
 // One job per inbox the user's followers are reached at: followers on a server with a shared inbox
@@ -671,15 +732,11 @@ std::vector<Job> SqliteStore::claimJobs(std::int64_t now, std::int64_t leaseUnti
     Transaction transaction(m_db);
     std::vector<Job> jobs;
     {
-        auto due = m_db.prepare(
-            "SELECT jobs.id, jobs.kind, jobs.user_id, users.name, jobs.post_id, jobs.song, jobs.posted_at, "
-            "jobs.audience, jobs.target, CASE WHEN jobs.kind IN ('listen', 'single') THEN users.listen_token "
-            "ELSE '' END, jobs.attempts, jobs.length_ms, jobs.media_player FROM jobs "
-            "JOIN users ON users.id = jobs.user_id "
-            "WHERE jobs.due_at <= ?1 AND (jobs.leased_until IS NULL OR jobs.leased_until < ?1) AND "
-            "NOT (jobs.kind = 'remove' AND EXISTS (SELECT 1 FROM jobs AS note WHERE note.kind = 'create' AND "
-            "note.post_id = jobs.post_id AND note.target = jobs.target)) "
-            "ORDER BY jobs.due_at, jobs.id LIMIT ?2");
+        static const auto sql = std::string("SELECT ") + jobColumns +
+                                " FROM jobs JOIN users ON users.id = jobs.user_id "
+                                "WHERE jobs.due_at <= ?1 AND (jobs.leased_until IS NULL OR jobs.leased_until < ?1) "
+                                "AND NOT (" + jobsThatWait("?1") + ") ORDER BY jobs.due_at, jobs.id LIMIT ?2";
+        auto due = m_db.prepare(sql.c_str());
         due.bind(1, now).bind(2, static_cast<std::int64_t>(limit));
         while (due.step())
             jobs.push_back(jobFromRow(due));
@@ -723,6 +780,134 @@ std::int64_t SqliteStore::pendingJobs()
     auto query = m_db.prepare("SELECT count(*) FROM jobs");
     query.step();
     return query.integer(0);
+}
+
+std::optional<MastodonApp> SqliteStore::mastodonApp(const std::string& server, const std::string& redirect)
+{
+    std::lock_guard lock(m_mutex);
+    auto query = m_db.prepare("SELECT server, client_id, client_secret, scopes, redirect_uri FROM mastodon_apps "
+                              "WHERE server = ? AND redirect_uri = ?");
+    query.bind(1, server).bind(2, redirect);
+    if (!query.step())
+        return std::nullopt;
+    return MastodonApp{query.text(0), query.text(1), query.text(2), query.text(3), query.text(4)};
+}
+
+MastodonApp SqliteStore::keepMastodonApp(const MastodonApp& app)
+{
+    write("INSERT INTO mastodon_apps (server, client_id, client_secret, scopes, redirect_uri) "
+          "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT DO NOTHING",
+          app.server, app.clientId, app.clientSecret, app.scopes, app.redirect);
+    return mastodonApp(app.server, app.redirect).value_or(app);
+}
+
+void SqliteStore::startMastodonSignIn(std::int64_t userId, const MastodonSignIn& signIn, std::int64_t now)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    m_db.prepare("DELETE FROM mastodon_signins WHERE started_at < ?").bind(1, now - signInSeconds).run();
+    m_db.prepare("INSERT INTO mastodon_signins (state, user_id, server, verifier, started_at) VALUES (?, ?, ?, ?, ?)")
+        .bind(1, signIn.state)
+        .bind(2, userId)
+        .bind(3, signIn.server)
+        .bind(4, signIn.verifier)
+        .bind(5, now)
+        .run();
+    transaction.commit();
+}
+
+std::optional<MastodonSignIn> SqliteStore::takeMastodonSignIn(std::int64_t userId, const std::string& state,
+                                                              std::int64_t now)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    std::optional<MastodonSignIn> found;
+    {
+        auto query = m_db.prepare("DELETE FROM mastodon_signins WHERE state = ?1 AND user_id = ?2 AND "
+                                  "started_at >= ?3 RETURNING server, state, verifier");
+        query.bind(1, state).bind(2, userId).bind(3, now - signInSeconds);
+        if (query.step())
+            found = MastodonSignIn{query.text(0), query.text(1), query.text(2)};
+        while (query.step()) {
+        }
+    }
+    transaction.commit();
+    return found;
+}
+
+MastodonAccount SqliteStore::mastodonAccount(std::int64_t userId)
+{
+    std::lock_guard lock(m_mutex);
+    return mastodonAccountOf(userId);
+}
+
+MastodonAccount SqliteStore::mastodonAccountOf(std::int64_t userId)
+{
+    auto query = m_db.prepare("SELECT mastodon_server, mastodon_handle, mastodon_token, mastodon_error, "
+                              "mastodon_words, mastodon_visibility FROM users WHERE id = ?");
+    query.bind(1, userId);
+    return query.step() ? mastodonAccountFromRow(query) : MastodonAccount{};
+}
+
+void SqliteStore::connectMastodon(std::int64_t userId, const std::string& server, const std::string& handle,
+                                  const std::string& token)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    // Statuses made on another account, or waiting for one, are that account's; this one starts afresh.
+    for (const auto* forget : {"DELETE FROM jobs WHERE user_id = ?1 AND kind IN ('status', 'unstatus') AND "
+                               "EXISTS (SELECT 1 FROM users WHERE id = ?1 AND (mastodon_server <> ?2 OR "
+                               "mastodon_handle <> ?3))",
+                               "DELETE FROM mastodon_statuses WHERE user_id = ?1 AND EXISTS (SELECT 1 FROM users "
+                               "WHERE id = ?1 AND (mastodon_server <> ?2 OR mastodon_handle <> ?3))"})
+        m_db.prepare(forget).bind(1, userId).bind(2, server).bind(3, handle).run();
+    m_db.prepare("UPDATE users SET mastodon_server = ?2, mastodon_handle = ?3, mastodon_token = ?4, "
+                 "mastodon_error = '' WHERE id = ?1")
+        .bind(1, userId)
+        .bind(2, server)
+        .bind(3, handle)
+        .bind(4, token)
+        .run();
+    transaction.commit();
+}
+
+MastodonAccount SqliteStore::disconnectMastodon(std::int64_t userId)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction transaction(m_db);
+    auto account = mastodonAccountOf(userId);
+    m_db.prepare("DELETE FROM jobs WHERE user_id = ? AND kind IN ('status', 'unstatus')").bind(1, userId).run();
+    m_db.prepare("DELETE FROM mastodon_statuses WHERE user_id = ?").bind(1, userId).run();
+    m_db.prepare("UPDATE users SET mastodon_server = '', mastodon_handle = '', mastodon_token = '', "
+                 "mastodon_error = '' WHERE id = ?")
+        .bind(1, userId)
+        .run();
+    transaction.commit();
+    return account;
+}
+
+void SqliteStore::setMastodonError(std::int64_t userId, const std::string& error)
+{
+    write("UPDATE users SET mastodon_error = ?2 WHERE id = ?1", userId, error);
+}
+
+void SqliteStore::setMastodonStyle(std::int64_t userId, const std::string& words, const std::string& visibility)
+{
+    write("UPDATE users SET mastodon_words = CASE WHEN ?2 = '' THEN mastodon_words ELSE ?2 END, "
+          "mastodon_visibility = CASE WHEN ?3 = '' THEN mastodon_visibility ELSE ?3 END WHERE id = ?1",
+          userId, words, visibility);
+}
+
+void SqliteStore::keepStatusId(std::int64_t userId, std::int64_t postId, const std::string& statusId)
+{
+    write("INSERT INTO mastodon_statuses (post_id, user_id, status_id) VALUES (?1, ?2, ?3) "
+          "ON CONFLICT (post_id) DO UPDATE SET status_id = excluded.status_id",
+          postId, userId, statusId);
+}
+
+void SqliteStore::forgetStatusId(std::int64_t postId)
+{
+    write("DELETE FROM mastodon_statuses WHERE post_id = ?1", postId);
 }
 
 // Takes the write lock and lets it go: late while another program holds it.

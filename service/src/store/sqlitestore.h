@@ -12,7 +12,7 @@ class SqliteStore final : public Store {
 public:
     explicit SqliteStore(const std::string& path);
 
-    static constexpr int schemaVersion = 6;
+    static constexpr int schemaVersion = 7;
 
     std::optional<User> createUser(const std::string& name, const std::string& nameKey,
                                    const std::string& passwordHash, std::int64_t now) override;
@@ -47,6 +47,20 @@ public:
     void setListenService(std::int64_t userId, const std::string& url, const std::string& token) override;
     void setListenError(std::int64_t userId, const std::string& error) override;
 
+    std::optional<MastodonApp> mastodonApp(const std::string& server, const std::string& redirect) override;
+    MastodonApp keepMastodonApp(const MastodonApp& app) override;
+    void startMastodonSignIn(std::int64_t userId, const MastodonSignIn& signIn, std::int64_t now) override;
+    std::optional<MastodonSignIn> takeMastodonSignIn(std::int64_t userId, const std::string& state,
+                                                     std::int64_t now) override;
+    MastodonAccount mastodonAccount(std::int64_t userId) override;
+    void connectMastodon(std::int64_t userId, const std::string& server, const std::string& handle,
+                         const std::string& token) override;
+    MastodonAccount disconnectMastodon(std::int64_t userId) override;
+    void setMastodonError(std::int64_t userId, const std::string& error) override;
+    void setMastodonStyle(std::int64_t userId, const std::string& words, const std::string& visibility) override;
+    void keepStatusId(std::int64_t userId, std::int64_t postId, const std::string& statusId) override;
+    void forgetStatusId(std::int64_t postId) override;
+
     bool addFollower(std::int64_t userId, const Follower& follower, std::int64_t now) override;
     bool approveFollower(std::int64_t userId, const std::string& actor, std::int64_t now) override;
     bool refuseFollower(std::int64_t userId, const std::string& actor, std::int64_t now) override;
@@ -75,6 +89,8 @@ private:
     template <class... Values>
     int write(const char* sql, const Values&... values);
     std::optional<KeyPair> keysOf(std::int64_t userId);
+    MastodonAccount mastodonAccountOf(std::int64_t userId);
+    void queueUnstatus(std::int64_t userId, std::int64_t postId, std::int64_t now);
     bool removePost(std::int64_t userId, std::int64_t postId, std::int64_t now);
     void queueAnswer(const char* kind, std::int64_t userId, const std::string& actor, std::int64_t now);
     void queueInboxJobs(const char* kind, std::int64_t userId, std::int64_t postId, const std::string& song,

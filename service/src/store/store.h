@@ -92,11 +92,45 @@ struct Destinations {
     std::string listenError; // what that service said last time when it refused, such as "401"
 };
 
+// The service as an application on one Mastodon-compatible server, registered there once.
+struct MastodonApp {
+    std::string server; // https://HOST[:PORT], as the person's address named it
+    std::string clientId;
+    std::string clientSecret;
+    std::string scopes; // as registered; the person's approval asks for the same
+    std::string redirect; // the service's callback address it was registered with
+};
+
+// A person's sign-in at their server that has not come back yet: the state that names it and the
+// PKCE verifier whose challenge the server holds.
+struct MastodonSignIn {
+    std::string server;
+    std::string state;
+    std::string verifier;
+};
+
+// The person's own account on a Mastodon-compatible server, where their songs go as statuses.
+struct MastodonAccount {
+    std::string server;     // empty: none connected
+    std::string handle;     // @user@host, as the server named the account
+    std::string token;      // never shown, never logged, sent only to server
+    std::string error;      // what the server said when it refused the token, such as "401"
+    std::string words;      // the status's text, SONG standing for the song
+    std::string visibility; // for the songs posted for everyone: public, unlisted or private
+};
+
+// How long a sign-in at a Mastodon server may take before its state no longer counts.
+inline constexpr std::int64_t signInSeconds = 24 * 3600;
+
+inline constexpr std::string_view defaultStatusWords = "listening to SONG";
+inline constexpr std::string_view defaultVisibility = "unlisted";
+
 // Work to send out after a post: one per follower inbox (shared inboxes once), and one for the
 // listening service.
 // single: a listen that counts, once the song was heard long enough.
 // accept, reject: the answer to a follow, sent to the follower's own inbox.
-enum class JobKind { create, remove, listen, single, accept, reject };
+// status, unstatus: the song as a status on the person's own Mastodon account, and its deletion.
+enum class JobKind { create, remove, listen, single, accept, reject, status, unstatus };
 struct Job {
     std::int64_t id = 0;
     JobKind kind = JobKind::create;
@@ -107,11 +141,19 @@ struct Job {
     std::int64_t postedAt = 0;   // create and listen
     Audience audience = Audience::followers; // create: as chosen when posted
     std::string target;          // the inbox, or the listening service's address
-    std::string listenToken;     // listen: the person's token as it stands now
+    std::string token;           // listen, single, status, unstatus: the person's token as it stands now
     int attempts = 0;            // failed sends so far
     std::int64_t lengthMs = 0;   // single: the song's length as the program said it; 0 unknown
     std::string mediaPlayer;     // single: the player it came from, as the program named it
+    std::string visibility;      // status: as the person chose it when the song was posted
+    std::string statusId;        // unstatus: the status to delete; empty when none was made
 };
+
+// Whether a job goes to the person's own Mastodon account.
+inline bool toMastodon(JobKind kind)
+{
+    return kind == JobKind::status || kind == JobKind::unstatus;
+}
 
 // A job as one instance holds it: the job and the end of the lease it was given. The end tells
 // one holder from the next, as a claim takes only a lease that has run out and ends the new one
@@ -180,7 +222,9 @@ public:
     // With federate, the same transaction queues the post's jobs: a create for each inbox of the
     // user's followers (unless their audience is nobody) and, for a deleted post, a remove for each
     // inbox (a create of that post still waiting is dropped); without it, none of those. A listen
-    // job is queued whenever the user has a listening service with a token.
+    // job is queued whenever the user has a listening service with a token. With a Mastodon
+    // account that works, a status (unless the audience is nobody); the deleted post's status
+    // still waiting and never tried is dropped, one made or under way gets its unstatus.
     virtual std::int64_t addPost(std::int64_t userId, const std::string& song,
                                  std::optional<std::int64_t> deleteId, std::int64_t now,
                                  const std::optional<std::string>& key, bool federate = false) = 0;
@@ -210,6 +254,30 @@ public:
     // An empty token leaves the token as it is; the error is cleared.
     virtual void setListenService(std::int64_t userId, const std::string& url, const std::string& token) = 0;
     virtual void setListenError(std::int64_t userId, const std::string& error) = 0;
+
+    // The service's registration on a server for its callback address, if it has one (a service
+    // given another public address registers anew); keepMastodonApp keeps the given one unless
+    // another instance kept one first, and gives the one that stands.
+    virtual std::optional<MastodonApp> mastodonApp(const std::string& server, const std::string& redirect) = 0;
+    virtual MastodonApp keepMastodonApp(const MastodonApp& app) = 0;
+    // A sign-in the person started; takeMastodonSignIn gives it once, for the person who started it
+    // and only within a day, and forgets it.
+    virtual void startMastodonSignIn(std::int64_t userId, const MastodonSignIn& signIn, std::int64_t now) = 0;
+    virtual std::optional<MastodonSignIn> takeMastodonSignIn(std::int64_t userId, const std::string& state,
+                                                             std::int64_t now) = 0;
+    virtual MastodonAccount mastodonAccount(std::int64_t userId) = 0;
+    // The account the server confirmed; its error is cleared, so the statuses waiting go again.
+    virtual void connectMastodon(std::int64_t userId, const std::string& server, const std::string& handle,
+                                 const std::string& token) = 0;
+    // Forgets the account and drops its jobs; gives what it was, for the token's revocation.
+    virtual MastodonAccount disconnectMastodon(std::int64_t userId) = 0;
+    // While an error stands, no status of the person goes out.
+    virtual void setMastodonError(std::int64_t userId, const std::string& error) = 0;
+    // Empty words or visibility leave those as they are.
+    virtual void setMastodonStyle(std::int64_t userId, const std::string& words, const std::string& visibility) = 0;
+    // The status the post became; its unstatus finds it here, and forgets it once it is gone.
+    virtual void keepStatusId(std::int64_t userId, std::int64_t postId, const std::string& statusId) = 0;
+    virtual void forgetStatusId(std::int64_t postId) = 0;
 
     // Adds the follower, approved or as a request, or renews its inboxes and follow when it follows
     // or asks already (a follower once approved stays so). Gives whether it stands approved; when
