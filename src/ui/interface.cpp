@@ -16,6 +16,7 @@
 #include <QPixmapCache>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -114,8 +115,12 @@ void interface::Form_Load()
     m_frmSysTray->setToolTip(QStringLiteral("TNLO FB App 2.0"));
     m_frmSysTray->setIconHandle(m_shell.registerIcon(windowIcon()));
     m_cycle.BallonMsgs = kClickDoesNothing;
-    showBalloon(QStringLiteral("You can close the main window and reopen me anytime you want from down here"),
-                QStringLiteral("Tunalo FB App"), static_cast<std::int32_t>(BalloonIcon::Quiet));
+    // The welcome goes out on the next turn of the event loop: asking the desktop for a balloon
+    // takes longer than drawing the window, which should not wait for it.
+    QTimer::singleShot(0, this, [this] {
+        showBalloon(QStringLiteral("You can close the main window and reopen me anytime you want from down here"),
+                    QStringLiteral("Tunalo FB App"), static_cast<std::int32_t>(BalloonIcon::Quiet));
+    });
 }
 
 void interface::connectTray()

@@ -3,6 +3,7 @@
 #include "app/mainmodule.h"
 #include "support/fakes.h"
 
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -14,8 +15,13 @@ class AppTest : public ::testing::Test {
 protected:
     AppTest() : app(std::make_unique<mainmodule>(fakes.platform)) {}
 
-    // Runs start-up as the program does and checks that it went through.
-    void startUp() { ASSERT_TRUE(app->startup()); }
+    // Runs start-up as the program does, with the first turn of its event loop (where the welcome
+    // balloon goes out), and checks that it went through.
+    void startUp()
+    {
+        ASSERT_TRUE(app->startup());
+        QCoreApplication::processEvents();
+    }
 
     FakePlatform fakes;
     std::unique_ptr<mainmodule> app;
