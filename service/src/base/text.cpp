@@ -6,6 +6,7 @@
 #include <unicode/uspoof.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -290,6 +291,15 @@ std::string htmlEscape(std::string_view text)
         }
     }
     return out;
+}
+
+std::optional<std::int64_t> integerIn(std::string_view text)
+{
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
 }
 
 } // namespace tunalo::service

@@ -46,6 +46,10 @@ std::string htmlEscape(std::string_view text);
 // headers that compare without case (names go through nameKey instead).
 std::string asciiLower(std::string_view text);
 
+// The whole text as a decimal integer (a leading minus allowed, nothing around it); none for
+// anything else or a number past 64 bits.
+std::optional<std::int64_t> integerIn(std::string_view text);
+
 // A moment (seconds since the epoch) in UTC, written by strftime's format; rfc3339 is the form of
 // Atom feeds and of the log.
 inline constexpr const char* rfc3339 = "%Y-%m-%dT%H:%M:%SZ";

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <set>
@@ -434,16 +433,6 @@ std::optional<std::string> componentValue(const Request& request, std::string_vi
     return value ? std::optional(std::string(trim(*value))) : std::nullopt;
 }
 
-// A whole number of seconds, as Structured Fields write integers; none for anything else.
-std::optional<std::int64_t> secondsIn(std::string_view text)
-{
-    std::int64_t seconds = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-    if (error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return seconds;
-}
-
 Precheck precheckMessageSignature(const Request& request, system_clock::time_point now, std::string_view site)
 {
     const auto inputs = parseSignatureInput(joinedField(request, "signature-input").value_or(""));
@@ -473,11 +462,11 @@ Precheck precheckMessageSignature(const Request& request, system_clock::time_poi
     // Compared in seconds: a time point made from any number a sender writes could overflow.
     const std::int64_t nowSeconds = system_clock::to_time_t(now);
     const std::int64_t tolerance = std::chrono::duration_cast<std::chrono::seconds>(dateTolerance).count();
-    const auto createdAt = secondsIn(*created);
+    const auto createdAt = integerIn(*created);
     if (!createdAt || *createdAt < nowSeconds - tolerance || *createdAt > nowSeconds + tolerance)
         return {SignatureCheck::stale, std::nullopt};
     if (const auto expires = input.parameter("expires");
-        expires && secondsIn(*expires).value_or(0) < nowSeconds)
+        expires && integerIn(*expires).value_or(0) < nowSeconds)
         return {SignatureCheck::stale, std::nullopt};
     const std::string target(request.target());
     const std::string targetUri =

@@ -1,5 +1,6 @@
 #include "federation/peerclient.h"
 
+#include "base/text.h"
 #include "federation/peeraddress.h"
 #include "http/requestlog.h"
 
@@ -25,7 +26,6 @@
 #include <openssl/x509_vfy.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <deque>
@@ -57,10 +57,8 @@ template <class Message> std::optional<std::int64_t> headerNumber(const Message&
     const auto it = message.find(name);
     if (it == message.end())
         return std::nullopt;
-    const std::string_view text = it->value();
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < 0)
+    const auto value = integerIn(it->value());
+    if (!value || *value < 0)
         return std::nullopt;
     return value;
 }
